@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+namespace platform {
+
+// Directory of the running executable, always with a trailing '/'.
+QString applicationDirectory();
+
+// Tests run their binaries from the build tree; they point the application
+// directory at a scratch folder instead. An empty path removes the override.
+void setApplicationDirectoryOverride(const QString &dir);
+
+} // namespace platform
