@@ -5,6 +5,18 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+namespace {
+
+// One pair of matching quotes around a value is not part of it.
+QString unquoted(const QString &value)
+{
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+        return value.mid(1, value.size() - 2);
+    return value;
+}
+
+} // namespace
+
 IniFile::IniFile(const QString &fileName)
 {
     load(fileName);
@@ -160,15 +172,22 @@ QStringList IniFile::keys(const QString &section) const
     return names;
 }
 
+std::vector<std::pair<QString, QString>> IniFile::entries(const QString &section) const
+{
+    std::vector<std::pair<QString, QString>> out;
+    if (const Section *s = findSection(section))
+        for (const Entry &e : s->entries)
+            if (!e.key.isEmpty())
+                out.emplace_back(e.key, unquoted(e.value));
+    return out;
+}
+
 QString IniFile::readString(const QString &section, const QString &key, const QString &defaultValue) const
 {
     const Entry *e = findEntry(section, key);
     if (!e)
         return defaultValue;
-    QString v = e->value;
-    if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front())
-        v = v.mid(1, v.size() - 2);
-    return v;
+    return unquoted(e->value);
 }
 
 bool IniFile::parseInteger(const QString &text, int *value)

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <utility>
 #include <vector>
 
 // An INI document with Windows profile semantics: sections and keys match
@@ -29,6 +30,10 @@ public:
     bool valueExists(const QString &section, const QString &key) const;
     QStringList sections() const;
     QStringList keys(const QString &section) const;
+    // Every key of a section in file order with its value as readString would
+    // give it for that line; a key written twice appears twice (with each
+    // line's own value). Linear in the section's size, unlike readString per key.
+    std::vector<std::pair<QString, QString>> entries(const QString &section) const;
 
     // Value with surrounding blanks removed and one pair of matching quotes stripped.
     QString readString(const QString &section, const QString &key, const QString &defaultValue = {}) const;
