@@ -67,6 +67,17 @@ bool readStatSession(const QString &pid, char *state, qint64 *session)
     return ok;
 }
 
+// A child we no longer wait for is still ours until it ends; a small thread
+// collects it so that no zombie is left behind (after a time-out, or when started detached).
+void reapInBackground(pid_t pid)
+{
+    std::thread([pid] {
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
 } // namespace
 
 int liveProcessesInSession(qint64 sid)
@@ -115,11 +126,8 @@ quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::ato
         if (liveProcessesInSession(pid) == 0)
             break;
     }
-    if (!leaderReaped) {
-        // Reap the leader later without blocking: it stays a zombie only until it ends.
-        int status = 0;
-        waitpid(pid, &status, WNOHANG);
-    }
+    if (!leaderReaped)
+        reapInBackground(pid);
     return result;
 }
 
@@ -128,12 +136,7 @@ qint64 startDetached(const QStringList &argv)
     const pid_t pid = spawnInNewSession(argv);
     if (pid <= 0)
         return -1;
-    // The child is ours until it ends; reap it from a small thread so no zombie is left.
-    std::thread([pid] {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    reapInBackground(pid);
     return pid;
 }
 

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+namespace platform {
+
+// A per-user lock that marks the running instance of a program, and the
+// channel by which a later start hands a 32-bit code to it. On Linux the lock
+// is an abstract UNIX socket named after the instance name and the user id:
+// binding it succeeds for exactly one process, and it vanishes with that
+// process, also after a crash.
+class SingleInstanceLock
+{
+public:
+    enum class State {
+        Acquired,      // this process is the running instance
+        HeldElsewhere, // another process holds the lock
+        Unavailable,   // no lock could be made; the caller runs on without one
+    };
+
+    explicit SingleInstanceLock(const QString &instanceName);
+    ~SingleInstanceLock();
+    SingleInstanceLock(const SingleInstanceLock &) = delete;
+    SingleInstanceLock &operator=(const SingleInstanceLock &) = delete;
+
+    State acquire();
+    bool isHeld() const;
+    void release();
+
+    // Delivers each code handed over by a later start to handler, on the
+    // thread that calls this, from its event loop. Codes that arrived before
+    // are delivered once the loop runs. Only this user's processes are heard.
+    void setMessageHandler(std::function<void(qint32 code)> handler);
+
+    // Hands code to the process holding the lock. False when none took it
+    // within timeoutMs (no holder, or it never started listening).
+    static bool sendCode(const QString &instanceName, qint32 code, int timeoutMs = 2000);
+
+private:
+    struct Listener;
+    QString m_name;
+    int m_fd = -1;
+    std::unique_ptr<Listener> m_listener;
+};
+
+} // namespace platform
