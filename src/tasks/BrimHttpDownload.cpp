@@ -1,0 +1,800 @@
+#include "tasks/BrimHttpDownload.h"
+
+#include "tasks/TaskClock.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QThread>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace brimhttp {
+
+namespace {
+
+std::once_flag g_curlInit;
+
+constexpr quint64 kMaxSize = 0xFFFFFFFFull;
+constexpr long kCurlBufferSize = 64 * 1024;
+
+quint32 osError(int code)
+{
+    return code == 0 ? TBrimHttpDownload::UnknownError : quint32(code);
+}
+
+void putLe32(unsigned char *p, quint32 v)
+{
+    p[0] = v & 0xFF;
+    p[1] = (v >> 8) & 0xFF;
+    p[2] = (v >> 16) & 0xFF;
+    p[3] = (v >> 24) & 0xFF;
+}
+
+bool writeAll(int fd, const char *data, size_t len)
+{
+    while (len > 0) {
+        const ssize_t n = ::write(fd, data, len);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        len -= size_t(n);
+    }
+    return true;
+}
+
+bool pwriteLe32(int fd, quint32 value, off_t offset)
+{
+    unsigned char b[4];
+    putLe32(b, value);
+    for (;;) {
+        const ssize_t n = ::pwrite(fd, b, 4, offset);
+        if (n == 4)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n >= 0)
+            errno = EIO;
+        return false;
+    }
+}
+
+// Encodes characters that may not appear raw in a request target.
+QByteArray encodeTarget(const QString &object)
+{
+    const QByteArray utf8 = object.toUtf8();
+    QByteArray out;
+    out.reserve(utf8.size());
+    static const char hex[] = "0123456789ABCDEF";
+    for (char ch : utf8) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c >= 0x7F || c == '"' || c == '<' || c == '>' || c == '\\' || c == '^' || c == '`'
+            || c == '{' || c == '|' || c == '}') {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+// The URL handed to the transfer: plain-HTTP URLs are split into host and
+// object the classic way; https URLs go through untouched so they use TLS.
+struct TargetUrl
+{
+    QByteArray url;
+    bool secure = false;
+    bool valid = false;
+};
+
+TargetUrl makeTargetUrl(const QString &httpUrl)
+{
+    TargetUrl t;
+    QString rest = httpUrl;
+    if (httpUrl.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)) {
+        rest = httpUrl.mid(8);
+        t.secure = true;
+    } else if (httpUrl.toLower().contains(QLatin1String("http://"))) {
+        rest = httpUrl.mid(7);
+    }
+    const qsizetype slash = rest.indexOf(u'/');
+    if (slash <= 0)
+        return t; // no host: the connection step fails
+    QString host = rest.left(slash);
+    const QString object = rest.mid(slash);
+    if (host.isEmpty())
+        return t;
+    // Characters that would change the meaning of the URL cannot be part of a host name.
+    for (QChar c : host) {
+        if (c.unicode() <= 0x20 || c == u'@' || c == u'?' || c == u'#' || c == u'\\' || c.unicode() == 0x7F)
+            return t;
+    }
+    t.url = (t.secure ? QByteArray("https://") : QByteArray("http://")) + host.toUtf8() + encodeTarget(object);
+    t.valid = true;
+    return t;
+}
+
+struct ProcessEvent
+{
+    quint32 current;
+    quint32 total;
+    quint32 speed;
+};
+
+enum class CallState { Pending, Running, Done, Dropped };
+
+struct Call
+{
+    CallState state = CallState::Pending;
+};
+
+// State shared by the component (main thread) and its worker. The worker
+// never touches the component itself; only hand-offs that run on the main
+// thread reach it, and only while it is still the owner.
+struct Run
+{
+    std::mutex m;
+    std::condition_variable cv;
+    std::atomic<bool> stop {false};
+    std::atomic<bool> paused {false};
+    CURLM *multi = nullptr; // guarded by m; the worker clears it before cleanup
+
+    // Main thread only.
+    TBrimHttpDownload *owner = nullptr;
+    int inDelivery = 0;
+
+    // Set before the worker starts; read-only afterwards.
+    bool resumeBroken = false;
+    bool batch = false;
+    QStringList urls;
+    QStringList files;
+
+    // Written by the error handler on the main thread, read by the worker after the hand-off.
+    bool continueNext = true;
+
+    static void setIdle(TBrimHttpDownload *d) { d->m_busy = d->m_paused = false; }
+    static bool isPaused(const TBrimHttpDownload *d) { return d->m_paused; }
+
+    void requestStop()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        stop = true;
+        paused = false;
+        if (multi)
+            curl_multi_wakeup(multi);
+        cv.notify_all();
+    }
+
+    // Runs fn(owner) on the main thread and waits for it. Returns false when the
+    // hand-off was dropped because the run is being stopped.
+    bool deliver(const std::shared_ptr<Run> &self, std::function<void(TBrimHttpDownload *)> fn)
+    {
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app || QThread::currentThread() == app->thread()) {
+            if (stop)
+                return false;
+            fn(owner);
+            return !stop;
+        }
+        auto call = std::make_shared<Call>();
+        {
+            std::lock_guard<std::mutex> lock(m);
+            if (stop)
+                return false;
+        }
+        QMetaObject::invokeMethod(
+            app,
+            [self, call, fn = std::move(fn)] {
+                {
+                    std::lock_guard<std::mutex> lock(self->m);
+                    if (call->state != CallState::Pending)
+                        return;
+                    if (self->stop || !self->owner) {
+                        call->state = CallState::Dropped;
+                        self->cv.notify_all();
+                        return;
+                    }
+                    call->state = CallState::Running;
+                }
+                ++self->inDelivery;
+                fn(self->owner);
+                --self->inDelivery;
+                std::lock_guard<std::mutex> lock(self->m);
+                call->state = CallState::Done;
+                self->cv.notify_all();
+            },
+            Qt::QueuedConnection);
+        std::unique_lock<std::mutex> lock(m);
+        cv.wait(lock, [&] {
+            return call->state == CallState::Done || call->state == CallState::Dropped
+                || (call->state == CallState::Pending && stop);
+        });
+        if (call->state == CallState::Pending)
+            call->state = CallState::Dropped; // the main thread is waiting for us: never run it
+        return call->state == CallState::Done && !stop;
+    }
+};
+
+namespace {
+
+// One file's transfer on the worker thread.
+class Transfer
+{
+public:
+    Transfer(const std::shared_ptr<Run> &run, int index, int count, const QString &url, const QString &file)
+        : m_run(run)
+        , m_index(index)
+        , m_count(count)
+        , m_url(url)
+        , m_file(file)
+    {
+    }
+
+    ~Transfer() { closeFiles(); }
+
+    // True when the file was received completely.
+    bool execute();
+
+private:
+    enum class Failure { None, Status, File, Overflow, Range };
+
+    bool stopped() const { return m_run->stop; }
+    bool reportError(quint32 code);
+    bool finish(bool success);
+    bool beginBody();
+    size_t onData(const char *data, size_t size);
+    void onHeader(const char *data, size_t size);
+    bool flushProgress();
+    void waitWhilePaused();
+    void closeFiles();
+
+    static size_t writeCallback(char *data, size_t size, size_t nmemb, void *user)
+    {
+        return static_cast<Transfer *>(user)->onData(data, size * nmemb);
+    }
+    static size_t headerCallback(char *data, size_t size, size_t nmemb, void *user)
+    {
+        static_cast<Transfer *>(user)->onHeader(data, size * nmemb);
+        return size * nmemb;
+    }
+
+    std::shared_ptr<Run> m_run;
+    const int m_index;
+    const int m_count;
+    const QString m_url;
+    const QString m_file;
+
+    CURL *m_easy = nullptr;
+    int m_fileFd = -1;
+    int m_rbFd = -1;
+    quint32 m_offset = 0;
+    quint32 m_current = 0;
+    quint32 m_total = 0;
+    bool m_haveLength = false;
+    long m_expectedStatus = 200;
+    bool m_started = false;
+    Failure m_failure = Failure::None;
+    quint32 m_pendingError = 0;
+    int m_osError = 0;
+    qint64 m_rangeStart = -1; // from Content-Range of the final response
+
+    bool m_measuring = false;
+    qint64 m_lastTick = 0;
+    quint32 m_lastSize = 0;
+    quint32 m_speed = 0;
+    std::vector<ProcessEvent> m_progress;
+};
+
+void Transfer::closeFiles()
+{
+    if (m_fileFd >= 0)
+        ::close(m_fileFd);
+    if (m_rbFd >= 0)
+        ::close(m_rbFd);
+    m_fileFd = m_rbFd = -1;
+}
+
+bool Transfer::reportError(quint32 code)
+{
+    closeFiles();
+    if (stopped())
+        return false;
+    const std::shared_ptr<Run> run = m_run;
+    const bool batch = run->batch;
+    const int index = m_index, count = m_count;
+    const QString url = m_url, file = m_file;
+    run->deliver(run, [run, batch, index, count, url, file, code](TBrimHttpDownload *d) {
+        if (!batch)
+            Run::setIdle(d);
+        bool cont = run->continueNext;
+        if (d->OnError) {
+            const auto handler = d->OnError;
+            handler(d, index, count, url, file, code, cont);
+        }
+        run->continueNext = cont;
+    });
+    return false;
+}
+
+bool Transfer::finish(bool success)
+{
+    closeFiles();
+    if (stopped())
+        return false;
+    if (success && m_run->resumeBroken)
+        ::unlink(QFile::encodeName(TBrimHttpDownload::PartialStateFileName(m_file)).constData());
+    if (!success)
+        return reportError(TBrimHttpDownload::UnknownError);
+    const std::shared_ptr<Run> run = m_run;
+    const bool batch = run->batch;
+    const int index = m_index, count = m_count;
+    const QString url = m_url, file = m_file;
+    const quint32 size = m_total;
+    run->deliver(run, [batch, index, count, url, file, size](TBrimHttpDownload *d) {
+        if (!batch)
+            Run::setIdle(d);
+        if (d->OnFileCompleted) {
+            const auto handler = d->OnFileCompleted;
+            handler(d, index, count, url, file, size);
+        }
+    });
+    return true;
+}
+
+void Transfer::onHeader(const char *data, size_t size)
+{
+    const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
+    if (line.startsWith("HTTP/")) {
+        m_rangeStart = -1; // a new response (redirects, interim answers) starts over
+        return;
+    }
+    if (line.size() > 14 && line.left(14).toLower() == "content-range:") {
+        QByteArray v = line.mid(14).trimmed();
+        if (v.toLower().startsWith("bytes ")) {
+            v = v.mid(6).trimmed();
+            const qsizetype dash = v.indexOf('-');
+            bool ok = false;
+            const qint64 start = dash > 0 ? v.left(dash).toLongLong(&ok) : -1;
+            m_rangeStart = ok ? start : -1;
+        }
+    }
+}
+
+// Status check, expected size and opening of the target, once the answer's headers are in.
+bool Transfer::beginBody()
+{
+    long status = 0;
+    if (curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status <= 0) {
+        m_failure = Failure::File;
+        m_osError = 0;
+        return false;
+    }
+    if (status != m_expectedStatus) {
+        m_failure = Failure::Status;
+        m_pendingError = quint32(status);
+        return false;
+    }
+    // A partial answer for another offset than asked for would splice the file wrongly.
+    if (status == 206 && m_rangeStart >= 0 && m_rangeStart != qint64(m_offset)) {
+        m_failure = Failure::Range;
+        return false;
+    }
+    curl_off_t length = -1;
+    if (curl_easy_getinfo(m_easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK && length >= 0) {
+        if (quint64(m_offset) + quint64(length) > kMaxSize) {
+            m_failure = Failure::Overflow;
+            return false;
+        }
+        m_total = m_offset + quint32(length);
+        m_haveLength = true;
+        if (m_rbFd >= 0 && !pwriteLe32(m_rbFd, m_total, 4)) {
+            m_failure = Failure::File;
+            m_osError = errno;
+            return false;
+        }
+    }
+    const QByteArray path = QFile::encodeName(m_file);
+    m_fileFd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (m_fileFd < 0 || ::ftruncate(m_fileFd, off_t(m_offset)) != 0
+        || ::lseek(m_fileFd, off_t(m_offset), SEEK_SET) < 0) {
+        m_failure = Failure::File;
+        m_osError = errno;
+        return false;
+    }
+    m_current = m_offset;
+    m_started = true;
+    return true;
+}
+
+void Transfer::waitWhilePaused()
+{
+    std::unique_lock<std::mutex> lock(m_run->m);
+    m_run->cv.wait(lock, [&] { return !m_run->paused || m_run->stop; });
+}
+
+bool Transfer::flushProgress()
+{
+    if (m_progress.empty())
+        return !stopped();
+    std::vector<ProcessEvent> events;
+    events.swap(m_progress);
+    const std::shared_ptr<Run> run = m_run;
+    const int index = m_index, count = m_count;
+    const QString url = m_url, file = m_file;
+    return run->deliver(run, [run, index, count, url, file, events = std::move(events)](TBrimHttpDownload *d) {
+        for (const ProcessEvent &e : events) {
+            // The handler may stop, pause or even destroy the downloader.
+            if (run->stop || !run->owner)
+                return;
+            if (Run::isPaused(d) || !d->OnProcess)
+                continue;
+            const auto handler = d->OnProcess;
+            handler(d, index, count, url, file, e.current, e.total, e.speed);
+        }
+    });
+}
+
+size_t Transfer::onData(const char *data, size_t size)
+{
+    if (stopped())
+        return 0;
+    if (!m_started && (m_failure != Failure::None || !beginBody()))
+        return 0;
+    size_t pos = 0;
+    while (pos < size) {
+        if (m_run->paused) {
+            if (!flushProgress())
+                return 0;
+            waitWhilePaused();
+        }
+        if (stopped())
+            return 0;
+        const size_t len = std::min(size - pos, size_t(TBrimHttpDownload::BlockSize));
+        if (quint64(m_current) + len > kMaxSize) {
+            m_failure = Failure::Overflow;
+            return 0;
+        }
+        if (!writeAll(m_fileFd, data + pos, len)) {
+            m_failure = Failure::File;
+            m_osError = errno;
+            return 0;
+        }
+        m_current += quint32(len);
+        pos += len;
+        if (m_rbFd >= 0 && !pwriteLe32(m_rbFd, m_current, 0)) {
+            m_failure = Failure::File;
+            m_osError = errno;
+            return 0;
+        }
+        const qint64 now = tasks::monotonicMs();
+        if (!m_measuring) {
+            m_measuring = true;
+            m_lastTick = now;
+            m_lastSize = m_offset;
+            m_speed = 0;
+        } else if (now - m_lastTick >= 1000) {
+            m_speed = tasks::divRoundHalfEven(quint64(m_current - m_lastSize) * 1000, quint64(now - m_lastTick));
+            m_lastTick = now;
+            m_lastSize = m_current;
+        }
+        m_progress.push_back({m_current, m_total, m_speed});
+    }
+    if (!flushProgress())
+        return 0;
+    return size;
+}
+
+bool Transfer::execute()
+{
+    // Directory of the target.
+    const QString dir = QFileInfo(m_file).absolutePath();
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(dir).toStdString()), ec);
+    if (ec)
+        return reportError(osError(ec.value()));
+    if (stopped())
+        return false;
+
+    const TargetUrl target = makeTargetUrl(m_url);
+    m_easy = curl_easy_init();
+    if (!m_easy)
+        return reportError(TBrimHttpDownload::UnknownError);
+    struct EasyGuard
+    {
+        CURL *&h;
+        curl_slist *headers = nullptr;
+        ~EasyGuard()
+        {
+            if (h)
+                curl_easy_cleanup(h);
+            h = nullptr;
+            curl_slist_free_all(headers);
+        }
+    } guard {m_easy};
+
+    if (!target.valid)
+        return reportError(TBrimHttpDownload::UnknownError);
+
+    // Resuming.
+    const QByteArray rbPath = QFile::encodeName(TBrimHttpDownload::PartialStateFileName(m_file));
+    m_expectedStatus = 200;
+    m_offset = 0;
+    if (m_run->resumeBroken) {
+        struct stat st {};
+        if (::stat(rbPath.constData(), &st) == 0) {
+            m_rbFd = ::open(rbPath.constData(), O_RDWR | O_CLOEXEC);
+            unsigned char b[4];
+            const ssize_t n = m_rbFd >= 0 ? ::pread(m_rbFd, b, 4, 0) : -1;
+            if (n != 4)
+                return reportError(osError(n < 0 ? errno : 0));
+            m_offset = quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
+            // Bytes the target no longer holds cannot be resumed into it: start over.
+            struct stat fst {};
+            const QByteArray filePath = QFile::encodeName(m_file);
+            if (m_offset > 0 && (::stat(filePath.constData(), &fst) != 0 || quint64(fst.st_size) < m_offset)) {
+                m_offset = 0;
+                if (!pwriteLe32(m_rbFd, 0, 0) || !pwriteLe32(m_rbFd, 0, 4))
+                    return reportError(osError(errno));
+            } else {
+                m_expectedStatus = 206;
+                guard.headers = curl_slist_append(
+                    nullptr, QByteArray("RANGE: bytes=" + QByteArray::number(m_offset) + "-").constData());
+            }
+        } else {
+            m_rbFd = ::open(rbPath.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            if (m_rbFd < 0)
+                return reportError(osError(errno));
+            const char zeros[8] = {};
+            if (!writeAll(m_rbFd, zeros, sizeof zeros))
+                return reportError(osError(errno));
+        }
+    }
+    if (stopped())
+        return false;
+
+    const QByteArray agent = "BrimHttpDownload_" + QByteArray::number(qint32(tasks::tickCount())) + "_Agent";
+    curl_easy_setopt(m_easy, CURLOPT_URL, target.url.constData());
+    curl_easy_setopt(m_easy, CURLOPT_USERAGENT, agent.constData());
+    curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Once on TLS, a redirect may not fall back to plain HTTP.
+    curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, target.secure ? "https" : "http,https");
+    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kCurlBufferSize);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Transfer::writeCallback);
+    curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &Transfer::headerCallback);
+    curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
+    if (guard.headers)
+        curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, guard.headers);
+
+    CURLM *multi = curl_multi_init();
+    if (!multi)
+        return reportError(TBrimHttpDownload::UnknownError);
+    curl_multi_add_handle(multi, m_easy);
+    {
+        std::lock_guard<std::mutex> lock(m_run->m);
+        m_run->multi = multi;
+    }
+    CURLcode result = CURLE_OK;
+    int running = 1;
+    while (running && !stopped()) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            break;
+        if (!running || stopped())
+            break;
+        curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    int queued = 0;
+    while (CURLMsg *msg = curl_multi_info_read(multi, &queued)) {
+        if (msg->msg == CURLMSG_DONE)
+            result = msg->data.result;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_run->m);
+        m_run->multi = nullptr;
+    }
+    curl_multi_remove_handle(multi, m_easy);
+    curl_multi_cleanup(multi);
+
+    if (stopped()) {
+        closeFiles();
+        return false;
+    }
+    if (running && m_failure == Failure::None)
+        result = CURLE_RECV_ERROR; // the multi loop itself failed
+    if (!m_started && m_failure == Failure::None) {
+        if (result != CURLE_OK) {
+            long err = 0;
+            curl_easy_getinfo(m_easy, CURLINFO_OS_ERRNO, &err);
+            return reportError(osError(int(err)));
+        }
+        beginBody(); // an empty body
+    }
+    switch (m_failure) {
+    case Failure::Status:
+        return reportError(m_pendingError);
+    case Failure::File:
+        return reportError(osError(m_osError));
+    case Failure::Overflow:
+    case Failure::Range:
+        return finish(false);
+    case Failure::None:
+        break;
+    }
+    if (!flushProgress())
+        return false;
+    return finish(m_haveLength && m_current == m_total);
+}
+
+void workerMain(std::shared_ptr<Run> run)
+{
+    if (!run->batch) {
+        const QString url = run->urls.value(0), file = run->files.value(0);
+        if (run->deliver(run, [url, file](TBrimHttpDownload *d) {
+                if (d->OnStart) {
+                    const auto handler = d->OnStart;
+                    handler(d, 0, 0, url, file);
+                }
+            })) {
+            Transfer(run, 0, 0, url, file).execute();
+        }
+        return;
+    }
+    const int total = int(std::min(run->urls.size(), run->files.size()));
+    quint32 successNum = 0;
+    run->continueNext = true;
+    for (int i = 0; i < total && !run->stop; ++i) {
+        const QString url = run->urls.at(i), file = run->files.at(i);
+        if (!run->deliver(run, [i, total, url, file](TBrimHttpDownload *d) {
+                if (d->OnStart) {
+                    const auto handler = d->OnStart;
+                    handler(d, i, total, url, file);
+                }
+            }))
+            return;
+        if (Transfer(run, i, total, url, file).execute())
+            ++successNum;
+        else if (run->stop || !run->continueNext)
+            break;
+    }
+    if (run->stop)
+        return;
+    run->deliver(run, [successNum, total](TBrimHttpDownload *d) {
+        Run::setIdle(d);
+        if (d->OnFilesCompleted) {
+            const auto handler = d->OnFilesCompleted;
+            handler(d, successNum, quint32(total));
+        }
+    });
+}
+
+} // namespace
+} // namespace brimhttp
+
+TBrimHttpDownload::TBrimHttpDownload()
+{
+    std::call_once(brimhttp::g_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+TBrimHttpDownload::~TBrimHttpDownload()
+{
+    endWorker();
+}
+
+// Ends the previous worker: asks it to stop, then waits for it, unless we are
+// inside one of its own hand-offs (a handler reached us); then it is left to
+// finish alone, touching nothing but its shared state.
+void TBrimHttpDownload::endWorker()
+{
+    if (m_run) {
+        m_run->owner = nullptr;
+        m_run->requestStop();
+    }
+    if (m_thread.joinable()) {
+        if (m_run && m_run->inDelivery > 0)
+            m_thread.detach();
+        else
+            m_thread.join();
+    }
+    m_run.reset();
+}
+
+bool TBrimHttpDownload::startRun(bool batch)
+{
+    if (m_busy)
+        return false;
+    endWorker(); // the previous run has ended; free its worker
+    auto run = std::make_shared<brimhttp::Run>();
+    run->owner = this;
+    run->resumeBroken = ResumeBroken;
+    run->batch = batch;
+    if (batch) {
+        run->urls = HttpUrls;
+        run->files = LocalFiles;
+    } else {
+        run->urls = QStringList {HttpUrl};
+        run->files = QStringList {LocalFile};
+    }
+    m_busy = true;
+    m_paused = false;
+    m_run = run;
+    m_thread = std::thread(brimhttp::workerMain, run);
+    return true;
+}
+
+bool TBrimHttpDownload::Download(const QString &httpUrl, const QString &localFile)
+{
+    if (m_busy)
+        return false;
+    HttpUrl = httpUrl;
+    LocalFile = localFile;
+    return startRun(false);
+}
+
+bool TBrimHttpDownload::DownloadList()
+{
+    return startRun(true);
+}
+
+void TBrimHttpDownload::Stop()
+{
+    if (!m_busy)
+        return;
+    endWorker();
+    m_busy = false;
+    m_paused = false;
+    if (OnStopped) {
+        const auto handler = OnStopped;
+        handler(this);
+    }
+}
+
+void TBrimHttpDownload::Pause()
+{
+    if (!m_busy || m_paused || !m_run)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_run->m);
+        m_run->paused = true;
+    }
+    m_paused = true;
+    if (OnPaused) {
+        const auto handler = OnPaused;
+        handler(this);
+    }
+}
+
+void TBrimHttpDownload::Resume()
+{
+    if (!m_busy || !m_paused || !m_run)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_run->m);
+        m_run->paused = false;
+        m_run->cv.notify_all();
+    }
+    m_paused = false;
+    if (OnResumed) {
+        const auto handler = OnResumed;
+        handler(this);
+    }
+}

@@ -1,0 +1,81 @@
+#include "tasks/OVDownloadTasks.h"
+
+#include "app/BrimSystem.h"
+#include "app/OVSettings.h"
+#include "tasks/OVTaskItem.h"
+#include "tasks/OVTaskList.h"
+#include "tasks/TaskClock.h"
+
+#include <QLocale>
+
+namespace {
+// Room for the suffix within the usual 255-byte limit of one file name.
+constexpr qsizetype kMaxTitleBytes = 200;
+} // namespace
+
+QString MakeLocalFileName(const QString &Dir, const QString &Title)
+{
+    QString base;
+    base.reserve(Title.size() + 16);
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < Title.size(); ++i) {
+        QChar c = Title.at(i);
+        QString piece;
+        if (c.isHighSurrogate() && i + 1 < Title.size() && Title.at(i + 1).isLowSurrogate()) {
+            piece = Title.mid(i, 2);
+            ++i;
+        } else if (c.isSurrogate() || c.unicode() < 0x20 || c.unicode() == 0x7F || c == u'/' || c == u'\\'
+                   || c == u' ') {
+            // Separators and control characters would leave the folder or make the name unusable.
+            piece = QStringLiteral("_");
+        } else {
+            piece = QString(c);
+        }
+        const qsizetype len = piece.toUtf8().size();
+        if (bytes + len > kMaxTitleBytes)
+            break;
+        bytes += len;
+        base += piece;
+    }
+    base += QStringLiteral("_") + QStringLiteral("%1").arg(tasks::tickCount(), 2, 16, QLatin1Char('0')).toUpper();
+
+    QString folder = Dir;
+    if (folder.trimmed().isEmpty())
+        folder = GetAppPath() + QStringLiteral("Downloads/");
+    if (!folder.endsWith(u'/'))
+        folder += u'/';
+    return folder + base + QStringLiteral(".exe");
+}
+
+QString FormatFileSize(quint32 Bytes, int Decimals)
+{
+    const QLocale locale;
+    Decimals = std::clamp(Decimals, 0, 15);
+    QString number;
+    QString unit;
+    if (Bytes <= 1023) {
+        number = locale.toString(double(Bytes), 'f', 0);
+        unit = QStringLiteral(" B");
+    } else if (Bytes <= 0xFFFFF) {
+        number = locale.toString(double(Bytes) / 1024.0, 'f', Decimals);
+        unit = QStringLiteral(" KB");
+    } else {
+        number = locale.toString(double(Bytes) / 1048576.0, 'f', Decimals);
+        unit = QStringLiteral(" MB");
+    }
+    return number.rightJustified(3, u' ') + unit;
+}
+
+TOVTaskItem *AddDownloadTask(TBrimTaskManager &TaskMgr, const QString &Title, const QString &Url)
+{
+    auto *task = TaskMgr.Add<TOVTaskItem>();
+    task->AutoInstall = OVSettings::AutoInstall;
+    task->ResumeBroken = OVSettings::ResumeBroken;
+    task->DownloadDate = OleDateNow();
+    task->Name = Title;
+    task->HttpUrl = Url;
+    task->LocalFile = MakeLocalFileName(OVSettings::DownloadsDir, Title);
+    TaskMgr.NotifyListChange();
+    task->Start();
+    return task;
+}

@@ -1,0 +1,223 @@
+#include "tasks/OVTaskItem.h"
+
+#include "app/BrimSystem.h"
+#include "app/OVSettings.h"
+#include "platform/MainThread.h"
+#include "platform/ProcessJob.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <atomic>
+#include <thread>
+
+namespace OVTaskState {
+
+namespace {
+struct StateInfo
+{
+    int state;
+    const char *name;
+    const char *text;
+};
+constexpr StateInfo kStates[] = {
+    {NotDownloaded, "NotDownloaded", "Not downloaded yet"},
+    {StartDownload, "StartDownload", "Start download"},
+    {StartInstall, "StartInstall", "Start install"},
+    {Downloading, "Downloading", "Downloading... | %s/s"},
+    {Installing, "Installing", "Installing..."},
+    {DownloadStopped, "DownloadStopped", "Stopped"},
+    {DownloadPaused, "DownloadPaused", "Paused"},
+    {DownloadResumed, "DownloadResumed", "Resumed"},
+    {DownloadCompleted, "DownloadCompleted", "Completed"},
+    {InstallCompleted, "InstallCompleted", "Completed"},
+    {Failed, "Failed", "Failed"},
+};
+const StateInfo *find(int state)
+{
+    for (const StateInfo &s : kStates)
+        if (s.state == state)
+            return &s;
+    return nullptr;
+}
+} // namespace
+
+QString Key(int state)
+{
+    const StateInfo *s = find(state);
+    return s ? QStringLiteral("String.TaskState.") + QLatin1String(s->name) : QString();
+}
+
+QString DefaultText(int state)
+{
+    const StateInfo *s = find(state);
+    return s ? QString::fromLatin1(s->text) : QString();
+}
+
+} // namespace OVTaskState
+
+namespace tasks {
+
+struct InstallLink
+{
+    TOVTaskItem *item = nullptr; // main thread only; cleared when the task goes away
+    std::atomic<bool> cancel {false};
+};
+
+QStringList installerCommand(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = f.read(4);
+    f.close();
+    if (head.startsWith("\x7f" "ELF") || head.startsWith("#!")) {
+        if (!f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser))
+            return {};
+        return {file};
+    }
+    if (head.startsWith("MZ")) {
+        const QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
+        if (!wine.isEmpty())
+            return {wine, file};
+    }
+    return {};
+}
+
+} // namespace tasks
+
+TOVTaskItem::~TOVTaskItem()
+{
+    *m_alive = false;
+    if (m_install) {
+        // The installer goes on by itself; its result is no longer ours.
+        m_install->item = nullptr;
+        m_install->cancel = true;
+    }
+    Downloader.reset();
+}
+
+void TOVTaskItem::Init()
+{
+    Downloader = std::make_unique<TBrimHttpDownload>();
+    Downloader->OnStart = [this](TBrimHttpDownload *, int, int, const QString &, const QString &) {
+        SetState(OVTaskState::StartDownload);
+    };
+    Downloader->OnProcess = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32 current,
+                                   quint32 total, quint32 speed) {
+        CurrentSize = current;
+        TotalSize = total;
+        SpeedBPS = speed;
+        SetState(OVTaskState::Downloading);
+    };
+    Downloader->OnFileCompleted = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32) {
+        const std::weak_ptr<bool> alive = m_alive;
+        SetState(OVTaskState::DownloadCompleted);
+        if (!alive.expired() && AutoInstall && !DownloadOnly)
+            Install();
+    };
+    Downloader->OnStopped = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadStopped); };
+    Downloader->OnPaused = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadPaused); };
+    Downloader->OnResumed = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadResumed); };
+    Downloader->OnError = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32, bool &) {
+        SetState(OVTaskState::Failed);
+    };
+}
+
+bool TOVTaskItem::beginDownload()
+{
+    if (!Downloader)
+        return false;
+    Downloader->ResumeBroken = ResumeBroken;
+    return Downloader->Download(HttpUrl, LocalFile);
+}
+
+void TOVTaskItem::Start()
+{
+    DownloadOnly = false;
+    beginDownload();
+}
+
+bool TOVTaskItem::Download()
+{
+    DownloadOnly = true;
+    return beginDownload();
+}
+
+void TOVTaskItem::Stop()
+{
+    if (Downloader && (State == OVTaskState::Downloading || State == OVTaskState::DownloadPaused))
+        Downloader->Stop();
+}
+
+void TOVTaskItem::Pause()
+{
+    if (Downloader && State == OVTaskState::Downloading)
+        Downloader->Pause();
+}
+
+void TOVTaskItem::Resume()
+{
+    if (Downloader && State == OVTaskState::DownloadPaused)
+        Downloader->Resume();
+}
+
+void TOVTaskItem::Delete()
+{
+    const QString file = LocalFile;
+    const QString partial = TBrimHttpDownload::PartialStateFileName(LocalFile);
+    const std::weak_ptr<bool> alive = m_alive;
+    Stop();
+    if (alive.expired())
+        return; // a state-change handler already freed the task
+    // A run that is only starting or resuming has not been stopped above: end it
+    // quietly so it cannot write the files again after they are gone.
+    Downloader.reset();
+    if (!file.isEmpty()) {
+        QFile::remove(file);
+        QFile::remove(partial);
+    }
+    TBrimTaskItem::Delete();
+}
+
+void TOVTaskItem::Install()
+{
+    if (m_install)
+        return; // one installer run per task at a time
+    const std::weak_ptr<bool> alive = m_alive;
+    SetState(OVTaskState::StartInstall);
+    if (alive.expired())
+        return;
+    SetState(OVTaskState::Installing);
+    if (alive.expired())
+        return;
+    const QStringList argv = tasks::installerCommand(LocalFile);
+    if (argv.isEmpty()) {
+        installFinished(platform::JobStartFailed);
+        return;
+    }
+    auto link = std::make_shared<tasks::InstallLink>();
+    link->item = this;
+    m_install = link;
+    std::thread([link, argv] {
+        const quint32 result = RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, &link->cancel);
+        if (link->cancel)
+            return;
+        platform::runOnMainThread([link, result] {
+            if (link->item)
+                link->item->installFinished(result);
+        });
+    }).detach();
+}
+
+void TOVTaskItem::installFinished(quint32 result)
+{
+    if (m_install) {
+        m_install->item = nullptr;
+        m_install.reset();
+    }
+    Installed = true;
+    const QString file = LocalFile;
+    SetState(result == 0 ? OVTaskState::InstallCompleted : OVTaskState::Failed);
+    if (OVSettings::FileKeepDays.load() == 0 && !file.isEmpty())
+        QFile::remove(file);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "tasks/BrimHttpDownload.h"
+#include "tasks/BrimTaskManager.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+// Values of TBrimTaskItem::State for download tasks; also what the task list file stores.
+namespace OVTaskState {
+enum : int {
+    NotDownloaded = -1,
+    StartDownload = 0,
+    StartInstall = 1,
+    Downloading = 2,
+    Installing = 3,
+    DownloadStopped = 4,
+    DownloadPaused = 5,
+    DownloadResumed = 6,
+    DownloadCompleted = 7,
+    InstallCompleted = 8,
+    Failed = 9,
+};
+
+// Language key of a state's text ("String.TaskState.<Name>"); empty for unknown values.
+QString Key(int state);
+// The built-in English text of a state; empty for unknown values.
+QString DefaultText(int state);
+} // namespace OVTaskState
+
+namespace tasks {
+struct InstallLink;
+
+// How a downloaded installer is started, judged by its content: ELF binaries and
+// "#!" scripts run directly (given the owner's execute bit), Windows programs
+// through wine when it is on PATH. Empty when the file cannot be run.
+QStringList installerCommand(const QString &file);
+} // namespace tasks
+
+// One download task: drives its HTTP download and, optionally, the installer run.
+class TOVTaskItem : public TBrimTaskItem
+{
+public:
+    TOVTaskItem() = default;
+    ~TOVTaskItem() override;
+
+    std::unique_ptr<TBrimHttpDownload> Downloader;
+    bool DownloadOnly = false;
+    bool AutoInstall = false;
+    bool ResumeBroken = false;
+    bool Installed = false;
+    double DownloadDate = 0; // OLE Automation date, local time
+    QString HttpUrl;
+    QString LocalFile;
+    quint32 CurrentSize = 0;
+    quint32 TotalSize = 0;
+    quint32 SpeedBPS = 0;
+
+    void Init() override;
+    // Downloads, then installs when AutoInstall is set.
+    void Start() override;
+    // Downloads without installing afterwards; false when the downloader is busy.
+    bool Download();
+    void Stop() override;
+    void Pause() override;
+    void Resume() override;
+    // Stops the task, removes its file and partial-state file, and frees it.
+    void Delete() override;
+    // Runs the downloaded installer on a worker and waits for everything it started.
+    void Install();
+
+    bool InstallRunning() const { return bool(m_install); }
+
+private:
+    bool beginDownload();
+    void installFinished(quint32 result);
+
+    std::shared_ptr<tasks::InstallLink> m_install;
+    // Lets code that fires events find out whether a handler freed this item.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
