@@ -1,0 +1,476 @@
+#include "ui/BrimImage.h"
+
+#include "platform/MainThread.h"
+#include "ui/BrimWindowDrag.h"
+
+#include <QBitmap>
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QMouseEvent>
+#include <QMovie>
+#include <QPainter>
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <curl/curl.h>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace brim {
+
+namespace {
+
+// A picture larger than this is not an icon; the download is abandoned.
+constexpr qint64 kMaxPictureBytes = 32 * 1024 * 1024;
+
+int tickCount()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const quint64 ms = quint64(ts.tv_sec) * 1000u + quint64(ts.tv_nsec) / 1000000u;
+    return int(quint32(ms));
+}
+
+struct WriteState
+{
+    std::FILE *file = nullptr;
+    qint64 written = 0;
+    bool failed = false;
+};
+
+size_t writeBody(char *data, size_t size, size_t count, void *user)
+{
+    auto *state = static_cast<WriteState *>(user);
+    const size_t total = size * count;
+    if (state->written + qint64(total) > kMaxPictureBytes) {
+        state->failed = true;
+        return 0;
+    }
+    if (std::fwrite(data, 1, total, state->file) != total) {
+        state->failed = true;
+        return 0;
+    }
+    state->written += qint64(total);
+    return total;
+}
+
+} // namespace
+
+void ensureCurlReady()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+QByteArray pictureExtension(const QByteArray &head)
+{
+    if (head.startsWith("BM"))
+        return ".bmp";
+    if (head.size() >= 2 && uchar(head[0]) == 0xFF && uchar(head[1]) == 0xD8)
+        return ".jpg";
+    if (head.startsWith("GIF87a") || head.startsWith("GIF89a"))
+        return ".gif";
+    if (head.startsWith(QByteArray("\x89PNG\r\n\x1a\n", 8)))
+        return ".png";
+    return {};
+}
+
+HttpPictureResult fetchHttpPicture(const QString &url)
+{
+    HttpPictureResult result;
+    QByteArray templ = QFile::encodeName(QDir::tempPath() + QStringLiteral("/_TMPXXXXXX"));
+    const int fd = mkstemp(templ.data());
+    if (fd < 0)
+        return result;
+    const QString tempName = QFile::decodeName(templ);
+    std::FILE *file = fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        QFile::remove(tempName);
+        return result;
+    }
+
+    WriteState state;
+    state.file = file;
+    long status = 0;
+    CURLcode rc = CURLE_FAILED_INIT;
+    if (CURL *curl = curl_easy_init()) {
+        const QByteArray urlBytes = url.trimmed().toUtf8();
+        const QByteArray agent = QByteArray("HttpDownloadFile_") + QByteArray::number(tickCount()) + "_Agent";
+        curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData());
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.constData());
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+        // A server that stops sending must not hold the worker for ever.
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &state);
+        rc = curl_easy_perform(curl);
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_cleanup(curl);
+    }
+    const bool closed = std::fclose(file) == 0;
+
+    // The temporary file goes in every outcome, including failures.
+    QString fileName = tempName;
+    auto cleanup = [&fileName] { QFile::remove(fileName); };
+    if (rc != CURLE_OK || status != 200 || state.failed || !closed || state.written == 0) {
+        cleanup();
+        return result;
+    }
+    QFile in(fileName);
+    if (!in.open(QIODevice::ReadOnly)) {
+        cleanup();
+        return result;
+    }
+    const QByteArray ext = pictureExtension(in.read(8));
+    in.close();
+    if (ext.isEmpty()) {
+        cleanup();
+        return result;
+    }
+    if (QFile::rename(fileName, fileName + QString::fromLatin1(ext)))
+        fileName += QString::fromLatin1(ext);
+    QFile typed(fileName);
+    if (typed.open(QIODevice::ReadOnly))
+        result.data = typed.readAll();
+    typed.close();
+    cleanup();
+
+    // Decoded here once to make sure the bytes are a picture; the control
+    // decodes again on the main thread.
+    result.format = ext.mid(1);
+    QBuffer buf(&result.data);
+    buf.open(QIODevice::ReadOnly);
+    QImageReader reader(&buf, result.format == "jpg" ? QByteArray("jpeg") : result.format);
+    result.ok = !result.data.isEmpty() && !reader.read().isNull();
+    if (!result.ok)
+        result.data.clear();
+    return result;
+}
+
+} // namespace brim
+
+// ---------------------------------------------------------------------------
+
+struct TBrimImage::Download
+{
+    std::atomic<bool> superseded {false};
+};
+
+TBrimImage::TBrimImage(QWidget *parent)
+    : QWidget(parent)
+{
+    resize(105, 105);
+}
+
+TBrimImage::~TBrimImage()
+{
+    // A download still running finishes on its own and is ignored.
+    if (m_download)
+        m_download->superseded = true;
+    ClearPicture();
+}
+
+QPixmap TBrimImage::Picture() const { return shownPixmap(); }
+
+QPixmap TBrimImage::shownPixmap() const { return m_movie ? m_movie->currentPixmap() : m_pixmap; }
+
+bool TBrimImage::HasPicture() const { return m_movie || !m_pixmap.isNull(); }
+
+bool TBrimImage::IsAnimated() const { return m_movie && m_movie->state() == QMovie::Running; }
+
+void TBrimImage::ClearPicture()
+{
+    if (m_movie) {
+        m_movie->stop();
+        delete m_movie;
+        m_movie = nullptr;
+        delete m_movieBuffer;
+        m_movieBuffer = nullptr;
+        m_movieData.clear();
+    }
+    m_pixmap = QPixmap();
+    update();
+}
+
+void TBrimImage::SetPicture(const QPixmap &picture)
+{
+    ClearPicture();
+    m_pixmap = picture;
+    pictureChanged();
+}
+
+void TBrimImage::SetPicture(const QImage &picture) { SetPicture(QPixmap::fromImage(picture)); }
+
+bool TBrimImage::LoadPicture(const QByteArray &data, const QByteArray &format)
+{
+    QByteArray fmt = format;
+    if (fmt.isEmpty())
+        fmt = brim::pictureExtension(data.left(8)).mid(1);
+    if (fmt == "jpg")
+        fmt = "jpeg";
+    if (fmt == "gif") {
+        auto *buffer = new QBuffer;
+        auto *movie = new QMovie;
+        ClearPicture();
+        m_movieData = data;
+        buffer->setData(m_movieData);
+        buffer->open(QIODevice::ReadOnly);
+        movie->setDevice(buffer);
+        movie->setFormat("gif");
+        movie->setCacheMode(QMovie::CacheAll);
+        if (!movie->isValid() || !movie->jumpToFrame(0)) {
+            delete movie;
+            delete buffer;
+            m_movieData.clear();
+            pictureChanged();
+            return false;
+        }
+        m_movie = movie;
+        m_movieBuffer = buffer;
+        connect(m_movie, &QMovie::frameChanged, this, [this] { update(); });
+        pictureChanged();
+        return true;
+    }
+    QImage img;
+    if (!img.loadFromData(data, fmt.isEmpty() ? nullptr : fmt.constData()))
+        return false;
+    SetPicture(img);
+    return true;
+}
+
+bool TBrimImage::LoadPictureFromFile(const QString &fileName)
+{
+    QFile f(fileName);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    return LoadPicture(f.readAll());
+}
+
+QSize TBrimImage::pictureSize() const
+{
+    if (m_movie)
+        return m_movie->currentPixmap().size();
+    return m_pixmap.size();
+}
+
+void TBrimImage::pictureChanged()
+{
+    applyGif();
+    if (m_autoSize && HasPicture())
+        resize(pictureSize());
+    update();
+}
+
+void TBrimImage::applyGif()
+{
+    if (!m_movie)
+        return;
+    m_movie->setSpeed(qBound(1, m_gifAnimationSpeed / 10, 10000));
+    if (m_gifAnimation && m_movie->frameCount() != 1) {
+        if (m_movie->state() != QMovie::Running)
+            m_movie->start();
+    } else {
+        m_movie->stop();
+        m_movie->jumpToFrame(0);
+    }
+}
+
+void TBrimImage::SetAutoSize(bool on)
+{
+    m_autoSize = on;
+    pictureChanged();
+}
+
+void TBrimImage::SetStretch(bool on)
+{
+    m_stretch = on;
+    update();
+}
+
+void TBrimImage::SetProportional(bool on)
+{
+    m_proportional = on;
+    update();
+}
+
+void TBrimImage::SetCenter(bool on)
+{
+    m_center = on;
+    update();
+}
+
+void TBrimImage::SetTransparent(bool on)
+{
+    m_transparent = on;
+    update();
+}
+
+void TBrimImage::SetDraggable(bool on)
+{
+    m_draggable = on;
+    if (on && !m_drag)
+        m_drag = new brim::WindowDragFilter(this, false, [this] { return m_draggable; });
+}
+
+void TBrimImage::SetGIFAnimation(bool on)
+{
+    m_gifAnimation = on;
+    applyGif();
+    update();
+}
+
+void TBrimImage::SetGIFAnimationSpeed(int speed)
+{
+    m_gifAnimationSpeed = speed;
+    applyGif();
+}
+
+QRect TBrimImage::DestRect() const
+{
+    const QSize pic = pictureSize();
+    const int w = pic.width(), h = pic.height();
+    const int cw = width(), ch = height();
+    int dw = w, dh = h;
+    if (m_stretch || (m_proportional && (w > cw || h > ch))) {
+        if (m_proportional && w > 0 && h > 0) {
+            const double ratio = double(w) / double(h);
+            if (w > h) {
+                dw = cw;
+                dh = int(cw / ratio);
+                if (dh > ch) {
+                    dh = ch;
+                    dw = int(ch * ratio);
+                }
+            } else {
+                dh = ch;
+                dw = int(ch * ratio);
+                if (dw > cw) {
+                    dw = cw;
+                    dh = int(cw / ratio);
+                }
+            }
+        } else {
+            dw = cw;
+            dh = ch;
+        }
+    }
+    QRect r(0, 0, dw, dh);
+    if (m_center)
+        r.translate((cw - dw) / 2, (ch - dh) / 2);
+    return r;
+}
+
+bool TBrimImage::IsOpaque() const
+{
+    if (!HasPicture())
+        return false;
+    const QPixmap pix = shownPixmap();
+    if (pix.hasAlphaChannel() || m_transparent)
+        return false;
+    return DestRect().contains(rect());
+}
+
+void TBrimImage::paintEvent(QPaintEvent *)
+{
+    QPixmap pix = shownPixmap();
+    if (pix.isNull())
+        return;
+    if (m_transparent && !pix.hasAlphaChannel()) {
+        // Pictures without an alpha channel use their bottom-left pixel's
+        // colour as the see-through colour.
+        const QColor key = pix.toImage().pixelColor(0, pix.height() - 1);
+        pix.setMask(pix.createMaskFromColor(key, Qt::MaskInColor));
+    }
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.drawPixmap(DestRect(), pix);
+}
+
+void TBrimImage::mousePressEvent(QMouseEvent *e)
+{
+    if (e->button() == Qt::LeftButton)
+        m_pressed = true;
+    QWidget::mousePressEvent(e);
+}
+
+void TBrimImage::mouseReleaseEvent(QMouseEvent *e)
+{
+    const bool click = e->button() == Qt::LeftButton && m_pressed && rect().contains(e->position().toPoint());
+    if (e->button() == Qt::LeftButton)
+        m_pressed = false;
+    if (click && OnClick)
+        OnClick(this);
+    QWidget::mouseReleaseEvent(e);
+}
+
+void TBrimImage::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    if (e->button() == Qt::LeftButton && OnDblClick)
+        OnDblClick(this);
+    QWidget::mouseDoubleClickEvent(e);
+}
+
+void TBrimImage::enterEvent(QEnterEvent *e)
+{
+    if (OnMouseEnter)
+        OnMouseEnter(this);
+    QWidget::enterEvent(e);
+}
+
+void TBrimImage::leaveEvent(QEvent *e)
+{
+    if (OnMouseLeave)
+        OnMouseLeave(this);
+    QWidget::leaveEvent(e);
+}
+
+void TBrimImage::SetHttpPicture(const QString &url)
+{
+    m_httpPicture = url;
+    ClearPicture();
+    pictureChanged();
+    if (m_download) {
+        m_download->superseded = true;
+        m_download.reset();
+    }
+    if (url.trimmed().isEmpty())
+        return;
+    brim::ensureCurlReady();
+    auto download = std::make_shared<Download>();
+    m_download = download;
+    TBrimImage *self = this;
+    std::thread([download, self, url] {
+        const brim::HttpPictureResult result = brim::fetchHttpPicture(url);
+        if (download->superseded || !QCoreApplication::instance())
+            return;
+        // The flag is checked again on the main thread, where the image is
+        // destroyed: a destroyed or re-pointed image has set it by then.
+        platform::runOnMainThread([&] {
+            if (!download->superseded)
+                self->httpPictureArrived(result);
+        });
+    }).detach();
+}
+
+void TBrimImage::httpPictureArrived(const brim::HttpPictureResult &result)
+{
+    m_download.reset();
+    if (!result.ok)
+        return;
+    if (!LoadPicture(result.data, result.format))
+        return;
+    if (OnHttpPictureCompleted)
+        OnHttpPictureCompleted(this);
+}

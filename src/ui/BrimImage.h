@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QByteArray>
+#include <QPixmap>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QMovie;
+class QBuffer;
+
+namespace brim {
+
+// The extension a downloaded picture gets from its first bytes: ".bmp",
+// ".jpg", ".gif", ".png", or empty when it is none of these.
+QByteArray pictureExtension(const QByteArray &head);
+
+// The outcome of one picture download (run on a worker thread).
+struct HttpPictureResult
+{
+    bool ok = false;
+    QByteArray data;   // the file's bytes
+    QByteArray format; // "bmp", "jpg", "gif" or "png"
+};
+
+// Fetches url with a GET into a temporary file, accepts only status 200 and a
+// known picture type, and removes the temporary file in every outcome.
+HttpPictureResult fetchHttpPicture(const QString &url);
+
+// Initialises libcurl once; call on the main thread before starting workers.
+void ensureCurlReady();
+
+} // namespace brim
+
+// A picture control: natural size, stretching, proportional fitting,
+// centring, animated GIF pictures, window dragging and a picture that can be
+// loaded from a web address in the background.
+class TBrimImage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TBrimImage(QWidget *parent = nullptr);
+    ~TBrimImage() override;
+
+    // The picture as shown now (the current frame of an animation).
+    QPixmap Picture() const;
+    void SetPicture(const QPixmap &picture);
+    void SetPicture(const QImage &picture);
+    // Loads encoded picture bytes (bitmap, JPEG, PNG, GIF, ...); false when they do not decode.
+    bool LoadPicture(const QByteArray &data, const QByteArray &format = {});
+    bool LoadPictureFromFile(const QString &fileName);
+    void ClearPicture();
+    bool HasPicture() const;
+    bool IsAnimated() const;
+
+    bool AutoSize() const { return m_autoSize; }
+    void SetAutoSize(bool on);
+    bool Stretch() const { return m_stretch; }
+    void SetStretch(bool on);
+    bool Proportional() const { return m_proportional; }
+    void SetProportional(bool on);
+    bool Center() const { return m_center; }
+    void SetCenter(bool on);
+    bool Transparent() const { return m_transparent; }
+    void SetTransparent(bool on);
+    bool IncrementalDisplay() const { return m_incrementalDisplay; }
+    void SetIncrementalDisplay(bool on) { m_incrementalDisplay = on; }
+    bool Draggable() const { return m_draggable; }
+    void SetDraggable(bool on);
+    bool GIFAnimation() const { return m_gifAnimation; }
+    void SetGIFAnimation(bool on);
+    // 1000 is the GIF's own speed; the value scales it (500 half, 2000 double).
+    int GIFAnimationSpeed() const { return m_gifAnimationSpeed; }
+    void SetGIFAnimationSpeed(int speed);
+
+    QString HttpPicture() const { return m_httpPicture; }
+    // Clears the picture and, for a non-blank address, downloads it in the
+    // background; an earlier download still running is discarded.
+    void SetHttpPicture(const QString &url);
+
+    // The rectangle the picture is drawn into.
+    QRect DestRect() const;
+    // True when the picture covers the whole control and has no see-through parts.
+    bool IsOpaque() const;
+
+    std::function<void(QObject *Sender)> OnHttpPictureCompleted;
+    std::function<void(QObject *Sender)> OnClick;
+    std::function<void(QObject *Sender)> OnDblClick;
+    std::function<void(QObject *Sender)> OnMouseEnter;
+    std::function<void(QObject *Sender)> OnMouseLeave;
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+    void mousePressEvent(QMouseEvent *) override;
+    void mouseReleaseEvent(QMouseEvent *) override;
+    void mouseDoubleClickEvent(QMouseEvent *) override;
+    void enterEvent(QEnterEvent *) override;
+    void leaveEvent(QEvent *) override;
+
+private:
+    struct Download;
+    void pictureChanged();
+    void applyGif();
+    QSize pictureSize() const;
+    QPixmap shownPixmap() const;
+    void httpPictureArrived(const brim::HttpPictureResult &result);
+
+    QPixmap m_pixmap;
+    QMovie *m_movie = nullptr;
+    QBuffer *m_movieBuffer = nullptr;
+    QByteArray m_movieData;
+    bool m_autoSize = false;
+    bool m_stretch = false;
+    bool m_proportional = false;
+    bool m_center = false;
+    bool m_transparent = false;
+    bool m_incrementalDisplay = false;
+    bool m_draggable = false;
+    bool m_gifAnimation = false;
+    int m_gifAnimationSpeed = 1000;
+    QString m_httpPicture;
+    std::shared_ptr<Download> m_download;
+    QObject *m_drag = nullptr;
+    bool m_pressed = false;
+};
