@@ -1,0 +1,428 @@
+#include "db/DictDBFileIO.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace dictdb;
+
+namespace {
+
+class DiskStream final : public TDictDBStream
+{
+public:
+    explicit DiskStream(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~DiskStream() override { ::close(m_fd); }
+    qint64 ReadAt(qint64 offset, void *buffer, qint64 count) override
+    {
+        qint64 done = 0;
+        while (done < count) {
+            const ssize_t n = ::pread(m_fd, static_cast<char *>(buffer) + done, size_t(count - done), off_t(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += n;
+        }
+        return done;
+    }
+    void WriteAt(qint64 offset, const void *buffer, qint64 count) override
+    {
+        qint64 done = 0;
+        while (done < count) {
+            const ssize_t n
+                = ::pwrite(m_fd, static_cast<const char *>(buffer) + done, size_t(count - done), off_t(offset + done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw EDictDBError(QStringLiteral("Failed to write file"));
+            done += n;
+        }
+        m_flushed = false;
+    }
+    qint64 Size() override
+    {
+        struct stat st {};
+        return ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : 0;
+    }
+    void Flush() override
+    {
+        ::fsync(m_fd);
+        m_flushed = true;
+    }
+    bool IsFlushed() const override { return m_flushed; }
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd;
+    bool m_flushed = true;
+};
+
+class MemoryStream final : public TDictDBStream
+{
+public:
+    explicit MemoryStream(QByteArray *buffer)
+        : m_buffer(buffer)
+    {
+    }
+    qint64 ReadAt(qint64 offset, void *buffer, qint64 count) override
+    {
+        if (offset < 0 || offset >= m_buffer->size())
+            return 0;
+        const qint64 n = std::min<qint64>(count, m_buffer->size() - offset);
+        std::memcpy(buffer, m_buffer->constData() + offset, size_t(n));
+        return n;
+    }
+    void WriteAt(qint64 offset, const void *buffer, qint64 count) override
+    {
+        if (offset + count > m_buffer->size())
+            m_buffer->resize(qsizetype(offset + count), 0);
+        std::memcpy(m_buffer->data() + offset, buffer, size_t(count));
+    }
+    qint64 Size() override { return m_buffer->size(); }
+
+private:
+    QByteArray *m_buffer;
+};
+
+QMutex g_memoryMutex;
+QHash<QString, QByteArray *> g_memoryStreams;
+quint64 g_memoryCounter = 0;
+
+int openReadOnly(const QString &fileName)
+{
+    return ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
+}
+
+// Reads the first 12 bytes with a short-lived descriptor (identification and version).
+void readFirst12(const QString &fileName, char *out)
+{
+    std::memset(out, 0, 12);
+    const int fd = openReadOnly(fileName);
+    if (fd < 0)
+        throw EDictDBError(QStringLiteral("Failed to open file"));
+    ssize_t n;
+    do {
+        n = ::pread(fd, out, 12, 0);
+    } while (n < 0 && errno == EINTR);
+    ::close(fd);
+}
+
+} // namespace
+
+QString TDictMemoryStreams::Register(QByteArray *buffer)
+{
+    QMutexLocker lock(&g_memoryMutex);
+    const QString name = QStringLiteral(":%1").arg(++g_memoryCounter, 0, 16).toUpper();
+    g_memoryStreams.insert(name.toUpper(), buffer);
+    return name;
+}
+
+void TDictMemoryStreams::Unregister(const QString &name)
+{
+    QMutexLocker lock(&g_memoryMutex);
+    g_memoryStreams.remove(name.toUpper());
+}
+
+QByteArray *TDictMemoryStreams::Find(const QString &name)
+{
+    QMutexLocker lock(&g_memoryMutex);
+    return g_memoryStreams.value(name.toUpper(), nullptr);
+}
+
+TDictDBFileIO::TDictDBFileIO(TDictDatabase *owner)
+    : m_owner(owner)
+{
+}
+
+TDictDBFileIO::~TDictDBFileIO() { Close(); }
+
+void TDictDBFileIO::Open(const QString &fileName, TDictDBMediumType medium, bool exclusive)
+{
+    if (IsOpen())
+        return;
+    m_fileName = fileName;
+    m_medium = medium;
+    m_exclusive = exclusive;
+    try {
+        if (medium == mtMemory)
+            openMemory(fileName);
+        else
+            openDisk(fileName, exclusive);
+        ReadDatabaseHeader();
+        selectAlgorithms();
+        ReadTableDirectory();
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TDictDBFileIO::checkIdentification(const char *first12, const QString &fileName)
+{
+    if (getCStr(first12, kIdentSize) != "DictDB")
+        throw EDictDBError(QStringLiteral("Database file '%1' is a invalid DictDB").arg(fileName));
+}
+
+void TDictDBFileIO::checkVersion(const char *first12)
+{
+    const QByteArray version = getCStr(first12 + kVersionOffset, kVersionSize);
+    m_version = QString::fromLatin1(version);
+    if (version == "1.00")
+        throw EDictDBError(QStringLiteral("Version 1.00 is not compatible"));
+    if (version > QByteArray("1.0"))
+        throw EDictDBError(QStringLiteral("Version of database file is too High"));
+}
+
+void TDictDBFileIO::openDisk(const QString &fileName, bool exclusive)
+{
+    const QByteArray path = QFile::encodeName(fileName);
+    struct stat st {};
+    if (fileName.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw EDictDBError(QStringLiteral("Failed to open file"));
+    char first[12];
+    readFirst12(fileName, first);
+    checkIdentification(first, fileName);
+    readFirst12(fileName, first);
+    checkVersion(first);
+
+    // no write bit for anyone counts as the read-only attribute
+    m_readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    int fd = -1;
+    if (!m_readOnly) {
+        fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
+        if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
+            m_readOnly = true;
+    }
+    if (fd < 0 && m_readOnly)
+        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throw EDictDBError(QStringLiteral("Failed to open file"));
+    // Sharing: an exclusive opener refuses others and is refused while others have it open.
+    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+        ::close(fd);
+        throw EDictDBError(QStringLiteral("Failed to open file"));
+    }
+    m_fd = fd;
+    m_stream = std::make_unique<DiskStream>(fd);
+}
+
+void TDictDBFileIO::openMemory(const QString &fileName)
+{
+    static const QRegularExpression nameSyntax(QStringLiteral("^:[0-9A-Fa-f]+$"));
+    if (!nameSyntax.match(fileName).hasMatch())
+        throw EDictDBError(QStringLiteral("Invalid database name '%1'").arg(fileName));
+    QByteArray *buffer = TDictMemoryStreams::Find(fileName);
+    if (!buffer)
+        throw EDictDBError(QStringLiteral("Failed to open file"));
+    m_readOnly = false;
+    m_stream = std::make_unique<MemoryStream>(buffer);
+    char first[12] = {};
+    m_stream->ReadAt(0, first, 12);
+    checkIdentification(first, fileName);
+    checkVersion(first);
+}
+
+void TDictDBFileIO::selectAlgorithms()
+{
+    if (Compressed())
+        m_compress.SetAlgorithm(CompressAlgoName());
+    if (Encrypted()) {
+        m_encrypt.SetAlgorithm(EncryptAlgoName());
+        m_encrypt.SetMode(EncryptMode());
+    }
+}
+
+void TDictDBFileIO::Close()
+{
+    while (m_lockDepth > 0)
+        Unlock();
+    m_stream.reset(); // closes the descriptor, which drops flock and byte locks
+    m_fd = -1;
+}
+
+bool TDictDBFileIO::IsFlushed() const { return !m_stream || m_stream->IsFlushed(); }
+
+void TDictDBFileIO::Flush()
+{
+    if (m_stream)
+        m_stream->Flush();
+}
+
+TDictDBStream &TDictDBFileIO::stream()
+{
+    if (!m_stream)
+        throw EDictDBError(QStringLiteral("Cannot perform this operation on a closed database"));
+    return *m_stream;
+}
+
+void TDictDBFileIO::ReadDatabaseHeader() { ReadAt(kDatabaseHeaderOffset, m_header, kDatabaseHeaderSize); }
+
+void TDictDBFileIO::ReadTableDirectory()
+{
+    ReadAt(kTableDirectoryOffset, m_directory, kTableDirectorySize);
+    const int32_t count = getI32(m_directory);
+    if (count < 0 || count > kMaxTables)
+        damaged("table count outside 0 to 256");
+}
+
+int TDictDBFileIO::TableCount() const { return getI32(m_directory); }
+
+qint64 TDictDBFileIO::TableHeaderOffset(int tableNo) const
+{
+    if (tableNo < 0 || tableNo >= TableCount())
+        throw EDictDBError(QStringLiteral("General error"));
+    return getI32(m_directory + 8 + 4 * tableNo);
+}
+
+void TDictDBFileIO::ReadTableHeader(int tableNo, char *buffer)
+{
+    const qint64 offset = TableHeaderOffset(tableNo);
+    if (offset < kFixedRegionSize || offset >= FileSize())
+        damaged("table header outside the file");
+    ReadAt(offset, buffer, kTableHeaderSize);
+}
+
+void TDictDBFileIO::WriteTableHeader(int tableNo, const char *buffer)
+{
+    const qint64 offset = TableHeaderOffset(tableNo);
+    if (offset < kFixedRegionSize)
+        damaged("table header outside the file");
+    WriteAt(offset, buffer, kTableHeaderSize);
+}
+
+QStringList TDictDBFileIO::GetTableNames()
+{
+    QStringList names;
+    char buffer[kTableHeaderSize];
+    for (int i = 0; i < TableCount(); ++i) {
+        ReadTableHeader(i, buffer);
+        names << fromAnsi(getCStr(buffer + thTableName, kNameSize));
+    }
+    return names;
+}
+
+void TDictDBFileIO::ReadAt(qint64 offset, void *buffer, qint64 count)
+{
+    if (count <= 0)
+        return;
+    const qint64 got = offset < 0 ? 0 : stream().ReadAt(offset, buffer, count);
+    if (got < count)
+        std::memset(static_cast<char *>(buffer) + std::max<qint64>(got, 0), 0, size_t(count - std::max<qint64>(got, 0)));
+}
+
+void TDictDBFileIO::WriteAt(qint64 offset, const void *buffer, qint64 count)
+{
+    if (m_readOnly)
+        throw EDictDBError(QStringLiteral("Cannot modify a read-only dataset"));
+    if (offset < 0 || offset + count > 0x7FFFFFFF)
+        throw EDictDBError(QStringLiteral("General error"));
+    stream().WriteAt(offset, buffer, count);
+}
+
+qint64 TDictDBFileIO::FileSize() { return stream().Size(); }
+
+void TDictDBFileIO::Lock()
+{
+    if (m_medium != mtDisk || !IsOpen())
+        return;
+    if (m_lockDepth++ > 0)
+        return; // already held by this object
+    struct flock fl {};
+    // a descriptor opened for reading can hold only a shared lock
+    fl.l_type = m_readOnly ? F_RDLCK : F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 1;
+    fl.l_len = 1;
+    int failures = 0;
+    while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0) {
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+            m_lockDepth = 0;
+            throw EDictDBError(QStringLiteral("Wait for unlock time out"));
+        }
+        ++failures;
+        if (LockRetryCount != 0 && failures > LockRetryCount) {
+            m_lockDepth = 0;
+            throw EDictDBError(QStringLiteral("Wait for unlock time out"));
+        }
+        QThread::msleep(ulong(std::max(0, LockWaitTime)));
+    }
+}
+
+void TDictDBFileIO::Unlock()
+{
+    if (m_lockDepth <= 0)
+        return;
+    if (--m_lockDepth > 0)
+        return;
+    if (m_fd < 0)
+        return;
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = 1;
+    fl.l_len = 1;
+    ::fcntl(m_fd, F_OFD_SETLK, &fl);
+}
+
+QString TDictDBFileIO::CompressAlgoName() const { return fromAnsi(getCStr(m_header + dhCompressAlgoName, kNameSize)); }
+QString TDictDBFileIO::EncryptAlgoName() const { return fromAnsi(getCStr(m_header + dhEncryptAlgoName, kNameSize)); }
+
+bool TDictDBFileIO::SetPassword(const QString &password)
+{
+    if (!IsOpen())
+        return false;
+    if (!Encrypted())
+        return true;
+    const QString stored = fromAnsi(getCStr(m_header + dhPasswordHash, kPasswordHashSize));
+    if (passwordDigestText(password) != stored)
+        return false;
+    std::lock_guard lock(m_dataLock);
+    m_encrypt.SetPassword(password);
+    return true;
+}
+
+void TDictDBFileIO::DecodeValue(const char *src, char *dst, int len)
+{
+    if (!Encrypted()) {
+        std::memmove(dst, src, size_t(len));
+        return;
+    }
+    std::lock_guard lock(m_dataLock);
+    m_encrypt.DecryptBuffer(reinterpret_cast<const uint8_t *>(src), reinterpret_cast<uint8_t *>(dst), size_t(len));
+}
+
+void TDictDBFileIO::EncodeValue(const char *src, char *dst, int len)
+{
+    if (!Encrypted()) {
+        std::memmove(dst, src, size_t(len));
+        return;
+    }
+    std::lock_guard lock(m_dataLock);
+    m_encrypt.EncryptBuffer(reinterpret_cast<const uint8_t *>(src), reinterpret_cast<uint8_t *>(dst), size_t(len));
+}
+
+QByteArray TDictDBFileIO::DecodeBlob(const QByteArray &stored, bool compressed, bool encrypted)
+{
+    std::lock_guard lock(m_dataLock);
+    QByteArray value = encrypted ? m_encrypt.DecodeStream(stored) : stored;
+    return compressed ? m_compress.DecodeStream(value) : value;
+}
+
+QByteArray TDictDBFileIO::EncodeBlob(const QByteArray &value, bool compressed, bool encrypted)
+{
+    std::lock_guard lock(m_dataLock);
+    QByteArray stored = compressed ? m_compress.EncodeStream(value) : value;
+    return encrypted ? m_encrypt.EncodeStream(stored) : stored;
+}

@@ -1,0 +1,143 @@
+#include "db/DictDatabase.h"
+
+#include "db/DictSession.h"
+#include "db/DictTable.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+TDictDatabase::TDictDatabase(TDictSession *session)
+    : m_session(session ? session : &TDictSession::Default())
+{
+    std::lock_guard guard(TDictSessionList::Lock());
+    m_session->m_databases.append(this);
+}
+
+TDictDatabase::~TDictDatabase()
+{
+    m_temporary = false; // closing the datasets below must not delete us again
+    KeepConnection = true;
+    disconnect();
+    std::lock_guard guard(TDictSessionList::Lock());
+    m_session->m_databases.removeOne(this);
+}
+
+void TDictDatabase::SetConnected(bool connected)
+{
+    if (connected && !Connected())
+        connect();
+    else if (!connected && Connected())
+        disconnect();
+}
+
+void TDictDatabase::connect()
+{
+    if (DatabaseName.isEmpty())
+        throw EDictDBError(QStringLiteral("Database name missing"));
+    auto file = std::make_unique<TDictDBFileIO>(this);
+    file->LockRetryCount = m_session->LockRetryCount;
+    file->LockWaitTime = m_session->LockWaitTime;
+    file->Open(FileName.isEmpty() ? DatabaseName : FileName, MediumType, Exclusive);
+    m_canAccess = !file->Encrypted() || (m_hasPassword && file->SetPassword(m_password));
+    const QStringList names = file->GetTableNames();
+    std::vector<std::unique_ptr<TDictTableIO>> tables;
+    for (const QString &name : names)
+        tables.push_back(std::make_unique<TDictTableIO>(*file, name));
+    m_tables = std::move(tables);
+    m_file = std::move(file);
+    if (AutoFlush && QCoreApplication::instance()) {
+        m_flushTimer = std::make_unique<QTimer>();
+        m_flushTimer->setInterval(AutoFlushInterval);
+        QObject::connect(m_flushTimer.get(), &QTimer::timeout, [this] {
+            if (m_file && m_file->IsOpen() && !m_file->IsFlushed())
+                m_file->Flush();
+        });
+        m_flushTimer->start();
+    }
+}
+
+void TDictDatabase::disconnect()
+{
+    while (!m_datasets.isEmpty())
+        m_datasets.first()->Close();
+    m_flushTimer.reset();
+    m_tables.clear();
+    m_file.reset();
+    m_canAccess = false;
+}
+
+void TDictDatabase::SetPassword(const QString &password)
+{
+    m_password = password;
+    m_hasPassword = true;
+    if (Connected())
+        m_canAccess = m_file->SetPassword(password);
+}
+
+void TDictDatabase::checkAccess()
+{
+    if (m_canAccess)
+        return;
+    for (const QString &p : m_session->Passwords)
+        if (m_file->SetPassword(p)) {
+            m_canAccess = true;
+            return;
+        }
+    if (m_hasPassword) {
+        if (!m_file->SetPassword(m_password))
+            throw EDictDBError(QStringLiteral("Access denied"));
+        m_canAccess = true;
+        return;
+    }
+    QString entered;
+    if (!m_session->OnLogin || !m_session->OnLogin(m_session, m_file->FileName(), entered))
+        throw EDictDBAbort();
+    if (!m_file->SetPassword(entered))
+        throw EDictDBError(QStringLiteral("Access denied"));
+    m_canAccess = true;
+}
+
+QStringList TDictDatabase::GetTableNames() const
+{
+    if (!Connected())
+        throw EDictDBError(QStringLiteral("Cannot perform this operation on a closed database"));
+    QStringList names;
+    for (const auto &t : m_tables)
+        names << t->TableName();
+    return names;
+}
+
+TDictTableIO *TDictDatabase::FindTableIO(const QString &tableName) const
+{
+    for (const auto &t : m_tables)
+        if (QString::localeAwareCompare(t->TableName(), tableName) == 0 && t->TableName() == tableName)
+            return t.get();
+    return nullptr;
+}
+
+void TDictDatabase::acquire(TDictTable *table)
+{
+    std::lock_guard guard(TDictSessionList::Lock());
+    ++m_useCount;
+    m_datasets.append(table);
+    if (m_file) {
+        m_file->LockRetryCount = m_session->LockRetryCount;
+        m_file->LockWaitTime = m_session->LockWaitTime;
+    }
+}
+
+void TDictDatabase::release(TDictTable *table)
+{
+    bool destroy = false;
+    {
+        std::lock_guard guard(TDictSessionList::Lock());
+        m_datasets.removeOne(table);
+        if (--m_useCount > 0 || KeepConnection)
+            return;
+        destroy = m_temporary;
+    }
+    if (destroy)
+        delete this;
+    else
+        disconnect();
+}
