@@ -552,7 +552,9 @@ bool Transfer::execute()
                 m_offset = 0;
                 if (!pwriteLe32(m_rbFd, 0, 0) || !pwriteLe32(m_rbFd, 0, 4))
                     return reportError(osError(errno));
-            } else {
+            } else if (m_offset > 0) {
+                // An offset of 0 (the last attempt received nothing, say it could not
+                // connect) stays a fresh request, so servers without ranges still serve it.
                 m_expectedStatus = 206;
                 guard.headers = curl_slist_append(
                     nullptr, QByteArray("RANGE: bytes=" + QByteArray::number(m_offset) + "-").constData());

@@ -1,0 +1,421 @@
+#include "tasks/BrimHttpDownload.h"
+#include "tasks/TaskClock.h"
+
+#include "tasks/TaskTestSupport.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <gtest/gtest.h>
+
+using namespace tasktest;
+
+namespace {
+
+struct Recorder
+{
+    std::vector<std::string> events;
+    std::vector<quint32> sizes;
+    std::vector<quint32> speeds;
+    quint32 total = 0;
+    quint32 errorCode = 0;
+    quint32 fileSize = 0;
+    bool indexesZero = true;
+    bool partialOk = true;  // the partial-state file always matched the reported size
+    bool onMainThread = true;
+    bool ended = false;
+
+    void attach(TBrimHttpDownload &d, bool checkPartial = false)
+    {
+        auto idx = [this](int index, int count) {
+            if (index != 0 || count != 0)
+                indexesZero = false;
+            if (QThread::currentThread() != QCoreApplication::instance()->thread())
+                onMainThread = false;
+        };
+        d.OnStart = [this, idx](TBrimHttpDownload *, int i, int c, const QString &, const QString &) {
+            idx(i, c);
+            events.push_back("start");
+        };
+        d.OnProcess = [this, idx, checkPartial](TBrimHttpDownload *, int i, int c, const QString &,
+                                                const QString &file, quint32 cur, quint32 tot, quint32 speed) {
+            idx(i, c);
+            events.push_back("process");
+            sizes.push_back(cur);
+            speeds.push_back(speed);
+            total = tot;
+            if (checkPartial) {
+                const QByteArray rb = readFile(TBrimHttpDownload::PartialStateFileName(file));
+                if (rb.size() != 8 || *reinterpret_cast<const quint32 *>(rb.constData()) < cur
+                    || *reinterpret_cast<const quint32 *>(rb.constData() + 4) != tot)
+                    partialOk = false;
+            }
+        };
+        d.OnFileCompleted = [this, idx](TBrimHttpDownload *, int i, int c, const QString &, const QString &,
+                                        quint32 size) {
+            idx(i, c);
+            events.push_back("completed");
+            fileSize = size;
+            ended = true;
+        };
+        d.OnError = [this, idx](TBrimHttpDownload *, int i, int c, const QString &, const QString &, quint32 code,
+                                bool &) {
+            idx(i, c);
+            events.push_back("error");
+            errorCode = code;
+            ended = true;
+        };
+        d.OnStopped = [this](TBrimHttpDownload *) { events.push_back("stopped"); };
+        d.OnPaused = [this](TBrimHttpDownload *) { events.push_back("paused"); };
+        d.OnResumed = [this](TBrimHttpDownload *) { events.push_back("resumed"); };
+    }
+
+    int count(const std::string &name) const { return int(std::count(events.begin(), events.end(), name)); }
+    std::string last() const { return events.empty() ? std::string() : events.back(); }
+};
+
+quint32 partialOffset(const QString &file)
+{
+    const QByteArray rb = readFile(TBrimHttpDownload::PartialStateFileName(file));
+    return rb.size() >= 4 ? *reinterpret_cast<const quint32 *>(rb.constData()) : 0xDEADBEEF;
+}
+
+void writePartial(const QString &file, quint32 offset, quint32 total)
+{
+    QByteArray rb(8, 0);
+    memcpy(rb.data(), &offset, 4);
+    memcpy(rb.data() + 4, &total, 4);
+    ASSERT_TRUE(writeFile(TBrimHttpDownload::PartialStateFileName(file), rb));
+}
+
+class DownloaderTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { app(); }
+    QTemporaryDir dir;
+    TestHttpServer server;
+    QString target() const { return dir.filePath("sub/dir/file.exe"); }
+};
+
+TEST_F(DownloaderTest, FreshDownloadWritesBlocksAndRemovesPartialStateAtTheEnd)
+{
+    TBrimHttpDownload d;
+    d.ResumeBroken = true;
+    Recorder r;
+    r.attach(d, true);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    EXPECT_TRUE(d.Busy());
+    EXPECT_FALSE(d.Download(server.url(), target())); // busy: ignored
+    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+
+    EXPECT_EQ(r.last(), "completed");
+    EXPECT_EQ(r.events.front(), "start");
+    EXPECT_EQ(r.count("process"), 6); // 3000 bytes in 512-byte blocks
+    EXPECT_EQ(r.sizes, (std::vector<quint32> {512, 1024, 1536, 2048, 2560, 3000}));
+    EXPECT_EQ(r.total, 3000u);
+    EXPECT_EQ(r.fileSize, 3000u);
+    EXPECT_TRUE(r.indexesZero);
+    EXPECT_TRUE(r.onMainThread);
+    EXPECT_TRUE(r.partialOk);
+    EXPECT_FALSE(d.Busy());
+    EXPECT_EQ(readFile(target()), content(3000));
+    EXPECT_FALSE(QFile::exists(TBrimHttpDownload::PartialStateFileName(target())));
+
+    const auto reqs = server.requests();
+    ASSERT_EQ(reqs.size(), 1u);
+    EXPECT_EQ(reqs[0].range, "");
+    EXPECT_TRUE(QRegularExpression("^BrimHttpDownload_-?\\d+_Agent$")
+                    .match(QString::fromStdString(reqs[0].agent))
+                    .hasMatch())
+        << reqs[0].agent;
+}
+
+TEST_F(DownloaderTest, ResumesFromStoredOffsetWithRangeHeaderAndCutsTheFile)
+{
+    server.size = 12000;
+    QDir().mkpath(QFileInfo(target()).absolutePath());
+    // The first 5000 bytes are good; what follows them is stale and must go.
+    ASSERT_TRUE(writeFile(target(), content(5000) + QByteArray(3000, 'x')));
+    writePartial(target(), 5000, 12000);
+
+    TBrimHttpDownload d;
+    d.ResumeBroken = true;
+    Recorder r;
+    r.attach(d, true);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    EXPECT_EQ(r.last(), "completed");
+    ASSERT_FALSE(r.sizes.empty());
+    EXPECT_EQ(r.sizes.front(), 5512u);
+    EXPECT_EQ(r.total, 12000u);
+    EXPECT_TRUE(r.partialOk);
+    EXPECT_EQ(server.requests().at(0).range, "bytes=5000-");
+    EXPECT_EQ(readFile(target()), content(12000));
+}
+
+TEST_F(DownloaderTest, ResumeRefusedByServerFailsWithStatusAndKeepsPartialState)
+{
+    server.rangeSupport = false;
+    QDir().mkpath(QFileInfo(target()).absolutePath());
+    ASSERT_TRUE(writeFile(target(), content(1000)));
+    writePartial(target(), 1000, 3000);
+
+    TBrimHttpDownload d;
+    d.ResumeBroken = true;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    EXPECT_EQ(r.events, (std::vector<std::string> {"start", "error"}));
+    EXPECT_EQ(r.errorCode, 200u);
+    EXPECT_EQ(partialOffset(target()), 1000u);
+    EXPECT_EQ(readFile(target()), content(1000));
+}
+
+TEST_F(DownloaderTest, PartialStateWithoutItsFileStartsOver)
+{
+    // Resuming into a missing file would leave a hole at its start.
+    QDir().mkpath(QFileInfo(target()).absolutePath());
+    writePartial(target(), 2000, 3000);
+    TBrimHttpDownload d;
+    d.ResumeBroken = true;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    EXPECT_EQ(r.last(), "completed");
+    EXPECT_EQ(server.requests().at(0).range, "");
+    EXPECT_EQ(readFile(target()), content(3000));
+}
+
+TEST_F(DownloaderTest, WithoutResumingAnExistingFileIsRewrittenAndNoPartialStateIsKept)
+{
+    QDir().mkpath(QFileInfo(target()).absolutePath());
+    ASSERT_TRUE(writeFile(target(), QByteArray(10000, 'x')));
+    writePartial(target(), 5000, 10000);
+    TBrimHttpDownload d;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(server.url("/redirect"), target())); // redirects are followed
+    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    EXPECT_EQ(r.last(), "completed");
+    EXPECT_EQ(readFile(target()), content(3000));
+    EXPECT_EQ(server.requests().at(1).range, "");
+    EXPECT_EQ(partialOffset(target()), 5000u); // not ours to touch when not resuming
+}
+
+TEST_F(DownloaderTest, FailuresReportTheirCodes)
+{
+    struct Case
+    {
+        const char *name;
+        std::function<void(TestHttpServer &)> setup;
+        QString url;
+        quint32 code;
+        qint64 bytesKept; // partial-state offset afterwards
+    };
+    int closedPort = 0;
+    {
+        TestHttpServer closed; // take a port, then free it
+        closedPort = closed.port();
+    }
+    const std::vector<Case> cases = {
+        {"404", [](TestHttpServer &) {}, server.url("/missing"), 404, 0},
+        {"no length", [](TestHttpServer &s) { s.sendLength = false; }, server.url(), 0xFFFFFFFF, 3000},
+        {"cut off", [](TestHttpServer &s) { s.size = 200000; s.cutAfter = 70000; s.chunkSize = 10000; }, server.url(),
+         0xFFFFFFFF, 70000},
+        {"refused", [](TestHttpServer &) {}, QStringLiteral("http://127.0.0.1:%1/file").arg(closedPort),
+         quint32(ECONNREFUSED), 0},
+        {"no path", [](TestHttpServer &) {}, QStringLiteral("http://127.0.0.1"), 0xFFFFFFFF, -1},
+        // Over TLS, never silently as plain HTTP: the plain server sees no request.
+        {"https", [](TestHttpServer &) {}, QStringLiteral("https://127.0.0.1:%1/file").arg(server.port()),
+         0xFFFFFFFF, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        server.sendLength = true;
+        server.cutAfter = -1;
+        server.size = 3000;
+        c.setup(server);
+        const QString file = dir.filePath(QString::fromLatin1(c.name) + ".exe");
+        TBrimHttpDownload d;
+        d.ResumeBroken = true;
+        Recorder r;
+        r.attach(d);
+        ASSERT_TRUE(d.Download(c.url, file));
+        ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+        EXPECT_EQ(r.last(), "error");
+        EXPECT_EQ(r.count("completed"), 0);
+        EXPECT_EQ(r.errorCode, c.code);
+        EXPECT_FALSE(d.Busy());
+        EXPECT_EQ(partialOffset(file), c.bytesKept < 0 ? 0xDEADBEEF : quint32(c.bytesKept));
+    }
+    EXPECT_EQ(server.requests().size(), 3u); // 404, no length, cut off; nothing from the TLS attempt
+}
+
+TEST_F(DownloaderTest, SizesBeyond32BitsFailBeforeWriting)
+{
+    server.size = 100;
+    server.announcedSize = 5000000000LL;
+    TBrimHttpDownload d;
+    d.ResumeBroken = true;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    EXPECT_EQ(r.events, (std::vector<std::string> {"start", "error"}));
+    EXPECT_EQ(r.errorCode, 0xFFFFFFFFu);
+    EXPECT_EQ(QFileInfo(target()).size(), 0);
+}
+
+TEST_F(DownloaderTest, StopDuringTransferFiresOnlyStopped)
+{
+    server.size = 1 << 20;
+    server.chunkSize = 2048;
+    server.chunkDelayMs = 20;
+    TBrimHttpDownload d;
+    d.ResumeBroken = true;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    ASSERT_TRUE(pumpUntil([&] { return r.count("process") >= 3; }));
+    QElapsedTimer t;
+    t.start();
+    d.Stop();
+    EXPECT_LT(t.elapsed(), 2000);
+    EXPECT_FALSE(d.Busy());
+    EXPECT_EQ(r.last(), "stopped");
+    const size_t seen = r.events.size();
+    pumpFor(200);
+    EXPECT_EQ(r.events.size(), seen);
+    EXPECT_EQ(r.count("error") + r.count("completed"), 0);
+    // The partial state outlives the stop and matches the bytes on disk.
+    EXPECT_EQ(qint64(partialOffset(target())), QFileInfo(target()).size());
+    d.Stop(); // not busy: nothing
+    EXPECT_EQ(r.count("stopped"), 1);
+}
+
+TEST_F(DownloaderTest, StopFromInsideAnEventHandlerDoesNotDeadlock)
+{
+    server.size = 1 << 20;
+    server.chunkSize = 4096;
+    server.chunkDelayMs = 5;
+    TBrimHttpDownload d;
+    Recorder r;
+    r.attach(d);
+    d.OnProcess = [&](TBrimHttpDownload *sender, int, int, const QString &, const QString &, quint32, quint32,
+                      quint32) {
+        r.events.push_back("process");
+        if (r.count("process") == 2)
+            sender->Stop();
+    };
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    ASSERT_TRUE(pumpUntil([&] { return r.last() == "stopped"; }));
+    pumpFor(200);
+    EXPECT_EQ(r.count("process"), 2);
+    EXPECT_EQ(r.last(), "stopped");
+}
+
+TEST_F(DownloaderTest, PauseHoldsTheTransferAndResumeFinishesIt)
+{
+    server.size = 300000;
+    server.chunkSize = 4096;
+    server.chunkDelayMs = 5;
+    TBrimHttpDownload d;
+    d.ResumeBroken = true;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    ASSERT_TRUE(pumpUntil([&] { return r.count("process") >= 2; }));
+    d.Pause();
+    EXPECT_TRUE(d.Paused());
+    EXPECT_EQ(r.last(), "paused");
+    d.Pause(); // already paused: nothing
+    EXPECT_EQ(r.count("paused"), 1);
+    pumpFor(100);
+    const qint64 held = QFileInfo(target()).size();
+    pumpFor(300);
+    EXPECT_EQ(r.last(), "paused"); // no progress reported while paused
+    EXPECT_EQ(QFileInfo(target()).size(), held);
+    d.Resume();
+    EXPECT_EQ(r.last(), "resumed");
+    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    EXPECT_EQ(r.last(), "completed");
+    EXPECT_EQ(readFile(target()), content(300000));
+}
+
+TEST_F(DownloaderTest, SpeedIsZeroInTheFirstSecondThenMeasured)
+{
+    server.size = 60000;
+    server.chunkSize = 2000;
+    server.chunkDelayMs = 40; // about 50 KB/s
+    TBrimHttpDownload d;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    ASSERT_EQ(r.last(), "completed");
+    EXPECT_EQ(r.speeds.front(), 0u);
+    const quint32 last = r.speeds.back();
+    EXPECT_GT(last, 20000u);
+    EXPECT_LT(last, 100000u);
+}
+
+TEST_F(DownloaderTest, DestroyingARunningDownloaderFiresNothing)
+{
+    server.size = 1 << 20;
+    server.chunkSize = 2048;
+    server.chunkDelayMs = 20;
+    Recorder r;
+    {
+        TBrimHttpDownload d;
+        r.attach(d);
+        ASSERT_TRUE(d.Download(server.url(), target()));
+        ASSERT_TRUE(pumpUntil([&] { return r.count("process") >= 1; }));
+        d.Pause();
+    }
+    const size_t seen = r.events.size();
+    pumpFor(100);
+    EXPECT_EQ(r.events.size(), seen);
+    EXPECT_EQ(r.count("stopped"), 0);
+}
+
+TEST_F(DownloaderTest, BatchRunCountsCompletedFiles)
+{
+    TBrimHttpDownload d;
+    Recorder r;
+    r.attach(d);
+    quint32 success = 0, total = 0;
+    bool done = false;
+    std::vector<std::pair<int, int>> starts;
+    d.OnStart = [&](TBrimHttpDownload *, int i, int c, const QString &, const QString &) { starts.push_back({i, c}); };
+    d.OnFilesCompleted = [&](TBrimHttpDownload *sender, quint32 s, quint32 t) {
+        success = s;
+        total = t;
+        done = !sender->Busy();
+    };
+    d.HttpUrls = {server.url(), server.url("/missing"), server.url()};
+    d.LocalFiles = {dir.filePath("a.exe"), dir.filePath("b.exe"), dir.filePath("c.exe"), dir.filePath("extra")};
+    ASSERT_TRUE(d.DownloadList());
+    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    EXPECT_EQ(success, 2u);
+    EXPECT_EQ(total, 3u);
+    EXPECT_EQ(starts, (std::vector<std::pair<int, int>> {{0, 3}, {1, 3}, {2, 3}}));
+    EXPECT_EQ(readFile(dir.filePath("c.exe")), content(3000));
+}
+
+TEST(TaskClock, DivisionRoundsHalfToEven)
+{
+    struct Case
+    {
+        quint64 n, d;
+        quint32 expected;
+    } cases[] = {{5, 2, 2}, {7, 2, 4}, {1, 3, 0}, {2, 3, 1}, {3000000ull * 1000, 1000, 3000000},
+                 {0xFFFFFFFFull * 1000 * 4, 1000, 0xFFFFFFFFu}, {2500, 1000, 2}, {3500, 1000, 4}};
+    for (const Case &c : cases)
+        EXPECT_EQ(tasks::divRoundHalfEven(c.n, c.d), c.expected) << c.n << "/" << c.d;
+}
+
+} // namespace
