@@ -1,0 +1,121 @@
+#include "platform/SingleInstance.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <gtest/gtest.h>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using State = platform::SingleInstanceLock::State;
+
+QString uniqueName(const char *what)
+{
+    return QStringLiteral("orvane-test-%1-%2").arg(QLatin1String(what)).arg(getpid());
+}
+
+// Reads lines from a helper until one matches or the time runs out.
+bool waitForLine(QProcess &p, const QByteArray &line, int ms = 5000)
+{
+    QByteArray seen;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) {
+        p.waitForReadyRead(100);
+        seen += p.readAllStandardOutput();
+        if (seen.split('\n').contains(line))
+            return true;
+        if (p.state() == QProcess::NotRunning && !p.bytesAvailable())
+            break;
+    }
+    ADD_FAILURE() << "missing line '" << line.constData() << "' in: " << seen.constData();
+    return false;
+}
+
+} // namespace
+
+TEST(SingleInstance, SecondProcessHandsItsCodeToTheHolder)
+{
+    const QString name = uniqueName("handover");
+    QProcess holder;
+    holder.start(QStringLiteral(SINGLE_INSTANCE_HELPER), {name, QStringLiteral("hold"), QStringLiteral("5000")});
+    ASSERT_TRUE(holder.waitForStarted());
+    ASSERT_TRUE(waitForLine(holder, "ready"));
+
+    // This process now plays the later start: the name is taken, the code goes over.
+    platform::SingleInstanceLock lock(name);
+    EXPECT_EQ(lock.acquire(), State::HeldElsewhere);
+    EXPECT_FALSE(lock.isHeld());
+    EXPECT_TRUE(platform::SingleInstanceLock::sendCode(name, 77938));
+    EXPECT_TRUE(platform::SingleInstanceLock::sendCode(name, -5));
+    EXPECT_TRUE(waitForLine(holder, "code 77938"));
+    EXPECT_TRUE(waitForLine(holder, "code -5"));
+
+    // The lock goes with its process, even one that is killed.
+    holder.kill();
+    holder.waitForFinished();
+    EXPECT_EQ(lock.acquire(), State::Acquired);
+    EXPECT_FALSE(platform::SingleInstanceLock::sendCode(uniqueName("nobody"), 1, 200));
+}
+
+TEST(SingleInstance, ExactlyOneOfSimultaneousStartsHoldsTheLock)
+{
+    const QString name = uniqueName("race");
+    constexpr int kStarts = 4;
+    QProcess starts[kStarts];
+    for (QProcess &p : starts)
+        p.start(QStringLiteral(SINGLE_INSTANCE_HELPER), {name, QStringLiteral("race"), QStringLiteral("1500")});
+    int first = 0;
+    int second = 0;
+    for (QProcess &p : starts) {
+        ASSERT_TRUE(p.waitForFinished(10000));
+        const QByteArray out = p.readAllStandardOutput().trimmed();
+        first += out == "first";
+        second += out == "second";
+    }
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(second, kStarts - 1);
+}
+
+TEST(SingleInstance, HolderIgnoresMalformedMessages)
+{
+    int argc = 1;
+    char arg0[] = "test";
+    char *argv[] = {arg0, nullptr};
+    QCoreApplication app(argc, argv);
+    const QString name = uniqueName("malformed");
+    platform::SingleInstanceLock lock(name);
+    ASSERT_EQ(lock.acquire(), State::Acquired);
+    QList<qint32> codes;
+    lock.setMessageHandler([&codes](qint32 code) { codes << code; });
+
+    // Raw clients: a wrong message, a short one, one that stays silent; then a real one.
+    auto rawClient = [&name](const QByteArray &bytes) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr {};
+        addr.sun_family = AF_UNIX;
+        const QByteArray n = (name + u':' + QString::number(getuid())).toUtf8();
+        std::memcpy(addr.sun_path + 1, n.constData(), size_t(n.size()));
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr),
+                            socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(n.size()))),
+                  0);
+        if (!bytes.isEmpty()) {
+            EXPECT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
+        }
+        return fd;
+    };
+    ::close(rawClient("XXXXXXXX"));
+    ::close(rawClient("OVPC\x01"));
+    const int silent = rawClient({});
+    EXPECT_TRUE(platform::SingleInstanceLock::sendCode(name, 42));
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 1500)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    EXPECT_EQ(codes, QList<qint32> {42});
+    ::close(silent);
+}
