@@ -1,0 +1,271 @@
+#include "app/IniFile.h"
+#include "app/OVSettings.h"
+#include "platform/AppPath.h"
+#include "tasks/OVDownloadTasks.h"
+#include "tasks/OVTaskItem.h"
+#include "tasks/OVTaskList.h"
+
+#include "tasks/TaskTestSupport.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+
+using namespace tasktest;
+namespace St = OVTaskState;
+
+namespace {
+
+class TaskListTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        app();
+        platform::setApplicationDirectoryOverride(dir.path() + "/app/");
+        OVSettings::ResetSettings();
+    }
+    void TearDown() override
+    {
+        OVSettings::ResetSettings();
+        platform::setApplicationDirectoryOverride(QString());
+    }
+
+    TOVTaskItem *addTask(TBrimTaskManager &mgr, const QString &name, quint32 current, quint32 total,
+                         bool createFile, double date = OleDateNow())
+    {
+        auto *t = mgr.Add<TOVTaskItem>();
+        t->Name = name;
+        t->Description = name + " description";
+        t->HttpUrl = "http://example.invalid/" + name;
+        t->LocalFile = dir.filePath(name + ".exe");
+        t->CurrentSize = current;
+        t->TotalSize = total;
+        t->DownloadDate = date;
+        if (createFile) {
+            writeFile(t->LocalFile, QByteArray(int(std::min<quint32>(current, 100)), 'x'));
+            writeFile(t->LocalFile + ".rb", QByteArray(8, 0));
+        }
+        return t;
+    }
+
+    QString listFile() const { return dir.filePath("app/Config/OVTasks.ini"); }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(TaskListTest, RoundTripWithNormalisedStatesAndSectionOrder)
+{
+    TBrimTaskManager mgr;
+    auto *done = addTask(mgr, "Done", 5000, 5000, true, 45000.25);
+    done->State = St::InstallCompleted;
+    done->Installed = true;
+    addTask(mgr, "Half", 3000, 0xF0000000u, true)->State = St::Downloading;
+    addTask(mgr, "Gone", 10, 20, false)->State = St::DownloadPaused;
+    addTask(mgr, "Never", 0, 0, true)->State = St::StartDownload;
+    ASSERT_TRUE(SaveTaskList(mgr));
+
+    const QByteArray text = readFile(listFile());
+    const QList<QByteArray> lines = text.split('\n');
+    QStringList sections;
+    for (const QByteArray &l : lines)
+        if (l.startsWith('['))
+            sections << QString::fromUtf8(l.trimmed());
+    EXPECT_EQ(sections, (QStringList {"[0]", "[COUNT]", "[1]", "[2]", "[3]"}));
+    EXPECT_TRUE(text.startsWith("[0]\r\nDownloadDate=45000.25\r\nName=Done\r\nDescription=Done description\r\n"
+                                "HttpUrl=http://example.invalid/Done\r\nLocalFile="));
+    IniFile ini(listFile());
+    EXPECT_EQ(ini.readInteger("COUNT", "N", 0), 4);
+    EXPECT_EQ(ini.readInteger("0", "State", 99), St::DownloadCompleted);
+    EXPECT_EQ(ini.readInteger("1", "State", 99), St::DownloadStopped);
+    EXPECT_EQ(ini.readInteger("2", "State", 99), St::NotDownloaded);
+    EXPECT_EQ(ini.readInteger("3", "State", 99), St::DownloadStopped); // no length known yet
+    EXPECT_EQ(ini.readString("1", "TotalSize"), "-268435456");      // stored signed
+
+    OVSettings::FileKeepDays = -1;
+    OVSettings::ResumeBroken = false;
+    TBrimTaskManager loaded;
+    addTask(loaded, "stale", 0, 0, false);
+    LoadTaskList(loaded);
+    ASSERT_EQ(loaded.Count(), 4);
+    auto *t0 = static_cast<TOVTaskItem *>(loaded.Items(0));
+    auto *t1 = static_cast<TOVTaskItem *>(loaded.Items(1));
+    EXPECT_EQ(t0->Name, "Done");
+    EXPECT_EQ(t0->Description, "Done description");
+    EXPECT_EQ(t0->HttpUrl, "http://example.invalid/Done");
+    EXPECT_EQ(t0->LocalFile, done->LocalFile);
+    EXPECT_DOUBLE_EQ(t0->DownloadDate, 45000.25);
+    EXPECT_EQ(t0->State, St::DownloadCompleted);
+    EXPECT_TRUE(t0->Installed);
+    EXPECT_FALSE(t0->AutoInstall);
+    EXPECT_FALSE(t0->ResumeBroken);
+    EXPECT_EQ(t1->TotalSize, 0xF0000000u);
+    EXPECT_EQ(t1->CurrentSize, 3000u);
+    EXPECT_FALSE(t1->Installed);
+
+    // Clear All then restart: empty file, empty list.
+    loaded.Clear();
+    ASSERT_TRUE(SaveTaskList(loaded));
+    EXPECT_EQ(QFileInfo(listFile()).size(), 0);
+    TBrimTaskManager again;
+    LoadTaskList(again);
+    EXPECT_EQ(again.Count(), 0);
+}
+
+TEST_F(TaskListTest, CleanUpByAgeAndByInstalled)
+{
+    struct Case
+    {
+        int keepDays;
+        double ageDays;
+        bool installed;
+        bool dropped;
+    } cases[] = {
+        {7, 7.0, false, true},         {7, 6.0 + 23.0 / 24, false, false}, {7, 30.0, true, true},
+        {0, 100.0, false, false},      {0, 0.0, true, true},               {-1, 1000.0, true, false},
+        {-5, 1000.0, true, false}, // not a number of days: nothing is removed
+        {7, -8.0, false, true},    // dates in the future count by distance
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.keepDays << " days, age " << c.ageDays << ", installed "
+                                        << c.installed);
+        TBrimTaskManager mgr;
+        addTask(mgr, "keep", 10, 10, true, OleDateNow() - 1000)->Installed = false;
+        auto *t = addTask(mgr, "probe", 10, 10, true, OleDateNow() - c.ageDays);
+        t->Installed = c.installed;
+        const QString file = t->LocalFile;
+        ASSERT_TRUE(SaveTaskList(mgr));
+
+        OVSettings::FileKeepDays = c.keepDays;
+        TBrimTaskManager loaded;
+        LoadTaskList(loaded);
+        bool found = false;
+        for (int i = 0; i < loaded.Count(); ++i)
+            found = found || loaded.Items(i)->Name == "probe";
+        EXPECT_EQ(found, !c.dropped);
+        EXPECT_EQ(QFile::exists(file), !c.dropped);
+        EXPECT_EQ(QFile::exists(file + ".rb"), !c.dropped);
+        IniFile ini(listFile());
+        EXPECT_EQ(ini.sectionExists("1"), !c.dropped); // erased from the file at once
+        EXPECT_EQ(ini.readInteger("COUNT", "N", 0), 2);
+    }
+}
+
+TEST_F(TaskListTest, DamagedFilesLoadWithDefaults)
+{
+    QDir().mkpath(dir.filePath("app/Config"));
+    OVSettings::FileKeepDays = 7;
+    const double now = OleDateNow();
+    const QString comma = QString::number(now - 1, 'f', 6).replace('.', ',');
+    ASSERT_TRUE(writeFile(listFile(), QStringLiteral("[0]\nDownloadDate=%1\nName=Comma\nState=banana\n"
+                                                     "CurrentSize=99999999999\n[COUNT]\nN=2000000000\n"
+                                                     "[2]\nName=Third\nDownloadDate=%2\n[x]\n")
+                                          .arg(comma, QString::number(now, 'g', 15))
+                                          .toUtf8()));
+    TBrimTaskManager mgr;
+    LoadTaskList(mgr);
+    // Section 1 is missing: an empty task; the absurd count stops at the last section.
+    ASSERT_EQ(mgr.Count(), 2);
+    auto *t0 = static_cast<TOVTaskItem *>(mgr.Items(0));
+    EXPECT_EQ(t0->Name, "Comma"); // a locale's comma still reads as a recent date
+    EXPECT_NEAR(t0->DownloadDate, now - 1, 1e-3);
+    EXPECT_EQ(t0->State, St::NotDownloaded);
+    EXPECT_EQ(t0->CurrentSize, 0u);
+    EXPECT_EQ(mgr.Items(1)->Name, "Third");
+
+    double d = 0;
+    EXPECT_FALSE(OleDateFromText("nan", &d));
+    EXPECT_FALSE(OleDateFromText("inf", &d));
+    EXPECT_FALSE(OleDateFromText("", &d));
+    EXPECT_TRUE(OleDateFromText("45000.5", &d));
+    EXPECT_EQ(d, 45000.5);
+    EXPECT_EQ(OleDateToText(45000.5), "45000.5");
+    EXPECT_DOUBLE_EQ(OleDateFromDateTime(QDateTime(QDate(1900, 1, 1), QTime(12, 0))), 2.5);
+
+    // A missing file leaves the manager alone.
+    QFile::remove(listFile());
+    LoadTaskList(mgr);
+    EXPECT_EQ(mgr.Count(), 2);
+}
+
+TEST_F(TaskListTest, KeeperSavesAfterAddDeleteClearAndOnTermination)
+{
+    TestHttpServer server;
+    TBrimTaskManager mgr;
+    TOVTaskListKeeper keeper(mgr);
+    OVSettings::DownloadsDir = dir.filePath("dl");
+    OVSettings::AutoInstall = false;
+    auto *t = AddDownloadTask(mgr, "First App", server.url());
+    EXPECT_EQ(IniFile(listFile()).readString("0", "Name"), "First App");
+    ASSERT_TRUE(pumpUntil([&] { return t->State == St::DownloadCompleted; }));
+    AddDownloadTask(mgr, "Second", server.url("/missing"));
+    EXPECT_EQ(IniFile(listFile()).readInteger("COUNT", "N", 0), 2);
+
+    t->Delete();
+    EXPECT_EQ(IniFile(listFile()).readString("0", "Name"), "Second");
+    EXPECT_EQ(IniFile(listFile()).readInteger("COUNT", "N", 0), 1);
+
+    // Progress is written when the process is asked to end.
+    auto *third = mgr.Add<TOVTaskItem>();
+    third->Name = "Third";
+    keeper.HandleTerminationSignals();
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    ASSERT_TRUE(pumpUntil([&] { return IniFile(listFile()).readInteger("COUNT", "N", 0) == 2; }));
+
+    mgr.Clear();
+    EXPECT_EQ(QFileInfo(listFile()).size(), 0);
+}
+
+TEST(TaskFiles, LocalFileNames)
+{
+    QTemporaryDir dir;
+    platform::setApplicationDirectoryOverride(dir.path() + "/");
+    struct Case
+    {
+        QString dir;
+        QString title;
+        QString expected; // pattern before the hex digits
+    } cases[] = {
+        {"/data/dl/", "My App 2", "/data/dl/My_App_2_"},
+        {"/data/dl", "Foo Bar", "/data/dl/Foo_Bar_"},
+        {"  ", "X", dir.path() + "/Downloads/X_"},
+        {"", "Ünï (x86) v1.0+", dir.path() + "/Downloads/Ünï_(x86)_v1.0+_"},
+        {"/d/", "../../etc/passwd", "/d/.._.._etc_passwd_"},
+        {"/d/", QString("a\\b\nc") + QChar(0) + "d\x7f", "/d/a_b_c_d__"},
+    };
+    for (const Case &c : cases) {
+        const QString name = MakeLocalFileName(c.dir, c.title);
+        EXPECT_TRUE(QRegularExpression("^" + QRegularExpression::escape(c.expected) + "[0-9A-F]{2,8}\\.exe$")
+                        .match(name)
+                        .hasMatch())
+            << name.toStdString();
+    }
+    const QString longName = MakeLocalFileName("/d/", QString(400, QChar(0x4E2D)));
+    EXPECT_LE(QFileInfo(longName).fileName().toUtf8().size(), 255);
+    platform::setApplicationDirectoryOverride(QString());
+}
+
+TEST(TaskFiles, SizeTexts)
+{
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    struct Case
+    {
+        quint32 bytes;
+        int decimals;
+        const char *text;
+    } cases[] = {{0, 2, "  0 B"},           {512, 2, "512 B"},       {1023, 2, "1,023 B"},
+                 {1024, 2, "1.00 KB"},      {1536, 2, "1.50 KB"},    {0xFFFFF, 0, "1,024 KB"},
+                 {1048576, 2, "1.00 MB"},   {5242880, 2, "5.00 MB"}, {0xFFFFFFFFu, 2, "4,096.00 MB"},
+                 {3355443, 1, "3.2 MB"}};
+    for (const Case &c : cases)
+        EXPECT_EQ(FormatFileSize(c.bytes, c.decimals), c.text) << c.bytes;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(FormatFileSize(1536, 2), "1,50 KB");
+    QLocale::setDefault(QLocale::c());
+}
+
+} // namespace
