@@ -4,6 +4,7 @@
 
 #include "db/DictDatabase.h"
 #include "db/DictFieldValue.h"
+#include "db/DictSession.h"
 
 #include <QVariant>
 
