@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/Launcher.h"
+
+#include <QStringList>
+
+// Stands in for the system launcher: records every request and starts nothing.
+class RecordingLauncher final : public platform::ILauncher
+{
+public:
+    RecordingLauncher() { platform::setLauncher(this); }
+    ~RecordingLauncher() override { platform::setLauncher(nullptr); }
+
+    bool startProgram(const QStringList &argv) override { return record(QStringLiteral("start"), argv); }
+    bool openWithDesktop(const QString &target) override { return record(QStringLiteral("open"), {target}); }
+    bool showFolder(const QString &dir) override { return record(QStringLiteral("folder"), {dir}); }
+    bool showItem(const QString &file) override { return record(QStringLiteral("item"), {file}); }
+    bool showItemProperties(const QString &file) override { return record(QStringLiteral("properties"), {file}); }
+
+    // Each request as "kind|arg1|arg2...".
+    QStringList calls;
+    bool succeed = true;
+
+private:
+    bool record(const QString &kind, const QStringList &args)
+    {
+        calls << (QStringList {kind} + args).join(u'|');
+        return succeed;
+    }
+};
