@@ -74,6 +74,14 @@ public:
     bool Cancel() const { return m_cancel; }
     void SetCancel(bool on);
 
+    // Puts the button into a state as if the mouse had done it (for previews).
+    void SetVisualState(bool hover, bool down)
+    {
+        m_hover = hover;
+        m_down = down;
+        update();
+    }
+
     bool IsHover() const { return m_hover; }
     bool IsDown() const { return m_down; }
 

@@ -31,7 +31,12 @@ QImage renderSvg(const QString &path, QSize size)
     return img;
 }
 
-QImage skinImage(const QString &name, QSize size) { return renderSvg(skinPath(name), size); }
+QImage skinImage(const QString &name, QSize size)
+{
+    if (!skinHas(name))
+        return {};
+    return renderSvg(skinPath(name), size);
+}
 
 QPixmap skinPicture(const QString &name, QSize size)
 {
