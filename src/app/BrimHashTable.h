@@ -7,9 +7,8 @@
 #include <utility>
 #include <vector>
 
-// Bucket hash over the UTF-16 code units of a key: rotate left by two, then
-// xor the unit. Stored language tables rely on this distribution only for
-// speed, but it is kept stable so that lookups behave identically everywhere.
+// Hash over the UTF-16 code units of a key: for each unit, rotate left by two
+// bits (32-bit) and xor the unit in.
 quint32 BrimHashKey(QStringView key);
 
 // A string-keyed table that never forgets: adding a key that is already
