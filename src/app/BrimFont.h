@@ -5,7 +5,12 @@
 #include <optional>
 
 // Font styles as language files name them.
-enum TFontStyle : unsigned { fsBold = 1u << 0, fsItalic = 1u << 1, fsUnderline = 1u << 2, fsStrikeOut = 1u << 3 };
+enum TFontStyle : unsigned {
+    fsBold = 1u << 0,
+    fsItalic = 1u << 1,
+    fsUnderline = 1u << 2,
+    fsStrikeOut = 1u << 3
+};
 using TFontStyles = unsigned;
 
 // A font as the language component describes it; windows turn it into a real
@@ -15,9 +20,9 @@ struct TBrimFont
     // Marks "the platform's default text colour" (no explicit colour given).
     static constexpr quint32 DefaultColor = 0xFF000000u;
 
-    QString Name;                // empty: the platform's default font family
+    QString Name; // empty: the platform's default font family
     quint32 Color = DefaultColor; // 0x00BBGGRR
-    int Size = 0;                // points; 0: the platform's default size
+    int Size = 0; // points; 0: the platform's default size
     TFontStyles Style = 0;
 
     // Red, green and blue of an explicit colour.

@@ -15,8 +15,7 @@ quint32 BrimHashKey(QStringView key);
 // present hides the older entry instead of replacing it, so the newest value
 // wins and a later language file can only shadow what was there before.
 // Keys compare exactly (case matters).
-template<typename V>
-class TBrimHashTable
+template<typename V> class TBrimHashTable
 {
 public:
     static constexpr std::size_t BucketCount = 255;

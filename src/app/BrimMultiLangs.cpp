@@ -20,10 +20,10 @@ struct Escape
 
 // The order matters: "##" goes first, so "##N" becomes "#N" and then a line feed.
 constexpr Escape escapes[] = {
-    {u"##", u"#"},         {u"#35", u"#"},       {u"#R", u"\r"},       {u"#13", u"\r"},
-    {u"#N", u"\n"},        {u"#10", u"\n"},      {u"#B", u" "},        {u"#32", u" "},
-    {u"#T", u"\t"},        {u"#9", u"\t"},       {u"#(C)", u"\u00A9"}, {u"#169", u"\u00A9"},
-    {u"#(R)", u"\u00AE"},  {u"#174", u"\u00AE"}, {u"#(TM)", u"\u2122"}, {u"#8482", u"\u2122"},
+    {u"##", u"#"},        {u"#35", u"#"},       {u"#R", u"\r"},        {u"#13", u"\r"},
+    {u"#N", u"\n"},       {u"#10", u"\n"},      {u"#B", u" "},         {u"#32", u" "},
+    {u"#T", u"\t"},       {u"#9", u"\t"},       {u"#(C)", u"\u00A9"},  {u"#169", u"\u00A9"},
+    {u"#(R)", u"\u00AE"}, {u"#174", u"\u00AE"}, {u"#(TM)", u"\u2122"}, {u"#8482", u"\u2122"},
 };
 
 // The profile reader hands back at most this many code units; never cut a
@@ -101,7 +101,8 @@ void TBrimMultiLangs::SetDefaultText(const QString &key, const QString &text)
     m_textTable.Add(key, DecodeEscapes(text));
 }
 
-void TBrimMultiLangs::SetDefaultFont(int number, const QString &name, TFontStyles style, int size, quint32 colour)
+void TBrimMultiLangs::SetDefaultFont(int number, const QString &name, TFontStyles style, int size,
+                                     quint32 colour)
 {
     TBrimFont font;
     font.Name = name;

@@ -14,9 +14,9 @@
 struct TBrimLanguage
 {
     QString FileName; // full path
-    QString LCID;     // [HEAD] LCID, as written
-    QString Code;     // [HEAD] Code
-    QString Name;     // [HEAD] Name
+    QString LCID; // [HEAD] LCID, as written
+    QString Code; // [HEAD] Code
+    QString Name; // [HEAD] Name
     bool Selected = false;
 };
 

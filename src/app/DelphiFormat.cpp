@@ -177,8 +177,7 @@ public:
         : m_format(format)
         , m_args(args)
         , m_locale(locale)
-    {
-    }
+    { }
 
     std::optional<QString> run()
     {

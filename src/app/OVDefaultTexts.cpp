@@ -26,9 +26,9 @@ struct DefaultFontKey
 };
 
 constexpr DefaultFontKey defaultFontKeys[] = {
-    {u"FormOVMain.SkinMgr.Title.Font", 0},  {u"FormOVMain.btnTabTopX.Font", 1},
-    {u"FormOVMain.btnTabRunning.Font", 1},  {u"FormOVMain.btnTabUninst.Font", 1},
-    {u"FormOVAbout.SkinMgr.Title.Font", 1}, {u"FormOVAbout.lblTitle.Font", 2},
+    {u"FormOVMain.SkinMgr.Title.Font", 0},     {u"FormOVMain.btnTabTopX.Font", 1},
+    {u"FormOVMain.btnTabRunning.Font", 1},     {u"FormOVMain.btnTabUninst.Font", 1},
+    {u"FormOVAbout.SkinMgr.Title.Font", 1},    {u"FormOVAbout.lblTitle.Font", 2},
     {u"FormOVSettings.SkinMgr.Title.Font", 1},
 };
 

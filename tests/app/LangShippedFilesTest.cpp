@@ -15,13 +15,16 @@ namespace {
 
 QString langsDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__)).absoluteDir().absoluteFilePath(QStringLiteral("../../data/Langs"));
+    return QFileInfo(QStringLiteral(__FILE__))
+        .absoluteDir()
+        .absoluteFilePath(QStringLiteral("../../data/Langs"));
 }
 
 // The conversion letters of a format text, in order ("%%" is not one).
 QString conversions(const QString &text)
 {
-    static const QRegularExpression re(QStringLiteral("%(?:%|(?:\\d+:)?-?(?:\\d+|\\*)?(?:\\.(?:\\d+|\\*))?([A-Za-z]))"));
+    static const QRegularExpression re(
+        QStringLiteral("%(?:%|(?:\\d+:)?-?(?:\\d+|\\*)?(?:\\.(?:\\d+|\\*))?([A-Za-z]))"));
     QString letters;
     for (const QRegularExpressionMatch &m : re.globalMatch(text))
         if (m.hasCaptured(1))

@@ -50,12 +50,13 @@ struct LangFiles : ::testing::Test
     int changes = 0;
 };
 
-const QByteArray chinese = "[HEAD]\r\nLCID=2052\r\nCode=zh-CN\r\nName=Chinese\r\nSelected=0\r\n"
-                           "[FONT_RES]\r\n3=Arial;FF0000;14;[fsBold,fsUnderline]\r\n01=Courier;0;9\r\n4=   \r\n"
-                           "[FONT_SET]\r\nFormOVAbout.lblTitle.Font=3\r\nX.Font=01\r\nY.Font=4\r\n"
-                           "[LANG_ITEMS]\r\nFormOVMain.Caption=Orvane CN#N#Rline\r\n"
-                           "String.Only.Chinese=\"  quoted  \"\r\nFormOVMain.lvTasks.Hint=first\r\n"
-                           "formovmain.lvtasks.hint=second\r\n";
+const QByteArray chinese
+    = "[HEAD]\r\nLCID=2052\r\nCode=zh-CN\r\nName=Chinese\r\nSelected=0\r\n"
+      "[FONT_RES]\r\n3=Arial;FF0000;14;[fsBold,fsUnderline]\r\n01=Courier;0;9\r\n4=   \r\n"
+      "[FONT_SET]\r\nFormOVAbout.lblTitle.Font=3\r\nX.Font=01\r\nY.Font=4\r\n"
+      "[LANG_ITEMS]\r\nFormOVMain.Caption=Orvane CN#N#Rline\r\n"
+      "String.Only.Chinese=\"  quoted  \"\r\nFormOVMain.lvTasks.Hint=first\r\n"
+      "formovmain.lvtasks.hint=second\r\n";
 
 } // namespace
 
@@ -158,9 +159,9 @@ TEST(LangDefaults, EveryKeyOnceWithItsExactText)
         quint32 colour;
         int size;
     } fonts[] = {
-        {"FormOVMain.SkinMgr.Title.Font", 0xFFFFFF, 12},   {"FormOVMain.btnTabTopX.Font", 0xFFFFFF, 10},
-        {"FormOVMain.btnTabRunning.Font", 0xFFFFFF, 10},   {"FormOVMain.btnTabUninst.Font", 0xFFFFFF, 10},
-        {"FormOVAbout.SkinMgr.Title.Font", 0xFFFFFF, 10},  {"FormOVAbout.lblTitle.Font", 0x000000, 12},
+        {"FormOVMain.SkinMgr.Title.Font", 0xFFFFFF, 12},     {"FormOVMain.btnTabTopX.Font", 0xFFFFFF, 10},
+        {"FormOVMain.btnTabRunning.Font", 0xFFFFFF, 10},     {"FormOVMain.btnTabUninst.Font", 0xFFFFFF, 10},
+        {"FormOVAbout.SkinMgr.Title.Font", 0xFFFFFF, 10},    {"FormOVAbout.lblTitle.Font", 0x000000, 12},
         {"FormOVSettings.SkinMgr.Title.Font", 0xFFFFFF, 10},
     };
     for (const FontCase &f : fonts) {
@@ -293,7 +294,8 @@ TEST_F(LangFiles, HandlerMayReloadWhileTheListIsBeingRead)
 TEST_F(LangFiles, FilesThatCannotBeRewrittenFaithfullyAreLeftAlone)
 {
     // Not UTF-8: writing the mark back would replace the undecodable bytes.
-    const QByteArray latin1 = "[HEAD]\r\nLCID=1031\r\nSelected=0\r\n[LANG_ITEMS]\r\nK=Gr\xfc\xdf" "e\r\n";
+    const QByteArray latin1 = "[HEAD]\r\nLCID=1031\r\nSelected=0\r\n[LANG_ITEMS]\r\nK=Gr\xfc\xdf"
+                              "e\r\n";
     writeFile(lang("1031"), latin1);
     langs.LoadLanguageFile(lang("1031"));
     EXPECT_EQ(changes, 2);
