@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QMouseEvent>
+#include <QWidget>
 
 TBrimImageButton *TBrimTabItem::Button() const { return static_cast<TBrimImageButton *>(m_button.data()); }
 
@@ -106,7 +107,9 @@ bool TBrimTabControl::eventFilter(QObject *watched, QEvent *event)
     // The pressed button keeps the mouse, so its release completes the switch
     // wherever the release happens. The button's own handling still runs.
     if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
-        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
+        // A disabled button (the active tab) takes no presses.
+        auto *w = qobject_cast<QWidget *>(watched);
+        if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton && w && w->isEnabled())
             m_pressedButton = watched;
     } else if (event->type() == QEvent::MouseButtonRelease && !m_forwarding) {
         if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton && m_pressedButton == watched) {

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QRect>
+#include <QThread>
+#include <QWidget>
+#include <functional>
+
+namespace uitest {
+
+// One application object for the whole test program.
+inline QApplication *app()
+{
+    static int argc = 1;
+    static char name[] = "test_ui";
+    static char *argv[] = {name, nullptr};
+    static QApplication *instance = QApplication::instance() ? nullptr : new QApplication(argc, argv);
+    return instance ? instance : qApp;
+}
+
+inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+inline void settle(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+// Bounding box of the pixels of one colour (or of all pixels differing from it).
+inline QRect boundsOf(const QImage &img, QRgb color, bool differing = false)
+{
+    QRect r;
+    for (int y = 0; y < img.height(); ++y) {
+        for (int x = 0; x < img.width(); ++x) {
+            const bool same = (img.pixel(x, y) & 0xFFFFFF) == (color & 0xFFFFFF);
+            if (same != differing)
+                r |= QRect(x, y, 1, 1);
+        }
+    }
+    return r;
+}
+
+inline QPixmap solid(QSize size, QColor color)
+{
+    QPixmap pm(size);
+    pm.fill(color);
+    return pm;
+}
+
+} // namespace uitest
