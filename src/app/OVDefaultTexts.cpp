@@ -34,7 +34,7 @@ constexpr DefaultFontKey defaultFontKeys[] = {
 
 // The vendor addresses point at the reference site on loopback; a vendor
 // deploying the program replaces them with its own through a language file.
-constexpr DefaultText defaultTexts[] = {
+constexpr OVDefaultText defaultTexts[] = {
     {u"String.Copyright", u"Copyright #(C) 2026 Brimwell. All rights reserved."},
     {u"String.URL.Home", u"http://127.0.0.1:8770/"},
     {u"String.URL.Help", u"http://127.0.0.1:8770/help.html"},
@@ -229,7 +229,7 @@ constexpr DefaultText defaultTexts[] = {
 
 } // namespace
 
-std::span<const DefaultText> OVDefaultTexts()
+std::span<const OVDefaultText> OVDefaultTexts()
 {
     return defaultTexts;
 }
@@ -242,6 +242,6 @@ void MultiLangsMakeDefault(TBrimMultiLangs *Sender)
         Sender->SetDefaultFont(f.number, QString::fromUtf16(f.name), f.style, f.size, f.colour);
     for (const DefaultFontKey &k : defaultFontKeys)
         Sender->SetDefaultFontKey(QString::fromUtf16(k.key), k.number);
-    for (const DefaultText &t : defaultTexts)
+    for (const OVDefaultText &t : defaultTexts)
         Sender->SetDefaultText(QString::fromUtf16(t.key), QString::fromUtf16(t.text));
 }

@@ -9,14 +9,14 @@ class TBrimMultiLangs;
 // loopback, so a fresh start never reaches an outside address.
 inline constexpr char16_t OVDefaultVendorHost[] = u"http://127.0.0.1:8770";
 
-struct DefaultText
+struct OVDefaultText
 {
     const char16_t *key;
     const char16_t *text; // escapes not yet decoded
 };
 
 // Every built-in text in registration order.
-std::span<const DefaultText> OVDefaultTexts();
+std::span<const OVDefaultText> OVDefaultTexts();
 
 // Registers the built-in English defaults: the three caption fonts, the seven
 // font keys and every text. Fits TBrimMultiLangs::OnMakeDefault.

@@ -45,7 +45,7 @@ QVariantList argumentsFor(const QString &letters)
 TEST(LangShippedFiles, LoadAndMatchTheDefaultsConversions)
 {
     QHash<QString, QString> defaults;
-    for (const DefaultText &t : OVDefaultTexts())
+    for (const OVDefaultText &t : OVDefaultTexts())
         defaults.insert(QString::fromUtf16(t.key), QString::fromUtf16(t.text));
 
     const QStringList lcids = QDir(langsDir()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);

@@ -104,9 +104,9 @@ TEST(LangTables, TextsAndFontsByKey)
 TEST(LangDefaults, EveryKeyOnceWithItsExactText)
 {
     QSet<QString> keys;
-    for (const DefaultText &t : OVDefaultTexts())
+    for (const OVDefaultText &t : OVDefaultTexts())
         EXPECT_FALSE(keys.contains(QString::fromUtf16(t.key))) << QString::fromUtf16(t.key).toStdString();
-    for (const DefaultText &t : OVDefaultTexts())
+    for (const OVDefaultText &t : OVDefaultTexts())
         keys.insert(QString::fromUtf16(t.key));
     EXPECT_EQ(keys.size(), 176);
 
