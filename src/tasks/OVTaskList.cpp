@@ -24,7 +24,7 @@ const QString kCount = QStringLiteral("COUNT");
 
 int normalisedState(const TOVTaskItem &task)
 {
-    if (task.LocalFile.isEmpty() || !QFileInfo(task.LocalFile).isFile())
+    if (task.LocalFile.isEmpty() || task.LocalFile.contains(QChar(0)) || !QFileInfo(task.LocalFile).isFile())
         return OVTaskState::NotDownloaded;
     // A file whose length was never reported is not known to be complete.
     if (task.CurrentSize == task.TotalSize && task.TotalSize != 0)
