@@ -419,3 +419,26 @@ TEST(TaskClock, DivisionRoundsHalfToEven)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DownloaderTest, SystemProxyVariablesAreHonoured)
+{
+    // The loopback server plays the proxy: a host that does not resolve still gets an answer.
+    const QByteArray oldProxy = qgetenv("http_proxy"), oldNoProxy = qgetenv("no_proxy");
+    qputenv("http_proxy", QStringLiteral("http://127.0.0.1:%1").arg(server.port()).toUtf8());
+    qunsetenv("no_proxy");
+    TBrimHttpDownload d;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(QStringLiteral("http://unresolvable.invalid/missing"), target()));
+    const bool ended = pumpUntil([&] { return r.ended; });
+    oldProxy.isNull() ? qunsetenv("http_proxy") : qputenv("http_proxy", oldProxy);
+    if (!oldNoProxy.isNull())
+        qputenv("no_proxy", oldNoProxy);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(r.last(), "error");
+    EXPECT_EQ(r.errorCode, 404u); // the proxy's answer; without it the name would not resolve
+}
+
+} // namespace
