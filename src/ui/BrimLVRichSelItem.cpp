@@ -83,6 +83,28 @@ void TBrimLVRichSelItem::AttachListView(QTreeWidget *list)
     connect(list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { schedulePlacement(); });
     connect(list->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { schedulePlacement(); });
     connect(list, &QTreeWidget::itemSelectionChanged, this, [this] { schedulePlacement(); });
+    connect(list->header(), &QHeaderView::sortIndicatorChanged, this, [this](int column, Qt::SortOrder order) {
+        if (m_sortByHeader)
+            SortItems(column, order);
+    });
+    adoptSorting();
+}
+
+void TBrimLVRichSelItem::adoptSorting()
+{
+    // The list's own automatic sorting would move the placeholder rows (it
+    // re-sorts after every insertion). Header clicks sort explicitly instead,
+    // collapsing the selection before the rows move.
+    if (!m_list || !m_list->isSortingEnabled())
+        return;
+    QHeaderView *header = m_list->header();
+    const int column = header->sortIndicatorSection();
+    const Qt::SortOrder order = header->sortIndicatorOrder();
+    m_list->setSortingEnabled(false);
+    header->setSortIndicatorShown(true);
+    header->setSectionsClickable(true);
+    header->setSortIndicator(column, order);
+    m_sortByHeader = true;
 }
 
 void TBrimLVRichSelItem::AttachPanel(QWidget *panel)
@@ -119,6 +141,7 @@ void TBrimLVRichSelItem::ExpandItem(QTreeWidgetItem *item)
 {
     if (!m_list || !m_panel || m_busy)
         return;
+    adoptSorting();
     if (!item)
         item = m_expanded;
     if (!item)
@@ -181,6 +204,8 @@ void TBrimLVRichSelItem::ExpandItem(QTreeWidgetItem *item)
             removeBlanksBelow(m_list->indexOfTopLevelItem(E));
         for (int k = 0; k < R - 1; ++k)
             m_list->insertTopLevelItem(m_list->indexOfTopLevelItem(item) + 1, CreateBlankItem());
+        // Lay the rows out now so scrolling sees the new rows.
+        m_list->doItemsLayout();
         if (QTreeWidgetItem *last = m_list->topLevelItem(m_list->indexOfTopLevelItem(item) + R - 1))
             m_list->scrollToItem(last);
         m_expanded = item;
@@ -250,8 +275,10 @@ void TBrimLVRichSelItem::EnsureExpandedVisible()
     if (!m_list || !sel)
         return;
     const int i = m_list->indexOfTopLevelItem(sel);
-    if (QTreeWidgetItem *last = m_list->topLevelItem(i + m_rowSpan - 1))
+    if (QTreeWidgetItem *last = m_list->topLevelItem(i + m_rowSpan - 1)) {
+        m_list->doItemsLayout();
         m_list->scrollToItem(last);
+    }
 }
 
 void TBrimLVRichSelItem::SortItems(int column, Qt::SortOrder order)
@@ -312,9 +339,8 @@ bool TBrimLVRichSelItem::eventFilter(QObject *watched, QEvent *event)
     const bool onViewport = watched == m_list->viewport();
     const bool onHeader = watched == m_list->header()->viewport();
     if (onHeader) {
-        // A header click sorts the list: collapse before the rows move.
-        if (event->type() == QEvent::MouseButtonRelease && m_list->isSortingEnabled())
-            CollapseItem(selectedItem());
+        if (event->type() == QEvent::MouseButtonPress)
+            adoptSorting();
         return false;
     }
     if (!onList && !onViewport)

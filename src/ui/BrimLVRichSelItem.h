@@ -45,7 +45,9 @@ public:
     void EnsureExpandedVisible();
     QTreeWidgetItem *ExpandedItem() const { return m_expanded; }
 
-    // Sorts the list, collapsing the selection first (placeholders must not be sorted).
+    // Sorts the list, collapsing the selection first (placeholders must not be
+    // sorted). A list with automatic sorting switched on is changed to sort
+    // through this on header clicks.
     void SortItems(int column, Qt::SortOrder order);
 
     static QTreeWidgetItem *CreateBlankItem();
@@ -58,6 +60,7 @@ private:
     int removeBlanksBelow(int index);
     void placePanel(QTreeWidgetItem *item);
     void schedulePlacement();
+    void adoptSorting();
     void rowsAboutToBeRemoved(int first, int last);
     void rowsRemoved();
 
@@ -68,4 +71,5 @@ private:
     bool m_busy = false;
     bool m_placementPending = false;
     int m_removedExpandedIndex = -1;
+    bool m_sortByHeader = false;
 };
