@@ -13,7 +13,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
-
 #include <algorithm>
 #include <cstdio>
 #include <httplib.h>
@@ -30,12 +29,13 @@ public:
         for (size_t i = 0; i < m_block.size(); ++i)
             m_block[i] = char((i * 131 + 7) % 251);
         m_server.Get("/big", [this, size](const httplib::Request &, httplib::Response &res) {
-            res.set_content_provider(size_t(size), "application/octet-stream",
-                                     [this](size_t offset, size_t length, httplib::DataSink &sink) {
-                                         const size_t at = offset % m_block.size();
-                                         const size_t n = std::min({length, m_block.size() - at, size_t(256 << 10)});
-                                         return sink.write(m_block.data() + at, n);
-                                     });
+            res.set_content_provider(
+                size_t(size), "application/octet-stream",
+                [this](size_t offset, size_t length, httplib::DataSink &sink) {
+                    const size_t at = offset % m_block.size();
+                    const size_t n = std::min({length, m_block.size() - at, size_t(256 << 10)});
+                    return sink.write(m_block.data() + at, n);
+                });
         });
         m_port = m_server.bind_to_any_port("127.0.0.1");
         m_thread = std::thread([this] { m_server.listen_after_bind(); });
@@ -107,7 +107,8 @@ int main(int argc, char **argv)
         app.processEvents(QEventLoop::WaitForMoreEvents);
     const qint64 oursMs = t.elapsed();
     beat.stop();
-    const bool ok = task->State == OVTaskState::DownloadCompleted && QFileInfo(task->LocalFile).size() == size;
+    const bool ok
+        = task->State == OVTaskState::DownloadCompleted && QFileInfo(task->LocalFile).size() == size;
 
     // The command-line tool, same URL, same run.
     qint64 curlMs = -1;
@@ -121,12 +122,13 @@ int main(int argc, char **argv)
     }
 
     std::printf("download of %lld MiB over loopback, resuming on (512-byte blocks)\n", mib);
-    std::printf("  TBrimHttpDownload : %8.1f MB/s  (%lld ms, %s, %lld state events)\n", mbPerSecond(size, oursMs),
-                oursMs, ok ? "complete" : "FAILED", events);
+    std::printf("  TBrimHttpDownload : %8.1f MB/s  (%lld ms, %s, %lld state events)\n",
+                mbPerSecond(size, oursMs), oursMs, ok ? "complete" : "FAILED", events);
     if (curlMs >= 0)
         std::printf("  curl -o           : %8.1f MB/s  (%lld ms)\n", mbPerSecond(size, curlMs), curlMs);
     else
         std::printf("  curl -o           : not available\n");
-    std::printf("  main thread       : longest gap between event-loop turns %.1f ms\n", double(worstGap) / 1000.0);
+    std::printf("  main thread       : longest gap between event-loop turns %.1f ms\n",
+                double(worstGap) / 1000.0);
     return ok ? 0 : 1;
 }

@@ -7,7 +7,6 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QThread>
-
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
@@ -126,7 +125,8 @@ TargetUrl makeTargetUrl(const QString &httpUrl)
         if (c.unicode() <= 0x20 || c == u'@' || c == u'?' || c == u'#' || c == u'\\' || c.unicode() == 0x7F)
             return t;
     }
-    t.url = (t.secure ? QByteArray("https://") : QByteArray("http://")) + host.toUtf8() + encodeTarget(object);
+    t.url
+        = (t.secure ? QByteArray("https://") : QByteArray("http://")) + host.toUtf8() + encodeTarget(object);
     t.valid = true;
     return t;
 }
@@ -244,8 +244,7 @@ public:
         , m_count(count)
         , m_url(url)
         , m_file(file)
-    {
-    }
+    { }
 
     ~Transfer() { closeFiles(); }
 
@@ -438,17 +437,18 @@ bool Transfer::flushProgress()
     const std::shared_ptr<Run> run = m_run;
     const int index = m_index, count = m_count;
     const QString url = m_url, file = m_file;
-    return run->deliver(run, [run, index, count, url, file, events = std::move(events)](TBrimHttpDownload *d) {
-        for (const ProcessEvent &e : events) {
-            // The handler may stop, pause or even destroy the downloader.
-            if (run->stop || !run->owner)
-                return;
-            if (Run::isPaused(d) || !d->OnProcess)
-                continue;
-            const auto handler = d->OnProcess;
-            handler(d, index, count, url, file, e.current, e.total, e.speed);
-        }
-    });
+    return run->deliver(run,
+                        [run, index, count, url, file, events = std::move(events)](TBrimHttpDownload *d) {
+                            for (const ProcessEvent &e : events) {
+                                // The handler may stop, pause or even destroy the downloader.
+                                if (run->stop || !run->owner)
+                                    return;
+                                if (Run::isPaused(d) || !d->OnProcess)
+                                    continue;
+                                const auto handler = d->OnProcess;
+                                handler(d, index, count, url, file, e.current, e.total, e.speed);
+                            }
+                        });
 }
 
 size_t Transfer::onData(const char *data, size_t size)
@@ -490,7 +490,8 @@ size_t Transfer::onData(const char *data, size_t size)
             m_lastSize = m_offset;
             m_speed = 0;
         } else if (now - m_lastTick >= 1000) {
-            m_speed = tasks::divRoundHalfEven(quint64(m_current - m_lastSize) * 1000, quint64(now - m_lastTick));
+            m_speed
+                = tasks::divRoundHalfEven(quint64(m_current - m_lastSize) * 1000, quint64(now - m_lastTick));
             m_lastTick = now;
             m_lastSize = m_current;
         }
@@ -537,7 +538,9 @@ bool Transfer::execute()
     m_expectedStatus = 200;
     m_offset = 0;
     if (m_run->resumeBroken) {
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::stat(rbPath.constData(), &st) == 0) {
             m_rbFd = ::open(rbPath.constData(), O_RDWR | O_CLOEXEC);
             unsigned char b[4];
@@ -546,9 +549,12 @@ bool Transfer::execute()
                 return reportError(osError(n < 0 ? errno : 0));
             m_offset = quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
             // Bytes the target no longer holds cannot be resumed into it: start over.
-            struct stat fst {};
+            struct stat fst
+            {
+            };
             const QByteArray filePath = QFile::encodeName(m_file);
-            if (m_offset > 0 && (::stat(filePath.constData(), &fst) != 0 || quint64(fst.st_size) < m_offset)) {
+            if (m_offset > 0
+                && (::stat(filePath.constData(), &fst) != 0 || quint64(fst.st_size) < m_offset)) {
                 m_offset = 0;
                 if (!pwriteLe32(m_rbFd, 0, 0) || !pwriteLe32(m_rbFd, 0, 4))
                     return reportError(osError(errno));

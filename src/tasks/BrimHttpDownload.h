@@ -18,13 +18,14 @@ class TBrimHttpDownload
 public:
     using TStartEvent = std::function<void(TBrimHttpDownload *Sender, int Index, int Count,
                                            const QString &HttpUrl, const QString &LocalFile)>;
-    using TProcessEvent
+    using TProcessEvent = std::function<void(TBrimHttpDownload *Sender, int Index, int Count,
+                                             const QString &HttpUrl, const QString &LocalFile,
+                                             quint32 CurrentSize, quint32 TotalSize, quint32 SpeedBPS)>;
+    using TFileCompletedEvent
         = std::function<void(TBrimHttpDownload *Sender, int Index, int Count, const QString &HttpUrl,
-                             const QString &LocalFile, quint32 CurrentSize, quint32 TotalSize, quint32 SpeedBPS)>;
-    using TFileCompletedEvent = std::function<void(TBrimHttpDownload *Sender, int Index, int Count,
-                                                   const QString &HttpUrl, const QString &LocalFile,
-                                                   quint32 FileSize)>;
-    using TFilesCompletedEvent = std::function<void(TBrimHttpDownload *Sender, quint32 SuccessNum, quint32 TotalNum)>;
+                             const QString &LocalFile, quint32 FileSize)>;
+    using TFilesCompletedEvent
+        = std::function<void(TBrimHttpDownload *Sender, quint32 SuccessNum, quint32 TotalNum)>;
     using TNotifyEvent = std::function<void(TBrimHttpDownload *Sender)>;
     using TErrorEvent
         = std::function<void(TBrimHttpDownload *Sender, int Index, int Count, const QString &HttpUrl,
@@ -68,7 +69,10 @@ public:
     bool Paused() const { return m_paused; }
 
     // The partial-state file that belongs to a target file.
-    static QString PartialStateFileName(const QString &localFile) { return localFile + QStringLiteral(".rb"); }
+    static QString PartialStateFileName(const QString &localFile)
+    {
+        return localFile + QStringLiteral(".rb");
+    }
 
 private:
     friend struct brimhttp::Run;

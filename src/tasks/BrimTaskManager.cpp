@@ -57,7 +57,8 @@ int TBrimTaskManager::IndexOf(const TBrimTaskItem *Item) const
 
 bool TBrimTaskManager::Remove(TBrimTaskItem *Item)
 {
-    const auto it = std::find_if(m_items.begin(), m_items.end(), [Item](const auto &p) { return p.get() == Item; });
+    const auto it
+        = std::find_if(m_items.begin(), m_items.end(), [Item](const auto &p) { return p.get() == Item; });
     if (it == m_items.end())
         return false;
     std::unique_ptr<TBrimTaskItem> owned = std::move(*it);

@@ -22,11 +22,11 @@ public:
     QString Description;
     int State = 0;
 
-    virtual void Init() {}
-    virtual void Start() {}
-    virtual void Stop() {}
-    virtual void Pause() {}
-    virtual void Resume() {}
+    virtual void Init() { }
+    virtual void Start() { }
+    virtual void Stop() { }
+    virtual void Pause() { }
+    virtual void Resume() { }
     // Removes the item from its manager, which frees it: do not touch it afterwards.
     virtual void Delete();
 

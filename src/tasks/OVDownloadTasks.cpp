@@ -37,7 +37,8 @@ QString MakeLocalFileName(const QString &Dir, const QString &Title)
         bytes += len;
         base += piece;
     }
-    base += QStringLiteral("_") + QStringLiteral("%1").arg(tasks::tickCount(), 2, 16, QLatin1Char('0')).toUpper();
+    base += QStringLiteral("_")
+        + QStringLiteral("%1").arg(tasks::tickCount(), 2, 16, QLatin1Char('0')).toUpper();
 
     QString folder = Dir;
     if (folder.trimmed().isEmpty())

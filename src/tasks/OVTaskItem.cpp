@@ -70,7 +70,9 @@ QStringList installerCommand(const QString &file)
         return {};
     const QByteArray head = f.read(4);
     f.close();
-    if (head.startsWith("\x7f" "ELF") || head.startsWith("#!")) {
+    if (head.startsWith("\x7f"
+                        "ELF")
+        || head.startsWith("#!")) {
         if (!f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser))
             return {};
         return {file};
@@ -102,25 +104,25 @@ void TOVTaskItem::Init()
     Downloader->OnStart = [this](TBrimHttpDownload *, int, int, const QString &, const QString &) {
         SetState(OVTaskState::StartDownload);
     };
-    Downloader->OnProcess = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32 current,
-                                   quint32 total, quint32 speed) {
+    Downloader->OnProcess = [this](TBrimHttpDownload *, int, int, const QString &, const QString &,
+                                   quint32 current, quint32 total, quint32 speed) {
         CurrentSize = current;
         TotalSize = total;
         SpeedBPS = speed;
         SetState(OVTaskState::Downloading);
     };
-    Downloader->OnFileCompleted = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32) {
-        const std::weak_ptr<bool> alive = m_alive;
-        SetState(OVTaskState::DownloadCompleted);
-        if (!alive.expired() && AutoInstall && !DownloadOnly)
-            Install();
-    };
+    Downloader->OnFileCompleted
+        = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32) {
+              const std::weak_ptr<bool> alive = m_alive;
+              SetState(OVTaskState::DownloadCompleted);
+              if (!alive.expired() && AutoInstall && !DownloadOnly)
+                  Install();
+          };
     Downloader->OnStopped = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadStopped); };
     Downloader->OnPaused = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadPaused); };
     Downloader->OnResumed = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadResumed); };
-    Downloader->OnError = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32, bool &) {
-        SetState(OVTaskState::Failed);
-    };
+    Downloader->OnError = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32,
+                                 bool &) { SetState(OVTaskState::Failed); };
 }
 
 bool TOVTaskItem::beginDownload()

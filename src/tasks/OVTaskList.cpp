@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSocketNotifier>
-
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
@@ -106,14 +105,16 @@ bool SaveTaskList(const TBrimTaskManager &TaskMgr, const QString &fileName)
         const QString section = QString::number(i);
         TBrimTaskItem *item = TaskMgr.Items(i);
         const auto *task = dynamic_cast<const TOVTaskItem *>(item);
-        ini.writeString(section, QStringLiteral("DownloadDate"), OleDateToText(task ? task->DownloadDate : 0.0));
+        ini.writeString(section, QStringLiteral("DownloadDate"),
+                        OleDateToText(task ? task->DownloadDate : 0.0));
         ini.writeString(section, QStringLiteral("Name"), item->Name);
         ini.writeString(section, QStringLiteral("Description"), item->Description);
         ini.writeString(section, QStringLiteral("HttpUrl"), task ? task->HttpUrl : QString());
         ini.writeString(section, QStringLiteral("LocalFile"), task ? task->LocalFile : QString());
         ini.writeInteger(section, QStringLiteral("CurrentSize"), task ? qint32(task->CurrentSize) : 0);
         ini.writeInteger(section, QStringLiteral("TotalSize"), task ? qint32(task->TotalSize) : 0);
-        ini.writeInteger(section, QStringLiteral("State"), task ? normalisedState(*task) : OVTaskState::NotDownloaded);
+        ini.writeInteger(section, QStringLiteral("State"),
+                         task ? normalisedState(*task) : OVTaskState::NotDownloaded);
         ini.writeString(section, QStringLiteral("Installed"),
                         task && task->Installed ? QStringLiteral("1") : QStringLiteral("0"));
         ini.writeInteger(kCount, QStringLiteral("N"), i + 1);
@@ -151,7 +152,8 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
     for (int i = 0; i < count; ++i) {
         const QString section = QString::number(i);
         double date = 0;
-        if (!OleDateFromText(ini.readString(section, QStringLiteral("DownloadDate"), QStringLiteral("0")), &date))
+        if (!OleDateFromText(ini.readString(section, QStringLiteral("DownloadDate"), QStringLiteral("0")),
+                             &date))
             date = 0;
         // Negative values other than -1 are not a number of days: keep everything.
         if (keepDays >= 0) {
@@ -228,7 +230,9 @@ void TOVTaskListKeeper::HandleTerminationSignals()
         return;
     m_notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &TOVTaskListKeeper::onSignal);
-    struct sigaction sa {};
+    struct sigaction sa
+    {
+    };
     sa.sa_handler = onTerminationSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
@@ -239,8 +243,7 @@ void TOVTaskListKeeper::HandleTerminationSignals()
 void TOVTaskListKeeper::onSignal()
 {
     char buf[64];
-    while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
-    }
+    while (::read(g_signalPipe[0], buf, sizeof buf) > 0) { }
     Save();
     QCoreApplication::quit();
 }

@@ -1,6 +1,5 @@
 #include "tasks/BrimHttpDownload.h"
 #include "tasks/TaskClock.h"
-
 #include "tasks/TaskTestSupport.h"
 
 #include <QDir>
@@ -23,7 +22,7 @@ struct Recorder
     quint32 errorCode = 0;
     quint32 fileSize = 0;
     bool indexesZero = true;
-    bool partialOk = true;  // the partial-state file always matched the reported size
+    bool partialOk = true; // the partial-state file always matched the reported size
     bool onMainThread = true;
     bool ended = false;
 
@@ -39,29 +38,30 @@ struct Recorder
             idx(i, c);
             events.push_back("start");
         };
-        d.OnProcess = [this, idx, checkPartial](TBrimHttpDownload *, int i, int c, const QString &,
-                                                const QString &file, quint32 cur, quint32 tot, quint32 speed) {
-            idx(i, c);
-            events.push_back("process");
-            sizes.push_back(cur);
-            speeds.push_back(speed);
-            total = tot;
-            if (checkPartial) {
-                const QByteArray rb = readFile(TBrimHttpDownload::PartialStateFileName(file));
-                if (rb.size() != 8 || *reinterpret_cast<const quint32 *>(rb.constData()) < cur
-                    || *reinterpret_cast<const quint32 *>(rb.constData() + 4) != tot)
-                    partialOk = false;
-            }
-        };
-        d.OnFileCompleted = [this, idx](TBrimHttpDownload *, int i, int c, const QString &, const QString &,
-                                        quint32 size) {
-            idx(i, c);
-            events.push_back("completed");
-            fileSize = size;
-            ended = true;
-        };
-        d.OnError = [this, idx](TBrimHttpDownload *, int i, int c, const QString &, const QString &, quint32 code,
-                                bool &) {
+        d.OnProcess
+            = [this, idx, checkPartial](TBrimHttpDownload *, int i, int c, const QString &,
+                                        const QString &file, quint32 cur, quint32 tot, quint32 speed) {
+                  idx(i, c);
+                  events.push_back("process");
+                  sizes.push_back(cur);
+                  speeds.push_back(speed);
+                  total = tot;
+                  if (checkPartial) {
+                      const QByteArray rb = readFile(TBrimHttpDownload::PartialStateFileName(file));
+                      if (rb.size() != 8 || *reinterpret_cast<const quint32 *>(rb.constData()) < cur
+                          || *reinterpret_cast<const quint32 *>(rb.constData() + 4) != tot)
+                          partialOk = false;
+                  }
+              };
+        d.OnFileCompleted
+            = [this, idx](TBrimHttpDownload *, int i, int c, const QString &, const QString &, quint32 size) {
+                  idx(i, c);
+                  events.push_back("completed");
+                  fileSize = size;
+                  ended = true;
+              };
+        d.OnError = [this, idx](TBrimHttpDownload *, int i, int c, const QString &, const QString &,
+                                quint32 code, bool &) {
             idx(i, c);
             events.push_back("error");
             errorCode = code;
@@ -224,8 +224,13 @@ TEST_F(DownloaderTest, FailuresReportTheirCodes)
     const std::vector<Case> cases = {
         {"404", [](TestHttpServer &) {}, server.url("/missing"), 404, 0},
         {"no length", [](TestHttpServer &s) { s.sendLength = false; }, server.url(), 0xFFFFFFFF, 3000},
-        {"cut off", [](TestHttpServer &s) { s.size = 200000; s.cutAfter = 70000; s.chunkSize = 10000; }, server.url(),
-         0xFFFFFFFF, 70000},
+        {"cut off",
+         [](TestHttpServer &s) {
+             s.size = 200000;
+             s.cutAfter = 70000;
+             s.chunkSize = 10000;
+         },
+         server.url(), 0xFFFFFFFF, 70000},
         {"refused", [](TestHttpServer &) {}, QStringLiteral("http://127.0.0.1:%1/file").arg(closedPort),
          quint32(ECONNREFUSED), 0},
         {"no path", [](TestHttpServer &) {}, QStringLiteral("http://127.0.0.1"), 0xFFFFFFFF, -1},
@@ -390,14 +395,17 @@ TEST_F(DownloaderTest, BatchRunCountsCompletedFiles)
     quint32 success = 0, total = 0;
     bool done = false;
     std::vector<std::pair<int, int>> starts;
-    d.OnStart = [&](TBrimHttpDownload *, int i, int c, const QString &, const QString &) { starts.push_back({i, c}); };
+    d.OnStart = [&](TBrimHttpDownload *, int i, int c, const QString &, const QString &) {
+        starts.push_back({i, c});
+    };
     d.OnFilesCompleted = [&](TBrimHttpDownload *sender, quint32 s, quint32 t) {
         success = s;
         total = t;
         done = !sender->Busy();
     };
     d.HttpUrls = {server.url(), server.url("/missing"), server.url()};
-    d.LocalFiles = {dir.filePath("a.exe"), dir.filePath("b.exe"), dir.filePath("c.exe"), dir.filePath("extra")};
+    d.LocalFiles
+        = {dir.filePath("a.exe"), dir.filePath("b.exe"), dir.filePath("c.exe"), dir.filePath("extra")};
     ASSERT_TRUE(d.DownloadList());
     ASSERT_TRUE(pumpUntil([&] { return done; }));
     EXPECT_EQ(success, 2u);
@@ -412,8 +420,14 @@ TEST(TaskClock, DivisionRoundsHalfToEven)
     {
         quint64 n, d;
         quint32 expected;
-    } cases[] = {{5, 2, 2}, {7, 2, 4}, {1, 3, 0}, {2, 3, 1}, {3000000ull * 1000, 1000, 3000000},
-                 {0xFFFFFFFFull * 1000 * 4, 1000, 0xFFFFFFFFu}, {2500, 1000, 2}, {3500, 1000, 4}};
+    } cases[] = {{5, 2, 2},
+                 {7, 2, 4},
+                 {1, 3, 0},
+                 {2, 3, 1},
+                 {3000000ull * 1000, 1000, 3000000},
+                 {0xFFFFFFFFull * 1000 * 4, 1000, 0xFFFFFFFFu},
+                 {2500, 1000, 2},
+                 {3500, 1000, 4}};
     for (const Case &c : cases)
         EXPECT_EQ(tasks::divRoundHalfEven(c.n, c.d), c.expected) << c.n << "/" << c.d;
 }

@@ -4,7 +4,6 @@
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
-
 #include "tasks/TaskTestSupport.h"
 
 #include <QDateTime>
@@ -76,15 +75,16 @@ TEST_F(TaskListTest, RoundTripWithNormalisedStatesAndSectionOrder)
         if (l.startsWith('['))
             sections << QString::fromUtf8(l.trimmed());
     EXPECT_EQ(sections, (QStringList {"[0]", "[COUNT]", "[1]", "[2]", "[3]"}));
-    EXPECT_TRUE(text.startsWith("[0]\r\nDownloadDate=45000.25\r\nName=Done\r\nDescription=Done description\r\n"
-                                "HttpUrl=http://example.invalid/Done\r\nLocalFile="));
+    EXPECT_TRUE(
+        text.startsWith("[0]\r\nDownloadDate=45000.25\r\nName=Done\r\nDescription=Done description\r\n"
+                        "HttpUrl=http://example.invalid/Done\r\nLocalFile="));
     IniFile ini(listFile());
     EXPECT_EQ(ini.readInteger("COUNT", "N", 0), 4);
     EXPECT_EQ(ini.readInteger("0", "State", 99), St::DownloadCompleted);
     EXPECT_EQ(ini.readInteger("1", "State", 99), St::DownloadStopped);
     EXPECT_EQ(ini.readInteger("2", "State", 99), St::NotDownloaded);
     EXPECT_EQ(ini.readInteger("3", "State", 99), St::DownloadStopped); // no length known yet
-    EXPECT_EQ(ini.readString("1", "TotalSize"), "-268435456");      // stored signed
+    EXPECT_EQ(ini.readString("1", "TotalSize"), "-268435456"); // stored signed
 
     OVSettings::FileKeepDays = -1;
     OVSettings::ResumeBroken = false;
@@ -125,14 +125,15 @@ TEST_F(TaskListTest, CleanUpByAgeAndByInstalled)
         bool installed;
         bool dropped;
     } cases[] = {
-        {7, 7.0, false, true},         {7, 6.0 + 23.0 / 24, false, false}, {7, 30.0, true, true},
-        {0, 100.0, false, false},      {0, 0.0, true, true},               {-1, 1000.0, true, false},
+        {7, 7.0, false, true},     {7, 6.0 + 23.0 / 24, false, false},
+        {7, 30.0, true, true},     {0, 100.0, false, false},
+        {0, 0.0, true, true},      {-1, 1000.0, true, false},
         {-5, 1000.0, true, false}, // not a number of days: nothing is removed
-        {7, -8.0, false, true},    // dates in the future count by distance
+        {7, -8.0, false, true}, // dates in the future count by distance
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << c.keepDays << " days, age " << c.ageDays << ", installed "
-                                        << c.installed);
+        SCOPED_TRACE(testing::Message()
+                     << c.keepDays << " days, age " << c.ageDays << ", installed " << c.installed);
         TBrimTaskManager mgr;
         addTask(mgr, "keep", 10, 10, true, OleDateNow() - 1000)->Installed = false;
         auto *t = addTask(mgr, "probe", 10, 10, true, OleDateNow() - c.ageDays);
@@ -161,11 +162,12 @@ TEST_F(TaskListTest, DamagedFilesLoadWithDefaults)
     OVSettings::FileKeepDays = 7;
     const double now = OleDateNow();
     const QString comma = QString::number(now - 1, 'f', 6).replace('.', ',');
-    ASSERT_TRUE(writeFile(listFile(), QStringLiteral("[0]\nDownloadDate=%1\nName=Comma\nState=banana\n"
-                                                     "CurrentSize=99999999999\n[COUNT]\nN=2000000000\n"
-                                                     "[2]\nName=Third\nDownloadDate=%2\n[x]\n")
-                                          .arg(comma, QString::number(now, 'g', 15))
-                                          .toUtf8()));
+    ASSERT_TRUE(writeFile(listFile(),
+                          QStringLiteral("[0]\nDownloadDate=%1\nName=Comma\nState=banana\n"
+                                         "CurrentSize=99999999999\n[COUNT]\nN=2000000000\n"
+                                         "[2]\nName=Third\nDownloadDate=%2\n[x]\n")
+                              .arg(comma, QString::number(now, 'g', 15))
+                              .toUtf8()));
     TBrimTaskManager mgr;
     LoadTaskList(mgr);
     // Section 1 is missing: an empty task; the absurd count stops at the last section.
@@ -257,9 +259,9 @@ TEST(TaskFiles, SizeTexts)
         quint32 bytes;
         int decimals;
         const char *text;
-    } cases[] = {{0, 2, "  0 B"},           {512, 2, "512 B"},       {1023, 2, "1,023 B"},
-                 {1024, 2, "1.00 KB"},      {1536, 2, "1.50 KB"},    {0xFFFFF, 0, "1,024 KB"},
-                 {1048576, 2, "1.00 MB"},   {5242880, 2, "5.00 MB"}, {0xFFFFFFFFu, 2, "4,096.00 MB"},
+    } cases[] = {{0, 2, "  0 B"},         {512, 2, "512 B"},       {1023, 2, "1,023 B"},
+                 {1024, 2, "1.00 KB"},    {1536, 2, "1.50 KB"},    {0xFFFFF, 0, "1,024 KB"},
+                 {1048576, 2, "1.00 MB"}, {5242880, 2, "5.00 MB"}, {0xFFFFFFFFu, 2, "4,096.00 MB"},
                  {3355443, 1, "3.2 MB"}};
     for (const Case &c : cases)
         EXPECT_EQ(FormatFileSize(c.bytes, c.decimals), c.text) << c.bytes;

@@ -1,6 +1,5 @@
 #include "app/OVSettings.h"
 #include "tasks/OVTaskItem.h"
-
 #include "tasks/TaskTestSupport.h"
 
 #include <QDir>
@@ -30,7 +29,8 @@ struct StateLog
     }
     bool has(int state) const
     {
-        return std::any_of(changes.begin(), changes.end(), [state](const auto &c) { return c.second == state; });
+        return std::any_of(changes.begin(), changes.end(),
+                           [state](const auto &c) { return c.second == state; });
     }
 };
 
@@ -112,8 +112,9 @@ TEST_F(TaskModelTest, AutomaticInstallWaitsForTheWholeProcessTree)
     };
     t->Start();
     ASSERT_TRUE(pumpUntil([&] { return log.has(St::InstallCompleted) || log.has(St::Failed); }));
-    EXPECT_EQ(log.states(), (S {St::StartDownload, St::Downloading, St::DownloadCompleted, St::StartInstall,
-                                St::Installing, St::InstallCompleted}));
+    EXPECT_EQ(log.states(),
+              (S {St::StartDownload, St::Downloading, St::DownloadCompleted, St::StartInstall, St::Installing,
+                  St::InstallCompleted}));
     EXPECT_TRUE(markerAtCompletion);
     EXPECT_TRUE(t->Installed);
     EXPECT_EQ(t->CurrentSize, quint32(server.script.size()));
@@ -221,7 +222,8 @@ TEST_F(TaskModelTest, TasksFreedWhileInstallingAreNeverTouchedAgain)
     auto *deleted = addTask(QString(), QStringLiteral("a.sh"));
     auto *cleared = addTask(QString(), QStringLiteral("b.sh"));
     for (TOVTaskItem *t : {deleted, cleared})
-        ASSERT_TRUE(writeFile(t->LocalFile, QByteArray::fromStdString(installerScript(dir.filePath("x"), 0.5))));
+        ASSERT_TRUE(
+            writeFile(t->LocalFile, QByteArray::fromStdString(installerScript(dir.filePath("x"), 0.5))));
     deleted->Install();
     cleared->Install();
     EXPECT_EQ(deleted->State, St::Installing);

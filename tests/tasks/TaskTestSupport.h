@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QString>
 #include <QThread>
-
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -89,18 +88,19 @@ class TestHttpServer
 {
 public:
     // Switches; set them before the request.
-    std::atomic<bool> rangeSupport {true};  // false: a ranged request gets the whole file with 200
-    std::atomic<bool> sendLength {true};    // false: chunked, no Content-Length
-    std::atomic<qint64> cutAfter {-1};      // close the connection after this many body bytes
-    std::atomic<int> chunkDelayMs {0};      // pause between chunks (slow body)
+    std::atomic<bool> rangeSupport {true}; // false: a ranged request gets the whole file with 200
+    std::atomic<bool> sendLength {true}; // false: chunked, no Content-Length
+    std::atomic<qint64> cutAfter {-1}; // close the connection after this many body bytes
+    std::atomic<int> chunkDelayMs {0}; // pause between chunks (slow body)
     std::atomic<int> chunkSize {64 * 1024}; // bytes per chunk handed to the connection
-    std::atomic<qint64> size {3000};        // length of /file
+    std::atomic<qint64> size {3000}; // length of /file
     std::atomic<qint64> announcedSize {-1}; // Content-Length to claim instead of `size` (>= 0)
     std::string script;
 
     TestHttpServer()
     {
-        m_server.Get("/file", [this](const httplib::Request &req, httplib::Response &res) { serveFile(req, res); });
+        m_server.Get("/file",
+                     [this](const httplib::Request &req, httplib::Response &res) { serveFile(req, res); });
         m_server.Get("/missing", [this](const httplib::Request &req, httplib::Response &res) {
             log(req);
             res.status = 404;
@@ -162,8 +162,9 @@ private:
                 return;
             }
             res.status = 206;
-            res.set_header("Content-Range", "bytes " + std::to_string(start) + "-" + std::to_string(total - 1) + "/"
-                                                + std::to_string(total));
+            res.set_header("Content-Range",
+                           "bytes " + std::to_string(start) + "-" + std::to_string(total - 1) + "/"
+                               + std::to_string(total));
         } else {
             res.status = 200;
         }
@@ -184,23 +185,22 @@ private:
         };
         if (sendLength) {
             const qint64 announced = announcedSize >= 0 ? qint64(announcedSize) : length;
-            res.set_content_provider(size_t(announced), "application/octet-stream",
-                                     [provide](size_t offset, size_t, httplib::DataSink &sink) {
-                                         return provide(offset, sink);
-                                     });
+            res.set_content_provider(
+                size_t(announced), "application/octet-stream",
+                [provide](size_t offset, size_t, httplib::DataSink &sink) { return provide(offset, sink); });
         } else {
             auto sent = std::make_shared<size_t>(0);
-            res.set_chunked_content_provider("application/octet-stream",
-                                             [this, provide, sent, length](size_t, httplib::DataSink &sink) {
-                                                 if (qint64(*sent) >= length) {
-                                                     sink.done();
-                                                     return true;
-                                                 }
-                                                 const size_t before = *sent;
-                                                 const bool ok = provide(before, sink);
-                                                 *sent = before + std::min<size_t>(size_t(int(chunkSize)), length - before);
-                                                 return ok;
-                                             });
+            res.set_chunked_content_provider(
+                "application/octet-stream", [this, provide, sent, length](size_t, httplib::DataSink &sink) {
+                    if (qint64(*sent) >= length) {
+                        sink.done();
+                        return true;
+                    }
+                    const size_t before = *sent;
+                    const bool ok = provide(before, sink);
+                    *sent = before + std::min<size_t>(size_t(int(chunkSize)), length - before);
+                    return ok;
+                });
         }
     }
 
