@@ -198,7 +198,6 @@ void TBrimImage::ClearPicture()
         m_movie = nullptr;
         delete m_movieBuffer;
         m_movieBuffer = nullptr;
-        m_movieData.clear();
     }
     m_pixmap = QPixmap();
     update();
@@ -221,24 +220,19 @@ bool TBrimImage::LoadPicture(const QByteArray &data, const QByteArray &format)
     if (fmt == "jpg")
         fmt = "jpeg";
     if (fmt == "gif") {
-        auto *buffer = new QBuffer;
-        auto *movie = new QMovie;
-        ClearPicture();
-        m_movieData = data;
-        buffer->setData(m_movieData);
+        // Checked before anything is replaced: a damaged file leaves the old picture.
+        auto buffer = std::make_unique<QBuffer>();
+        buffer->setData(data);
         buffer->open(QIODevice::ReadOnly);
-        movie->setDevice(buffer);
+        auto movie = std::make_unique<QMovie>();
+        movie->setDevice(buffer.get());
         movie->setFormat("gif");
         movie->setCacheMode(QMovie::CacheAll);
-        if (!movie->isValid() || !movie->jumpToFrame(0)) {
-            delete movie;
-            delete buffer;
-            m_movieData.clear();
-            pictureChanged();
+        if (!movie->isValid() || !movie->jumpToFrame(0) || movie->currentPixmap().isNull())
             return false;
-        }
-        m_movie = movie;
-        m_movieBuffer = buffer;
+        ClearPicture();
+        m_movie = movie.release();
+        m_movieBuffer = buffer.release();
         connect(m_movie, &QMovie::frameChanged, this, [this] { update(); });
         pictureChanged();
         return true;

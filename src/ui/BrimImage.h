@@ -108,7 +108,6 @@ private:
     QPixmap m_pixmap;
     QMovie *m_movie = nullptr;
     QBuffer *m_movieBuffer = nullptr;
-    QByteArray m_movieData;
     bool m_autoSize = false;
     bool m_stretch = false;
     bool m_proportional = false;

@@ -75,6 +75,29 @@ TEST(BrimImage, DestinationRectangle)
     EXPECT_EQ(image.size(), QSize(40, 30));
 }
 
+TEST(BrimImage, GifAnimation)
+{
+    uitest::app();
+    // Two 2 x 2 frames, red then blue, 50 ms each, looping.
+    const QByteArray gif = QByteArray::fromHex(
+        "47494638396102000200f10000ff00000000ff00ff0000000021ff0b4e45545343415045322e30030100000021f904000500"
+        "00002c0000000002000200000204044110050021f90400050000002c00000000020002000002040cc33005003b");
+    TBrimImage image;
+    ASSERT_TRUE(image.LoadPicture(gif));
+    EXPECT_FALSE(image.IsAnimated());
+    EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
+    image.SetGIFAnimation(true);
+    EXPECT_TRUE(image.IsAnimated());
+    EXPECT_TRUE(uitest::waitUntil([&] { return image.Picture().toImage().pixelColor(0, 0) == QColor(Qt::blue); }, 2000));
+    image.SetGIFAnimation(false);
+    EXPECT_FALSE(image.IsAnimated());
+    EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
+    // A damaged GIF is refused and leaves the picture as it was.
+    EXPECT_FALSE(image.LoadPicture(gif.left(20)));
+    EXPECT_FALSE(image.LoadPicture("GIF89a"));
+    EXPECT_EQ(image.Picture().size(), QSize(2, 2));
+}
+
 TEST(BrimImage, PictureTypeFromFirstBytes)
 {
     const struct
