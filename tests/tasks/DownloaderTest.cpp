@@ -4,7 +4,9 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -453,6 +455,48 @@ TEST_F(DownloaderTest, SystemProxyVariablesAreHonoured)
     ASSERT_TRUE(ended);
     EXPECT_EQ(r.last(), "error");
     EXPECT_EQ(r.errorCode, 404u); // the proxy's answer; without it the name would not resolve
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(DownloaderTest, HttpsVerifiesTheServerCertificate)
+{
+    const QString openssl = QStandardPaths::findExecutable("openssl");
+    if (openssl.isEmpty())
+        GTEST_SKIP() << "openssl command not available";
+    const QString cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");
+    QProcess gen;
+    gen.start(openssl,
+              {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert, "-days", "1",
+               "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
+    ASSERT_TRUE(gen.waitForFinished(30000));
+    ASSERT_EQ(gen.exitCode(), 0);
+
+    // A self-signed server: the handshake must be refused, so no request ever arrives.
+    httplib::SSLServer tls(cert.toUtf8().constData(), key.toUtf8().constData());
+    std::atomic<int> served {0};
+    tls.Get("/file", [&](const httplib::Request &, httplib::Response &res) {
+        ++served;
+        res.set_content("payload", "application/octet-stream");
+    });
+    const int port = tls.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { tls.listen_after_bind(); });
+    while (!tls.is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    TBrimHttpDownload d;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(QStringLiteral("HTTPS://127.0.0.1:%1/file").arg(port), target()));
+    const bool ended = pumpUntil([&] { return r.ended; });
+    tls.stop();
+    serving.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(r.last(), "error");
+    EXPECT_EQ(r.errorCode, 0xFFFFFFFFu);
+    EXPECT_EQ(served, 0);
 }
 
 } // namespace
