@@ -7,7 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const platform::BufferByteSource source(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    const platform::BufferByteSource source(
+        QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
     if (const auto info = platform::readPeVersionInfo(source))
         (void)platform::formatVersion(info->fileVersionMS, info->fileVersionLS);
     (void)platform::readElfVersionNote(source);

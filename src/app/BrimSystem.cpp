@@ -95,7 +95,8 @@ quint32 RunAndWait(const QString &commandLine, quint32 timeoutMs, int showCmd)
     return RunAndWait(SplitCommandLine(commandLine), timeoutMs, showCmd);
 }
 
-quint32 RunAndWait(const QStringList &argv, quint32 timeoutMs, int /*showCmd*/, const std::atomic<bool> *cancel)
+quint32 RunAndWait(const QStringList &argv, quint32 timeoutMs, int /*showCmd*/,
+                   const std::atomic<bool> *cancel)
 {
     return platform::runJobAndWait(argv, timeoutMs, cancel);
 }

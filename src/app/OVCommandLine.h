@@ -5,8 +5,8 @@
 
 // The one command-line switch, "-popup <code>", and what a code does.
 
-inline constexpr int PopupTopX = 77937;      // tab 0, recommendations
-inline constexpr int PopupRunning = 77938;   // tab 1, running processes
+inline constexpr int PopupTopX = 77937; // tab 0, recommendations
+inline constexpr int PopupRunning = 77938; // tab 1, running processes
 inline constexpr int PopupUninstall = 77939; // tab 2, installed software
 
 // The first valid popup code in args (args[0] is the program), 0 if none.

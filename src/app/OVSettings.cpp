@@ -16,7 +16,8 @@ QString defaultDownloadsDir()
 }
 } // namespace
 
-QString DownloadsDir;
+// The built-in defaults hold from the start, before any file is read.
+QString DownloadsDir = defaultDownloadsDir();
 bool AutoInstall = true;
 std::atomic<int> FileKeepDays {DefaultFileKeepDays};
 bool ResumeBroken = true;

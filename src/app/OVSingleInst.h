@@ -13,7 +13,7 @@ inline constexpr char kInstanceName[] = "Halvex_Orvane_byKolt_@Brimwell";
 QString InstanceName();
 
 enum class InstanceRole {
-    First,     // this process runs (it holds the lock, or no lock could be made)
+    First, // this process runs (it holds the lock, or no lock could be made)
     HandedOver // another instance runs and was handed the code: end with exit code 0
 };
 

@@ -14,7 +14,8 @@ LanguageSelection LoadLanguageSelection(const QString &configFile)
 {
     const IniFile ini(configFile.isEmpty() ? ConfigFileName() : configFile);
     LanguageSelection s;
-    s.LanguageId = quint16(uint(ini.readInteger(QStringLiteral("LANGUAGE"), QStringLiteral("Language"), 0)) & 0xFFFFu);
+    s.LanguageId
+        = quint16(uint(ini.readInteger(QStringLiteral("LANGUAGE"), QStringLiteral("Language"), 0)) & 0xFFFFu);
     s.LanguageDir = QString::number(s.LanguageId) + u'/';
     s.LanguageFile = GetAppPath() + QStringLiteral("Langs/") + s.LanguageDir + QStringLiteral("Orvane.ini");
     return s;

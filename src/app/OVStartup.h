@@ -9,7 +9,7 @@
 struct LanguageSelection
 {
     quint16 LanguageId = 0;
-    QString LanguageDir;  // "<LCID>/"
+    QString LanguageDir; // "<LCID>/"
     QString LanguageFile; // "<app>Langs/<LCID>/Orvane.ini"
 };
 

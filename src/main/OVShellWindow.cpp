@@ -3,7 +3,9 @@
 #include <QLabel>
 #include <QTabWidget>
 
-OVShellWindow::OVShellWindow(QWidget *parent) : QMainWindow(parent), m_tabs(new QTabWidget(this))
+OVShellWindow::OVShellWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , m_tabs(new QTabWidget(this))
 {
     setWindowTitle(QStringLiteral("Orvane"));
     resize(800, 600);

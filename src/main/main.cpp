@@ -1,7 +1,6 @@
 // Start-up: single instance, settings, language selection, working
 // directories, the window, and the end of the run.
 #include "OVShellWindow.h"
-
 #include "app/BrimMultiLangs.h"
 #include "app/BrimSystem.h"
 #include "app/OVCommandLine.h"

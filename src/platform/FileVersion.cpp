@@ -16,7 +16,9 @@ constexpr int kMaxResourceDepth = 3;
 class FileByteSource final : public ByteSource
 {
 public:
-    explicit FileByteSource(const QString &fileName) : m_file(fileName) { }
+    explicit FileByteSource(const QString &fileName)
+        : m_file(fileName)
+    { }
     bool open() { return m_file.open(QIODevice::ReadOnly); }
     quint64 size() const override { return quint64(m_file.size()); }
     QByteArray read(quint64 offset, quint32 length) const override
@@ -65,7 +67,9 @@ struct Section
 class PeImage
 {
 public:
-    explicit PeImage(const ByteSource &src) : m_src(src) { }
+    explicit PeImage(const ByteSource &src)
+        : m_src(src)
+    { }
 
     bool load(quint32 *resourceRva)
     {
@@ -91,7 +95,8 @@ public:
         const QByteArray table = m_src.read(quint64(peOffset) + 24 + optionalSize, sectionCount * 40);
         for (quint32 i = 0; i < sectionCount && has(table, quint64(i) * 40, 40); ++i) {
             const quint64 o = quint64(i) * 40;
-            m_sections.push_back({le32(table, o + 12), le32(table, o + 8), le32(table, o + 16), le32(table, o + 20)});
+            m_sections.push_back(
+                {le32(table, o + 12), le32(table, o + 8), le32(table, o + 16), le32(table, o + 20)});
         }
         return !m_sections.empty();
     }
@@ -181,8 +186,7 @@ bool parseBlock(const QByteArray &b, qsizetype off, qsizetype limit, Block *out)
 }
 
 // Calls fn for each child block of parent.
-template<typename Fn>
-void forEachChild(const QByteArray &b, const Block &parent, Fn fn)
+template<typename Fn> void forEachChild(const QByteArray &b, const Block &parent, Fn fn)
 {
     qsizetype off = parent.childrenStart;
     Block child;
@@ -246,7 +250,10 @@ FileVersionInfo parseVersionResource(const QByteArray &b)
 class ElfReader
 {
 public:
-    ElfReader(const QByteArray &ident) : m_64(ident.at(4) == 2), m_le(ident.at(5) == 1) { }
+    ElfReader(const QByteArray &ident)
+        : m_64(ident.at(4) == 2)
+        , m_le(ident.at(5) == 1)
+    { }
     bool is64() const { return m_64; }
     quint64 word(const QByteArray &b, quint64 off, int size) const
     {
@@ -280,7 +287,8 @@ std::optional<FileVersionInfo> parseVersionNotes(const ElfReader &elf, const QBy
         if (!has(notes, nameOff, nameSize) || !has(notes, descOff, descSize))
             break;
         const QByteArray name = notes.mid(qsizetype(nameOff), qsizetype(nameSize));
-        if (type == kVersionNoteType && descSize >= 8 && name == QByteArray(kVersionNoteName, sizeof kVersionNoteName)) {
+        if (type == kVersionNoteType && descSize >= 8
+            && name == QByteArray(kVersionNoteName, sizeof kVersionNoteName)) {
             FileVersionInfo info;
             info.hasFixedInfo = true;
             info.fileVersionMS = info.productVersionMS = quint32(elf.word(notes, descOff, 4));
@@ -298,7 +306,8 @@ QByteArray BufferByteSource::read(quint64 offset, quint32 length) const
 {
     if (offset >= quint64(m_data.size()))
         return {};
-    return m_data.mid(qsizetype(offset), qsizetype(std::min<quint64>(length, quint64(m_data.size()) - offset)));
+    return m_data.mid(qsizetype(offset),
+                      qsizetype(std::min<quint64>(length, quint64(m_data.size()) - offset)));
 }
 
 std::optional<FileVersionInfo> readPeVersionInfo(const ByteSource &source)
@@ -343,8 +352,10 @@ std::optional<FileVersionInfo> readPeVersionInfo(const ByteSource &source)
 std::optional<FileVersionInfo> readElfVersionNote(const ByteSource &source)
 {
     const QByteArray ident = source.read(0, 64);
-    if (ident.size() < 52 || !ident.startsWith("\x7F" "ELF") || (ident.at(4) != 1 && ident.at(4) != 2)
-        || (ident.at(5) != 1 && ident.at(5) != 2))
+    if (ident.size() < 52
+        || !ident.startsWith("\x7F"
+                             "ELF")
+        || (ident.at(4) != 1 && ident.at(4) != 2) || (ident.at(5) != 1 && ident.at(5) != 2))
         return std::nullopt;
     const ElfReader elf(ident);
     const bool w = elf.is64();
@@ -386,7 +397,9 @@ std::optional<FileVersionInfo> readFileVersionInfo(const QString &fileName)
     const QByteArray magic = source.read(0, 4);
     if (magic.startsWith("MZ"))
         return readPeVersionInfo(source);
-    if (magic == "\x7F" "ELF")
+    if (magic
+        == "\x7F"
+           "ELF")
         return readElfVersionNote(source);
     return std::nullopt;
 }

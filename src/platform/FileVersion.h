@@ -37,7 +37,9 @@ public:
 class BufferByteSource final : public ByteSource
 {
 public:
-    explicit BufferByteSource(QByteArray data) : m_data(std::move(data)) { }
+    explicit BufferByteSource(QByteArray data)
+        : m_data(std::move(data))
+    { }
     quint64 size() const override { return quint64(m_data.size()); }
     QByteArray read(quint64 offset, quint32 length) const override;
 

@@ -10,17 +10,16 @@ inline constexpr quint32 kWaitInfinite = 0xFFFFFFFFu;
 // Results of runJobAndWait besides 0 (the job became empty).
 enum JobError : quint32 {
     JobStartFailed = 0x80002001u, // the program could not be started
-    JobTimedOut = 0x80002002u,    // the time-out passed with processes still running
-    JobCancelled = 0x80002003u,   // the caller asked to stop waiting
-    JobBadCommand = 0x80002004u,  // empty argument vector
+    JobTimedOut = 0x80002002u, // the time-out passed with processes still running
+    JobCancelled = 0x80002003u, // the caller asked to stop waiting
+    JobBadCommand = 0x80002004u, // empty argument vector
 };
 
 // Starts argv[0] (a path, or a name looked up in PATH) with the remaining
 // arguments in a session of its own, then waits, polling every 100 ms, until
 // no live process of that session remains. A descendant that starts its own
 // session has broken away and is not waited for. No shell is involved.
-quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs,
-                      const std::atomic<bool> *cancel = nullptr);
+quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel = nullptr);
 
 // Starts argv without waiting, detached in a session of its own.
 // Returns the process id, or -1 when it could not be started.

@@ -15,9 +15,9 @@ class SingleInstanceLock
 {
 public:
     enum class State {
-        Acquired,      // this process is the running instance
+        Acquired, // this process is the running instance
         HeldElsewhere, // another process holds the lock
-        Unavailable,   // no lock could be made; the caller runs on without one
+        Unavailable, // no lock could be made; the caller runs on without one
     };
 
     explicit SingleInstanceLock(const QString &instanceName);

@@ -15,7 +15,10 @@ public:
     bool openWithDesktop(const QString &target) override { return record(QStringLiteral("open"), {target}); }
     bool showFolder(const QString &dir) override { return record(QStringLiteral("folder"), {dir}); }
     bool showItem(const QString &file) override { return record(QStringLiteral("item"), {file}); }
-    bool showItemProperties(const QString &file) override { return record(QStringLiteral("properties"), {file}); }
+    bool showItemProperties(const QString &file) override
+    {
+        return record(QStringLiteral("properties"), {file});
+    }
 
     // Each request as "kind|arg1|arg2...".
     QStringList calls;

@@ -69,8 +69,8 @@ TEST_F(Settings, ValuesFromTheFileAndWhatCountsAsMissing)
         int keepDays;
         bool resume;
     } cases[] = {
-        {"[ORVANE]\r\nDownloadsDir=%1dl\r\nAutoInstall=0\r\nFileKeepDays=-1\r\nResumeBroken=0\r\n", "dl", false, -1,
-         false},
+        {"[ORVANE]\r\nDownloadsDir=%1dl\r\nAutoInstall=0\r\nFileKeepDays=-1\r\nResumeBroken=0\r\n", "dl",
+         false, -1, false},
         {"[orvane]\nautoinstall=yes\nFILEKEEPDAYS=250\nResumeBroken=2\n", "Downloads/", true, 250, true},
         {"[ORVANE]\nFileKeepDays=7days\nAutoInstall=\nResumeBroken=-1\n", "Downloads/", true, 7, true},
         {"[ORVANE]\nDownloadsDir=\nFileKeepDays=0\nAutoInstall=0x0\n", "=", false, 0, true},
@@ -79,7 +79,8 @@ TEST_F(Settings, ValuesFromTheFileAndWhatCountsAsMissing)
     for (const Case &c : cases) {
         write(QString::fromLatin1(c.body).arg(app).toUtf8());
         EXPECT_TRUE(OVSettings::LoadSettings(config)) << c.body.constData();
-        EXPECT_EQ(OVSettings::DownloadsDir, c.downloads == "=" ? QString() : app + c.downloads) << c.body.constData();
+        EXPECT_EQ(OVSettings::DownloadsDir, c.downloads == "=" ? QString() : app + c.downloads)
+            << c.body.constData();
         EXPECT_EQ(OVSettings::AutoInstall, c.autoInstall) << c.body.constData();
         EXPECT_EQ(OVSettings::FileKeepDays, c.keepDays) << c.body.constData();
         EXPECT_EQ(OVSettings::ResumeBroken, c.resume) << c.body.constData();
@@ -98,8 +99,9 @@ TEST_F(Settings, SaveWritesInPlaceAndKeepsTheLanguage)
     OVSettings::AutoInstall = false;
     OVSettings::FileKeepDays = 30;
     ASSERT_TRUE(OVSettings::SaveSettings(config));
-    EXPECT_EQ(read(), QByteArray("; kept\r\n[LANGUAGE]\r\nLanguage=2052\r\n[ORVANE]\r\nFileKeepDays=30\r\nExtra=x\r\n"
-                                 "DownloadsDir=/data/dl\r\nAutoInstall=0\r\nResumeBroken=1\r\n"));
+    EXPECT_EQ(read(),
+              QByteArray("; kept\r\n[LANGUAGE]\r\nLanguage=2052\r\n[ORVANE]\r\nFileKeepDays=30\r\nExtra=x\r\n"
+                         "DownloadsDir=/data/dl\r\nAutoInstall=0\r\nResumeBroken=1\r\n"));
     OVSettings::ResetSettings();
     ASSERT_TRUE(OVSettings::LoadSettings(config));
     EXPECT_EQ(OVSettings::DownloadsDir, "/data/dl");
@@ -129,8 +131,8 @@ TEST_F(Settings, LanguageSelectionUsesTheLow16Bits)
         QByteArray body;
         quint16 id;
     } cases[] = {
-        {"[LANGUAGE]\nLanguage=2052\n", 2052},   {"[language]\nlanguage=67588\n", 2052}, // 65536 + 2052
-        {"[LANGUAGE]\nLanguage=-1\n", 65535},    {"[LANGUAGE]\nLanguage=abc\n", 0},
+        {"[LANGUAGE]\nLanguage=2052\n", 2052}, {"[language]\nlanguage=67588\n", 2052}, // 65536 + 2052
+        {"[LANGUAGE]\nLanguage=-1\n", 65535},  {"[LANGUAGE]\nLanguage=abc\n", 0},
         {"[ORVANE]\nFileKeepDays=1\n", 0},
     };
     for (const Case &c : cases) {

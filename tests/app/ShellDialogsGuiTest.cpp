@@ -55,7 +55,11 @@ TEST(ShellDialogs, TypeFlagsMapToButtonsIconAndDefault)
         {MB_OK, {IDOK}, QMessageBox::NoIcon, 0, IDOK},
         {MB_OKCANCEL | MB_ICONERROR, {IDOK, IDCANCEL}, QMessageBox::Critical, 0, IDCANCEL},
         {MB_ABORTRETRYIGNORE | MB_DEFBUTTON3, {IDABORT, IDRETRY, IDIGNORE}, QMessageBox::NoIcon, 2, IDABORT},
-        {MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON2, {IDYES, IDNO, IDCANCEL}, QMessageBox::Warning, 1, IDCANCEL},
+        {MB_YESNOCANCEL | MB_ICONWARNING | MB_DEFBUTTON2,
+         {IDYES, IDNO, IDCANCEL},
+         QMessageBox::Warning,
+         1,
+         IDCANCEL},
         {MB_YESNO | MB_ICONINFORMATION, {IDYES, IDNO}, QMessageBox::Information, 0, IDNO},
         {MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON4, {IDYES, IDNO}, QMessageBox::Question, 0, IDNO},
         {MB_RETRYCANCEL, {IDRETRY, IDCANCEL}, QMessageBox::NoIcon, 0, IDCANCEL},
@@ -82,16 +86,19 @@ TEST(ShellDialogs, BoxAnswersWithTheButtonPressed)
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
     // The upgrade question of every start: Yes/No with the information icon.
-    EXPECT_EQ(showAndPress(MB_YESNO | MB_ICONINFORMATION, [](QMessageBox *b) { return b->buttons().value(0); },
-                           &icon, &buttons),
+    EXPECT_EQ(showAndPress(
+                  MB_YESNO | MB_ICONINFORMATION, [](QMessageBox *b) { return b->buttons().value(0); }, &icon,
+                  &buttons),
               IDYES);
     EXPECT_EQ(icon, QMessageBox::Information);
     EXPECT_EQ(buttons.size(), 2);
-    EXPECT_EQ(showAndPress(MB_YESNO | MB_DEFBUTTON2, [](QMessageBox *b) { return b->defaultButton(); }), IDNO);
+    EXPECT_EQ(showAndPress(MB_YESNO | MB_DEFBUTTON2, [](QMessageBox *b) { return b->defaultButton(); }),
+              IDNO);
     EXPECT_EQ(showAndPress(MB_OKCANCEL, [](QMessageBox *) { return nullptr; }), IDCANCEL);
     EXPECT_EQ(showAndPress(MB_OK, [](QMessageBox *b) { return b->escapeButton(); }), IDOK);
-    EXPECT_EQ(showAndPress(MB_CANCELTRYCONTINUE | MB_DEFBUTTON3, [](QMessageBox *b) { return b->defaultButton(); }),
-              IDCONTINUE);
+    EXPECT_EQ(
+        showAndPress(MB_CANCELTRYCONTINUE | MB_DEFBUTTON3, [](QMessageBox *b) { return b->defaultButton(); }),
+        IDCONTINUE);
     platform::setApplicationDirectoryOverride({});
 }
 
@@ -100,7 +107,8 @@ TEST(ShellDialogs, LibraryBesideTheExecutableTakesOver)
     app();
     platform::setApplicationDirectoryOverride(CMBLIB_DIR);
     ASSERT_TRUE(LoadMessageBoxLibrary());
-    EXPECT_EQ(ShowMessageBox(nullptr, "Upgrade now?", "Upgrade", MB_YESNO | MB_ICONINFORMATION, 2052, 0), IDYES);
+    EXPECT_EQ(ShowMessageBox(nullptr, "Upgrade now?", "Upgrade", MB_YESNO | MB_ICONINFORMATION, 2052, 0),
+              IDYES);
     EXPECT_EQ(ShowMessageBox(nullptr, "other", "Upgrade", MB_YESNO | MB_ICONINFORMATION, 2052, 0), 99);
     UnloadMessageBoxLibrary();
     platform::setApplicationDirectoryOverride({});

@@ -43,9 +43,10 @@ TEST_F(ShellFunctions, FoldersAndFilesGoToTheFileManager)
     EXPECT_TRUE(OpenFolder(path("sub"), "missing.txt"));
     EXPECT_TRUE(SelectInExplorer(path("sub/file.txt")));
     EXPECT_TRUE(ShowFileProperties(path("sub/file.txt")));
-    EXPECT_EQ(launcher.calls, (QStringList {"folder|" + path("sub/"), "item|" + path("sub/file.txt"),
-                                            "folder|" + path("sub/"), "item|" + path("sub/file.txt"),
-                                            "properties|" + path("sub/file.txt")}));
+    EXPECT_EQ(
+        launcher.calls,
+        (QStringList {"folder|" + path("sub/"), "item|" + path("sub/file.txt"), "folder|" + path("sub/"),
+                      "item|" + path("sub/file.txt"), "properties|" + path("sub/file.txt")}));
 
     // Nothing is started for what does not exist.
     launcher.calls.clear();
@@ -75,9 +76,10 @@ TEST_F(ShellFunctions, OpeningAndStartingPrograms)
     RunCommandLine(QString("'%1' --flag \"a b\" c\\ d").arg(path("tool")));
     RunCommandLine(QString());
     EXPECT_EQ(launcher.calls,
-              (QStringList {"open|http://127.0.0.1:8770/help.html", "open|" + path("doc.txt"), "start|" + path("tool"),
-                            "start|" + path("tool") + "|-popup|5|two words", "open|" + path("doc.txt"),
-                            "open|" + path("Langs/1033/Help.chm"), "start|" + path("tool") + "|--flag|a b|c d"}));
+              (QStringList {"open|http://127.0.0.1:8770/help.html", "open|" + path("doc.txt"),
+                            "start|" + path("tool"), "start|" + path("tool") + "|-popup|5|two words",
+                            "open|" + path("doc.txt"), "open|" + path("Langs/1033/Help.chm"),
+                            "start|" + path("tool") + "|--flag|a b|c d"}));
 }
 
 TEST_F(ShellFunctions, TessalyIsStartedFromTheApplicationFolder)
@@ -161,8 +163,8 @@ TEST_F(ShellFunctions, FindFileExExpandsVariablesAndSearchesPath)
         {"${OV_TEST_DIR}/bin/prog", true},
         {"%OV_TEST_DIR%/bin/prog", true},
         {"%OV_TEST_DIR%/data/my file.txt", true},
-        {"prog", true},                           // found in PATH
-        {"prog --install /S", false},             // cut texts are tried as they are, not along PATH
+        {"prog", true}, // found in PATH
+        {"prog --install /S", false}, // cut texts are tried as they are, not along PATH
         {path("bin/prog") + " --install /S", true}, // a program followed by its arguments
         {"$OV_NOT_SET/bin/prog", false},
         {"%OV_NOT_SET%", false},

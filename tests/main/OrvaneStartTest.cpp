@@ -41,7 +41,8 @@ protected:
     // The running instance is listening once its abstract socket shows up.
     bool waitUntilListening(int ms = 10000)
     {
-        const QByteArray name = "@" + (QString::fromLatin1(kInstanceName) + tag + ':' + QString::number(getuid())).toUtf8();
+        const QByteArray name
+            = "@" + (QString::fromLatin1(kInstanceName) + tag + ':' + QString::number(getuid())).toUtf8();
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < ms) {
@@ -122,7 +123,7 @@ TEST_F(OrvaneStart, OfSimultaneousStartsExactlyOneRuns)
     start(b, {"--quit-after", "2000"});
     const QByteArray outA = finish(a);
     const QByteArray outB = finish(b);
-    EXPECT_EQ(int(outA.startsWith("orvane: ")) + int(outB.startsWith("orvane: ")), 1) << outA.constData() << " / "
-                                                                                      << outB.constData();
+    EXPECT_EQ(int(outA.startsWith("orvane: ")) + int(outB.startsWith("orvane: ")), 1)
+        << outA.constData() << " / " << outB.constData();
     EXPECT_TRUE(outA.isEmpty() || outB.isEmpty());
 }

@@ -21,7 +21,8 @@ void pad4(QByteArray &b)
 }
 
 // One node of a version resource: header, key, value, children.
-QByteArray block(const QString &key, const QByteArray &value, bool text, const QList<QByteArray> &children = {})
+QByteArray block(const QString &key, const QByteArray &value, bool text,
+                 const QList<QByteArray> &children = {})
 {
     QByteArray b(6, '\0');
     for (QChar c : key)
@@ -51,15 +52,15 @@ QByteArray versionResource()
 {
     QByteArray fixed(52, '\0');
     put32(fixed, 0, 0xFEEF04BDu);
-    put32(fixed, 8, 0x00010000u);  // 1.0
+    put32(fixed, 8, 0x00010000u); // 1.0
     put32(fixed, 12, 0x00000605u); // 0.1541
     put32(fixed, 16, 0x00020003u);
     put32(fixed, 20, 0x00040005u);
-    const QByteArray strings = block(
-        QStringLiteral("StringFileInfo"), {}, true,
-        {block(QStringLiteral("040904B0"), {}, true,
-               {block(QStringLiteral("FileDescription"), utf16z(QStringLiteral("Test tool")), true),
-                block(QStringLiteral("CompanyName"), utf16z(QStringLiteral("Maker")), true)})});
+    const QByteArray strings
+        = block(QStringLiteral("StringFileInfo"), {}, true,
+                {block(QStringLiteral("040904B0"), {}, true,
+                       {block(QStringLiteral("FileDescription"), utf16z(QStringLiteral("Test tool")), true),
+                        block(QStringLiteral("CompanyName"), utf16z(QStringLiteral("Maker")), true)})});
     QByteArray translation(4, '\0');
     put16(translation, 0, 0x0409);
     put16(translation, 2, 0x04B0);
@@ -94,7 +95,7 @@ QByteArray peImage()
     put32(pe, 0x3C, 0x40);
     pe.replace(0x40, 4, QByteArray("PE\0\0", 4));
     put16(pe, 0x44, 0x14C);
-    put16(pe, 0x46, 1);   // sections
+    put16(pe, 0x46, 1); // sections
     put16(pe, 0x54, 224); // optional header size
     const qsizetype opt = 0x58;
     put16(pe, opt, 0x10B);
@@ -121,7 +122,8 @@ TEST(FileVersion, ReadsTheVersionResourceOfAPeFile)
     EXPECT_EQ(platform::formatVersion(info->productVersionMS, info->productVersionLS), "2.3.4.5");
     ASSERT_EQ(info->stringTables.size(), 1);
     EXPECT_EQ(info->stringTables[0].first, "040904B0");
-    const QList<QPair<QString, QString>> expected {{"FileDescription", "Test tool"}, {"CompanyName", "Maker"}};
+    const QList<QPair<QString, QString>> expected {{"FileDescription", "Test tool"},
+                                                   {"CompanyName", "Maker"}};
     EXPECT_EQ(info->stringTables[0].second, expected);
     EXPECT_EQ(info->translations, QList<quint32> {0x040904B0u});
 

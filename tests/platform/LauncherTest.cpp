@@ -19,7 +19,9 @@ protected:
         const QString fake = dir.filePath("xdg-open");
         QFile f(fake);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '%1'; done\n").arg(log).toUtf8());
+        f.write(QStringLiteral("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\" >> '%1'; done\n")
+                    .arg(log)
+                    .toUtf8());
         f.close();
         f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         oldPath = qgetenv("PATH");

@@ -11,7 +11,8 @@ TEST(Privileges, DebugPrivilegeFollowsThePermittedCapability)
     cap_flag_value_t permitted = CAP_CLEAR;
     cap_get_flag(caps, CAP_SYS_PTRACE, CAP_PERMITTED, &permitted);
     cap_free(caps);
-    EXPECT_EQ(platform::enablePrivilege("SeDebugPrivilege"), permitted == CAP_SET ? 0u : platform::kErrorNotAllAssigned);
+    EXPECT_EQ(platform::enablePrivilege("SeDebugPrivilege"),
+              permitted == CAP_SET ? 0u : platform::kErrorNotAllAssigned);
     EXPECT_EQ(platform::enablePrivilege("SeNoSuchPrivilege"), platform::kErrorNoSuchPrivilege);
     EXPECT_EQ(platform::enablePrivilege("SeDebugPrivilege", getpid()),
               permitted == CAP_SET ? 0u : platform::kErrorNotAllAssigned);

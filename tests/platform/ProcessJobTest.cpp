@@ -17,7 +17,8 @@ Timed run(const QString &script, quint32 timeoutMs = platform::kWaitInfinite)
 {
     QElapsedTimer clock;
     clock.start();
-    const quint32 r = platform::runJobAndWait({QStringLiteral("/bin/sh"), QStringLiteral("-c"), script}, timeoutMs);
+    const quint32 r
+        = platform::runJobAndWait({QStringLiteral("/bin/sh"), QStringLiteral("-c"), script}, timeoutMs);
     return {r, clock.elapsed()};
 }
 
@@ -65,8 +66,8 @@ TEST(ProcessJob, ArgumentsReachTheProgramUnchanged)
     // A file name with blanks and shell characters is one argument and is never interpreted.
     const QString tricky = QStringLiteral("a b;$(touch %1.bad) 'q'").arg(out);
     EXPECT_EQ(platform::runJobAndWait({QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-                                       QStringLiteral("printf '%s' \"$1\" > '%1'").arg(out), QStringLiteral("sh"),
-                                       tricky},
+                                       QStringLiteral("printf '%s' \"$1\" > '%1'").arg(out),
+                                       QStringLiteral("sh"), tricky},
                                       5000),
               0u);
     QFile f(out);

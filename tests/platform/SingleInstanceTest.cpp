@@ -3,8 +3,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <gtest/gtest.h>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -18,19 +18,19 @@ QString uniqueName(const char *what)
     return QStringLiteral("orvane-test-%1-%2").arg(QLatin1String(what)).arg(getpid());
 }
 
-// Reads lines from a helper until one matches or the time runs out.
-bool waitForLine(QProcess &p, const QByteArray &line, int ms = 5000)
+// Reads lines from a helper until one matches or the time runs out; seen
+// keeps everything read so far, so lines that came together are all found.
+bool waitForLine(QProcess &p, QByteArray &seen, const QByteArray &line, int ms = 5000)
 {
-    QByteArray seen;
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < ms) {
-        p.waitForReadyRead(100);
+    for (;;) {
         seen += p.readAllStandardOutput();
         if (seen.split('\n').contains(line))
             return true;
-        if (p.state() == QProcess::NotRunning && !p.bytesAvailable())
+        if (clock.elapsed() >= ms || (p.state() == QProcess::NotRunning && !p.bytesAvailable()))
             break;
+        p.waitForReadyRead(100);
     }
     ADD_FAILURE() << "missing line '" << line.constData() << "' in: " << seen.constData();
     return false;
@@ -42,9 +42,11 @@ TEST(SingleInstance, SecondProcessHandsItsCodeToTheHolder)
 {
     const QString name = uniqueName("handover");
     QProcess holder;
-    holder.start(QStringLiteral(SINGLE_INSTANCE_HELPER), {name, QStringLiteral("hold"), QStringLiteral("5000")});
+    holder.start(QStringLiteral(SINGLE_INSTANCE_HELPER),
+                 {name, QStringLiteral("hold"), QStringLiteral("5000")});
     ASSERT_TRUE(holder.waitForStarted());
-    ASSERT_TRUE(waitForLine(holder, "ready"));
+    QByteArray seen;
+    ASSERT_TRUE(waitForLine(holder, seen, "ready"));
 
     // This process now plays the later start: the name is taken, the code goes over.
     platform::SingleInstanceLock lock(name);
@@ -52,8 +54,8 @@ TEST(SingleInstance, SecondProcessHandsItsCodeToTheHolder)
     EXPECT_FALSE(lock.isHeld());
     EXPECT_TRUE(platform::SingleInstanceLock::sendCode(name, 77938));
     EXPECT_TRUE(platform::SingleInstanceLock::sendCode(name, -5));
-    EXPECT_TRUE(waitForLine(holder, "code 77938"));
-    EXPECT_TRUE(waitForLine(holder, "code -5"));
+    EXPECT_TRUE(waitForLine(holder, seen, "code 77938"));
+    EXPECT_TRUE(waitForLine(holder, seen, "code -5"));
 
     // The lock goes with its process, even one that is killed.
     holder.kill();
@@ -68,7 +70,8 @@ TEST(SingleInstance, ExactlyOneOfSimultaneousStartsHoldsTheLock)
     constexpr int kStarts = 4;
     QProcess starts[kStarts];
     for (QProcess &p : starts)
-        p.start(QStringLiteral(SINGLE_INSTANCE_HELPER), {name, QStringLiteral("race"), QStringLiteral("1500")});
+        p.start(QStringLiteral(SINGLE_INSTANCE_HELPER),
+                {name, QStringLiteral("race"), QStringLiteral("1500")});
     int first = 0;
     int second = 0;
     for (QProcess &p : starts) {

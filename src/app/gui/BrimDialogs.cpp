@@ -115,8 +115,8 @@ MessageBoxLayout MessageBoxLayoutFor(quint32 type)
     return layout;
 }
 
-int ShowMessageBox(QWidget *owner, const QString &text, const QString &caption, quint32 type, quint16 languageId,
-                   quint32 reserved)
+int ShowMessageBox(QWidget *owner, const QString &text, const QString &caption, quint32 type,
+                   quint16 languageId, quint32 reserved)
 {
     MessageBoxLibrary &lib = messageBoxLibrary();
     if (!lib.tried)

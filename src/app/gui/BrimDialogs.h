@@ -36,7 +36,7 @@ struct MessageBoxLayout
     struct Button
     {
         QMessageBox::StandardButton standard; // NoButton for the ones Qt lacks
-        QString text;                         // for those
+        QString text; // for those
         int id;
     };
     QList<Button> buttons;

@@ -65,9 +65,10 @@ private:
         if (!iface->isServiceRegistered(kFileManagerService).value()
             && !iface->activatableServiceNames().value().contains(kFileManagerService))
             return false;
-        QDBusMessage call
-            = QDBusMessage::createMethodCall(kFileManagerService, kFileManagerPath, kFileManagerService, method);
-        const QString uri = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
+        QDBusMessage call = QDBusMessage::createMethodCall(kFileManagerService, kFileManagerPath,
+                                                           kFileManagerService, method);
+        const QString uri
+            = QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toString(QUrl::FullyEncoded);
         call << QStringList {uri} << QString();
         const QDBusMessage reply = bus.call(call, QDBus::Block, 5000);
         return reply.type() == QDBusMessage::ReplyMessage;

@@ -13,16 +13,11 @@ struct PrivilegeCapability
 };
 
 const PrivilegeCapability kPrivileges[] = {
-    {"SeDebugPrivilege", CAP_SYS_PTRACE},
-    {"SeShutdownPrivilege", CAP_SYS_BOOT},
-    {"SeBackupPrivilege", CAP_DAC_READ_SEARCH},
-    {"SeRestorePrivilege", CAP_DAC_OVERRIDE},
-    {"SeTakeOwnershipPrivilege", CAP_CHOWN},
-    {"SeIncreaseBasePriorityPrivilege", CAP_SYS_NICE},
-    {"SeSystemtimePrivilege", CAP_SYS_TIME},
-    {"SeTimeZonePrivilege", CAP_SYS_TIME},
-    {"SeLoadDriverPrivilege", CAP_SYS_MODULE},
-    {"SeSecurityPrivilege", CAP_AUDIT_CONTROL},
+    {"SeDebugPrivilege", CAP_SYS_PTRACE},       {"SeShutdownPrivilege", CAP_SYS_BOOT},
+    {"SeBackupPrivilege", CAP_DAC_READ_SEARCH}, {"SeRestorePrivilege", CAP_DAC_OVERRIDE},
+    {"SeTakeOwnershipPrivilege", CAP_CHOWN},    {"SeIncreaseBasePriorityPrivilege", CAP_SYS_NICE},
+    {"SeSystemtimePrivilege", CAP_SYS_TIME},    {"SeTimeZonePrivilege", CAP_SYS_TIME},
+    {"SeLoadDriverPrivilege", CAP_SYS_MODULE},  {"SeSecurityPrivilege", CAP_AUDIT_CONTROL},
 };
 
 } // namespace

@@ -4,12 +4,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
-
 #include <cerrno>
 #include <csignal>
 #include <spawn.h>
-#include <thread>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -73,8 +72,7 @@ void reapInBackground(pid_t pid)
 {
     std::thread([pid] {
         int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
     }).detach();
 }
 

@@ -5,7 +5,6 @@
 #include <QSocketNotifier>
 #include <QThread>
 #include <QtEndian>
-
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -66,8 +65,8 @@ struct SingleInstanceLock::Listener
             }
             ucred cred {};
             socklen_t len = sizeof cred;
-            if (clients.size() >= kMaxPendingClients || getsockopt(c, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0
-                || cred.uid != getuid()) {
+            if (clients.size() >= kMaxPendingClients
+                || getsockopt(c, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || cred.uid != getuid()) {
                 ::close(c);
                 continue;
             }
@@ -108,12 +107,15 @@ struct SingleInstanceLock::Listener
         client.notifier.release()->deleteLater();
         ::close(c);
         clients.erase(it);
-        if (done && message.size() == kMessageSize && std::memcmp(message.constData(), kMagic, 4) == 0 && handler)
+        if (done && message.size() == kMessageSize && std::memcmp(message.constData(), kMagic, 4) == 0
+            && handler)
             handler(qFromLittleEndian<qint32>(message.constData() + 4));
     }
 };
 
-SingleInstanceLock::SingleInstanceLock(const QString &instanceName) : m_name(instanceName) { }
+SingleInstanceLock::SingleInstanceLock(const QString &instanceName)
+    : m_name(instanceName)
+{ }
 
 SingleInstanceLock::~SingleInstanceLock()
 {
@@ -166,7 +168,8 @@ void SingleInstanceLock::setMessageHandler(std::function<void(qint32)> handler)
         m_listener->fd = m_fd;
         m_listener->notifier = std::make_unique<QSocketNotifier>(qintptr(m_fd), QSocketNotifier::Read);
         Listener *l = m_listener.get();
-        QObject::connect(l->notifier.get(), &QSocketNotifier::activated, l->notifier.get(), [l] { l->acceptAll(); });
+        QObject::connect(l->notifier.get(), &QSocketNotifier::activated, l->notifier.get(),
+                         [l] { l->acceptAll(); });
     }
     m_listener->handler = std::move(handler);
 }
