@@ -100,25 +100,6 @@ QMutex g_memoryMutex;
 QHash<QString, QByteArray *> g_memoryStreams;
 quint64 g_memoryCounter = 0;
 
-int openReadOnly(const QString &fileName)
-{
-    return ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_CLOEXEC);
-}
-
-// Reads the first 12 bytes with a short-lived descriptor (identification and version).
-void readFirst12(const QString &fileName, char *out)
-{
-    std::memset(out, 0, 12);
-    const int fd = openReadOnly(fileName);
-    if (fd < 0)
-        throw EDictDBError(QStringLiteral("Failed to open file"));
-    ssize_t n;
-    do {
-        n = ::pread(fd, out, 12, 0);
-    } while (n < 0 && errno == EINTR);
-    ::close(fd);
-}
-
 } // namespace
 
 QString TDictMemoryStreams::Register(QByteArray *buffer)
@@ -156,13 +137,15 @@ void TDictDBFileIO::Open(const QString &fileName, TDictDBMediumType medium, bool
     m_medium = medium;
     m_exclusive = exclusive;
     try {
-        if (medium == mtMemory)
+        if (medium == mtMemory) {
             openMemory(fileName);
-        else
-            openDisk(fileName, exclusive);
-        ReadDatabaseHeader();
+            ReadDatabaseHeader();
+            ReadTableDirectory();
+        } else {
+            openDisk(fileName, exclusive); // reads the fixed blocks as well
+        }
+        checkTableCount();
         selectAlgorithms();
-        ReadTableDirectory();
     } catch (...) {
         Close();
         throw;
@@ -191,12 +174,6 @@ void TDictDBFileIO::openDisk(const QString &fileName, bool exclusive)
     struct stat st {};
     if (fileName.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         throw EDictDBError(QStringLiteral("Failed to open file"));
-    char first[12];
-    readFirst12(fileName, first);
-    checkIdentification(first, fileName);
-    readFirst12(fileName, first);
-    checkVersion(first);
-
     // no write bit for anyone counts as the read-only attribute
     m_readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
     int fd = -1;
@@ -209,13 +186,19 @@ void TDictDBFileIO::openDisk(const QString &fileName, bool exclusive)
         fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw EDictDBError(QStringLiteral("Failed to open file"));
+    auto stream = std::make_unique<DiskStream>(fd); // owns fd from here on every path
+    // identification, version, database header and directory in one read of one descriptor
+    char fixed[kFixedRegionSize] = {};
+    stream->ReadAt(0, fixed, kFixedRegionSize);
+    checkIdentification(fixed, fileName);
+    checkVersion(fixed);
+    std::memcpy(m_header, fixed + kDatabaseHeaderOffset, kDatabaseHeaderSize);
+    std::memcpy(m_directory, fixed + kTableDirectoryOffset, kTableDirectorySize);
     // Sharing: an exclusive opener refuses others and is refused while others have it open.
-    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-        ::close(fd);
+    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
         throw EDictDBError(QStringLiteral("Failed to open file"));
-    }
     m_fd = fd;
-    m_stream = std::make_unique<DiskStream>(fd);
+    m_stream = std::move(stream);
 }
 
 void TDictDBFileIO::openMemory(const QString &fileName)
@@ -250,6 +233,8 @@ void TDictDBFileIO::Close()
         Unlock();
     m_stream.reset(); // closes the descriptor, which drops flock and byte locks
     m_fd = -1;
+    m_haveTableNames = false;
+    m_tableNames.clear();
 }
 
 bool TDictDBFileIO::IsFlushed() const { return !m_stream || m_stream->IsFlushed(); }
@@ -269,9 +254,10 @@ TDictDBStream &TDictDBFileIO::stream()
 
 void TDictDBFileIO::ReadDatabaseHeader() { ReadAt(kDatabaseHeaderOffset, m_header, kDatabaseHeaderSize); }
 
-void TDictDBFileIO::ReadTableDirectory()
+void TDictDBFileIO::ReadTableDirectory() { ReadAt(kTableDirectoryOffset, m_directory, kTableDirectorySize); }
+
+void TDictDBFileIO::checkTableCount()
 {
-    ReadAt(kTableDirectoryOffset, m_directory, kTableDirectorySize);
     const int32_t count = getI32(m_directory);
     if (count < 0 || count > kMaxTables)
         damaged("table count outside 0 to 256");
@@ -286,10 +272,10 @@ qint64 TDictDBFileIO::TableHeaderOffset(int tableNo) const
     return getI32(m_directory + 8 + 4 * tableNo);
 }
 
-void TDictDBFileIO::ReadTableHeader(int tableNo, char *buffer)
+void TDictDBFileIO::ReadTableHeader(int tableNo, char *buffer, qint64 fileSize)
 {
     const qint64 offset = TableHeaderOffset(tableNo);
-    if (offset < kFixedRegionSize || offset >= FileSize())
+    if (offset < kFixedRegionSize || offset >= (fileSize < 0 ? FileSize() : fileSize))
         damaged("table header outside the file");
     ReadAt(offset, buffer, kTableHeaderSize);
 }
@@ -306,12 +292,17 @@ QStringList TDictDBFileIO::GetTableNames()
 {
     QStringList names;
     char buffer[kTableHeaderSize];
+    const qint64 size = FileSize();
     for (int i = 0; i < TableCount(); ++i) {
-        ReadTableHeader(i, buffer);
+        ReadTableHeader(i, buffer, size);
         names << fromAnsi(getCStr(buffer + thTableName, kNameSize));
     }
+    m_tableNames = names;
+    m_haveTableNames = true;
     return names;
 }
+
+QStringList TDictDBFileIO::CachedTableNames() { return m_haveTableNames ? m_tableNames : GetTableNames(); }
 
 void TDictDBFileIO::ReadAt(qint64 offset, void *buffer, qint64 count)
 {

@@ -51,9 +51,11 @@ public:
 
     void ReadDatabaseHeader();
     void ReadTableDirectory();
-    void ReadTableHeader(int tableNo, char *buffer);
+    void ReadTableHeader(int tableNo, char *buffer, qint64 fileSize = -1);
     void WriteTableHeader(int tableNo, const char *buffer);
     QStringList GetTableNames();
+    // The names as read by the first GetTableNames of this open (they never change while open).
+    QStringList CachedTableNames();
     int TableCount() const;
     qint64 TableHeaderOffset(int tableNo) const;
 
@@ -98,6 +100,7 @@ private:
     void checkIdentification(const char *first12, const QString &fileName);
     void checkVersion(const char *first12);
     void selectAlgorithms();
+    void checkTableCount();
     TDictDBStream &stream();
 
     TDictDatabase *m_owner;
@@ -109,6 +112,8 @@ private:
     int m_fd = -1; // disk files: the descriptor that carries the byte lock
     int m_lockDepth = 0;
     QString m_version;
+    QStringList m_tableNames;
+    bool m_haveTableNames = false;
     char m_header[dictdb::kDatabaseHeaderSize] = {};
     char m_directory[dictdb::kTableDirectorySize] = {};
     TCompressMgr m_compress;

@@ -110,7 +110,7 @@ QStringList TDictDatabase::GetTableNames() const
 TDictTableIO *TDictDatabase::FindTableIO(const QString &tableName) const
 {
     for (const auto &t : m_tables)
-        if (QString::localeAwareCompare(t->TableName(), tableName) == 0 && t->TableName() == tableName)
+        if (t->TableName() == tableName)
             return t.get();
     return nullptr;
 }

@@ -53,7 +53,7 @@ TDictDatabase *TDictSession::FindDatabase(const QString &databaseName) const
 {
     std::lock_guard guard(TDictSessionList::Lock());
     for (TDictDatabase *db : m_databases)
-        if (QString::localeAwareCompare(db->DatabaseName, databaseName) == 0 && db->DatabaseName == databaseName)
+        if (db->DatabaseName == databaseName)
             return db;
     return nullptr;
 }

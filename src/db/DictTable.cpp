@@ -236,8 +236,7 @@ void TDictTable::Close()
         return;
     m_state = dsInactive;
     m_fields.clear();
-    m_view.clear();
-    m_view.shrink_to_fit();
+    m_view.clear(); // keeps its capacity: the table object is reopened for every lookup
     m_buffer = {};
     m_cursor = -1;
     m_eof = m_bof = true;

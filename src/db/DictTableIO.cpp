@@ -8,7 +8,31 @@ using namespace dictdb;
 
 namespace {
 constexpr int kMaxVerifyAttempts = 3;
-}
+
+// Tables are loaded and released on every open and close; recycling their lists keeps
+// the allocator from handing memory back to the system and faulting it in again.
+template <typename T> struct Recycler
+{
+    std::vector<std::vector<T>> free;
+    std::vector<T> take()
+    {
+        if (free.empty())
+            return {};
+        std::vector<T> v = std::move(free.back());
+        free.pop_back();
+        v.clear();
+        return v;
+    }
+    void give(std::vector<T> &&v)
+    {
+        if (free.size() < 16 && v.capacity() > 0 && v.capacity() < (size_t(1) << 22))
+            free.push_back(std::move(v));
+    }
+};
+thread_local Recycler<TDictOrderEntry> t_orders;
+thread_local Recycler<TRecordTabItem> t_items;
+thread_local Recycler<int32_t> t_next;
+} // namespace
 
 TDictTableIO::TDictTableIO(TDictDBFileIO &file, const QString &tableName)
     : m_file(file)
@@ -42,11 +66,15 @@ void TDictTableIO::unload()
     m_header.clear();
     m_fields.clear();
     m_indexes.clear();
-    m_items.clear();
-    m_items.shrink_to_fit();
+    t_items.give(std::move(m_items));
+    m_items = {};
     m_recordBlocks.clear();
     m_indexBlocks.clear();
+    for (auto &next : m_indexNext)
+        t_next.give(std::move(next));
     m_indexNext.clear();
+    for (auto &order : m_orders)
+        t_orders.give(std::move(order));
     m_orders.clear();
     m_recordSize = 0;
     m_autoIncField = -1;
@@ -62,11 +90,10 @@ int TDictTableIO::FieldIndex(const QString &name) const
 
 int32_t TDictTableIO::LastAutoInc() const { return m_header.isEmpty() ? 0 : getI32(m_header.constData() + thLastAutoInc); }
 
-void TDictTableIO::readItemsChain(qint64 first, int itemSize, std::vector<qint64> &blocks, QByteArray &items)
+template <typename OnItem>
+void TDictTableIO::readItemsChain(qint64 first, int itemSize, qint64 fileSize, std::vector<qint64> &blocks, OnItem onItem)
 {
     const qint64 count = qint64(m_items.size());
-    items.resize(qsizetype(count * itemSize));
-    const qint64 fileSize = m_file.FileSize();
     QSet<qint64> seen;
     qint64 pos = first;
     char buffer[4 + kItemsPerBlock * kIndexTabItemSize];
@@ -79,7 +106,8 @@ void TDictTableIO::readItemsChain(qint64 first, int itemSize, std::vector<qint64
         blocks.push_back(pos);
         const qint64 n = std::min<qint64>(kItemsPerBlock, count - done);
         m_file.ReadAt(pos, buffer, 4 + n * itemSize);
-        std::memcpy(items.data() + done * itemSize, buffer + 4, size_t(n * itemSize));
+        for (qint64 j = 0; j < n; ++j)
+            onItem(done + j, buffer + 4 + j * itemSize);
         done += n;
         pos = getI32(buffer);
     }
@@ -89,7 +117,7 @@ void TDictTableIO::load()
 {
     ++m_loadCount;
     TDictFileLock lock(m_file);
-    const QStringList names = m_file.GetTableNames();
+    const QStringList names = m_file.CachedTableNames();
     m_tableNo = -1;
     for (int i = 0; i < names.size(); ++i)
         if (names[i].compare(m_tableName, Qt::CaseInsensitive) == 0) {
@@ -98,8 +126,9 @@ void TDictTableIO::load()
         }
     if (m_tableNo < 0)
         throw EDictDBError(QStringLiteral("Table '%1' not found").arg(m_tableName));
+    const qint64 fileSize = m_file.FileSize();
     m_header.resize(kTableHeaderSize);
-    m_file.ReadTableHeader(m_tableNo, m_header.data());
+    m_file.ReadTableHeader(m_tableNo, m_header.data(), fileSize);
     const char *h = m_header.constData();
 
     const int32_t fieldCount = getI32(h + thFieldCount);
@@ -148,7 +177,6 @@ void TDictTableIO::load()
     }
 
     const int32_t count = getI32(h + thRecordTabCount);
-    const qint64 fileSize = m_file.FileSize();
     if (count < 0)
         damaged("negative record count");
     // every record needs at least its 5-byte location item in the file
@@ -156,22 +184,23 @@ void TDictTableIO::load()
         damaged("record count larger than the file");
     if (count > 0 && m_recordSize > fileSize)
         damaged("record larger than the file");
+    m_items = t_items.take();
     m_items.resize(size_t(count));
-    QByteArray raw;
-    readItemsChain(getI32(h + thRecordTabOffset), kRecordTabItemSize, m_recordBlocks, raw);
-    m_orders.assign(size_t(indexCount) + 1, {});
+    m_orders.resize(size_t(indexCount) + 1);
+    for (auto &order : m_orders)
+        order = t_orders.take();
     auto &physical = m_orders[0];
     physical.reserve(size_t(count));
-    for (int32_t k = 0; k < count; ++k) {
+    readItemsChain(getI32(h + thRecordTabOffset), kRecordTabItemSize, fileSize, m_recordBlocks, [&](qint64 k, const char *raw) {
         TRecordTabItem &item = m_items[size_t(k)];
-        item.DataOffset = getI32(raw.constData() + k * kRecordTabItemSize);
-        item.Deleted = uint8_t(raw[k * kRecordTabItemSize + 4]);
+        item.DataOffset = getI32(raw);
+        item.Deleted = uint8_t(raw[4]);
         if (item.Deleted != 0)
-            continue;
+            return;
         if (item.DataOffset < 0 || item.DataOffset > fileSize || (m_recordSize > 0 && item.DataOffset >= fileSize))
             damaged("record outside the file");
-        physical.push_back({item.DataOffset, k});
-    }
+        physical.push_back({item.DataOffset, int32_t(k)});
+    });
 
     m_indexBlocks.assign(size_t(indexCount), {});
     m_indexNext.assign(size_t(indexCount), {});
@@ -183,20 +212,33 @@ void TDictTableIO::load()
             continue;
         if (qint64(count) * kIndexTabItemSize > fileSize)
             damaged("index larger than the file");
-        readItemsChain(tabOffset, kIndexTabItemSize, m_indexBlocks[size_t(i)], raw);
+        next = t_next.take();
         next.resize(size_t(count));
-        for (int32_t k = 0; k < count; ++k)
-            next[size_t(k)] = getI32(raw.constData() + k * kIndexTabItemSize + 4);
+        readItemsChain(tabOffset, kIndexTabItemSize, fileSize, m_indexBlocks[size_t(i)],
+                       [&](qint64 k, const char *raw) { next[size_t(k)] = getI32(raw + 4); });
         auto &order = m_orders[size_t(i) + 1];
         order.reserve(physical.size());
-        // a chain that loops is cut after as many steps as there are records
+        // Walking the chain chases one pointer per record; keeping each record's link,
+        // location and deleted mark side by side makes that one memory access per step.
+        struct Link
+        {
+            int32_t next, dataOffset;
+        };
+        thread_local std::vector<Link> links;
+        links.resize(size_t(count));
+        for (int32_t k = 0; k < count; ++k) {
+            const TRecordTabItem &item = m_items[size_t(k)];
+            // a deleted record is marked by a location that no live record can have
+            links[size_t(k)] = {next[size_t(k)], item.Deleted ? int32_t(-1) : item.DataOffset};
+        }
         int32_t r = getI32(e + ieHead);
         for (int32_t steps = 0; r != -1 && steps < count; ++steps) {
-            if (r < 0 || r >= count)
+            if (uint32_t(r) >= uint32_t(count))
                 damaged("index chain leaves the table");
-            if (m_items[size_t(r)].Deleted == 0)
-                order.push_back({m_items[size_t(r)].DataOffset, r});
-            r = next[size_t(r)];
+            const Link link = links[size_t(r)];
+            if (link.dataOffset >= 0)
+                order.push_back({link.dataOffset, r});
+            r = link.next;
         }
     }
 }

@@ -81,7 +81,8 @@ public:
 private:
     void load();
     void unload();
-    void readItemsChain(qint64 first, int itemSize, std::vector<qint64> &blocks, QByteArray &items);
+    template <typename OnItem>
+    void readItemsChain(qint64 first, int itemSize, qint64 fileSize, std::vector<qint64> &blocks, OnItem onItem);
     void writeHeader();
     void checkUnique(const TDictRecordImage &image, int32_t self);
     int insertPosition(int index, const std::vector<dictdb::FieldBytes> &key);
