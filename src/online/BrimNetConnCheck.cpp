@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <system_error>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -102,7 +103,7 @@ void TBrimNetConnCheck::Check()
     run->async = AsynMode;
     m_run = run;
 
-    std::thread([run] {
+    auto work = [run] {
         int result = StatusNone;
         try {
             bool reached = false;
@@ -126,7 +127,17 @@ void TBrimNetConnCheck::Check()
                     run->owner->deliver(run);
             });
         }
-    }).detach();
+    };
+    try {
+        std::thread(work).detach();
+    } catch (const std::system_error &) {
+        // No worker: the run ends at once without a result, reported like any other.
+        run->delivered = true;
+        run->busy = false;
+        if (AsynMode && OnCheckOK)
+            OnCheckOK(this);
+        return;
+    }
 
     if (AsynMode) {
         if (Timeout != NoTimeout)

@@ -29,7 +29,8 @@ public:
     QStringList CheckURLs;
     bool AsynMode = false;
     quint32 Timeout = NoTimeout;
-    // Fired on the main thread when a check has its result (asynchronous mode only).
+    // Fired on the main thread when a check has its result (asynchronous mode only;
+    // it needs a running QCoreApplication event loop).
     std::function<void(TBrimNetConnCheck *Sender)> OnCheckOK;
     // The probe; a real TCP connection by default, replaceable for tests.
     ProbeFunction Probe;
