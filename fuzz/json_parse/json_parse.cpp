@@ -19,12 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 object->IsNull(key);
                 try {
                     object->GetInt(key);
-                } catch (const EOnlineError &) {
-                }
+                } catch (const EOnlineError &) { }
                 try {
                     object->GetBoolean(key);
-                } catch (const EOnlineError &) {
-                }
+                } catch (const EOnlineError &) { }
             }
             object->Clone();
         }

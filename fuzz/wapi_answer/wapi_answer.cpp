@@ -11,7 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    const QByteArray contentType = (data[0] & 1) ? QByteArray("text/html; charset=UTF-8") : QByteArray("text/html");
+    const QByteArray contentType
+        = (data[0] & 1) ? QByteArray("text/html; charset=UTF-8") : QByteArray("text/html");
     const QByteArray body(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     const QString answer = THttpClient::DecodeBody(body, contentType);
     if (!TWebAPIClient::IsSuccessAnswer(answer))

@@ -50,8 +50,8 @@ void DecryptStream(QIODevice &Source, QIODevice &Dest, int KeySize, qint64 Count
                                                 : EVP_aes_256_ecb();
     std::unique_ptr<EVP_CIPHER_CTX, CtxDeleter> ctx(EVP_CIPHER_CTX_new());
     if (!ctx
-        || EVP_DecryptInit_ex(ctx.get(), cipher, nullptr, reinterpret_cast<const unsigned char *>(key.constData()),
-                              nullptr)
+        || EVP_DecryptInit_ex(ctx.get(), cipher, nullptr,
+                              reinterpret_cast<const unsigned char *>(key.constData()), nullptr)
             != 1)
         throw EAESError(QStringLiteral("AES initialisation failed"));
     EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
@@ -62,7 +62,8 @@ void DecryptStream(QIODevice &Source, QIODevice &Dest, int KeySize, qint64 Count
         if (Source.read(in, Block) != Block)
             throw EStreamError(QStringLiteral("Stream read error"));
         int outLen = 0;
-        if (EVP_DecryptUpdate(ctx.get(), out, &outLen, reinterpret_cast<const unsigned char *>(in), Block) != 1
+        if (EVP_DecryptUpdate(ctx.get(), out, &outLen, reinterpret_cast<const unsigned char *>(in), Block)
+                != 1
             || outLen != Block)
             throw EAESError(QStringLiteral("AES block decryption failed"));
         if (Dest.write(reinterpret_cast<const char *>(out), Block) != Block)

@@ -10,8 +10,8 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
-#include <system_error>
 #include <sys/socket.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -33,7 +33,7 @@ bool connectWithin(const addrinfo *ai, const QElapsedTimer &clock, qint64 limitM
             const qint64 left = limitMs - clock.elapsed();
             if (left <= 0)
                 break;
-            pollfd p{fd, POLLOUT, 0};
+            pollfd p {fd, POLLOUT, 0};
             const int r = ::poll(&p, 1, int(qMin<qint64>(left, INT_MAX)));
             if (r < 0 && errno == EINTR)
                 continue;
@@ -53,10 +53,10 @@ bool connectWithin(const addrinfo *ai, const QElapsedTimer &clock, qint64 limitM
 
 struct TBrimNetConnCheck::Run
 {
-    std::atomic<bool> busy{true};
-    std::atomic<int> status{StatusNone};
+    std::atomic<bool> busy {true};
+    std::atomic<int> status {StatusNone};
     // Set by whichever comes first, the probe's result or the time-out; the other then changes nothing.
-    std::atomic<bool> delivered{false};
+    std::atomic<bool> delivered {false};
     // Cleared when the component goes away; read and written on the main thread only.
     TBrimNetConnCheck *owner = nullptr;
     QStringList urls;
@@ -187,7 +187,7 @@ bool TBrimNetConnCheck::TcpProbe(const QString &url, quint32 timeoutMs)
 
     QElapsedTimer clock;
     clock.start();
-    addrinfo hints{};
+    addrinfo hints {};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;

@@ -769,7 +769,8 @@ TJSONObject *TJSONArray::GetObject(int Index) const
     if (auto *o = dynamic_cast<TJSONObject *>(v))
         return o;
     throw NoSuchElementException(QStringLiteral("TJSONArray[") + QString::number(Index)
-                                 + QStringLiteral("] is not a TJSONObject is ") + QLatin1String(v->ClassName()));
+                                 + QStringLiteral("] is not a TJSONObject is ")
+                                 + QLatin1String(v->ClassName()));
 }
 
 QString TJSONArray::Join(const QString &Separator) const

@@ -24,8 +24,7 @@ public:
     ParseException(const QString &message, int position)
         : EOnlineError(message)
         , m_position(position)
-    {
-    }
+    { }
     int Position() const { return m_position; }
 
 private:
@@ -101,8 +100,7 @@ class _Integer : public _Number
 public:
     explicit _Integer(int value)
         : m_value(value)
-    {
-    }
+    { }
     double DoubleValue() const override { return m_value; }
     int IntValue() const override { return m_value; }
     JSONValue Clone() const override;
@@ -118,8 +116,7 @@ class _Double : public _Number
 public:
     explicit _Double(double value)
         : m_value(value)
-    {
-    }
+    { }
     double DoubleValue() const override { return m_value; }
     // Truncates towards zero; values beyond the 32-bit range saturate, NaN gives 0.
     int IntValue() const override;
@@ -136,8 +133,7 @@ class _Boolean : public TZAbstractObject
 public:
     explicit _Boolean(bool value)
         : m_value(value)
-    {
-    }
+    { }
     bool BoolValue() const { return m_value; }
     JSONValue Clone() const override;
     QString ToString() const override;
@@ -152,8 +148,7 @@ class _String : public TZAbstractObject
 public:
     explicit _String(const QString &value)
         : m_value(value)
-    {
-    }
+    { }
     bool Equals(const TZAbstractObject *Other) const override;
     JSONValue Clone() const override;
     QString ToString() const override { return m_value; }
@@ -187,8 +182,7 @@ public:
 
     explicit JSONTokener(const QString &Source)
         : m_source(Source)
-    {
-    }
+    { }
 
     bool More() const { return m_pos <= m_source.size(); }
     QChar NextChar();

@@ -12,8 +12,7 @@ public:
     explicit EOnlineError(const QString &message)
         : m_message(message)
         , m_utf8(message.toUtf8())
-    {
-    }
+    { }
 
     const QString &Message() const noexcept { return m_message; }
     const char *what() const noexcept override { return m_utf8.constData(); }

@@ -25,7 +25,7 @@ struct TSoftwareTop3
     QString FreeMoreURL;
     int PayCount = 0;
     int FreeCount = 0;
-    QVector<TSoftwareItem> PayItems;  // at most 3
+    QVector<TSoftwareItem> PayItems; // at most 3
     QVector<TSoftwareItem> FreeItems; // at most 3
 
     void Clear() { *this = TSoftwareTop3(); }

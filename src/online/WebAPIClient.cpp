@@ -250,7 +250,8 @@ QString THttpClient::Execute()
 
     const QByteArray url = URL.toUtf8() + '?' + Query().toUtf8();
     std::unique_ptr<curl_slist, SlistDeleter> headers;
-    for (const char *h : {"Content-Type: application/x-www-form-urlencoded", "Accept: text/html, */*", "Expect:"})
+    for (const char *h :
+         {"Content-Type: application/x-www-form-urlencoded", "Accept: text/html, */*", "Expect:"})
         headers.reset(curl_slist_append(headers.release(), h));
 
     Sink sink;

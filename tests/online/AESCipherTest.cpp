@@ -83,7 +83,7 @@ TEST(AESCipher, BlocksAreIndependentAndCountsAreChecked)
     EXPECT_EQ(ab.mid(16), ba.left(16));
 
     EXPECT_EQ(decrypt(a + b, 0, key, 16), ab.left(16)); // Count limits the bytes
-    EXPECT_EQ(decrypt(a + b, 0, key, 64), ab);          // more than the source: what is there
+    EXPECT_EQ(decrypt(a + b, 0, key, 64), ab); // more than the source: what is there
     EXPECT_TRUE(decrypt(QByteArray(), 0, key).isEmpty());
     EXPECT_TRUE(decrypt(a, 20, key).isEmpty()); // an unknown key size decrypts nothing
     EXPECT_TRUE(decrypt(a, 0, key, -16).isEmpty());
@@ -110,7 +110,8 @@ TEST(AESCipher, AppendsAtTheDestinationPositionAndReportsShortWrites)
     dest.open(QIODevice::ReadWrite);
     dest.seek(4);
     DecryptStream(in, dest, 16, 0, key);
-    EXPECT_EQ(out.toHex(), (QByteArray("head") + QByteArray::fromHex("00112233445566778899aabbccddeeff")).toHex());
+    EXPECT_EQ(out.toHex(),
+              (QByteArray("head") + QByteArray::fromHex("00112233445566778899aabbccddeeff")).toHex());
 
     QByteArray none;
     QBuffer readOnly(&none);

@@ -40,7 +40,7 @@ struct LoopbackSocket
     explicit LoopbackSocket(bool listening)
     {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
+        sockaddr_in a {};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof a;
@@ -67,8 +67,8 @@ struct LoopbackSocket
 // A probe that blocks until released, then answers `reachable`.
 struct HangingProbe
 {
-    std::atomic<bool> released{false};
-    std::atomic<int> calls{0};
+    std::atomic<bool> released {false};
+    std::atomic<int> calls {0};
     bool reachable = true;
 
     TBrimNetConnCheck::ProbeFunction function()
@@ -128,7 +128,7 @@ TEST(TBrimNetConnCheck, AsynchronousResultFiresOnceOnTheMainThread)
         TBrimNetConnCheck check;
         check.AsynMode = true;
         check.Timeout = 10000;
-        check.CheckURLs = reachable ? QStringList{closed.url(), open.url()} : QStringList{closed.url()};
+        check.CheckURLs = reachable ? QStringList {closed.url(), open.url()} : QStringList {closed.url()};
         int fired = 0;
         bool onMain = false;
         check.OnCheckOK = [&](TBrimNetConnCheck *sender) {

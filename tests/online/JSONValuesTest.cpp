@@ -13,8 +13,7 @@ std::string s(const QString &q)
 }
 
 // The message of the error the callable raises, or "(nothing raised)".
-template<class E>
-QString messageOf(const std::function<void()> &fn)
+template<class E> QString messageOf(const std::function<void()> &fn)
 {
     try {
         fn();
@@ -41,7 +40,8 @@ TEST(JSONValues, LenientFormsParseToTheExpectedValues)
     } cases[] = {
         {"{'a':1; b=>true, \"c\":\"x\",}", R"({"a":1,"b":true,"c":"x"})"},
         {"{ /* block */ a = 2 // line\n , # hash\r b : 'q' }", R"({"a":2,"b":"q"})"},
-        {"{name: hello world , n: NULL, t: TRUE, f: False}", R"({"name":"hello world","n":null,"t":true,"f":false})"},
+        {"{name: hello world , n: NULL, t: TRUE, f: False}",
+         R"({"name":"hello world","n":null,"t":true,"f":false})"},
         {"{h:0x1F, H:0XfF, neg:-1.5e3, half:.5, plus:+3, bare:0x, big:1e999, word:Oslo, ten:1.}",
          R"({"h":31,"H":31,"neg":-1500,"half":0.5,"plus":3,"bare":"0x","big":"1e999","word":"Oslo","ten":1})"},
         {"{arr:[1,,2], empty:[], trail:[1,], lone:[,], semi:[1;2]}",
@@ -62,7 +62,8 @@ TEST(JSONValues, LenientFormsParseToTheExpectedValues)
 
 TEST(JSONValues, NumberFormsHaveTheirTypesAndSharedConstants)
 {
-    TJSONObject o(QStringLiteral("{'a':1; b=>true, \"c\":\"x\", h:0x1F, d:7, big:0xFFFFFFFF, n:null, f:false}"));
+    TJSONObject o(
+        QStringLiteral("{'a':1; b=>true, \"c\":\"x\", h:0x1F, d:7, big:0xFFFFFFFF, n:null, f:false}"));
     ASSERT_EQ(o.Count(), 8);
     EXPECT_STREQ(o.Get("a")->ClassName(), "_Double");
     EXPECT_EQ(o.Get("b"), JSONTrue());
@@ -116,8 +117,9 @@ TEST(JSONValues, ParseErrorMessageNamesPositionSourceAndExcerpt)
         FAIL() << "no error";
     } catch (const ParseException &e) {
         EXPECT_EQ(e.Position(), 7);
-        EXPECT_EQ(s(e.Message()), "Expected a \":\" after a key at character 7 of {\"a\" 1} próximo a : }\n\r"
-                                  " erro no caracter : 7");
+        EXPECT_EQ(s(e.Message()),
+                  "Expected a \":\" after a key at character 7 of {\"a\" 1} próximo a : }\n\r"
+                  " erro no caracter : 7");
     }
 }
 
@@ -126,7 +128,8 @@ TEST(JSONValues, HostileInputIsRefusedWithoutCrashing)
     const QString deep = QString(100000, QLatin1Char('[')) + QString(100000, QLatin1Char(']'));
     EXPECT_EQ(s(firstLine(messageOf<ParseException>([&] { TJSONArray a(deep); }))), "Nesting too deep.");
     const QString deepObjects = QStringLiteral("{a:").repeated(600) + QStringLiteral("1") + QString(600, '}');
-    EXPECT_EQ(s(firstLine(messageOf<ParseException>([&] { TJSONObject o(deepObjects); }))), "Nesting too deep.");
+    EXPECT_EQ(s(firstLine(messageOf<ParseException>([&] { TJSONObject o(deepObjects); }))),
+              "Nesting too deep.");
 
     // Within the limit nesting works and is written back the same way.
     const QString ok = QString(500, QLatin1Char('[')) + QString(500, QLatin1Char(']'));
@@ -146,9 +149,9 @@ TEST(JSONValues, HostileInputIsRefusedWithoutCrashing)
 
 TEST(JSONValues, AccessorsConvertOrRaiseNamedErrors)
 {
-    const TJSONObject o(QStringLiteral(
-        "{n:\"12\", t:true, f:\"FALSE\", T:\"tRue\", d:2.9, nd:-2.9, i:0x10, h1:\"2.5\", h2:\"3.5\", h3:\"-2.5\","
-        " o:{x:1}, a:[1,'b'], s:\"abc\", z:null, title:\"T\", dup:1, DUP:2}"));
+    const TJSONObject o(QStringLiteral("{n:\"12\", t:true, f:\"FALSE\", T:\"tRue\", d:2.9, nd:-2.9, i:0x10, "
+                                       "h1:\"2.5\", h2:\"3.5\", h3:\"-2.5\","
+                                       " o:{x:1}, a:[1,'b'], s:\"abc\", z:null, title:\"T\", dup:1, DUP:2}"));
     EXPECT_EQ(o.GetInt("n"), 12);
     EXPECT_DOUBLE_EQ(o.GetDouble("n"), 12.0);
     EXPECT_TRUE(o.GetBoolean("t"));
@@ -239,9 +242,18 @@ TEST(JSONValues, WriterEscapesAndFormatsNumbers)
         double value;
         const char *text;
     } numbers[] = {
-        {1, "1"},           {-0.0, "0"},         {0.5, "0.5"},         {-1500, "-1500"},
-        {0.1 + 0.2, "0.3"}, {1e20, "1E20"},      {1e15, "1E15"},       {1e14, "100000000000000"},
-        {1.5e-7, "1.5E-7"}, {1e-5, "0.00001"},   {123.456, "123.456"}, {123456789012345678.0, "1.23456789012346E17"},
+        {1, "1"},
+        {-0.0, "0"},
+        {0.5, "0.5"},
+        {-1500, "-1500"},
+        {0.1 + 0.2, "0.3"},
+        {1e20, "1E20"},
+        {1e15, "1E15"},
+        {1e14, "100000000000000"},
+        {1.5e-7, "1.5E-7"},
+        {1e-5, "0.00001"},
+        {123.456, "123.456"},
+        {123456789012345678.0, "1.23456789012346E17"},
         {-2.5e-300, "-2.5E-300"},
     };
     for (const Number &n : numbers) {

@@ -30,7 +30,10 @@ public:
         if (thread.joinable())
             thread.join();
     }
-    std::string url(const std::string &path) const { return "http://127.0.0.1:" + std::to_string(port) + path; }
+    std::string url(const std::string &path) const
+    {
+        return "http://127.0.0.1:" + std::to_string(port) + path;
+    }
 
     httplib::Server server;
     int port = -1;

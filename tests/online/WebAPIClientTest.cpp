@@ -1,5 +1,6 @@
-#include "online/JSONValues.h"
 #include "online/WebAPIClient.h"
+
+#include "online/JSONValues.h"
 #include "online/LoopbackServer.h"
 
 #include <QElapsedTimer>
@@ -7,8 +8,8 @@
 #include <QUrlQuery>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -101,7 +102,7 @@ std::string urlEncoded(const char *json)
 int closedLoopbackPort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
+    sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
@@ -128,9 +129,10 @@ TEST(THttpClient, FormEncodingAndParameterList)
     http.AddParam("lng", "1033");
     http.AddParam("method", "software_top3");
     http.AddParam("keywords", QStringLiteral("Foo Bar é&=+~*@._-$!'()/"));
-    EXPECT_EQ(s(http.Query()), "lng=1033&method=software_top3&keywords=Foo+Bar+%c3%a9%26%3d%2b%7e*@._-$!'()%2f");
+    EXPECT_EQ(s(http.Query()),
+              "lng=1033&method=software_top3&keywords=Foo+Bar+%c3%a9%26%3d%2b%7e*@._-$!'()%2f");
     http.AddParam("lng", "2052"); // replaced in place
-    http.AddParam("method", "");  // an empty value removes the entry
+    http.AddParam("method", ""); // an empty value removes the entry
     http.AddParam("keywords", "x");
     EXPECT_EQ(s(http.Query()), "lng=2052&keywords=x");
     http.AddParam("method", "m");
@@ -238,7 +240,9 @@ TEST(TWebAPIClient, AnswersAndFailures)
     } cases[] = {
         {{200, "text/html", urlEncoded(R"({"result":"SUCCESS"})")}, true, R"({"result":"SUCCESS"})"},
         {{200, "text/html; charset=UTF-8", "\xEF\xBB\xBF{'result':'Success'}"}, true, "{'result':'Success'}"},
-        {{200, "text/html", R"({"note":"100%","result":"success"})"}, true, R"({"note":"100%","result":"success"})"},
+        {{200, "text/html", R"({"note":"100%","result":"success"})"},
+         true,
+         R"({"note":"100%","result":"success"})"},
         {{200, "text/html", R"({"result":"error"})"}, false, R"({"result":"error"})"},
         {{200, "text/html", R"({"result":"successful"})"}, false, R"({"result":"successful"})"},
         {{200, "text/html", R"({"status":"success"})"}, false, R"({"status":"success"})"},
@@ -311,7 +315,8 @@ TEST(TWebAPIClient, ReadsRecommendationsFromTheAnswer)
     EXPECT_TRUE(top3.FreeItems[0].Freeware);
 
     // An accessor error anywhere fails the whole call and leaves the record empty.
-    api.set({200, "text/html", urlEncoded(R"({"result":"success","top3_pay":{"count":1,"items":[{"freeware":"yes"}]}})")});
+    api.set({200, "text/html",
+             urlEncoded(R"({"result":"success","top3_pay":{"count":1,"items":[{"freeware":"yes"}]}})")});
     EXPECT_FALSE(client.GetSoftwareTop3("Some Program", top3));
     EXPECT_EQ(top3, TSoftwareTop3());
 }
@@ -323,7 +328,8 @@ TEST(ReadSoftwareTop3, ReadingRules)
         const char *answer;
         int payCount, payItems, freeCount, freeItems;
     } cases[] = {
-        {R"({"top3_pay":{"count":2,"items":[{},{},{}]},"top3_free":{"count":"2","items":[{},{}]}})", 2, 3, 2, 2},
+        {R"({"top3_pay":{"count":2,"items":[{},{},{}]},"top3_free":{"count":"2","items":[{},{}]}})", 2, 3, 2,
+         2},
         {R"({"top3_pay":{"count":-4,"items":[{}]},"top3_free":{"count":3}})", 0, 1, 0, 0},
         {R"({"top3_pay":null,"top3_free":{"count":null,"items":null,"more_url":null}})", 0, 0, 0, 0},
         {R"({"top3_pay":{"count":2.7,"items":[{},{}]}})", 2, 2, 0, 0},
