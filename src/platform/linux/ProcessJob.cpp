@@ -1,11 +1,15 @@
 #include "platform/ProcessJob.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -48,22 +52,35 @@ pid_t spawnInNewSession(const QStringList &argv)
 }
 
 // Fields after the command name in /proc/<pid>/stat: state, ppid, pgrp, session.
-bool readStatSession(const QString &pid, char *state, qint64 *session)
+// Plain system calls: this runs for every process on every 100 ms poll.
+bool readStatSession(const char *pid, char *state, qint64 *session)
 {
-    QFile f(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
-    if (!f.open(QIODevice::ReadOnly))
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%s/stat", pid);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    const QByteArray line = f.read(4096);
-    const int close = line.lastIndexOf(')');
-    if (close < 0)
+    char buf[1024];
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+    ::close(fd);
+    if (n <= 0)
         return false;
-    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-    if (fields.size() < 4 || fields[0].isEmpty())
+    buf[n] = '\0';
+    // The command name may hold blanks and parentheses: the last ')' ends it.
+    const char *close = std::strrchr(buf, ')');
+    if (!close || close[1] != ' ' || close[2] == '\0')
         return false;
-    bool ok = false;
-    *state = fields[0].at(0);
-    *session = fields[3].toLongLong(&ok);
-    return ok;
+    *state = close[2];
+    const char *p = close + 3;
+    for (int field = 0; field < 3; ++field) { // skip to the session field
+        p = std::strchr(p, ' ');
+        if (!p)
+            return false;
+        ++p;
+    }
+    char *end = nullptr;
+    *session = std::strtoll(p, &end, 10);
+    return end != p;
 }
 
 // A child we no longer wait for is still ours until it ends; a small thread
@@ -81,15 +98,19 @@ void reapInBackground(pid_t pid)
 int liveProcessesInSession(qint64 sid)
 {
     int count = 0;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &name : entries) {
-        if (name.isEmpty() || !name.at(0).isDigit())
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return 0;
+    while (const dirent *entry = ::readdir(proc)) {
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9')
             continue;
         char state = 0;
         qint64 session = 0;
-        if (readStatSession(name, &state, &session) && session == sid && state != 'Z' && state != 'X')
+        if (readStatSession(entry->d_name, &state, &session) && session == sid && state != 'Z'
+            && state != 'X')
             ++count;
     }
+    ::closedir(proc);
     return count;
 }
 
