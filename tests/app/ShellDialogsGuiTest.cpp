@@ -2,8 +2,10 @@
 #include "platform/AppPath.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -127,4 +129,26 @@ TEST(ShellDialogs, BringFormToFrontShowsAndRestores)
     QApplication::processEvents();
     EXPECT_FALSE(form.windowState() & Qt::WindowMinimized);
     EXPECT_TRUE(form.isVisible());
+}
+
+TEST(ShellDialogs, BrowseForFolderGivesTheChoiceOrNothing)
+{
+    app();
+    QTemporaryDir dir;
+    auto answer = [](const QString &choice) {
+        QTimer::singleShot(0, [choice] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->windowTitle(), "Pick a folder");
+            if (choice.isEmpty()) {
+                dialog->reject();
+            } else {
+                dialog->selectFile(choice);
+                static_cast<QDialog *>(dialog)->accept(); // QFileDialog hides it; it is the same slot
+            }
+        });
+        return BrowseForFolder("Pick a folder", nullptr);
+    };
+    EXPECT_EQ(answer(dir.path()), dir.path());
+    EXPECT_EQ(answer({}), "");
 }
