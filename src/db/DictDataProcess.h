@@ -116,6 +116,7 @@ public:
     // Selects the algorithm; an unknown name raises the manager's "not found" error.
     void SetAlgorithm(const QString &name);
     bool HasAlgorithm() const { return m_algo != nullptr; }
+    TDataProcessAlgo *Algorithm() const { return m_algo.get(); }
     QString AlgorithmName() const { return m_name; }
     QByteArray EncodeStream(const QByteArray &data);
     QByteArray DecodeStream(const QByteArray &data);

@@ -44,6 +44,27 @@ void TDictDatabase::connect()
     for (const QString &name : names)
         tables.push_back(std::make_unique<TDictTableIO>(*file, name));
     m_tables = std::move(tables);
+    // progress of value processing reaches the database's events
+    if (TDataProcessAlgo *a = file->CompressMgr().Algorithm()) {
+        a->OnEncodeProgress = [this](int p) {
+            if (OnCompressProgress)
+                OnCompressProgress(this, p);
+        };
+        a->OnDecodeProgress = [this](int p) {
+            if (OnUncompressProgress)
+                OnUncompressProgress(this, p);
+        };
+    }
+    if (TDataProcessAlgo *a = file->EncryptMgr().Algorithm()) {
+        a->OnEncodeProgress = [this](int p) {
+            if (OnEncryptProgress)
+                OnEncryptProgress(this, p);
+        };
+        a->OnDecodeProgress = [this](int p) {
+            if (OnDecryptProgress)
+                OnDecryptProgress(this, p);
+        };
+    }
     m_file = std::move(file);
     if (AutoFlush && QCoreApplication::instance()) {
         m_flushTimer = std::make_unique<QTimer>();

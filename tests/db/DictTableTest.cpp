@@ -1,6 +1,7 @@
 // Round trips through the writer and the reader: every field type, blobs, orders,
 // navigation, bookmarks, Locate and Lookup, deleted records and unique keys.
 #include "DbTestUtil.h"
+#include "db/DictCipher.h"
 
 #include <gtest/gtest.h>
 
@@ -490,8 +491,53 @@ TEST_F(DictTableTest, EncryptedFilesInEveryModeWithEachCipher)
             t.TableIO()->File().ReadAt(items[0].DataOffset, r0.data(), 30);
             t.TableIO()->File().ReadAt(items[1].DataOffset, r1.data(), 30);
             EXPECT_EQ(r0, r1);
+            // a 2-byte Boolean is shorter than any block: modes 0 and 1 apply the tail rule
+            // (plain XOR the first bytes of E(IV)), mode 4 leaves it plain
+            QByteArray flag(2, 0);
+            t.TableIO()->File().ReadAt(items[0].DataOffset + 31, flag.data(), 2);
+            std::unique_ptr<TEncrypt> c;
+            if (QLatin1String(cipher) == QLatin1String("Blowfish"))
+                c = std::make_unique<TEnc_Blowfish>();
+            else if (QLatin1String(cipher) == QLatin1String("Twofish"))
+                c = std::make_unique<TEnc_Twofish>();
+            else
+                c = std::make_unique<TEnc_Gost>();
+            c->InitFromPassword(QStringLiteral("secret"));
+            uint8_t ones[16], iv[16], tail[16];
+            std::memset(ones, 0xFF, sizeof ones);
+            c->EncryptBlock(ones, iv);
+            c->EncryptBlock(iv, tail);
+            if (mode == 0 || mode == 1) {
+                EXPECT_EQ(uint8_t(flag[0]), uint8_t(1 ^ tail[0])) << cipher << mode;
+                EXPECT_EQ(uint8_t(flag[1]), uint8_t(0 ^ tail[1])) << cipher << mode;
+            } else if (mode == 4) {
+                EXPECT_EQ(flag, QByteArray("\x01\x00", 2)) << cipher;
+            }
         }
     }
+}
+
+TEST_F(DictTableTest, ProgressReachesTheDatabaseEvents)
+{
+    TDictCreateOptions o;
+    o.Compressed = true;
+    o.Encrypted = true;
+    o.Password = QStringLiteral("pw");
+    create(o, {{QStringLiteral("B"), {{QStringLiteral("V"), ftBlob}}, {}}});
+    TDictDatabase db;
+    db.DatabaseName = path;
+    db.SetPassword(QStringLiteral("pw"));
+    QList<int> encrypt, decrypt;
+    db.OnEncryptProgress = [&](TDictDatabase *, int p) { encrypt << p; };
+    db.OnDecryptProgress = [&](TDictDatabase *, int p) { decrypt << p; };
+    TDictTable t;
+    openTable(t, path, QStringLiteral("B"));
+    t.AppendRecord({incompressible(10000)});
+    t.First();
+    EXPECT_EQ(t.FieldByName(QStringLiteral("V"))->AsBytes().size(), 10000);
+    ASSERT_EQ(encrypt.size(), 3) << "three pieces of 4096 bytes";
+    EXPECT_EQ(encrypt.last(), 100);
+    EXPECT_EQ(decrypt.last(), 100);
 }
 
 TEST_F(DictTableTest, WrongPasswordIsRefusedAndNoPasswordAbortsSilently)

@@ -125,3 +125,20 @@ TEST_F(LockTest, LockIsReleasedAfterEveryOperation)
     LockHolder holder(path, 0);
     EXPECT_TRUE(holder.Locked());
 }
+
+TEST_F(LockTest, ExclusiveOpenKeepsOthersOut)
+{
+    TDictDatabase db;
+    db.DatabaseName = path;
+    db.Exclusive = true;
+    db.Open();
+    TDictDBFileIO other;
+    EXPECT_THROW(other.Open(path), EDictDBError);
+    db.Close();
+    EXPECT_NO_THROW(other.Open(path));
+    TDictDatabase second;
+    second.DatabaseName = path;
+    second.Exclusive = true;
+    EXPECT_THROW(second.Open(), EDictDBError) << "not while another has it open";
+    EXPECT_FALSE(second.Connected());
+}
