@@ -26,7 +26,7 @@ bool OleDateFromText(const QString &text, double *date);
 
 // Keeps the task list file current: saves after every add, delete and clear of
 // the manager, and when the process is asked to end (SIGTERM, SIGHUP, SIGINT),
-// after which the application quits normally.
+// after which the application quits normally. It must not outlive the manager.
 class TOVTaskListKeeper : public QObject
 {
     Q_OBJECT

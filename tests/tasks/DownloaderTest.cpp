@@ -190,6 +190,17 @@ TEST_F(DownloaderTest, PartialStateWithoutItsFileStartsOver)
     EXPECT_EQ(r.last(), "completed");
     EXPECT_EQ(server.requests().at(0).range, "");
     EXPECT_EQ(readFile(target()), content(3000));
+
+    // A partial state holding 0 (an attempt that never connected) is a fresh request,
+    // which a server without ranges can answer.
+    server.rangeSupport = false;
+    writePartial(target(), 0, 0);
+    Recorder again;
+    again.attach(d);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    ASSERT_TRUE(pumpUntil([&] { return again.ended; }));
+    EXPECT_EQ(again.last(), "completed");
+    EXPECT_EQ(server.requests().at(1).range, "");
 }
 
 TEST_F(DownloaderTest, WithoutResumingAnExistingFileIsRewrittenAndNoPartialStateIsKept)

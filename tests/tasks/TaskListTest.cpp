@@ -159,7 +159,6 @@ TEST_F(TaskListTest, CleanUpByAgeAndByInstalled)
 TEST_F(TaskListTest, DamagedFilesLoadWithDefaults)
 {
     QDir().mkpath(dir.filePath("app/Config"));
-    OVSettings::FileKeepDays = 7;
     const double now = OleDateNow();
     const QString comma = QString::number(now - 1, 'f', 6).replace('.', ',');
     ASSERT_TRUE(writeFile(listFile(),
@@ -168,9 +167,18 @@ TEST_F(TaskListTest, DamagedFilesLoadWithDefaults)
                                          "[2]\nName=Third\nDownloadDate=%2\n[x]\n")
                               .arg(comma, QString::number(now, 'g', 15))
                               .toUtf8()));
+    // Section 1 is missing: an empty task; the absurd count stops at the last section.
+    OVSettings::FileKeepDays = -1;
+    TBrimTaskManager all;
+    LoadTaskList(all);
+    ASSERT_EQ(all.Count(), 3);
+    EXPECT_EQ(all.Items(1)->Name, "");
+    EXPECT_EQ(all.Items(1)->State, St::NotDownloaded);
+
+    // With clean-up on, the empty task has no date, so it counts as old.
+    OVSettings::FileKeepDays = 7;
     TBrimTaskManager mgr;
     LoadTaskList(mgr);
-    // Section 1 is missing: an empty task; the absurd count stops at the last section.
     ASSERT_EQ(mgr.Count(), 2);
     auto *t0 = static_cast<TOVTaskItem *>(mgr.Items(0));
     EXPECT_EQ(t0->Name, "Comma"); // a locale's comma still reads as a recent date
