@@ -89,6 +89,7 @@ int main(int argc, char **argv)
     SetInstanceMessageHandler({});
     ReleaseSingleInstance();
     SetOVMultiLangs(nullptr);
+    UnloadMessageBoxLibrary();
     if (options.quitAfterMs >= 0) {
         std::printf("orvane: tab %d, handed over %d, language %u\n", window.CurrentTab(), handedOver,
                     uint(language.LanguageId));
