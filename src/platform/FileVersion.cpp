@@ -363,7 +363,8 @@ std::optional<FileVersionInfo> readElfVersionNote(const ByteSource &source)
     const quint64 shentsize = elf.word(ident, w ? 0x3A : 0x2E, 2);
     const quint64 shnum = elf.word(ident, w ? 0x3C : 0x30, 2);
     const quint64 shstrndx = elf.word(ident, w ? 0x3E : 0x32, 2);
-    if (shoff == 0 || shnum == 0 || shnum > kMaxSections || shstrndx >= shnum || shentsize < (w ? 64u : 40u))
+    if (shoff == 0 || shnum == 0 || shnum > kMaxSections || shstrndx >= shnum || shentsize < (w ? 64u : 40u)
+        || shentsize > 256)
         return std::nullopt;
     const QByteArray headers = source.read(shoff, quint32(shnum * shentsize));
     auto field = [&](quint64 index, quint64 off64, quint64 off32, bool wide) {
