@@ -333,32 +333,32 @@ void TBrimLVRichSelItem::rowsRemoved()
 
 bool TBrimLVRichSelItem::eventFilter(QObject *watched, QEvent *event)
 {
-    if (!m_list)
-        return false;
-    const bool onList = watched == m_list.data();
-    const bool onViewport = watched == m_list->viewport();
-    const bool onHeader = watched == m_list->header()->viewport();
-    if (onHeader) {
-        if (event->type() == QEvent::MouseButtonPress)
-            adoptSorting();
-        return false;
-    }
-    if (!onList && !onViewport)
-        return false;
+    // Only the event types below matter; the rest pass untouched, also while
+    // the list is being destroyed (it is no longer a list then).
     switch (event->type()) {
     case QEvent::Move:
     case QEvent::Resize:
     case QEvent::KeyPress:
     case QEvent::Wheel:
     case QEvent::MouseButtonPress:
-        ExpandItem(selectedItem());
-        break;
-    case QEvent::Paint:
+    case QEvent::Paint: break;
+    default: return false;
+    }
+    if (m_list.isNull())
+        return false;
+    if (watched == m_list->header()->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress)
+            adoptSorting();
+        return false;
+    }
+    if (watched != m_list.data() && watched != m_list->viewport())
+        return false;
+    if (event->type() == QEvent::Paint) {
         // Rows are not inserted while the list paints; the placement follows
         // right after.
         schedulePlacement();
-        break;
-    default: break;
+    } else {
+        ExpandItem(selectedItem());
     }
     return false;
 }

@@ -345,6 +345,9 @@ void TBrimSkinManager::ApplySkin()
 
     m_applied = true;
     syncControls();
+    // The title sits just above the frame, below every other control, so it
+    // never takes clicks meant for the window's own buttons in the title bar.
+    m_titleLabel->lower();
     for (auto *piece : m_pieces)
         piece->lower();
     SetStyle(m_style);
@@ -467,8 +470,6 @@ void TBrimSkinManager::layoutTitle()
     }
     const int width = qMax(0, limit - left - 5);
     m_titleLabel->setGeometry(left, top, width, labelH);
-    m_titleLabel->raise();
-    m_iconButton->raise();
 }
 
 void TBrimSkinManager::ToggleMaximize()
