@@ -237,6 +237,7 @@ void buildButtonsPage(QWidget *page)
     list->header()->resizeSection(0, 180);
     list->header()->resizeSection(1, 70);
     list->setFrameShape(QFrame::NoFrame);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setStyleSheet("QTreeWidget { border: 1px solid #dbe2ea; border-radius: 4px; background: white; }"
                         "QTreeWidget::item { height: 24px; color: #1f2d3d; }"
                         "QTreeWidget::item:selected { background: #e8f0fd; color: #1f2d3d; }"
@@ -261,7 +262,7 @@ void buildButtonsPage(QWidget *page)
     selIcon->SetPicture(brim::skinPicture("task_downloading", QSize(28, 28)));
     selIcon->setGeometry(8, 8, 28, 28);
     label(selPanel, "Brightline Photo", 44, 6, uiFont(12, true), kInk);
-    label(selPanel, "Downloading · 61 % · 1.2 MB/s", 44, 24, uiFont(11), kMuted);
+    label(selPanel, "61 % · 1.2 MB/s", 44, 24, uiFont(11), kMuted);
     auto *pause = actionButton(selPanel, "Pause", true);
     pause->resize(58, 24);
     pause->move(214, 22);
