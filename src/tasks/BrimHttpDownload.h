@@ -58,7 +58,7 @@ public:
 
     // Starts a single run; false (and nothing changes) while a run is active.
     bool Download(const QString &HttpUrl, const QString &LocalFile);
-    // Starts a batch run over HttpUrls/LocalFiles.
+    // Starts a batch run over HttpUrls/LocalFiles; it stays Busy until OnFilesCompleted.
     bool DownloadList();
     // Ends the run, waits for the worker, then fires OnStopped.
     void Stop();
