@@ -39,6 +39,9 @@ struct CaptionPlacement
 CaptionPlacement alignCaption(TBrimAlign align, QRect client, int textX, int textY);
 
 // Values 0..8 place relative to the box's edges; the rest use custom offsets.
-inline bool isEdgeAlign(TBrimAlign align) { return align >= BrimAlign_TopLeft && align <= BrimAlign_BottomRight; }
+inline bool isEdgeAlign(TBrimAlign align)
+{
+    return align >= BrimAlign_TopLeft && align <= BrimAlign_BottomRight;
+}
 
 } // namespace brim

@@ -182,13 +182,25 @@ TBrimImage::~TBrimImage()
     ClearPicture();
 }
 
-QPixmap TBrimImage::Picture() const { return shownPixmap(); }
+QPixmap TBrimImage::Picture() const
+{
+    return shownPixmap();
+}
 
-QPixmap TBrimImage::shownPixmap() const { return m_movie ? m_movie->currentPixmap() : m_pixmap; }
+QPixmap TBrimImage::shownPixmap() const
+{
+    return m_movie ? m_movie->currentPixmap() : m_pixmap;
+}
 
-bool TBrimImage::HasPicture() const { return m_movie || !m_pixmap.isNull(); }
+bool TBrimImage::HasPicture() const
+{
+    return m_movie || !m_pixmap.isNull();
+}
 
-bool TBrimImage::IsAnimated() const { return m_movie && m_movie->state() == QMovie::Running; }
+bool TBrimImage::IsAnimated() const
+{
+    return m_movie && m_movie->state() == QMovie::Running;
+}
 
 void TBrimImage::ClearPicture()
 {
@@ -210,7 +222,10 @@ void TBrimImage::SetPicture(const QPixmap &picture)
     pictureChanged();
 }
 
-void TBrimImage::SetPicture(const QImage &picture) { SetPicture(QPixmap::fromImage(picture)); }
+void TBrimImage::SetPicture(const QImage &picture)
+{
+    SetPicture(QPixmap::fromImage(picture));
+}
 
 bool TBrimImage::LoadPicture(const QByteArray &data, const QByteArray &format)
 {

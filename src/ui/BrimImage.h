@@ -19,7 +19,7 @@ QByteArray pictureExtension(const QByteArray &head);
 struct HttpPictureResult
 {
     bool ok = false;
-    QByteArray data;   // the file's bytes
+    QByteArray data; // the file's bytes
     QByteArray format; // "bmp", "jpg", "gif" or "png"
 };
 

@@ -18,7 +18,10 @@ bool inside(const QWidget *w, QPointF pos)
     return pos.x() >= 0 && pos.y() >= 0 && pos.x() <= w->width() && pos.y() <= w->height();
 }
 
-bool isEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
+bool isEnterKey(int key)
+{
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
 
 } // namespace
 
@@ -147,7 +150,10 @@ void TBrimCustomButton::SetCancel(bool on)
     watchWindowKeys();
 }
 
-bool TBrimCustomButton::canTakeFocus() const { return isEnabled() && isVisible(); }
+bool TBrimCustomButton::canTakeFocus() const
+{
+    return isEnabled() && isVisible();
+}
 
 void TBrimCustomButton::Click()
 {
@@ -450,8 +456,7 @@ bool TBrimCustomButton::eventFilter(QObject *watched, QEvent *event)
 
 TBrimImageButton::TBrimImageButton(QWidget *parent)
     : TBrimCustomButton(parent)
-{
-}
+{ }
 
 void TBrimImageButton::SetPicNormal(const QPixmap &pic)
 {

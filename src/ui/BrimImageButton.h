@@ -102,10 +102,10 @@ public:
 
 protected:
     // The drawing steps, in the order they run.
-    virtual void PaintPicture(QPainter &) {}
+    virtual void PaintPicture(QPainter &) { }
     virtual void PaintCaption(QPainter &p);
-    virtual void PaintFocusRect(QPainter &) {}
-    virtual void PaintBorder(QPainter &) {}
+    virtual void PaintFocusRect(QPainter &) { }
+    virtual void PaintBorder(QPainter &) { }
     virtual const QPixmap *ChoosePicture() const { return nullptr; }
 
     // Background of the off-screen image: nothing (the parent shows through)
@@ -152,7 +152,7 @@ private:
     bool m_hover = false;
     bool m_down = false;
     bool m_mousePressed = false; // the left button went down on this button
-    bool m_keyDown = false;      // Space or Enter holds the button down
+    bool m_keyDown = false; // Space or Enter holds the button down
     QShortcut *m_shortcut = nullptr;
     QPointer<QWidget> m_watchedWindow;
 };
@@ -174,7 +174,8 @@ public:
     const QPixmap &PicDisabled() const { return m_picDisabled; }
     void SetPicDisabled(const QPixmap &pic);
     // Sets all four pictures at once; empty ones fall back to PicNormal.
-    void SetPictures(const QPixmap &normal, const QPixmap &hover, const QPixmap &down, const QPixmap &disabled);
+    void SetPictures(const QPixmap &normal, const QPixmap &hover, const QPixmap &down,
+                     const QPixmap &disabled);
 
     TBrimAlign PictureAlign() const { return m_pictureAlign; }
     void SetPictureAlign(TBrimAlign align);

@@ -30,7 +30,10 @@ void TBrimImagePanel::SetPicture(const QImage &picture)
     update();
 }
 
-void TBrimImagePanel::SetPicture(const QPixmap &picture) { SetPicture(picture.toImage()); }
+void TBrimImagePanel::SetPicture(const QPixmap &picture)
+{
+    SetPicture(picture.toImage());
+}
 
 void TBrimImagePanel::SetPictureAlign(TBrimAlign align)
 {

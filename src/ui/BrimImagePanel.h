@@ -53,7 +53,7 @@ protected:
     // The drawing steps, in the order they run.
     virtual void PaintPicture(QPainter &p);
     virtual void PaintCaption(QPainter &p);
-    virtual void PaintBorder(QPainter &) {}
+    virtual void PaintBorder(QPainter &) { }
 
     void paintEvent(QPaintEvent *) override;
     void resizeEvent(QResizeEvent *) override;

@@ -10,14 +10,16 @@ const TBrimBlankItemData BLANK_ITEM_DATA {};
 
 namespace {
 
-quintptr blankMarker() { return reinterpret_cast<quintptr>(&BLANK_ITEM_DATA); }
+quintptr blankMarker()
+{
+    return reinterpret_cast<quintptr>(&BLANK_ITEM_DATA);
+}
 
 } // namespace
 
 TBrimLVRichSelItem::TBrimLVRichSelItem(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 TBrimLVRichSelItem::~TBrimLVRichSelItem()
 {
@@ -83,10 +85,11 @@ void TBrimLVRichSelItem::AttachListView(QTreeWidget *list)
     connect(list->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { schedulePlacement(); });
     connect(list->horizontalScrollBar(), &QScrollBar::valueChanged, this, [this] { schedulePlacement(); });
     connect(list, &QTreeWidget::itemSelectionChanged, this, [this] { schedulePlacement(); });
-    connect(list->header(), &QHeaderView::sortIndicatorChanged, this, [this](int column, Qt::SortOrder order) {
-        if (m_sortByHeader)
-            SortItems(column, order);
-    });
+    connect(list->header(), &QHeaderView::sortIndicatorChanged, this,
+            [this](int column, Qt::SortOrder order) {
+                if (m_sortByHeader)
+                    SortItems(column, order);
+            });
     adoptSorting();
 }
 
@@ -114,7 +117,10 @@ void TBrimLVRichSelItem::AttachPanel(QWidget *panel)
         panel->hide();
 }
 
-void TBrimLVRichSelItem::SetRowSpan(int rows) { m_rowSpan = qMax(1, rows); }
+void TBrimLVRichSelItem::SetRowSpan(int rows)
+{
+    m_rowSpan = qMax(1, rows);
+}
 
 QTreeWidgetItem *TBrimLVRichSelItem::selectedItem() const
 {
@@ -341,8 +347,10 @@ bool TBrimLVRichSelItem::eventFilter(QObject *watched, QEvent *event)
     case QEvent::KeyPress:
     case QEvent::Wheel:
     case QEvent::MouseButtonPress:
-    case QEvent::Paint: break;
-    default: return false;
+    case QEvent::Paint:
+        break;
+    default:
+        return false;
     }
     if (m_list.isNull())
         return false;

@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QTreeWidget>
 
-
 // Marker record whose address is the data of every placeholder row.
 struct TBrimBlankItemData
 {

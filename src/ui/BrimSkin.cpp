@@ -10,7 +10,10 @@ namespace brim {
 
 namespace {
 
-QString skinPath(const QString &name) { return QStringLiteral(":/skin/%1.svg").arg(name); }
+QString skinPath(const QString &name)
+{
+    return QStringLiteral(":/skin/%1.svg").arg(name);
+}
 
 } // namespace
 
@@ -53,6 +56,9 @@ QPixmap skinPicture(const QString &name, QSize size)
     return pix;
 }
 
-bool skinHas(const QString &name) { return QFile::exists(skinPath(name)); }
+bool skinHas(const QString &name)
+{
+    return QFile::exists(skinPath(name));
+}
 
 } // namespace brim

@@ -3,12 +3,12 @@
 #include "ui/BrimWindowDrag.h"
 
 #include <QApplication>
-#include <algorithm>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QWindow>
 #include <QWindowStateChangeEvent>
+#include <algorithm>
 
 namespace brim {
 
@@ -42,7 +42,8 @@ public:
         , m_titleArea(titleArea)
     {
         if (titleArea)
-            new WindowDragFilter(this, true, [mgr] { return mgr->Window() && !mgr->Window()->isMaximized(); });
+            new WindowDragFilter(this, true,
+                                 [mgr] { return mgr->Window() && !mgr->Window()->isMaximized(); });
     }
     void setPicture(const QPixmap &pic)
     {
@@ -111,8 +112,7 @@ public:
     SkinSizeGrip(QWidget *parent, TBrimSkinManager *mgr)
         : QWidget(parent)
         , m_mgr(mgr)
-    {
-    }
+    { }
 
 protected:
     void mousePressEvent(QMouseEvent *e) override
@@ -142,8 +142,9 @@ class ResizeOutline : public QWidget
 {
 public:
     ResizeOutline()
-        : QWidget(nullptr, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
-                               | Qt::X11BypassWindowManagerHint)
+        : QWidget(nullptr,
+                  Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                      | Qt::X11BypassWindowManagerHint)
     {
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_ShowWithoutActivating);
@@ -186,7 +187,10 @@ using brim::SkinFramePiece;
 using brim::SkinSizeGrip;
 using brim::SkinTitleLabel;
 
-void TSMPart::changed() { m_owner->SettingsChanged(); }
+void TSMPart::changed()
+{
+    m_owner->SettingsChanged();
+}
 
 void TSMFrame::SetPicture(Piece piece, const QPixmap &pic)
 {
@@ -252,22 +256,40 @@ void TBrimSkinManager::SetTransparentColorValue(const QColor &color)
     updateShape();
 }
 
-TBrimImageButton *TBrimSkinManager::CommandButton(TSMButtonKind kind) const { return m_buttons[size_t(kind)]; }
+TBrimImageButton *TBrimSkinManager::CommandButton(TSMButtonKind kind) const
+{
+    return m_buttons[size_t(kind)];
+}
 
-QWidget *TBrimSkinManager::TitleLabel() const { return m_titleLabel; }
+QWidget *TBrimSkinManager::TitleLabel() const
+{
+    return m_titleLabel;
+}
 
-QString TBrimSkinManager::TitleShown() const { return m_titleLabel ? m_titleLabel->shown() : QString(); }
+QString TBrimSkinManager::TitleShown() const
+{
+    return m_titleLabel ? m_titleLabel->shown() : QString();
+}
 
 QWidget *TBrimSkinManager::FramePiece(TSMFrame::Piece piece) const
 {
     return piece >= 0 && piece < TSMFrame::PieceCount ? m_pieces[piece] : nullptr;
 }
 
-QWidget *TBrimSkinManager::SizeGrip() const { return m_grip; }
+QWidget *TBrimSkinManager::SizeGrip() const
+{
+    return m_grip;
+}
 
-QRect TBrimSkinManager::OutlineRect() const { return m_outline ? m_outline->current() : QRect(); }
+QRect TBrimSkinManager::OutlineRect() const
+{
+    return m_outline ? m_outline->current() : QRect();
+}
 
-bool TBrimSkinManager::canMove() const { return m_window && !m_window->isMaximized(); }
+bool TBrimSkinManager::canMove() const
+{
+    return m_window && !m_window->isMaximized();
+}
 
 void TBrimSkinManager::SettingsChanged()
 {
@@ -404,9 +426,11 @@ void TBrimSkinManager::layoutFrame()
     m_pieces[TSMFrame::Top]->setGeometry(tl.width(), 0, W - tr.width() - tl.width(), t.height());
     m_pieces[TSMFrame::BottomLeft]->setGeometry(0, H - bl.height(), bl.width(), bl.height());
     m_pieces[TSMFrame::BottomRight]->setGeometry(W - br.width(), H - br.height(), br.width(), br.height());
-    m_pieces[TSMFrame::Bottom]->setGeometry(bl.width(), H - b.height(), W - br.width() - bl.width(), b.height());
+    m_pieces[TSMFrame::Bottom]->setGeometry(bl.width(), H - b.height(), W - br.width() - bl.width(),
+                                            b.height());
     m_pieces[TSMFrame::Left]->setGeometry(0, tl.height(), l.width(), H - bl.height() - tl.height());
-    m_pieces[TSMFrame::Right]->setGeometry(W - r.width(), tr.height(), r.width(), H - br.height() - tr.height());
+    m_pieces[TSMFrame::Right]->setGeometry(W - r.width(), tr.height(), r.width(),
+                                           H - br.height() - tr.height());
     m_grip->setGeometry(W - 7, H - 7, 7, 7);
     m_grip->raise();
 }
@@ -596,15 +620,16 @@ void TBrimSkinManager::updateShape()
         }
         shape += piece.translated(at[i]);
     }
-    const int innerLeft = std::min({g[TSMFrame::TopLeft].right(), g[TSMFrame::Left].right(),
-                                g[TSMFrame::BottomLeft].right()})
+    const int innerLeft
+        = std::min({g[TSMFrame::TopLeft].right(), g[TSMFrame::Left].right(), g[TSMFrame::BottomLeft].right()})
         + 1;
     const int innerTop
-        = std::min({g[TSMFrame::TopLeft].bottom(), g[TSMFrame::Top].bottom(), g[TSMFrame::TopRight].bottom()}) + 1;
-    const int innerRight
-        = std::max({W - g[TSMFrame::TopRight].width(), W - g[TSMFrame::Right].width(), W - g[TSMFrame::BottomRight].width()});
-    const int innerBottom = std::max(
-        {H - g[TSMFrame::BottomLeft].height(), H - g[TSMFrame::Bottom].height(), H - g[TSMFrame::BottomRight].height()});
+        = std::min({g[TSMFrame::TopLeft].bottom(), g[TSMFrame::Top].bottom(), g[TSMFrame::TopRight].bottom()})
+        + 1;
+    const int innerRight = std::max({W - g[TSMFrame::TopRight].width(), W - g[TSMFrame::Right].width(),
+                                     W - g[TSMFrame::BottomRight].width()});
+    const int innerBottom = std::max({H - g[TSMFrame::BottomLeft].height(), H - g[TSMFrame::Bottom].height(),
+                                      H - g[TSMFrame::BottomRight].height()});
     if (innerRight > innerLeft && innerBottom > innerTop)
         shape += QRect(QPoint(innerLeft, innerTop), QPoint(innerRight - 1, innerBottom - 1));
     m_shape = shape;
@@ -666,7 +691,8 @@ bool TBrimSkinManager::eventFilter(QObject *watched, QEvent *event)
         }
         break;
     }
-    default: break;
+    default:
+        break;
     }
     return QObject::eventFilter(watched, event);
 }

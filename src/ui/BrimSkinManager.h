@@ -21,7 +21,8 @@ class TSMPart
 {
 public:
     explicit TSMPart(TBrimSkinManager *owner)
-        : m_owner(owner) {}
+        : m_owner(owner)
+    { }
     TSMPart(const TSMPart &) = delete;
     TSMPart &operator=(const TSMPart &) = delete;
 
@@ -32,7 +33,10 @@ protected:
 
 #define BRIM_SM_PROPERTY(Type, Name, Init)                                                                   \
 public:                                                                                                      \
-    const Type &Name() const { return m_##Name; }                                                            \
+    const Type &Name() const                                                                                 \
+    {                                                                                                        \
+        return m_##Name;                                                                                     \
+    }                                                                                                        \
     void Set##Name(const Type &value)                                                                        \
     {                                                                                                        \
         m_##Name = value;                                                                                    \
@@ -113,7 +117,8 @@ class TSMButton : public TSMPart
 public:
     TSMButton(TBrimSkinManager *owner, TSMButtonKind kind)
         : TSMPart(owner)
-        , m_kind(kind) {}
+        , m_kind(kind)
+    { }
     TSMButtonKind Kind() const { return m_kind; }
 
 private:
@@ -128,7 +133,8 @@ public:
         : TSMPart(owner)
         , m_min(owner, TSMButtonKind::Min)
         , m_max(owner, TSMButtonKind::Max)
-        , m_close(owner, TSMButtonKind::Close) {}
+        , m_close(owner, TSMButtonKind::Close)
+    { }
     TSMButton &BtnMin() { return m_min; }
     TSMButton &BtnMax() { return m_max; }
     TSMButton &BtnClose() { return m_close; }

@@ -6,12 +6,14 @@
 #include <QMouseEvent>
 #include <QWidget>
 
-TBrimImageButton *TBrimTabItem::Button() const { return static_cast<TBrimImageButton *>(m_button.data()); }
+TBrimImageButton *TBrimTabItem::Button() const
+{
+    return static_cast<TBrimImageButton *>(m_button.data());
+}
 
 TBrimTabControl::TBrimTabControl(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 TBrimTabControl::~TBrimTabControl()
 {

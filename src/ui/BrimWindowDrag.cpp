@@ -52,7 +52,8 @@ bool WindowDragFilter::eventFilter(QObject *watched, QEvent *event)
             win->move(static_cast<QMouseEvent *>(event)->globalPosition().toPoint() - m_offset);
         m_dragging = false;
         break;
-    default: break;
+    default:
+        break;
     }
     return false;
 }

@@ -149,9 +149,9 @@ TEST_F(ButtonTest, PictureByState)
         QColor expected;
     };
     const Case cases[] = {
-        {true, true, true, false, false, true, normal},    {true, true, true, true, false, true, hover},
-        {true, true, true, false, true, true, down},       {true, true, true, false, false, false, disabled},
-        {false, false, false, true, false, true, normal},  {false, false, false, false, true, true, normal},
+        {true, true, true, false, false, true, normal},     {true, true, true, true, false, true, hover},
+        {true, true, true, false, true, true, down},        {true, true, true, false, false, false, disabled},
+        {false, false, false, true, false, true, normal},   {false, false, false, false, true, true, normal},
         {false, false, false, false, false, false, normal}, {true, false, true, false, true, true, normal},
     };
     for (const Case &c : cases) {
@@ -174,8 +174,8 @@ TEST_F(ButtonTest, PictureByState)
 TEST_F(ButtonTest, PicturePlacementForEveryAlign)
 {
     // Button 80 x 40, picture 10 x 6, custom offsets (7, 5).
-    const QPoint expected[16] = {{0, 0},   {35, 0},  {70, 0},  {0, 17}, {35, 17}, {70, 17}, {0, 34}, {35, 34},
-                                 {70, 34}, {7, 0},   {7, 17},  {7, 34}, {0, 5},   {35, 5},  {70, 5}, {7, 5}};
+    const QPoint expected[16] = {{0, 0},   {35, 0}, {70, 0}, {0, 17}, {35, 17}, {70, 17}, {0, 34}, {35, 34},
+                                 {70, 34}, {7, 0},  {7, 17}, {7, 34}, {0, 5},   {35, 5},  {70, 5}, {7, 5}};
     button->SetColor(Qt::white);
     button->SetPicNormal(solid({10, 6}, Qt::red));
     button->SetPictureX(7);

@@ -45,12 +45,16 @@ TEST(BrimImage, DestinationRectangle)
         QRect expected;
     };
     const Case cases[] = {
-        {{200, 100}, false, true, false, {0, 0, 100, 50}},  {{200, 100}, false, true, true, {0, 25, 100, 50}},
-        {{100, 200}, false, true, false, {0, 0, 50, 100}},  {{100, 200}, false, true, true, {25, 0, 50, 100}},
-        {{50, 20}, false, true, false, {0, 0, 50, 20}},     // fits: natural size
-        {{50, 20}, true, true, false, {0, 0, 100, 40}},     // stretch and proportional: scaled up
-        {{50, 20}, true, false, false, {0, 0, 100, 100}},   {{50, 20}, false, false, true, {25, 40, 50, 20}},
-        {{300, 300}, false, false, false, {0, 0, 300, 300}}, {{300, 300}, false, true, true, {0, 0, 100, 100}},
+        {{200, 100}, false, true, false, {0, 0, 100, 50}},
+        {{200, 100}, false, true, true, {0, 25, 100, 50}},
+        {{100, 200}, false, true, false, {0, 0, 50, 100}},
+        {{100, 200}, false, true, true, {25, 0, 50, 100}},
+        {{50, 20}, false, true, false, {0, 0, 50, 20}}, // fits: natural size
+        {{50, 20}, true, true, false, {0, 0, 100, 40}}, // stretch and proportional: scaled up
+        {{50, 20}, true, false, false, {0, 0, 100, 100}},
+        {{50, 20}, false, false, true, {25, 40, 50, 20}},
+        {{300, 300}, false, false, false, {0, 0, 300, 300}},
+        {{300, 300}, false, true, true, {0, 0, 100, 100}},
     };
     TBrimImage image;
     EXPECT_EQ(image.size(), QSize(105, 105));
@@ -60,8 +64,8 @@ TEST(BrimImage, DestinationRectangle)
         image.SetStretch(c.stretch);
         image.SetProportional(c.proportional);
         image.SetCenter(c.center);
-        EXPECT_EQ(image.DestRect(), c.expected) << c.picture.width() << "x" << c.picture.height() << " " << c.stretch
-                                                << c.proportional << c.center;
+        EXPECT_EQ(image.DestRect(), c.expected) << c.picture.width() << "x" << c.picture.height() << " "
+                                                << c.stretch << c.proportional << c.center;
     }
     // Drawn where computed.
     image.SetPicture(filled({200, 100}, Qt::red));
@@ -88,7 +92,8 @@ TEST(BrimImage, GifAnimation)
     EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
     image.SetGIFAnimation(true);
     EXPECT_TRUE(image.IsAnimated());
-    EXPECT_TRUE(uitest::waitUntil([&] { return image.Picture().toImage().pixelColor(0, 0) == QColor(Qt::blue); }, 2000));
+    EXPECT_TRUE(uitest::waitUntil(
+        [&] { return image.Picture().toImage().pixelColor(0, 0) == QColor(Qt::blue); }, 2000));
     image.SetGIFAnimation(false);
     EXPECT_FALSE(image.IsAnimated());
     EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
@@ -144,7 +149,9 @@ public:
         server.Get("/text", [](const httplib::Request &, httplib::Response &res) {
             res.set_content("hello, not a picture", "text/plain");
         });
-        server.Get("/empty", [](const httplib::Request &, httplib::Response &res) { res.set_content("", "image/png"); });
+        server.Get("/empty", [](const httplib::Request &, httplib::Response &res) {
+            res.set_content("", "image/png");
+        });
         server.Get("/created", [this](const httplib::Request &, httplib::Response &res) {
             res.status = 201;
             res.set_content(red.toStdString(), "image/png");
@@ -162,7 +169,10 @@ public:
         server.stop();
         thread.join();
     }
-    QString url(const char *path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path); }
+    QString url(const char *path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path);
+    }
     std::string lastAgent()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -214,8 +224,8 @@ TEST_F(HttpPictureTest, FetchOutcomes)
         bool ok;
         QByteArray format;
     } cases[] = {
-        {"/quick.bmp", true, "bmp"}, {"/photo", true, "jpg"},      {"/text", false, ""},
-        {"/empty", false, ""},       {"/created", false, ""},      {"/missing", false, ""},
+        {"/quick.bmp", true, "bmp"}, {"/photo", true, "jpg"}, {"/text", false, ""},
+        {"/empty", false, ""},       {"/created", false, ""}, {"/missing", false, ""},
         {"/broken.png", false, ""},
     };
     for (const auto &c : cases) {

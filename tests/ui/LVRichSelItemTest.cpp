@@ -89,14 +89,16 @@ TEST_F(RichSelTest, ArrowKeysStepOffPlaceholders)
     select(5);
     list->setFocus();
     QTest::keyClick(list, Qt::Key_Down);
-    ASSERT_TRUE(uitest::waitUntil([&] { return list->currentItem() && list->currentItem()->text(1) == "6"; }, 2000))
+    ASSERT_TRUE(
+        uitest::waitUntil([&] { return list->currentItem() && list->currentItem()->text(1) == "6"; }, 2000))
         << names().toStdString();
     uitest::settle(30);
     EXPECT_EQ(names().toStdString(), "0 1 2 3 4 5 6 - - 7 8 9");
     EXPECT_EQ(rich->ExpandedItem()->text(1), "6");
 
     QTest::keyClick(list, Qt::Key_Up);
-    ASSERT_TRUE(uitest::waitUntil([&] { return list->currentItem() && list->currentItem()->text(1) == "5"; }, 2000));
+    ASSERT_TRUE(
+        uitest::waitUntil([&] { return list->currentItem() && list->currentItem()->text(1) == "5"; }, 2000));
     uitest::settle(30);
     EXPECT_EQ(names().toStdString(), "0 1 2 3 4 5 - - 6 7 8 9");
 }
@@ -131,8 +133,8 @@ TEST_F(RichSelTest, PanelIsClampedToHeaderAndScrollBars)
 
     // Half of the expanded row scrolled under the header.
     const int rowH = list->visualItemRect(row(4)).height();
-    list->verticalScrollBar()->setValue(list->verticalScrollBar()->value() + list->visualItemRect(row(4)).top()
-                                        + rowH / 2);
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->value()
+                                        + list->visualItemRect(row(4)).top() + rowH / 2);
     rich->ExpandItem();
     EXPECT_EQ(panel->geometry().top(), vp.top());
     EXPECT_LE(panel->geometry().right(), vp.right());
@@ -141,8 +143,8 @@ TEST_F(RichSelTest, PanelIsClampedToHeaderAndScrollBars)
 
     // Near the bottom the panel stops above the horizontal scroll bar.
     const int vpH = list->viewport()->height();
-    list->verticalScrollBar()->setValue(list->verticalScrollBar()->value() + list->visualItemRect(row(4)).top()
-                                        - (vpH - rowH));
+    list->verticalScrollBar()->setValue(list->verticalScrollBar()->value()
+                                        + list->visualItemRect(row(4)).top() - (vpH - rowH));
     rich->ExpandItem();
     EXPECT_EQ(panel->geometry().bottom() + 1,
               list->y() + list->height() - list->frameWidth() - list->horizontalScrollBar()->height());

@@ -19,8 +19,8 @@ protected:
         window = std::make_unique<QWidget>();
         window->resize(800, 600);
         skin = new TBrimSkinManager(window.get());
-        const QSize sizes[TSMFrame::PieceCount] = {{8, 30}, {1, 30}, {8, 30}, {3, 1},
-                                                   {3, 1},  {3, 3},  {1, 3},  {3, 3}};
+        const QSize sizes[TSMFrame::PieceCount]
+            = {{8, 30}, {1, 30}, {8, 30}, {3, 1}, {3, 1}, {3, 3}, {1, 3}, {3, 3}};
         for (int i = 0; i < TSMFrame::PieceCount; ++i)
             skin->Frame().SetPicture(TSMFrame::Piece(i), solid(sizes[i], QColor(20, 40, 60)));
         skin->Icon().SetPicNormal(solid({20, 20}, Qt::white));
@@ -43,7 +43,10 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     }
 
-    QWidget *button(TSMButtonKind k) { return skin->CmdButtons().Button(k).Visible() ? skin->CommandButton(k) : nullptr; }
+    QWidget *button(TSMButtonKind k)
+    {
+        return skin->CmdButtons().Button(k).Visible() ? skin->CommandButton(k) : nullptr;
+    }
 
     std::unique_ptr<QWidget> window;
     TBrimSkinManager *skin = nullptr;
@@ -78,7 +81,8 @@ TEST_F(SkinTest, CommandButtonsAutoPosition)
         int minX, maxX, closeX;
     };
     // Window 800 wide, buttons 24 wide, 5 pixels apart and from the edge.
-    const Case cases[] = {{true, true, 713, 742, 771}, {false, true, 742, -1, 771}, {true, false, 742, 771, -1}};
+    const Case cases[]
+        = {{true, true, 713, 742, 771}, {false, true, 742, -1, 771}, {true, false, 742, 771, -1}};
     showApplied();
     for (const Case &c : cases) {
         skin->CmdButtons().BtnMax().SetVisible(c.maxVisible);
@@ -182,10 +186,8 @@ TEST_F(SkinTest, GripResizesWithinBounds)
     };
     const Case cases[] = {
         {fsSizable, {500, 300}, {700, 400}}, // clamped to the minimum
-        {fsSizable, {760, 550}, {760, 550}},
-        {fsSizable, {1200, 900}, {900, 650}}, // clamped to the maximum
-        {fsFixed, {760, 550}, {800, 600}},
-        {fsMaximizable, {760, 550}, {800, 600}},
+        {fsSizable, {760, 550}, {760, 550}}, {fsSizable, {1200, 900}, {900, 650}}, // clamped to the maximum
+        {fsFixed, {760, 550}, {800, 600}},   {fsMaximizable, {760, 550}, {800, 600}},
     };
     skin->Bounds().MinWidth = 700;
     skin->Bounds().MinHeight = 400;

@@ -56,7 +56,8 @@ QLabel *section(QWidget *parent, const QString &text, int x, int y)
     return label(parent, text.toUpper(), x, y, uiFont(10, true), kMuted);
 }
 
-TBrimImageButton *skinButton(QWidget *parent, const QString &base, const QString &selected = QStringLiteral("disabled"))
+TBrimImageButton *skinButton(QWidget *parent, const QString &base,
+                             const QString &selected = QStringLiteral("disabled"))
 {
     auto *b = new TBrimImageButton(parent);
     b->SetTransparent(true);
@@ -344,8 +345,10 @@ void buildPicturesPage(QWidget *page)
     }
 
     section(card, "Task row icons", 16, 190);
-    const char *tasks[][2] = {{"task_downloading", "Downloading"}, {"task_paused", "Paused"},
-                              {"task_completed", "Completed"}, {"task_installing", "Installing"},
+    const char *tasks[][2] = {{"task_downloading", "Downloading"},
+                              {"task_paused", "Paused"},
+                              {"task_completed", "Completed"},
+                              {"task_installing", "Installing"},
                               {"task_failed", "Failed"}};
     for (int t = 0; t < 5; ++t) {
         auto *img = new TBrimImage(card);
@@ -355,7 +358,8 @@ void buildPicturesPage(QWidget *page)
         label(card, tasks[t][1], 42 + t * 120, 216, uiFont(12), kInk);
     }
 
-    section(card, "Tab buttons: normal, hover, down, selected; the Tasks shortcut and its new-task frame", 16, 254);
+    section(card, "Tab buttons: normal, hover, down, selected; the Tasks shortcut and its new-task frame", 16,
+            254);
     auto *strip = new Strip(card);
     strip->setGeometry(16, 278, 734, 96);
     for (int s = 0; s < 4; ++s) {
@@ -368,7 +372,8 @@ void buildPicturesPage(QWidget *page)
         if (s == 3)
             b->setEnabled(false);
     }
-    const char *others[] = {"tab_tasks_normal", "tab_tasks_anim", "tab_running_normal", "tab_uninstall_normal"};
+    const char *others[]
+        = {"tab_tasks_normal", "tab_tasks_anim", "tab_running_normal", "tab_uninstall_normal"};
     for (int t = 0; t < 4; ++t) {
         auto *img = new TBrimImage(strip);
         img->SetPicture(brim::skinPicture(others[t]));
@@ -487,13 +492,15 @@ int main(int argc, char **argv)
         else if (t == 1)
             buildPicturesPage(page);
         else if (t == 2)
-            buildTextPage(page, "Lists",
-                          "The list on the first page shows a selected row widened to three rows with a detail "
-                          "panel laid over it. Use the arrow keys there to move the selection.");
+            buildTextPage(
+                page, "Lists",
+                "The list on the first page shows a selected row widened to three rows with a detail "
+                "panel laid over it. Use the arrow keys there to move the selection.");
         else
-            buildTextPage(page, "Orvane control gallery",
-                          "Every control of the program's toolkit in its states, drawn with the program's own "
-                          "skin. Take a picture of it with scripts/screenshot gallery.");
+            buildTextPage(
+                page, "Orvane control gallery",
+                "Every control of the program's toolkit in its states, drawn with the program's own "
+                "skin. Take a picture of it with scripts/screenshot gallery.");
         tabs->AddTab(b, page);
     }
 
