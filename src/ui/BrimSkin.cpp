@@ -1,5 +1,8 @@
 #include "ui/BrimSkin.h"
 
+#include "ui/BrimImageButton.h"
+#include "ui/BrimSkinManager.h"
+
 #include <QFile>
 #include <QHash>
 #include <QImage>
@@ -59,6 +62,44 @@ QPixmap skinPicture(const QString &name, QSize size)
 bool skinHas(const QString &name)
 {
     return QFile::exists(skinPath(name));
+}
+
+void setButtonPictures(TBrimImageButton *button, const QString &base, const QString &fourth)
+{
+    if (!button)
+        return;
+    button->SetPictures(
+        skinPicture(base + QStringLiteral("_normal")), skinPicture(base + QStringLiteral("_hover")),
+        skinPicture(base + QStringLiteral("_down")), skinPicture(base + QLatin1Char('_') + fourth));
+    if (!button->PicNormal().isNull())
+        button->resize(button->PicNormal().size());
+}
+
+void applyWindowSkin(TBrimSkinManager *skin)
+{
+    if (!skin)
+        return;
+    static const char *const pieces[TSMFrame::PieceCount]
+        = {"frame_topleft", "frame_top",        "frame_topright", "frame_left",
+           "frame_right",   "frame_bottomleft", "frame_bottom",   "frame_bottomright"};
+    for (int i = 0; i < TSMFrame::PieceCount; ++i)
+        skin->Frame().SetPicture(TSMFrame::Piece(i), skinPicture(QLatin1String(pieces[i])));
+    skin->Icon().SetPicNormal(skinPicture(QStringLiteral("icon")));
+    const struct
+    {
+        TSMButtonKind kind;
+        const char *base;
+    } buttons[] = {{TSMButtonKind::Min, "btn_min"},
+                   {TSMButtonKind::Max, "btn_max"},
+                   {TSMButtonKind::Close, "btn_close"}};
+    for (const auto &b : buttons) {
+        TSMButton &button = skin->CmdButtons().Button(b.kind);
+        const QString base = QLatin1String(b.base);
+        button.SetPicNormal(skinPicture(base + QStringLiteral("_normal")));
+        button.SetPicMouseHover(skinPicture(base + QStringLiteral("_hover")));
+        button.SetPicMouseDown(skinPicture(base + QStringLiteral("_down")));
+        button.SetPicDisabled(skinPicture(base + QStringLiteral("_disabled")));
+    }
 }
 
 } // namespace brim

@@ -4,6 +4,9 @@
 #include <QSize>
 #include <QString>
 
+class TBrimImageButton;
+class TBrimSkinManager;
+
 namespace brim {
 
 // Renders the named artwork of the program's skin (":/skin/<name>.svg") at the
@@ -15,5 +18,15 @@ bool skinHas(const QString &name);
 
 // Renders any SVG (file or resource path) at the given or declared size.
 QImage renderSvg(const QString &path, QSize size = {});
+
+// Gives a button the four pictures "<base>_normal", "_hover", "_down" and
+// "_<fourth>" (the tabs use "selected" as their disabled picture) and the
+// normal picture's size.
+void setButtonPictures(TBrimImageButton *button, const QString &base,
+                       const QString &fourth = QStringLiteral("disabled"));
+
+// The program's window look: frame pieces, window icon and the pictures of
+// the minimize, maximize and close buttons. Positions are left to the window.
+void applyWindowSkin(TBrimSkinManager *skin);
 
 } // namespace brim

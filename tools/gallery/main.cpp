@@ -61,9 +61,7 @@ TBrimImageButton *skinButton(QWidget *parent, const QString &base,
 {
     auto *b = new TBrimImageButton(parent);
     b->SetTransparent(true);
-    b->SetPictures(brim::skinPicture(base + "_normal"), brim::skinPicture(base + "_hover"),
-                   brim::skinPicture(base + "_down"), brim::skinPicture(base + "_" + selected));
-    b->resize(b->PicNormal().size());
+    brim::setButtonPictures(b, base, selected);
     return b;
 }
 
@@ -425,14 +423,10 @@ int main(int argc, char **argv)
     skin->SetStyle(fsFixed);
     skin->Bounds().MinWidth = 800;
     skin->Bounds().MinHeight = 600;
-    const char *pieces[] = {"frame_topleft", "frame_top",        "frame_topright", "frame_left",
-                            "frame_right",   "frame_bottomleft", "frame_bottom",   "frame_bottomright"};
-    for (int i = 0; i < TSMFrame::PieceCount; ++i)
-        skin->Frame().SetPicture(TSMFrame::Piece(i), brim::skinPicture(pieces[i]));
+    brim::applyWindowSkin(skin);
     skin->Icon().SetAutoPosition(false);
     skin->Icon().SetPosX(8);
     skin->Icon().SetPosY(5);
-    skin->Icon().SetPicNormal(brim::skinPicture("icon"));
     skin->Title().SetText("Orvane");
     skin->Title().SetFont({uiFont(16, true), Qt::white});
     skin->Title().SetAutoPosition(false);
@@ -440,16 +434,10 @@ int main(int argc, char **argv)
     skin->Title().SetPosY(5);
     skin->CmdButtons().SetAutoPosition(false);
     skin->CmdButtons().BtnMax().SetVisible(false);
-    auto setButton = [](TSMButton &b, const QString &base, int x) {
-        b.SetPicNormal(brim::skinPicture(base + "_normal"));
-        b.SetPicMouseHover(brim::skinPicture(base + "_hover"));
-        b.SetPicMouseDown(brim::skinPicture(base + "_down"));
-        b.SetPicDisabled(brim::skinPicture(base + "_disabled"));
-        b.SetPosX(x);
-        b.SetPosY(5);
-    };
-    setButton(skin->CmdButtons().BtnClose(), "btn_close", window.width() - 30);
-    setButton(skin->CmdButtons().BtnMin(), "btn_min", window.width() - 55);
+    skin->CmdButtons().BtnClose().SetPosX(window.width() - 30);
+    skin->CmdButtons().BtnClose().SetPosY(5);
+    skin->CmdButtons().BtnMin().SetPosX(window.width() - 55);
+    skin->CmdButtons().BtnMin().SetPosY(5);
     skin->ApplySkin();
 
     auto *menu = skinButton(&window, "btn_menu");
