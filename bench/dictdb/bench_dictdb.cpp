@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <random>
+#include <thread>
 
 using namespace dictdb;
 
@@ -86,6 +87,8 @@ int main(int argc, char **argv)
     const QString sqlitePath = dir.filePath(QStringLiteral("procdb.sqlite"));
     buildDictDB(dictPath);
     buildSqlite(sqlitePath);
+    // the shipped knowledge base is an old file; let the new one settle like it
+    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
 
     std::mt19937 rng(2);
     std::vector<QString> keys;

@@ -324,6 +324,21 @@ void TDictDBFileIO::WriteAt(qint64 offset, const void *buffer, qint64 count)
 
 qint64 TDictDBFileIO::FileSize() { return stream().Size(); }
 
+TDictFileStamp TDictDBFileIO::Stamp()
+{
+    TDictFileStamp stamp;
+    struct stat st {};
+    if (m_medium != mtDisk || m_fd < 0 || ::fstat(m_fd, &st) != 0)
+        return stamp;
+    stamp.Valid = true;
+    stamp.Device = quint64(st.st_dev);
+    stamp.Inode = quint64(st.st_ino);
+    stamp.Size = qint64(st.st_size);
+    stamp.ModifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp.ChangedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return stamp;
+}
+
 void TDictDBFileIO::Lock()
 {
     if (m_medium != mtDisk || !IsOpen())

@@ -12,6 +12,19 @@
 
 class TDictDatabase;
 
+// Identity and change marks of a disk file, for recognising an unchanged file.
+struct TDictFileStamp
+{
+    bool Valid = false;
+    quint64 Device = 0, Inode = 0;
+    qint64 Size = 0, ModifiedNs = 0, ChangedNs = 0;
+    bool SameFileAndContent(const TDictFileStamp &o) const
+    {
+        return Valid && o.Valid && Device == o.Device && Inode == o.Inode && Size == o.Size
+            && ModifiedNs == o.ModifiedNs && ChangedNs == o.ChangedNs;
+    }
+};
+
 // Positioned access to the bytes of a database, on disk or in memory.
 class TDictDBStream
 {
@@ -63,6 +76,8 @@ public:
     void ReadAt(qint64 offset, void *buffer, qint64 count);
     void WriteAt(qint64 offset, const void *buffer, qint64 count);
     qint64 FileSize();
+    // Only for disk files; a memory stream gives an invalid stamp.
+    TDictFileStamp Stamp();
 
     void Lock();
     void Unlock();

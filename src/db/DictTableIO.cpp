@@ -2,6 +2,11 @@
 
 #include <QSet>
 
+#include <atomic>
+#include <ctime>
+#include <memory>
+#include <mutex>
+
 #include <algorithm>
 
 using namespace dictdb;
@@ -32,7 +37,100 @@ template <typename T> struct Recycler
 thread_local Recycler<TDictOrderEntry> t_orders;
 thread_local Recycler<TRecordTabItem> t_items;
 thread_local Recycler<int32_t> t_next;
+
+// Lists of tables loaded from files that have not changed since, shared by all
+// connections of the process. Every open still reads the table header under the lock
+// and compares it and the file's identity, size and change times; only the record
+// locations and index orders behind them are reused.
+struct CachedTable
+{
+    TDictFileStamp Stamp;
+    int TableNo = -1;
+    QByteArray Header;
+    TRecordTabItems Items;
+    std::vector<qint64> RecordBlocks;
+    std::vector<std::vector<qint64>> IndexBlocks;
+    std::vector<std::vector<int32_t>> IndexNext;
+    std::vector<TDictOrder> Orders;
+};
+std::mutex g_cacheMutex;
+std::vector<std::shared_ptr<const CachedTable>> g_cache;
+constexpr size_t kCacheEntries = 8;
+constexpr size_t kCacheMaxRecords = 1 << 20;
+// A file changed less than this long ago may change again within the same timestamp
+// tick without its stamp showing it, so its lists are not kept yet.
+std::atomic<qint64> g_settledNs {2000000000};
+std::atomic<qint64> g_cacheHits {0};
+
+template <typename T> void copyInto(std::vector<T> &to, const std::vector<T> &from, Recycler<T> &pool)
+{
+    to = pool.take();
+    to.assign(from.begin(), from.end());
+}
 } // namespace
+
+namespace dictdb {
+void setTableCacheSettleTime(qint64 nanoseconds) { g_settledNs = nanoseconds; }
+qint64 tableCacheHits() { return g_cacheHits.load(); }
+} // namespace dictdb
+
+bool TDictTableIO::restoreFromCache(const TDictFileStamp &stamp)
+{
+    if (!stamp.Valid)
+        return false;
+    std::shared_ptr<const CachedTable> hit;
+    {
+        std::lock_guard guard(g_cacheMutex);
+        for (const auto &entry : g_cache)
+            if (entry->TableNo == m_tableNo && entry->Stamp.SameFileAndContent(stamp) && entry->Header == m_header) {
+                hit = entry;
+                break;
+            }
+    }
+    if (!hit)
+        return false;
+    ++g_cacheHits;
+    copyInto(m_items, hit->Items, t_items);
+    m_recordBlocks = hit->RecordBlocks;
+    m_indexBlocks = hit->IndexBlocks;
+    m_indexNext.resize(hit->IndexNext.size());
+    for (size_t i = 0; i < hit->IndexNext.size(); ++i)
+        copyInto(m_indexNext[i], hit->IndexNext[i], t_next);
+    m_orders.resize(hit->Orders.size());
+    for (size_t i = 0; i < hit->Orders.size(); ++i)
+        copyInto(m_orders[i], hit->Orders[i], t_orders);
+    return true;
+}
+
+void TDictTableIO::rememberInCache(const TDictFileStamp &stamp)
+{
+    if (!stamp.Valid || m_items.size() > kCacheMaxRecords)
+        return;
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const qint64 nowNs = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    if (nowNs - std::max(stamp.ModifiedNs, stamp.ChangedNs) < g_settledNs.load())
+        return;
+    auto entry = std::make_shared<CachedTable>();
+    entry->Stamp = stamp;
+    entry->TableNo = m_tableNo;
+    entry->Header = m_header;
+    entry->Items = m_items;
+    entry->RecordBlocks = m_recordBlocks;
+    entry->IndexBlocks = m_indexBlocks;
+    entry->IndexNext = m_indexNext;
+    entry->Orders = m_orders;
+    std::lock_guard guard(g_cacheMutex);
+    g_cache.erase(std::remove_if(g_cache.begin(), g_cache.end(),
+                                 [&](const auto &e) {
+                                     return e->TableNo == m_tableNo && e->Stamp.Device == stamp.Device
+                                         && e->Stamp.Inode == stamp.Inode;
+                                 }),
+                  g_cache.end());
+    g_cache.push_back(std::move(entry));
+    if (g_cache.size() > kCacheEntries)
+        g_cache.erase(g_cache.begin());
+}
 
 TDictTableIO::TDictTableIO(TDictDBFileIO &file, const QString &tableName)
     : m_file(file)
@@ -126,7 +224,8 @@ void TDictTableIO::load()
         }
     if (m_tableNo < 0)
         throw EDictDBError(QStringLiteral("Table '%1' not found").arg(m_tableName));
-    const qint64 fileSize = m_file.FileSize();
+    const TDictFileStamp stamp = m_file.Stamp();
+    const qint64 fileSize = stamp.Valid ? stamp.Size : m_file.FileSize();
     m_header.resize(kTableHeaderSize);
     m_file.ReadTableHeader(m_tableNo, m_header.data(), fileSize);
     const char *h = m_header.constData();
@@ -184,6 +283,8 @@ void TDictTableIO::load()
         damaged("record count larger than the file");
     if (count > 0 && m_recordSize > fileSize)
         damaged("record larger than the file");
+    if (restoreFromCache(stamp))
+        return;
     m_items = t_items.take();
     m_items.resize(size_t(count));
     m_orders.resize(size_t(indexCount) + 1);
@@ -241,6 +342,7 @@ void TDictTableIO::load()
             r = link.next;
         }
     }
+    rememberInCache(stamp);
 }
 
 QByteArray TDictTableIO::ReadRecord(int32_t dataOffset)

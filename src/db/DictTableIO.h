@@ -81,6 +81,8 @@ public:
 private:
     void load();
     void unload();
+    bool restoreFromCache(const TDictFileStamp &stamp);
+    void rememberInCache(const TDictFileStamp &stamp);
     template <typename OnItem>
     void readItemsChain(qint64 first, int itemSize, qint64 fileSize, std::vector<qint64> &blocks, OnItem onItem);
     void writeHeader();
@@ -112,3 +114,9 @@ private:
     std::vector<std::vector<int32_t>> m_indexNext; // NextRecordNo per record, per index
     std::vector<TDictOrder> m_orders;
 };
+
+namespace dictdb {
+// How long a file must have stayed unchanged before its table lists are kept for reuse.
+void setTableCacheSettleTime(qint64 nanoseconds);
+qint64 tableCacheHits();
+} // namespace dictdb

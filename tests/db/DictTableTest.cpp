@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
 using namespace dictdb;
 
@@ -598,4 +599,54 @@ TEST_F(DictTableTest, MemoryMedium)
             EXPECT_EQ(e.Message(), QStringLiteral("Invalid database name '%1'").arg(QLatin1String(bad)));
         }
     }
+}
+
+TEST_F(DictTableTest, ListsOfAnUnchangedFileAreReusedAndAnyChangeIsSeen)
+{
+    setTableCacheSettleTime(20'000'000); // 20 ms instead of seconds
+    create();
+    const auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(60)); };
+    {
+        TDictTable t;
+        openTable(t, path, QStringLiteral("All"));
+        for (const char *n : {"one", "two", "three"})
+            t.AppendRecord({0, QLatin1String(n)});
+    }
+    settle();
+    const auto names = [&] {
+        TDictTable t;
+        openTable(t, path, QStringLiteral("All"));
+        t.SetIndexName(QStringLiteral("ByName"));
+        QStringList out;
+        for (t.First(); !t.Eof(); t.Next())
+            out << t.FieldByName(QStringLiteral("Name"))->AsString();
+        return out;
+    };
+    EXPECT_EQ(names(), QStringList({"one", "three", "two"}));
+    const qint64 hits = tableCacheHits();
+    EXPECT_EQ(names(), QStringList({"one", "three", "two"}));
+    EXPECT_EQ(tableCacheHits(), hits + 1);
+
+    // a delete changes neither the size nor the table header
+    settle();
+    {
+        TDictTable t;
+        openTable(t, path, QStringLiteral("All"));
+        ASSERT_TRUE(t.Locate(QStringLiteral("Name"), QStringLiteral("three")));
+        t.Delete();
+    }
+    EXPECT_EQ(names(), QStringList({"one", "two"}));
+    settle();
+    EXPECT_EQ(names(), QStringList({"one", "two"}));
+    // an update moves a record within the index chain in place
+    {
+        TDictTable t;
+        openTable(t, path, QStringLiteral("All"));
+        ASSERT_TRUE(t.Locate(QStringLiteral("Name"), QStringLiteral("one")));
+        t.Edit();
+        t.FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("zzz"));
+        t.Post();
+    }
+    EXPECT_EQ(names(), QStringList({"two", "zzz"}));
+    setTableCacheSettleTime(2'000'000'000);
 }
