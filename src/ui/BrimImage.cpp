@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QMovie>
 #include <QPainter>
+#include <QTimer>
 #include <atomic>
 #include <cstdio>
 #include <ctime>
@@ -189,16 +190,22 @@ QPixmap TBrimImage::Picture() const
 
 QPixmap TBrimImage::shownPixmap() const
 {
-    return m_movie ? m_movie->currentPixmap() : m_pixmap;
+    if (m_movie)
+        return m_movie->currentPixmap();
+    if (!m_frames.isEmpty())
+        return m_frames.at(m_frameIndex % m_frames.size());
+    return m_pixmap;
 }
 
 bool TBrimImage::HasPicture() const
 {
-    return m_movie || !m_pixmap.isNull();
+    return m_movie || !m_frames.isEmpty() || !m_pixmap.isNull();
 }
 
 bool TBrimImage::IsAnimated() const
 {
+    if (m_frameTimer && m_frameTimer->isActive())
+        return true;
     return m_movie && m_movie->state() == QMovie::Running;
 }
 
@@ -211,6 +218,10 @@ void TBrimImage::ClearPicture()
         delete m_movieBuffer;
         m_movieBuffer = nullptr;
     }
+    m_frames.clear();
+    m_frameIndex = 0;
+    if (m_frameTimer)
+        m_frameTimer->stop();
     m_pixmap = QPixmap();
     update();
 }
@@ -259,6 +270,17 @@ bool TBrimImage::LoadPicture(const QByteArray &data, const QByteArray &format)
     return true;
 }
 
+void TBrimImage::SetAnimationFrames(const QList<QPixmap> &frames, int intervalMs)
+{
+    ClearPicture();
+    for (const QPixmap &frame : frames) {
+        if (!frame.isNull())
+            m_frames.append(frame);
+    }
+    m_frameInterval = qMax(10, intervalMs);
+    pictureChanged();
+}
+
 bool TBrimImage::LoadPictureFromFile(const QString &fileName)
 {
     QFile f(fileName);
@@ -271,6 +293,8 @@ QSize TBrimImage::pictureSize() const
 {
     if (m_movie)
         return m_movie->currentPixmap().size();
+    if (!m_frames.isEmpty())
+        return m_frames.first().size();
     return m_pixmap.size();
 }
 
@@ -284,6 +308,28 @@ void TBrimImage::pictureChanged()
 
 void TBrimImage::applyGif()
 {
+    if (!m_frames.isEmpty()) {
+        if (!m_frameTimer) {
+            m_frameTimer = new QTimer(this);
+            connect(m_frameTimer, &QTimer::timeout, this, [this] {
+                if (m_frames.isEmpty())
+                    return;
+                m_frameIndex = (m_frameIndex + 1) % m_frames.size();
+                update();
+            });
+        }
+        const int speed = qMax(1, m_gifAnimationSpeed);
+        m_frameTimer->setInterval(
+            int(qBound(qint64(10), qint64(m_frameInterval) * 1000 / speed, qint64(60000))));
+        if (m_gifAnimation && m_frames.size() > 1) {
+            if (!m_frameTimer->isActive())
+                m_frameTimer->start();
+        } else {
+            m_frameTimer->stop();
+            m_frameIndex = 0;
+        }
+        return;
+    }
     if (!m_movie)
         return;
     m_movie->setSpeed(qBound(1, m_gifAnimationSpeed / 10, 10000));

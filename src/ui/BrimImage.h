@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
@@ -49,6 +50,9 @@ public:
     // Loads encoded picture bytes (bitmap, JPEG, PNG, GIF, ...); false when they do not decode.
     bool LoadPicture(const QByteArray &data, const QByteArray &format = {});
     bool LoadPictureFromFile(const QString &fileName);
+    // An animation made of separate pictures shown in turn every intervalMs
+    // (at GIFAnimationSpeed 1000); it runs while GIFAnimation is on, like a GIF.
+    void SetAnimationFrames(const QList<QPixmap> &frames, int intervalMs);
     void ClearPicture();
     bool HasPicture() const;
     bool IsAnimated() const;
@@ -108,6 +112,10 @@ private:
     QPixmap m_pixmap;
     QMovie *m_movie = nullptr;
     QBuffer *m_movieBuffer = nullptr;
+    QList<QPixmap> m_frames;
+    int m_frameIndex = 0;
+    int m_frameInterval = 100;
+    class QTimer *m_frameTimer = nullptr;
     bool m_autoSize = false;
     bool m_stretch = false;
     bool m_proportional = false;

@@ -64,6 +64,18 @@ bool skinHas(const QString &name)
     return QFile::exists(skinPath(name));
 }
 
+QList<QPixmap> skinFrames(const QString &base, QSize size)
+{
+    QList<QPixmap> frames;
+    for (int n = 1; n < 1000; ++n) {
+        const QString name = base + QLatin1Char('_') + QString::number(n);
+        if (!skinHas(name))
+            break;
+        frames.append(skinPicture(name, size));
+    }
+    return frames;
+}
+
 void setButtonPictures(TBrimImageButton *button, const QString &base, const QString &fourth)
 {
     if (!button)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QPixmap>
 #include <QSize>
 #include <QString>
@@ -15,6 +16,8 @@ namespace brim {
 QPixmap skinPicture(const QString &name, QSize size = {});
 QImage skinImage(const QString &name, QSize size = {});
 bool skinHas(const QString &name);
+// The frames "<base>_1", "<base>_2", ... of an animation, as many as exist.
+QList<QPixmap> skinFrames(const QString &base, QSize size = {});
 
 // Renders any SVG (file or resource path) at the given or declared size.
 QImage renderSvg(const QString &path, QSize size = {});

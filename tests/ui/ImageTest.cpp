@@ -103,6 +103,27 @@ TEST(BrimImage, GifAnimation)
     EXPECT_EQ(image.Picture().size(), QSize(2, 2));
 }
 
+TEST(BrimImage, FrameAnimation)
+{
+    uitest::app();
+    TBrimImage image;
+    image.SetAutoSize(true);
+    image.SetAnimationFrames({uitest::solid({4, 3}, Qt::red), uitest::solid({4, 3}, Qt::blue)}, 20);
+    EXPECT_EQ(image.size(), QSize(4, 3));
+    EXPECT_FALSE(image.IsAnimated());
+    uitest::settle(60);
+    EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
+    image.SetGIFAnimation(true);
+    EXPECT_TRUE(image.IsAnimated());
+    EXPECT_TRUE(uitest::waitUntil(
+        [&] { return image.Picture().toImage().pixelColor(0, 0) == QColor(Qt::blue); }, 2000));
+    image.SetGIFAnimation(false);
+    EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
+    image.ClearPicture();
+    EXPECT_FALSE(image.HasPicture());
+    EXPECT_FALSE(image.IsAnimated());
+}
+
 TEST(BrimImage, PictureTypeFromFirstBytes)
 {
     const struct

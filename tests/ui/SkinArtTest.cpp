@@ -46,6 +46,13 @@ TEST(SkinArt, EveryPictureExistsAtItsSize)
         }
     }
     EXPECT_TRUE(brim::skinPicture("no_such_picture").isNull());
+    // The Tasks shortcut's animation and the frame that runs round it.
+    EXPECT_EQ(brim::skinFrames("tasks_shortcut").size(), 6);
+    const QList<QPixmap> frame = brim::skinFrames("tasks_frame");
+    ASSERT_EQ(frame.size(), 8);
+    EXPECT_EQ(frame.first().size(), QSize(92, 88));
+    EXPECT_NE(frame[0].toImage(), frame[1].toImage());
+    EXPECT_TRUE(brim::skinFrames("no_such_animation").isEmpty());
     // Rendered at another size on request.
     EXPECT_EQ(brim::skinPicture("logo", QSize(32, 32)).size(), QSize(32, 32));
 }

@@ -378,6 +378,13 @@ void buildPicturesPage(QWidget *page)
         img->SetAutoSize(true);
         img->move(8 + (4 + t) * 90, 8);
     }
+    // The new-task frame runs round the Tasks shortcut.
+    auto *frame = new TBrimImage(strip);
+    frame->SetAnimationFrames(brim::skinFrames("tasks_frame"), 90);
+    frame->SetAutoSize(true);
+    frame->SetGIFAnimation(true);
+    frame->move(8 + 5 * 90 - 4, 4);
+
     section(card, "Upgrade banner: normal, hover, down", 16, 390);
     for (int s = 0; s < 3; ++s) {
         const char *st[] = {"normal", "hover", "down"};
@@ -386,6 +393,14 @@ void buildPicturesPage(QWidget *page)
         img->SetAutoSize(true);
         img->move(16 + s * 206, 414);
     }
+    section(card, "Tasks shortcut", 648, 390);
+    auto *shortcutBack = new Strip(card);
+    shortcutBack->setGeometry(648, 406, 52, 50);
+    auto *shortcut = new TBrimImage(shortcutBack);
+    shortcut->SetAnimationFrames(brim::skinFrames("tasks_shortcut"), 120);
+    shortcut->SetAutoSize(true);
+    shortcut->SetGIFAnimation(true);
+    shortcut->move(2, 1);
 }
 
 void buildTextPage(QWidget *page, const QString &title, const QString &text)

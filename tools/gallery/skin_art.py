@@ -163,6 +163,24 @@ def tabs():
     tab('tab_tasks', icon_tasks, badge=True)
 
 
+def tasks_animation():
+    # The Tasks shortcut (48 x 48): the arrow drops into the tray and back.
+    for n, dy in enumerate([0, 2, 4, 6, 4, 2], start=1):
+        icon = icon_tasks('#dbe7fb', '#7fb0ff').replace('y="5"', f'y="{5 + dy}"').replace(
+            'M11.5 17h17L20 27z', f'M11.5 {17 + dy}h17L20 {27 + dy}z')
+        write(f'tasks_shortcut_{n}', svg(48, 48, f'<g transform="translate(4 4)">{icon}</g>'))
+    # The frame drawn around the shortcut after a task was added: a dashed
+    # outline whose dashes run round it.
+    w, h = TAB_W + 8, TAB_H + 8
+    for n in range(1, 9):
+        off = (n - 1) * 4.5
+        body = (f'<rect x="2" y="2" width="{w - 4}" height="{h - 4}" rx="10" fill="none" '
+                f'stroke="{AMBER}" stroke-opacity="0.35" stroke-width="3"/>'
+                f'<rect x="2" y="2" width="{w - 4}" height="{h - 4}" rx="10" fill="none" stroke="{AMBER}" '
+                f'stroke-width="3" stroke-linecap="round" stroke-dasharray="24 12" stroke-dashoffset="{-off}"/>')
+        write(f'tasks_frame_{n}', svg(w, h, body))
+
+
 def banner():
     w, h = 190, 26
     grad = lambda a, b: (f'<linearGradient id="b" x1="0" y1="0" x2="1" y2="0">'
@@ -229,6 +247,7 @@ if __name__ == '__main__':
     frame()
     caption_buttons()
     tabs()
+    tasks_animation()
     banner()
     logo()
     task_icons()
