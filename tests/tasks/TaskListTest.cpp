@@ -125,9 +125,13 @@ TEST_F(TaskListTest, CleanUpByAgeAndByInstalled)
         bool installed;
         bool dropped;
     } cases[] = {
-        {7, 7.0, false, true},     {7, 6.0 + 23.0 / 24, false, false},
-        {7, 30.0, true, true},     {0, 100.0, false, false},
-        {0, 0.0, true, true},      {-1, 1000.0, true, false},
+        // Just past the limit (a whole 7 days can read as a hair less after rounding), and just short of it.
+        {7, 7.0 + 1.0 / 1440, false, true},
+        {7, 6.0 + 23.0 / 24, false, false},
+        {7, 30.0, true, true},
+        {0, 100.0, false, false},
+        {0, 0.0, true, true},
+        {-1, 1000.0, true, false},
         {-5, 1000.0, true, false}, // not a number of days: nothing is removed
         {7, -8.0, false, true}, // dates in the future count by distance
     };
