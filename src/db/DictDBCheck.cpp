@@ -34,6 +34,12 @@ CheckReport CheckDatabase(const QString &databaseName, TDictDBMediumType medium,
         report.Problems << describe(e);
         return report;
     }
+    if (!db.CanAccess()) {
+        // not damage, but nothing behind the headers can be read
+        report.Problems << QStringLiteral("the database is encrypted and no fitting password was given");
+        report.Tables = int(tables.size());
+        return report;
+    }
     report.Tables = int(tables.size());
     for (const QString &name : tables) {
         TDictTable t;

@@ -166,6 +166,69 @@ void TDictTable::SetMediumType(TDictDBMediumType medium)
     m_medium = medium;
 }
 
+void TDictTable::SetFilter(const QString &expression)
+{
+    m_filter = expression;
+    SetFiltered(m_filtered);
+}
+
+void TDictTable::SetFiltered(bool filtered)
+{
+    m_filtered = filtered;
+    if (Active()) {
+        buildView();
+        m_cursor = -1;
+        m_eof = m_view.empty();
+        m_bof = true;
+        clearBuffer(m_buffer);
+    }
+}
+
+void TDictTable::readEntry(const TDictOrderEntry &entry, RecordBuffer &buffer)
+{
+    buffer.Plain = m_io->ReadRecord(entry.DataOffset);
+    const auto &defs = m_io->FieldDefs();
+    buffer.Blobs.assign(size_t(defs.size()), BlobSlot {});
+    for (int f = 0; f < defs.size(); ++f)
+        if (defs[f].IsBlob())
+            buffer.Blobs[size_t(f)].DescriptorPos = qint64(entry.DataOffset) + defs[f].Offset;
+}
+
+void TDictTable::buildView()
+{
+    m_view = m_io->Order(m_order);
+    const bool byExpression = m_filtered && !m_filter.trimmed().isEmpty();
+    if (!m_filtered || (!byExpression && !OnFilterRecord))
+        return;
+    std::optional<TDictFilterExpr> expr;
+    if (byExpression)
+        expr.emplace(m_filter, [this](const QString &name) { return m_io->FieldIndex(name); });
+    const auto &defs = m_io->FieldDefs();
+    RecordBuffer saved = std::move(m_buffer);
+    TDictOrder kept;
+    try {
+        for (const TDictOrderEntry &entry : m_view) {
+            // the candidate becomes the current record so the event's field reads see it
+            readEntry(entry, m_buffer);
+            bool keep = true;
+            if (expr)
+                keep = expr->Matches([&](int f) {
+                    const TDictFieldDef &def = defs[f];
+                    return decodeFieldValue(def, def.IsBlob() ? blobValue(m_buffer, f) : m_buffer.Plain.mid(def.Offset, def.Size));
+                });
+            if (keep && OnFilterRecord)
+                keep = OnFilterRecord(this);
+            if (keep)
+                kept.push_back(entry);
+        }
+    } catch (...) {
+        m_buffer = std::move(saved);
+        throw;
+    }
+    m_buffer = std::move(saved);
+    m_view = std::move(kept);
+}
+
 void TDictTable::SetIndexName(const QString &name)
 {
     m_indexName = name;
@@ -223,7 +286,12 @@ void TDictTable::Open()
     for (int i = 0; i < m_io->FieldDefs().size(); ++i)
         m_fields.push_back(std::make_unique<TDictField>(this, i));
     m_state = dsBrowse;
-    chooseOrder();
+    try {
+        chooseOrder(); // a bad filter fails here
+    } catch (...) {
+        Close();
+        throw;
+    }
     m_cursor = -1;
     m_eof = m_view.empty();
     m_bof = true;
@@ -264,7 +332,7 @@ void TDictTable::chooseOrder()
                 m_order = i + 1;
                 break;
             }
-    m_view = m_io->Order(m_order);
+    buildView();
 }
 
 void TDictTable::clearBuffer(RecordBuffer &buffer)
@@ -275,16 +343,7 @@ void TDictTable::clearBuffer(RecordBuffer &buffer)
         slot.Loaded = true; // an empty record has empty blobs
 }
 
-void TDictTable::readInto(int pos, RecordBuffer &buffer)
-{
-    const TDictOrderEntry entry = m_view.at(size_t(pos));
-    buffer.Plain = m_io->ReadRecord(entry.DataOffset);
-    const auto &defs = m_io->FieldDefs();
-    buffer.Blobs.assign(size_t(defs.size()), BlobSlot {});
-    for (int f = 0; f < defs.size(); ++f)
-        if (defs[f].IsBlob())
-            buffer.Blobs[size_t(f)].DescriptorPos = qint64(entry.DataOffset) + defs[f].Offset;
-}
+void TDictTable::readInto(int pos, RecordBuffer &buffer) { readEntry(m_view.at(size_t(pos)), buffer); }
 
 void TDictTable::readCurrent() { readInto(m_cursor, m_buffer); }
 
@@ -505,7 +564,7 @@ void TDictTable::Edit()
 
 void TDictTable::rebuildView(int32_t recordNo)
 {
-    m_view = m_io->Order(m_order);
+    buildView();
     m_cursor = -1;
     for (size_t v = 0; v < m_view.size(); ++v)
         if (m_view[v].RecordNo == recordNo)
@@ -565,7 +624,7 @@ void TDictTable::Delete()
     Cancel();
     const int old = m_cursor;
     m_io->DeleteRecord(m_view[size_t(m_cursor)].RecordNo);
-    m_view = m_io->Order(m_order);
+    buildView();
     if (m_view.empty()) {
         m_cursor = -1;
         m_eof = m_bof = true;

@@ -4,6 +4,7 @@
 
 #include "db/DictDatabase.h"
 #include "db/DictFieldValue.h"
+#include "db/DictFilter.h"
 #include "db/DictSession.h"
 
 #include <QVariant>
@@ -76,6 +77,13 @@ public:
     QString IndexName() const { return m_indexName; }
     void SetIndexName(const QString &name); // chooses the order; the view is rebuilt when open
     bool ReadOnly = false;
+    // A filter expression over field names; with Filtered set the view holds only the
+    // records for which it (and OnFilterRecord, when set) is true.
+    QString Filter() const { return m_filter; }
+    void SetFilter(const QString &expression);
+    bool Filtered() const { return m_filtered; }
+    void SetFiltered(bool filtered);
+    std::function<bool(TDictTable *sender)> OnFilterRecord;
 
     void Open();
     void Close();
@@ -140,6 +148,8 @@ private:
     QList<int> resolveFields(const QString &names);
     void checkWritable();
     void rebuildView(int32_t recordNo);
+    void buildView();
+    void readEntry(const TDictOrderEntry &entry, RecordBuffer &buffer);
 
     QString m_databaseName, m_tableName, m_sessionName, m_indexName;
     TDictDBMediumType m_medium = mtDisk;
@@ -147,6 +157,8 @@ private:
     TDictTableIO *m_io = nullptr;
     int m_order = 0;
     TDictOrder m_view;
+    QString m_filter;
+    bool m_filtered = false;
     int m_cursor = -1;
     bool m_eof = true, m_bof = true;
     TDictDataSetState m_state = dsInactive;
