@@ -398,7 +398,13 @@ void TBrimSkinManager::syncControls()
         b->setEnabled(s.Enabled());
         b->resize(s.PicNormal().deviceIndependentSize().toSize());
         b->setVisible(s.Visible());
-        m_buttonRightOffset[size_t(k)] = m_window->width() - s.PosX();
+        // A placed button keeps its distance from the right edge; it is taken
+        // anew only when its position is set, not when other settings change.
+        if (!m_placed[size_t(k)] || m_placedX[size_t(k)] != s.PosX()) {
+            m_buttonRightOffset[size_t(k)] = m_window->width() - s.PosX();
+            m_placedX[size_t(k)] = s.PosX();
+            m_placed[size_t(k)] = true;
+        }
     }
     m_titleLabel->setText(m_title.Text(), m_title.Font());
     m_titleLabel->setVisible(m_title.Visible());

@@ -242,6 +242,8 @@ private:
     brim::SkinTitleLabel *m_titleLabel = nullptr;
     std::array<TBrimImageButton *, 3> m_buttons {};
     std::array<int, 3> m_buttonRightOffset {}; // distance from the window's right edge
+    std::array<int, 3> m_placedX {};
+    std::array<bool, 3> m_placed {};
     brim::ResizeOutline *m_outline = nullptr;
     bool m_gripActive = false;
     QPoint m_gripOrigin;

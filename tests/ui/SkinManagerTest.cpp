@@ -104,6 +104,9 @@ TEST_F(SkinTest, CommandButtonsAutoPosition)
     EXPECT_EQ(skin->CommandButton(TSMButtonKind::Close)->pos(), QPoint(770, 4));
     window->resize(700, 600);
     EXPECT_EQ(skin->CommandButton(TSMButtonKind::Close)->pos(), QPoint(670, 4));
+    skin->CmdButtons().BtnClose().SetEnabled(false); // other settings do not move it
+    EXPECT_EQ(skin->CommandButton(TSMButtonKind::Close)->pos(), QPoint(670, 4));
+    EXPECT_FALSE(skin->CommandButton(TSMButtonKind::Close)->isEnabled());
 }
 
 TEST_F(SkinTest, TitlePlacementAndEllipsis)
