@@ -457,32 +457,43 @@ size_t Transfer::onData(const char *data, size_t size)
         return 0;
     if (!m_started && (m_failure != Failure::None || !beginBody()))
         return 0;
+    // The data arrives in 512-byte blocks, each counted and reported on its own. The
+    // blocks of one received chunk reach the disk in one write, followed by one
+    // partial-state rewrite, before any of their events: the partial state never
+    // claims bytes the file does not hold, and the system calls per megabyte drop
+    // a hundredfold.
     size_t pos = 0;
+    size_t written = 0;
+    auto commit = [&]() -> bool {
+        if (pos == written)
+            return true;
+        if (!writeAll(m_fileFd, data + written, pos - written)
+            || (m_rbFd >= 0 && !pwriteLe32(m_rbFd, m_current, 0))) {
+            m_failure = Failure::File;
+            m_osError = errno;
+            return false;
+        }
+        written = pos;
+        return true;
+    };
     while (pos < size) {
         if (m_run->paused) {
-            if (!flushProgress())
+            if (!commit() || !flushProgress())
                 return 0;
             waitWhilePaused();
         }
-        if (stopped())
-            return 0;
-        const size_t len = std::min(size - pos, size_t(TBrimHttpDownload::BlockSize));
-        if (quint64(m_current) + len > kMaxSize) {
-            m_failure = Failure::Overflow;
+        if (stopped()) {
+            commit();
             return 0;
         }
-        if (!writeAll(m_fileFd, data + pos, len)) {
-            m_failure = Failure::File;
-            m_osError = errno;
+        const size_t len = std::min(size - pos, size_t(TBrimHttpDownload::BlockSize));
+        if (quint64(m_current) + len > kMaxSize) {
+            if (commit())
+                m_failure = Failure::Overflow;
             return 0;
         }
         m_current += quint32(len);
         pos += len;
-        if (m_rbFd >= 0 && !pwriteLe32(m_rbFd, m_current, 0)) {
-            m_failure = Failure::File;
-            m_osError = errno;
-            return 0;
-        }
         const qint64 now = tasks::monotonicMs();
         if (!m_measuring) {
             m_measuring = true;
@@ -497,7 +508,7 @@ size_t Transfer::onData(const char *data, size_t size)
         }
         m_progress.push_back({m_current, m_total, m_speed});
     }
-    if (!flushProgress())
+    if (!commit() || !flushProgress())
         return 0;
     return size;
 }

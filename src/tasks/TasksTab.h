@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QIcon>
+#include <QList>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -21,6 +23,16 @@ class TOVTasksTab : public QWidget
 {
     Q_OBJECT
 public:
+    // Data kept on column 0 of every row.
+    enum RowRole {
+        TaskRole = Qt::UserRole, // the task's address (quintptr); checked against TaskMgr before use
+        IconIndexRole, // index of the row's icon in ilTasks
+        StateKeyRole, // language key of the state text, so a language change can re-apply it
+        StateArgRole, // the argument that key is formatted with (empty when none)
+    };
+    // Row icons, by index: idle, paused, active or downloaded, installed, failed.
+    enum { IconIdle, IconPaused, IconActive, IconInstalled, IconFailed, IconCount };
+
     // Does not own TaskMgr; takes over its OnItemStateChange.
     explicit TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent = nullptr);
     ~TOVTasksTab() override;
@@ -41,11 +53,10 @@ public:
     QLabel *lblTasksTitle() const { return m_lblTasksTitle; }
     QLabel *lblTasksOpenDownloadDir() const { return m_lblTasksOpenDownloadDir; }
     QLabel *lblTasksSetDownloadDir() const { return m_lblTasksSetDownloadDir; }
+    const QList<QIcon> &ilTasks() const { return m_ilTasks; }
     // The text last handed to OnCountersChanged.
     QString ShortcutText() const { return m_shortcutText; }
 
-    // The menu items, shown and enabled for the selected task as the popup
-    // would show them (tests and the context menu use the same rule).
     QAction *mniTasksStop = nullptr;
     QAction *mniTasksPause = nullptr;
     QAction *mniTasksResume = nullptr;
@@ -56,10 +67,13 @@ public:
     QAction *mniTasksLine2 = nullptr;
     QAction *mniTasksDelete = nullptr;
 
-    // The task of the selected row; null without a selection.
+    // The task of a row, or of the selected row; null when there is none or
+    // the task is no longer in TaskMgr.
+    TOVTaskItem *TaskOfRow(const QTreeWidgetItem *Row) const;
     TOVTaskItem *SelectedTask() const;
-    // Sets up the menu items for the selected task; false when no item would be
-    // visible (or nothing is selected), in which case no menu opens.
+    QTreeWidgetItem *RowOf(const TBrimTaskItem *Item) const;
+    // Shows and enables the menu items for the selected task; false when no
+    // item would be visible (or nothing is selected): then no menu opens.
     bool PreparePopupMenu();
 
     // Commands on the selected task; nothing happens without a selected row.
@@ -73,6 +87,7 @@ public:
     void CommandDoubleClick();
     void CommandClearAll();
     void CommandOpenDownloadDir();
+    void CommandSetDownloadDir();
 
     std::function<void(TOVTasksTab *Sender)> OnNewTask;
     std::function<void(TOVTasksTab *Sender, const QString &ShortcutText)> OnCountersChanged;
@@ -85,10 +100,12 @@ protected:
 
 private:
     void TaskMgrItemStateChange(TBrimTaskItem &Item);
-    QTreeWidgetItem *RowOf(const TBrimTaskItem *Item) const;
     QTreeWidgetItem *NewRow(TOVTaskItem *Task);
+    void SetRowIcon(QTreeWidgetItem *Row, int Index);
+    void SetRowStateText(QTreeWidgetItem *Row, const QString &Key, const QString &Arg = {});
+    void OpenPopupMenu(const QPoint &ViewportPos);
     void SaveList();
-    void ApplyStateTexts(QTreeWidgetItem *Row, TOVTaskItem *Task);
+    int AskQuestion(const QString &TextKey, unsigned Type);
 
     TBrimTaskManager *m_taskMgr;
     QTreeWidget *m_lvTasks = nullptr;
@@ -97,5 +114,15 @@ private:
     QLabel *m_lblTasksTitle = nullptr;
     QLabel *m_lblTasksOpenDownloadDir = nullptr;
     QLabel *m_lblTasksSetDownloadDir = nullptr;
+    QList<QIcon> m_ilTasks;
     QString m_shortcutText;
 };
+
+namespace tasks {
+// Column 2 of a running download: the total size and the share done; empty
+// while the total is still unknown (0).
+QString DownloadProgressText(quint32 CurrentSize, quint32 TotalSize);
+// CurrentSize * 100 / TotalSize rounded to the nearest integer, halves to the
+// even neighbour, without overflow, at most 100; -1 when TotalSize is 0.
+int DownloadPercent(quint32 CurrentSize, quint32 TotalSize);
+} // namespace tasks

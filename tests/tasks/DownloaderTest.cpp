@@ -9,7 +9,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cerrno>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 using namespace tasktest;
 
@@ -508,6 +510,40 @@ TEST_F(DownloaderTest, HttpsVerifiesTheServerCertificate)
     EXPECT_EQ(r.last(), "error");
     EXPECT_EQ(r.errorCode, 0xFFFFFFFFu);
     EXPECT_EQ(served, 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(DownloaderTest, WriteFailureReportsThePlatformError)
+{
+    // A file size limit makes the write fail part-way with EFBIG instead of a signal.
+    server.size = 200000;
+    server.chunkSize = 20000;
+    struct rlimit old
+    {
+    };
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 50000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    TBrimHttpDownload d;
+    d.ResumeBroken = true;
+    Recorder r;
+    r.attach(d);
+    ASSERT_TRUE(d.Download(server.url(), target()));
+    const bool ended = pumpUntil([&] { return r.ended; });
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(r.last(), "error");
+    EXPECT_EQ(r.errorCode, quint32(EFBIG));
+    // Whatever the partial state claims is really in the file.
+    EXPECT_LE(qint64(partialOffset(target())), QFileInfo(target()).size());
+    EXPECT_EQ(readFile(target()).left(int(partialOffset(target()))), content(partialOffset(target())));
 }
 
 } // namespace
