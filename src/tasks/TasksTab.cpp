@@ -1,6 +1,5 @@
 #include "tasks/TasksTab.h"
 
-#include "app/BrimMultiLangs.h"
 #include "app/BrimSystem.h"
 #include "app/MessageBoxTypes.h"
 #include "app/OVSettings.h"
@@ -9,6 +8,7 @@
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
+#include "tasks/TasksTabTexts.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
 
@@ -76,19 +76,6 @@ QString linkHtml(const QString &text)
 {
     return QStringLiteral("<a href=\"#\" style=\"color:#2f6fde; text-decoration:none\">%1</a>")
         .arg(text.toHtmlEscaped());
-}
-
-quint16 currentLanguageId()
-{
-    const TBrimMultiLangs *langs = OVMultiLangs();
-    if (!langs)
-        return 0;
-    const auto lang = langs->CurrentLanguage();
-    if (!lang)
-        return 0;
-    bool ok = false;
-    const uint id = lang->LCID.trimmed().toUInt(&ok, 0);
-    return ok && id <= 0xFFFF ? quint16(id) : 0;
 }
 
 } // namespace
@@ -209,7 +196,8 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
     setTabOrder(m_lblTasksSetDownloadDir, m_btnTasksClear);
 
     if (m_taskMgr)
-        m_taskMgr->OnItemStateChange = [this](TBrimTaskManager *, TBrimTaskItem &Item) { TaskMgrItemStateChange(Item); };
+        m_taskMgr->OnItemStateChange
+            = [this](TBrimTaskManager *, TBrimTaskItem &Item) { TaskMgrItemStateChange(Item); };
     MultiLangsLanguageChanged();
 }
 
@@ -255,7 +243,8 @@ QTreeWidgetItem *TOVTasksTab::NewRow(TOVTaskItem *Task)
     row->setToolTip(0, Task->Name);
     row->setText(3, Task->LocalFile);
     row->setToolTip(3, Task->LocalFile);
-    row->setData(0, TaskRole, QVariant::fromValue(reinterpret_cast<quintptr>(static_cast<TBrimTaskItem *>(Task))));
+    row->setData(0, TaskRole,
+                 QVariant::fromValue(reinterpret_cast<quintptr>(static_cast<TBrimTaskItem *>(Task))));
     SetRowIcon(row, IconIdle);
     return row;
 }
@@ -270,7 +259,7 @@ void TOVTasksTab::SetRowStateText(QTreeWidgetItem *Row, const QString &Key, cons
 {
     Row->setData(0, StateKeyRole, Key);
     Row->setData(0, StateArgRole, Arg);
-    Row->setText(1, Arg.isEmpty() ? OVGetText(Key) : OVFormatText(Key, {Arg}));
+    Row->setText(1, Arg.isEmpty() ? tasks::TabText(Key) : tasks::TabFormat(Key, {Arg}));
 }
 
 TOVTaskItem *TOVTasksTab::AddDownloadTask(const QString &Title, const QString &Url)
@@ -401,8 +390,8 @@ void TOVTasksTab::UpdateTaskCounters()
             break;
         }
     }
-    m_shortcutText = OVFormatText(QStringLiteral("String.TasksInfo_1"), {downloading, installing});
-    const QString title = OVFormatText(QStringLiteral("FormOVMain.lblTasksTitle.Caption"), {rows});
+    m_shortcutText = tasks::TabFormat(QStringLiteral("String.TasksInfo_1"), {downloading, installing});
+    const QString title = tasks::TabFormat(QStringLiteral("FormOVMain.lblTasksTitle.Caption"), {rows});
     m_lblTasksTitle->setText(title);
     m_lvTasks->setAccessibleDescription(title);
     if (OnCountersChanged)
@@ -411,21 +400,21 @@ void TOVTasksTab::UpdateTaskCounters()
 
 void TOVTasksTab::MultiLangsLanguageChanged()
 {
-    m_lvTasks->setToolTip(OVGetText(QStringLiteral("FormOVMain.lvTasks.Hint")));
+    m_lvTasks->setToolTip(tasks::TabText(QStringLiteral("FormOVMain.lvTasks.Hint")));
     QStringList columns;
     for (int i = 0; i < 4; ++i)
-        columns << OVGetText(QStringLiteral("FormOVMain.lvTasks.Columns.Items[%1].Caption").arg(i));
+        columns << tasks::TabText(QStringLiteral("FormOVMain.lvTasks.Columns.Items[%1].Caption").arg(i));
     m_lvTasks->setHeaderLabels(columns);
-    m_lvTasks->setAccessibleName(OVGetText(QStringLiteral("FormOVMain.btnTabTasks.Caption")));
+    m_lvTasks->setAccessibleName(tasks::TabText(QStringLiteral("FormOVMain.btnTabTasks.Caption")));
     for (QAction *a : {mniTasksStop, mniTasksPause, mniTasksResume, mniTasksStart, mniTasksDownload,
                        mniTasksInstall, mniTasksDelete})
-        a->setText(OVGetText(QStringLiteral("FormOVMain.%1.Caption").arg(a->objectName())));
+        a->setText(tasks::TabText(QStringLiteral("FormOVMain.%1.Caption").arg(a->objectName())));
     for (QLabel *l : {m_lblTasksOpenDownloadDir, m_lblTasksSetDownloadDir}) {
-        const QString text = OVGetText(QStringLiteral("FormOVMain.%1.Caption").arg(l->objectName()));
+        const QString text = tasks::TabText(QStringLiteral("FormOVMain.%1.Caption").arg(l->objectName()));
         l->setText(linkHtml(text));
         l->setAccessibleName(text);
     }
-    const QString clear = OVGetText(QStringLiteral("FormOVMain.btnTasksClear.Caption"));
+    const QString clear = tasks::TabText(QStringLiteral("FormOVMain.btnTasksClear.Caption"));
     m_btnTasksClear->SetCaption(clear);
     m_btnTasksClear->setAccessibleName(clear);
     for (int i = 0; i < m_lvTasks->topLevelItemCount(); ++i) {
@@ -518,11 +507,11 @@ void TOVTasksTab::CommandInstall()
 
 int TOVTasksTab::AskQuestion(const QString &TextKey, unsigned Type)
 {
-    const QString text = OVGetText(TextKey);
-    const QString caption = OVGetText(QStringLiteral("String.MsgTitle.Question"));
+    const QString text = tasks::TabText(TextKey);
+    const QString caption = tasks::TabText(QStringLiteral("String.MsgTitle.Question"));
     if (MessageBox)
         return MessageBox(this, text, caption, Type);
-    return ShowMessageBox(this, text, caption, Type, currentLanguageId(), 0);
+    return ShowMessageBox(this, text, caption, Type, tasks::TabLanguageId(), 0);
 }
 
 void TOVTasksTab::CommandDelete()
@@ -585,8 +574,9 @@ void TOVTasksTab::CommandClearAll()
 void TOVTasksTab::CommandOpenDownloadDir()
 {
     // A blank setting means the folder new tasks actually use.
-    const QString dir = OVSettings::DownloadsDir.trimmed().isEmpty() ? GetAppPath() + QStringLiteral("Downloads/")
-                                                                     : OVSettings::DownloadsDir;
+    const QString dir = OVSettings::DownloadsDir.trimmed().isEmpty()
+        ? GetAppPath() + QStringLiteral("Downloads/")
+        : OVSettings::DownloadsDir;
     OpenFolder(dir);
 }
 

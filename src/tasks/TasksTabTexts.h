@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QString>
+#include <QVariantList>
+
+// The language texts the Tasks tab shows, reached without the language
+// component's header (whose font type clashes with the button library's).
+namespace tasks {
+QString TabText(const QString &key);
+QString TabFormat(const QString &key, const QVariantList &args);
+// Identifier of the current language for message boxes; 0 when unknown.
+quint16 TabLanguageId();
+} // namespace tasks
