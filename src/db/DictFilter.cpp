@@ -342,8 +342,11 @@ private:
         if (take().kind != kind)
             fail("Filter expression incorrectly terminated");
     }
-    static std::unique_ptr<FilterNode> node(FilterNode::Kind kind, const QString &op = QString())
+    std::unique_ptr<FilterNode> node(FilterNode::Kind kind, const QString &op = QString())
     {
+        // evaluation recurses through the tree; keep it to a size no real filter reaches
+        if (++m_nodes > 2000)
+            fail("Filter expression incorrectly terminated");
         auto n = std::make_unique<FilterNode>();
         n->kind = kind;
         n->op = op;
@@ -545,6 +548,7 @@ private:
     std::vector<Token> m_tokens;
     size_t m_pos = 0;
     int m_depth = 0;
+    int m_nodes = 0;
     std::function<int(const QString &)> m_fieldIndex;
 };
 

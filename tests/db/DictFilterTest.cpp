@@ -92,6 +92,7 @@ TEST_F(DictFilterTest, ErrorsAndTheRecordEvent)
         }
     }
     EXPECT_THROW(filtered(QStringLiteral("NOT ").repeated(5000) + QStringLiteral("Risk")), EDictDBError);
+    EXPECT_THROW(filtered(QStringLiteral("Risk AND ").repeated(50000) + QStringLiteral("Risk")), EDictDBError);
     t.SetFilter(QString());
     t.OnFilterRecord = [](TDictTable *sender) { return sender->FieldByName(QStringLiteral("Size"))->AsInteger() < 100; };
     EXPECT_EQ(filtered(QString()), QStringList({"EVIL.EXE", "it's.exe", "svchost.exe"}));

@@ -7,24 +7,27 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
-// A child process that takes the byte lock, reports it, holds it for holdMs and exits.
+// A child process that takes the byte lock, reports it and holds it for holdMs or until
+// the holder object goes away, whichever comes first.
 class LockHolder
 {
 public:
     LockHolder(const QString &path, int holdMs)
     {
-        int ready[2];
-        if (::pipe(ready) != 0)
+        int ready[2], release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0)
             return;
         const QByteArray file = QFile::encodeName(path);
         m_pid = ::fork();
         if (m_pid == 0) {
             ::close(ready[0]);
+            ::close(release[1]);
             const int fd = ::open(file.constData(), O_RDWR);
             struct flock fl {};
             fl.l_type = F_WRLCK;
@@ -33,16 +36,21 @@ public:
             fl.l_len = 1;
             const char ok = (fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &fl) == 0) ? '1' : '0';
             (void)!::write(ready[1], &ok, 1);
-            ::usleep(useconds_t(holdMs) * 1000);
+            struct pollfd p {release[0], POLLIN, 0};
+            ::poll(&p, 1, holdMs);
             ::_exit(0);
         }
         ::close(ready[1]);
+        ::close(release[0]);
+        m_release = release[1];
         char ok = 0;
         m_locked = ::read(ready[0], &ok, 1) == 1 && ok == '1';
         ::close(ready[0]);
     }
     ~LockHolder()
     {
+        if (m_release >= 0)
+            ::close(m_release);
         if (m_pid > 0)
             ::waitpid(m_pid, nullptr, 0);
     }
@@ -50,6 +58,7 @@ public:
 
 private:
     pid_t m_pid = -1;
+    int m_release = -1;
     bool m_locked = false;
 };
 
@@ -80,7 +89,7 @@ TEST_F(LockTest, GivesUpAfterRetryCountPlusOneAttemptsAndReleasesEverything)
 {
     TDictSession::Default().LockRetryCount = 3;
     TDictSession::Default().LockWaitTime = 100;
-    LockHolder holder(path, 1200);
+    LockHolder holder(path, 20000);
     ASSERT_TRUE(holder.Locked());
     const int before = openDescriptors();
     TDictTable t;
@@ -94,7 +103,7 @@ TEST_F(LockTest, GivesUpAfterRetryCountPlusOneAttemptsAndReleasesEverything)
     }
     // four attempts with three waits of 100 ms between them
     EXPECT_GE(timer.elapsed(), 290);
-    EXPECT_LT(timer.elapsed(), 1500);
+    EXPECT_LT(timer.elapsed(), 5000);
     EXPECT_FALSE(t.Active());
     EXPECT_EQ(openDescriptors(), before) << "the failed open closed its file";
     EXPECT_EQ(TDictSession::Default().FindDatabase(path), nullptr);
@@ -102,7 +111,7 @@ TEST_F(LockTest, GivesUpAfterRetryCountPlusOneAttemptsAndReleasesEverything)
 
 TEST_F(LockTest, SucceedsOnceTheHolderLetsGoWithinTheRetries)
 {
-    TDictSession::Default().LockRetryCount = 40;
+    TDictSession::Default().LockRetryCount = 400;
     TDictSession::Default().LockWaitTime = 25;
     LockHolder holder(path, 300);
     ASSERT_TRUE(holder.Locked());
