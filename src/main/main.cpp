@@ -1,18 +1,19 @@
-// Start-up: single instance, settings, language selection, working
-// directories, the window, and the end of the run.
-#include "OVShellWindow.h"
-#include "app/BrimMultiLangs.h"
+// Start-up: single instance, the main window, and the end of the run.
 #include "app/BrimSystem.h"
+#include "app/MessageBoxTypes.h"
 #include "app/OVCommandLine.h"
-#include "app/OVDefaultTexts.h"
-#include "app/OVSettings.h"
 #include "app/OVSingleInst.h"
-#include "app/OVStartup.h"
 #include "app/gui/BrimDialogs.h"
+#include "app/gui/FormOVMain.h"
+#include "app/gui/OVLanguageBroadcast.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QPixmap>
 #include <QTimer>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -20,19 +21,41 @@ struct Options
 {
     bool version = false;
     int quitAfterMs = -1; // smoke starts: end the loop after this long and report
+    int broadcastLanguage = -1; // send the language broadcast and end
+    bool broadcastBad = false;
+    // Debugging and screenshots: tasks added at start, a tab to show, a picture to take.
+    std::vector<std::pair<QString, QString>> addTasks;
+    int selectTab = -1;
+    QString screenshot;
 };
 
 Options parseOptions(const QStringList &args)
 {
     Options o;
     for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--version")) {
+        const QString &a = args.at(i);
+        bool ok = false;
+        if (a == QLatin1String("--version")) {
             o.version = true;
-        } else if (args.at(i) == QLatin1String("--quit-after") && i + 1 < args.size()) {
-            bool ok = false;
+        } else if (a == QLatin1String("--quit-after") && i + 1 < args.size()) {
             const int ms = args.at(++i).toInt(&ok);
             if (ok && ms >= 0)
                 o.quitAfterMs = ms;
+        } else if (a == QLatin1String("--broadcast-language")) {
+            const uint lcid = i + 1 < args.size() ? args.at(++i).toUInt(&ok) : 0;
+            if (ok && lcid <= 0xFFFF)
+                o.broadcastLanguage = int(lcid);
+            else
+                o.broadcastBad = true;
+        } else if (a == QLatin1String("--add-task") && i + 2 < args.size()) {
+            o.addTasks.emplace_back(args.at(i + 1), args.at(i + 2));
+            i += 2;
+        } else if (a == QLatin1String("--select-tab") && i + 1 < args.size()) {
+            const int tab = args.at(++i).toInt(&ok);
+            if (ok)
+                o.selectTab = tab;
+        } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
+            o.screenshot = args.at(++i);
         }
     }
     return o;
@@ -50,6 +73,18 @@ int main(int argc, char **argv)
         std::printf("Orvane %s\n", qPrintable(GetFileVersionText()));
         return 0;
     }
+    if (options.broadcastBad) {
+        std::fprintf(stderr, "orvane: --broadcast-language needs a locale identifier from 0 to 65535\n");
+        return 2;
+    }
+    if (options.broadcastLanguage >= 0) {
+        QCoreApplication app(argc, argv);
+        if (!SendLanguageBroadcast(quint16(options.broadcastLanguage))) {
+            std::fprintf(stderr, "orvane: no session bus to send the language broadcast on\n");
+            return 1;
+        }
+        return 0;
+    }
 
     // Before any window: a second start hands its code over and ends.
     const int popupCode = GetPopupCode(args);
@@ -61,38 +96,50 @@ int main(int argc, char **argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
     LoadMessageBoxLibrary();
 
-    TBrimMultiLangs multiLangs;
-    multiLangs.SetOnMakeDefault(MultiLangsMakeDefault);
-    SetOVMultiLangs(&multiLangs);
-
-    OVShellWindow window;
+    int rc = 0;
     int handedOver = 0;
-    SetPopupTabSelector([&window](int tab) { window.SelectTab(tab); });
-    SetInstanceMessageHandler([&window, &handedOver](int code) {
-        ++handedOver;
-        ApplyPopupCode(code);
-        BringFormToFront(&window);
-    });
+    int lastTab = -1;
+    quint16 languageId = 0;
+    {
+        TFormOVMain form;
+        if (!options.screenshot.isEmpty()) // a picture of the window, not of questions
+            form.MessageBox
+                = [](QWidget *, const QString &, const QString &, unsigned, quint16) { return IDNO; };
+        SetInstanceMessageHandler([&form, &handedOver](int code) {
+            ++handedOver;
+            ApplyPopupCode(code);
+            BringFormToFront(&form);
+        });
+        form.FormCreate();
+        form.KeepTaskListAtSessionEnd();
+        for (const auto &[title, url] : options.addTasks)
+            form.AddDownloadTask(title, url);
+        if (options.selectTab >= 0)
+            form.SelectTab(options.selectTab);
 
-    OVSettings::LoadSettings(ConfigFileName());
-    const LanguageSelection language = LoadLanguageSelection();
-    multiLangs.LoadLanguageFile(language.LanguageFile);
-    ForceAppDirs();
-    ApplyPopupCode(popupCode);
-    window.show();
+        if (options.quitAfterMs >= 0)
+            QTimer::singleShot(options.quitAfterMs, &app, &QApplication::quit);
+        if (!options.screenshot.isEmpty()) {
+            const QString out = options.screenshot;
+            QTimer::singleShot(options.quitAfterMs >= 0 ? options.quitAfterMs / 2 : 2500, &form,
+                               [&form, out] {
+                                   const bool ok = form.grab().save(out, "PNG");
+                                   std::fprintf(ok ? stdout : stderr, "%s %s\n",
+                                                ok ? "wrote" : "could not write", qPrintable(out));
+                                   QApplication::exit(ok ? 0 : 1);
+                               });
+        }
+        rc = app.exec();
+        lastTab = form.CurrentTab();
+        languageId = form.LanguageId;
+        SetInstanceMessageHandler({});
+        form.FormDestroy();
+    }
 
-    if (options.quitAfterMs >= 0)
-        QTimer::singleShot(options.quitAfterMs, &app, &QApplication::quit);
-    const int rc = app.exec();
-
-    SetPopupTabSelector({});
-    SetInstanceMessageHandler({});
     ReleaseSingleInstance();
-    SetOVMultiLangs(nullptr);
     UnloadMessageBoxLibrary();
     if (options.quitAfterMs >= 0) {
-        std::printf("orvane: tab %d, handed over %d, language %u\n", window.CurrentTab(), handedOver,
-                    uint(language.LanguageId));
+        std::printf("orvane: tab %d, handed over %d, language %u\n", lastTab, handedOver, uint(languageId));
         std::fflush(stdout);
     }
     return rc;

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <QVariantList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class TBrimMultiLangs;
+
+// The language component as the windows use it. The component's header
+// brings its own font type, whose name the toolkit's headers also use, so
+// windows reach the component only through these functions.
+namespace ovlang {
+
+struct Deleter
+{
+    void operator()(TBrimMultiLangs *multiLangs) const;
+};
+using Owner = std::unique_ptr<TBrimMultiLangs, Deleter>;
+
+Owner Create();
+// OnMakeDefault := the built-in defaults, then OnLanguageChanged := changed;
+// each runs at once, so every caption holds its default text afterwards.
+void SetupEvents(TBrimMultiLangs *multiLangs, std::function<void(TBrimMultiLangs *Sender)> changed);
+void LoadLanguageFile(TBrimMultiLangs *multiLangs, const QString &fileName);
+
+// The program-wide component (null until the main window publishes one).
+TBrimMultiLangs *Published();
+void Publish(TBrimMultiLangs *multiLangs);
+
+QString Text(const TBrimMultiLangs *multiLangs, const QString &key);
+// Empty when the text's format does not fit the arguments.
+QString Format(const TBrimMultiLangs *multiLangs, const QString &key, const QVariantList &args);
+
+struct Font
+{
+    QFont font;
+    QColor color; // invalid: the platform's default colour
+};
+// The font a font key names, as a real font; none when the key names none.
+std::optional<Font> GetFont(const TBrimMultiLangs *multiLangs, const QString &fontKey);
+// A font applied over a widget's own font and text colour.
+void ApplyFont(QWidget *widget, const Font &font);
+
+} // namespace ovlang
