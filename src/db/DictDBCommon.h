@@ -141,6 +141,7 @@ constexpr int ieHead = 70;
 // Limits that keep damaged files from demanding absurd memory.
 constexpr qint64 kMaxFieldSize = 1 << 24;
 constexpr qint64 kMaxRecordSize = 1 << 24;
+constexpr qint64 kMaxBlobValue = qint64(1) << 29; // 512 MiB
 
 inline int32_t getI32(const char *p)
 {

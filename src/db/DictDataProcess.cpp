@@ -104,6 +104,10 @@ QByteArray TCompAlgo_Zlib::Decode(const QByteArray &data)
             dictdb::damaged("stored value length does not match");
         return data.mid(4);
     }
+    // zlib cannot expand more than about 1032:1, so a larger declared length is a lie;
+    // and values beyond kMaxBlobValue are refused rather than inflated into memory.
+    if (qint64(n) > (qint64(data.size()) - 4) * 1032 + 64 || qint64(n) > dictdb::kMaxBlobValue)
+        dictdb::damaged("compressed value declares an impossible length");
     // Never trust the declared length for allocation: grow as output actually appears.
     z_stream zs {};
     if (inflateInit(&zs) != Z_OK)
