@@ -1,0 +1,475 @@
+#include "tasks/TasksTab.h"
+
+#include "app/BrimMultiLangs.h"
+#include "app/IniFile.h"
+#include "app/MessageBoxTypes.h"
+#include "app/OVDefaultTexts.h"
+#include "app/OVSettings.h"
+#include "platform/AppPath.h"
+#include "tasks/OVDownloadTasks.h"
+#include "tasks/OVTaskItem.h"
+#include "tasks/OVTaskList.h"
+#include "tasks/TaskTestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using namespace tasktest;
+namespace St = OVTaskState;
+
+namespace {
+
+// Widgets need a QApplication; it must exist before the support code makes a core one.
+void guiApp()
+{
+    // Never destroyed: tearing the GUI application down at exit races Qt's own statics.
+    static int argc = 1;
+    static char name[] = "test_tasks_tab";
+    static char *argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QApplication(argc, argv);
+}
+
+struct BoxCall
+{
+    QString text;
+    QString caption;
+    unsigned type;
+};
+
+class TasksTabTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        guiApp();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        platform::setApplicationDirectoryOverride(dir.path() + "/app/");
+        QDir().mkpath(dir.path() + "/app/Config");
+        QDir().mkpath(dir.path() + "/app/Downloads");
+        OVSettings::ResetSettings();
+        OVSettings::DownloadsDir = dir.path() + "/dl";
+        OVSettings::AutoInstall = false;
+        QDir().mkpath(OVSettings::DownloadsDir);
+        langs.SetOnMakeDefault(MultiLangsMakeDefault);
+        SetOVMultiLangs(&langs);
+        tab = std::make_unique<TOVTasksTab>(&mgr);
+        tab->resize(800, 500);
+        tab->MessageBox = [this](QWidget *, const QString &text, const QString &caption, unsigned type) {
+            boxes.push_back({text, caption, type});
+            return answer;
+        };
+        tab->OnCountersChanged = [this](TOVTasksTab *, const QString &text) { shortcut = text; };
+        tab->OnNewTask = [this](TOVTasksTab *) { ++newTasks; };
+        tab->show();
+    }
+    void TearDown() override
+    {
+        tab.reset();
+        mgr.Clear();
+        SetOVMultiLangs(nullptr);
+        OVSettings::ResetSettings();
+        platform::setApplicationDirectoryOverride(QString());
+    }
+
+    QTreeWidget *lv() const { return tab->lvTasks(); }
+    QTreeWidgetItem *row(int i) const { return lv()->topLevelItem(i); }
+    int icon(int i) const { return row(i)->data(0, TOVTasksTab::IconIndexRole).toInt(); }
+    void select(int i) { lv()->setCurrentItem(row(i)); }
+    void key(int k)
+    {
+        QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+        QApplication::sendEvent(lv(), &press);
+    }
+
+    // A task as the list file would give it, without a download behind it.
+    TOVTaskItem *loadedTask(const QString &name, int state, quint32 current = 0, quint32 total = 0)
+    {
+        auto *t = mgr.Add<TOVTaskItem>();
+        t->Name = name;
+        t->HttpUrl = "http://127.0.0.1:1/" + name;
+        t->LocalFile = dir.filePath("dl/" + name + ".exe");
+        t->State = state;
+        t->CurrentSize = current;
+        t->TotalSize = total;
+        return t;
+    }
+
+    QStringList savedNames() const
+    {
+        const IniFile ini(TaskListFileName());
+        QStringList names;
+        for (const QString &section : ini.sections())
+            if (ini.valueExists(section, "Name"))
+                names << ini.readString(section, "Name", {});
+        return names;
+    }
+
+    QTemporaryDir dir;
+    TBrimMultiLangs langs;
+    TBrimTaskManager mgr;
+    std::unique_ptr<TOVTasksTab> tab;
+    std::vector<BoxCall> boxes;
+    int answer = IDNO;
+    QString shortcut;
+    int newTasks = 0;
+};
+
+TEST(TasksTabProgress, PercentRoundsHalfToEvenWithoutOverflow)
+{
+    struct Case
+    {
+        quint32 current, total;
+        int percent;
+    } cases[] = {
+        {60u << 20, 100u << 20, 60}, // large files do not wrap
+        {1, 8, 12}, // 12.5 goes to the even neighbour
+        {3, 8, 38}, // 37.5 likewise
+        {2, 3, 67},
+        {0xFFFFFFFFu, 0xFFFFFFFFu, 100},
+        {0, 5, 0},
+        {7, 5, 100}, // more than announced stays at the whole
+        {5, 0, -1}, // length not known yet
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(tasks::DownloadPercent(c.current, c.total), c.percent) << c.current << "/" << c.total;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(tasks::DownloadProgressText(1509949, 3355443), "3.20 MB | 45 %");
+    EXPECT_EQ(tasks::DownloadProgressText(100, 0), "");
+}
+
+// A real download from the loopback server: the new row goes to the top and follows
+// the task through start, progress, pause (Enter), resume (double-click) and completion.
+TEST_F(TasksTabTest, RowFollowsRealDownloadThroughItsStates)
+{
+    TestHttpServer server;
+    server.size = 300000;
+    server.chunkSize = 4096;
+    server.chunkDelayMs = 15;
+
+    EXPECT_EQ(tab->lblTasksTitle()->text(), "0 tasks in the list:");
+    TOVTaskItem *older = loadedTask("Older", St::DownloadCompleted, 10, 10);
+    tab->FillFromTaskList();
+
+    TOVTaskItem *task = tab->AddDownloadTask("My App 2", server.url());
+    ASSERT_NE(task, nullptr);
+    EXPECT_EQ(newTasks, 1);
+    ASSERT_EQ(lv()->topLevelItemCount(), 2);
+    EXPECT_EQ(row(0)->text(0), "My App 2");
+    EXPECT_EQ(tab->TaskOfRow(row(0)), task);
+    EXPECT_EQ(tab->TaskOfRow(row(1)), older);
+    EXPECT_TRUE(row(0)->text(3).startsWith(OVSettings::DownloadsDir + "/My_App_2_"))
+        << row(0)->text(3).toStdString();
+    EXPECT_TRUE(row(0)->text(3).endsWith(".exe"));
+    EXPECT_EQ(tab->lblTasksTitle()->text(), "2 tasks in the list:");
+    EXPECT_EQ(shortcut, "Download(1) / Install(0)");
+    EXPECT_EQ(savedNames(), QStringList({"Older", "My App 2"}));
+
+    ASSERT_TRUE(pumpUntil([&] { return task->State == St::Downloading && task->CurrentSize > 0; }));
+    EXPECT_EQ(icon(0), TOVTasksTab::IconActive);
+    EXPECT_TRUE(row(0)->text(1).startsWith("Downloading... | ")) << row(0)->text(1).toStdString();
+    EXPECT_TRUE(row(0)->text(1).endsWith("/s"));
+    EXPECT_TRUE(row(0)->text(2).startsWith("292.97 KB | ")) << row(0)->text(2).toStdString();
+    EXPECT_TRUE(row(0)->text(2).endsWith(" %"));
+    EXPECT_EQ(shortcut, "Download(1) / Install(0)");
+
+    select(0);
+    key(Qt::Key_Return); // the keyboard's double-click pauses
+    ASSERT_TRUE(pumpUntil([&] { return task->State == St::DownloadPaused; }));
+    EXPECT_EQ(icon(0), TOVTasksTab::IconPaused);
+    EXPECT_EQ(row(0)->text(1), "Paused");
+    EXPECT_EQ(shortcut, "Download(0) / Install(0)");
+
+    Q_EMIT lv()->itemDoubleClicked(row(0), 0);
+    ASSERT_TRUE(pumpUntil([&] { return task->State == St::DownloadCompleted; }, 30000))
+        << task->State << " " << row(0)->text(1).toStdString() << " " << task->CurrentSize;
+    EXPECT_EQ(icon(0), TOVTasksTab::IconActive);
+    EXPECT_EQ(row(0)->text(1), "Completed");
+    EXPECT_EQ(row(0)->text(2), "292.97 KB");
+    EXPECT_EQ(shortcut, "Download(0) / Install(0)");
+    EXPECT_EQ(readFile(task->LocalFile), content(300000));
+
+    // Double-clicking a finished download does nothing.
+    const size_t requests = server.requests().size();
+    Q_EMIT lv()->itemDoubleClicked(row(0), 0);
+    pumpFor(200);
+    EXPECT_EQ(task->State, St::DownloadCompleted);
+    EXPECT_EQ(server.requests().size(), requests);
+}
+
+TEST_F(TasksTabTest, UnknownLengthLeavesSizeColumnEmpty)
+{
+    TOVTaskItem *task = loadedTask("Chunked", St::NotDownloaded);
+    tab->FillFromTaskList();
+    task->CurrentSize = 5000;
+    task->TotalSize = 0;
+    task->SpeedBPS = 1536;
+    task->SetState(St::Downloading);
+    EXPECT_EQ(row(0)->text(1), "Downloading... | 1.50 KB/s");
+    EXPECT_EQ(row(0)->text(2), "");
+    EXPECT_EQ(shortcut, "Download(1) / Install(0)");
+}
+
+TEST_F(TasksTabTest, PopupMenuItemsPerState)
+{
+    enum V { H, S, E, D }; // hidden, shown, shown and enabled, shown and disabled
+    struct Case
+    {
+        int state;
+        V stop, pause, resume, line1, start, download, install, line2, del;
+    } cases[] = {
+        {St::Downloading, S, E, D, S, H, H, H, H, S},      {St::DownloadPaused, S, D, E, S, H, H, H, H, S},
+        {St::DownloadStopped, H, H, H, H, S, S, S, S, S},  {St::DownloadCompleted, H, H, H, H, S, S, S, S, S},
+        {St::InstallCompleted, H, H, H, H, S, S, S, S, S}, {St::Failed, H, H, H, H, S, S, S, S, S},
+        {St::NotDownloaded, H, H, H, H, S, S, S, S, S},    {St::StartDownload, H, H, H, H, H, H, H, H, H},
+        {St::StartInstall, H, H, H, H, H, H, H, H, H},     {St::Installing, H, H, H, H, H, H, H, H, H},
+        {St::DownloadResumed, H, H, H, H, H, H, H, H, H},
+    };
+    TOVTaskItem *task = loadedTask("Menu", St::NotDownloaded);
+    tab->FillFromTaskList();
+    EXPECT_FALSE(tab->PreparePopupMenu()) << "no selection, no menu";
+    select(0);
+    for (const Case &c : cases) {
+        task->State = c.state;
+        const bool any = tab->PreparePopupMenu();
+        const std::pair<QAction *, V> items[] = {
+            {tab->mniTasksStop, c.stop},       {tab->mniTasksPause, c.pause},
+            {tab->mniTasksResume, c.resume},   {tab->mniTasksLine1, c.line1},
+            {tab->mniTasksStart, c.start},     {tab->mniTasksDownload, c.download},
+            {tab->mniTasksInstall, c.install}, {tab->mniTasksLine2, c.line2},
+            {tab->mniTasksDelete, c.del},
+        };
+        bool anyVisible = false;
+        for (const auto &[action, v] : items) {
+            EXPECT_EQ(action->isVisible(), v != H) << c.state << " " << action->objectName().toStdString();
+            if (v == E || v == D) {
+                EXPECT_EQ(action->isEnabled(), v == E)
+                    << c.state << " " << action->objectName().toStdString();
+            }
+            anyVisible = anyVisible || action->isVisible();
+        }
+        EXPECT_EQ(any, anyVisible) << c.state;
+    }
+    EXPECT_EQ(tab->mniTasksStart->text(), "Download and Install");
+}
+
+TEST_F(TasksTabTest, DeleteAsksAndOnlyYesDeletes)
+{
+    TOVTaskItem *keep = loadedTask("Keep", St::DownloadStopped, 100, 200);
+    TOVTaskItem *gone = loadedTask("Gone", St::DownloadStopped, 100, 200);
+    writeFile(gone->LocalFile, "partial");
+    writeFile(gone->LocalFile + ".rb", "state");
+    tab->FillFromTaskList();
+
+    key(Qt::Key_Delete); // nothing selected: no question
+    EXPECT_TRUE(boxes.empty());
+
+    select(1);
+    answer = IDNO;
+    key(Qt::Key_Delete);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Are you sure you want to delete this task?");
+    EXPECT_EQ(boxes[0].caption, "Question");
+    EXPECT_EQ(boxes[0].type, 0x24u);
+    EXPECT_EQ(mgr.Count(), 2);
+    EXPECT_EQ(lv()->topLevelItemCount(), 2);
+    EXPECT_TRUE(QFile::exists(gone->LocalFile));
+    EXPECT_TRUE(QFile::exists(gone->LocalFile + ".rb"));
+
+    const QString file = gone->LocalFile;
+    answer = IDYES;
+    tab->mniTasksDelete->trigger();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(mgr.Count(), 1);
+    EXPECT_EQ(mgr.Items(0), keep);
+    ASSERT_EQ(lv()->topLevelItemCount(), 1);
+    EXPECT_EQ(tab->TaskOfRow(row(0)), keep);
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_FALSE(QFile::exists(file + ".rb"));
+    EXPECT_EQ(tab->lblTasksTitle()->text(), "1 tasks in the list:");
+    EXPECT_EQ(savedNames(), QStringList({"Keep"}));
+}
+
+// Clear All stops a running download, empties the list and its file and
+// empties <app>Downloads/, leaving a configured folder elsewhere alone.
+TEST_F(TasksTabTest, ClearAllAsksThenClearsEverything)
+{
+    auto *clear = tab->findChild<QWidget *>("btnTasksClear");
+    ASSERT_NE(clear, nullptr);
+    auto click = [&] {
+        const QPoint c = clear->rect().center();
+        QMouseEvent press(QEvent::MouseButtonPress, c, clear->mapToGlobal(c), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(clear, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, c, clear->mapToGlobal(c), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(clear, &release);
+    };
+    click(); // empty list: no question
+    EXPECT_TRUE(boxes.empty());
+
+    TestHttpServer server;
+    server.size = 2000000;
+    server.chunkSize = 2048;
+    server.chunkDelayMs = 20;
+    loadedTask("Loaded", St::Failed);
+    tab->FillFromTaskList();
+    TOVTaskItem *running = tab->AddDownloadTask("Running", server.url());
+    ASSERT_TRUE(pumpUntil([&] { return running->State == St::Downloading; }));
+    const QString appDownloads = dir.path() + "/app/Downloads/";
+    writeFile(appDownloads + "old.exe", "x");
+    QDir().mkpath(appDownloads + "sub");
+    writeFile(appDownloads + "sub/inner.exe", "y");
+    writeFile(OVSettings::DownloadsDir + "/mine.exe", "z");
+
+    answer = IDNO;
+    click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Are you want to delete all tasks?");
+    EXPECT_EQ(boxes[0].caption, "Question");
+    EXPECT_EQ(boxes[0].type, 0x124u);
+    EXPECT_EQ(mgr.Count(), 2);
+    EXPECT_TRUE(QFile::exists(appDownloads + "old.exe"));
+
+    answer = IDYES;
+    click();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(mgr.Count(), 0);
+    EXPECT_EQ(lv()->topLevelItemCount(), 0);
+    EXPECT_EQ(tab->lblTasksTitle()->text(), "0 tasks in the list:");
+    EXPECT_EQ(shortcut, "Download(0) / Install(0)");
+    EXPECT_TRUE(savedNames().isEmpty());
+    EXPECT_TRUE(QFile::exists(TaskListFileName()));
+    EXPECT_TRUE(QDir(appDownloads).exists());
+    EXPECT_TRUE(QDir(appDownloads).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
+    EXPECT_TRUE(QFile::exists(OVSettings::DownloadsDir + "/mine.exe"));
+    pumpFor(300); // a stopped worker must not reach the freed task or the empty list
+    EXPECT_EQ(lv()->topLevelItemCount(), 0);
+}
+
+TEST_F(TasksTabTest, FillFromLoadedListByState)
+{
+    struct Case
+    {
+        int state;
+        int icon;
+        const char *text;
+        bool size;
+    } cases[] = {
+        {St::StartInstall, TOVTasksTab::IconActive, "Completed", true},
+        {St::Installing, TOVTasksTab::IconActive, "Completed", true},
+        {St::DownloadCompleted, TOVTasksTab::IconActive, "Completed", true},
+        {St::InstallCompleted, TOVTasksTab::IconActive, "Completed", true},
+        {St::Failed, TOVTasksTab::IconFailed, "Failed", false},
+        {St::NotDownloaded, TOVTasksTab::IconIdle, "Not downloaded yet", true},
+        {St::DownloadStopped, TOVTasksTab::IconIdle, "Not downloaded yet", true},
+        {St::DownloadPaused, TOVTasksTab::IconIdle, "Not downloaded yet", true},
+        {St::DownloadResumed, TOVTasksTab::IconIdle, "", false},
+    };
+    for (const Case &c : cases)
+        loadedTask(QString::number(c.state), c.state, 512, 1536);
+    tab->FillFromTaskList();
+    tab->FillFromTaskList(); // a second call adds no duplicates
+    ASSERT_EQ(lv()->topLevelItemCount(), int(std::size(cases)));
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        const Case &c = cases[i];
+        EXPECT_EQ(row(i)->text(0), QString::number(c.state)) << "file order kept";
+        EXPECT_EQ(icon(i), c.icon) << c.state;
+        EXPECT_EQ(row(i)->text(1), c.text) << c.state;
+        EXPECT_EQ(row(i)->text(2), c.size ? "1.50 KB" : "") << c.state;
+    }
+    // Counters go by the tasks' states: one StartInstall and one Installing task.
+    EXPECT_EQ(shortcut, "Download(0) / Install(2)");
+    EXPECT_EQ(tab->lblTasksTitle()->text(), "9 tasks in the list:");
+}
+
+TEST_F(TasksTabTest, LanguageChangeReappliesEveryText)
+{
+    loadedTask("Stopped", St::DownloadStopped);
+    tab->FillFromTaskList();
+    langs.SetDefaultText("FormOVMain.lvTasks.Columns.Items[1].Caption", "Zustand");
+    langs.SetDefaultText("FormOVMain.mniTasksDelete.Caption", "Aufgabe entfernen");
+    langs.SetDefaultText("FormOVMain.btnTasksClear.Caption", "Alles leeren");
+    langs.SetDefaultText("FormOVMain.lblTasksOpenDownloadDir.Caption", "Ordner <öffnen>");
+    langs.SetDefaultText("String.TaskState.NotDownloaded", "Noch nicht geladen");
+    langs.SetDefaultText("String.TasksInfo_1", "Laden(%d) / Installieren(%d)");
+    langs.SetDefaultText("FormOVMain.lblTasksTitle.Caption", "%d Aufgaben:");
+    tab->MultiLangsLanguageChanged();
+    EXPECT_EQ(lv()->headerItem()->text(1), "Zustand");
+    EXPECT_EQ(lv()->headerItem()->text(0), "Software Name");
+    EXPECT_EQ(tab->mniTasksDelete->text(), "Aufgabe entfernen");
+    EXPECT_EQ(tab->findChild<QWidget *>("btnTasksClear")->accessibleName(), "Alles leeren");
+    EXPECT_EQ(tab->lblTasksOpenDownloadDir()->accessibleName(), "Ordner <öffnen>");
+    EXPECT_TRUE(tab->lblTasksOpenDownloadDir()->text().contains("Ordner &lt;öffnen&gt;"));
+    EXPECT_EQ(row(0)->text(1), "Noch nicht geladen");
+    EXPECT_EQ(shortcut, "Laden(0) / Installieren(0)");
+    EXPECT_EQ(tab->lblTasksTitle()->text(), "1 Aufgaben:");
+    EXPECT_EQ(lv()->toolTip(), "Right-click to get more operations...");
+}
+
+TEST_F(TasksTabTest, CommandsWithoutSelectionOrForeignTasksDoNothing)
+{
+    TOVTaskItem *task = loadedTask("Idle", St::NotDownloaded);
+    tab->FillFromTaskList();
+    int setDir = 0;
+    tab->OnSetDownloadDir = [&](TOVTasksTab *) { ++setDir; };
+    for (auto command :
+         {&TOVTasksTab::CommandStop, &TOVTasksTab::CommandPause, &TOVTasksTab::CommandResume,
+          &TOVTasksTab::CommandDownloadAndInstall, &TOVTasksTab::CommandDownload,
+          &TOVTasksTab::CommandInstall, &TOVTasksTab::CommandDelete, &TOVTasksTab::CommandDoubleClick})
+        (tab.get()->*command)();
+    EXPECT_EQ(task->State, St::NotDownloaded);
+    EXPECT_FALSE(task->AutoInstall);
+    EXPECT_TRUE(boxes.empty());
+
+    // A task of the manager without a row changes nothing on screen.
+    TOVTaskItem *stray = loadedTask("Stray", St::NotDownloaded);
+    const QString before = shortcut;
+    stray->SetState(St::Downloading);
+    EXPECT_EQ(lv()->topLevelItemCount(), 1);
+    EXPECT_EQ(shortcut, before);
+
+    Q_EMIT tab->lblTasksSetDownloadDir()->linkActivated("#");
+    EXPECT_EQ(setDir, 1);
+}
+
+TEST_F(TasksTabTest, InstallRunsAPresentCompleteFileAndDownloadsOtherwise)
+{
+    TestHttpServer server;
+    server.size = 1000;
+    // A complete file on disk: Install starts the installer without a request.
+    TOVTaskItem *complete = loadedTask("Complete", St::DownloadCompleted, 6, 6);
+    complete->HttpUrl = server.url();
+    writeFile(complete->LocalFile, "plain\n"); // not runnable: the run fails at once
+    tab->FillFromTaskList();
+    select(0);
+    tab->mniTasksInstall->trigger();
+    ASSERT_TRUE(
+        pumpUntil([&] { return complete->State == St::Failed || complete->State == St::InstallCompleted; }));
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_EQ(icon(0),
+              complete->State == St::Failed ? int(TOVTasksTab::IconFailed) : int(TOVTasksTab::IconInstalled));
+
+    // Half a file: Install downloads first, with AutoInstall set.
+    TOVTaskItem *half = loadedTask("Half", St::DownloadStopped, 500, 1000);
+    half->HttpUrl = server.url();
+    tab->FillFromTaskList();
+    select(1);
+    tab->mniTasksInstall->trigger();
+    EXPECT_TRUE(half->AutoInstall);
+    // The download runs to its end and the install is tried afterwards (the content is no program).
+    ASSERT_TRUE(pumpUntil([&] { return half->State == St::Failed || half->State == St::InstallCompleted; }));
+    EXPECT_EQ(half->CurrentSize, 1000u);
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
+} // namespace
