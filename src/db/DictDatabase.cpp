@@ -128,6 +128,16 @@ QStringList TDictDatabase::GetTableNames() const
     return names;
 }
 
+QList<TDictTableDef> TDictDatabase::TableDefs() const
+{
+    if (!Connected())
+        throw EDictDBError(QStringLiteral("Cannot perform this operation on a closed database"));
+    QList<TDictTableDef> defs;
+    for (const auto &t : m_tables)
+        defs << TDictTableDef {t->TableName(), t->TableNo()};
+    return defs;
+}
+
 TDictTableIO *TDictDatabase::FindTableIO(const QString &tableName) const
 {
     for (const auto &t : m_tables)

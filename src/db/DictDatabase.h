@@ -37,6 +37,8 @@ public:
     void SetPassword(const QString &password);
     bool CanAccess() const { return m_canAccess; }
     QStringList GetTableNames() const;
+    // The tables in directory order; a table's number is known once it has been opened.
+    QList<TDictTableDef> TableDefs() const;
 
     TDictSession *Session() const { return m_session; }
     TDictDBFileIO *FileIO() const { return m_file.get(); }
