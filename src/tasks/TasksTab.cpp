@@ -109,7 +109,8 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
     m_lvTasks->setAllColumnsShowFocus(true);
     m_lvTasks->header()->setStretchLastSection(true);
     m_lvTasks->header()->setSectionsMovable(false);
-    const int widths[] = {200, 130, 130, 280};
+    // The state column is wider than 130 so "Downloading... | 812.34 KB/s" fits; the path takes the rest.
+    const int widths[] = {200, 170, 130, 240};
     for (int i = 0; i < 4; ++i)
         m_lvTasks->header()->resizeSection(i, widths[i]);
     // The selection keeps its colour when the list loses the focus.
@@ -152,8 +153,13 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
         auto *l = new QLabel(this);
         l->setObjectName(QLatin1String(name));
         l->setTextFormat(Qt::RichText);
-        l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+        // One stop per link in the Tab order: the label takes the focus and Enter or Space
+        // follow its only link (see eventFilter).
+        l->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
         l->setFocusPolicy(Qt::StrongFocus);
+        l->setStyleSheet(QStringLiteral("QLabel { border: 1px solid transparent; padding: 1px; }"
+                                        "QLabel:focus { border: 1px dotted #2f6fde; }"));
+        l->installEventFilter(this);
         l->setCursor(Qt::PointingHandCursor);
         return l;
     };
@@ -259,7 +265,9 @@ void TOVTasksTab::SetRowStateText(QTreeWidgetItem *Row, const QString &Key, cons
 {
     Row->setData(0, StateKeyRole, Key);
     Row->setData(0, StateArgRole, Arg);
-    Row->setText(1, Arg.isEmpty() ? tasks::TabText(Key) : tasks::TabFormat(Key, {Arg}));
+    const QString text = Arg.isEmpty() ? tasks::TabText(Key) : tasks::TabFormat(Key, {Arg});
+    Row->setText(1, text);
+    Row->setToolTip(1, text);
 }
 
 TOVTaskItem *TOVTasksTab::AddDownloadTask(const QString &Title, const QString &Url)
@@ -600,6 +608,13 @@ bool TOVTasksTab::eventFilter(QObject *watched, QEvent *event)
         case Qt::Key_Delete:
             CommandDelete();
             return true;
+        case Qt::Key_F10:
+            if (key->modifiers() != Qt::ShiftModifier)
+                break;
+            // The keyboard's right click: the menu opens at the selected row.
+            if (QTreeWidgetItem *row = m_lvTasks->currentItem())
+                OpenPopupMenu(m_lvTasks->visualItemRect(row).bottomLeft());
+            return true;
         case Qt::Key_Return:
         case Qt::Key_Enter:
             // The keyboard's double-click.
@@ -607,6 +622,17 @@ bool TOVTasksTab::eventFilter(QObject *watched, QEvent *event)
             return true;
         default:
             break;
+        }
+    }
+    if ((watched == m_lblTasksOpenDownloadDir || watched == m_lblTasksSetDownloadDir)
+        && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+            if (watched == m_lblTasksOpenDownloadDir)
+                CommandOpenDownloadDir();
+            else
+                CommandSetDownloadDir();
+            return true;
         }
     }
     return QWidget::eventFilter(watched, event);

@@ -18,6 +18,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -470,6 +471,45 @@ TEST_F(TasksTabTest, InstallRunsAPresentCompleteFileAndDownloadsOtherwise)
     ASSERT_TRUE(pumpUntil([&] { return half->State == St::Failed || half->State == St::InstallCompleted; }));
     EXPECT_EQ(half->CurrentSize, 1000u);
     EXPECT_EQ(server.requests().size(), 1u);
+}
+
+// Keyboard users reach every control in order and can open the menu; screen readers get names.
+TEST_F(TasksTabTest, KeyboardOrderMenuKeyAndAccessibleNames)
+{
+    loadedTask("Paused", St::DownloadPaused);
+    tab->FillFromTaskList();
+    QApplication::setActiveWindow(tab.get());
+    lv()->setFocus();
+    ASSERT_TRUE(pumpUntil([&] { return QApplication::focusWidget() == lv(); }, 2000));
+    QStringList order;
+    for (int i = 0; i < 4; ++i) {
+        QWidget *focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        order << focus->objectName();
+        QKeyEvent tabKey(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QApplication::sendEvent(focus, &tabKey);
+    }
+    EXPECT_EQ(order.join(',').toStdString(),
+              "lvTasks,lblTasksOpenDownloadDir,lblTasksSetDownloadDir,btnTasksClear");
+    int setDir = 0;
+    tab->OnSetDownloadDir = [&](TOVTasksTab *) { ++setDir; };
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(tab->lblTasksSetDownloadDir(), &enter);
+    EXPECT_EQ(setDir, 1);
+
+    EXPECT_EQ(lv()->accessibleName(), "Download / Install");
+    EXPECT_EQ(tab->findChild<QWidget *>("btnTasksClear")->accessibleName(), "Clear All");
+    EXPECT_EQ(tab->lblTasksSetDownloadDir()->accessibleName(), "Modify directory of downloaded files");
+
+    QKeyEvent noRow(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+    QApplication::sendEvent(lv(), &noRow);
+    EXPECT_FALSE(tab->pmTasks()->isVisible());
+    select(0);
+    QKeyEvent menuKey(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+    QApplication::sendEvent(lv(), &menuKey);
+    EXPECT_TRUE(tab->pmTasks()->isVisible());
+    EXPECT_TRUE(tab->mniTasksResume->isVisible() && tab->mniTasksResume->isEnabled());
+    tab->pmTasks()->hide();
 }
 
 } // namespace
