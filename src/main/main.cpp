@@ -26,7 +26,8 @@ struct Options
     // Debugging and screenshots: tasks added at start, a tab to show, a picture to take.
     std::vector<std::pair<QString, QString>> addTasks;
     int selectTab = -1;
-    QString screenshot;
+    QString openDialog; // "settings" or "about"
+    QString screenshot; // of the window, or of the dialog open at that moment
 };
 
 Options parseOptions(const QStringList &args)
@@ -54,6 +55,8 @@ Options parseOptions(const QStringList &args)
             const int tab = args.at(++i).toInt(&ok);
             if (ok)
                 o.selectTab = tab;
+        } else if (a == QLatin1String("--open") && i + 1 < args.size()) {
+            o.openDialog = args.at(++i);
         } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
             o.screenshot = args.at(++i);
         }
@@ -117,17 +120,22 @@ int main(int argc, char **argv)
         if (options.selectTab >= 0)
             form.SelectTab(options.selectTab);
 
+        if (options.openDialog == QLatin1String("settings"))
+            QTimer::singleShot(300, &form, [&form] { form.mniMainSettingsClick(); });
+        else if (options.openDialog == QLatin1String("about"))
+            QTimer::singleShot(300, &form, [&form] { form.mniMainAboutClick(); });
         if (options.quitAfterMs >= 0)
             QTimer::singleShot(options.quitAfterMs, &app, &QApplication::quit);
         if (!options.screenshot.isEmpty()) {
             const QString out = options.screenshot;
-            QTimer::singleShot(options.quitAfterMs >= 0 ? options.quitAfterMs / 2 : 2500, &form,
-                               [&form, out] {
-                                   const bool ok = form.grab().save(out, "PNG");
-                                   std::fprintf(ok ? stdout : stderr, "%s %s\n",
-                                                ok ? "wrote" : "could not write", qPrintable(out));
-                                   QApplication::exit(ok ? 0 : 1);
-                               });
+            QTimer::singleShot(
+                options.quitAfterMs >= 0 ? options.quitAfterMs / 2 : 2500, &form, [&form, out] {
+                    QWidget *shown = QApplication::activeModalWidget();
+                    const bool ok = (shown ? shown : static_cast<QWidget *>(&form))->grab().save(out, "PNG");
+                    std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write",
+                                 qPrintable(out));
+                    QApplication::exit(ok ? 0 : 1);
+                });
         }
         rc = app.exec();
         lastTab = form.CurrentTab();

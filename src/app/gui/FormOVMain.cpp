@@ -74,6 +74,9 @@ TFormOVMain::TFormOVMain(QWidget *parent)
     buildControls();
     // The language component: defaults registered, then applied once.
     m_multiLangs = ovlang::Create();
+    // Published at once: the tab sheets read their texts from the published
+    // component while the defaults are applied.
+    ovlang::Publish(m_multiLangs.get());
     ovlang::SetupEvents(m_multiLangs.get(), [this](TBrimMultiLangs *) { MultiLangsLanguageChanged(); });
 }
 
@@ -133,6 +136,14 @@ void TFormOVMain::buildControls()
     btnTabTasks = tabButton("btnTabTasks", "tab_tasks", 3);
     btnTabTasks->setVisible(false);
     btnTabTasks->SetTabStop(false);
+
+    pnlTabTasksBack = new QWidget(pnlHeader);
+    pnlTabTasksBack->setObjectName(QStringLiteral("pnlTabTasksBack"));
+    pnlTabTasksBack->setAttribute(Qt::WA_StyledBackground);
+    pnlTabTasksBack->setAttribute(Qt::WA_TransparentForMouseEvents);
+    pnlTabTasksBack->setStyleSheet(
+        QStringLiteral("#pnlTabTasksBack { background: rgba(255, 255, 255, 36); border-radius: 8px; }"));
+    pnlTabTasksBack->hide();
 
     imgTabTasks = new TBrimImage(pnlHeader);
     imgTabTasks->setObjectName(QStringLiteral("imgTabTasks"));
@@ -485,9 +496,7 @@ void TFormOVMain::TabCtrlActivating(TBrimTabItem *Item)
     }
     const bool tasks = button == btnTabTasks;
     ovlook::SetTextColor(lblTabTasks, tasks ? QColor(Qt::white) : QColor(0xdb, 0xe7, 0xfb));
-    QFont f = lblTabTasks->font();
-    f.setUnderline(tasks);
-    lblTabTasks->setFont(f);
+    pnlTabTasksBack->setVisible(tasks);
 }
 
 void TFormOVMain::TabCtrlInactivating(TBrimTabItem *Item)
@@ -667,6 +676,7 @@ void TFormOVMain::layoutTasksShortcut()
 {
     const int w = qMax(84, lblTabTasks->sizeHint().width() + 8);
     lblTabTasks->setGeometry(kShortcutCenter - w / 2, 57 + 4 - 2, w, 20);
+    pnlTabTasksBack->setGeometry(lblTabTasks->x() - 4, 4, w + 8, 80);
     const QSize frame = imgTabTasksFrame->HasPicture() ? imgTabTasksFrame->Picture().size() : QSize(92, 88);
     imgTabTasksFrame->setGeometry(pnlHeader->x() + kShortcutCenter - frame.width() / 2,
                                   pnlHeader->y() + 4 - (frame.height() - 80) / 2, frame.width(),

@@ -123,6 +123,7 @@ public:
     TBrimImage *imgTabTasks = nullptr;
     TBrimImage *imgTabTasksFrame = nullptr;
     QLabel *lblTabTasks = nullptr;
+    QWidget *pnlTabTasksBack = nullptr; // marks the shortcut while the Tasks tab is current
     TBrimImageButton *imgAD = nullptr;
     QLabel *lblStatusVersion = nullptr;
     QLabel *lblStatusInfo = nullptr;

@@ -51,41 +51,41 @@ TFormOVSettings::TFormOVSettings(QWidget *owner)
     lblDownloadsDirTitle = named(new QLabel(this), "lblDownloadsDirTitle");
     lblDownloadsDirTitle->setFont(ovlook::UiFont(12, true));
     ovlook::SetTextColor(lblDownloadsDirTitle, ovlook::Ink);
-    lblDownloadsDirTitle->setGeometry(20, 46, 460, 20);
+    lblDownloadsDirTitle->setGeometry(20, 42, 460, 20);
 
     edtDownloadsDirValue = named(new QLineEdit(this), "edtDownloadsDirValue");
     edtDownloadsDirValue->setFont(ovlook::UiFont(12));
-    edtDownloadsDirValue->setGeometry(20, 70, 402, 26);
+    edtDownloadsDirValue->setGeometry(20, 66, 402, 26);
     lblDownloadsDirTitle->setBuddy(edtDownloadsDirValue);
 
     btnDownloadsDirBrowse = ovlook::NewActionButton(this, QStringLiteral("btnDownloadsDirBrowse"), true);
     btnDownloadsDirBrowse->SetCaption(QStringLiteral("..."));
-    btnDownloadsDirBrowse->setGeometry(428, 70, 52, 26);
+    btnDownloadsDirBrowse->setGeometry(428, 66, 52, 26);
     btnDownloadsDirBrowse->OnClick = [this](QObject *) { btnDownloadsDirBrowseClick(); };
 
     lblDownloadsDirOpen = ovlook::NewLinkLabel(this, QStringLiteral("lblDownloadsDirOpen"));
-    lblDownloadsDirOpen->move(20, 102);
+    lblDownloadsDirOpen->move(20, 98);
     connect(lblDownloadsDirOpen, &QLabel::linkActivated, this, [this] { lblDownloadsDirOpenClick(); });
     lblDownloadsDirDefault = ovlook::NewLinkLabel(this, QStringLiteral("lblDownloadsDirDefault"));
-    lblDownloadsDirDefault->move(120, 102);
+    lblDownloadsDirDefault->move(120, 98);
     connect(lblDownloadsDirDefault, &QLabel::linkActivated, this, [this] { lblDownloadsDirDefaultClick(); });
 
     auto *line = new QFrame(this);
     line->setFrameShape(QFrame::HLine);
     line->setStyleSheet(QStringLiteral("color: #dbe2ea"));
-    line->setGeometry(20, 130, 460, 1);
+    line->setGeometry(20, 124, 460, 1);
 
     chkAutoInstallValue = named(new QCheckBox(this), "chkAutoInstallValue");
     styleText(chkAutoInstallValue);
-    chkAutoInstallValue->setGeometry(20, 142, 460, 22);
+    chkAutoInstallValue->setGeometry(20, 134, 460, 22);
     lblAutoInstallDesc = named(new QLabel(this), "lblAutoInstallDesc");
     styleText(lblAutoInstallDesc, ovlook::Muted);
-    lblAutoInstallDesc->setGeometry(42, 164, 438, 18);
+    lblAutoInstallDesc->setGeometry(42, 155, 438, 18);
 
     m_keepDays = new QButtonGroup(this);
     rbFileKeepDays1 = named(new QRadioButton(this), "rbFileKeepDays1");
     styleText(rbFileKeepDays1);
-    rbFileKeepDays1->move(20, 196);
+    rbFileKeepDays1->move(20, 184);
     sedtFileKeepDaysValue = named(new QSpinBox(this), "sedtFileKeepDaysValue");
     sedtFileKeepDaysValue->setRange(1, 100);
     sedtFileKeepDaysValue->setValue(OVSettings::DefaultFileKeepDays);
@@ -96,10 +96,10 @@ TFormOVSettings::TFormOVSettings(QWidget *owner)
     sedtFileKeepDaysValue->resize(64, 24);
     rbFileKeepDays2 = named(new QRadioButton(this), "rbFileKeepDays2");
     styleText(rbFileKeepDays2);
-    rbFileKeepDays2->setGeometry(20, 226, 460, 22);
+    rbFileKeepDays2->setGeometry(20, 212, 460, 22);
     rbFileKeepDays3 = named(new QRadioButton(this), "rbFileKeepDays3");
     styleText(rbFileKeepDays3);
-    rbFileKeepDays3->setGeometry(20, 254, 460, 22);
+    rbFileKeepDays3->setGeometry(20, 238, 460, 22);
     m_keepDays->addButton(rbFileKeepDays1);
     m_keepDays->addButton(rbFileKeepDays2);
     m_keepDays->addButton(rbFileKeepDays3);
@@ -113,11 +113,11 @@ TFormOVSettings::TFormOVSettings(QWidget *owner)
     auto *line2 = new QFrame(this);
     line2->setFrameShape(QFrame::HLine);
     line2->setStyleSheet(QStringLiteral("color: #dbe2ea"));
-    line2->setGeometry(20, 286, 460, 1);
+    line2->setGeometry(20, 268, 460, 1);
 
     chkResumeBrokenValue = named(new QCheckBox(this), "chkResumeBrokenValue");
     styleText(chkResumeBrokenValue);
-    chkResumeBrokenValue->setGeometry(20, 294, 300, 22);
+    chkResumeBrokenValue->setGeometry(20, 278, 300, 22);
 
     btnOk = ovlook::NewActionButton(this, QStringLiteral("btnOk"), false);
     btnOk->SetDefault(true);
@@ -151,7 +151,7 @@ TFormOVSettings::TFormOVSettings(QWidget *owner)
     // 3. Texts, then 4. the stored values.
     ApplyTexts();
     LoadFromSettings();
-    edtDownloadsDirValue->setFocus();
+    btnOk->setFocus();
 }
 
 TFormOVSettings::~TFormOVSettings() = default;
