@@ -144,6 +144,7 @@ TEST_F(MainWindow, TabSwitchesStartAndStopTheirWork)
     EXPECT_FALSE(f.tmrRefreshRunning->isActive());
 
     QTest::mouseClick(f.btnTabRunning, Qt::LeftButton);
+    settle(20);
     EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabRunning);
     EXPECT_FALSE(f.btnTabRunning->isEnabled());
     EXPECT_TRUE(f.btnTabTopX->isEnabled());
@@ -154,6 +155,7 @@ TEST_F(MainWindow, TabSwitchesStartAndStopTheirWork)
     EXPECT_TRUE(f.tsRunning->isVisible());
     EXPECT_FALSE(f.tsTopX->isVisible());
     QTest::mouseClick(f.btnTabRunning, Qt::LeftButton); // the current tab's button is disabled
+    settle(20);
     EXPECT_EQ(runningRefresh, 1);
 
     f.imgTabTasksClick(); // the shortcut selects the Tasks tab
@@ -165,6 +167,12 @@ TEST_F(MainWindow, TabSwitchesStartAndStopTheirWork)
     f.imgTabTasksClick(); // again: no visible change
     EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabTasks);
     EXPECT_TRUE(f.tsTasks->isVisible());
+
+    f.btnTabUninst->setFocus(); // keyboard users reach the tabs too
+    QTest::keyClick(f.btnTabUninst, Qt::Key_Space);
+    settle(20);
+    EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabUninst);
+    EXPECT_EQ(uninstFirst, 1);
 
     ApplyPopupCode(PopupRunning);
     EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabRunning);

@@ -128,6 +128,14 @@ void TFormOVMain::buildControls()
         b->SetFontMouseDown({f, QColor(0xdb, 0xe7, 0xfb)});
         b->SetFontDisabled({f, ovlook::Ink});
         b->move(10 + slot * kTabPitch, 4);
+        // The tab control follows the mouse and switches after the button's own
+        // click; Enter and Space on a focused tab switch once that has had its turn.
+        b->OnClick = [this, slot](QObject *) {
+            QTimer::singleShot(0, this, [this, slot] {
+                if (CurrentTab() != slot)
+                    SelectTab(slot);
+            });
+        };
         return b;
     };
     btnTabTopX = tabButton("btnTabTopX", "tab_recommend", 0);
