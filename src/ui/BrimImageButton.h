@@ -12,11 +12,16 @@
 class QShortcut;
 
 // A font together with its colour, as the button's state fonts carry both.
+// In a namespace of its own: the language component has a different TBrimFont,
+// and two global types of one name in one program break each other's code.
+namespace brim {
 struct TBrimFont
 {
     QFont Font;
     QColor Color = Qt::black;
 };
+} // namespace brim
+using TBrimFont = brim::TBrimFont;
 
 using TBrimNotifyEvent = std::function<void(QObject *Sender)>;
 using TBrimMouseEvent
