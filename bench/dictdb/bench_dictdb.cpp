@@ -6,11 +6,9 @@
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <random>
+#include <sqlite3.h>
 #include <thread>
 
 using namespace dictdb;
@@ -19,8 +17,14 @@ namespace {
 
 constexpr int kRecords = 5000;
 
-QString processName(int i) { return QStringLiteral("process%1.exe").arg(i, 4, 10, QLatin1Char('0')); }
-QString description(int i) { return QStringLiteral("Description of process number %1, a longer text as stored").arg(i); }
+QString processName(int i)
+{
+    return QStringLiteral("process%1.exe").arg(i, 4, 10, QLatin1Char('0'));
+}
+QString description(int i)
+{
+    return QStringLiteral("Description of process number %1, a longer text as stored").arg(i);
+}
 
 void buildDictDB(const QString &path)
 {
@@ -66,7 +70,7 @@ void buildSqlite(const QString &path)
     sqlite3_close(db);
 }
 
-template <typename F> double perCallMicros(int calls, F &&f)
+template<typename F> double perCallMicros(int calls, F &&f)
 {
     QElapsedTimer timer;
     timer.start();
@@ -118,8 +122,10 @@ int main(int argc, char **argv)
         sqlite3 *db = nullptr;
         sqlite3_open_v2(sqlitePath.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
         sqlite3_stmt *st = nullptr;
-        sqlite3_prepare_v2(db, "SELECT description, virus FROM process WHERE name = ?1 COLLATE NOCASE", -1, &st, nullptr);
-        sqlite3_bind_text(st, 1, utf8Keys[size_t(i)].constData(), int(utf8Keys[size_t(i)].size()), SQLITE_STATIC);
+        sqlite3_prepare_v2(db, "SELECT description, virus FROM process WHERE name = ?1 COLLATE NOCASE", -1,
+                           &st, nullptr);
+        sqlite3_bind_text(st, 1, utf8Keys[size_t(i)].constData(), int(utf8Keys[size_t(i)].size()),
+                          SQLITE_STATIC);
         if (sqlite3_step(st) == SQLITE_ROW) {
             found += sqlite3_column_bytes(st, 0) > 0;
             risky += sqlite3_column_int(st, 1) != 0;
@@ -153,11 +159,12 @@ int main(int argc, char **argv)
         table.Close();
         tClose += phase.nsecsElapsed();
     }
-    std::printf("lookup per call (open, Locate ignoring case, read 2 fields, close), %d records:\n", kRecords);
+    std::printf("lookup per call (open, Locate ignoring case, read 2 fields, close), %d records:\n",
+                kRecords);
     std::printf("  DictDB  %8.1f us\n", dict);
     std::printf("  SQLite  %8.1f us\n", lite);
     std::printf("  ratio DictDB/SQLite %.2f (found %d, risky %d)\n", dict / lite, found, risky);
-    std::printf("  DictDB phases: open %.1f us, locate and read %.1f us, close %.1f us\n", tOpen / 1000.0 / calls,
-                tLocate / 1000.0 / calls, tClose / 1000.0 / calls);
+    std::printf("  DictDB phases: open %.1f us, locate and read %.1f us, close %.1f us\n",
+                tOpen / 1000.0 / calls, tLocate / 1000.0 / calls, tClose / 1000.0 / calls);
     return 0;
 }

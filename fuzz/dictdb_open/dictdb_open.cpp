@@ -31,11 +31,11 @@ void searchEveryField(const QString &name)
         for (int f = 0; f < t.FieldCount(); ++f) {
             for (unsigned options : {0u, 3u}) {
                 try {
-                    const QVariant key = t.Field(f)->IsBlob() ? QVariant(QByteArray("a")) : QVariant(QStringLiteral("1"));
+                    const QVariant key
+                        = t.Field(f)->IsBlob() ? QVariant(QByteArray("a")) : QVariant(QStringLiteral("1"));
                     if (t.Locate(t.Field(f)->FieldName(), key, options))
                         (void)t.Field(f)->AsString();
-                } catch (const EDictDBError &) {
-                }
+                } catch (const EDictDBError &) { }
             }
         }
         for (const auto &index : t.TableIO()->IndexDefs()) {
@@ -43,8 +43,7 @@ void searchEveryField(const QString &name)
             try {
                 for (t.Last(); !t.Bof(); t.Prior())
                     (void)t.GetBookmark();
-            } catch (const EDictDBError &) {
-            }
+            } catch (const EDictDBError &) { }
         }
     }
 }

@@ -2,16 +2,21 @@
 
 #include "db/DictDBCommon.h"
 
-#include <zlib.h>
-
 #include <mutex>
+#include <zlib.h>
 
 namespace dictdb {
 
 namespace {
 
-inline uint32_t rol(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-inline uint32_t ror(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+inline uint32_t rol(uint32_t x, int n)
+{
+    return (x << n) | (x >> (32 - n));
+}
+inline uint32_t ror(uint32_t x, int n)
+{
+    return (x >> n) | (x << (32 - n));
+}
 inline uint32_t getBE(const uint8_t *p)
 {
     return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
@@ -122,7 +127,10 @@ QByteArray passwordBytes(const QString &password)
     return utf16.left(password.size());
 }
 
-QString passwordDigestText(const QString &password) { return digestBase64(sha0(passwordBytes(password))); }
+QString passwordDigestText(const QString &password)
+{
+    return digestBase64(sha0(passwordBytes(password)));
+}
 
 uint32_t crc32Of(const QByteArray &data)
 {
@@ -223,17 +231,26 @@ void TEncrypt::InitKey(const QByteArray &key)
     m_initialized = true;
 }
 
-void TEncrypt::InitFromPassword(const QString &password) { InitKey(sha0(passwordBytes(password))); }
+void TEncrypt::InitFromPassword(const QString &password)
+{
+    InitKey(sha0(passwordBytes(password)));
+}
 
 void TEncrypt::checkInit() const
 {
     if (!m_initialized)
-        throw EEncryptException(
-            QStringLiteral("%1 is not initialized call Init() or InitKey() before.").arg(QLatin1String(ClassName())));
+        throw EEncryptException(QStringLiteral("%1 is not initialized call Init() or InitKey() before.")
+                                    .arg(QLatin1String(ClassName())));
 }
 
-void TEncrypt::Encrypt(const uint8_t *in, uint8_t *out, size_t len) { process(in, out, len, true); }
-void TEncrypt::Decrypt(const uint8_t *in, uint8_t *out, size_t len) { process(in, out, len, false); }
+void TEncrypt::Encrypt(const uint8_t *in, uint8_t *out, size_t len)
+{
+    process(in, out, len, true);
+}
+void TEncrypt::Decrypt(const uint8_t *in, uint8_t *out, size_t len)
+{
+    process(in, out, len, false);
+}
 
 void TEncrypt::process(const uint8_t *in, uint8_t *out, size_t len, bool encrypt)
 {
@@ -421,7 +438,8 @@ uint8_t gfMul(uint8_t a, uint8_t b, unsigned poly)
     return uint8_t(r);
 }
 
-const uint8_t kMds[4][4] = {{0x01, 0xEF, 0x5B, 0x5B}, {0x5B, 0xEF, 0xEF, 0x01}, {0xEF, 0x5B, 0x01, 0xEF}, {0xEF, 0x01, 0xEF, 0x5B}};
+const uint8_t kMds[4][4] = {
+    {0x01, 0xEF, 0x5B, 0x5B}, {0x5B, 0xEF, 0xEF, 0x01}, {0xEF, 0x5B, 0x01, 0xEF}, {0xEF, 0x01, 0xEF, 0x5B}};
 const uint8_t kRs[4][8] = {{0x01, 0xA4, 0x55, 0x87, 0x5A, 0x58, 0xDB, 0x9E},
                            {0xA4, 0x56, 0x82, 0xF3, 0x1E, 0xC6, 0x68, 0xE5},
                            {0x02, 0xA1, 0xFC, 0xC1, 0x47, 0xAE, 0x3D, 0x19},
@@ -497,7 +515,8 @@ void TEnc_Twofish::KeySchedule(const uint8_t *key, int len)
 
 uint32_t TEnc_Twofish::g(uint32_t x) const
 {
-    return m_sbox[0][x & 0xFF] ^ m_sbox[1][(x >> 8) & 0xFF] ^ m_sbox[2][(x >> 16) & 0xFF] ^ m_sbox[3][x >> 24];
+    return m_sbox[0][x & 0xFF] ^ m_sbox[1][(x >> 8) & 0xFF] ^ m_sbox[2][(x >> 16) & 0xFF]
+        ^ m_sbox[3][x >> 24];
 }
 
 void TEnc_Twofish::EncryptBlock(const uint8_t *in, uint8_t *out) const

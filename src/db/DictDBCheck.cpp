@@ -78,7 +78,10 @@ CheckReport CheckDatabase(const QString &databaseName, TDictDBMediumType medium,
                 }
             }
         } catch (const std::exception &e) {
-            report.Problems << QStringLiteral("table '%1', record %2: %3").arg(name).arg(t.GetBookmark()).arg(describe(e));
+            report.Problems << QStringLiteral("table '%1', record %2: %3")
+                                   .arg(name)
+                                   .arg(t.GetBookmark())
+                                   .arg(describe(e));
         }
     }
     return report;

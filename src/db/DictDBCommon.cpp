@@ -1,9 +1,7 @@
 #include "db/DictDBCommon.h"
 
 #include <QLocale>
-
 #include <iconv.h>
-
 #include <mutex>
 
 namespace dictdb {
@@ -53,7 +51,10 @@ bool isBlobType(int type)
     }
 }
 
-bool isStringType(int type) { return type == ftString || type == ftFixedChar || type == ftWideString; }
+bool isStringType(int type)
+{
+    return type == ftString || type == ftFixedChar || type == ftWideString;
+}
 
 namespace {
 

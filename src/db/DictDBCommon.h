@@ -3,7 +3,6 @@
 
 #include <QByteArray>
 #include <QString>
-
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -15,8 +14,7 @@ public:
     explicit EDictDBError(const QString &message)
         : std::runtime_error(message.toStdString())
         , m_message(message)
-    {
-    }
+    { }
     const QString &Message() const { return m_message; }
 
 private:
@@ -36,8 +34,7 @@ class EDictDBAbort : public EDictDBError
 public:
     EDictDBAbort()
         : EDictDBError(QStringLiteral("Operation aborted"))
-    {
-    }
+    { }
 };
 
 enum TDictFieldType : uint8_t {
@@ -177,7 +174,10 @@ bool isStringType(int type);
 // 8-bit texts of the file use the system ANSI code page (GBK under Chinese locales,
 // Windows-1252 otherwise).
 QString fromAnsi(const char *data, qsizetype size);
-inline QString fromAnsi(const QByteArray &bytes) { return fromAnsi(bytes.constData(), bytes.size()); }
+inline QString fromAnsi(const QByteArray &bytes)
+{
+    return fromAnsi(bytes.constData(), bytes.size());
+}
 QByteArray toAnsi(const QString &text);
 
 // Locale-aware text comparison as used by keys and indexes.

@@ -5,7 +5,6 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QThread>
-
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -21,14 +20,14 @@ class DiskStream final : public TDictDBStream
 public:
     explicit DiskStream(int fd)
         : m_fd(fd)
-    {
-    }
+    { }
     ~DiskStream() override { ::close(m_fd); }
     qint64 ReadAt(qint64 offset, void *buffer, qint64 count) override
     {
         qint64 done = 0;
         while (done < count) {
-            const ssize_t n = ::pread(m_fd, static_cast<char *>(buffer) + done, size_t(count - done), off_t(offset + done));
+            const ssize_t n = ::pread(m_fd, static_cast<char *>(buffer) + done, size_t(count - done),
+                                      off_t(offset + done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -41,8 +40,8 @@ public:
     {
         qint64 done = 0;
         while (done < count) {
-            const ssize_t n
-                = ::pwrite(m_fd, static_cast<const char *>(buffer) + done, size_t(count - done), off_t(offset + done));
+            const ssize_t n = ::pwrite(m_fd, static_cast<const char *>(buffer) + done, size_t(count - done),
+                                       off_t(offset + done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
@@ -53,7 +52,9 @@ public:
     }
     qint64 Size() override
     {
-        struct stat st {};
+        struct stat st
+        {
+        };
         return ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : 0;
     }
     void Flush() override
@@ -74,8 +75,7 @@ class MemoryStream final : public TDictDBStream
 public:
     explicit MemoryStream(QByteArray *buffer)
         : m_buffer(buffer)
-    {
-    }
+    { }
     qint64 ReadAt(qint64 offset, void *buffer, qint64 count) override
     {
         if (offset < 0 || offset >= m_buffer->size())
@@ -124,10 +124,12 @@ QByteArray *TDictMemoryStreams::Find(const QString &name)
 
 TDictDBFileIO::TDictDBFileIO(TDictDatabase *owner)
     : m_owner(owner)
-{
-}
+{ }
 
-TDictDBFileIO::~TDictDBFileIO() { Close(); }
+TDictDBFileIO::~TDictDBFileIO()
+{
+    Close();
+}
 
 void TDictDBFileIO::Open(const QString &fileName, TDictDBMediumType medium, bool exclusive)
 {
@@ -171,7 +173,9 @@ void TDictDBFileIO::checkVersion(const char *first12)
 void TDictDBFileIO::openDisk(const QString &fileName, bool exclusive)
 {
     const QByteArray path = QFile::encodeName(fileName);
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (fileName.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         throw EDictDBError(QStringLiteral("Failed to open file"));
     // no write bit for anyone counts as the read-only attribute
@@ -237,7 +241,10 @@ void TDictDBFileIO::Close()
     m_tableNames.clear();
 }
 
-bool TDictDBFileIO::IsFlushed() const { return !m_stream || m_stream->IsFlushed(); }
+bool TDictDBFileIO::IsFlushed() const
+{
+    return !m_stream || m_stream->IsFlushed();
+}
 
 void TDictDBFileIO::Flush()
 {
@@ -252,9 +259,15 @@ TDictDBStream &TDictDBFileIO::stream()
     return *m_stream;
 }
 
-void TDictDBFileIO::ReadDatabaseHeader() { ReadAt(kDatabaseHeaderOffset, m_header, kDatabaseHeaderSize); }
+void TDictDBFileIO::ReadDatabaseHeader()
+{
+    ReadAt(kDatabaseHeaderOffset, m_header, kDatabaseHeaderSize);
+}
 
-void TDictDBFileIO::ReadTableDirectory() { ReadAt(kTableDirectoryOffset, m_directory, kTableDirectorySize); }
+void TDictDBFileIO::ReadTableDirectory()
+{
+    ReadAt(kTableDirectoryOffset, m_directory, kTableDirectorySize);
+}
 
 void TDictDBFileIO::checkTableCount()
 {
@@ -263,7 +276,10 @@ void TDictDBFileIO::checkTableCount()
         damaged("table count outside 0 to 256");
 }
 
-int TDictDBFileIO::TableCount() const { return getI32(m_directory); }
+int TDictDBFileIO::TableCount() const
+{
+    return getI32(m_directory);
+}
 
 qint64 TDictDBFileIO::TableHeaderOffset(int tableNo) const
 {
@@ -302,7 +318,10 @@ QStringList TDictDBFileIO::GetTableNames()
     return names;
 }
 
-QStringList TDictDBFileIO::CachedTableNames() { return m_haveTableNames ? m_tableNames : GetTableNames(); }
+QStringList TDictDBFileIO::CachedTableNames()
+{
+    return m_haveTableNames ? m_tableNames : GetTableNames();
+}
 
 void TDictDBFileIO::ReadAt(qint64 offset, void *buffer, qint64 count)
 {
@@ -310,7 +329,8 @@ void TDictDBFileIO::ReadAt(qint64 offset, void *buffer, qint64 count)
         return;
     const qint64 got = offset < 0 ? 0 : stream().ReadAt(offset, buffer, count);
     if (got < count)
-        std::memset(static_cast<char *>(buffer) + std::max<qint64>(got, 0), 0, size_t(count - std::max<qint64>(got, 0)));
+        std::memset(static_cast<char *>(buffer) + std::max<qint64>(got, 0), 0,
+                    size_t(count - std::max<qint64>(got, 0)));
 }
 
 void TDictDBFileIO::WriteAt(qint64 offset, const void *buffer, qint64 count)
@@ -322,12 +342,17 @@ void TDictDBFileIO::WriteAt(qint64 offset, const void *buffer, qint64 count)
     stream().WriteAt(offset, buffer, count);
 }
 
-qint64 TDictDBFileIO::FileSize() { return stream().Size(); }
+qint64 TDictDBFileIO::FileSize()
+{
+    return stream().Size();
+}
 
 TDictFileStamp TDictDBFileIO::Stamp()
 {
     TDictFileStamp stamp;
-    struct stat st {};
+    struct stat st
+    {
+    };
     if (m_medium != mtDisk || m_fd < 0 || ::fstat(m_fd, &st) != 0)
         return stamp;
     stamp.Valid = true;
@@ -345,7 +370,9 @@ void TDictDBFileIO::Lock()
         return;
     if (m_lockDepth++ > 0)
         return; // already held by this object
-    struct flock fl {};
+    struct flock fl
+    {
+    };
     // a descriptor opened for reading can hold only a shared lock
     fl.l_type = m_readOnly ? F_RDLCK : F_WRLCK;
     fl.l_whence = SEEK_SET;
@@ -374,7 +401,9 @@ void TDictDBFileIO::Unlock()
         return;
     if (m_fd < 0)
         return;
-    struct flock fl {};
+    struct flock fl
+    {
+    };
     fl.l_type = F_UNLCK;
     fl.l_whence = SEEK_SET;
     fl.l_start = 1;
@@ -382,8 +411,14 @@ void TDictDBFileIO::Unlock()
     ::fcntl(m_fd, F_OFD_SETLK, &fl);
 }
 
-QString TDictDBFileIO::CompressAlgoName() const { return fromAnsi(getCStr(m_header + dhCompressAlgoName, kNameSize)); }
-QString TDictDBFileIO::EncryptAlgoName() const { return fromAnsi(getCStr(m_header + dhEncryptAlgoName, kNameSize)); }
+QString TDictDBFileIO::CompressAlgoName() const
+{
+    return fromAnsi(getCStr(m_header + dhCompressAlgoName, kNameSize));
+}
+QString TDictDBFileIO::EncryptAlgoName() const
+{
+    return fromAnsi(getCStr(m_header + dhEncryptAlgoName, kNameSize));
+}
 
 bool TDictDBFileIO::SetPassword(const QString &password)
 {
@@ -406,7 +441,8 @@ void TDictDBFileIO::DecodeValue(const char *src, char *dst, int len)
         return;
     }
     std::lock_guard lock(m_dataLock);
-    m_encrypt.DecryptBuffer(reinterpret_cast<const uint8_t *>(src), reinterpret_cast<uint8_t *>(dst), size_t(len));
+    m_encrypt.DecryptBuffer(reinterpret_cast<const uint8_t *>(src), reinterpret_cast<uint8_t *>(dst),
+                            size_t(len));
 }
 
 void TDictDBFileIO::EncodeValue(const char *src, char *dst, int len)
@@ -416,7 +452,8 @@ void TDictDBFileIO::EncodeValue(const char *src, char *dst, int len)
         return;
     }
     std::lock_guard lock(m_dataLock);
-    m_encrypt.EncryptBuffer(reinterpret_cast<const uint8_t *>(src), reinterpret_cast<uint8_t *>(dst), size_t(len));
+    m_encrypt.EncryptBuffer(reinterpret_cast<const uint8_t *>(src), reinterpret_cast<uint8_t *>(dst),
+                            size_t(len));
 }
 
 QByteArray TDictDBFileIO::DecodeBlob(const QByteArray &stored, bool compressed, bool encrypted)

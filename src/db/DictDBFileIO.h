@@ -6,7 +6,6 @@
 #include "db/DictDataProcess.h"
 
 #include <QStringList>
-
 #include <memory>
 #include <mutex>
 

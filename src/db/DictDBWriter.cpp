@@ -10,7 +10,10 @@ namespace dictdb {
 
 namespace {
 
-[[noreturn]] void invalid(const QString &what) { throw EDictDBError(QStringLiteral("Invalid definition: %1").arg(what)); }
+[[noreturn]] void invalid(const QString &what)
+{
+    throw EDictDBError(QStringLiteral("Invalid definition: %1").arg(what));
+}
 
 QByteArray checkedName(const QString &name, const char *kind)
 {
@@ -108,7 +111,8 @@ QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDi
                     if (fieldNames[f].compare(index.Fields[j].trimmed(), Qt::CaseInsensitive) == 0)
                         found = f;
                 if (found < 0)
-                    invalid(QStringLiteral("index '%1' names unknown field '%2'").arg(index.Name, index.Fields[j]));
+                    invalid(QStringLiteral("index '%1' names unknown field '%2'")
+                                .arg(index.Name, index.Fields[j]));
                 putI32(e + ieFields + 4 * j, found);
             }
             putI32(e + ieTabOffset, 0);
@@ -118,7 +122,8 @@ QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDi
     return image;
 }
 
-void CreateDatabaseFile(const QString &fileName, const TDictCreateOptions &options, const QList<TDictTableSpec> &tables)
+void CreateDatabaseFile(const QString &fileName, const TDictCreateOptions &options,
+                        const QList<TDictTableSpec> &tables)
 {
     const QByteArray image = BuildDatabaseImage(options, tables);
     QSaveFile file(fileName);

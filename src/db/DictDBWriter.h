@@ -46,6 +46,7 @@ namespace dictdb {
 // The bytes of a new database with empty tables; raises on an invalid definition.
 QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDictTableSpec> &tables);
 // Writes a new database file (replacing any file of that name).
-void CreateDatabaseFile(const QString &fileName, const TDictCreateOptions &options, const QList<TDictTableSpec> &tables);
+void CreateDatabaseFile(const QString &fileName, const TDictCreateOptions &options,
+                        const QList<TDictTableSpec> &tables);
 
 } // namespace dictdb

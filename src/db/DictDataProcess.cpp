@@ -2,10 +2,9 @@
 
 #include "db/DictDBCommon.h"
 
-#include <zlib.h>
-
 #include <cmath>
 #include <vector>
+#include <zlib.h>
 
 namespace {
 
@@ -43,7 +42,10 @@ const Registered *findIn(const std::vector<Registered> &list, const QString &nam
     return nullptr;
 }
 
-int percent(qsizetype done, qsizetype total) { return total ? int(std::lround(double(done) * 100.0 / double(total))) : 100; }
+int percent(qsizetype done, qsizetype total)
+{
+    return total ? int(std::lround(double(done) * 100.0 / double(total))) : 100;
+}
 
 } // namespace
 
@@ -168,8 +170,14 @@ QByteArray TEncAlgo_Base::stream(const QByteArray &data, bool encrypt)
     return out;
 }
 
-QByteArray TEncAlgo_Base::Encode(const QByteArray &data) { return stream(data, true); }
-QByteArray TEncAlgo_Base::Decode(const QByteArray &data) { return stream(data, false); }
+QByteArray TEncAlgo_Base::Encode(const QByteArray &data)
+{
+    return stream(data, true);
+}
+QByteArray TEncAlgo_Base::Decode(const QByteArray &data)
+{
+    return stream(data, false);
+}
 
 // ---- managers ----
 
@@ -182,8 +190,9 @@ void TDataProcessMgr::SetAlgorithm(const QString &name)
 {
     const Registered *r = findIn(isCompression() ? compressionRegistry() : encryptionRegistry(), name);
     if (!r)
-        throw EDictDBError(isCompression() ? QStringLiteral("Compression algorithm module '%1' not found").arg(name)
-                                           : QStringLiteral("Encryption algorithm module '%1' not found").arg(name));
+        throw EDictDBError(isCompression()
+                               ? QStringLiteral("Compression algorithm module '%1' not found").arg(name)
+                               : QStringLiteral("Encryption algorithm module '%1' not found").arg(name));
     if (!m_algo || m_name != QLatin1String(r->name)) {
         m_algo = r->make();
         m_name = QLatin1String(r->name);
@@ -197,12 +206,24 @@ TDataProcessAlgo &TDataProcessMgr::algo()
     return *m_algo;
 }
 
-QByteArray TDataProcessMgr::EncodeStream(const QByteArray &data) { return algo().Encode(data); }
-QByteArray TDataProcessMgr::DecodeStream(const QByteArray &data) { return algo().Decode(data); }
+QByteArray TDataProcessMgr::EncodeStream(const QByteArray &data)
+{
+    return algo().Encode(data);
+}
+QByteArray TDataProcessMgr::DecodeStream(const QByteArray &data)
+{
+    return algo().Decode(data);
+}
 
-TEncryptAlgo &TEncryptMgr::enc() { return static_cast<TEncryptAlgo &>(algo()); }
+TEncryptAlgo &TEncryptMgr::enc()
+{
+    return static_cast<TEncryptAlgo &>(algo());
+}
 
-void TEncryptMgr::SetMode(int mode) { enc().SetLevelOrMode(mode); }
+void TEncryptMgr::SetMode(int mode)
+{
+    enc().SetLevelOrMode(mode);
+}
 
 void TEncryptMgr::SetPassword(const QString &password)
 {

@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-
 #include <functional>
 #include <memory>
 
@@ -59,8 +58,7 @@ class TEncAlgo_Base : public TEncryptAlgo
 public:
     explicit TEncAlgo_Base(std::unique_ptr<TEncrypt> cipher)
         : m_cipher(std::move(cipher))
-    {
-    }
+    { }
     QByteArray Encode(const QByteArray &data) override;
     QByteArray Decode(const QByteArray &data) override;
     void SetLevelOrMode(int value) override { m_cipher->SetMode(value); }
@@ -71,8 +69,14 @@ public:
         if (m_cipher->Initialized())
             m_cipher->Reset();
     }
-    void EncryptBuffer(const uint8_t *in, uint8_t *out, size_t len) override { m_cipher->Encrypt(in, out, len); }
-    void DecryptBuffer(const uint8_t *in, uint8_t *out, size_t len) override { m_cipher->Decrypt(in, out, len); }
+    void EncryptBuffer(const uint8_t *in, uint8_t *out, size_t len) override
+    {
+        m_cipher->Encrypt(in, out, len);
+    }
+    void DecryptBuffer(const uint8_t *in, uint8_t *out, size_t len) override
+    {
+        m_cipher->Decrypt(in, out, len);
+    }
     const char *CipherClassName() const override { return m_cipher->ClassName(); }
     TEncrypt &Cipher() { return *m_cipher; }
 
@@ -86,24 +90,21 @@ class TEncAlgo_Gost final : public TEncAlgo_Base
 public:
     TEncAlgo_Gost()
         : TEncAlgo_Base(std::make_unique<TEnc_Gost>())
-    {
-    }
+    { }
 };
 class TEncAlgo_Twofish final : public TEncAlgo_Base
 {
 public:
     TEncAlgo_Twofish()
         : TEncAlgo_Base(std::make_unique<TEnc_Twofish>())
-    {
-    }
+    { }
 };
 class TEncAlgo_Blowfish final : public TEncAlgo_Base
 {
 public:
     TEncAlgo_Blowfish()
         : TEncAlgo_Base(std::make_unique<TEnc_Blowfish>())
-    {
-    }
+    { }
 };
 
 // Finds, sets and drives the current algorithm of one kind.

@@ -8,13 +8,13 @@ namespace {
 
 constexpr qint64 kJulianDayOfDayZero = 1721425; // 31 December 1 BC in the proleptic Gregorian calendar
 
-template <typename T> T readAs(const FieldBytes &b)
+template<typename T> T readAs(const FieldBytes &b)
 {
     T v {};
     std::memcpy(&v, b.constData(), std::min<size_t>(sizeof v, size_t(b.size())));
     return v;
 }
-template <typename T> FieldBytes bytesOf(T v)
+template<typename T> FieldBytes bytesOf(T v)
 {
     return FieldBytes(reinterpret_cast<const char *>(&v), sizeof v);
 }
@@ -70,7 +70,8 @@ bool toBool(const QVariant &v)
         const QString s = v.toString().trimmed();
         if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || s == QLatin1String("1"))
             return true;
-        if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || s == QLatin1String("0") || s.isEmpty())
+        if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || s == QLatin1String("0")
+            || s.isEmpty())
             return false;
         badValue(s, "boolean value");
     }
@@ -86,7 +87,8 @@ QDateTime toDateTime(const QVariant &v)
     if (v.typeId() == QMetaType::QTime)
         return QDateTime(dateOfDayNumber(0), v.toTime());
     const QString s = v.toString().trimmed();
-    for (const char *fmt : {"yyyy-MM-dd hh:mm:ss.zzz", "yyyy-MM-dd hh:mm:ss", "yyyy-MM-ddThh:mm:ss", "yyyy-MM-dd"}) {
+    for (const char *fmt :
+         {"yyyy-MM-dd hh:mm:ss.zzz", "yyyy-MM-dd hh:mm:ss", "yyyy-MM-ddThh:mm:ss", "yyyy-MM-dd"}) {
         const QDateTime dt = QDateTime::fromString(s, QLatin1String(fmt));
         if (dt.isValid())
             return dt;
@@ -97,12 +99,21 @@ QDateTime toDateTime(const QVariant &v)
     badValue(s, "date and time");
 }
 
-int sign(double d) { return d < 0 ? -1 : (d > 0 ? 1 : 0); }
+int sign(double d)
+{
+    return d < 0 ? -1 : (d > 0 ? 1 : 0);
+}
 
 } // namespace
 
-int32_t dayNumberOf(const QDate &date) { return int32_t(date.toJulianDay() - kJulianDayOfDayZero); }
-QDate dateOfDayNumber(int32_t day) { return QDate::fromJulianDay(qint64(day) + kJulianDayOfDayZero); }
+int32_t dayNumberOf(const QDate &date)
+{
+    return int32_t(date.toJulianDay() - kJulianDayOfDayZero);
+}
+QDate dateOfDayNumber(int32_t day)
+{
+    return QDate::fromJulianDay(qint64(day) + kJulianDayOfDayZero);
+}
 
 QVariant decodeFieldValue(const TDictFieldDef &def, const FieldBytes &b)
 {
@@ -134,7 +145,8 @@ QVariant decodeFieldValue(const TDictFieldDef &def, const FieldBytes &b)
             return QDateTime();
         const qint64 total = qint64(std::llround(v));
         const qint64 day = total >= 0 ? total / 86400000 : -((-total + 86399999) / 86400000);
-        return QDateTime(dateOfDayNumber(int32_t(day)), QTime::fromMSecsSinceStartOfDay(int(total - day * 86400000)));
+        return QDateTime(dateOfDayNumber(int32_t(day)),
+                         QTime::fromMSecsSinceStartOfDay(int(total - day * 86400000)));
     }
     case ftMemo:
     case ftFmtMemo:
@@ -199,7 +211,8 @@ QString fieldText(const TDictFieldDef &def, const FieldBytes &b)
         return v.toTime().toString(QStringLiteral("hh:mm:ss"));
     case ftDateTime: {
         const QDateTime dt = v.toDateTime();
-        return dt.toString(dt.time().msec() ? QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz") : QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        return dt.toString(dt.time().msec() ? QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")
+                                            : QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     }
     default:
         if (def.IsBlob() && v.typeId() == QMetaType::QByteArray)
@@ -208,13 +221,14 @@ QString fieldText(const TDictFieldDef &def, const FieldBytes &b)
     }
 }
 
-int compareFieldBytes(const TDictFieldDef &def, const FieldBytes &a, const FieldBytes &b, bool ci, bool partial)
+int compareFieldBytes(const TDictFieldDef &def, const FieldBytes &a, const FieldBytes &b, bool ci,
+                      bool partial)
 {
     switch (def.FieldType) {
     case ftString:
     case ftFixedChar:
-        return compareText(fromAnsi(getCStr(a.constData(), int(a.size()))), fromAnsi(getCStr(b.constData(), int(b.size()))),
-                           ci, partial);
+        return compareText(fromAnsi(getCStr(a.constData(), int(a.size()))),
+                           fromAnsi(getCStr(b.constData(), int(b.size()))), ci, partial);
     case ftSmallint:
         return sign(double(readAs<int16_t>(a)) - readAs<int16_t>(b));
     case ftWord:

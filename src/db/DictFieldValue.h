@@ -14,7 +14,7 @@ struct TDictFieldDef
     int FieldSize = 0;
     int DataProcessMode = 0;
     int Offset = 0; // within the record
-    int Size = 0;   // bytes in the record
+    int Size = 0; // bytes in the record
     bool IsBlob() const { return dictdb::isBlobType(FieldType); }
 };
 
@@ -44,8 +44,8 @@ FieldBytes encodeFieldValue(const TDictFieldDef &def, const QVariant &value);
 // Text form of a stored value.
 QString fieldText(const TDictFieldDef &def, const FieldBytes &bytes);
 // Compares key a with stored b: negative, zero or positive.
-int compareFieldBytes(const TDictFieldDef &def, const FieldBytes &a, const FieldBytes &b, bool caseInsensitive,
-                      bool partial);
+int compareFieldBytes(const TDictFieldDef &def, const FieldBytes &a, const FieldBytes &b,
+                      bool caseInsensitive, bool partial);
 
 // Day numbers count 1 January 0001 as day 1.
 int32_t dayNumberOf(const QDate &date);

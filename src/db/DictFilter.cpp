@@ -4,15 +4,20 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
-
 #include <vector>
 
 namespace dictdb {
 
 namespace {
 
-[[noreturn]] void fail(const char *message) { throw EDictDBError(QString::fromLatin1(message)); }
-[[noreturn]] void mismatch() { fail("Type mismatch in expression"); }
+[[noreturn]] void fail(const char *message)
+{
+    throw EDictDBError(QString::fromLatin1(message));
+}
+[[noreturn]] void mismatch()
+{
+    fail("Type mismatch in expression");
+}
 
 enum class Tok { End, Ident, Number, String, Op, LParen, RParen, Comma };
 
@@ -116,7 +121,8 @@ bool isNumeric(const QVariant &v)
 }
 bool isDate(const QVariant &v)
 {
-    return v.typeId() == QMetaType::QDate || v.typeId() == QMetaType::QDateTime || v.typeId() == QMetaType::QTime;
+    return v.typeId() == QMetaType::QDate || v.typeId() == QMetaType::QDateTime
+        || v.typeId() == QMetaType::QTime;
 }
 QDateTime toDateTime(const QVariant &v)
 {
@@ -314,8 +320,7 @@ public:
     Parser(const QString &text, const std::function<int(const QString &)> &fieldIndex)
         : m_tokens(tokenize(text))
         , m_fieldIndex(fieldIndex)
-    {
-    }
+    { }
 
     std::unique_ptr<FilterNode> parseAll()
     {
@@ -335,7 +340,8 @@ private:
     }
     bool keyword(const char *word) const
     {
-        return peek().kind == Tok::Ident && peek().text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+        return peek().kind == Tok::Ident
+            && peek().text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
     }
     void expect(Tok kind)
     {
@@ -433,8 +439,9 @@ private:
         }
         if (peek().kind == Tok::Op) {
             const QString op = peek().text;
-            if (op == QLatin1String("=") || op == QLatin1String("<>") || op == QLatin1String("!=") || op == QLatin1String("<")
-                || op == QLatin1String(">") || op == QLatin1String("<=") || op == QLatin1String(">=")) {
+            if (op == QLatin1String("=") || op == QLatin1String("<>") || op == QLatin1String("!=")
+                || op == QLatin1String("<") || op == QLatin1String(">") || op == QLatin1String("<=")
+                || op == QLatin1String(">=")) {
                 take();
                 auto n = node(FilterNode::Binary, op);
                 n->args.push_back(std::move(left));
@@ -447,7 +454,8 @@ private:
     std::unique_ptr<FilterNode> parseAdditive()
     {
         auto left = parseTerm();
-        while (peek().kind == Tok::Op && (peek().text == QLatin1String("+") || peek().text == QLatin1String("-"))) {
+        while (peek().kind == Tok::Op
+               && (peek().text == QLatin1String("+") || peek().text == QLatin1String("-"))) {
             auto n = node(FilterNode::Binary, take().text);
             n->args.push_back(std::move(left));
             n->args.push_back(parseTerm());
@@ -458,7 +466,8 @@ private:
     std::unique_ptr<FilterNode> parseTerm()
     {
         auto left = parsePrimary();
-        while (peek().kind == Tok::Op && (peek().text == QLatin1String("*") || peek().text == QLatin1String("/"))) {
+        while (peek().kind == Tok::Op
+               && (peek().text == QLatin1String("*") || peek().text == QLatin1String("/"))) {
             auto n = node(FilterNode::Binary, take().text);
             n->args.push_back(std::move(left));
             n->args.push_back(parsePrimary());
@@ -504,9 +513,9 @@ private:
             {
                 const char *name;
                 int minArgs, maxArgs;
-            } functions[] = {{"UPPER", 1, 1},     {"LOWER", 1, 1},     {"SUBSTRING", 2, 3}, {"TRIM", 1, 1},
-                             {"TRIMLEFT", 1, 1},  {"TRIMRIGHT", 1, 1}, {"YEAR", 1, 1},      {"MONTH", 1, 1},
-                             {"DAY", 1, 1},       {"HOUR", 1, 1},      {"MINUTE", 1, 1},    {"SECOND", 1, 1},
+            } functions[] = {{"UPPER", 1, 1},    {"LOWER", 1, 1},     {"SUBSTRING", 2, 3}, {"TRIM", 1, 1},
+                             {"TRIMLEFT", 1, 1}, {"TRIMRIGHT", 1, 1}, {"YEAR", 1, 1},      {"MONTH", 1, 1},
+                             {"DAY", 1, 1},      {"HOUR", 1, 1},      {"MINUTE", 1, 1},    {"SECOND", 1, 1},
                              {"GETDATE", 0, 0}};
             if (peek().kind == Tok::LParen) {
                 for (const auto &f : functions) {
@@ -556,8 +565,7 @@ private:
 
 TDictFilterExpr::TDictFilterExpr(const QString &text, const std::function<int(const QString &)> &fieldIndex)
     : m_root(Parser(text, fieldIndex).parseAll())
-{
-}
+{ }
 
 TDictFilterExpr::~TDictFilterExpr() = default;
 TDictFilterExpr::TDictFilterExpr(TDictFilterExpr &&) noexcept = default;

@@ -3,7 +3,6 @@
 
 #include <QString>
 #include <QVariant>
-
 #include <functional>
 #include <memory>
 

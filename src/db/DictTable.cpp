@@ -6,7 +6,10 @@ using namespace dictdb;
 
 // ---- TDictField ----
 
-const TDictFieldDef &TDictField::def() const { return m_table->m_io->FieldDefs().at(m_fieldNo); }
+const TDictFieldDef &TDictField::def() const
+{
+    return m_table->m_io->FieldDefs().at(m_fieldNo);
+}
 
 FieldBytes TDictField::bytes() const
 {
@@ -19,13 +22,34 @@ FieldBytes TDictField::bytes() const
     return plain.mid(d.Offset, d.Size);
 }
 
-QString TDictField::FieldName() const { return def().Name; }
-int TDictField::DataType() const { return def().FieldType; }
-int TDictField::Size() const { return isStringType(def().FieldType) ? def().FieldSize : 0; }
-bool TDictField::IsBlob() const { return def().IsBlob(); }
-QString TDictField::AsString() const { return fieldText(def(), bytes()); }
-QVariant TDictField::Value() const { return decodeFieldValue(def(), bytes()); }
-QByteArray TDictField::AsBytes() const { return bytes(); }
+QString TDictField::FieldName() const
+{
+    return def().Name;
+}
+int TDictField::DataType() const
+{
+    return def().FieldType;
+}
+int TDictField::Size() const
+{
+    return isStringType(def().FieldType) ? def().FieldSize : 0;
+}
+bool TDictField::IsBlob() const
+{
+    return def().IsBlob();
+}
+QString TDictField::AsString() const
+{
+    return fieldText(def(), bytes());
+}
+QVariant TDictField::Value() const
+{
+    return decodeFieldValue(def(), bytes());
+}
+QByteArray TDictField::AsBytes() const
+{
+    return bytes();
+}
 
 qint64 TDictField::AsLargeInt() const
 {
@@ -73,7 +97,8 @@ bool TDictField::AsBoolean() const
         const QString s = v.toString().trimmed();
         if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || s == QLatin1String("1"))
             return true;
-        if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || s == QLatin1String("0") || s.isEmpty())
+        if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || s == QLatin1String("0")
+            || s.isEmpty())
             return false;
         throw EDictDBError(QStringLiteral("'%1' is not a valid boolean value").arg(s));
     }
@@ -99,8 +124,14 @@ QDateTime TDictField::AsDateTime() const
     }
 }
 
-QDate TDictField::AsDate() const { return AsDateTime().date(); }
-QTime TDictField::AsTime() const { return AsDateTime().time(); }
+QDate TDictField::AsDate() const
+{
+    return AsDateTime().date();
+}
+QTime TDictField::AsTime() const
+{
+    return AsDateTime().time();
+}
 
 void TDictField::SetValue(const QVariant &value)
 {
@@ -126,8 +157,7 @@ TDictTable::~TDictTable()
 {
     try {
         Close();
-    } catch (...) {
-    }
+    } catch (...) { }
 }
 
 void TDictTable::checkClosed()
@@ -214,7 +244,9 @@ void TDictTable::buildView()
             if (expr)
                 keep = expr->Matches([&](int f) {
                     const TDictFieldDef &def = defs[f];
-                    return decodeFieldValue(def, def.IsBlob() ? blobValue(m_buffer, f) : m_buffer.Plain.mid(def.Offset, def.Size));
+                    return decodeFieldValue(def,
+                                            def.IsBlob() ? blobValue(m_buffer, f)
+                                                         : m_buffer.Plain.mid(def.Offset, def.Size));
                 });
             if (keep && OnFilterRecord)
                 keep = OnFilterRecord(this);
@@ -343,9 +375,15 @@ void TDictTable::clearBuffer(RecordBuffer &buffer)
         slot.Loaded = true; // an empty record has empty blobs
 }
 
-void TDictTable::readInto(int pos, RecordBuffer &buffer) { readEntry(m_view.at(size_t(pos)), buffer); }
+void TDictTable::readInto(int pos, RecordBuffer &buffer)
+{
+    readEntry(m_view.at(size_t(pos)), buffer);
+}
 
-void TDictTable::readCurrent() { readInto(m_cursor, m_buffer); }
+void TDictTable::readCurrent()
+{
+    readInto(m_cursor, m_buffer);
+}
 
 QByteArray TDictTable::blobValue(const RecordBuffer &buffer, int field) const
 {
@@ -389,7 +427,8 @@ int TDictTable::findPosition(const QString &keyFields, const QVariant &keyValues
     checkActive();
     const QList<int> fields = resolveFields(keyFields);
     QVariantList values;
-    if (fields.size() == 1 && !(keyValues.typeId() == QMetaType::QVariantList && keyValues.toList().size() == 1))
+    if (fields.size() == 1
+        && !(keyValues.typeId() == QMetaType::QVariantList && keyValues.toList().size() == 1))
         values << keyValues;
     else
         values = keyValues.toList();
@@ -424,8 +463,8 @@ int TDictTable::findPosition(const QString &keyFields, const QVariant &keyValues
     for (size_t v = 0; v < m_view.size(); ++v) {
         bool equal = true;
         for (int j = 0; j < fields.size() && equal; ++j)
-            equal = compareFieldBytes(defs[fields[j]], key[size_t(j)], m_io->ReadField(m_view[v].RecordNo, fields[j]), ci,
-                                      partial)
+            equal = compareFieldBytes(defs[fields[j]], key[size_t(j)],
+                                      m_io->ReadField(m_view[v].RecordNo, fields[j]), ci, partial)
                 == 0;
         if (equal)
             return int(v);
@@ -458,7 +497,8 @@ QVariant TDictTable::Lookup(const QString &keyFields, const QVariant &keyValues,
     QVariantList values;
     for (int f : results) {
         const TDictFieldDef &def = defs[f];
-        values << decodeFieldValue(def, def.IsBlob() ? blobValue(record, f) : record.Plain.mid(def.Offset, def.Size));
+        values << decodeFieldValue(
+            def, def.IsBlob() ? blobValue(record, f) : record.Plain.mid(def.Offset, def.Size));
     }
     return values.size() == 1 ? values.first() : QVariant(values);
 }

@@ -8,7 +8,6 @@
 #include "db/DictSession.h"
 
 #include <QVariant>
-
 #include <memory>
 #include <optional>
 #include <vector>
@@ -22,8 +21,7 @@ public:
     TDictField(TDictTable *table, int fieldNo)
         : m_table(table)
         , m_fieldNo(fieldNo)
-    {
-    }
+    { }
     QString FieldName() const;
     int DataType() const;
     int Size() const; // characters for string types, 0 otherwise

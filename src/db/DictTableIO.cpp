@@ -1,13 +1,11 @@
 #include "db/DictTableIO.h"
 
 #include <QSet>
-
+#include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <memory>
 #include <mutex>
-
-#include <algorithm>
 
 using namespace dictdb;
 
@@ -16,7 +14,7 @@ constexpr int kMaxVerifyAttempts = 3;
 
 // Tables are loaded and released on every open and close; recycling their lists keeps
 // the allocator from handing memory back to the system and faulting it in again.
-template <typename T> struct Recycler
+template<typename T> struct Recycler
 {
     std::vector<std::vector<T>> free;
     std::vector<T> take()
@@ -62,7 +60,7 @@ constexpr size_t kCacheMaxRecords = 1 << 20;
 std::atomic<qint64> g_settledNs {2000000000};
 std::atomic<qint64> g_cacheHits {0};
 
-template <typename T> void copyInto(std::vector<T> &to, const std::vector<T> &from, Recycler<T> &pool)
+template<typename T> void copyInto(std::vector<T> &to, const std::vector<T> &from, Recycler<T> &pool)
 {
     to = pool.take();
     to.assign(from.begin(), from.end());
@@ -70,8 +68,14 @@ template <typename T> void copyInto(std::vector<T> &to, const std::vector<T> &fr
 } // namespace
 
 namespace dictdb {
-void setTableCacheSettleTime(qint64 nanoseconds) { g_settledNs = nanoseconds; }
-qint64 tableCacheHits() { return g_cacheHits.load(); }
+void setTableCacheSettleTime(qint64 nanoseconds)
+{
+    g_settledNs = nanoseconds;
+}
+qint64 tableCacheHits()
+{
+    return g_cacheHits.load();
+}
 } // namespace dictdb
 
 bool TDictTableIO::restoreFromCache(const TDictFileStamp &stamp)
@@ -82,7 +86,8 @@ bool TDictTableIO::restoreFromCache(const TDictFileStamp &stamp)
     {
         std::lock_guard guard(g_cacheMutex);
         for (const auto &entry : g_cache)
-            if (entry->TableNo == m_tableNo && entry->Stamp.SameFileAndContent(stamp) && entry->Header == m_header) {
+            if (entry->TableNo == m_tableNo && entry->Stamp.SameFileAndContent(stamp)
+                && entry->Header == m_header) {
                 hit = entry;
                 break;
             }
@@ -106,7 +111,9 @@ void TDictTableIO::rememberInCache(const TDictFileStamp &stamp)
 {
     if (!stamp.Valid || m_items.size() > kCacheMaxRecords)
         return;
-    struct timespec now {};
+    struct timespec now
+    {
+    };
     ::clock_gettime(CLOCK_REALTIME, &now);
     const qint64 nowNs = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
     if (nowNs - std::max(stamp.ModifiedNs, stamp.ChangedNs) < g_settledNs.load())
@@ -135,8 +142,7 @@ void TDictTableIO::rememberInCache(const TDictFileStamp &stamp)
 TDictTableIO::TDictTableIO(TDictDBFileIO &file, const QString &tableName)
     : m_file(file)
     , m_tableName(tableName)
-{
-}
+{ }
 
 void TDictTableIO::Open()
 {
@@ -186,10 +192,14 @@ int TDictTableIO::FieldIndex(const QString &name) const
     return -1;
 }
 
-int32_t TDictTableIO::LastAutoInc() const { return m_header.isEmpty() ? 0 : getI32(m_header.constData() + thLastAutoInc); }
+int32_t TDictTableIO::LastAutoInc() const
+{
+    return m_header.isEmpty() ? 0 : getI32(m_header.constData() + thLastAutoInc);
+}
 
-template <typename OnItem>
-void TDictTableIO::readItemsChain(qint64 first, int itemSize, qint64 fileSize, std::vector<qint64> &blocks, OnItem onItem)
+template<typename OnItem>
+void TDictTableIO::readItemsChain(qint64 first, int itemSize, qint64 fileSize, std::vector<qint64> &blocks,
+                                  OnItem onItem)
 {
     const qint64 count = qint64(m_items.size());
     QSet<qint64> seen;
@@ -292,16 +302,18 @@ void TDictTableIO::load()
         order = t_orders.take();
     auto &physical = m_orders[0];
     physical.reserve(size_t(count));
-    readItemsChain(getI32(h + thRecordTabOffset), kRecordTabItemSize, fileSize, m_recordBlocks, [&](qint64 k, const char *raw) {
-        TRecordTabItem &item = m_items[size_t(k)];
-        item.DataOffset = getI32(raw);
-        item.Deleted = uint8_t(raw[4]);
-        if (item.Deleted != 0)
-            return;
-        if (item.DataOffset < 0 || item.DataOffset > fileSize || (m_recordSize > 0 && item.DataOffset >= fileSize))
-            damaged("record outside the file");
-        physical.push_back({item.DataOffset, int32_t(k)});
-    });
+    readItemsChain(getI32(h + thRecordTabOffset), kRecordTabItemSize, fileSize, m_recordBlocks,
+                   [&](qint64 k, const char *raw) {
+                       TRecordTabItem &item = m_items[size_t(k)];
+                       item.DataOffset = getI32(raw);
+                       item.Deleted = uint8_t(raw[4]);
+                       if (item.Deleted != 0)
+                           return;
+                       if (item.DataOffset < 0 || item.DataOffset > fileSize
+                           || (m_recordSize > 0 && item.DataOffset >= fileSize))
+                           damaged("record outside the file");
+                       physical.push_back({item.DataOffset, int32_t(k)});
+                   });
 
     m_indexBlocks.assign(size_t(indexCount), {});
     m_indexNext.assign(size_t(indexCount), {});
@@ -388,7 +400,8 @@ QByteArray TDictTableIO::ReadBlob(qint64 descriptorPos, int field)
     return m_file.DecodeBlob(stored, processed && m_file.Compressed(), processed && m_file.Encrypted());
 }
 
-int TDictTableIO::compareKeyWithRecord(int index, const std::vector<FieldBytes> &key, int32_t recordNo, bool partial)
+int TDictTableIO::compareKeyWithRecord(int index, const std::vector<FieldBytes> &key, int32_t recordNo,
+                                       bool partial)
 {
     const TDictIndexDef &idx = m_indexes[index];
     const bool ci = idx.Options & tiCaseInsensitive;
@@ -468,7 +481,8 @@ void TDictTableIO::checkUnique(const TDictRecordImage &image, int32_t self)
             continue;
         const TDictOrder &order = m_orders[size_t(i) + 1];
         bool clash = false;
-        for (int p = pos; p >= 0 && !clash && compareKeyWithRecord(i, key, order[size_t(p)].RecordNo, false) == 0; --p)
+        for (int p = pos;
+             p >= 0 && !clash && compareKeyWithRecord(i, key, order[size_t(p)].RecordNo, false) == 0; --p)
             clash = order[size_t(p)].RecordNo != self;
         for (int p = pos + 1; p < int(order.size()) && !clash
              && compareKeyWithRecord(i, key, order[size_t(p)].RecordNo, false) == 0;
@@ -478,7 +492,8 @@ void TDictTableIO::checkUnique(const TDictRecordImage &image, int32_t self)
             QStringList texts;
             for (int j = 0; j < idx.Fields.size(); ++j)
                 texts << fieldText(m_fields[idx.Fields[j]], key[size_t(j)]);
-            throw EDictDBError(QStringLiteral("Invalid unique field value '%1'").arg(texts.join(QLatin1Char(','))));
+            throw EDictDBError(
+                QStringLiteral("Invalid unique field value '%1'").arg(texts.join(QLatin1Char(','))));
         }
     }
 }
@@ -491,7 +506,10 @@ qint64 TDictTableIO::appendBlock(int blockSize)
     return pos;
 }
 
-void TDictTableIO::writeHeader() { m_file.WriteTableHeader(m_tableNo, m_header.constData()); }
+void TDictTableIO::writeHeader()
+{
+    m_file.WriteTableHeader(m_tableNo, m_header.constData());
+}
 
 void TDictTableIO::writeIndexNext(int index, int32_t recordNo)
 {
@@ -502,7 +520,8 @@ void TDictTableIO::writeIndexNext(int index, int32_t recordNo)
     char item[kIndexTabItemSize];
     putI32(item, recordNo);
     putI32(item + 4, m_indexNext[size_t(index)][size_t(recordNo)]);
-    m_file.WriteAt(blocks[block] + 4 + qint64(recordNo % kItemsPerBlock) * kIndexTabItemSize, item, kIndexTabItemSize);
+    m_file.WriteAt(blocks[block] + 4 + qint64(recordNo % kItemsPerBlock) * kIndexTabItemSize, item,
+                   kIndexTabItemSize);
 }
 
 void TDictTableIO::linkIntoIndex(int index, int32_t recordNo, const std::vector<FieldBytes> &key)
@@ -545,7 +564,8 @@ void TDictTableIO::unlinkFromIndex(int index, int32_t recordNo)
         }
     }
     TDictOrder &order = m_orders[size_t(index) + 1];
-    order.erase(std::remove_if(order.begin(), order.end(), [&](const TDictOrderEntry &e) { return e.RecordNo == recordNo; }),
+    order.erase(std::remove_if(order.begin(), order.end(),
+                               [&](const TDictOrderEntry &e) { return e.RecordNo == recordNo; }),
                 order.end());
 }
 
@@ -557,7 +577,8 @@ void TDictTableIO::removeFromOrders(int32_t recordNo)
                     order.end());
 }
 
-qint64 TDictTableIO::writeBlob(int field, const QByteArray &value, const char *oldDescriptor, char *descriptor)
+qint64 TDictTableIO::writeBlob(int field, const QByteArray &value, const char *oldDescriptor,
+                               char *descriptor)
 {
     const TDictFieldDef &def = m_fields[field];
     const bool processed = def.DataProcessMode == 0;
@@ -601,7 +622,8 @@ qint64 TDictTableIO::writeBlob(int field, const QByteArray &value, const char *o
     return place;
 }
 
-QByteArray TDictTableIO::storeRecord(const TDictRecordImage &image, int32_t dataOffset, const QByteArray *oldStored)
+QByteArray TDictTableIO::storeRecord(const TDictRecordImage &image, int32_t dataOffset,
+                                     const QByteArray *oldStored)
 {
     QByteArray rec = image.Plain.leftJustified(m_recordSize, '\0', true);
     if (!oldStored) {
@@ -652,7 +674,8 @@ int32_t TDictTableIO::AppendRecord(TDictRecordImage image)
         throw EDictDBError(QStringLiteral("General error"));
     for (int i = 0; i < m_indexes.size(); ++i)
         if (m_indexBlocks[size_t(i)].size() < size_t(k / kItemsPerBlock) + (k % kItemsPerBlock ? 1 : 0))
-            throw EDictDBError(QStringLiteral("General error")); // an index without its blocks cannot be extended
+            throw EDictDBError(
+                QStringLiteral("General error")); // an index without its blocks cannot be extended
 
     if (k % kItemsPerBlock == 0) {
         const qint64 block = appendBlock(kRecordTabBlockSize);
@@ -669,7 +692,8 @@ int32_t TDictTableIO::AppendRecord(TDictRecordImage image)
     char item[kRecordTabItemSize];
     putI32(item, dataOffset);
     item[4] = 0;
-    m_file.WriteAt(m_recordBlocks.back() + 4 + qint64(k % kItemsPerBlock) * kRecordTabItemSize, item, kRecordTabItemSize);
+    m_file.WriteAt(m_recordBlocks.back() + 4 + qint64(k % kItemsPerBlock) * kRecordTabItemSize, item,
+                   kRecordTabItemSize);
     m_items.push_back({dataOffset, 0});
     putI32(h + thRecordTabCount, k + 1);
     putI32(h + thLastAutoInc, last);

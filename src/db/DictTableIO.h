@@ -83,12 +83,14 @@ private:
     void unload();
     bool restoreFromCache(const TDictFileStamp &stamp);
     void rememberInCache(const TDictFileStamp &stamp);
-    template <typename OnItem>
-    void readItemsChain(qint64 first, int itemSize, qint64 fileSize, std::vector<qint64> &blocks, OnItem onItem);
+    template<typename OnItem>
+    void readItemsChain(qint64 first, int itemSize, qint64 fileSize, std::vector<qint64> &blocks,
+                        OnItem onItem);
     void writeHeader();
     void checkUnique(const TDictRecordImage &image, int32_t self);
     int insertPosition(int index, const std::vector<dictdb::FieldBytes> &key);
-    int compareKeyWithRecord(int index, const std::vector<dictdb::FieldBytes> &key, int32_t recordNo, bool partial);
+    int compareKeyWithRecord(int index, const std::vector<dictdb::FieldBytes> &key, int32_t recordNo,
+                             bool partial);
     void linkIntoIndex(int index, int32_t recordNo, const std::vector<dictdb::FieldBytes> &key);
     void unlinkFromIndex(int index, int32_t recordNo);
     void writeIndexNext(int index, int32_t recordNo);

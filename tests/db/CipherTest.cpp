@@ -5,7 +5,6 @@
 #include "db/DictDBCommon.h"
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <random>
 
@@ -21,9 +20,11 @@ QByteArray ecb(TEncrypt &c, const QByteArray &plain, bool encrypt)
 {
     QByteArray out(plain.size(), 0);
     if (encrypt)
-        c.EncryptBlock(reinterpret_cast<const uint8_t *>(plain.constData()), reinterpret_cast<uint8_t *>(out.data()));
+        c.EncryptBlock(reinterpret_cast<const uint8_t *>(plain.constData()),
+                       reinterpret_cast<uint8_t *>(out.data()));
     else
-        c.DecryptBlock(reinterpret_cast<const uint8_t *>(plain.constData()), reinterpret_cast<uint8_t *>(out.data()));
+        c.DecryptBlock(reinterpret_cast<const uint8_t *>(plain.constData()),
+                       reinterpret_cast<uint8_t *>(out.data()));
     return out;
 }
 
@@ -102,7 +103,8 @@ TEST(Twofish, PublishedVectors)
     } cases[] = {
         {"00000000000000000000000000000000", "9F589F5CF6122C32B6BFEC2F2AE8C35A"},
         {"0123456789ABCDEFFEDCBA98765432100011223344556677", "CFD1D2E5A9BE9CDF501F13B892BD2248"},
-        {"0123456789ABCDEFFEDCBA987654321000112233445566778899AABBCCDDEEFF", "37527BE0052334B89F0CFCCAE87CFA20"},
+        {"0123456789ABCDEFFEDCBA987654321000112233445566778899AABBCCDDEEFF",
+         "37527BE0052334B89F0CFCCAE87CFA20"},
     };
     const QByteArray zero(16, 0);
     for (const auto &c : cases) {
@@ -131,10 +133,8 @@ TEST(CipherCrossCheck, MatchesLibgcryptOnRandomKeysAndBlocks)
         const char *name;
         int algo, keyLen, blockLen;
     } cases[] = {
-        {"Blowfish", GCRY_CIPHER_BLOWFISH, 20, 8},
-        {"Blowfish", GCRY_CIPHER_BLOWFISH, 16, 8},
-        {"Twofish", GCRY_CIPHER_TWOFISH128, 16, 16},
-        {"Twofish", GCRY_CIPHER_TWOFISH, 32, 16},
+        {"Blowfish", GCRY_CIPHER_BLOWFISH, 20, 8},   {"Blowfish", GCRY_CIPHER_BLOWFISH, 16, 8},
+        {"Twofish", GCRY_CIPHER_TWOFISH128, 16, 16}, {"Twofish", GCRY_CIPHER_TWOFISH, 32, 16},
         {"Gost", GCRY_CIPHER_GOST28147, 32, 8},
     };
     ASSERT_TRUE(gcry_check_version(nullptr));
@@ -156,7 +156,8 @@ TEST(CipherCrossCheck, MatchesLibgcryptOnRandomKeysAndBlocks)
             gcry_cipher_close(hd);
             auto ours = makeCipher(c.name);
             ours->InitKey(key);
-            EXPECT_EQ(ecb(*ours, block, true).toHex(), expected.toHex()) << c.name << " key " << key.toHex().constData();
+            EXPECT_EQ(ecb(*ours, block, true).toHex(), expected.toHex())
+                << c.name << " key " << key.toHex().constData();
         }
     }
 }
@@ -164,7 +165,8 @@ TEST(CipherCrossCheck, MatchesLibgcryptOnRandomKeysAndBlocks)
 
 TEST(CipherModes, RoundTripKeepLengthAndStartFromIvEveryTime)
 {
-    const QByteArray plain = QByteArray("The quick brown fox jumps over the lazy dog, twice over!").repeated(3);
+    const QByteArray plain
+        = QByteArray("The quick brown fox jumps over the lazy dog, twice over!").repeated(3);
     for (const char *name : {"Blowfish", "Twofish", "Gost"}) {
         for (int mode = 0; mode <= 4; ++mode) {
             auto c = makeCipher(name);
@@ -173,15 +175,16 @@ TEST(CipherModes, RoundTripKeepLengthAndStartFromIvEveryTime)
             for (int len : {0, 1, 2, 7, 8, 9, 16, 17, int(plain.size())}) {
                 QByteArray enc(len, 0), dec(len, 0);
                 c->Reset();
-                c->Encrypt(reinterpret_cast<const uint8_t *>(plain.constData()), reinterpret_cast<uint8_t *>(enc.data()),
-                           size_t(len));
+                c->Encrypt(reinterpret_cast<const uint8_t *>(plain.constData()),
+                           reinterpret_cast<uint8_t *>(enc.data()), size_t(len));
                 c->Reset();
-                c->Decrypt(reinterpret_cast<const uint8_t *>(enc.constData()), reinterpret_cast<uint8_t *>(dec.data()),
-                           size_t(len));
+                c->Decrypt(reinterpret_cast<const uint8_t *>(enc.constData()),
+                           reinterpret_cast<uint8_t *>(dec.data()), size_t(len));
                 EXPECT_EQ(dec, plain.left(len)) << name << " mode " << mode << " len " << len;
                 const int bs = c->BlockSize();
                 if (mode == 4) {
-                    EXPECT_EQ(enc.mid(len / bs * bs), plain.mid(len / bs * bs, len % bs)) << "mode 4 leaves tail plain";
+                    EXPECT_EQ(enc.mid(len / bs * bs), plain.mid(len / bs * bs, len % bs))
+                        << "mode 4 leaves tail plain";
                 } else if (len >= 8) {
                     EXPECT_NE(enc, plain.left(len));
                 }
@@ -235,6 +238,7 @@ TEST(CipherModes, UninitialisedCipherRaises)
         c.Encrypt(buf, buf, 4);
         FAIL();
     } catch (const EEncryptException &e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("TEnc_Twofish is not initialized call Init() or InitKey() before."));
+        EXPECT_EQ(e.Message(),
+                  QStringLiteral("TEnc_Twofish is not initialized call Init() or InitKey() before."));
     }
 }

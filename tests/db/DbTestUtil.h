@@ -4,8 +4,14 @@
 #include <QByteArray>
 #include <QString>
 
-inline QByteArray fromHex(const char *hex) { return QByteArray::fromHex(QByteArray(hex)); }
-inline QString toHexUpper(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex().toUpper()); }
+inline QByteArray fromHex(const char *hex)
+{
+    return QByteArray::fromHex(QByteArray(hex));
+}
+inline QString toHexUpper(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex().toUpper());
+}
 
 #include "db/DictDBWriter.h"
 #include "db/DictTable.h"
@@ -18,20 +24,13 @@ inline TDictTableSpec everyTypeTable(const QString &name = QStringLiteral("All")
     TDictTableSpec t;
     t.Name = name;
     t.Fields = {
-        {QStringLiteral("Id"), ftAutoInc},
-        {QStringLiteral("Name"), ftString, 40},
-        {QStringLiteral("Code"), ftFixedChar, 4},
-        {QStringLiteral("Small"), ftSmallint},
-        {QStringLiteral("Int"), ftInteger},
-        {QStringLiteral("Word"), ftWord},
-        {QStringLiteral("Flag"), ftBoolean},
-        {QStringLiteral("Real"), ftFloat},
-        {QStringLiteral("Money"), ftCurrency},
-        {QStringLiteral("Day"), ftDate},
-        {QStringLiteral("Clock"), ftTime},
-        {QStringLiteral("Stamp"), ftDateTime},
-        {QStringLiteral("Big"), ftLargeint},
-        {QStringLiteral("Data"), ftBlob},
+        {QStringLiteral("Id"), ftAutoInc},        {QStringLiteral("Name"), ftString, 40},
+        {QStringLiteral("Code"), ftFixedChar, 4}, {QStringLiteral("Small"), ftSmallint},
+        {QStringLiteral("Int"), ftInteger},       {QStringLiteral("Word"), ftWord},
+        {QStringLiteral("Flag"), ftBoolean},      {QStringLiteral("Real"), ftFloat},
+        {QStringLiteral("Money"), ftCurrency},    {QStringLiteral("Day"), ftDate},
+        {QStringLiteral("Clock"), ftTime},        {QStringLiteral("Stamp"), ftDateTime},
+        {QStringLiteral("Big"), ftLargeint},      {QStringLiteral("Data"), ftBlob},
         {QStringLiteral("Note"), ftMemo},
     };
     t.Indexes = {

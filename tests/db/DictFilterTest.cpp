@@ -20,10 +20,14 @@ protected:
                                       {QStringLiteral("Note"), ftMemo}},
                                      {{QStringLiteral("ByName"), tiPrimary, {QStringLiteral("Name")}}}}});
         openTable(t, path, QStringLiteral("P"));
-        t.AppendRecord({QStringLiteral("explorer.exe"), 300, false, QDateTime(QDate(2023, 5, 1), QTime(8, 30)), QStringLiteral(" shell ")});
-        t.AppendRecord({QStringLiteral("EVIL.EXE"), 10, true, QDateTime(QDate(2024, 1, 2), QTime(23, 0)), QStringLiteral("bad")});
-        t.AppendRecord({QStringLiteral("svchost.exe"), 50, false, QDateTime(QDate(2024, 7, 9), QTime(0, 0, 5)), QString()});
-        t.AppendRecord({QStringLiteral("it's.exe"), 0, false, QDateTime(QDate(2020, 1, 1), QTime(0, 0)), QStringLiteral("quote")});
+        t.AppendRecord({QStringLiteral("explorer.exe"), 300, false,
+                        QDateTime(QDate(2023, 5, 1), QTime(8, 30)), QStringLiteral(" shell ")});
+        t.AppendRecord({QStringLiteral("EVIL.EXE"), 10, true, QDateTime(QDate(2024, 1, 2), QTime(23, 0)),
+                        QStringLiteral("bad")});
+        t.AppendRecord({QStringLiteral("svchost.exe"), 50, false,
+                        QDateTime(QDate(2024, 7, 9), QTime(0, 0, 5)), QString()});
+        t.AppendRecord({QStringLiteral("it's.exe"), 0, false, QDateTime(QDate(2020, 1, 1), QTime(0, 0)),
+                        QStringLiteral("quote")});
     }
     QStringList filtered(const QString &expression)
     {
@@ -57,9 +61,11 @@ TEST_F(DictFilterTest, ExpressionsSelectRecords)
         {"LOWER(Name) IN ('evil.exe', 'svchost.exe')", {"EVIL.EXE", "svchost.exe"}},
         {"Name = 'it''s.exe'", {"it's.exe"}},
         {"SUBSTRING(Name, 2, 3) = 'xpl'", {"explorer.exe"}},
-        {"TRIM(Note) = 'shell' AND TRIMLEFT(Note) = 'shell ' AND TRIMRIGHT(Note) = ' shell'", {"explorer.exe"}},
+        {"TRIM(Note) = 'shell' AND TRIMLEFT(Note) = 'shell ' AND TRIMRIGHT(Note) = ' shell'",
+         {"explorer.exe"}},
         {"YEAR(Seen) = 2024 AND MONTH(Seen) > 1", {"svchost.exe"}},
-        {"DAY(Seen) = 2 OR HOUR(Seen) = 8 OR MINUTE(Seen) = 30 OR SECOND(Seen) = 5", {"EVIL.EXE", "explorer.exe", "svchost.exe"}},
+        {"DAY(Seen) = 2 OR HOUR(Seen) = 8 OR MINUTE(Seen) = 30 OR SECOND(Seen) = 5",
+         {"EVIL.EXE", "explorer.exe", "svchost.exe"}},
         {"Seen < GETDATE() AND (Size + 1) * 2 = 22", {"EVIL.EXE"}},
         {"[Size] <> 300 AND Size != 50", {"EVIL.EXE", "it's.exe"}},
     };
@@ -92,9 +98,11 @@ TEST_F(DictFilterTest, ErrorsAndTheRecordEvent)
         }
     }
     EXPECT_THROW(filtered(QStringLiteral("NOT ").repeated(5000) + QStringLiteral("Risk")), EDictDBError);
-    EXPECT_THROW(filtered(QStringLiteral("Risk AND ").repeated(50000) + QStringLiteral("Risk")), EDictDBError);
+    EXPECT_THROW(filtered(QStringLiteral("Risk AND ").repeated(50000) + QStringLiteral("Risk")),
+                 EDictDBError);
     t.SetFilter(QString());
-    t.OnFilterRecord = [](TDictTable *sender) { return sender->FieldByName(QStringLiteral("Size"))->AsInteger() < 100; };
+    t.OnFilterRecord
+        = [](TDictTable *sender) { return sender->FieldByName(QStringLiteral("Size"))->AsInteger() < 100; };
     EXPECT_EQ(filtered(QString()), QStringList({"EVIL.EXE", "it's.exe", "svchost.exe"}));
     // the filter stays in force through changes
     t.AppendRecord({QStringLiteral("big.exe"), 1000});

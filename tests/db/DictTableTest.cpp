@@ -4,7 +4,6 @@
 #include "db/DictCipher.h"
 
 #include <gtest/gtest.h>
-
 #include <random>
 #include <thread>
 
@@ -29,7 +28,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath(QStringLiteral("t.db"));
     }
-    void create(const TDictCreateOptions &options = {}, const QList<TDictTableSpec> &tables = {everyTypeTable()})
+    void create(const TDictCreateOptions &options = {},
+                const QList<TDictTableSpec> &tables = {everyTypeTable()})
     {
         CreateDatabaseFile(path, options, tables);
     }
@@ -115,9 +115,10 @@ TEST_F(DictTableTest, BlobsEmptyCompressibleAndIncompressibleInEveryStorageMode)
         const char *cipher;
         int mode;
     };
-    const Mode modes[] = {{false, false, "", 0}, {true, false, "", 0}, {true, true, "Twofish", 1}, {false, true, "Gost", 2}};
-    const QList<QByteArray> values
-        = {QByteArray(), QByteArray(100000, 'x'), incompressible(9000), QByteArray("plain-marker-123"), incompressible(1)};
+    const Mode modes[]
+        = {{false, false, "", 0}, {true, false, "", 0}, {true, true, "Twofish", 1}, {false, true, "Gost", 2}};
+    const QList<QByteArray> values = {QByteArray(), QByteArray(100000, 'x'), incompressible(9000),
+                                      QByteArray("plain-marker-123"), incompressible(1)};
     for (const Mode &m : modes) {
         TDictCreateOptions o;
         o.Compressed = m.compressed;
@@ -126,7 +127,9 @@ TEST_F(DictTableTest, BlobsEmptyCompressibleAndIncompressibleInEveryStorageMode)
         o.EncryptMode = m.mode;
         o.Password = QStringLiteral("pw");
         o.VerifyBlobWrites = true;
-        TDictTableSpec spec {QStringLiteral("B"), {{QStringLiteral("V"), ftBlob}, {QStringLiteral("Plain"), ftBlob, 0, 1}}, {}};
+        TDictTableSpec spec {QStringLiteral("B"),
+                             {{QStringLiteral("V"), ftBlob}, {QStringLiteral("Plain"), ftBlob, 0, 1}},
+                             {}};
         create(o, {spec});
         TDictDatabase db;
         db.DatabaseName = path;
@@ -143,7 +146,8 @@ TEST_F(DictTableTest, BlobsEmptyCompressibleAndIncompressibleInEveryStorageMode)
         ASSERT_EQ(t.RecordCount(), values.size());
         t.First();
         for (const QByteArray &v : values) {
-            EXPECT_EQ(t.FieldByName(QStringLiteral("V"))->AsBytes(), v) << m.compressed << m.encrypted << v.size();
+            EXPECT_EQ(t.FieldByName(QStringLiteral("V"))->AsBytes(), v)
+                << m.compressed << m.encrypted << v.size();
             EXPECT_EQ(t.FieldByName(QStringLiteral("Plain"))->AsBytes(), v);
             t.Next();
         }
@@ -182,7 +186,8 @@ TEST_F(DictTableTest, ReadsBackAfterUpdatesAndBlobRewrites)
     t.AppendRecord({0, QStringLiteral("b"), {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, QByteArray(10, 'b')});
     ASSERT_TRUE(t.Locate(QStringLiteral("Name"), QStringLiteral("a"), loCaseInsensitive));
     t.Edit();
-    t.FieldByName(QStringLiteral("Data"))->SetAsBytes(incompressible(5000)); // no longer fits: moves to the end
+    t.FieldByName(QStringLiteral("Data"))
+        ->SetAsBytes(incompressible(5000)); // no longer fits: moves to the end
     t.FieldByName(QStringLiteral("Name"))->SetAsString(QStringLiteral("z"));
     t.Post();
     t.Close();
@@ -240,9 +245,12 @@ TEST_F(DictTableTest, NavigationOrdersAndBookmarks)
     t.GotoBookmark(mark);
     EXPECT_EQ(t.FieldByName(QStringLiteral("Name"))->AsString(), QStringLiteral("Bravo"));
     EXPECT_THROW(t.GotoBookmark(99), EDictDBError);
-    EXPECT_EQ(t.Lookup(QStringLiteral("Id"), 3, QStringLiteral("Name")).toString(), QStringLiteral("charlie"));
-    EXPECT_EQ(t.FieldByName(QStringLiteral("Name"))->AsString(), QStringLiteral("Bravo")) << "Lookup keeps the cursor";
-    const QVariantList both = t.Lookup(QStringLiteral("Name"), QStringLiteral("delta"), QStringLiteral("Id;Name")).toList();
+    EXPECT_EQ(t.Lookup(QStringLiteral("Id"), 3, QStringLiteral("Name")).toString(),
+              QStringLiteral("charlie"));
+    EXPECT_EQ(t.FieldByName(QStringLiteral("Name"))->AsString(), QStringLiteral("Bravo"))
+        << "Lookup keeps the cursor";
+    const QVariantList both
+        = t.Lookup(QStringLiteral("Name"), QStringLiteral("delta"), QStringLiteral("Id;Name")).toList();
     ASSERT_EQ(both.size(), 2);
     EXPECT_EQ(both[0].toInt(), 1);
     EXPECT_TRUE(t.Lookup(QStringLiteral("Name"), QStringLiteral("DELTA"), QStringLiteral("Id")).isNull());
@@ -250,9 +258,10 @@ TEST_F(DictTableTest, NavigationOrdersAndBookmarks)
 
 TEST_F(DictTableTest, LocateByIndexAndByScanWithBothOptions)
 {
-    TDictTableSpec indexed {QStringLiteral("P"),
-                            {{QStringLiteral("ProcessName"), ftString, 64}, {QStringLiteral("Virus"), ftBoolean}},
-                            {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("ProcessName")}}}};
+    TDictTableSpec indexed {
+        QStringLiteral("P"),
+        {{QStringLiteral("ProcessName"), ftString, 64}, {QStringLiteral("Virus"), ftBoolean}},
+        {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("ProcessName")}}}};
     TDictTableSpec plain = indexed;
     plain.Name = QStringLiteral("S");
     plain.Indexes.clear();
@@ -300,8 +309,10 @@ TEST_F(DictTableTest, LocateByIndexAndByScanWithBothOptions)
         ASSERT_TRUE(t.Locate(QStringLiteral("Virus"), true));
         EXPECT_EQ(t.FieldByName(QStringLiteral("ProcessName"))->AsString(), QStringLiteral("zeta.exe"));
         // two key fields
-        EXPECT_TRUE(t.Locate(QStringLiteral("ProcessName;Virus"), QVariantList {QStringLiteral("alpha.exe"), false}));
-        EXPECT_FALSE(t.Locate(QStringLiteral("ProcessName;Virus"), QVariantList {QStringLiteral("alpha.exe"), true}));
+        EXPECT_TRUE(
+            t.Locate(QStringLiteral("ProcessName;Virus"), QVariantList {QStringLiteral("alpha.exe"), false}));
+        EXPECT_FALSE(
+            t.Locate(QStringLiteral("ProcessName;Virus"), QVariantList {QStringLiteral("alpha.exe"), true}));
     }
 }
 
@@ -399,7 +410,8 @@ TEST_F(DictTableTest, ErrorsOfOpenLeaveTheTableClosed)
     } cases[] = {
         {path, QStringLiteral("Missing"), QStringLiteral("Table 'Missing' not found")},
         {path, QStringLiteral("all"), QStringLiteral("Table 'all' not found")},
-        {dir.filePath(QStringLiteral("none.db")), QStringLiteral("All"), QStringLiteral("Failed to open file")},
+        {dir.filePath(QStringLiteral("none.db")), QStringLiteral("All"),
+         QStringLiteral("Failed to open file")},
         {QString(), QStringLiteral("All"), QStringLiteral("Database name missing")},
     };
     for (const Case &c : cases) {
@@ -464,8 +476,10 @@ TEST_F(DictTableTest, EncryptedFilesInEveryModeWithEachCipher)
                 db.SetPassword(QStringLiteral("secRET")); // only the first half of the characters counts
                 TDictTable t;
                 openTable(t, path, QStringLiteral("E"));
-                t.AppendRecord({QStringLiteral("same value here"), true, QStringLiteral("visible"), QStringLiteral("note")});
-                t.AppendRecord({QStringLiteral("same value here"), true, QStringLiteral("visible"), QStringLiteral("note")});
+                t.AppendRecord({QStringLiteral("same value here"), true, QStringLiteral("visible"),
+                                QStringLiteral("note")});
+                t.AppendRecord({QStringLiteral("same value here"), true, QStringLiteral("visible"),
+                                QStringLiteral("note")});
                 t.AppendRecord({QStringLiteral("Another"), false, QStringLiteral("x"), QString()});
             }
             QFile f(path);
@@ -480,7 +494,8 @@ TEST_F(DictTableTest, EncryptedFilesInEveryModeWithEachCipher)
             db.SetPassword(QStringLiteral("secret"));
             TDictTable t;
             openTable(t, path, QStringLiteral("E"));
-            ASSERT_TRUE(t.Locate(QStringLiteral("Name"), QStringLiteral("ANOTHER"), loCaseInsensitive)) << cipher << mode;
+            ASSERT_TRUE(t.Locate(QStringLiteral("Name"), QStringLiteral("ANOTHER"), loCaseInsensitive))
+                << cipher << mode;
             EXPECT_FALSE(t.FieldByName(QStringLiteral("Flag"))->AsBoolean());
             t.First();
             EXPECT_EQ(t.FieldByName(QStringLiteral("Name"))->AsString(), QStringLiteral("same value here"));

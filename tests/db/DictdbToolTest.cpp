@@ -1,7 +1,6 @@
 // The dictdb tool driven as a user would from the shell.
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -20,8 +19,8 @@ Result run(const QStringList &args, const QByteArray &input = {})
     p.write(input);
     p.closeWriteChannel();
     p.waitForFinished(30000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
 } // namespace
@@ -34,9 +33,10 @@ TEST(DictdbTool, CreateImportDumpLocateAndCheck)
                     "Description:string:255", "--field", "Virus:boolean", "--field", "Icon:blob", "--index",
                     "ByName:ProcessName:nocase", "--compress"});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
-    r = run({"import", db, "Process"}, "ProcessName\tVirus\tDescription\tIcon\n"
-                                       "explorer.exe\tFalse\tShell\\twith tab\thex:00ff\n"
-                                       "EVIL.EXE\tTrue\tbad\t\n");
+    r = run({"import", db, "Process"},
+            "ProcessName\tVirus\tDescription\tIcon\n"
+            "explorer.exe\tFalse\tShell\\twith tab\thex:00ff\n"
+            "EVIL.EXE\tTrue\tbad\t\n");
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     r = run({"locate", db, "Process", "ProcessName", "evil.exe", "-i"});
     EXPECT_EQ(r.code, 0);
@@ -45,7 +45,8 @@ TEST(DictdbTool, CreateImportDumpLocateAndCheck)
     EXPECT_TRUE(r.out.contains(QStringLiteral("Description=Shell\\twith tab"))) << r.out.toStdString();
     EXPECT_EQ(run({"locate", db, "Process", "ProcessName", "evil.exe"}).code, 1) << "case matters without -i";
     r = run({"dump", db});
-    EXPECT_TRUE(r.out.contains(QStringLiteral("explorer.exe\tShell\\twith tab\tFalse\thex:00ff"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("explorer.exe\tShell\\twith tab\tFalse\thex:00ff")))
+        << r.out.toStdString();
     EXPECT_EQ(run({"check", db}).code, 0);
 
     // damage: cut the file inside its blocks
@@ -65,8 +66,8 @@ TEST(DictdbTool, EncryptedFilesNeedThePassword)
 {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("enc.db"));
-    ASSERT_EQ(run({"create", db, "--table", "T", "--field", "Name:string:20", "--password", "secret", "--cipher", "gost",
-                   "--mode", "3"})
+    ASSERT_EQ(run({"create", db, "--table", "T", "--field", "Name:string:20", "--password", "secret",
+                   "--cipher", "gost", "--mode", "3"})
                   .code,
               0);
     ASSERT_EQ(run({"import", db, "T", "--password", "secret"}, "hidden value\n").code, 0);

@@ -5,10 +5,8 @@
 #include "db/DictDBCheck.h"
 
 #include <QFile>
-
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 
 using namespace dictdb;
 
@@ -19,7 +17,10 @@ void put32(QByteArray &b, int at, int32_t v)
     for (int i = 0; i < 4; ++i)
         b[at + i] = char((uint32_t(v) >> (8 * i)) & 0xFF);
 }
-void putText(QByteArray &b, int at, const char *text) { std::memcpy(b.data() + at, text, std::strlen(text)); }
+void putText(QByteArray &b, int at, const char *text)
+{
+    std::memcpy(b.data() + at, text, std::strlen(text));
+}
 
 // Offsets of the hand-made fixture.
 constexpr int kTable = 3821;
@@ -35,7 +36,7 @@ QByteArray handMadeFixture()
     QByteArray b(kData + 4 * kRecordSize, 0);
     putText(b, 0, "DictDB");
     putText(b, 7, "1.0");
-    put32(b, 2789, 1);    // TableCount
+    put32(b, 2789, 1); // TableCount
     put32(b, 2797, kTable); // TableHeaderOffsets[0]
     putText(b, kTable, "Process");
     put32(b, kTable + 33, kRecordBlock);
@@ -129,7 +130,8 @@ TEST_F(FileFormatTest, ReadsTheHandMadeFixture)
     EXPECT_EQ(t.FieldByName(QStringLiteral("Description"))->AsString(), QStringLiteral("bad"));
     EXPECT_TRUE(t.FieldByName(QStringLiteral("Virus"))->AsBoolean());
     EXPECT_FALSE(t.Locate(QStringLiteral("ProcessName"), QStringLiteral("deleted.exe"), loCaseInsensitive));
-    EXPECT_FALSE(t.Locate(QStringLiteral("ProcessName"), QStringLiteral("deleted.exe"), 0)) << "scan skips it too";
+    EXPECT_FALSE(t.Locate(QStringLiteral("ProcessName"), QStringLiteral("deleted.exe"), 0))
+        << "scan skips it too";
     // our writer's path appends to the hand-made file and the chain stays sorted
     t.AppendRecord({QStringLiteral("beta.exe"), QStringLiteral("new"), false});
     t.Close();
@@ -209,28 +211,28 @@ TEST_F(FileFormatTest, DamagedFilesGiveCleanErrors)
 {
     const int header = kTable;
     const std::function<void(QByteArray &)> damages[] = {
-        [](QByteArray &b) { put32(b, 2789, 300); },                      // too many tables
-        [](QByteArray &b) { put32(b, 2789, -1); },                       // negative table count
-        [](QByteArray &b) { put32(b, 2797, 0x7FFFFFF0); },               // table header past the end
-        [](QByteArray &b) { put32(b, 2797, -5); },                       // negative offset
-        [&](QByteArray &b) { put32(b, header + 45, 97); },               // too many fields
-        [&](QByteArray &b) { put32(b, header + 4177, 9); },              // too many indexes
-        [&](QByteArray &b) { b[header + 49 + 33] = 8; },                 // ftBCD
-        [&](QByteArray &b) { put32(b, header + 49 + 34, -5); },          // negative string size
+        [](QByteArray &b) { put32(b, 2789, 300); }, // too many tables
+        [](QByteArray &b) { put32(b, 2789, -1); }, // negative table count
+        [](QByteArray &b) { put32(b, 2797, 0x7FFFFFF0); }, // table header past the end
+        [](QByteArray &b) { put32(b, 2797, -5); }, // negative offset
+        [&](QByteArray &b) { put32(b, header + 45, 97); }, // too many fields
+        [&](QByteArray &b) { put32(b, header + 4177, 9); }, // too many indexes
+        [&](QByteArray &b) { b[header + 49 + 33] = 8; }, // ftBCD
+        [&](QByteArray &b) { put32(b, header + 49 + 34, -5); }, // negative string size
         [&](QByteArray &b) { put32(b, header + 49 + 34, 0x7FFFFFFF); }, // absurd string size
-        [&](QByteArray &b) { put32(b, header + 37, 0x7FFFFFFF); },       // absurd record count
-        [&](QByteArray &b) { put32(b, header + 37, -3); },               // negative record count
-        [&](QByteArray &b) { put32(b, header + 33, 0x7FFFFF00); },       // record block past the end
+        [&](QByteArray &b) { put32(b, header + 37, 0x7FFFFFFF); }, // absurd record count
+        [&](QByteArray &b) { put32(b, header + 37, -3); }, // negative record count
+        [&](QByteArray &b) { put32(b, header + 33, 0x7FFFFF00); }, // record block past the end
         [&](QByteArray &b) { // block chain that loops: 2000 records, block points to itself
             put32(b, header + 37, 2000);
             put32(b, kRecordBlock, kRecordBlock);
         },
         [&](QByteArray &b) { put32(b, kRecordBlock + 4, 0x7FFFFFFF); }, // record data past the end
-        [&](QByteArray &b) { put32(b, kRecordBlock + 4, -100); },       // negative record offset
-        [&](QByteArray &b) { put32(b, header + 4181 + 34, 50); },       // index on a field that is not there
+        [&](QByteArray &b) { put32(b, kRecordBlock + 4, -100); }, // negative record offset
+        [&](QByteArray &b) { put32(b, header + 4181 + 34, 50); }, // index on a field that is not there
         [&](QByteArray &b) { put32(b, kIndexBlock + 4 + 8 + 4, 1000); }, // chain leaves the table
         [&](QByteArray &b) { put32(b, header + 4181 + 66, 0x7FFFFFF0); }, // index block past the end
-        [&](QByteArray &b) { b.truncate(kIndexBlock + 100); },          // cut short
+        [&](QByteArray &b) { b.truncate(kIndexBlock + 100); }, // cut short
     };
     int i = 0;
     for (const auto &damage : damages) {
@@ -266,10 +268,10 @@ TEST_F(FileFormatTest, DamagedBlobsGiveCleanErrors)
     const int blob = getI32(good.constData() + record);
     const std::function<void(QByteArray &)> damages[] = {
         [&](QByteArray &b) { put32(b, record + 4, 0x7FFFFFFF); }, // size beyond the file
-        [&](QByteArray &b) { put32(b, record + 4, -7); },          // negative size
-        [&](QByteArray &b) { put32(b, record, 0x7FFFFF00); },      // offset beyond the file
-        [&](QByteArray &b) { put32(b, blob, 100); },               // inflates beyond its declared length
-        [&](QByteArray &b) { put32(b, blob, 0x7FFFFFFF); },        // declared 2 GiB, holds 5000
+        [&](QByteArray &b) { put32(b, record + 4, -7); }, // negative size
+        [&](QByteArray &b) { put32(b, record, 0x7FFFFF00); }, // offset beyond the file
+        [&](QByteArray &b) { put32(b, blob, 100); }, // inflates beyond its declared length
+        [&](QByteArray &b) { put32(b, blob, 0x7FFFFFFF); }, // declared 2 GiB, holds 5000
         [&](QByteArray &b) { b[blob + 10] = char(b[blob + 10] ^ 0x55); }, // corrupt stream
     };
     int i = 0;
@@ -337,6 +339,7 @@ TEST_F(FileFormatTest, UnknownAlgorithmNamesAndAnyCaseNames)
         if (c.error)
             EXPECT_EQ(error, QLatin1String(c.error));
         else
-            EXPECT_TRUE(error.isEmpty() || error == QStringLiteral("Operation aborted")) << error.toStdString();
+            EXPECT_TRUE(error.isEmpty() || error == QStringLiteral("Operation aborted"))
+                << error.toStdString();
     }
 }

@@ -3,10 +3,8 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,14 +27,19 @@ public:
             ::close(ready[0]);
             ::close(release[1]);
             const int fd = ::open(file.constData(), O_RDWR);
-            struct flock fl {};
+            struct flock fl
+            {
+            };
             fl.l_type = F_WRLCK;
             fl.l_whence = SEEK_SET;
             fl.l_start = 1;
             fl.l_len = 1;
             const char ok = (fd >= 0 && ::fcntl(fd, F_OFD_SETLK, &fl) == 0) ? '1' : '0';
             (void)!::write(ready[1], &ok, 1);
-            struct pollfd p {release[0], POLLIN, 0};
+            struct pollfd p
+            {
+                release[0], POLLIN, 0
+            };
             ::poll(&p, 1, holdMs);
             ::_exit(0);
         }
@@ -62,7 +65,11 @@ private:
     bool m_locked = false;
 };
 
-int openDescriptors() { return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size()); }
+int openDescriptors()
+{
+    return int(
+        QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+}
 
 } // namespace
 

@@ -16,7 +16,6 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTextStream>
-
 #include <cstdio>
 #include <map>
 
@@ -33,12 +32,13 @@ QTextStream &out()
 [[noreturn]] void usage(const QString &why)
 {
     std::fprintf(stderr, "dictdb: %s\n", qPrintable(why));
-    std::fprintf(stderr, "usage: dictdb create FILE --table NAME --field NAME:TYPE[:SIZE][:plain] ... "
-                         "[--index NAME:FIELDS[:OPTIONS]] ... [--password P] [--compress] [--cipher NAME --mode N]\n"
-                         "       dictdb import FILE TABLE [--password P] < rows.tsv\n"
-                         "       dictdb dump FILE [TABLE] [--password P]\n"
-                         "       dictdb check FILE [--password P]\n"
-                         "       dictdb locate FILE TABLE FIELD VALUE [-i] [-p] [--password P]\n");
+    std::fprintf(stderr,
+                 "usage: dictdb create FILE --table NAME --field NAME:TYPE[:SIZE][:plain] ... "
+                 "[--index NAME:FIELDS[:OPTIONS]] ... [--password P] [--compress] [--cipher NAME --mode N]\n"
+                 "       dictdb import FILE TABLE [--password P] < rows.tsv\n"
+                 "       dictdb dump FILE [TABLE] [--password P]\n"
+                 "       dictdb check FILE [--password P]\n"
+                 "       dictdb locate FILE TABLE FIELD VALUE [-i] [-p] [--password P]\n");
     std::exit(2);
 }
 
@@ -74,7 +74,8 @@ uint8_t indexOptions(const QString &text)
             options |= tiUnique;
         else if (k == QLatin1String("descending") || k == QLatin1String("desc"))
             options |= tiDescending;
-        else if (k == QLatin1String("nocase") || k == QLatin1String("caseinsensitive") || k == QLatin1String("ci"))
+        else if (k == QLatin1String("nocase") || k == QLatin1String("caseinsensitive")
+                 || k == QLatin1String("ci"))
             options |= tiCaseInsensitive;
         else
             usage(QStringLiteral("unknown index option '%1'").arg(o));
@@ -88,7 +89,10 @@ QString unescape(const QString &s)
     for (int i = 0; i < s.size(); ++i) {
         if (s[i] == QLatin1Char('\\') && i + 1 < s.size()) {
             const QChar c = s[++i];
-            r += c == QLatin1Char('t') ? QChar('\t') : c == QLatin1Char('n') ? QChar('\n') : c == QLatin1Char('r') ? QChar('\r') : c;
+            r += c == QLatin1Char('t')  ? QChar('\t')
+                : c == QLatin1Char('n') ? QChar('\n')
+                : c == QLatin1Char('r') ? QChar('\r')
+                                        : c;
         } else {
             r += s[i];
         }
@@ -174,9 +178,9 @@ int cmdCreate(const QString &file, const QStringList &args)
             const QStringList parts = value().split(QLatin1Char(':'));
             if (parts.size() < 2 || parts.size() > 3)
                 usage(QStringLiteral("--index needs NAME:FIELDS[:OPTIONS]"));
-            tables.last().Indexes << TDictIndexSpec {parts[0], parts.size() == 3 ? indexOptions(parts[2]) : uint8_t(0),
-                                                     parts[1].split(QRegularExpression(QStringLiteral("[,;]")),
-                                                                    Qt::SkipEmptyParts)};
+            tables.last().Indexes << TDictIndexSpec {
+                parts[0], parts.size() == 3 ? indexOptions(parts[2]) : uint8_t(0),
+                parts[1].split(QRegularExpression(QStringLiteral("[,;]")), Qt::SkipEmptyParts)};
         } else if (a == QLatin1String("--password")) {
             options.Password = value();
             options.Encrypted = true;
@@ -263,7 +267,8 @@ void dumpTable(const QString &file, const QString &table)
     QStringList names;
     for (int i = 0; i < t.FieldCount(); ++i)
         names << t.Field(i)->FieldName();
-    out() << "# " << table << " (" << t.RecordCount() << " records)\n" << names.join(QLatin1Char('\t')) << "\n";
+    out() << "# " << table << " (" << t.RecordCount() << " records)\n"
+          << names.join(QLatin1Char('\t')) << "\n";
     for (t.First(); !t.Eof(); t.Next()) {
         QStringList row;
         for (int i = 0; i < t.FieldCount(); ++i)
