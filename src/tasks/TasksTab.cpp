@@ -107,10 +107,12 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
     m_lvTasks->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_lvTasks->setContextMenuPolicy(Qt::CustomContextMenu);
     m_lvTasks->setAllColumnsShowFocus(true);
+    // Long paths keep their file names in sight.
+    m_lvTasks->setTextElideMode(Qt::ElideMiddle);
     m_lvTasks->header()->setStretchLastSection(true);
     m_lvTasks->header()->setSectionsMovable(false);
     // The state column is wider than 130 so "Downloading... | 812.34 KB/s" fits; the path takes the rest.
-    const int widths[] = {200, 170, 130, 240};
+    const int widths[] = {200, 190, 130, 240};
     for (int i = 0; i < 4; ++i)
         m_lvTasks->header()->resizeSection(i, widths[i]);
     // The selection keeps its colour when the list loses the focus.
