@@ -298,6 +298,26 @@ TEST_F(TasksTabTest, DeleteAsksAndOnlyYesDeletes)
     EXPECT_FALSE(QFile::exists(file + ".rb"));
     EXPECT_EQ(tab->lblTasksTitle()->text(), "1 tasks in the list:");
     EXPECT_EQ(savedNames(), QStringList({"Keep"}));
+
+    // A running download: its worker ends, its files go, nothing reaches the freed task.
+    TestHttpServer server;
+    server.size = 2000000;
+    server.chunkSize = 2048;
+    server.chunkDelayMs = 20;
+    TOVTaskItem *running = tab->AddDownloadTask("Running", server.url());
+    ASSERT_TRUE(pumpUntil([&] { return running->State == St::Downloading && running->CurrentSize > 0; }));
+    const QString runningFile = running->LocalFile;
+    EXPECT_TRUE(QFile::exists(runningFile));
+    select(0);
+    key(Qt::Key_Delete);
+    ASSERT_EQ(boxes.size(), 3u);
+    pumpFor(200);
+    EXPECT_EQ(mgr.Count(), 1);
+    ASSERT_EQ(lv()->topLevelItemCount(), 1);
+    EXPECT_EQ(tab->TaskOfRow(row(0)), keep);
+    EXPECT_FALSE(QFile::exists(runningFile));
+    EXPECT_FALSE(QFile::exists(runningFile + ".rb"));
+    EXPECT_EQ(shortcut, "Download(0) / Install(0)");
 }
 
 // Clear All stops a running download, empties the list and its file and
