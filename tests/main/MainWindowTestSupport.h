@@ -4,6 +4,7 @@
 #include "app/OVSettings.h"
 #include "app/gui/FormOVMain.h"
 #include "platform/AppPath.h"
+#include "ui/UiTestSupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -19,37 +20,9 @@
 
 namespace mwtest {
 
-inline QApplication *app()
-{
-    static int argc = 1;
-    static char name[] = "test_main";
-    static char *argv[] = {name, nullptr};
-    static QApplication *instance = QApplication::instance() ? nullptr : new QApplication(argc, argv);
-    return instance ? instance : qApp;
-}
-
-inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
-
-inline void settle(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-}
+using uitest::app;
+using uitest::settle;
+using uitest::waitUntil;
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
