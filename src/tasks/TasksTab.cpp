@@ -177,7 +177,7 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
     m_btnTasksClear->SetStretch(true);
     QFont buttonFont = font();
     buttonFont.setBold(true);
-    const TBrimFont white {buttonFont, QColor(Qt::white)};
+    const TBrimColorFont white {buttonFont, QColor(Qt::white)};
     m_btnTasksClear->SetFont(white);
     m_btnTasksClear->SetEnableStatesFont(true);
     m_btnTasksClear->SetFontMouseHover(white);

@@ -3,8 +3,8 @@
 #include <QString>
 #include <QVariantList>
 
-// The language texts the Tasks tab shows, reached without the language
-// component's header (whose font type clashes with the button library's).
+// The language texts the Tasks tab shows, read from the program-wide
+// language component.
 namespace tasks {
 QString TabText(const QString &key);
 QString TabFormat(const QString &key, const QVariantList &args);

@@ -33,7 +33,7 @@ TBrimCustomButton::TBrimCustomButton(QWidget *parent)
     setFocusPolicy(Qt::StrongFocus);
     m_color = palette().color(QPalette::Button);
     m_fontColor = palette().color(QPalette::ButtonText);
-    m_fontHover = m_fontDown = m_fontDisabled = TBrimFont {font(), m_fontColor};
+    m_fontHover = m_fontDown = m_fontDisabled = TBrimColorFont {font(), m_fontColor};
     resize(75, 25);
 }
 
@@ -94,7 +94,7 @@ void TBrimCustomButton::SetMultiLines(bool on)
     update();
 }
 
-void TBrimCustomButton::SetFont(const TBrimFont &f)
+void TBrimCustomButton::SetFont(const TBrimColorFont &f)
 {
     setFont(f.Font);
     m_fontColor = f.Color;
@@ -107,19 +107,19 @@ void TBrimCustomButton::SetEnableStatesFont(bool on)
     update();
 }
 
-void TBrimCustomButton::SetFontMouseHover(const TBrimFont &f)
+void TBrimCustomButton::SetFontMouseHover(const TBrimColorFont &f)
 {
     m_fontHover = f;
     update();
 }
 
-void TBrimCustomButton::SetFontMouseDown(const TBrimFont &f)
+void TBrimCustomButton::SetFontMouseDown(const TBrimColorFont &f)
 {
     m_fontDown = f;
     update();
 }
 
-void TBrimCustomButton::SetFontDisabled(const TBrimFont &f)
+void TBrimCustomButton::SetFontDisabled(const TBrimColorFont &f)
 {
     m_fontDisabled = f;
     update();
@@ -193,7 +193,7 @@ void TBrimCustomButton::PaintCaption(QPainter &p)
         flags |= Qt::TextSingleLine;
     }
 
-    TBrimFont f {font(), m_fontColor};
+    TBrimColorFont f {font(), m_fontColor};
     bool shadow = false;
     if (isEnabled()) {
         if (m_down) {

@@ -12,16 +12,11 @@
 class QShortcut;
 
 // A font together with its colour, as the button's state fonts carry both.
-// In a namespace of its own: the language component has a different TBrimFont,
-// and two global types of one name in one program break each other's code.
-namespace brim {
-struct TBrimFont
+struct TBrimColorFont
 {
     QFont Font;
     QColor Color = Qt::black;
 };
-} // namespace brim
-using TBrimFont = brim::TBrimFont;
 
 using TBrimNotifyEvent = std::function<void(QObject *Sender)>;
 using TBrimMouseEvent
@@ -59,16 +54,16 @@ public:
     void SetMultiLines(bool on);
 
     // The control's own font and colour; the state fonts start as copies of it.
-    TBrimFont Font() const { return {font(), m_fontColor}; }
-    void SetFont(const TBrimFont &f);
+    TBrimColorFont Font() const { return {font(), m_fontColor}; }
+    void SetFont(const TBrimColorFont &f);
     bool EnableStatesFont() const { return m_enableStatesFont; }
     void SetEnableStatesFont(bool on);
-    TBrimFont FontMouseHover() const { return m_fontHover; }
-    void SetFontMouseHover(const TBrimFont &f);
-    TBrimFont FontMouseDown() const { return m_fontDown; }
-    void SetFontMouseDown(const TBrimFont &f);
-    TBrimFont FontDisabled() const { return m_fontDisabled; }
-    void SetFontDisabled(const TBrimFont &f);
+    TBrimColorFont FontMouseHover() const { return m_fontHover; }
+    void SetFontMouseHover(const TBrimColorFont &f);
+    TBrimColorFont FontMouseDown() const { return m_fontDown; }
+    void SetFontMouseDown(const TBrimColorFont &f);
+    TBrimColorFont FontDisabled() const { return m_fontDisabled; }
+    void SetFontDisabled(const TBrimColorFont &f);
     bool ShowDisabledShadow() const { return m_showDisabledShadow; }
     void SetShowDisabledShadow(bool on);
 
@@ -148,7 +143,7 @@ private:
     bool m_multiLines = false;
     QColor m_fontColor;
     bool m_enableStatesFont = false;
-    TBrimFont m_fontHover, m_fontDown, m_fontDisabled;
+    TBrimColorFont m_fontHover, m_fontDown, m_fontDisabled;
     bool m_showDisabledShadow = false;
     bool m_tabStop = true;
     bool m_default = false;

@@ -81,7 +81,7 @@ public:
     {
         new WindowDragFilter(this, true, [mgr] { return mgr->Window() && !mgr->Window()->isMaximized(); });
     }
-    void setText(const QString &text, const TBrimFont &font)
+    void setText(const QString &text, const TBrimColorFont &font)
     {
         m_text = text;
         m_color = font.Color;
@@ -215,7 +215,7 @@ TSMTitle::TSMTitle(TBrimSkinManager *owner)
 {
     QFont f = QApplication::font();
     f.setBold(true);
-    m_Font = TBrimFont {f, Qt::black};
+    m_Font = TBrimColorFont {f, Qt::black};
 }
 
 TBrimSkinManager::TBrimSkinManager(QWidget *window)

@@ -95,7 +95,7 @@ class TSMTitle : public TSMPart
 {
     BRIM_SM_PROPERTY(bool, Visible, true)
     BRIM_SM_PROPERTY(QString, Text, {})
-    BRIM_SM_PROPERTY(TBrimFont, Font, {})
+    BRIM_SM_PROPERTY(TBrimColorFont, Font, {})
     BRIM_SM_PROPERTY(bool, AutoPosition, true)
     BRIM_SM_PROPERTY(int, PosX, 0)
     BRIM_SM_PROPERTY(int, PosY, 0)

@@ -88,7 +88,7 @@ void TFormOVAbout::ApplyTexts(const QString &homeUrl)
         return;
     const auto text = [this](const char *key) { return ovlang::Text(m_multiLangs, QLatin1String(key)); };
     if (const auto f = ovlang::GetFont(m_multiLangs, QStringLiteral("FormOVAbout.SkinMgr.Title.Font"))) {
-        TBrimFont title = SkinMgr->Title().Font();
+        TBrimColorFont title = SkinMgr->Title().Font();
         title.Font = f->font.resolve(title.Font);
         if (f->color.isValid())
             title.Color = f->color;

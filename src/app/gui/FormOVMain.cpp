@@ -698,7 +698,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
 
     // 1. Fonts.
     if (const auto f = ovlang::GetFont(langs, QStringLiteral("FormOVMain.SkinMgr.Title.Font"))) {
-        TBrimFont title = SkinMgr->Title().Font();
+        TBrimColorFont title = SkinMgr->Title().Font();
         title.Font = f->font.resolve(title.Font);
         if (f->color.isValid())
             title.Color = f->color;

@@ -162,7 +162,7 @@ void TFormOVSettings::ApplyTexts()
         return;
     const auto text = [this](const char *key) { return ovlang::Text(m_multiLangs, QLatin1String(key)); };
     if (const auto f = ovlang::GetFont(m_multiLangs, QStringLiteral("FormOVSettings.SkinMgr.Title.Font"))) {
-        TBrimFont title = SkinMgr->Title().Font();
+        TBrimColorFont title = SkinMgr->Title().Font();
         title.Font = f->font.resolve(title.Font);
         if (f->color.isValid())
             title.Color = f->color;

@@ -10,9 +10,8 @@
 
 class TBrimMultiLangs;
 
-// The language component as the windows use it. The component's header
-// brings its own font type, whose name the toolkit's headers also use, so
-// windows reach the component only through these functions.
+// The language component as the windows use it: texts, and font
+// descriptions turned into Qt fonts and colours.
 namespace ovlang {
 
 struct Deleter
