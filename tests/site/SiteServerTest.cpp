@@ -2,6 +2,10 @@
 #include "online/WebAPIClient.h"
 
 #include <QProcess>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
@@ -186,8 +190,16 @@ TEST(SiteProgram, ServesAndEndsCleanlyOnSigterm)
     // A free port: bind, note it, release it for the child.
     int Port = -1;
     {
-        httplib::Server Probe;
-        Port = Probe.bind_to_any_port("127.0.0.1");
+        const int Fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in Addr{};
+        Addr.sin_family = AF_INET;
+        Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t Len = sizeof Addr;
+        if (Fd >= 0 && bind(Fd, reinterpret_cast<sockaddr *>(&Addr), sizeof Addr) == 0
+            && getsockname(Fd, reinterpret_cast<sockaddr *>(&Addr), &Len) == 0)
+            Port = ntohs(Addr.sin_port);
+        if (Fd >= 0)
+            close(Fd);
     }
     ASSERT_GT(Port, 0);
     QProcess Site;
