@@ -7,7 +7,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
-
 #include <algorithm>
 
 namespace orvane::site {
@@ -34,7 +33,10 @@ bool ReadFile(const QString &Path, QByteArray &Bytes)
     return true;
 }
 
-QString HtmlEscape(const QString &Text) { return Text.toHtmlEscaped(); }
+QString HtmlEscape(const QString &Text)
+{
+    return Text.toHtmlEscaped();
+}
 
 // Words of a text for matching, lower case.
 QSet<QString> Words(const QString &Text)
@@ -214,9 +216,15 @@ int SiteServer::Bind(const std::string &Address, int Port)
     return m_port;
 }
 
-bool SiteServer::Listen() { return m_port > 0 && m_server.listen_after_bind(); }
+bool SiteServer::Listen()
+{
+    return m_port > 0 && m_server.listen_after_bind();
+}
 
-void SiteServer::Stop() { m_server.stop(); }
+void SiteServer::Stop()
+{
+    m_server.stop();
+}
 
 std::string SiteServer::BaseFor(const httplib::Request &Req) const
 {
@@ -247,7 +255,8 @@ QVector<const Program *> SiteServer::Choose(const QString &Keywords, bool Free) 
     }
     // Best matches first; the catalogue's own order (its ranking) breaks ties
     // and fills up when nothing matches.
-    std::stable_sort(Scored.begin(), Scored.end(), [](const auto &A, const auto &B) { return A.first > B.first; });
+    std::stable_sort(Scored.begin(), Scored.end(),
+                     [](const auto &A, const auto &B) { return A.first > B.first; });
     QVector<const Program *> Result;
     for (int I = 0; I < Scored.size() && I < 3; ++I)
         Result.append(Scored[I].second);
@@ -260,22 +269,22 @@ QByteArray SiteServer::Top3Json(const QString &Keywords, const std::string &Base
     auto Side = [&](bool Free) {
         QJsonArray Items;
         for (const Program *P : Choose(Keywords, Free)) {
-            QJsonObject Item{{"title", P->Title},
-                             {"description", P->Description},
-                             {"icon_url", Base + "/icons/" + P->Icon},
-                             {"details_url", Base + "/index.php/soft_api#" + P->Id},
-                             {"freeware", P->Freeware}};
+            QJsonObject Item {{"title", P->Title},
+                              {"description", P->Description},
+                              {"icon_url", Base + "/icons/" + P->Icon},
+                              {"details_url", Base + "/index.php/soft_api#" + P->Id},
+                              {"freeware", P->Freeware}};
             if (P->Downloadable)
                 Item["download_url"] = Base + "/files/" + P->Installer;
             if (!P->Freeware)
                 Item["purchase_url"] = Base + "/index.php/soft_api?buy=" + P->Id + "#" + P->Id;
             Items.append(Item);
         }
-        return QJsonObject{{"count", Items.size()},
-                           {"more_url", Base + "/index.php/soft_api?kind=" + (Free ? "free" : "pay")},
-                           {"items", Items}};
+        return QJsonObject {{"count", Items.size()},
+                            {"more_url", Base + "/index.php/soft_api?kind=" + (Free ? "free" : "pay")},
+                            {"items", Items}};
     };
-    const QJsonObject Answer{{"result", "success"}, {"top3_pay", Side(false)}, {"top3_free", Side(true)}};
+    const QJsonObject Answer {{"result", "success"}, {"top3_pay", Side(false)}, {"top3_free", Side(true)}};
     return QJsonDocument(Answer).toJson(QJsonDocument::Compact);
 }
 
@@ -292,12 +301,15 @@ std::string SiteServer::RecommendationPageFor(const std::string &BaseText, const
         if ((Kind == "free" && !P.Freeware) || (Kind == "pay" && P.Freeware))
             continue;
         const QString Url = Base + "/files/" + P.Installer;
-        Items += QStringLiteral("<div class=\"prog\" id=\"%1\">\n  <img src=\"%2\" width=\"32\" height=\"32\" alt=\"\">\n"
-                                "  <div class=\"text\"><b>%3</b> <span class=\"kind\">%4</span><br>%5</div>\n")
-                     .arg(HtmlEscape(P.Id), HtmlEscape(Base + "/icons/" + P.Icon), HtmlEscape(P.Title),
-                          P.Freeware ? "free" : "paid", HtmlEscape(P.Description));
+        Items
+            += QStringLiteral(
+                   "<div class=\"prog\" id=\"%1\">\n  <img src=\"%2\" width=\"32\" height=\"32\" alt=\"\">\n"
+                   "  <div class=\"text\"><b>%3</b> <span class=\"kind\">%4</span><br>%5</div>\n")
+                   .arg(HtmlEscape(P.Id), HtmlEscape(Base + "/icons/" + P.Icon), HtmlEscape(P.Title),
+                        P.Freeware ? "free" : "paid", HtmlEscape(P.Description));
         if (P.Downloadable)
-            Items += QStringLiteral("  <button data-title=\"%1\" data-url=\"%2\" onclick=\"install(this)\">Download</button>\n")
+            Items += QStringLiteral("  <button data-title=\"%1\" data-url=\"%2\" "
+                                    "onclick=\"install(this)\">Download</button>\n")
                          .arg(HtmlEscape(P.Title), HtmlEscape(Url));
         if (!P.Freeware)
             Items += QStringLiteral("  <a class=\"buy\" href=\"%1\">Buy</a>\n")
@@ -334,38 +346,40 @@ void SiteServer::Routes()
         if (Method == "software_top3") {
             Json = Top3Json(ParamValue(Req.get_param_value("keywords")), BaseFor(Req));
         } else {
-            Json = QJsonDocument(QJsonObject{{"result", "error"}, {"message", "unknown method"}})
+            Json = QJsonDocument(QJsonObject {{"result", "error"}, {"message", "unknown method"}})
                        .toJson(QJsonDocument::Compact);
         }
         Res.set_content(AnswerEncode(Json).toStdString(), "application/json; charset=UTF-8");
     };
     m_server.Post("/index.php/halvex_api", Api);
     m_server.Get("/index.php/halvex_api", Api);
-    m_server.Get(R"(/icons/([A-Za-z0-9_-]+\.png))", [this](const httplib::Request &Req, httplib::Response &Res) {
-        const auto It = m_icons.find(Req.matches[1].str());
-        if (It == m_icons.end()) {
-            Res.status = 404;
-            return;
-        }
-        Res.set_content(It->second, "image/png");
-    });
-    m_server.Get(R"(/files/([A-Za-z0-9_-]+\.exe))", [this](const httplib::Request &Req, httplib::Response &Res) {
-        const auto It = m_installers.find(Req.matches[1].str());
-        if (It == m_installers.end()) {
-            Res.status = 404;
-            return;
-        }
-        const auto Size = static_cast<ssize_t>(It->second.size());
-        for (const auto &[First, Last] : Req.ranges) {
-            if (First >= Size || (First < 0 && Last == 0)) {
-                Res.status = 416;
-                Res.set_header("Content-Range", "bytes */" + std::to_string(Size));
-                return;
-            }
-        }
-        Res.set_header("Accept-Ranges", "bytes");
-        Res.set_content(It->second, "application/octet-stream");
-    });
+    m_server.Get(R"(/icons/([A-Za-z0-9_-]+\.png))",
+                 [this](const httplib::Request &Req, httplib::Response &Res) {
+                     const auto It = m_icons.find(Req.matches[1].str());
+                     if (It == m_icons.end()) {
+                         Res.status = 404;
+                         return;
+                     }
+                     Res.set_content(It->second, "image/png");
+                 });
+    m_server.Get(R"(/files/([A-Za-z0-9_-]+\.exe))",
+                 [this](const httplib::Request &Req, httplib::Response &Res) {
+                     const auto It = m_installers.find(Req.matches[1].str());
+                     if (It == m_installers.end()) {
+                         Res.status = 404;
+                         return;
+                     }
+                     const auto Size = static_cast<ssize_t>(It->second.size());
+                     for (const auto &[First, Last] : Req.ranges) {
+                         if (First >= Size || (First < 0 && Last == 0)) {
+                             Res.status = 416;
+                             Res.set_header("Content-Range", "bytes */" + std::to_string(Size));
+                             return;
+                         }
+                     }
+                     Res.set_header("Accept-Ranges", "bytes");
+                     Res.set_content(It->second, "application/octet-stream");
+                 });
 }
 
 } // namespace orvane::site

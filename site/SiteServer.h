@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
-
 #include <httplib.h>
 #include <map>
 #include <string>
@@ -23,8 +22,8 @@ struct Program
     QStringList Keywords;
     bool Freeware = false;
     bool Downloadable = true; // a paid program without a trial only has a purchase page
-    QString Icon;             // file name under icons/
-    QString Installer;        // file name under /files/
+    QString Icon; // file name under icons/
+    QString Installer; // file name under /files/
 };
 
 // Reverses the client's parameter obscuring (hex, key XOR, Base64 with line
@@ -68,7 +67,7 @@ private:
     int m_port = -1;
     QVector<Program> m_programs;
     QByteArray m_home, m_help, m_softTemplate;
-    std::map<std::string, std::string> m_icons;      // name.png -> bytes
+    std::map<std::string, std::string> m_icons; // name.png -> bytes
     std::map<std::string, std::string> m_installers; // name.exe -> bytes
 };
 

@@ -4,7 +4,6 @@
 #include "SiteServer.h"
 
 #include <QFileInfo>
-
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>

@@ -1,17 +1,17 @@
 #include "SiteServer.h"
+
 #include "online/WebAPIClient.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <arpa/inet.h>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
-#include <QRegularExpression>
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <httplib.h>
 #include <thread>
+#include <unistd.h>
 
 using orvane::site::SiteServer;
 
@@ -80,7 +80,8 @@ TEST_F(SiteTest, Top3AnswersTheRealClientWithAndWithoutObscuring)
         Client.Encrypt = Encrypt;
         Client.TotalTimeoutMs = 10000;
         TSoftwareTop3 Top3;
-        ASSERT_TRUE(Client.GetSoftwareTop3("PebbleZip archiver 9.1 (x64)", Top3)) << Client.LastResponse.toStdString();
+        ASSERT_TRUE(Client.GetSoftwareTop3("PebbleZip archiver 9.1 (x64)", Top3))
+            << Client.LastResponse.toStdString();
         ASSERT_EQ(Top3.FreeCount, 3);
         ASSERT_EQ(Top3.PayCount, 3);
         ASSERT_EQ(Top3.FreeItems.size(), 3);
@@ -191,7 +192,7 @@ TEST(SiteProgram, ServesAndEndsCleanlyOnSigterm)
     int Port = -1;
     {
         const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in Addr{};
+        sockaddr_in Addr {};
         Addr.sin_family = AF_INET;
         Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t Len = sizeof Addr;
