@@ -25,7 +25,7 @@ QByteArray checkedName(const QString &name, const char *kind)
 
 } // namespace
 
-QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDictTableSpec> &tables)
+QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDictTableSchema> &tables)
 {
     if (tables.size() > kMaxTables)
         invalid(QStringLiteral("more than 256 tables"));
@@ -62,23 +62,23 @@ QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDi
     putI32(dir, int32_t(tables.size()));
     QSet<QString> tableNames;
     for (int t = 0; t < tables.size(); ++t) {
-        const TDictTableSpec &spec = tables[t];
+        const TDictTableSchema &schema = tables[t];
         const qint64 offset = kFixedRegionSize + qint64(t) * kTableHeaderSize;
         putI32(dir + 8 + 4 * t, int32_t(offset));
         char *th = p + offset;
-        putCStr(th + thTableName, kNameSize, checkedName(spec.Name, "table"));
-        if (tableNames.contains(spec.Name.toLower()))
-            invalid(QStringLiteral("table '%1' defined twice").arg(spec.Name));
-        tableNames.insert(spec.Name.toLower());
-        if (spec.Fields.size() > kMaxFields)
-            invalid(QStringLiteral("table '%1' has more than 96 fields").arg(spec.Name));
-        if (spec.Indexes.size() > kMaxIndexes)
-            invalid(QStringLiteral("table '%1' has more than 8 indexes").arg(spec.Name));
-        putI32(th + thFieldCount, int32_t(spec.Fields.size()));
+        putCStr(th + thTableName, kNameSize, checkedName(schema.Name, "table"));
+        if (tableNames.contains(schema.Name.toLower()))
+            invalid(QStringLiteral("table '%1' defined twice").arg(schema.Name));
+        tableNames.insert(schema.Name.toLower());
+        if (schema.Fields.size() > kMaxFields)
+            invalid(QStringLiteral("table '%1' has more than 96 fields").arg(schema.Name));
+        if (schema.Indexes.size() > kMaxIndexes)
+            invalid(QStringLiteral("table '%1' has more than 8 indexes").arg(schema.Name));
+        putI32(th + thFieldCount, int32_t(schema.Fields.size()));
         QStringList fieldNames;
         qint64 recordSize = 0;
-        for (int f = 0; f < spec.Fields.size(); ++f) {
-            const TDictFieldSpec &field = spec.Fields[f];
+        for (int f = 0; f < schema.Fields.size(); ++f) {
+            const TDictFieldSchema &field = schema.Fields[f];
             char *e = th + thFields + f * kFieldEntrySize;
             putCStr(e + feName, kNameSize, checkedName(field.Name, "field"));
             for (const QString &n : fieldNames)
@@ -94,10 +94,10 @@ QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDi
             e[feProcessMode] = char(field.DataProcessMode);
         }
         if (recordSize > kMaxRecordSize)
-            invalid(QStringLiteral("table '%1' has too large a record").arg(spec.Name));
-        putI32(th + thIndexCount, int32_t(spec.Indexes.size()));
-        for (int i = 0; i < spec.Indexes.size(); ++i) {
-            const TDictIndexSpec &index = spec.Indexes[i];
+            invalid(QStringLiteral("table '%1' has too large a record").arg(schema.Name));
+        putI32(th + thIndexCount, int32_t(schema.Indexes.size()));
+        for (int i = 0; i < schema.Indexes.size(); ++i) {
+            const TDictIndexSchema &index = schema.Indexes[i];
             char *e = th + thIndexes + i * kIndexEntrySize;
             putCStr(e + ieName, kNameSize, checkedName(index.Name, "index"));
             e[ieOptions] = char(index.Options);
@@ -123,7 +123,7 @@ QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDi
 }
 
 void CreateDatabaseFile(const QString &fileName, const TDictCreateOptions &options,
-                        const QList<TDictTableSpec> &tables)
+                        const QList<TDictTableSchema> &tables)
 {
     const QByteArray image = BuildDatabaseImage(options, tables);
     QSaveFile file(fileName);

@@ -7,7 +7,7 @@
 #include <QList>
 #include <QStringList>
 
-struct TDictFieldSpec
+struct TDictFieldSchema
 {
     QString Name;
     int FieldType = ftString;
@@ -15,18 +15,18 @@ struct TDictFieldSpec
     int DataProcessMode = 0;
 };
 
-struct TDictIndexSpec
+struct TDictIndexSchema
 {
     QString Name;
     uint8_t Options = 0;
     QStringList Fields; // key fields, most significant first
 };
 
-struct TDictTableSpec
+struct TDictTableSchema
 {
     QString Name;
-    QList<TDictFieldSpec> Fields;
-    QList<TDictIndexSpec> Indexes;
+    QList<TDictFieldSchema> Fields;
+    QList<TDictIndexSchema> Indexes;
 };
 
 struct TDictCreateOptions
@@ -44,9 +44,9 @@ struct TDictCreateOptions
 namespace dictdb {
 
 // The bytes of a new database with empty tables; raises on an invalid definition.
-QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDictTableSpec> &tables);
+QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDictTableSchema> &tables);
 // Writes a new database file (replacing any file of that name).
 void CreateDatabaseFile(const QString &fileName, const TDictCreateOptions &options,
-                        const QList<TDictTableSpec> &tables);
+                        const QList<TDictTableSchema> &tables);
 
 } // namespace dictdb

@@ -18,10 +18,10 @@ inline QString toHexUpper(const QByteArray &bytes)
 
 #include <QTemporaryDir>
 
-// A table spec with one field of every stored type and a few indexes.
-inline TDictTableSpec everyTypeTable(const QString &name = QStringLiteral("All"))
+// A table schema with one field of every stored type and a few indexes.
+inline TDictTableSchema everyTypeTable(const QString &name = QStringLiteral("All"))
 {
-    TDictTableSpec t;
+    TDictTableSchema t;
     t.Name = name;
     t.Fields = {
         {QStringLiteral("Id"), ftAutoInc},        {QStringLiteral("Name"), ftString, 40},

@@ -29,7 +29,7 @@ protected:
         path = dir.filePath(QStringLiteral("t.db"));
     }
     void create(const TDictCreateOptions &options = {},
-                const QList<TDictTableSpec> &tables = {everyTypeTable()})
+                const QList<TDictTableSchema> &tables = {everyTypeTable()})
     {
         CreateDatabaseFile(path, options, tables);
     }
@@ -127,10 +127,10 @@ TEST_F(DictTableTest, BlobsEmptyCompressibleAndIncompressibleInEveryStorageMode)
         o.EncryptMode = m.mode;
         o.Password = QStringLiteral("pw");
         o.VerifyBlobWrites = true;
-        TDictTableSpec spec {QStringLiteral("B"),
+        TDictTableSchema schema {QStringLiteral("B"),
                              {{QStringLiteral("V"), ftBlob}, {QStringLiteral("Plain"), ftBlob, 0, 1}},
                              {}};
-        create(o, {spec});
+        create(o, {schema});
         TDictDatabase db;
         db.DatabaseName = path;
         if (m.encrypted)
@@ -258,11 +258,11 @@ TEST_F(DictTableTest, NavigationOrdersAndBookmarks)
 
 TEST_F(DictTableTest, LocateByIndexAndByScanWithBothOptions)
 {
-    TDictTableSpec indexed {
+    TDictTableSchema indexed {
         QStringLiteral("P"),
         {{QStringLiteral("ProcessName"), ftString, 64}, {QStringLiteral("Virus"), ftBoolean}},
         {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("ProcessName")}}}};
-    TDictTableSpec plain = indexed;
+    TDictTableSchema plain = indexed;
     plain.Name = QStringLiteral("S");
     plain.Indexes.clear();
     create({}, {indexed, plain});
@@ -318,11 +318,11 @@ TEST_F(DictTableTest, LocateByIndexAndByScanWithBothOptions)
 
 TEST_F(DictTableTest, TwoBlocksForMoreThan1024RecordsAndDeletedRecordsVanishEverywhere)
 {
-    TDictTableSpec spec {QStringLiteral("N"),
+    TDictTableSchema schema {QStringLiteral("N"),
                          {{QStringLiteral("K"), ftInteger}, {QStringLiteral("S"), ftString, 8}},
                          {{QStringLiteral("ByK"), tiUnique | tiDescending, {QStringLiteral("K")}},
                           {QStringLiteral("ByS"), 0, {QStringLiteral("S")}}}};
-    create({}, {spec});
+    create({}, {schema});
     {
         TDictTable t;
         openTable(t, path, QStringLiteral("N"));
@@ -463,13 +463,13 @@ TEST_F(DictTableTest, EncryptedFilesInEveryModeWithEachCipher)
             o.EncryptAlgoName = QString::fromLatin1(cipher).toLower(); // any letter case selects it
             o.EncryptMode = mode;
             o.Password = QStringLiteral("secret");
-            TDictTableSpec spec {QStringLiteral("E"),
+            TDictTableSchema schema {QStringLiteral("E"),
                                  {{QStringLiteral("Name"), ftString, 30},
                                   {QStringLiteral("Flag"), ftBoolean},
                                   {QStringLiteral("Open"), ftString, 10, 1},
                                   {QStringLiteral("Memo"), ftMemo}},
                                  {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("Name")}}}};
-            create(o, {spec});
+            create(o, {schema});
             {
                 TDictDatabase db;
                 db.DatabaseName = path;

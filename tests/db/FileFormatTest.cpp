@@ -143,12 +143,12 @@ TEST_F(FileFormatTest, ReadsTheHandMadeFixture)
 
 TEST_F(FileFormatTest, WriterProducesTheDocumentedLayout)
 {
-    TDictTableSpec spec {QStringLiteral("Process"),
+    TDictTableSchema schema {QStringLiteral("Process"),
                          {{QStringLiteral("ProcessName"), ftString, 20},
                           {QStringLiteral("Description"), ftString, 50},
                           {QStringLiteral("Virus"), ftBoolean}},
                          {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("ProcessName")}}}};
-    const QByteArray image = BuildDatabaseImage({}, {spec});
+    const QByteArray image = BuildDatabaseImage({}, {schema});
     const QByteArray expected = handMadeFixture();
     ASSERT_EQ(image.size(), kRecordBlock);
     // everything but the record and index pointers of the table header matches
@@ -290,15 +290,15 @@ TEST_F(FileFormatTest, DamagedBlobsGiveCleanErrors)
 TEST_F(FileFormatTest, TableNameOf32CharactersAndIndexOf8Fields)
 {
     const QString name = QStringLiteral("T").repeated(32);
-    TDictTableSpec spec;
-    spec.Name = name;
-    TDictIndexSpec index {QStringLiteral("Eight"), tiUnique, {}};
+    TDictTableSchema schema;
+    schema.Name = name;
+    TDictIndexSchema index {QStringLiteral("Eight"), tiUnique, {}};
     for (int i = 0; i < 8; ++i) {
-        spec.Fields << TDictFieldSpec {QStringLiteral("F%1").arg(i), ftInteger};
+        schema.Fields << TDictFieldSchema {QStringLiteral("F%1").arg(i), ftInteger};
         index.Fields << QStringLiteral("F%1").arg(i);
     }
-    spec.Indexes << index;
-    const QByteArray image = BuildDatabaseImage({}, {spec});
+    schema.Indexes << index;
+    const QByteArray image = BuildDatabaseImage({}, {schema});
     EXPECT_EQ(image[kTable + 32], '\0');
     EXPECT_EQ(image.mid(kTable, 32), name.toLatin1());
     for (int j = 0; j < 8; ++j)

@@ -138,7 +138,7 @@ void openWithPassword(TDictDatabase &db, const QString &file, const QString &pas
 int cmdCreate(const QString &file, const QStringList &args)
 {
     TDictCreateOptions options;
-    QList<TDictTableSpec> tables;
+    QList<TDictTableSchema> tables;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         auto value = [&]() -> QString {
@@ -147,14 +147,14 @@ int cmdCreate(const QString &file, const QStringList &args)
             return args[++i];
         };
         if (a == QLatin1String("--table")) {
-            tables << TDictTableSpec {value(), {}, {}};
+            tables << TDictTableSchema {value(), {}, {}};
         } else if (a == QLatin1String("--field")) {
             if (tables.isEmpty())
                 usage(QStringLiteral("--field before --table"));
             const QStringList parts = value().split(QLatin1Char(':'));
             if (parts.size() < 2)
                 usage(QStringLiteral("--field needs NAME:TYPE"));
-            TDictFieldSpec f;
+            TDictFieldSchema f;
             f.Name = parts[0];
             f.FieldType = typeByName(parts[1]);
             if (f.FieldType < 0)
@@ -178,7 +178,7 @@ int cmdCreate(const QString &file, const QStringList &args)
             const QStringList parts = value().split(QLatin1Char(':'));
             if (parts.size() < 2 || parts.size() > 3)
                 usage(QStringLiteral("--index needs NAME:FIELDS[:OPTIONS]"));
-            tables.last().Indexes << TDictIndexSpec {
+            tables.last().Indexes << TDictIndexSchema {
                 parts[0], parts.size() == 3 ? indexOptions(parts[2]) : uint8_t(0),
                 parts[1].split(QRegularExpression(QStringLiteral("[,;]")), Qt::SkipEmptyParts)};
         } else if (a == QLatin1String("--password")) {
