@@ -64,19 +64,6 @@ double toDouble(const QVariant &v)
     return r;
 }
 
-bool toBool(const QVariant &v)
-{
-    if (v.typeId() == QMetaType::QString) {
-        const QString s = v.toString().trimmed();
-        if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || s == QLatin1String("1"))
-            return true;
-        if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || s == QLatin1String("0")
-            || s.isEmpty())
-            return false;
-        badValue(s, "boolean value");
-    }
-    return v.toBool();
-}
 
 QDateTime toDateTime(const QVariant &v)
 {
@@ -105,6 +92,20 @@ int sign(double d)
 }
 
 } // namespace
+
+bool valueToBool(const QVariant &v)
+{
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString().trimmed();
+        if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || s == QLatin1String("1"))
+            return true;
+        if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || s == QLatin1String("0")
+            || s.isEmpty())
+            return false;
+        badValue(s, "boolean value");
+    }
+    return v.toBool();
+}
 
 int32_t dayNumberOf(const QDate &date)
 {
@@ -172,7 +173,7 @@ FieldBytes encodeFieldValue(const TDictFieldDef &def, const QVariant &v)
     case ftWord:
         return bytesOf(uint16_t(toInt64(v)));
     case ftBoolean:
-        return bytesOf(int16_t(toBool(v) ? 1 : 0));
+        return bytesOf(int16_t(valueToBool(v) ? 1 : 0));
     case ftInteger:
     case ftAutoInc:
         return bytesOf(int32_t(toInt64(v)));

@@ -43,6 +43,8 @@ QVariant decodeFieldValue(const TDictFieldDef &def, const FieldBytes &bytes);
 FieldBytes encodeFieldValue(const TDictFieldDef &def, const QVariant &value);
 // Text form of a stored value.
 QString fieldText(const TDictFieldDef &def, const FieldBytes &bytes);
+// A value as a boolean: "true"/"false"/"1"/"0"/blank texts, or the value's own truth; raises on other texts.
+bool valueToBool(const QVariant &v);
 // Compares key a with stored b: negative, zero or positive.
 int compareFieldBytes(const TDictFieldDef &def, const FieldBytes &a, const FieldBytes &b,
                       bool caseInsensitive, bool partial);

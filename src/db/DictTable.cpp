@@ -92,17 +92,7 @@ double TDictField::AsFloat() const
 
 bool TDictField::AsBoolean() const
 {
-    const QVariant v = Value();
-    if (v.typeId() == QMetaType::QString) {
-        const QString s = v.toString().trimmed();
-        if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0 || s == QLatin1String("1"))
-            return true;
-        if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 || s == QLatin1String("0")
-            || s.isEmpty())
-            return false;
-        throw EDictDBError(QStringLiteral("'%1' is not a valid boolean value").arg(s));
-    }
-    return v.toBool();
+    return dictdb::valueToBool(Value());
 }
 
 QDateTime TDictField::AsDateTime() const
