@@ -15,9 +15,7 @@ namespace {
 
 QString langsDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__))
-        .absoluteDir()
-        .absoluteFilePath(QStringLiteral("../../data/Langs"));
+    return QStringLiteral(ORVANE_SOURCE_DIR "/data/Langs");
 }
 
 // The conversion letters of a format text, in order ("%%" is not one).
