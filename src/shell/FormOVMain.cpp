@@ -1,5 +1,6 @@
 #include "shell/FormOVMain.h"
 
+#include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
@@ -394,7 +395,7 @@ void TFormOVMain::AskUpgrade()
     if (showBox(QStringLiteral("String.MsgText.Upgrade"), QStringLiteral("String.Upgrade"),
                 MB_YESNO | MB_ICONINFORMATION, 0)
         == IDYES)
-        RunCommandLine(QStringList {GetAppPath() + QStringLiteral("Upwell")}, SW_SHOWNORMAL);
+        RunCommandLine(QStringList {appfiles::SiblingProgram(QStringLiteral("Upwell"))}, SW_SHOWNORMAL);
 }
 
 void TFormOVMain::FormDestroy()
@@ -566,7 +567,7 @@ void TFormOVMain::mniMainSettingsClick()
 
 void TFormOVMain::mniMainHelpClick()
 {
-    const QString path = GetAppPath() + QStringLiteral("Langs/") + LanguageDir + QStringLiteral("Help.chm");
+    const QString path = appfiles::HelpFile(LanguageId);
     if (FindFileEx(path))
         OpenHelpFile(path);
     else
@@ -627,7 +628,7 @@ void TFormOVMain::tmrTasksAnimateTimer()
 
 void TFormOVMain::imgADClick()
 {
-    RunCommandLine(QStringList {GetAppPath() + QStringLiteral("Upwell")}, SW_SHOWNORMAL);
+    RunCommandLine(QStringList {appfiles::SiblingProgram(QStringLiteral("Upwell"))}, SW_SHOWNORMAL);
 }
 
 bool TFormOVMain::WndProcLanguageBroadcast(quint32 Message, quint64 WParam, qint64 LParam)
@@ -636,8 +637,8 @@ bool TFormOVMain::WndProcLanguageBroadcast(quint32 Message, quint64 WParam, qint
     if (lcid < 0 || m_destroyed)
         return false;
     LanguageId = quint16(lcid);
-    LanguageDir = QString::number(LanguageId) + QLatin1Char('/');
-    LanguageFile = GetAppPath() + QStringLiteral("Langs/") + LanguageDir + QStringLiteral("Orvane.ini");
+    LanguageDir = appfiles::LanguageSubdir(LanguageId);
+    LanguageFile = appfiles::LanguageFile(LanguageId);
     ovlang::LoadLanguageFile(m_multiLangs.get(), LanguageFile);
     return true;
 }

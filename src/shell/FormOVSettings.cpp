@@ -1,14 +1,15 @@
 #include "shell/FormOVSettings.h"
 
+#include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
 #include "ui/BrimDialogs.h"
-#include "ui/OVLangBridge.h"
-#include "ui/OVWindowLook.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
+#include "ui/OVLangBridge.h"
+#include "ui/OVWindowLook.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -266,7 +267,7 @@ void TFormOVSettings::lblDownloadsDirOpenClick()
 
 void TFormOVSettings::lblDownloadsDirDefaultClick()
 {
-    edtDownloadsDirValue->setText(GetAppPath() + QStringLiteral("Downloads/"));
+    edtDownloadsDirValue->setText(appfiles::DownloadsDir());
 }
 
 void TFormOVSettings::rbFileKeepDaysClick()

@@ -72,7 +72,7 @@ TEST_F(Broadcast, ProgramsBroadcastSwitchesTheLanguageAndKeepsKeysTheNextFileLac
     sender.start(QStringLiteral(ORVANE_EXE), {"--broadcast-language", "1031"});
     ASSERT_TRUE(sender.waitForFinished(20000));
     EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().constData();
-    ASSERT_TRUE(waitUntil([&] { return f.LanguageId == 1031; }));
+    ASSERT_TRUE(waitUntil([&] { return f.LanguageId == 1031; }, 20000));
     EXPECT_EQ(f.btnTabTopX->Caption(), "Programme");
     EXPECT_EQ(f.mniMainAbout->text(), "Info...");
     EXPECT_EQ(f.LanguageFile, appDir + "Langs/1031/Orvane.ini");
