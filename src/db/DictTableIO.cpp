@@ -3,7 +3,7 @@
 #include <QSet>
 #include <algorithm>
 #include <atomic>
-#include <ctime>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -111,11 +111,9 @@ void TDictTableIO::rememberInCache(const TDictFileStamp &stamp)
 {
     if (!stamp.Valid || m_items.size() > kCacheMaxRecords)
         return;
-    struct timespec now
-    {
-    };
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 nowNs = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    const qint64 nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
     if (nowNs - std::max(stamp.ModifiedNs, stamp.ChangedNs) < g_settledNs.load())
         return;
     auto entry = std::make_shared<CachedTable>();
