@@ -10,10 +10,10 @@ using namespace dictdb;
 
 namespace {
 
-// Sharing between openers is a lock on byte 0, beside the byte lock at 1 that table
-// access takes. Both are locks of the same open file on ranges that do not overlap, so
-// they never conflict with each other, also where a network file system would turn a
-// whole-file lock into a byte-range lock over the lock byte.
+// Sharing between openers is a lock on byte 0, beside the lock on byte 1 that table
+// access takes: two byte-range locks of one open file that never overlap. A whole-file
+// sharing lock would cover byte 1 on a network file system, where it becomes a
+// byte-range lock too, and every table access would wait for the program's own open.
 constexpr qint64 kShareLockOffset = 0;
 constexpr qint64 kAccessLockOffset = 1;
 
