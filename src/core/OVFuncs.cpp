@@ -1,6 +1,6 @@
-#include "app/OVFuncs.h"
+#include "core/OVFuncs.h"
 
-#include "app/BrimSystem.h"
+#include "core/BrimSystem.h"
 #include "platform/Launcher.h"
 
 #include <QFileInfo>
@@ -74,6 +74,9 @@ quint32 LaunchTessalyPopup(int code)
     const QString file = GetAppPath() + QStringLiteral("Tessaly");
     if (!QFileInfo(file).isFile())
         return kTessalyMissing;
+    // Opened as a document it would lose its arguments.
+    if (!QFileInfo(file).isExecutable())
+        return kTessalyStartFailed;
     return ShellExecuteOpen(file, QStringLiteral("-popup ") + QString::number(code), SW_SHOWNORMAL)
         ? 0
         : kTessalyStartFailed;

@@ -25,6 +25,15 @@ quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::ato
 // Returns the process id, or -1 when it could not be started.
 qint64 startDetached(const QStringList &argv);
 
+inline constexpr int kStillRunning = -2;
+
+// Starts argv in a session of its own and waits up to timeoutMs for it to
+// end. On the main thread the event loop keeps painting meanwhile (user input
+// waits), so the window does not freeze. Returns the exit code; -1 when it
+// could not be started or died of a signal; kStillRunning when it still runs
+// after timeoutMs (it is then collected in the background).
+int runAndWaitForExit(const QStringList &argv, int timeoutMs);
+
 // Number of live (non-zombie) processes whose session id is sid.
 int liveProcessesInSession(qint64 sid);
 

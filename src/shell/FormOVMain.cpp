@@ -1,28 +1,29 @@
-#include "app/gui/FormOVMain.h"
+#include "shell/FormOVMain.h"
 
-#include "app/BrimSystem.h"
-#include "app/MessageBoxTypes.h"
-#include "app/OVCommandLine.h"
-#include "app/OVFuncs.h"
-#include "app/OVSettings.h"
-#include "app/OVStartup.h"
-#include "app/gui/BrimDialogs.h"
-#include "app/gui/FormOVAbout.h"
-#include "app/gui/FormOVSettings.h"
-#include "app/gui/OVLanguageBroadcast.h"
-#include "app/gui/OVWindowLook.h"
+#include "core/BrimSystem.h"
+#include "core/MessageBoxTypes.h"
+#include "core/OVCommandLine.h"
+#include "core/OVFuncs.h"
+#include "core/OVSettings.h"
+#include "core/OVStartup.h"
 #include "online/BrimNetConnCheck.h"
 #include "online/WebAPIClient.h"
+#include "platform/LanguageBroadcast.h"
+#include "shell/FormOVAbout.h"
+#include "shell/FormOVSettings.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
 #include "tasks/TasksTab.h"
+#include "ui/BrimDialogs.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimImagePanel.h"
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
 #include "ui/BrimTabControl.h"
+#include "ui/OVTabPage.h"
+#include "ui/OVWindowLook.h"
 
 #include <QAction>
 #include <QApplication>
@@ -227,6 +228,7 @@ void TFormOVMain::buildControls()
         layoutTasksShortcut();
     };
     TasksTab->OnSetDownloadDir = [this](TOVTasksTab *) { mniMainSettingsClick(); };
+    m_pages[TabTasks] = TasksTab;
 
     // The status line.
     auto *status = new QWidget(this);
@@ -251,13 +253,6 @@ void TFormOVMain::buildControls()
     TabCtrl->OnActivateing = [this](QObject *, TBrimTabItem *item) { TabCtrlActivating(item); };
     TabCtrl->OnInactivating = [this](QObject *, TBrimTabItem *item) { TabCtrlInactivating(item); };
 
-    tmrRefreshRunning = new QTimer(this);
-    tmrRefreshRunning->setObjectName(QStringLiteral("tmrRefreshRunning"));
-    tmrRefreshRunning->setInterval(1000);
-    connect(tmrRefreshRunning, &QTimer::timeout, this, [this] {
-        if (RunningRefresh)
-            RunningRefresh();
-    });
     tmrTasksAnimate = new QTimer(this);
     tmrTasksAnimate->setObjectName(QStringLiteral("tmrTasksAnimate"));
     tmrTasksAnimate->setInterval(5000);
@@ -328,32 +323,43 @@ void TFormOVMain::FormCreate()
     if (m_created)
         return;
     m_created = true;
-    // 1. The program-wide language component.
     ovlang::Publish(m_multiLangs.get());
     SetPopupTabSelector([this](int tab) { SelectTab(tab); });
-    // 2.
     SetupSkin();
-    // 3.
     OVSettings::LoadSettings(ConfigFileName());
-    // 4.
     LoadLanguageSelection();
-    // 5.
     ForceAppDirs();
-    // 6. The first tab becomes current here.
-    SetupTabs();
-    // 7.
+    SetupTabs(); // the first tab becomes current here
+    CreateWebAPIClient();
+    LoadTasks();
+    ApplyPopupCode(GetPopupCode());
+    StartReachabilityCheck();
+    imgAD->show();
+    ListenForLanguageBroadcast();
+    ShowCentred();
+    // Asked once the window is on screen and the loop runs.
+    QTimer::singleShot(0, this, &TFormOVMain::AskUpgrade);
+}
+
+void TFormOVMain::CreateWebAPIClient()
+{
     m_webAPI = std::make_unique<TWebAPIClient>();
     m_webAPI->APIUrl = URL_WAPI;
     m_webAPI->LanguageID = LanguageId;
     m_webAPI->Encrypt = true;
-    // 8. The list is kept on disk from here on (every change, and on SIGTERM
+}
+
+void TFormOVMain::LoadTasks()
+{
+    // The list is kept on disk from here on (every change, and on SIGTERM
     // once the program asks for it).
     LoadTaskList(*m_taskMgr);
     TasksTab->FillFromTaskList();
     m_taskListKeeper = new TOVTaskListKeeper(*m_taskMgr, TaskListFileName(), this);
-    // 9.
-    ApplyPopupCode(GetPopupCode());
-    // 10.
+}
+
+void TFormOVMain::StartReachabilityCheck()
+{
     m_netCheck->CheckURLs = ProbeURLs();
     m_netCheck->AsynMode = true;
     m_netCheck->Timeout = 10000;
@@ -361,22 +367,24 @@ void TFormOVMain::FormCreate()
         m_netCheck->Probe = Probe;
     m_netCheck->OnCheckOK = [this](TBrimNetConnCheck *) { NetCheckCheckOK(); };
     m_netCheck->Check();
-    // 11.
-    imgAD->show();
-    // The language broadcast reaches the window from now on.
+}
+
+void TFormOVMain::ListenForLanguageBroadcast()
+{
     m_broadcast = new TOVLanguageBroadcastReceiver(
         [this](quint32 message, quint64 wParam, qint64 lParam) {
             WndProcLanguageBroadcast(message, wParam, lParam);
         },
         this);
-    // 12. Centred on the screen.
+}
+
+void TFormOVMain::ShowCentred()
+{
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect area = screen->availableGeometry();
         move(area.center() - QPoint(width() / 2, height() / 2));
     }
     show();
-    // 13. Asked once the window is on screen and the loop runs.
-    QTimer::singleShot(0, this, &TFormOVMain::AskUpgrade);
 }
 
 void TFormOVMain::AskUpgrade()
@@ -404,6 +412,7 @@ void TFormOVMain::FormDestroy()
     // The tab refers to the tasks; it goes before them.
     delete TasksTab;
     TasksTab = nullptr;
+    m_pages = {};
     m_taskMgr->OnItemStateChange = nullptr;
     m_webAPI.reset();
     m_taskMgr.reset(); // running downloads stop with their tasks
@@ -478,29 +487,37 @@ int TFormOVMain::CurrentTab() const
     return TabCtrl->ActiveItem() ? TabCtrl->IndexOf(TabCtrl->ActiveItem()) : -1;
 }
 
+void TFormOVMain::SetTabPage(int Index, IOVTabPage *Page)
+{
+    if (Index < 0 || Index >= int(m_pages.size()))
+        return;
+    m_pages[Index] = Page;
+    m_pageActivated[Index] = false;
+    QWidget *sheet = QList<QWidget *> {tsTopX, tsRunning, tsUninst, tsTasks}.value(Index);
+    if (Page && sheet && Page->PageWidget()) {
+        Page->PageWidget()->setParent(sheet);
+        Page->PageWidget()->setGeometry(sheet->rect());
+        Page->PageWidget()->show();
+    }
+}
+
+IOVTabPage *TFormOVMain::TabPage(int Index) const
+{
+    return Index >= 0 && Index < int(m_pages.size()) ? m_pages[Index] : nullptr;
+}
+
 void TFormOVMain::TabCtrlActivating(TBrimTabItem *Item)
 {
     TBrimImageButton *button = Item->Button();
     if (button)
         button->setEnabled(false);
-    if (button == btnTabTopX) {
-        if (ShowTopXPage)
-            ShowTopXPage();
-    } else if (button == btnTabRunning) {
-        if (m_runningFirst) {
-            m_runningFirst = false;
-            if (RunningFirstActivation)
-                RunningFirstActivation();
+    const int index = TabCtrl->IndexOf(Item);
+    if (IOVTabPage *page = TabPage(index)) {
+        if (!m_pageActivated[index]) {
+            m_pageActivated[index] = true;
+            page->FirstActivate();
         }
-        if (RunningRefresh)
-            RunningRefresh();
-        tmrRefreshRunning->start();
-    } else if (button == btnTabUninst) {
-        if (m_uninstFirst) {
-            m_uninstFirst = false;
-            if (UninstFirstActivation)
-                UninstFirstActivation();
-        }
+        page->Activate();
     }
     const bool tasks = button == btnTabTasks;
     ovlook::SetTextColor(lblTabTasks, tasks ? QColor(Qt::white) : QColor(0xdb, 0xe7, 0xfb));
@@ -512,13 +529,11 @@ void TFormOVMain::TabCtrlInactivating(TBrimTabItem *Item)
     TBrimImageButton *button = Item->Button();
     if (button)
         button->setEnabled(true);
-    if (button == btnTabRunning) {
-        // Tabs registered after the first are deactivated once without ever
-        // having been shown; there is nothing to refresh then.
-        if (!m_runningFirst && RunningRefresh)
-            RunningRefresh();
-        tmrRefreshRunning->stop();
-    }
+    const int index = TabCtrl->IndexOf(Item);
+    // Tabs registered after the first are deactivated once without ever
+    // having been shown; they have nothing to stop then.
+    if (IOVTabPage *page = TabPage(index); page && m_pageActivated[index])
+        page->Deactivate();
 }
 
 TFormOVSettings *TFormOVMain::FormSettings() const
@@ -696,7 +711,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
     TBrimMultiLangs *langs = m_multiLangs.get();
     const auto text = [langs](const char *key) { return ovlang::Text(langs, QLatin1String(key)); };
 
-    // 1. Fonts.
+    // Fonts.
     if (const auto f = ovlang::GetFont(langs, QStringLiteral("FormOVMain.SkinMgr.Title.Font"))) {
         TBrimColorFont title = SkinMgr->Title().Font();
         title.Font = f->font.resolve(title.Font);
@@ -708,7 +723,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
     setTabsFont("FormOVMain.btnTabRunning.Font", btnTabRunning);
     setTabsFont("FormOVMain.btnTabUninst.Font", btnTabUninst);
 
-    // 2. Addresses.
+    // Addresses.
     URL_HOME = text("String.URL.Home");
     URL_HELP = text("String.URL.Help");
     URL_TOPX = text("String.URL.TopX");
@@ -718,7 +733,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
         m_webAPI->LanguageID = LanguageId;
     }
 
-    // 3. Frame and tabs.
+    // Frame and tabs.
     SkinMgr->Title().SetText(text("FormOVMain.SkinMgr.Title.Text"));
     setWindowTitle(text("FormOVMain.Caption"));
     btnTabTopX->SetCaption(text("FormOVMain.btnTabTopX.Caption"));
@@ -733,26 +748,27 @@ void TFormOVMain::MultiLangsLanguageChanged()
     imgAD->SetCaption(text("String.Upgrade"));
     imgAD->setAccessibleName(imgAD->Caption());
 
-    // 4. Status line.
+    // Status line.
     lblStatusVersion->setText(
         ovlang::Format(langs, QStringLiteral("FormOVMain.lblStatusVersion.Caption"), {GetFileVersionText()}));
     lblStatusInfo->setText(text("FormOVMain.lblStatusInfo.Caption"));
 
-    // 5. Main menu.
+    // Main menu.
     mniMainSettings->setText(text("FormOVMain.mniMainSettings.Caption"));
     mniMainHelp->setText(text("FormOVMain.mniMainHelp.Caption"));
     mniMainHomePage->setText(text("FormOVMain.mniMainHomePage.Caption"));
     mniMainAbout->setText(text("FormOVMain.mniMainAbout.Caption"));
 
-    // 10. Tasks tab (its counters replace the shortcut's text).
-    if (TasksTab)
-        TasksTab->MultiLangsLanguageChanged();
+    // Every tab's page (the Tasks tab's counters replace the shortcut's text).
+    for (IOVTabPage *page : m_pages)
+        if (page)
+            page->ApplyTexts();
 
-    // 11. Layout.
+    // Layout.
     layoutStatusLine();
     layoutTasksShortcut();
 
-    // 12. Open dialogs.
+    // Open dialogs.
     if (m_formAbout)
         m_formAbout->ApplyTexts(URL_HOME);
     if (m_formSettings)

@@ -1,10 +1,11 @@
 #pragma once
 
-#include "app/gui/OVLangBridge.h"
+#include "ui/OVLangBridge.h"
 
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <functional>
 #include <memory>
 
@@ -22,6 +23,7 @@ class TBrimTabItem;
 class TBrimTaskManager;
 class TFormOVAbout;
 class TFormOVSettings;
+class IOVTabPage;
 class TOVLanguageBroadcastReceiver;
 class TOVTaskItem;
 class TOVTaskListKeeper;
@@ -59,11 +61,12 @@ public:
     TMessageBoxFunc MessageBox;
     // The reachability probe handed to NetCheck; the checker's own by default.
     TProbeFunc Probe;
-    // Work of the later tabs, run by the tab switches.
-    std::function<void()> ShowTopXPage;
-    std::function<void()> RunningFirstActivation;
-    std::function<void()> RunningRefresh;
-    std::function<void()> UninstFirstActivation;
+    // The controller of a tab's page; the window calls it as the tabs switch
+    // and as the language changes. The page's widget moves onto the tab sheet
+    // (which then owns it). Replacing a page before FormCreate lets tests
+    // watch the calls.
+    void SetTabPage(int Index, IOVTabPage *Page);
+    IOVTabPage *TabPage(int Index) const;
 
     // Creates a task from the current settings, lists it and starts it.
     TOVTaskItem *AddDownloadTask(const QString &Title, const QString &Url);
@@ -106,7 +109,6 @@ public:
     TBrimTaskManager *TaskMgr() const { return m_taskMgr.get(); }
     TWebAPIClient *WebAPI() const { return m_webAPI.get(); }
     TOVTasksTab *TasksTab = nullptr;
-    QTimer *tmrRefreshRunning = nullptr;
     QTimer *tmrTasksAnimate = nullptr;
 
     // Controls.
@@ -145,6 +147,11 @@ private:
     void buildControls();
     void SetupSkin();
     void SetupTabs();
+    void CreateWebAPIClient();
+    void LoadTasks();
+    void StartReachabilityCheck();
+    void ListenForLanguageBroadcast();
+    void ShowCentred();
     void LoadLanguageSelection();
     void AskUpgrade();
     int showBox(const QString &textKey, const QString &captionKey, unsigned type, quint16 languageId);
@@ -160,8 +167,8 @@ private:
     TOVLanguageBroadcastReceiver *m_broadcast = nullptr;
     QPointer<TFormOVSettings> m_formSettings;
     QPointer<TFormOVAbout> m_formAbout;
-    bool m_runningFirst = true;
-    bool m_uninstFirst = true;
+    std::array<IOVTabPage *, 4> m_pages {};
+    std::array<bool, 4> m_pageActivated {};
     bool m_created = false;
     bool m_destroyed = false;
 };

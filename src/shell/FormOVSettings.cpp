@@ -1,11 +1,11 @@
-#include "app/gui/FormOVSettings.h"
+#include "shell/FormOVSettings.h"
 
-#include "app/BrimSystem.h"
-#include "app/OVSettings.h"
-#include "app/OVStartup.h"
-#include "app/gui/BrimDialogs.h"
-#include "app/gui/OVLangBridge.h"
-#include "app/gui/OVWindowLook.h"
+#include "core/BrimSystem.h"
+#include "core/OVSettings.h"
+#include "core/OVStartup.h"
+#include "ui/BrimDialogs.h"
+#include "ui/OVLangBridge.h"
+#include "ui/OVWindowLook.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
@@ -44,7 +44,7 @@ TFormOVSettings::TFormOVSettings(QWidget *owner)
     setModal(true);
     BrowseFolder = [](const QString &title, QWidget *o) { return BrowseForFolder(title, o); };
 
-    // 1. The program-wide language component.
+    // The program-wide language component.
     m_multiLangs = ovlang::Published();
 
     // The controls, in keyboard order.
@@ -144,11 +144,11 @@ TFormOVSettings::TFormOVSettings(QWidget *owner)
     setTabOrder(btnOk, btnApply);
     setTabOrder(btnApply, btnCancel);
 
-    // 2. The skinned frame.
+    // The skinned frame.
     SkinMgr = ovlook::SetupDialogSkin(this, kWidth, kHeight);
     ovlook::MakeLabelsTransparent(this);
 
-    // 3. Texts, then 4. the stored values.
+    // Texts, then the stored values.
     ApplyTexts();
     LoadFromSettings();
     btnOk->setFocus();

@@ -1,19 +1,20 @@
 #include "MainWindowTestSupport.h"
-#include "app/BrimSystem.h"
-#include "app/OVCommandLine.h"
-#include "app/RecordingLauncher.h"
-#include "app/gui/FormOVAbout.h"
-#include "app/gui/FormOVSettings.h"
-#include "app/gui/OVLangBridge.h"
+#include "core/BrimSystem.h"
+#include "core/OVCommandLine.h"
+#include "core/RecordingLauncher.h"
 #include "online/BrimNetConnCheck.h"
 #include "online/LoopbackServer.h"
 #include "online/WebAPIClient.h"
+#include "shell/FormOVAbout.h"
+#include "shell/FormOVSettings.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/TasksTab.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimTabControl.h"
+#include "ui/OVLangBridge.h"
+#include "ui/OVTabPage.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -130,59 +131,76 @@ TEST_F(MainWindow, ProbeAddressesComeFromTheEnvironmentOrTheBuiltInList)
     qputenv("ORVANE_PROBE_URLS", saved);
 }
 
+namespace {
+
+// A tab page that records what the window asks of it.
+struct RecordingPage : QWidget, IOVTabPage
+{
+    QStringList calls;
+    QWidget *PageWidget() override { return this; }
+    void FirstActivate() override { calls << "first"; }
+    void Activate() override { calls << "activate"; }
+    void Deactivate() override { calls << "deactivate"; }
+    void ApplyTexts() override { calls << "texts"; }
+};
+
+} // namespace
+
 TEST_F(MainWindow, TabSwitchesStartAndStopTheirWork)
 {
     TFormOVMain &f = makeForm(false);
-    int runningFirst = 0, runningRefresh = 0, uninstFirst = 0, topX = 0;
-    f.RunningFirstActivation = [&] { ++runningFirst; };
-    f.RunningRefresh = [&] { ++runningRefresh; };
-    f.UninstFirstActivation = [&] { ++uninstFirst; };
-    f.ShowTopXPage = [&] { ++topX; };
+    // Owned by the sheets once installed.
+    auto *topX = new RecordingPage;
+    auto *running = new RecordingPage;
+    auto *uninst = new RecordingPage;
+    f.SetTabPage(TFormOVMain::TabTopX, topX);
+    f.SetTabPage(TFormOVMain::TabRunning, running);
+    f.SetTabPage(TFormOVMain::TabUninst, uninst);
     f.FormCreate();
-    EXPECT_EQ(topX, 1);
-    EXPECT_EQ(runningRefresh, 0); // registering a tab does not refresh it
-    EXPECT_FALSE(f.tmrRefreshRunning->isActive());
+    EXPECT_EQ(topX->calls, (QStringList {"first", "activate"}));
+    EXPECT_TRUE(running->calls.isEmpty()); // registering a tab does not deactivate an unshown page
 
     QTest::mouseClick(f.btnTabRunning, Qt::LeftButton);
-    settle(20);
     EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabRunning);
     EXPECT_FALSE(f.btnTabRunning->isEnabled());
     EXPECT_TRUE(f.btnTabTopX->isEnabled());
-    EXPECT_TRUE(f.tmrRefreshRunning->isActive());
-    EXPECT_EQ(f.tmrRefreshRunning->interval(), 1000);
-    EXPECT_EQ(runningFirst, 1);
-    EXPECT_EQ(runningRefresh, 1);
+    EXPECT_EQ(running->calls, (QStringList {"first", "activate"}));
+    EXPECT_EQ(topX->calls.last(), "deactivate");
     EXPECT_TRUE(f.tsRunning->isVisible());
+    EXPECT_TRUE(running->isVisible());
     EXPECT_FALSE(f.tsTopX->isVisible());
     QTest::mouseClick(f.btnTabRunning, Qt::LeftButton); // the current tab's button is disabled
-    settle(20);
-    EXPECT_EQ(runningRefresh, 1);
+    EXPECT_EQ(running->calls.size(), 2);
 
     f.imgTabTasksClick(); // the shortcut selects the Tasks tab
     EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabTasks);
-    EXPECT_FALSE(f.tmrRefreshRunning->isActive());
-    EXPECT_EQ(runningRefresh, 2); // once more on leaving
+    EXPECT_EQ(running->calls.last(), "deactivate");
     EXPECT_TRUE(f.btnTabRunning->isEnabled());
     EXPECT_TRUE(f.tsTasks->isVisible());
     f.imgTabTasksClick(); // again: no visible change
     EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabTasks);
     EXPECT_TRUE(f.tsTasks->isVisible());
 
+    QApplication::setActiveWindow(&f);
     f.btnTabUninst->setFocus(); // keyboard users reach the tabs too
+    ASSERT_TRUE(waitUntil([&] { return f.btnTabUninst->hasFocus(); }));
     QTest::keyClick(f.btnTabUninst, Qt::Key_Space);
-    settle(20);
-    EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabUninst);
-    EXPECT_EQ(uninstFirst, 1);
+    ASSERT_TRUE(waitUntil([&] { return f.CurrentTab() == TFormOVMain::TabUninst; }));
+    EXPECT_EQ(uninst->calls, (QStringList {"first", "activate"}));
 
     ApplyPopupCode(PopupRunning);
     EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabRunning);
-    EXPECT_EQ(runningFirst, 1); // first-activation work only once
-    EXPECT_TRUE(f.tmrRefreshRunning->isActive());
+    EXPECT_EQ(running->calls.count("first"), 1); // first-activation work only once
+    EXPECT_EQ(running->calls.last(), "activate");
     ApplyPopupCode(PopupUninstall);
     ApplyPopupCode(12345);
     EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabUninst);
-    EXPECT_EQ(uninstFirst, 1);
-    EXPECT_FALSE(f.tmrRefreshRunning->isActive());
+    EXPECT_EQ(uninst->calls.count("first"), 1);
+    EXPECT_EQ(running->calls.last(), "deactivate");
+
+    f.MultiLangsLanguageChanged(); // every page re-applies its texts
+    for (RecordingPage *page : {topX, running, uninst})
+        EXPECT_EQ(page->calls.last(), "texts");
 
     form.reset(); // the window no longer takes popup codes
     ApplyPopupCode(PopupTopX);

@@ -1,5 +1,6 @@
 #include "platform/ProcessJob.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -148,6 +149,32 @@ quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::ato
     if (!leaderReaped)
         reapInBackground(pid);
     return result;
+}
+
+int runAndWaitForExit(const QStringList &argv, int timeoutMs)
+{
+    const pid_t pid = spawnInNewSession(argv);
+    if (pid <= 0)
+        return -1;
+    const bool onMainThread
+        = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (r < 0 && errno != EINTR)
+            return -1;
+        if (clock.elapsed() >= timeoutMs) {
+            reapInBackground(pid);
+            return kStillRunning;
+        }
+        if (onMainThread)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        QThread::msleep(10);
+    }
 }
 
 qint64 startDetached(const QStringList &argv)
