@@ -2,6 +2,7 @@
 // and in the shipped one, and the choice between knowledge base and file description.
 #include "db/DictDBWriter.h"
 #include "db/DictTable.h"
+#include "platform/AppPath.h"
 #include "procmon/OVProcDB.h"
 
 #include <QDir>
@@ -401,4 +402,18 @@ TEST(ProcDBShippedTest, SourceAndBuiltFileAgree)
         ASSERT_TRUE(db.Lookup(QStringLiteral(" ") + e.name.toUpper(), upper, risk)) << e.name.toStdString();
         EXPECT_EQ(upper, e.description);
     }
+}
+
+TEST(ProcDBProgramTest, TheProgramsKnowledgeBaseLivesBesideTheExecutable)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    platform::setApplicationDirectoryOverride(dir.path());
+    writeDb(dir.filePath(QStringLiteral("ProcDB.db")), sampleRows());
+    QString description;
+    bool risk = true;
+    EXPECT_EQ(procmon::ProcDB().DatabaseName(), dir.path() + QStringLiteral("/ProcDB.db"));
+    EXPECT_TRUE(procmon::ProcDB().Lookup(QStringLiteral("svchost.exe"), description, risk));
+    EXPECT_EQ(description, QStringLiteral("服务宿主进程"));
+    platform::setApplicationDirectoryOverride(QString());
 }
