@@ -6,6 +6,7 @@
 #include "platform/LanguageBroadcast.h"
 #include "shell/FormOVMain.h"
 #include "ui/BrimDialogs.h"
+#include "ui/DictLoginDialog.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -52,6 +53,8 @@ int main(int argc, char **argv)
     quint16 languageId = 0;
     {
         TFormOVMain form;
+        // An encrypted database asks for its password in a dialog of the program's.
+        installDictLoginDialog(&form);
         if (!options.screenshot.isEmpty()) // a picture of the window, not of questions
             form.MessageBox
                 = [](QWidget *, const QString &, const QString &, unsigned, quint16) { return IDNO; };
