@@ -1,6 +1,7 @@
 #include "shell/FormOVMain.h"
 
 #include "core/AppFiles.h"
+#include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
@@ -78,7 +79,7 @@ TFormOVMain::TFormOVMain(QWidget *parent)
     m_multiLangs = ovlang::Create();
     // Published at once: the tab sheets read their texts from the published
     // component while the defaults are applied.
-    ovlang::Publish(m_multiLangs.get());
+    SetOVMultiLangs(m_multiLangs.get());
     ovlang::SetupEvents(m_multiLangs.get(), [this](TBrimMultiLangs *) { MultiLangsLanguageChanged(); });
 }
 
@@ -324,7 +325,7 @@ void TFormOVMain::FormCreate()
     if (m_created)
         return;
     m_created = true;
-    ovlang::Publish(m_multiLangs.get());
+    SetOVMultiLangs(m_multiLangs.get());
     SetPopupTabSelector([this](int tab) { SelectTab(tab); });
     SetupSkin();
     OVSettings::LoadSettings(ConfigFileName());
@@ -418,8 +419,8 @@ void TFormOVMain::FormDestroy()
     m_webAPI.reset();
     m_taskMgr.reset(); // running downloads stop with their tasks
     m_netCheck.reset(); // waits for a probe still running
-    if (ovlang::Published() == m_multiLangs.get())
-        ovlang::Publish(nullptr);
+    if (OVMultiLangs() == m_multiLangs.get())
+        SetOVMultiLangs(nullptr);
 }
 
 void TFormOVMain::KeepTaskListAtSessionEnd()
@@ -466,8 +467,8 @@ void TFormOVMain::NetCheckCheckOK()
 
 int TFormOVMain::showBox(const QString &textKey, const QString &captionKey, unsigned type, quint16 languageId)
 {
-    const QString text = ovlang::Text(m_multiLangs.get(), textKey);
-    const QString caption = ovlang::Text(m_multiLangs.get(), captionKey);
+    const QString text = m_multiLangs->GetText(textKey);
+    const QString caption = m_multiLangs->GetText(captionKey);
     if (MessageBox)
         return MessageBox(this, text, caption, type, languageId);
     return ShowMessageBox(this, text, caption, type, languageId);
@@ -710,7 +711,7 @@ void TFormOVMain::layoutTasksShortcut()
 void TFormOVMain::MultiLangsLanguageChanged()
 {
     TBrimMultiLangs *langs = m_multiLangs.get();
-    const auto text = [langs](const char *key) { return ovlang::Text(langs, QLatin1String(key)); };
+    const auto text = [langs](const char *key) { return langs->GetText(QLatin1String(key)); };
 
     // Fonts.
     if (const auto f = ovlang::GetFont(langs, QStringLiteral("FormOVMain.SkinMgr.Title.Font"))) {
@@ -751,7 +752,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
 
     // Status line.
     lblStatusVersion->setText(
-        ovlang::Format(langs, QStringLiteral("FormOVMain.lblStatusVersion.Caption"), {GetFileVersionText()}));
+        langs->FormatText(QStringLiteral("FormOVMain.lblStatusVersion.Caption"), {GetFileVersionText()}));
     lblStatusInfo->setText(text("FormOVMain.lblStatusInfo.Caption"));
 
     // Main menu.
