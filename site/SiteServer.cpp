@@ -225,9 +225,26 @@ void SiteServer::Stop()
     m_server.stop();
 }
 
+QString HttpDate(const QDateTime &Time)
+{
+    return QLocale::c().toString(Time.toUTC(), QString::fromLatin1(HttpDateFormat));
+}
+
+bool IfRangeMatches(const QString &Validator, const QString &ETag, const QDateTime &Modified)
+{
+    const QString Value = Validator.trimmed();
+    if (Value.startsWith('"'))
+        return Value == ETag;
+    if (Value.startsWith("W/"))
+        return false; // a weak tag never vouches for identical bytes
+    QDateTime Date = QLocale::c().toDateTime(Value, QString::fromLatin1(HttpDateFormat));
+    Date.setTimeZone(QTimeZone::utc());
+    return Date.isValid() && Date == Modified;
+}
+
 QString SiteServer::InstallersModified() const
 {
-    return QLocale::c().toString(m_loaded, QString::fromLatin1(HttpDateFormat));
+    return HttpDate(m_loaded);
 }
 
 std::string SiteServer::BaseFor(const httplib::Request &Req) const
@@ -332,18 +349,6 @@ std::string SiteServer::RecommendationPage(const std::string &Base) const
     return StorePage(m_storeTemplate, m_programs, QString::fromStdString(Base), {}, {}).toStdString();
 }
 
-bool SiteServer::IfRangeMatches(const std::string &Validator, const std::string &ETag) const
-{
-    const QString Value = QString::fromStdString(Validator).trimmed();
-    if (Value.startsWith('"'))
-        return Value.toStdString() == ETag;
-    if (Value.startsWith("W/"))
-        return false; // a weak tag never vouches for identical bytes
-    QDateTime Date = QLocale::c().toDateTime(Value, QString::fromLatin1(HttpDateFormat));
-    Date.setTimeZone(QTimeZone::utc());
-    return Date.isValid() && Date == m_loaded;
-}
-
 void SiteServer::Routes()
 {
     m_server.set_payload_max_length(64 * 1024);
@@ -435,7 +440,8 @@ void SiteServer::Routes()
         Res.set_header("Accept-Ranges", "bytes");
         Res.set_header("Content-Disposition", "attachment; filename=\"" + Name.toStdString() + "\"");
         if (!Req.ranges.empty() && Req.has_header("If-Range")
-            && !IfRangeMatches(Req.get_header_value("If-Range"), ETag)) {
+            && !IfRangeMatches(QString::fromStdString(Req.get_header_value("If-Range")),
+                               QString::fromStdString(ETag), m_loaded)) {
             // The client holds part of another version: send the whole current
             // file so that a resume never splices two versions together. The
             // server applies ranges after this handler, from this request.

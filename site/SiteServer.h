@@ -23,6 +23,11 @@ bool Unobscure(const QByteArray &Value, QString &Plain);
 QString ParamValue(const std::string &Value);
 // Makes a text survive the client's URL-decoding of the answer unchanged.
 QByteArray AnswerEncode(const QByteArray &Utf8);
+// Whether an If-Range validator names this very version of a file: its strong
+// entity tag, or exactly its modification time. Weak tags never do.
+bool IfRangeMatches(const QString &Validator, const QString &ETag, const QDateTime &Modified);
+// A time as HTTP headers write it ("Sun, 06 Nov 1994 08:49:37 GMT").
+QString HttpDate(const QDateTime &Time);
 
 class SiteServer
 {
@@ -55,7 +60,6 @@ private:
     std::string BaseFor(const httplib::Request &Req) const;
     QVector<const Program *> Choose(const QString &Keywords, bool Free) const;
     const Program *FindProgram(const std::string &Id) const;
-    bool IfRangeMatches(const std::string &Validator, const std::string &ETag) const;
     void Routes();
 
     httplib::Server m_server;
