@@ -197,6 +197,9 @@ TEST_F(StorePageTest, FitsTheTabFiltersInPlaceAndHandsDownloadsToTheProgram)
     EXPECT_EQ(Visible(), Expected([](const Program &P) { return P.Category == "games" && !P.Freeware; }));
     EXPECT_EQ(Js("document.getElementById('count').textContent").toString(),
               QString::number(Visible().split(' ').size()) + " programs");
+    // The categories count what the price filter lets through.
+    EXPECT_EQ(Js("document.querySelector('#cats button[data-cat=all] .n').textContent").toString(),
+              QString::number(Expected([](const Program &P) { return !P.Freeware; }).split(' ').size()));
     Click("#cats button[data-cat=all]");
     Click("#kind button[data-kind=free]");
     EXPECT_EQ(Visible(), Expected([](const Program &P) { return P.Freeware; }));
