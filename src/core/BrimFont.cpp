@@ -1,4 +1,4 @@
-#include "app/BrimFont.h"
+#include "core/BrimFont.h"
 
 #include <QList>
 #include <QStringList>

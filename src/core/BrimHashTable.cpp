@@ -1,4 +1,4 @@
-#include "app/BrimHashTable.h"
+#include "core/BrimHashTable.h"
 
 quint32 BrimHashKey(QStringView key)
 {

@@ -1,7 +1,7 @@
-#include "app/BrimMultiLangs.h"
+#include "core/BrimMultiLangs.h"
 
-#include "app/DelphiFormat.h"
-#include "app/IniFile.h"
+#include "core/TextFormat.h"
+#include "core/IniFile.h"
 
 #include <QFile>
 #include <QFileInfo>

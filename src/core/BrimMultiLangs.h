@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/BrimFont.h"
-#include "app/BrimHashTable.h"
+#include "core/BrimFont.h"
+#include "core/BrimHashTable.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "app/BrimSystem.h"
+#include "core/BrimSystem.h"
 
 #include "platform/AppPath.h"
 #include "platform/FileVersion.h"

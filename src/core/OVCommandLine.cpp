@@ -1,6 +1,6 @@
-#include "app/OVCommandLine.h"
+#include "core/OVCommandLine.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 
 #include <QCoreApplication>
 

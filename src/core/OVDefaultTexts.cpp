@@ -1,6 +1,6 @@
-#include "app/OVDefaultTexts.h"
+#include "core/OVDefaultTexts.h"
 
-#include "app/BrimMultiLangs.h"
+#include "core/BrimMultiLangs.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "app/OVFuncs.h"
+#include "core/OVFuncs.h"
 
-#include "app/BrimSystem.h"
+#include "core/BrimSystem.h"
 #include "platform/Launcher.h"
 
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "app/OVSettings.h"
+#include "core/OVSettings.h"
 
-#include "app/BrimSystem.h"
-#include "app/IniFile.h"
+#include "core/BrimSystem.h"
+#include "core/IniFile.h"
 
 #include <QDir>
 #include <QFileInfo>

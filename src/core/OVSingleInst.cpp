@@ -1,4 +1,4 @@
-#include "app/OVSingleInst.h"
+#include "core/OVSingleInst.h"
 
 #include "platform/SingleInstance.h"
 

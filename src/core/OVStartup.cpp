@@ -1,7 +1,7 @@
-#include "app/OVStartup.h"
+#include "core/OVStartup.h"
 
-#include "app/BrimSystem.h"
-#include "app/IniFile.h"
+#include "core/BrimSystem.h"
+#include "core/IniFile.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "app/DelphiFormat.h"
+#include "core/TextFormat.h"
 
 #include <QByteArray>
 #include <QMetaType>

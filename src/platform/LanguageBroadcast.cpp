@@ -1,4 +1,4 @@
-#include "app/gui/OVLanguageBroadcast.h"
+#include "platform/LanguageBroadcast.h"
 
 #include <QByteArray>
 #include <QDBusConnection>

@@ -1,8 +1,8 @@
-#include "app/gui/FormOVAbout.h"
+#include "shell/FormOVAbout.h"
 
-#include "app/BrimSystem.h"
-#include "app/gui/OVLangBridge.h"
-#include "app/gui/OVWindowLook.h"
+#include "core/BrimSystem.h"
+#include "ui/OVLangBridge.h"
+#include "ui/OVWindowLook.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/gui/OVLangBridge.h"
+#include "ui/OVLangBridge.h"
 
 #include <QPointer>
 #include <QString>

@@ -1,11 +1,11 @@
 // Start-up: single instance, the main window, and the end of the run.
-#include "app/BrimSystem.h"
-#include "app/MessageBoxTypes.h"
-#include "app/OVCommandLine.h"
-#include "app/OVSingleInst.h"
-#include "app/gui/BrimDialogs.h"
-#include "app/gui/FormOVMain.h"
-#include "app/gui/OVLanguageBroadcast.h"
+#include "core/BrimSystem.h"
+#include "core/MessageBoxTypes.h"
+#include "core/OVCommandLine.h"
+#include "core/OVSingleInst.h"
+#include "ui/BrimDialogs.h"
+#include "shell/FormOVMain.h"
+#include "platform/LanguageBroadcast.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "tasks/TaskClock.h"
+#include "tasks/Clock.h"
 
 #include <ctime>
 

@@ -1,6 +1,6 @@
-#include "app/gui/BrimDialogs.h"
+#include "ui/BrimDialogs.h"
 
-#include "app/BrimSystem.h"
+#include "core/BrimSystem.h"
 
 #include <QAbstractButton>
 #include <QFileDialog>

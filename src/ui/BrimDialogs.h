@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/MessageBoxTypes.h"
+#include "core/MessageBoxTypes.h"
 
 #include <QList>
 #include <QMessageBox>

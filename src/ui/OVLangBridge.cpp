@@ -1,7 +1,7 @@
-#include "app/gui/OVLangBridge.h"
+#include "ui/OVLangBridge.h"
 
-#include "app/BrimMultiLangs.h"
-#include "app/OVDefaultTexts.h"
+#include "core/BrimMultiLangs.h"
+#include "core/OVDefaultTexts.h"
 
 #include <QPalette>
 #include <QWidget>

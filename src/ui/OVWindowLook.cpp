@@ -1,4 +1,4 @@
-#include "app/gui/OVWindowLook.h"
+#include "ui/OVWindowLook.h"
 
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"

@@ -1,4 +1,4 @@
-#include "app/OVCommandLine.h"
+#include "core/OVCommandLine.h"
 
 #include <gtest/gtest.h>
 

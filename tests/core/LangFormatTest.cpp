@@ -1,8 +1,8 @@
 // Text-level pieces of the language component: escapes, Pascal-style
 // formatting and font descriptions.
-#include "app/BrimFont.h"
-#include "app/BrimMultiLangs.h"
-#include "app/DelphiFormat.h"
+#include "core/BrimFont.h"
+#include "core/BrimMultiLangs.h"
+#include "core/TextFormat.h"
 
 #include <QLocale>
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // The language files shipped with the program must load and fit the texts'
 // format arguments, or labels would go blank in that language.
-#include "app/BrimMultiLangs.h"
-#include "app/DelphiFormat.h"
-#include "app/IniFile.h"
-#include "app/OVDefaultTexts.h"
+#include "core/BrimMultiLangs.h"
+#include "core/TextFormat.h"
+#include "core/IniFile.h"
+#include "core/OVDefaultTexts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,9 +15,7 @@ namespace {
 
 QString langsDir()
 {
-    return QFileInfo(QStringLiteral(__FILE__))
-        .absoluteDir()
-        .absoluteFilePath(QStringLiteral("../../data/Langs"));
+    return QStringLiteral(ORVANE_SOURCE_DIR "/data/Langs");
 }
 
 // The conversion letters of a format text, in order ("%%" is not one).

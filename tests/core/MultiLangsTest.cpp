@@ -1,8 +1,8 @@
 // The language component: tables, default texts, language files and selection.
-#include "app/BrimHashTable.h"
-#include "app/BrimMultiLangs.h"
-#include "app/IniFile.h"
-#include "app/OVDefaultTexts.h"
+#include "core/BrimHashTable.h"
+#include "core/BrimMultiLangs.h"
+#include "core/IniFile.h"
+#include "core/OVDefaultTexts.h"
 
 #include <QDir>
 #include <QFile>

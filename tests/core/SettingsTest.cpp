@@ -1,6 +1,6 @@
-#include "app/IniFile.h"
-#include "app/OVSettings.h"
-#include "app/OVStartup.h"
+#include "core/IniFile.h"
+#include "core/OVSettings.h"
+#include "core/OVStartup.h"
 #include "platform/AppPath.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "RecordingLauncher.h"
-#include "app/BrimSystem.h"
-#include "app/OVFuncs.h"
+#include "core/BrimSystem.h"
+#include "core/OVFuncs.h"
 #include "platform/AppPath.h"
 
 #include <QDir>

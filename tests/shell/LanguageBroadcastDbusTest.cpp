@@ -1,6 +1,6 @@
 #include "MainWindowTestSupport.h"
-#include "app/gui/FormOVSettings.h"
-#include "app/gui/OVLanguageBroadcast.h"
+#include "shell/FormOVSettings.h"
+#include "platform/LanguageBroadcast.h"
 #include "online/WebAPIClient.h"
 #include "ui/BrimImageButton.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/MessageBoxTypes.h"
-#include "app/OVSettings.h"
-#include "app/gui/FormOVMain.h"
+#include "core/MessageBoxTypes.h"
+#include "core/OVSettings.h"
+#include "shell/FormOVMain.h"
 #include "platform/AppPath.h"
 #include "ui/UiTestSupport.h"
 

@@ -1,5 +1,5 @@
-#include "app/BrimSystem.h"
-#include "app/OVSingleInst.h"
+#include "core/BrimSystem.h"
+#include "core/OVSingleInst.h"
 
 #include <QDir>
 #include <QElapsedTimer>

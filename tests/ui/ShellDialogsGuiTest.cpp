@@ -1,4 +1,4 @@
-#include "app/gui/BrimDialogs.h"
+#include "ui/BrimDialogs.h"
 #include "platform/AppPath.h"
 
 #include <QApplication>
