@@ -72,6 +72,28 @@ def gbk_characters():
     return result
 
 
+# Numbered-list characters of the 0xA2 row, by Unicode block start: each
+# becomes its number.
+NUMBERED = [(0x2170, 10), (0x2488, 20), (0x2474, 20), (0x2460, 10), (0x3220, 10), (0x2160, 12)]
+GREEK = ["a", "b", "g", "d", "e", "z", "e", "th", "i", "k", "l", "m", "n", "x", "o", "p", "r",
+         "", "s", "t", "y", "ph", "ch", "ps", "o"]
+
+
+def short_text(c):
+    for start, count in NUMBERED:
+        if start <= c < start + count:
+            return str(c - start + 1)
+    if 0x391 <= c <= 0x3A9:
+        return GREEK[c - 0x391].upper()
+    if 0x3B1 <= c <= 0x3C9:
+        return GREEK[c - 0x3B1] if c != 0x3C2 else "s"
+    return ""
+
+
+def row_texts(gbk, lead):
+    return [short_text(gbk[(lead, b2)]) if (lead, b2) in gbk else "" for b2 in range(0xA1, 0xFF)]
+
+
 def main():
     reading = readings()
     gbk = gbk_characters()
@@ -97,6 +119,12 @@ def main():
     for i in range(0, len(cells), 16):
         w("    " + " ".join("%d," % v for v in cells[i:i + 16]) + "\n")
     w("};\n\n")
+    for lead in (0xA2, 0xA6):
+        w("const char *const kGbkRow%X[0xFE - 0xA1 + 1] = {\n" % lead)
+        texts = row_texts(gbk, lead)
+        for i in range(0, len(texts), 12):
+            w("    " + " ".join('"%s",' % t for t in texts[i:i + 12]) + "\n")
+        w("};\n\n")
     w("} // namespace installed\n")
     sys.stderr.write("%d syllables, %d codes with a reading\n"
                      % (len(syllables), sum(1 for v in cells if v)))
