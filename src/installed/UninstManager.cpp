@@ -211,7 +211,7 @@ void TUninstManager::Group()
     std::unordered_map<TUninstItem *, TUninstItem *> parentOf;
     // True when filing u under candidate would make u its own ancestor.
     auto wouldLoop = [&parentOf](TUninstItem *u, TUninstItem *candidate) {
-        for (TUninstItem *p = candidate; p; ) {
+        for (TUninstItem *p = candidate; p;) {
             if (p == u)
                 return true;
             auto it = parentOf.find(p);
@@ -222,8 +222,7 @@ void TUninstManager::Group()
 
     for (auto &u : m_updates) {
         for (auto &other : m_updates) {
-            if (other.get() == u.get()
-                || other->DisplayName.compare(u->ParentName, Qt::CaseInsensitive) != 0
+            if (other.get() == u.get() || other->DisplayName.compare(u->ParentName, Qt::CaseInsensitive) != 0
                 || wouldLoop(u.get(), other.get()))
                 continue;
             parentOf[u.get()] = other.get();

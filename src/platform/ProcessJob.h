@@ -16,9 +16,9 @@ enum JobError : quint32 {
 };
 
 // Starts argv[0] (a path, or a name looked up in PATH) with the remaining
-// arguments in a session of its own (with ORVANE_REG in its environment), then waits, polling every 100 ms, until
-// no live process of that session remains. A descendant that starts its own
-// session has broken away and is not waited for. No shell is involved.
+// arguments in a session of its own (with ORVANE_REG in its environment), then waits, polling every 100 ms,
+// until no live process of that session remains. A descendant that starts its own session has broken away and
+// is not waited for. No shell is involved.
 quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel = nullptr);
 
 // The registry tool installers and uninstallers call: orvane-reg beside the
