@@ -173,8 +173,9 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     m_lvUninst->header()->setSortIndicatorShown(false);
     m_lvUninst->header()->resizeSection(0, 430);
     m_lvUninst->header()->resizeSection(1, 300);
-    m_lvUninst->setStyleSheet(QStringLiteral("QTreeWidget { border: 1px solid #dbe2ea; background: white; }"
-                                             "QTreeWidget::item:selected { background: #dbe8fb; color: black; }"));
+    m_lvUninst->setStyleSheet(
+        QStringLiteral("QTreeWidget { border: 1px solid #dbe2ea; background: white; }"
+                       "QTreeWidget::item:selected { background: #dbe8fb; color: black; }"));
     connect(m_lvUninst, &QTreeWidget::itemSelectionChanged, this, &TOVUninstallTab::SelectionChanged);
     connect(m_lvUninst->header(), &QHeaderView::sectionClicked, this, &TOVUninstallTab::ColumnClick);
 
@@ -446,7 +447,8 @@ void TOVUninstallTab::ListFill()
 
 void TOVUninstallTab::UpdateCount()
 {
-    m_lblUninstStatus->setText(format("FormOVMain.lblUninstStatus.Caption", {text("String.Programs"), m_count}));
+    m_lblUninstStatus->setText(
+        format("FormOVMain.lblUninstStatus.Caption", {text("String.Programs"), m_count}));
 }
 
 QString TOVUninstallTab::DisplayText(const TUninstItem *Item)
@@ -490,7 +492,8 @@ void TOVUninstallTab::UpdateSelItemPanel()
 
 QLabel *TOVUninstallTab::DetailValue(const char *Name) const
 {
-    return m_pnlUninstDetails->findChild<QLabel *>(QStringLiteral("lblUninstDetails_%1").arg(QLatin1String(Name)));
+    return m_pnlUninstDetails->findChild<QLabel *>(
+        QStringLiteral("lblUninstDetails_%1").arg(QLatin1String(Name)));
 }
 
 void TOVUninstallTab::UpdateDetails()
@@ -505,10 +508,10 @@ void TOVUninstallTab::UpdateDetails()
     m_detailValues[0]->setToolTip(DisplayText(e));
     m_detailValues[1]->setText(e->Publisher);
     m_detailValues[2]->setText(e->Version);
-    m_detailValues[3]->setText(e->InstallDate == 0
-                                   ? QString()
-                                   : QLocale().toString(QDate(1899, 12, 30).addDays(qint64(e->InstallDate)),
-                                                        QLocale::ShortFormat));
+    m_detailValues[3]->setText(
+        e->InstallDate == 0
+            ? QString()
+            : QLocale().toString(QDate(1899, 12, 30).addDays(qint64(e->InstallDate)), QLocale::ShortFormat));
     m_detailValues[4]->setText(e->InstallLocation);
     m_detailValues[4]->setVisible(!e->InstallLocation.trimmed().isEmpty());
     QString linkText;
@@ -539,13 +542,15 @@ void TOVUninstallTab::ToggleDetails()
 void TOVUninstallTab::OpenLocation()
 {
     if (!OpenFolder(m_detailValues[4]->text(), QString()))
-        MessageBox(window(), text("String.MsgText.OpenDiretoryFailed"), text("String.MsgTitle.Failure"), MB_ICONERROR);
+        MessageBox(window(), text("String.MsgText.OpenDiretoryFailed"), text("String.MsgTitle.Failure"),
+                   MB_ICONERROR);
 }
 
 void TOVUninstallTab::OpenLink()
 {
     if (!ShellOpen(m_detailValues[5]->text()))
-        MessageBox(window(), text("String.MsgText.OpenUrlFailed"), text("String.MsgTitle.Failure"), MB_ICONERROR);
+        MessageBox(window(), text("String.MsgText.OpenUrlFailed"), text("String.MsgTitle.Failure"),
+                   MB_ICONERROR);
 }
 
 int TOVUninstallTab::AskQuestion(const char *TextKey)
@@ -561,7 +566,8 @@ void TOVUninstallTab::CommandUninstall()
         return;
     if (e->HasUninstallCommand()) {
         if (AskQuestion("String.MsgText.UninstallQuery") == IDYES) {
-            // The answer may have come after a rebuild of the list: use the entry only if it is still selected.
+            // The answer may have come after a rebuild of the list: use the entry only if it is still
+            // selected.
             if (TUninstItem *still = SelectedEntry(); still == e)
                 e->StartUninstall();
         }
@@ -703,7 +709,8 @@ void TOVUninstallTab::ApplyTexts()
     m_imgUninstSelItemIcon->setToolTip(text("FormOVMain.imgUninstSelItemIcon.Hint"));
     m_btnUninstSelItemUninstall->SetCaption(text("String.Uninstall"));
     for (int i = 0; i < 6; ++i) {
-        const QString base = QStringLiteral("FormOVMain.lblUninstDetails_%1").arg(QLatin1String(kDetailNames[i]));
+        const QString base
+            = QStringLiteral("FormOVMain.lblUninstDetails_%1").arg(QLatin1String(kDetailNames[i]));
         m_detailCaptions[i]->setText(text(base + QStringLiteral(".Caption")));
     }
     m_detailValues[4]->setToolTip(text("FormOVMain.lblUninstDetails_LocationV.Hint"));
@@ -806,13 +813,13 @@ void TOVUninstallTab::Top3Arrived(bool Ok, const TSoftwareTop3 &Top3)
         m_freeShown = qBound(0, Top3.FreeCount, 3);
         for (int i = 0; i < m_payShown && i < Top3.PayItems.size(); ++i) {
             const TSoftwareItem &s = Top3.PayItems.at(i);
-            m_paySlots[size_t(i)] = {true, false, s.Title, s.Description, s.IconURL, s.DetailsURL, s.DownloadURL,
-                                     s.PurchaseURL};
+            m_paySlots[size_t(i)] = {true,      false,        s.Title,       s.Description,
+                                     s.IconURL, s.DetailsURL, s.DownloadURL, s.PurchaseURL};
         }
         for (int i = 0; i < m_freeShown && i < Top3.FreeItems.size(); ++i) {
             const TSoftwareItem &s = Top3.FreeItems.at(i);
-            m_freeSlots[size_t(i)] = {true, true, s.Title, s.Description, s.IconURL, s.DetailsURL, s.DownloadURL,
-                                      QString()};
+            m_freeSlots[size_t(i)]
+                = {true, true, s.Title, s.Description, s.IconURL, s.DetailsURL, s.DownloadURL, QString()};
         }
         m_lblTop3PayWares->setText(format("FormOVMain.lblTop3PayWares.Caption", {m_payShown}));
         m_lblTop3FreeWares->setText(format("FormOVMain.lblTop3FreeWares.Caption", {m_freeShown}));
@@ -847,8 +854,8 @@ void TOVUninstallTab::FillTop3Panel(bool Pay, int Index)
         p.panel->setText(text("String.BlankItem"));
         p.panel->setCursor(Qt::PointingHandCursor);
     }
-    for (QWidget *w : {static_cast<QWidget *>(p.icon), static_cast<QWidget *>(p.title), static_cast<QWidget *>(p.desc),
-                       static_cast<QWidget *>(p.button)})
+    for (QWidget *w : {static_cast<QWidget *>(p.icon), static_cast<QWidget *>(p.title),
+                       static_cast<QWidget *>(p.desc), static_cast<QWidget *>(p.button)})
         w->setVisible(slot.Valid);
 }
 
