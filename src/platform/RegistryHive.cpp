@@ -417,6 +417,8 @@ std::unique_ptr<RegHive> RegHive::parse(const QByteArray &data)
 
 QString RegHive::normalisePath(const QString &path)
 {
+    if (!path.startsWith(u'\\') && !path.endsWith(u'\\') && !path.contains(QLatin1String("\\\\")))
+        return path;
     const QStringList parts = path.split(u'\\', Qt::SkipEmptyParts);
     return parts.join(u'\\');
 }
@@ -578,7 +580,7 @@ RegHive::Key *RegHive::findKey(const QString &path) const
 
 bool RegHive::keyExists(const QString &path) const
 {
-    return findKey(path) || findNode(path);
+    return m_byPath.contains(lookupKey(path)) || findNode(path);
 }
 
 QStringList RegHive::subKeyNames(const QString &path) const

@@ -455,54 +455,62 @@ struct LastKey
 {
     QString path;
     quint64 generation = 0;
+    quint64 scope = 0;
     KeyRef ref;
 };
 thread_local LastKey t_last;
 
-KeyRef openKey(const QString &path)
+// The key a path names. Inside a read scope the key opened last is reused
+// without looking anything up again: a scan reads many values of one key in a row.
+const KeyRef &openKey(const QString &path)
 {
+    if (t_scopeDepth > 0 && t_last.scope == t_scope && t_last.generation == g_generation.load()
+        && t_last.path == path)
+        return t_last.ref;
     State &s = state();
     QString rootName, keyPath;
     RegSplitPath(path, rootName, keyPath);
     const quint32 root = RegRootKey(rootName);
-    if (root == 0)
-        return {};
-    QMutexLocker lock(&s.mutex);
-    std::shared_ptr<const RegHive> hive = hiveLocked(s, root);
-    const bool viewMayMatter = root == HKEY_LOCAL_MACHINE && !s.statusFile.isEmpty()
-        && (isUnderViewRoot(keyPath) || isViewAncestor(keyPath));
-    std::shared_ptr<const ViewData> view = viewMayMatter ? viewLocked(s) : nullptr;
-    lock.unlock();
-    if (t_last.generation == g_generation.load() && t_last.path == path)
-        return t_last.ref;
-
     KeyRef ref;
-    ref.root = root;
-    ref.keyPath = keyPath;
-    ref.hive = hive;
-    ref.view = view;
-    if (hive->keyExists(keyPath)) {
-        ref.exists = true;
-        ref.values = hive->values(keyPath);
-    } else if (view) {
-        if (const ViewEntry *e = viewEntryFor(*view, keyPath)) {
+    if (root != 0) {
+        QMutexLocker lock(&s.mutex);
+        std::shared_ptr<const RegHive> hive = hiveLocked(s, root);
+        const bool viewMayMatter = root == HKEY_LOCAL_MACHINE && !s.statusFile.isEmpty()
+            && (isUnderViewRoot(keyPath) || isViewAncestor(keyPath));
+        std::shared_ptr<const ViewData> view = viewMayMatter ? viewLocked(s) : nullptr;
+        lock.unlock();
+        ref.root = root;
+        ref.keyPath = keyPath;
+        ref.hive = hive;
+        ref.view = view;
+        if (hive->keyExists(keyPath)) {
             ref.exists = true;
-            ref.viewEntry = e;
-            ref.values = &e->values;
-        } else if (isViewAncestor(keyPath) && !view->names.isEmpty()) {
-            ref.exists = true;
+            ref.values = hive->values(keyPath);
+        } else if (view) {
+            if (const ViewEntry *e = viewEntryFor(*view, keyPath)) {
+                ref.exists = true;
+                ref.viewEntry = e;
+                ref.values = &e->values;
+            } else if (isViewAncestor(keyPath) && !view->names.isEmpty()) {
+                ref.exists = true;
+            }
         }
     }
     t_last.path = path;
     t_last.generation = g_generation.load();
-    t_last.ref = ref;
-    return ref;
+    t_last.scope = t_scopeDepth > 0 ? t_scope : 0;
+    t_last.ref = std::move(ref);
+    return t_last.ref;
 }
 
 const RegValue *findValue(const KeyRef &key, const QString &name)
 {
     if (!key.values)
         return nullptr;
+    // Names are nearly always asked for as they were written: try that cheap match first.
+    for (const RegValue &v : *key.values)
+        if (v.name == name)
+            return &v;
     for (const RegValue &v : *key.values)
         if (v.name.compare(name, Qt::CaseInsensitive) == 0)
             return &v;
@@ -702,7 +710,7 @@ void RegSplitPath(const QString &path, QString &rootName, QString &keyPath)
 
 qint32 RegReadInteger(const QString &path, const QString &valueName)
 {
-    const KeyRef key = openKey(path);
+    const KeyRef &key = openKey(path);
     const RegValue *v = findValue(key, valueName);
     if (!v)
         return 0;
@@ -711,7 +719,7 @@ qint32 RegReadInteger(const QString &path, const QString &valueName)
 
 QString RegReadString(const QString &path, const QString &valueName)
 {
-    const KeyRef key = openKey(path);
+    const KeyRef &key = openKey(path);
     const RegValue *v = findValue(key, valueName);
     if (!v)
         return {};
@@ -721,8 +729,10 @@ QString RegReadString(const QString &path, const QString &valueName)
 int RegKeyNames(const QString &path, QStringList &names)
 {
     names.clear();
-    const KeyRef key = openKey(path);
+    const KeyRef &key = openKey(path);
     if (!key.exists)
+        return 0;
+    if (!key.hive)
         return 0;
     names = key.hive->subKeyNames(key.keyPath);
     if (key.view) {
@@ -754,13 +764,13 @@ bool RegValueExists(const QString &path, const QString &valueName)
 {
     if (valueName.isEmpty())
         return true;
-    const KeyRef key = openKey(path);
+    const KeyRef &key = openKey(path);
     return key.exists && findValue(key, valueName) != nullptr;
 }
 
 QList<RegValue> RegReadValues(const QString &path)
 {
-    const KeyRef key = openKey(path);
+    const KeyRef &key = openKey(path);
     return key.values ? *key.values : QList<RegValue>();
 }
 
