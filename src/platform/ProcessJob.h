@@ -16,10 +16,15 @@ enum JobError : quint32 {
 };
 
 // Starts argv[0] (a path, or a name looked up in PATH) with the remaining
-// arguments in a session of its own, then waits, polling every 100 ms, until
-// no live process of that session remains. A descendant that starts its own
-// session has broken away and is not waited for. No shell is involved.
+// arguments in a session of its own (with ORVANE_REG in its environment), then waits, polling every 100 ms,
+// until no live process of that session remains. A descendant that starts its own session has broken away and
+// is not waited for. No shell is involved.
 quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel = nullptr);
+
+// The registry tool installers and uninstallers call: orvane-reg beside the
+// executable when it is there, else the bare name (looked up in PATH).
+// runJobAndWait hands it to the programs it starts as ORVANE_REG.
+QString registryToolPath();
 
 // Starts argv without waiting, detached in a session of its own.
 // Returns the process id, or -1 when it could not be started.
