@@ -8,6 +8,8 @@
 #include "core/OVFuncs.h"
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
+#include "installed/UninstManager.h"
+#include "installed/UninstallTab.h"
 #include "online/BrimNetConnCheck.h"
 #include "online/WebAPIClient.h"
 #include "platform/LanguageBroadcast.h"
@@ -71,6 +73,7 @@ TFormOVMain::TFormOVMain(QWidget *parent)
     : QWidget(parent)
     , m_netCheck(std::make_unique<TBrimNetConnCheck>())
     , m_taskMgr(std::make_unique<TBrimTaskManager>())
+    , m_uninstMgr(std::make_unique<TUninstManager>())
 {
     setObjectName(QStringLiteral("FormOVMain"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -232,6 +235,12 @@ void TFormOVMain::buildControls()
     TasksTab->OnSetDownloadDir = [this](TOVTasksTab *) { mniMainSettingsClick(); };
     m_pages[TabTasks] = TasksTab;
 
+    UninstTab = new TOVUninstallTab(m_uninstMgr.get(), tsUninst);
+    UninstTab->MessageBox = TasksTab->MessageBox;
+    UninstTab->AddDownloadTask
+        = [this](const QString &title, const QString &url) { AddDownloadTask(title, url); };
+    SetTabPage(TabUninst, UninstTab);
+
     // The status line.
     auto *status = new QWidget(this);
     status->setObjectName(QStringLiteral("pnlStatus"));
@@ -349,6 +358,8 @@ void TFormOVMain::CreateWebAPIClient()
     m_webAPI->APIUrl = URL_WAPI;
     m_webAPI->LanguageID = LanguageId;
     m_webAPI->Encrypt = true;
+    if (UninstTab)
+        UninstTab->WebAPI = m_webAPI.get();
 }
 
 void TFormOVMain::LoadTasks()
@@ -411,13 +422,18 @@ void TFormOVMain::FormDestroy()
     m_broadcast = nullptr;
     delete m_taskListKeeper;
     m_taskListKeeper = nullptr;
-    // The tab refers to the tasks; it goes before them.
-    delete TasksTab;
+    // The tabs refer to the tasks, the uninstall entries and the web API
+    // client; they go before them.
+    for (IOVTabPage *&page : m_pages) {
+        delete page;
+        page = nullptr;
+    }
     TasksTab = nullptr;
-    m_pages = {};
+    UninstTab = nullptr;
     m_taskMgr->OnItemStateChange = nullptr;
     m_webAPI.reset();
     m_taskMgr.reset(); // running downloads stop with their tasks
+    m_uninstMgr.reset(); // an uninstall still waited for is dropped
     m_netCheck.reset(); // waits for a probe still running
     if (OVMultiLangs() == m_multiLangs.get())
         SetOVMultiLangs(nullptr);
@@ -493,6 +509,14 @@ void TFormOVMain::SetTabPage(int Index, IOVTabPage *Page)
 {
     if (Index < 0 || Index >= int(m_pages.size()))
         return;
+    // The window owns its pages: one that is replaced goes.
+    if (IOVTabPage *old = m_pages[Index]; old && old != Page) {
+        if (old == UninstTab)
+            UninstTab = nullptr;
+        if (old == TasksTab)
+            TasksTab = nullptr;
+        delete old;
+    }
     m_pages[Index] = Page;
     m_pageActivated[Index] = false;
     QWidget *sheet = QList<QWidget *> {tsTopX, tsRunning, tsUninst, tsTasks}.value(Index);
