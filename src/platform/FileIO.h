@@ -43,4 +43,7 @@ private:
     int m_error = 0;
 };
 
+// Creates dir and any missing parents; 0, or the error number of the failure.
+int makeDirectories(const QString &dir);
+
 } // namespace platform

@@ -10,7 +10,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <curl/curl.h>
-#include <filesystem>
 #include <mutex>
 #include <vector>
 
@@ -439,10 +438,8 @@ bool Transfer::execute()
 {
     // Directory of the target.
     const QString dir = QFileInfo(m_file).absolutePath();
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(dir).toStdString()), ec);
-    if (ec)
-        return reportError(osError(ec.value()));
+    if (const int err = platform::makeDirectories(dir))
+        return reportError(osError(err));
     if (stopped())
         return false;
 

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <cerrno>
 #include <fcntl.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace platform {
@@ -91,6 +92,13 @@ bool RawFile::resizeAndSeek(qint64 size)
         return false;
     }
     return true;
+}
+
+int makeDirectories(const QString &dir)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(dir).toStdString()), ec);
+    return ec ? ec.value() : 0;
 }
 
 } // namespace platform
