@@ -75,11 +75,12 @@ void TUninstItem::StartUninstall()
     // words and started without a shell.
     const QStringList argv = SplitCommandLine(UninstallString);
     const QString name = DisplayName;
-    std::thread([link, argv, name] {
+    std::shared_ptr<platform::HandOff> handOff = Manager->m_channel.handOff();
+    std::thread([link, argv, name, handOff] {
         RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, &link->cancel);
         if (link->cancel.load())
             return;
-        platform::runOnMainThread([link, name] {
+        handOff->deliver([link, name] {
             if (link->manager)
                 link->manager->WorkerFinished(link, name);
         });

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/MainThread.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -102,6 +104,7 @@ private:
     std::vector<std::unique_ptr<TUninstItem>> m_updates; // own until filed under a parent
     QStringList m_iconFiles;
     std::vector<std::shared_ptr<WorkerLink>> m_workers;
+    platform::MainThreadChannel m_channel;
 };
 
 namespace installed {

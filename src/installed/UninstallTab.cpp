@@ -791,10 +791,11 @@ void TOVUninstallTab::RefreshTop3()
     client.LastResponse.clear();
     const QString keywords = e->DisplayName;
     std::shared_ptr<Top3Link> link = m_top3Link;
-    std::thread([link, client, keywords, id]() mutable {
+    std::shared_ptr<platform::HandOff> handOff = m_channel.handOff();
+    std::thread([link, client, keywords, id, handOff]() mutable {
         TSoftwareTop3 top3;
         const bool ok = client.GetSoftwareTop3(keywords, top3);
-        platform::runOnMainThread([link, id, ok, top3] {
+        handOff->deliver([link, id, ok, top3] {
             TOVUninstallTab *tab = link->tab;
             if (!tab || tab->m_top3Current != id)
                 return;

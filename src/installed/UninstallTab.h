@@ -2,6 +2,7 @@
 
 #include "online/SoftwareTop3.h"
 #include "online/WebAPIClient.h"
+#include "platform/MainThread.h"
 #include "ui/OVTabPage.h"
 
 #include <QIcon>
@@ -161,6 +162,7 @@ private:
     int m_payShown = 0;
     int m_freeShown = 0;
     std::shared_ptr<Top3Link> m_top3Link;
+    platform::MainThreadChannel m_channel;
     quint64 m_top3Current = 0; // the request whose answer is awaited; 0 for none
     int m_top3Requests = 0;
 

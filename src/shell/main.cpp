@@ -5,6 +5,7 @@
 #include "core/OVSingleInst.h"
 #include "platform/LanguageBroadcast.h"
 #include "shell/FormOVMain.h"
+#include "online/HttpFetcher.h"
 #include "ui/BrimDialogs.h"
 #include "ui/DictLoginDialog.h"
 
@@ -46,6 +47,8 @@ int main(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
     LoadMessageBoxLibrary();
+    // Pictures of the toolkit (recommendation icons) come over the program's HTTP set-up.
+    online::installHttpFetcher();
 
     int rc = 0;
     int handedOver = 0;
