@@ -1,6 +1,7 @@
 #include "tasks/BrimHttpDownload.h"
 
 #include "tasks/Clock.h"
+#include "tasks/DownloadParsing.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -364,16 +365,8 @@ void Transfer::onHeader(const char *data, size_t size)
         m_rangeStart = -1; // a new response (redirects, interim answers) starts over
         return;
     }
-    if (line.size() > 14 && line.left(14).toLower() == "content-range:") {
-        QByteArray v = line.mid(14).trimmed();
-        if (v.toLower().startsWith("bytes ")) {
-            v = v.mid(6).trimmed();
-            const qsizetype dash = v.indexOf('-');
-            bool ok = false;
-            const qint64 start = dash > 0 ? v.left(dash).toLongLong(&ok) : -1;
-            m_rangeStart = ok ? start : -1;
-        }
-    }
+    if (const std::optional<tasks::ContentRange> range = tasks::ParseContentRangeLine(line))
+        m_rangeStart = range->First;
 }
 
 // Status check, expected size and opening of the target, once the answer's headers are in.
@@ -554,18 +547,20 @@ bool Transfer::execute()
         };
         if (::stat(rbPath.constData(), &st) == 0) {
             m_rbFd = ::open(rbPath.constData(), O_RDWR | O_CLOEXEC);
-            unsigned char b[4];
+            char b[4];
             const ssize_t n = m_rbFd >= 0 ? ::pread(m_rbFd, b, 4, 0) : -1;
-            if (n != 4)
+            const std::optional<tasks::PartialState> state
+                = n >= 0 ? tasks::ParsePartialState(QByteArrayView(b, n)) : std::nullopt;
+            if (!state)
                 return reportError(osError(n < 0 ? errno : 0));
-            m_offset = quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
+            m_offset = state->Written;
             // Bytes the target no longer holds cannot be resumed into it: start over.
             struct stat fst
             {
             };
             const QByteArray filePath = QFile::encodeName(m_file);
-            if (m_offset > 0
-                && (::stat(filePath.constData(), &fst) != 0 || quint64(fst.st_size) < m_offset)) {
+            const qint64 have = ::stat(filePath.constData(), &fst) == 0 ? qint64(fst.st_size) : -1;
+            if (tasks::ResumeOffset(m_offset, have) != m_offset) {
                 m_offset = 0;
                 if (!pwriteLe32(m_rbFd, 0, 0) || !pwriteLe32(m_rbFd, 0, 4))
                     return reportError(osError(errno));
