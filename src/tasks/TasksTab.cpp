@@ -23,6 +23,7 @@
 #include <QMenu>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace {
 
@@ -269,6 +270,8 @@ void TOVTasksTab::FillFromTaskList()
 {
     if (!m_taskMgr)
         return;
+    // One refresh of the figures for the whole list, not one per row.
+    const auto onCountersChanged = std::exchange(m_model.OnCountersChanged, nullptr);
     QList<QTreeWidgetItem *> items;
     for (int i = 0; i < m_taskMgr->Count(); ++i) {
         if (const tasks::TaskRow *row
@@ -276,6 +279,7 @@ void TOVTasksTab::FillFromTaskList()
             items.append(NewRow(*row));
     }
     m_lvTasks->addTopLevelItems(items);
+    m_model.OnCountersChanged = onCountersChanged;
     UpdateTaskCounters();
 }
 
