@@ -10,12 +10,27 @@ namespace {
 // One pair of matching quotes around a value is not part of it.
 QString unquoted(const QString &value)
 {
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'')
+        && value.back() == value.front())
         return value.mid(1, value.size() - 2);
     return value;
 }
 
 } // namespace
+
+// Hashes the case-folded code points, so names that compare equal without
+// regard to case hash alike, without building a folded copy per look-up.
+size_t IniFile::Caseless::hashOf(const QString &t, size_t seed)
+{
+    size_t h = seed ^ 0x9e3779b97f4a7c15ull;
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        char32_t c = t.at(i).unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < t.size() && t.at(i + 1).isLowSurrogate())
+            c = QChar::surrogateToUcs4(char16_t(c), t.at(++i).unicode());
+        h = (h ^ QChar::toCaseFolded(c)) * 0x100000001b3ull;
+    }
+    return h;
+}
 
 IniFile::IniFile(const QString &fileName)
 {
@@ -27,6 +42,8 @@ bool IniFile::load(const QString &fileName)
     m_fileName = fileName;
     m_preamble.clear();
     m_sections.clear();
+    m_sectionIndex.clear();
+    m_erased = 0;
     QFile f(fileName);
     m_existed = f.exists();
     if (!f.open(QIODevice::ReadOnly))
@@ -39,11 +56,20 @@ void IniFile::parse(const QByteArray &bytes)
 {
     m_preamble.clear();
     m_sections.clear();
+    m_sectionIndex.clear();
+    m_erased = 0;
     QByteArray data = bytes;
     if (data.startsWith("\xEF\xBB\xBF"))
         data.remove(0, 3);
     const QString text = QString::fromUtf8(data);
-    std::vector<Entry> *target = &m_preamble;
+    // Index of the section the lines belong to; none before the first header.
+    size_t current = size_t(-1);
+    auto append = [&](Entry e) {
+        if (current == size_t(-1))
+            m_preamble.push_back(std::move(e));
+        else
+            addEntry(m_sections[current], std::move(e));
+    };
     const QList<QStringView> lines = QStringView(text).split(u'\n');
     for (QStringView line : lines) {
         if (line.endsWith(u'\r'))
@@ -53,12 +79,14 @@ void IniFile::parse(const QByteArray &bytes)
             const qsizetype close = trimmed.indexOf(u']');
             if (close > 0) {
                 const QString name = trimmed.mid(1, close - 1).trimmed().toString();
-                Section *existing = findSection(name);
-                if (!existing) {
-                    m_sections.push_back(Section {name, {}});
-                    existing = &m_sections.back();
+                // A repeated header continues the section it names.
+                const auto it = m_sectionIndex.constFind(folded(name));
+                if (it != m_sectionIndex.constEnd()) {
+                    current = it.value();
+                } else {
+                    addSection(name);
+                    current = m_sections.size() - 1;
                 }
-                target = &existing->entries;
                 continue;
             }
         }
@@ -68,12 +96,12 @@ void IniFile::parse(const QByteArray &bytes)
             e.key = trimmed.left(eq).trimmed().toString();
             e.value = trimmed.mid(eq + 1).trimmed().toString();
             if (!e.key.isEmpty()) {
-                target->push_back(std::move(e));
+                append(std::move(e));
                 continue;
             }
         }
         if (!trimmed.isEmpty())
-            target->push_back(Entry {{}, {}, line.toString()});
+            append(Entry {{}, {}, line.toString()});
     }
 }
 
@@ -91,6 +119,8 @@ QByteArray IniFile::serialize() const
     };
     writeEntries(m_preamble);
     for (const Section &s : m_sections) {
+        if (s.erased)
+            continue;
         out += u'[' + s.name + QStringLiteral("]\r\n");
         writeEntries(s.entries);
     }
@@ -122,10 +152,8 @@ bool IniFile::saveAs(const QString &fileName) const
 
 const IniFile::Section *IniFile::findSection(const QString &name) const
 {
-    for (const Section &s : m_sections)
-        if (s.name.compare(name, Qt::CaseInsensitive) == 0)
-            return &s;
-    return nullptr;
+    const auto it = m_sectionIndex.constFind(folded(name));
+    return it == m_sectionIndex.constEnd() ? nullptr : &m_sections[it.value()];
 }
 
 IniFile::Section *IniFile::findSection(const QString &name)
@@ -133,15 +161,61 @@ IniFile::Section *IniFile::findSection(const QString &name)
     return const_cast<Section *>(static_cast<const IniFile *>(this)->findSection(name));
 }
 
+IniFile::Section &IniFile::addSection(const QString &name)
+{
+    m_sections.push_back(Section {name, {}, {}, false});
+    m_sectionIndex.insert(folded(name), m_sections.size() - 1);
+    return m_sections.back();
+}
+
+void IniFile::addEntry(Section &s, Entry e)
+{
+    if (!e.key.isEmpty()) {
+        // The first line of a key is the one that counts; later ones are only kept.
+        const Caseless k = folded(e.key);
+        if (!s.keyIndex.contains(k))
+            s.keyIndex.insert(k, s.entries.size());
+    }
+    s.entries.push_back(std::move(e));
+}
+
+void IniFile::reindexKeys(Section &s)
+{
+    s.keyIndex.clear();
+    for (size_t i = 0; i < s.entries.size(); ++i) {
+        if (s.entries[i].key.isEmpty())
+            continue;
+        const Caseless k = folded(s.entries[i].key);
+        if (!s.keyIndex.contains(k))
+            s.keyIndex.insert(k, i);
+    }
+}
+
+// Erased sections stay as gaps so erasing is cheap; once they are the majority
+// they are dropped and the index rebuilt, which keeps every erase amortised constant.
+void IniFile::compactIfSparse()
+{
+    if (m_erased < 64 || m_erased * 2 < m_sections.size())
+        return;
+    std::vector<Section> live;
+    live.reserve(m_sections.size() - m_erased);
+    for (Section &s : m_sections)
+        if (!s.erased)
+            live.push_back(std::move(s));
+    m_sections.swap(live);
+    m_sectionIndex.clear();
+    for (size_t i = 0; i < m_sections.size(); ++i)
+        m_sectionIndex.insert(folded(m_sections[i].name), i);
+    m_erased = 0;
+}
+
 const IniFile::Entry *IniFile::findEntry(const QString &section, const QString &key) const
 {
     const Section *s = findSection(section);
     if (!s)
         return nullptr;
-    for (const Entry &e : s->entries)
-        if (!e.key.isEmpty() && e.key.compare(key, Qt::CaseInsensitive) == 0)
-            return &e;
-    return nullptr;
+    const auto it = s->keyIndex.constFind(folded(key));
+    return it == s->keyIndex.constEnd() ? nullptr : &s->entries[it.value()];
 }
 
 bool IniFile::sectionExists(const QString &section) const
@@ -158,7 +232,8 @@ QStringList IniFile::sections() const
 {
     QStringList names;
     for (const Section &s : m_sections)
-        names << s.name;
+        if (!s.erased)
+            names << s.name;
     return names;
 }
 
@@ -225,20 +300,17 @@ bool IniFile::readBool(const QString &section, const QString &key, bool defaultV
 void IniFile::writeString(const QString &section, const QString &key, const QString &value)
 {
     Section *s = findSection(section);
-    if (!s) {
-        m_sections.push_back(Section {section, {}});
-        s = &m_sections.back();
-    }
+    if (!s)
+        s = &addSection(section);
     // Line breaks would split the value into two lines on the next read.
     QString clean = value;
     clean.replace(u'\r', u' ').replace(u'\n', u' ');
-    for (Entry &e : s->entries) {
-        if (!e.key.isEmpty() && e.key.compare(key, Qt::CaseInsensitive) == 0) {
-            e.value = clean;
-            return;
-        }
+    const auto it = s->keyIndex.constFind(folded(key));
+    if (it != s->keyIndex.constEnd()) {
+        s->entries[it.value()].value = clean;
+        return;
     }
-    s->entries.push_back(Entry {key, clean, {}});
+    addEntry(*s, Entry {key, clean, {}});
 }
 
 void IniFile::writeInteger(const QString &section, const QString &key, int value)
@@ -253,12 +325,16 @@ void IniFile::writeBool(const QString &section, const QString &key, bool value)
 
 void IniFile::eraseSection(const QString &section)
 {
-    for (auto it = m_sections.begin(); it != m_sections.end(); ++it) {
-        if (it->name.compare(section, Qt::CaseInsensitive) == 0) {
-            m_sections.erase(it);
-            return;
-        }
-    }
+    const auto it = m_sectionIndex.constFind(folded(section));
+    if (it == m_sectionIndex.constEnd())
+        return;
+    Section &s = m_sections[it.value()];
+    m_sectionIndex.erase(it);
+    s.erased = true;
+    s.entries = {};
+    s.keyIndex = {};
+    ++m_erased;
+    compactIfSparse();
 }
 
 void IniFile::deleteKey(const QString &section, const QString &key)
@@ -266,10 +342,9 @@ void IniFile::deleteKey(const QString &section, const QString &key)
     Section *s = findSection(section);
     if (!s)
         return;
-    for (auto it = s->entries.begin(); it != s->entries.end(); ++it) {
-        if (!it->key.isEmpty() && it->key.compare(key, Qt::CaseInsensitive) == 0) {
-            s->entries.erase(it);
-            return;
-        }
-    }
+    const auto it = s->keyIndex.constFind(folded(key));
+    if (it == s->keyIndex.constEnd())
+        return;
+    s->entries.erase(s->entries.begin() + qsizetype(it.value()));
+    reindexKeys(*s);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <utility>
@@ -9,6 +10,9 @@
 // without regard to case, a written key replaces the old value in place (or is
 // appended to its section), and a missing section is appended at the end.
 // The whole file is held in memory; save() replaces the file atomically.
+// Sections and keys are found through hash indexes kept beside the ordered
+// lines, so reading or writing a document of n lines key by key takes time
+// linear in n.
 class IniFile
 {
 public:
@@ -57,18 +61,38 @@ private:
         QString value;
         QString raw; // the original line for comments
     };
+    // A section or key name as an index key: equal and hashed without regard to case.
+    struct Caseless
+    {
+        QString text;
+        friend bool operator==(const Caseless &a, const Caseless &b)
+        {
+            return a.text.compare(b.text, Qt::CaseInsensitive) == 0;
+        }
+        static size_t hashOf(const QString &text, size_t seed);
+        friend size_t qHash(const Caseless &key, size_t seed = 0) { return hashOf(key.text, seed); }
+    };
     struct Section
     {
         QString name;
         std::vector<Entry> entries;
+        QHash<Caseless, size_t> keyIndex; // key -> its first entry
+        bool erased = false; // left in place until the next compaction
     };
 
+    static Caseless folded(const QString &name) { return Caseless {name}; }
     const Section *findSection(const QString &name) const;
     Section *findSection(const QString &name);
+    Section &addSection(const QString &name);
+    static void addEntry(Section &s, Entry e);
+    static void reindexKeys(Section &s);
     const Entry *findEntry(const QString &section, const QString &key) const;
+    void compactIfSparse();
 
     QString m_fileName;
     bool m_existed = false;
     std::vector<Entry> m_preamble; // lines before the first section
-    std::vector<Section> m_sections;
+    std::vector<Section> m_sections; // in file order, erased ones included
+    QHash<Caseless, size_t> m_sectionIndex; // name -> live section
+    size_t m_erased = 0;
 };

@@ -4,6 +4,7 @@
 #include "platform/FileIO.h"
 #include "platform/MainThread.h"
 #include "tasks/Clock.h"
+#include "tasks/DownloadParsing.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -285,16 +286,8 @@ void Transfer::onHeader(const char *data, size_t size)
         m_rangeStart = -1; // a new response (redirects, interim answers) starts over
         return;
     }
-    if (line.size() > 14 && line.left(14).toLower() == "content-range:") {
-        QByteArray v = line.mid(14).trimmed();
-        if (v.toLower().startsWith("bytes ")) {
-            v = v.mid(6).trimmed();
-            const qsizetype dash = v.indexOf('-');
-            bool ok = false;
-            const qint64 start = dash > 0 ? v.left(dash).toLongLong(&ok) : -1;
-            m_rangeStart = ok ? start : -1;
-        }
-    }
+    if (const std::optional<tasks::ContentRange> range = tasks::ParseContentRangeLine(line))
+        m_rangeStart = range->First;
 }
 
 // Status check, expected size and opening of the target, once the answer's headers are in.
@@ -469,15 +462,18 @@ bool Transfer::execute()
     m_offset = 0;
     if (m_run->resumeBroken) {
         if (QFileInfo::exists(rbPath)) {
-            unsigned char b[4];
+            char b[4];
             const bool opened = m_rb.open(rbPath, platform::RawFile::Mode::ReadWrite);
-            const qint64 n = opened ? m_rb.readAt(0, reinterpret_cast<char *>(b), 4) : -1;
-            if (n != 4)
+            const qint64 n = opened ? m_rb.readAt(0, b, 4) : -1;
+            const std::optional<tasks::PartialState> state
+                = n >= 0 ? tasks::ParsePartialState(QByteArrayView(b, n)) : std::nullopt;
+            if (!state)
                 return reportError(osError(n < 0 ? m_rb.error() : 0));
-            m_offset = quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
+            m_offset = state->Written;
             // Bytes the target no longer holds cannot be resumed into it: start over.
             const QFileInfo target(m_file);
-            if (m_offset > 0 && (!target.exists() || quint64(target.size()) < m_offset)) {
+            const qint64 have = target.exists() ? target.size() : -1;
+            if (tasks::ResumeOffset(m_offset, have) != m_offset) {
                 m_offset = 0;
                 if (!writeLe32(m_rb, 0, 0) || !writeLe32(m_rb, 0, 4))
                     return reportError(osError(m_rb.error()));

@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -131,23 +132,26 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
     std::swap(onListChange, TaskMgr.OnListChange);
     TaskMgr.Clear();
 
-    int count = readInt(ini, kCount, QStringLiteral("N"), 0);
-    // Sections beyond the last one present carry nothing: a damaged count must not
-    // turn into millions of empty tasks.
-    int highest = -1;
+    // Which sections become tasks: every numbered section present below "N", in
+    // number order. A number missing among them (a section erased by an earlier
+    // clean-up that was not followed by a save) still gives its empty task, but
+    // never more such tasks than there are sections: the work stays bounded by
+    // the file's size, so a damaged count cannot turn into millions of tasks.
+    const int count = readInt(ini, kCount, QStringLiteral("N"), 0);
+    std::vector<int> present;
     for (const QString &s : ini.sections()) {
-        int n = 0;
         bool ok = false;
-        n = s.toInt(&ok);
-        if (ok && n >= 0 && QString::number(n) == s)
-            highest = std::max(highest, n);
+        const int n = s.toInt(&ok);
+        if (ok && n >= 0 && n < count && QString::number(n) == s)
+            present.push_back(n);
     }
-    count = std::min(count, highest + 1);
+    std::sort(present.begin(), present.end());
+    size_t gapTasks = present.size();
 
     const int keepDays = OVSettings::FileKeepDays.load();
     const double now = OleDateNow();
     bool erased = false;
-    for (int i = 0; i < count; ++i) {
+    auto visit = [&](int i) {
         const QString section = QString::number(i);
         double date = 0;
         if (!OleDateFromText(ini.readString(section, QStringLiteral("DownloadDate"), QStringLiteral("0")),
@@ -160,9 +164,11 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
             const bool drop = keepDays == 0 ? installed : age >= double(keepDays);
             if (drop) {
                 removeTaskFiles(ini.readString(section, QStringLiteral("LocalFile")));
-                ini.eraseSection(section);
-                erased = true;
-                continue;
+                if (ini.sectionExists(section)) {
+                    ini.eraseSection(section);
+                    erased = true;
+                }
+                return;
             }
         }
         auto *task = TaskMgr.Add<TOVTaskItem>();
@@ -178,6 +184,13 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
         task->ResumeBroken = OVSettings::ResumeBroken;
         task->AutoInstall = false;
         task->DownloadOnly = false;
+    };
+    int next = 0;
+    for (const int n : present) {
+        for (; next < n && gapTasks > 0; ++next, --gapTasks)
+            visit(next);
+        next = n + 1;
+        visit(n);
     }
     if (erased)
         ini.save();

@@ -24,41 +24,17 @@
 #include <QMenu>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
-namespace tasks {
-
-int DownloadPercent(quint32 CurrentSize, quint32 TotalSize)
-{
-    if (TotalSize == 0)
-        return -1;
-    const quint64 scaled = quint64(CurrentSize) * 100u;
-    quint64 percent = scaled / TotalSize;
-    const quint64 rest = scaled % TotalSize;
-    if (rest * 2 > TotalSize || (rest * 2 == TotalSize && (percent & 1u)))
-        ++percent;
-    // A server that sends more than it announced must not push the figure past the whole.
-    return int(std::min<quint64>(percent, 100));
-}
-
-QString DownloadProgressText(quint32 CurrentSize, quint32 TotalSize)
-{
-    const int percent = DownloadPercent(CurrentSize, TotalSize);
-    if (percent < 0)
-        return {};
-    return QStringLiteral("%1 | %2 %").arg(FormatFileSize(TotalSize, 2)).arg(percent);
-}
-
-} // namespace tasks
+#include <utility>
 
 namespace {
 
-const char *const kIconNames[TOVTasksTab::IconCount]
+const char *const kIconNames[tasks::IconCount]
     = {"task_downloading", "task_paused", "task_downloading", "task_completed", "task_failed"};
 
 QIcon taskIcon(int index)
 {
     QPixmap pic = brim::skinPicture(QLatin1String(kIconNames[index]), QSize(20, 20));
-    if (index == TOVTasksTab::IconIdle && !pic.isNull()) {
+    if (index == tasks::IconIdle && !pic.isNull()) {
         // Idle tasks show the download mark without colour, so they stand apart from running ones.
         QImage grey = pic.toImage().convertToFormat(QImage::Format_ARGB32);
         for (int y = 0; y < grey.height(); ++y) {
@@ -84,9 +60,10 @@ QString linkHtml(const QString &text)
 TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
     : QWidget(parent)
     , m_taskMgr(TaskMgr)
+    , m_model(TaskMgr)
 {
     setObjectName(QStringLiteral("tsTasks"));
-    for (int i = 0; i < IconCount; ++i)
+    for (int i = 0; i < tasks::IconCount; ++i)
         m_ilTasks.append(taskIcon(i));
 
     m_lblTasksTitle = new QLabel(this);
@@ -204,27 +181,26 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
     setTabOrder(m_lblTasksOpenDownloadDir, m_lblTasksSetDownloadDir);
     setTabOrder(m_lblTasksSetDownloadDir, m_btnTasksClear);
 
-    if (m_taskMgr)
-        m_taskMgr->OnItemStateChange
-            = [this](TBrimTaskManager *, TBrimTaskItem &Item) { TaskMgrItemStateChange(Item); };
+    m_model.OnRowChanged = [this](tasks::TaskListModel *, const tasks::TaskRow &Row) {
+        if (QTreeWidgetItem *item = m_items.value(Row.Task))
+            ShowRow(item, Row);
+    };
+    m_model.OnCountersChanged = [this](tasks::TaskListModel *) { UpdateTaskCounters(); };
     MultiLangsLanguageChanged();
 }
 
 TOVTasksTab::~TOVTasksTab()
 {
-    if (m_taskMgr)
-        m_taskMgr->OnItemStateChange = nullptr;
+    m_model.OnRowChanged = nullptr;
+    m_model.OnCountersChanged = nullptr;
 }
 
 TOVTaskItem *TOVTasksTab::TaskOfRow(const QTreeWidgetItem *Row) const
 {
-    if (!Row || !m_taskMgr)
+    if (!Row)
         return nullptr;
-    auto *task = reinterpret_cast<TBrimTaskItem *>(Row->data(0, TaskRole).value<quintptr>());
-    // Only a task still in the manager may be touched; a row never keeps one alive.
-    if (!task || m_taskMgr->IndexOf(task) < 0)
-        return nullptr;
-    return dynamic_cast<TOVTaskItem *>(task);
+    return m_model.LiveTask(
+        reinterpret_cast<const TBrimTaskItem *>(Row->data(0, TaskRole).value<quintptr>()));
 }
 
 TOVTaskItem *TOVTasksTab::SelectedTask() const
@@ -235,42 +211,45 @@ TOVTaskItem *TOVTasksTab::SelectedTask() const
 
 QTreeWidgetItem *TOVTasksTab::RowOf(const TBrimTaskItem *Item) const
 {
-    const quintptr key = reinterpret_cast<quintptr>(Item);
-    for (int i = 0; i < m_lvTasks->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *row = m_lvTasks->topLevelItem(i);
-        if (row->data(0, TaskRole).value<quintptr>() == key)
-            return row;
+    return m_items.value(Item);
+}
+
+QTreeWidgetItem *TOVTasksTab::NewRow(const tasks::TaskRow &Row)
+{
+    auto *item = new QTreeWidgetItem;
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    item->setText(0, Row.Name);
+    item->setToolTip(0, Row.Name);
+    item->setText(3, Row.LocalFile);
+    item->setToolTip(3, Row.LocalFile);
+    item->setData(0, TaskRole,
+                  QVariant::fromValue(reinterpret_cast<quintptr>(static_cast<TBrimTaskItem *>(Row.Task))));
+    m_items.insert(Row.Task, item);
+    ShowRow(item, Row);
+    return item;
+}
+
+void TOVTasksTab::ShowRow(QTreeWidgetItem *Item, const tasks::TaskRow &Row)
+{
+    // Progress arrives per block: only what differs is handed to the view.
+    const QVariant icon = Item->data(0, IconIndexRole);
+    if (!icon.isValid() || icon.toInt() != Row.Icon) {
+        Item->setData(0, IconIndexRole, Row.Icon);
+        Item->setIcon(0, m_ilTasks.value(Row.Icon));
     }
-    return nullptr;
+    const QString state = m_model.StateText(Row);
+    if (Item->text(1) != state) {
+        Item->setText(1, state);
+        Item->setToolTip(1, state);
+    }
+    if (Item->text(2) != Row.SizeText)
+        Item->setText(2, Row.SizeText);
 }
 
-QTreeWidgetItem *TOVTasksTab::NewRow(TOVTaskItem *Task)
+void TOVTasksTab::RemoveRow(const TBrimTaskItem *Task)
 {
-    auto *row = new QTreeWidgetItem;
-    row->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    row->setText(0, Task->Name);
-    row->setToolTip(0, Task->Name);
-    row->setText(3, Task->LocalFile);
-    row->setToolTip(3, Task->LocalFile);
-    row->setData(0, TaskRole,
-                 QVariant::fromValue(reinterpret_cast<quintptr>(static_cast<TBrimTaskItem *>(Task))));
-    SetRowIcon(row, IconIdle);
-    return row;
-}
-
-void TOVTasksTab::SetRowIcon(QTreeWidgetItem *Row, int Index)
-{
-    Row->setData(0, IconIndexRole, Index);
-    Row->setIcon(0, m_ilTasks.value(Index));
-}
-
-void TOVTasksTab::SetRowStateText(QTreeWidgetItem *Row, const QString &Key, const QString &Arg)
-{
-    Row->setData(0, StateKeyRole, Key);
-    Row->setData(0, StateArgRole, Arg);
-    const QString text = Arg.isEmpty() ? tasks::TabText(Key) : tasks::TabFormat(Key, {Arg});
-    Row->setText(1, text);
-    Row->setToolTip(1, text);
+    m_model.Remove(Task);
+    delete m_items.take(Task);
 }
 
 TOVTaskItem *TOVTasksTab::AddDownloadTask(const QString &Title, const QString &Url)
@@ -280,11 +259,8 @@ TOVTaskItem *TOVTasksTab::AddDownloadTask(const QString &Title, const QString &U
     TOVTaskItem *task = ::AddDownloadTask(*m_taskMgr, Title, Url);
     if (!task || m_taskMgr->IndexOf(task) < 0)
         return nullptr;
-    m_lvTasks->insertTopLevelItem(0, NewRow(task));
-    // A start that failed at once has already reported its state; show it.
-    if (task->State != OVTaskState::StartDownload)
-        TaskMgrItemStateChange(*task);
-    UpdateTaskCounters();
+    if (const tasks::TaskRow *row = m_model.InsertNew(task))
+        m_lvTasks->insertTopLevelItem(0, NewRow(*row));
     SaveList();
     if (OnNewTask)
         OnNewTask(this);
@@ -295,114 +271,23 @@ void TOVTasksTab::FillFromTaskList()
 {
     if (!m_taskMgr)
         return;
+    // One refresh of the figures for the whole list, not one per row.
+    const auto onCountersChanged = std::exchange(m_model.OnCountersChanged, nullptr);
+    QList<QTreeWidgetItem *> items;
     for (int i = 0; i < m_taskMgr->Count(); ++i) {
-        auto *task = dynamic_cast<TOVTaskItem *>(m_taskMgr->Items(i));
-        if (!task || RowOf(task))
-            continue;
-        QTreeWidgetItem *row = NewRow(task);
-        m_lvTasks->addTopLevelItem(row);
-        switch (task->State) {
-        case OVTaskState::StartInstall:
-        case OVTaskState::Installing:
-        case OVTaskState::DownloadCompleted:
-        case OVTaskState::InstallCompleted:
-            SetRowIcon(row, IconActive);
-            SetRowStateText(row, OVTaskState::Key(OVTaskState::DownloadCompleted));
-            row->setText(2, FormatFileSize(task->TotalSize, 2));
-            break;
-        case OVTaskState::Failed:
-            SetRowIcon(row, IconFailed);
-            SetRowStateText(row, OVTaskState::Key(OVTaskState::Failed));
-            break;
-        case OVTaskState::NotDownloaded:
-        case OVTaskState::StartDownload:
-        case OVTaskState::Downloading:
-        case OVTaskState::DownloadStopped:
-        case OVTaskState::DownloadPaused:
-            SetRowIcon(row, IconIdle);
-            SetRowStateText(row, OVTaskState::Key(OVTaskState::NotDownloaded));
-            row->setText(2, FormatFileSize(task->TotalSize, 2));
-            break;
-        default:
-            break;
-        }
+        if (const tasks::TaskRow *row
+            = m_model.AppendLoaded(dynamic_cast<TOVTaskItem *>(m_taskMgr->Items(i))))
+            items.append(NewRow(*row));
     }
-    UpdateTaskCounters();
-}
-
-void TOVTasksTab::TaskMgrItemStateChange(TBrimTaskItem &Item)
-{
-    QTreeWidgetItem *row = RowOf(&Item);
-    auto *task = dynamic_cast<TOVTaskItem *>(&Item);
-    if (!row || !task)
-        return;
-    const int state = task->State;
-    const QString key = OVTaskState::Key(state);
-    switch (state) {
-    case OVTaskState::StartDownload:
-    case OVTaskState::StartInstall:
-    case OVTaskState::DownloadResumed:
-        SetRowIcon(row, IconActive);
-        SetRowStateText(row, key);
-        break;
-    case OVTaskState::Downloading:
-        SetRowStateText(row, key, FormatFileSize(task->SpeedBPS, 2));
-        row->setText(2, tasks::DownloadProgressText(task->CurrentSize, task->TotalSize));
-        break;
-    case OVTaskState::Installing:
-        SetRowStateText(row, key);
-        break;
-    case OVTaskState::DownloadStopped:
-    case OVTaskState::NotDownloaded:
-        SetRowIcon(row, IconIdle);
-        SetRowStateText(row, key);
-        break;
-    case OVTaskState::DownloadPaused:
-        SetRowIcon(row, IconPaused);
-        SetRowStateText(row, key);
-        break;
-    case OVTaskState::DownloadCompleted:
-        SetRowStateText(row, key);
-        row->setText(2, FormatFileSize(task->TotalSize, 2));
-        break;
-    case OVTaskState::InstallCompleted:
-        SetRowIcon(row, IconInstalled);
-        SetRowStateText(row, key);
-        break;
-    case OVTaskState::Failed:
-        SetRowIcon(row, IconFailed);
-        SetRowStateText(row, key);
-        break;
-    default:
-        break;
-    }
+    m_lvTasks->addTopLevelItems(items);
+    m_model.OnCountersChanged = onCountersChanged;
     UpdateTaskCounters();
 }
 
 void TOVTasksTab::UpdateTaskCounters()
 {
-    int downloading = 0;
-    int installing = 0;
-    const int rows = m_lvTasks->topLevelItemCount();
-    for (int i = 0; i < rows; ++i) {
-        const TOVTaskItem *task = TaskOfRow(m_lvTasks->topLevelItem(i));
-        if (!task)
-            continue;
-        switch (task->State) {
-        case OVTaskState::StartDownload:
-        case OVTaskState::Downloading:
-            ++downloading;
-            break;
-        case OVTaskState::StartInstall:
-        case OVTaskState::Installing:
-            ++installing;
-            break;
-        default:
-            break;
-        }
-    }
-    m_shortcutText = tasks::TabFormat(QStringLiteral("String.TasksInfo_1"), {downloading, installing});
-    const QString title = tasks::TabFormat(QStringLiteral("FormOVMain.lblTasksTitle.Caption"), {rows});
+    m_shortcutText = m_model.ShortcutText();
+    const QString title = m_model.TitleText();
     m_lblTasksTitle->setText(title);
     m_lvTasks->setAccessibleDescription(title);
     if (OnCountersChanged)
@@ -428,40 +313,26 @@ void TOVTasksTab::MultiLangsLanguageChanged()
     const QString clear = tasks::TabText(QStringLiteral("FormOVMain.btnTasksClear.Caption"));
     m_btnTasksClear->SetCaption(clear);
     m_btnTasksClear->setAccessibleName(clear);
-    for (int i = 0; i < m_lvTasks->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *row = m_lvTasks->topLevelItem(i);
-        const QString key = row->data(0, StateKeyRole).toString();
-        if (!key.isEmpty())
-            SetRowStateText(row, key, row->data(0, StateArgRole).toString());
-    }
+    for (const tasks::TaskRow &row : m_model.Rows())
+        if (QTreeWidgetItem *item = m_items.value(row.Task))
+            ShowRow(item, row);
     UpdateTaskCounters();
 }
 
 bool TOVTasksTab::PreparePopupMenu()
 {
     const TOVTaskItem *task = SelectedTask();
-    const int state = task ? task->State : OVTaskState::StartDownload;
-    const bool running = task && (state == OVTaskState::Downloading || state == OVTaskState::DownloadPaused);
-    bool idle = false;
-    switch (state) {
-    case OVTaskState::DownloadStopped:
-    case OVTaskState::DownloadCompleted:
-    case OVTaskState::InstallCompleted:
-    case OVTaskState::Failed:
-    case OVTaskState::NotDownloaded:
-        idle = task != nullptr;
-        break;
-    default:
-        break;
-    }
-    for (QAction *a : {mniTasksStop, mniTasksPause, mniTasksResume, mniTasksLine1})
-        a->setVisible(running);
-    mniTasksPause->setEnabled(state == OVTaskState::Downloading);
-    mniTasksResume->setEnabled(state == OVTaskState::DownloadPaused);
-    for (QAction *a : {mniTasksStart, mniTasksDownload, mniTasksInstall, mniTasksLine2})
-        a->setVisible(idle);
-    mniTasksDelete->setVisible(running || idle);
-    return running || idle;
+    const tasks::TaskMenu menu = task ? tasks::MenuForState(task->State) : tasks::TaskMenu {};
+    const std::pair<QAction *, bool> items[] = {
+        {mniTasksStop, menu.Stop},       {mniTasksPause, menu.Pause}, {mniTasksResume, menu.Resume},
+        {mniTasksLine1, menu.Line1},     {mniTasksStart, menu.Start}, {mniTasksDownload, menu.Download},
+        {mniTasksInstall, menu.Install}, {mniTasksLine2, menu.Line2}, {mniTasksDelete, menu.Delete},
+    };
+    for (const auto &[action, visible] : items)
+        action->setVisible(visible);
+    mniTasksPause->setEnabled(menu.PauseEnabled);
+    mniTasksResume->setEnabled(menu.ResumeEnabled);
+    return menu.AnyVisible();
 }
 
 void TOVTasksTab::OpenPopupMenu(const QPoint &ViewportPos)
@@ -530,19 +401,17 @@ void TOVTasksTab::CommandDelete()
     const QList<QTreeWidgetItem *> selected = m_lvTasks->selectedItems();
     if (selected.isEmpty())
         return;
-    const quintptr key = selected.first()->data(0, TaskRole).value<quintptr>();
-    if (!TaskOfRow(selected.first()))
+    const auto *key
+        = reinterpret_cast<const TBrimTaskItem *>(selected.first()->data(0, TaskRole).value<quintptr>());
+    if (!m_model.LiveTask(key))
         return;
     if (AskQuestion(QStringLiteral("String.MsgText.DeleteTaskQuery"), MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     // The question ran an event loop: the task may have gone meanwhile.
-    if (QTreeWidgetItem *row = RowOf(reinterpret_cast<const TBrimTaskItem *>(key))) {
-        if (TOVTaskItem *task = TaskOfRow(row))
-            task->Delete();
-    }
-    delete RowOf(reinterpret_cast<const TBrimTaskItem *>(key));
+    if (TOVTaskItem *task = m_model.LiveTask(key))
+        task->Delete();
+    RemoveRow(key);
     SaveList();
-    UpdateTaskCounters();
 }
 
 void TOVTasksTab::CommandDoubleClick()
@@ -550,35 +419,34 @@ void TOVTasksTab::CommandDoubleClick()
     TOVTaskItem *task = SelectedTask();
     if (!task)
         return;
-    switch (task->State) {
-    case OVTaskState::Downloading:
+    switch (tasks::DoubleClickForState(task->State)) {
+    case tasks::TaskDoubleClick::Pause:
         task->Pause();
         break;
-    case OVTaskState::DownloadPaused:
+    case tasks::TaskDoubleClick::Resume:
         task->Resume();
         break;
-    case OVTaskState::DownloadStopped:
-    case OVTaskState::Failed:
-    case OVTaskState::NotDownloaded:
+    case tasks::TaskDoubleClick::Download:
         task->Download();
         break;
-    default:
+    case tasks::TaskDoubleClick::None:
         break;
     }
 }
 
 void TOVTasksTab::CommandClearAll()
 {
-    if (!m_taskMgr || m_lvTasks->topLevelItemCount() == 0)
+    if (!m_taskMgr || m_model.RowCount() == 0)
         return;
     if (AskQuestion(QStringLiteral("String.MsgText.DeleteAllTasksQuery"),
                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)
         != IDYES)
         return;
     m_taskMgr->Clear();
+    m_model.Clear();
+    m_items.clear();
     m_lvTasks->clear();
     SaveList();
-    UpdateTaskCounters();
     ClearDirectory(appfiles::DownloadsDir());
 }
 

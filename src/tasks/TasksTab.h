@@ -1,7 +1,9 @@
 #pragma once
 
+#include "tasks/TaskListModel.h"
 #include "ui/OVTabPage.h"
 
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QString>
@@ -20,6 +22,8 @@ class TOVTaskItem;
 
 // The whole content of the Tasks tab sheet: the task list with its popup
 // menu, the title with the task count, the two directory links and "Clear All".
+// The rows, what they show, the menu rules and the counters belong to its
+// list model; the tab shows them and turns the user's commands into task calls.
 // Rows refer to tasks of TaskMgr without owning them.
 class TOVTasksTab : public QWidget, public IOVTabPage
 {
@@ -28,14 +32,10 @@ public:
     // Data kept on column 0 of every row.
     enum RowRole {
         TaskRole = Qt::UserRole, // the task's address (quintptr); checked against TaskMgr before use
-        IconIndexRole, // index of the row's icon in ilTasks
-        StateKeyRole, // language key of the state text, so a language change can re-apply it
-        StateArgRole, // the argument that key is formatted with (empty when none)
+        IconIndexRole, // index of the row's icon in ilTasks (tasks::TaskIcon)
     };
-    // Row icons, by index: idle, paused, active or downloaded, installed, failed.
-    enum { IconIdle, IconPaused, IconActive, IconInstalled, IconFailed, IconCount };
 
-    // Does not own TaskMgr; takes over its OnItemStateChange.
+    // Does not own TaskMgr; its model takes over the manager's OnItemStateChange.
     explicit TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent = nullptr);
     ~TOVTasksTab() override;
 
@@ -45,6 +45,7 @@ public:
     // One row per task already in TaskMgr (after LoadTaskList), once at start-up.
     void FillFromTaskList();
     // Refreshes lblTasksTitle and hands the shortcut text to OnCountersChanged.
+    // The model calls it whenever its figures change.
     void UpdateTaskCounters();
     // Re-applies every text of the tab.
     void MultiLangsLanguageChanged();
@@ -61,6 +62,7 @@ public:
     const QList<QIcon> &ilTasks() const { return m_ilTasks; }
     // The text last handed to OnCountersChanged.
     QString ShortcutText() const { return m_shortcutText; }
+    const tasks::TaskListModel &Model() const { return m_model; }
 
     QAction *mniTasksStop = nullptr;
     QAction *mniTasksPause = nullptr;
@@ -104,15 +106,18 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void TaskMgrItemStateChange(TBrimTaskItem &Item);
-    QTreeWidgetItem *NewRow(TOVTaskItem *Task);
-    void SetRowIcon(QTreeWidgetItem *Row, int Index);
-    void SetRowStateText(QTreeWidgetItem *Row, const QString &Key, const QString &Arg = {});
+    QTreeWidgetItem *NewRow(const tasks::TaskRow &Row);
+    // Brings one list row up to date with its model row.
+    void ShowRow(QTreeWidgetItem *Item, const tasks::TaskRow &Row);
+    void RemoveRow(const TBrimTaskItem *Task);
     void OpenPopupMenu(const QPoint &ViewportPos);
     void SaveList();
     int AskQuestion(const QString &TextKey, unsigned Type);
 
     TBrimTaskManager *m_taskMgr;
+    tasks::TaskListModel m_model;
+    // The list row of each task with a row, so an update finds its row at once.
+    QHash<const TBrimTaskItem *, QTreeWidgetItem *> m_items;
     QTreeWidget *m_lvTasks = nullptr;
     QMenu *m_pmTasks = nullptr;
     TBrimImageButton *m_btnTasksClear = nullptr;
@@ -122,12 +127,3 @@ private:
     QList<QIcon> m_ilTasks;
     QString m_shortcutText;
 };
-
-namespace tasks {
-// Column 2 of a running download: the total size and the share done; empty
-// while the total is still unknown (0).
-QString DownloadProgressText(quint32 CurrentSize, quint32 TotalSize);
-// CurrentSize * 100 / TotalSize rounded to the nearest integer, halves to the
-// even neighbour, without overflow, at most 100; -1 when TotalSize is 0.
-int DownloadPercent(quint32 CurrentSize, quint32 TotalSize);
-} // namespace tasks

@@ -103,11 +103,14 @@ TEST(LangTables, TextsAndFontsByKey)
 
 TEST(LangDefaults, EveryKeyOnceWithItsExactText)
 {
+    // A key registered twice silently replaces its first text: every registration must be a new key.
     QSet<QString> keys;
-    for (const OVDefaultText &t : OVDefaultTexts())
-        EXPECT_FALSE(keys.contains(QString::fromUtf16(t.key))) << QString::fromUtf16(t.key).toStdString();
-    for (const OVDefaultText &t : OVDefaultTexts())
-        keys.insert(QString::fromUtf16(t.key));
+    for (const OVDefaultText &t : OVDefaultTexts()) {
+        const QString key = QString::fromUtf16(t.key);
+        EXPECT_FALSE(keys.contains(key)) << "registered twice: " << key.toStdString();
+        keys.insert(key);
+    }
+    EXPECT_EQ(qsizetype(OVDefaultTexts().size()), keys.size());
     EXPECT_EQ(keys.size(), 176);
 
     TBrimMultiLangs langs;

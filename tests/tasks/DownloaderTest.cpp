@@ -1,5 +1,6 @@
 #include "tasks/BrimHttpDownload.h"
 #include "tasks/Clock.h"
+#include "tasks/DownloadParsing.h"
 #include "tasks/TaskTestSupport.h"
 
 #include <QDir>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/resource.h>
 
 using namespace tasktest;
@@ -103,122 +105,144 @@ protected:
     QString target() const { return dir.filePath("sub/dir/file.exe"); }
 };
 
-TEST_F(DownloaderTest, FreshDownloadWritesBlocksAndRemovesPartialStateAtTheEnd)
+// How a run starts from what lies on disk: a fresh download, a resume that cuts a
+// stale tail, a server that refuses ranges, a partial state whose file is gone or
+// holds 0, and a run without resuming that leaves the partial state alone.
+TEST_F(DownloaderTest, ResumingFollowsThePartialState)
 {
-    TBrimHttpDownload d;
-    d.ResumeBroken = true;
-    Recorder r;
-    r.attach(d, true);
-    ASSERT_TRUE(d.Download(server.url(), target()));
-    EXPECT_TRUE(d.Busy());
-    EXPECT_FALSE(d.Download(server.url(), target())); // busy: ignored
-    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    constexpr qint64 None = -1;
+    struct Case
+    {
+        const char *name;
+        bool resumeBroken;
+        std::optional<QByteArray> fileBefore;
+        qint64 stateBefore; // written count in the partial-state file; None: no file
+        qint64 serverSize;
+        bool rangeSupport;
+        const char *path;
+        std::string range; // Range header of the request that reached the file
+        quint32 errorCode; // 0: completes
+        QByteArray fileAfter;
+        qint64 stateAfter; // written count left; None: the file is gone (or never was)
+    };
+    const std::vector<Case> cases = {
+        {"fresh", true, std::nullopt, None, 3000, true, "/file", "", 0, content(3000), None},
+        // The first 5000 bytes are good; what follows them is stale and must go.
+        {"resumed", true, content(5000) + QByteArray(3000, 'x'), 5000, 12000, true, "/file", "bytes=5000-", 0,
+         content(12000), None},
+        {"range refused", true, content(1000), 1000, 3000, false, "/file", "bytes=1000-", 200, content(1000),
+         1000},
+        // Resuming into a missing file would leave a hole at its start.
+        {"state without file", true, std::nullopt, 2000, 3000, true, "/file", "", 0, content(3000), None},
+        // An attempt that never connected leaves 0: a fresh request, which a server without ranges serves.
+        {"state holding 0", true, QByteArray("old"), 0, 3000, false, "/file", "", 0, content(3000), None},
+        // Not ours to touch when not resuming; redirects are followed.
+        {"not resuming", false, QByteArray(10000, 'x'), 5000, 3000, true, "/redirect", "", 0, content(3000),
+         5000},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TestHttpServer server;
+        server.size = c.serverSize;
+        server.rangeSupport = c.rangeSupport;
+        const QString file = dir.filePath(QStringLiteral("sub/%1/file.exe").arg(QLatin1String(c.name)));
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        if (c.fileBefore) {
+            ASSERT_TRUE(writeFile(file, *c.fileBefore));
+        }
+        if (c.stateBefore != None) {
+            writePartial(file, quint32(c.stateBefore), quint32(c.serverSize));
+        }
+        const quint32 offset = c.range.empty() ? 0 : quint32(c.stateBefore);
 
-    EXPECT_EQ(r.last(), "completed");
-    EXPECT_EQ(r.events.front(), "start");
-    EXPECT_EQ(r.count("process"), 6); // 3000 bytes in 512-byte blocks
-    EXPECT_EQ(r.sizes, (std::vector<quint32> {512, 1024, 1536, 2048, 2560, 3000}));
-    EXPECT_EQ(r.total, 3000u);
-    EXPECT_EQ(r.fileSize, 3000u);
-    EXPECT_TRUE(r.indexesZero);
-    EXPECT_TRUE(r.onMainThread);
-    EXPECT_TRUE(r.partialOk);
-    EXPECT_FALSE(d.Busy());
-    EXPECT_EQ(readFile(target()), content(3000));
-    EXPECT_FALSE(QFile::exists(TBrimHttpDownload::PartialStateFileName(target())));
+        TBrimHttpDownload d;
+        d.ResumeBroken = c.resumeBroken;
+        Recorder r;
+        r.attach(d, c.resumeBroken);
+        ASSERT_TRUE(d.Download(server.url(c.path), file));
+        EXPECT_TRUE(d.Busy());
+        EXPECT_FALSE(d.Download(server.url(c.path), file)); // busy: ignored
+        ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+        EXPECT_FALSE(d.Busy());
 
-    const auto reqs = server.requests();
-    ASSERT_EQ(reqs.size(), 1u);
-    EXPECT_EQ(reqs[0].range, "");
-    EXPECT_TRUE(QRegularExpression("^BrimHttpDownload_-?\\d+_Agent$")
-                    .match(QString::fromStdString(reqs[0].agent))
-                    .hasMatch())
-        << reqs[0].agent;
+        EXPECT_EQ(r.events.front(), "start");
+        if (c.errorCode != 0) {
+            EXPECT_EQ(r.events, (std::vector<std::string> {"start", "error"}));
+            EXPECT_EQ(r.errorCode, c.errorCode);
+        } else {
+            EXPECT_EQ(r.last(), "completed");
+            EXPECT_EQ(r.fileSize, quint32(c.serverSize));
+            EXPECT_EQ(r.total, quint32(c.serverSize));
+            // One event per 512-byte block, counted from where the run started.
+            std::vector<quint32> blocks;
+            for (quint32 at = offset + 512; at < quint32(c.serverSize); at += 512)
+                blocks.push_back(at);
+            blocks.push_back(quint32(c.serverSize));
+            EXPECT_EQ(r.sizes, blocks);
+        }
+        EXPECT_TRUE(r.indexesZero);
+        EXPECT_TRUE(r.onMainThread);
+        EXPECT_TRUE(r.partialOk);
+        EXPECT_EQ(readFile(file), c.fileAfter);
+        EXPECT_EQ(partialOffset(file), c.stateAfter == None ? 0xDEADBEEF : quint32(c.stateAfter));
+
+        const auto reqs = server.requests();
+        ASSERT_EQ(reqs.size(), std::string_view(c.path) == "/redirect" ? 2u : 1u);
+        EXPECT_EQ(reqs.back().range, c.range);
+        EXPECT_TRUE(QRegularExpression("^BrimHttpDownload_-?\\d+_Agent$")
+                        .match(QString::fromStdString(reqs.back().agent))
+                        .hasMatch())
+            << reqs.back().agent;
+    }
 }
 
-TEST_F(DownloaderTest, ResumesFromStoredOffsetWithRangeHeaderAndCutsTheFile)
+// The readings of answer headers and partial-state files the runs above rely on.
+TEST(DownloadParsing, ContentRangeAndPartialState)
 {
-    server.size = 12000;
-    QDir().mkpath(QFileInfo(target()).absolutePath());
-    // The first 5000 bytes are good; what follows them is stale and must go.
-    ASSERT_TRUE(writeFile(target(), content(5000) + QByteArray(3000, 'x')));
-    writePartial(target(), 5000, 12000);
+    struct RangeCase
+    {
+        const char *line;
+        bool header; // a Content-Range header with the bytes unit
+        qint64 first;
+        bool valid;
+    } ranges[] = {
+        {"Content-Range: bytes 5000-11999/12000\r\n", true, 5000, true},
+        {"content-range:BYTES 0-0/*", true, 0, true},
+        {"Content-Range: bytes */3000", true, -1, false}, // an unsatisfied range names no offset
+        {"Content-Range: bytes 7000-10/20", true, 7000, false}, // backwards: still names its offset
+        {"Content-Range: bytes 5-9/9", true, 5, false},
+        {"Content-Range: bytes 99999999999999999999-1/2", true, -1, false},
+        {"Content-Range: bytes +5-9/10", true, -1, false},
+        {"Content-Range: items 1-2/3", false, -1, false},
+        {"Content-Range: bytesX 1-2/3", false, -1, false},
+        {"Content-Length: 5000", false, -1, false},
+        {"Content-Range:", false, -1, false},
+    };
+    for (const RangeCase &c : ranges) {
+        SCOPED_TRACE(c.line);
+        const std::optional<tasks::ContentRange> r = tasks::ParseContentRangeLine(c.line);
+        ASSERT_EQ(r.has_value(), c.header);
+        if (r) {
+            EXPECT_EQ(r->First, c.first);
+            EXPECT_EQ(r->Valid, c.valid);
+        }
+    }
 
-    TBrimHttpDownload d;
-    d.ResumeBroken = true;
-    Recorder r;
-    r.attach(d, true);
-    ASSERT_TRUE(d.Download(server.url(), target()));
-    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
-    EXPECT_EQ(r.last(), "completed");
-    ASSERT_FALSE(r.sizes.empty());
-    EXPECT_EQ(r.sizes.front(), 5512u);
-    EXPECT_EQ(r.total, 12000u);
-    EXPECT_TRUE(r.partialOk);
-    EXPECT_EQ(server.requests().at(0).range, "bytes=5000-");
-    EXPECT_EQ(readFile(target()), content(12000));
-}
+    EXPECT_FALSE(tasks::ParsePartialState(QByteArray("\x01\x02\x03", 3)));
+    const auto four = tasks::ParsePartialState(QByteArray("\x88\x13\x00\x00", 4));
+    ASSERT_TRUE(four);
+    EXPECT_EQ(four->Written, 5000u);
+    EXPECT_EQ(four->Total, 0u);
+    const auto eight = tasks::ParsePartialState(QByteArray("\xff\xff\xff\xff\xe0\x2e\x00\x00", 8));
+    ASSERT_TRUE(eight);
+    EXPECT_EQ(eight->Written, 0xFFFFFFFFu);
+    EXPECT_EQ(eight->Total, 12000u);
 
-TEST_F(DownloaderTest, ResumeRefusedByServerFailsWithStatusAndKeepsPartialState)
-{
-    server.rangeSupport = false;
-    QDir().mkpath(QFileInfo(target()).absolutePath());
-    ASSERT_TRUE(writeFile(target(), content(1000)));
-    writePartial(target(), 1000, 3000);
-
-    TBrimHttpDownload d;
-    d.ResumeBroken = true;
-    Recorder r;
-    r.attach(d);
-    ASSERT_TRUE(d.Download(server.url(), target()));
-    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
-    EXPECT_EQ(r.events, (std::vector<std::string> {"start", "error"}));
-    EXPECT_EQ(r.errorCode, 200u);
-    EXPECT_EQ(partialOffset(target()), 1000u);
-    EXPECT_EQ(readFile(target()), content(1000));
-}
-
-TEST_F(DownloaderTest, PartialStateWithoutItsFileStartsOver)
-{
-    // Resuming into a missing file would leave a hole at its start.
-    QDir().mkpath(QFileInfo(target()).absolutePath());
-    writePartial(target(), 2000, 3000);
-    TBrimHttpDownload d;
-    d.ResumeBroken = true;
-    Recorder r;
-    r.attach(d);
-    ASSERT_TRUE(d.Download(server.url(), target()));
-    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
-    EXPECT_EQ(r.last(), "completed");
-    EXPECT_EQ(server.requests().at(0).range, "");
-    EXPECT_EQ(readFile(target()), content(3000));
-
-    // A partial state holding 0 (an attempt that never connected) is a fresh request,
-    // which a server without ranges can answer.
-    server.rangeSupport = false;
-    writePartial(target(), 0, 0);
-    Recorder again;
-    again.attach(d);
-    ASSERT_TRUE(d.Download(server.url(), target()));
-    ASSERT_TRUE(pumpUntil([&] { return again.ended; }));
-    EXPECT_EQ(again.last(), "completed");
-    EXPECT_EQ(server.requests().at(1).range, "");
-}
-
-TEST_F(DownloaderTest, WithoutResumingAnExistingFileIsRewrittenAndNoPartialStateIsKept)
-{
-    QDir().mkpath(QFileInfo(target()).absolutePath());
-    ASSERT_TRUE(writeFile(target(), QByteArray(10000, 'x')));
-    writePartial(target(), 5000, 10000);
-    TBrimHttpDownload d;
-    Recorder r;
-    r.attach(d);
-    ASSERT_TRUE(d.Download(server.url("/redirect"), target())); // redirects are followed
-    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
-    EXPECT_EQ(r.last(), "completed");
-    EXPECT_EQ(readFile(target()), content(3000));
-    EXPECT_EQ(server.requests().at(1).range, "");
-    EXPECT_EQ(partialOffset(target()), 5000u); // not ours to touch when not resuming
+    EXPECT_EQ(tasks::ResumeOffset(5000, 8000), 5000u);
+    EXPECT_EQ(tasks::ResumeOffset(5000, 5000), 5000u);
+    EXPECT_EQ(tasks::ResumeOffset(5000, 4999), 0u);
+    EXPECT_EQ(tasks::ResumeOffset(5000, -1), 0u);
+    EXPECT_EQ(tasks::ResumeOffset(0, -1), 0u);
 }
 
 TEST_F(DownloaderTest, FailuresReportTheirCodes)

@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -204,6 +205,76 @@ TEST_F(TaskListTest, DamagedFilesLoadWithDefaults)
     QFile::remove(listFile());
     LoadTaskList(mgr);
     EXPECT_EQ(mgr.Count(), 2);
+}
+
+// A damaged count or section number must not turn into millions of tasks: the
+// tasks come from the sections present, and missing numbers among them give no
+// more empty tasks than there are sections.
+TEST_F(TaskListTest, DamagedCountsStayBoundedByTheSectionsPresent)
+{
+    struct Case
+    {
+        const char *name;
+        QByteArray file;
+        QStringList names; // of the loaded tasks, in order
+    } cases[] = {
+        // Once took minutes at start and then wrote a 7 MB list.
+        {"huge count, one far section", "[COUNT]\nN=2147483647\n[60000]\n", {"", ""}},
+        {"largest section number", "[COUNT]\nN=2147483647\n[2147483646]\nName=Far\n", {"", "Far"}},
+        {"holes beyond the budget", "[COUNT]\nN=100\n[3]\nName=A\n[50]\nName=B\n", {"", "", "A", "B"}},
+        {"one hole", "[COUNT]\nN=3\n[0]\nName=A\n[2]\nName=C\n", {"A", "", "C"}},
+        {"count below the sections", "[COUNT]\nN=2\n[1]\nName=B\n[0]\nName=A\n[2]\nName=C\n", {"A", "B"}},
+        {"negative count", "[COUNT]\nN=-5\n[0]\nName=A\n", {}},
+        {"names that are not numbers", "[COUNT]\nN=9\n[01]\n[-0]\n[ 4x]\n[+2]\n", {}},
+    };
+    ASSERT_EQ(cases[0].file.size(), 29);
+    QDir().mkpath(dir.filePath("app/Config"));
+    OVSettings::FileKeepDays = -1;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(writeFile(listFile(), c.file));
+        QElapsedTimer timer;
+        timer.start();
+        TBrimTaskManager mgr;
+        LoadTaskList(mgr);
+        QStringList names;
+        for (int i = 0; i < mgr.Count(); ++i)
+            names << mgr.Items(i)->Name;
+        EXPECT_EQ(names, c.names);
+        ASSERT_TRUE(SaveTaskList(mgr));
+        EXPECT_LT(timer.elapsed(), 5000);
+        EXPECT_LT(QFileInfo(listFile()).size(), 1000);
+        EXPECT_EQ(IniFile(listFile()).readInteger("COUNT", "N", 0), c.names.isEmpty() ? 0 : c.names.size());
+    }
+}
+
+// A long list is written and read back whole and in order.
+TEST_F(TaskListTest, LongListRoundTrips)
+{
+    constexpr int count = 5000;
+    OVSettings::FileKeepDays = -1; // the fixed dates below are long past
+    TBrimTaskManager mgr;
+    for (int i = 0; i < count; ++i)
+        addTask(mgr, QStringLiteral("Task %1").arg(i), quint32(i), 5000, false, 45000.5);
+    ASSERT_TRUE(SaveTaskList(mgr));
+    const QByteArray text = readFile(listFile());
+    TBrimTaskManager back;
+    LoadTaskList(back);
+
+    EXPECT_EQ(text.count("\r\n["), count); // every task section and COUNT, one header each
+    EXPECT_TRUE(text.startsWith("[0]\r\n"));
+    EXPECT_TRUE(text.contains("Installed=0\r\n[COUNT]\r\nN=5000\r\n[1]\r\n"));
+    EXPECT_TRUE(
+        text.endsWith(QStringLiteral("[4999]\r\nDownloadDate=45000.5\r\nName=Task 4999\r\n"
+                                     "Description=Task 4999 description\r\n"
+                                     "HttpUrl=http://example.invalid/Task 4999\r\nLocalFile=%1\r\n"
+                                     "CurrentSize=4999\r\nTotalSize=5000\r\nState=-1\r\nInstalled=0\r\n")
+                          .arg(dir.filePath("Task 4999.exe"))
+                          .toUtf8()));
+    ASSERT_EQ(back.Count(), count);
+    for (int i = 0; i < count; i += 499)
+        EXPECT_EQ(back.Items(i)->Name, QStringLiteral("Task %1").arg(i));
+    EXPECT_EQ(static_cast<TOVTaskItem *>(back.Items(count - 1))->CurrentSize, quint32(count - 1));
 }
 
 TEST_F(TaskListTest, KeeperSavesAfterAddDeleteClearAndOnTermination)

@@ -125,29 +125,6 @@ protected:
     int newTasks = 0;
 };
 
-TEST(TasksTabProgress, PercentRoundsHalfToEvenWithoutOverflow)
-{
-    struct Case
-    {
-        quint32 current, total;
-        int percent;
-    } cases[] = {
-        {60u << 20, 100u << 20, 60}, // large files do not wrap
-        {1, 8, 12}, // 12.5 goes to the even neighbour
-        {3, 8, 38}, // 37.5 likewise
-        {2, 3, 67},
-        {0xFFFFFFFFu, 0xFFFFFFFFu, 100},
-        {0, 5, 0},
-        {7, 5, 100}, // more than announced stays at the whole
-        {5, 0, -1}, // length not known yet
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(tasks::DownloadPercent(c.current, c.total), c.percent) << c.current << "/" << c.total;
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    EXPECT_EQ(tasks::DownloadProgressText(1509949, 3355443), "3.20 MB | 45 %");
-    EXPECT_EQ(tasks::DownloadProgressText(100, 0), "");
-}
-
 // A real download from the loopback server: the new row goes to the top and follows
 // the task through start, progress, pause (Enter), resume (double-click) and completion.
 TEST_F(TasksTabTest, RowFollowsRealDownloadThroughItsStates)
@@ -176,7 +153,7 @@ TEST_F(TasksTabTest, RowFollowsRealDownloadThroughItsStates)
     EXPECT_EQ(savedNames(), QStringList({"Older", "My App 2"}));
 
     ASSERT_TRUE(pumpUntil([&] { return task->State == St::Downloading && task->CurrentSize > 0; }));
-    EXPECT_EQ(icon(0), TOVTasksTab::IconActive);
+    EXPECT_EQ(icon(0), tasks::IconActive);
     EXPECT_TRUE(row(0)->text(1).startsWith("Downloading... | ")) << row(0)->text(1).toStdString();
     EXPECT_TRUE(row(0)->text(1).endsWith("/s"));
     EXPECT_TRUE(row(0)->text(2).startsWith("292.97 KB | ")) << row(0)->text(2).toStdString();
@@ -186,14 +163,14 @@ TEST_F(TasksTabTest, RowFollowsRealDownloadThroughItsStates)
     select(0);
     key(Qt::Key_Return); // the keyboard's double-click pauses
     ASSERT_TRUE(pumpUntil([&] { return task->State == St::DownloadPaused; }));
-    EXPECT_EQ(icon(0), TOVTasksTab::IconPaused);
+    EXPECT_EQ(icon(0), tasks::IconPaused);
     EXPECT_EQ(row(0)->text(1), "Paused");
     EXPECT_EQ(shortcut, "Download(0) / Install(0)");
 
     Q_EMIT lv()->itemDoubleClicked(row(0), 0);
     ASSERT_TRUE(pumpUntil([&] { return task->State == St::DownloadCompleted; }, 30000))
         << task->State << " " << row(0)->text(1).toStdString() << " " << task->CurrentSize;
-    EXPECT_EQ(icon(0), TOVTasksTab::IconActive);
+    EXPECT_EQ(icon(0), tasks::IconActive);
     EXPECT_EQ(row(0)->text(1), "Completed");
     EXPECT_EQ(row(0)->text(2), "292.97 KB");
     EXPECT_EQ(shortcut, "Download(0) / Install(0)");
@@ -386,15 +363,15 @@ TEST_F(TasksTabTest, FillFromLoadedListByState)
         const char *text;
         bool size;
     } cases[] = {
-        {St::StartInstall, TOVTasksTab::IconActive, "Completed", true},
-        {St::Installing, TOVTasksTab::IconActive, "Completed", true},
-        {St::DownloadCompleted, TOVTasksTab::IconActive, "Completed", true},
-        {St::InstallCompleted, TOVTasksTab::IconActive, "Completed", true},
-        {St::Failed, TOVTasksTab::IconFailed, "Failed", false},
-        {St::NotDownloaded, TOVTasksTab::IconIdle, "Not downloaded yet", true},
-        {St::DownloadStopped, TOVTasksTab::IconIdle, "Not downloaded yet", true},
-        {St::DownloadPaused, TOVTasksTab::IconIdle, "Not downloaded yet", true},
-        {St::DownloadResumed, TOVTasksTab::IconIdle, "", false},
+        {St::StartInstall, tasks::IconActive, "Completed", true},
+        {St::Installing, tasks::IconActive, "Completed", true},
+        {St::DownloadCompleted, tasks::IconActive, "Completed", true},
+        {St::InstallCompleted, tasks::IconActive, "Completed", true},
+        {St::Failed, tasks::IconFailed, "Failed", false},
+        {St::NotDownloaded, tasks::IconIdle, "Not downloaded yet", true},
+        {St::DownloadStopped, tasks::IconIdle, "Not downloaded yet", true},
+        {St::DownloadPaused, tasks::IconIdle, "Not downloaded yet", true},
+        {St::DownloadResumed, tasks::IconIdle, "", false},
     };
     for (const Case &c : cases)
         loadedTask(QString::number(c.state), c.state, 512, 1536);
@@ -477,8 +454,7 @@ TEST_F(TasksTabTest, InstallRunsAPresentCompleteFileAndDownloadsOtherwise)
     ASSERT_TRUE(
         pumpUntil([&] { return complete->State == St::Failed || complete->State == St::InstallCompleted; }));
     EXPECT_TRUE(server.requests().empty());
-    EXPECT_EQ(icon(0),
-              complete->State == St::Failed ? int(TOVTasksTab::IconFailed) : int(TOVTasksTab::IconInstalled));
+    EXPECT_EQ(icon(0), complete->State == St::Failed ? int(tasks::IconFailed) : int(tasks::IconInstalled));
 
     // Half a file: Install downloads first, with AutoInstall set.
     TOVTaskItem *half = loadedTask("Half", St::DownloadStopped, 500, 1000);
