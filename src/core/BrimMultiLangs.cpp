@@ -1,7 +1,7 @@
 #include "core/BrimMultiLangs.h"
 
-#include "core/TextFormat.h"
 #include "core/IniFile.h"
+#include "core/TextFormat.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -266,4 +266,17 @@ QString OVGetText(const QString &key)
 QString OVFormatText(const QString &key, const QVariantList &args)
 {
     return publishedMultiLangs ? publishedMultiLangs->FormatText(key, args) : QString();
+}
+
+quint16 OVLanguageId()
+{
+    const TBrimMultiLangs *langs = OVMultiLangs();
+    if (!langs)
+        return 0;
+    const auto lang = langs->CurrentLanguage();
+    if (!lang)
+        return 0;
+    bool ok = false;
+    const uint id = lang->LCID.trimmed().toUInt(&ok, 0);
+    return ok && id <= 0xFFFF ? quint16(id) : 0;
 }

@@ -106,3 +106,6 @@ void SetOVMultiLangs(TBrimMultiLangs *multiLangs);
 // Texts of the published component; empty when none is published.
 QString OVGetText(const QString &key);
 QString OVFormatText(const QString &key, const QVariantList &args);
+// The locale identifier of the published component's current language (for
+// message boxes); 0 when none is published or it names none.
+quint16 OVLanguageId();

@@ -44,19 +44,6 @@ QString format(const char *key, const QVariantList &args)
     return OVFormatText(QLatin1String(key), args);
 }
 
-quint16 languageId()
-{
-    const TBrimMultiLangs *langs = OVMultiLangs();
-    if (!langs)
-        return 0;
-    const auto lang = langs->CurrentLanguage();
-    if (!lang)
-        return 0;
-    bool ok = false;
-    const uint id = lang->LCID.trimmed().toUInt(&ok, 0);
-    return ok && id <= 0xFFFF ? quint16(id) : 0;
-}
-
 QString linkHtml(const QString &caption)
 {
     return QStringLiteral("<a href=\"#\" style=\"color:#2f6fde; text-decoration:none\">%1</a>")
@@ -252,7 +239,7 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     if (m_mgr)
         m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &) { ListFill(); };
     MessageBox = [](QWidget *owner, const QString &t, const QString &caption, unsigned type) {
-        return ShowMessageBox(owner, t, caption, type, languageId(), 0);
+        return ShowMessageBox(owner, t, caption, type, OVLanguageId(), 0);
     };
     ApplyLayout();
     ApplyTexts();

@@ -1,9 +1,9 @@
 #include "tasks/TaskListModel.h"
 
+#include "core/BrimMultiLangs.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
-#include "tasks/TasksTabTexts.h"
 
 #include <algorithm>
 
@@ -285,17 +285,17 @@ QString TaskListModel::StateText(const TaskRow &Row) const
 {
     if (Row.StateKey.isEmpty())
         return {};
-    return Row.StateArg.isEmpty() ? TabText(Row.StateKey) : TabFormat(Row.StateKey, {Row.StateArg});
+    return Row.StateArg.isEmpty() ? OVGetText(Row.StateKey) : OVFormatText(Row.StateKey, {Row.StateArg});
 }
 
 QString TaskListModel::ShortcutText() const
 {
-    return TabFormat(QStringLiteral("String.TasksInfo_1"), {m_downloading, m_installing});
+    return OVFormatText(QStringLiteral("String.TasksInfo_1"), {m_downloading, m_installing});
 }
 
 QString TaskListModel::TitleText() const
 {
-    return TabFormat(QStringLiteral("FormOVMain.lblTasksTitle.Caption"), {RowCount()});
+    return OVFormatText(QStringLiteral("FormOVMain.lblTasksTitle.Caption"), {RowCount()});
 }
 
 } // namespace tasks

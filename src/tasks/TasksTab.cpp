@@ -1,6 +1,7 @@
 #include "tasks/TasksTab.h"
 
 #include "core/AppFiles.h"
+#include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVSettings.h"
@@ -8,7 +9,6 @@
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
-#include "tasks/TasksTabTexts.h"
 #include "ui/BrimDialogs.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
@@ -296,21 +296,21 @@ void TOVTasksTab::UpdateTaskCounters()
 
 void TOVTasksTab::MultiLangsLanguageChanged()
 {
-    m_lvTasks->setToolTip(tasks::TabText(QStringLiteral("FormOVMain.lvTasks.Hint")));
+    m_lvTasks->setToolTip(OVGetText(QStringLiteral("FormOVMain.lvTasks.Hint")));
     QStringList columns;
     for (int i = 0; i < 4; ++i)
-        columns << tasks::TabText(QStringLiteral("FormOVMain.lvTasks.Columns.Items[%1].Caption").arg(i));
+        columns << OVGetText(QStringLiteral("FormOVMain.lvTasks.Columns.Items[%1].Caption").arg(i));
     m_lvTasks->setHeaderLabels(columns);
-    m_lvTasks->setAccessibleName(tasks::TabText(QStringLiteral("FormOVMain.btnTabTasks.Caption")));
+    m_lvTasks->setAccessibleName(OVGetText(QStringLiteral("FormOVMain.btnTabTasks.Caption")));
     for (QAction *a : {mniTasksStop, mniTasksPause, mniTasksResume, mniTasksStart, mniTasksDownload,
                        mniTasksInstall, mniTasksDelete})
-        a->setText(tasks::TabText(QStringLiteral("FormOVMain.%1.Caption").arg(a->objectName())));
+        a->setText(OVGetText(QStringLiteral("FormOVMain.%1.Caption").arg(a->objectName())));
     for (QLabel *l : {m_lblTasksOpenDownloadDir, m_lblTasksSetDownloadDir}) {
-        const QString text = tasks::TabText(QStringLiteral("FormOVMain.%1.Caption").arg(l->objectName()));
+        const QString text = OVGetText(QStringLiteral("FormOVMain.%1.Caption").arg(l->objectName()));
         l->setText(linkHtml(text));
         l->setAccessibleName(text);
     }
-    const QString clear = tasks::TabText(QStringLiteral("FormOVMain.btnTasksClear.Caption"));
+    const QString clear = OVGetText(QStringLiteral("FormOVMain.btnTasksClear.Caption"));
     m_btnTasksClear->SetCaption(clear);
     m_btnTasksClear->setAccessibleName(clear);
     for (const tasks::TaskRow &row : m_model.Rows())
@@ -389,11 +389,11 @@ void TOVTasksTab::CommandInstall()
 
 int TOVTasksTab::AskQuestion(const QString &TextKey, unsigned Type)
 {
-    const QString text = tasks::TabText(TextKey);
-    const QString caption = tasks::TabText(QStringLiteral("String.MsgTitle.Question"));
+    const QString text = OVGetText(TextKey);
+    const QString caption = OVGetText(QStringLiteral("String.MsgTitle.Question"));
     if (MessageBox)
         return MessageBox(this, text, caption, Type);
-    return ShowMessageBox(this, text, caption, Type, tasks::TabLanguageId(), 0);
+    return ShowMessageBox(this, text, caption, Type, OVLanguageId(), 0);
 }
 
 void TOVTasksTab::CommandDelete()
