@@ -1,10 +1,10 @@
 // Feeds arbitrary bytes to the INI reader and, as a language file, through the
 // language component: loading, selection (which writes the file back), font
 // descriptions, escapes and formatting of every text it defines.
-#include "app/BrimMultiLangs.h"
-#include "app/DelphiFormat.h"
-#include "app/IniFile.h"
-#include "app/OVDefaultTexts.h"
+#include "core/BrimMultiLangs.h"
+#include "core/TextFormat.h"
+#include "core/IniFile.h"
+#include "core/OVDefaultTexts.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,5 +1,5 @@
 // Feeds arbitrary task list files to LoadTaskList, then writes and reads the result again.
-#include "app/OVSettings.h"
+#include "core/OVSettings.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVTaskList.h"
 

@@ -1,6 +1,6 @@
 #include "tasks/BrimHttpDownload.h"
 
-#include "tasks/TaskClock.h"
+#include "tasks/Clock.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,10 +1,10 @@
 #include "tasks/OVDownloadTasks.h"
 
-#include "app/BrimSystem.h"
-#include "app/OVSettings.h"
+#include "core/BrimSystem.h"
+#include "core/OVSettings.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
-#include "tasks/TaskClock.h"
+#include "tasks/Clock.h"
 
 #include <QLocale>
 

@@ -1,7 +1,7 @@
 #include "tasks/OVTaskItem.h"
 
-#include "app/BrimSystem.h"
-#include "app/OVSettings.h"
+#include "core/BrimSystem.h"
+#include "core/OVSettings.h"
 #include "platform/MainThread.h"
 #include "platform/ProcessJob.h"
 

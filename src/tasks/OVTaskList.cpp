@@ -1,8 +1,8 @@
 #include "tasks/OVTaskList.h"
 
-#include "app/BrimSystem.h"
-#include "app/IniFile.h"
-#include "app/OVSettings.h"
+#include "core/BrimSystem.h"
+#include "core/IniFile.h"
+#include "core/OVSettings.h"
 #include "tasks/BrimHttpDownload.h"
 #include "tasks/OVTaskItem.h"
 

@@ -1,9 +1,9 @@
 #include "tasks/TasksTab.h"
 
-#include "app/BrimSystem.h"
-#include "app/MessageBoxTypes.h"
-#include "app/OVSettings.h"
-#include "app/gui/BrimDialogs.h"
+#include "core/BrimSystem.h"
+#include "core/MessageBoxTypes.h"
+#include "core/OVSettings.h"
+#include "ui/BrimDialogs.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/OVTabPage.h"
+
 #include <QIcon>
 #include <QList>
 #include <QString>
@@ -19,7 +21,7 @@ class TOVTaskItem;
 // The whole content of the Tasks tab sheet: the task list with its popup
 // menu, the title with the task count, the two directory links and "Clear All".
 // Rows refer to tasks of TaskMgr without owning them.
-class TOVTasksTab : public QWidget
+class TOVTasksTab : public QWidget, public IOVTabPage
 {
     Q_OBJECT
 public:
@@ -46,6 +48,9 @@ public:
     void UpdateTaskCounters();
     // Re-applies every text of the tab.
     void MultiLangsLanguageChanged();
+
+    QWidget *PageWidget() override { return this; }
+    void ApplyTexts() override { MultiLangsLanguageChanged(); }
 
     QTreeWidget *lvTasks() const { return m_lvTasks; }
     QMenu *pmTasks() const { return m_pmTasks; }

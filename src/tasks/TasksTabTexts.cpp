@@ -1,6 +1,6 @@
 #include "tasks/TasksTabTexts.h"
 
-#include "app/BrimMultiLangs.h"
+#include "core/BrimMultiLangs.h"
 
 namespace tasks {
 

@@ -158,7 +158,7 @@ void TBrimLVRichSelItem::ExpandItem(QTreeWidgetItem *item)
     const int R = m_rowSpan;
     QTreeWidgetItem *E = m_expanded;
 
-    // 1. The selection moving at the end of the list.
+    // The selection moving at the end of the list.
     if (E) {
         const int n = m_list->topLevelItemCount();
         const int e = m_list->indexOfTopLevelItem(E);
@@ -178,7 +178,7 @@ void TBrimLVRichSelItem::ExpandItem(QTreeWidgetItem *item)
         }
     }
 
-    // 2. Step off placeholder rows, away from the expanded row.
+    // Step off placeholder rows, away from the expanded row.
     if (E) {
         const int e = m_list->indexOfTopLevelItem(E);
         int i = m_list->indexOfTopLevelItem(item);
@@ -197,7 +197,7 @@ void TBrimLVRichSelItem::ExpandItem(QTreeWidgetItem *item)
         }
     }
 
-    // 3. Move the placeholders to the new row.
+    // Move the placeholders to the new row.
     if (item != E && !IsBlankItem(item)) {
         const bool updates = m_list->updatesEnabled();
         m_list->setUpdatesEnabled(false);
@@ -219,7 +219,7 @@ void TBrimLVRichSelItem::ExpandItem(QTreeWidgetItem *item)
     }
     m_busy = false;
 
-    // 4. Place the panel.
+    // Place the panel.
     if (!IsBlankItem(m_expanded))
         placePanel(m_expanded);
 }

@@ -13,11 +13,11 @@ public:
     // The widget that fills the tab sheet.
     virtual QWidget *PageWidget() = 0;
     // The first time the tab becomes current (before Activate).
-    virtual void FirstActivate() {}
+    virtual void FirstActivate() { }
     // The tab became current (also the first time).
-    virtual void Activate() {}
+    virtual void Activate() { }
     // Another tab is about to become current.
-    virtual void Deactivate() {}
+    virtual void Deactivate() { }
     // Re-applies every text and font of the page after a language change.
-    virtual void ApplyTexts() {}
+    virtual void ApplyTexts() { }
 };

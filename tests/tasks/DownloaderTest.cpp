@@ -1,5 +1,5 @@
 #include "tasks/BrimHttpDownload.h"
-#include "tasks/TaskClock.h"
+#include "tasks/Clock.h"
 #include "tasks/TaskTestSupport.h"
 
 #include <QDir>

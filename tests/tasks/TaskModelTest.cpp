@@ -1,4 +1,4 @@
-#include "app/OVSettings.h"
+#include "core/OVSettings.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/TaskTestSupport.h"
 

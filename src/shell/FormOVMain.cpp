@@ -1,0 +1,776 @@
+#include "shell/FormOVMain.h"
+
+#include "core/BrimSystem.h"
+#include "core/MessageBoxTypes.h"
+#include "core/OVCommandLine.h"
+#include "core/OVFuncs.h"
+#include "core/OVSettings.h"
+#include "core/OVStartup.h"
+#include "online/BrimNetConnCheck.h"
+#include "online/WebAPIClient.h"
+#include "platform/LanguageBroadcast.h"
+#include "shell/FormOVAbout.h"
+#include "shell/FormOVSettings.h"
+#include "tasks/BrimTaskManager.h"
+#include "tasks/OVTaskItem.h"
+#include "tasks/OVTaskList.h"
+#include "tasks/TasksTab.h"
+#include "ui/BrimDialogs.h"
+#include "ui/BrimImage.h"
+#include "ui/BrimImageButton.h"
+#include "ui/BrimImagePanel.h"
+#include "ui/BrimSkin.h"
+#include "ui/BrimSkinManager.h"
+#include "ui/BrimTabControl.h"
+#include "ui/OVTabPage.h"
+#include "ui/OVWindowLook.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QSessionManager>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+constexpr int kWidth = 800;
+constexpr int kHeight = 600;
+constexpr int kHeaderTop = 30; // below the skin's title bar
+constexpr int kHeaderHeight = 84;
+constexpr int kStatusHeight = 26;
+constexpr int kTabPitch = 88;
+// Centre of the Tasks shortcut on the header band.
+constexpr int kShortcutCenter = 388;
+constexpr int kShortcutTop = 8;
+
+// Probe addresses besides the vendor's own site: an operating system's and a
+// search engine's home pages.
+const char *const kProbeHosts[] = {"http://www.debian.org", "http://www.bing.com"};
+
+QString vendorProbe(const QString &homeUrl)
+{
+    const QUrl url(homeUrl);
+    if (!url.isValid() || url.host().isEmpty())
+        return {};
+    QString probe = QStringLiteral("http://") + url.host();
+    if (url.port() > 0)
+        probe += QLatin1Char(':') + QString::number(url.port());
+    return probe;
+}
+
+} // namespace
+
+TFormOVMain::TFormOVMain(QWidget *parent)
+    : QWidget(parent)
+    , m_netCheck(std::make_unique<TBrimNetConnCheck>())
+    , m_taskMgr(std::make_unique<TBrimTaskManager>())
+{
+    setObjectName(QStringLiteral("FormOVMain"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    buildControls();
+    // The language component: defaults registered, then applied once.
+    m_multiLangs = ovlang::Create();
+    // Published at once: the tab sheets read their texts from the published
+    // component while the defaults are applied.
+    ovlang::Publish(m_multiLangs.get());
+    ovlang::SetupEvents(m_multiLangs.get(), [this](TBrimMultiLangs *) { MultiLangsLanguageChanged(); });
+}
+
+TFormOVMain::~TFormOVMain()
+{
+    FormDestroy();
+}
+
+void TFormOVMain::buildControls()
+{
+    setFixedSize(kWidth, kHeight);
+    ovlook::SetBody(this);
+    setFont(ovlook::UiFont(12));
+
+    SkinMgr = new TBrimSkinManager(this);
+    SkinMgr->setObjectName(QStringLiteral("SkinMgr"));
+    SkinMgr->SetStyle(fsFixed);
+    SkinMgr->Bounds().MinWidth = kWidth;
+    SkinMgr->Bounds().MinHeight = kHeight;
+    brim::applyWindowSkin(SkinMgr);
+    SkinMgr->CmdButtons().BtnMax().SetVisible(false);
+    SkinMgr->Title().SetFont({ovlook::UiFont(16, true), Qt::white});
+
+    btnMainMenu = new TBrimImageButton(this);
+    btnMainMenu->setObjectName(QStringLiteral("btnMainMenu"));
+    btnMainMenu->SetTransparent(true);
+    brim::setButtonPictures(btnMainMenu, QStringLiteral("btn_menu"));
+    btnMainMenu->setAccessibleName(QStringLiteral("Menu"));
+    btnMainMenu->OnClick = [this](QObject *) { btnMainMenuClick(); };
+
+    // The header band: tab buttons, the Tasks shortcut and the upgrade banner.
+    pnlHeader = new TBrimImagePanel(this);
+    pnlHeader->setObjectName(QStringLiteral("pnlHeader"));
+    pnlHeader->SetPicture(brim::skinImage(QStringLiteral("header_bg")));
+    pnlHeader->SetStretch(true);
+    pnlHeader->setGeometry(3, kHeaderTop, kWidth - 6, kHeaderHeight);
+
+    const auto tabButton = [this](const char *name, const char *art, int slot) {
+        auto *b = new TBrimImageButton(pnlHeader);
+        b->setObjectName(QLatin1String(name));
+        b->SetTransparent(true);
+        brim::setButtonPictures(b, QLatin1String(art), QStringLiteral("selected"));
+        b->SetTextAlign(BrimAlign_CustomCenter);
+        b->SetTextY(57);
+        const QFont f = ovlook::UiFont(12, true);
+        b->SetFont({f, QColor(0xdb, 0xe7, 0xfb)});
+        b->SetEnableStatesFont(true);
+        b->SetFontMouseHover({f, Qt::white});
+        b->SetFontMouseDown({f, QColor(0xdb, 0xe7, 0xfb)});
+        b->SetFontDisabled({f, ovlook::Ink});
+        b->move(10 + slot * kTabPitch, 4);
+        // The tab control follows the mouse and switches after the button's own
+        // click; Enter and Space on a focused tab switch once that has had its turn.
+        b->OnClick = [this, slot](QObject *) {
+            QTimer::singleShot(0, this, [this, slot] {
+                if (CurrentTab() != slot)
+                    SelectTab(slot);
+            });
+        };
+        return b;
+    };
+    btnTabTopX = tabButton("btnTabTopX", "tab_recommend", 0);
+    btnTabRunning = tabButton("btnTabRunning", "tab_running", 1);
+    btnTabUninst = tabButton("btnTabUninst", "tab_uninstall", 2);
+    btnTabTasks = tabButton("btnTabTasks", "tab_tasks", 3);
+    btnTabTasks->setVisible(false);
+    btnTabTasks->SetTabStop(false);
+
+    pnlTabTasksBack = new QWidget(pnlHeader);
+    pnlTabTasksBack->setObjectName(QStringLiteral("pnlTabTasksBack"));
+    pnlTabTasksBack->setAttribute(Qt::WA_StyledBackground);
+    pnlTabTasksBack->setAttribute(Qt::WA_TransparentForMouseEvents);
+    pnlTabTasksBack->setStyleSheet(
+        QStringLiteral("#pnlTabTasksBack { background: rgba(255, 255, 255, 36); border-radius: 8px; }"));
+    pnlTabTasksBack->hide();
+
+    imgTabTasks = new TBrimImage(pnlHeader);
+    imgTabTasks->setObjectName(QStringLiteral("imgTabTasks"));
+    imgTabTasks->SetTransparent(true);
+    imgTabTasks->SetAnimationFrames(brim::skinFrames(QStringLiteral("tasks_shortcut")), 120);
+    if (!imgTabTasks->HasPicture())
+        imgTabTasks->SetPicture(brim::skinPicture(QStringLiteral("tab_tasks_normal")));
+    imgTabTasks->setGeometry(kShortcutCenter - 24, kShortcutTop, 48, 48);
+    imgTabTasks->setCursor(Qt::PointingHandCursor);
+    imgTabTasks->OnClick = [this](QObject *) { imgTabTasksClick(); };
+    imgTabTasks->OnMouseEnter = [this](QObject *) { imgTabTasksMouseEnter(); };
+    imgTabTasks->OnMouseLeave = [this](QObject *) { imgTabTasksMouseLeave(); };
+
+    lblTabTasks = new QLabel(pnlHeader);
+    lblTabTasks->setObjectName(QStringLiteral("lblTabTasks"));
+    lblTabTasks->setAlignment(Qt::AlignCenter);
+    lblTabTasks->setFont(ovlook::UiFont(12, true));
+    ovlook::SetTextColor(lblTabTasks, QColor(0xdb, 0xe7, 0xfb));
+    lblTabTasks->setCursor(Qt::PointingHandCursor);
+    lblTabTasks->setFocusPolicy(Qt::TabFocus);
+    lblTabTasks->installEventFilter(this);
+
+    // The frame lies on the window so it may reach past the header band; it
+    // takes no clicks, the shortcut below it does.
+    imgTabTasksFrame = new TBrimImage(this);
+    imgTabTasksFrame->setObjectName(QStringLiteral("imgTabTasksFrame"));
+    imgTabTasksFrame->SetTransparent(true);
+    imgTabTasksFrame->SetAnimationFrames(brim::skinFrames(QStringLiteral("tasks_frame")), 90);
+    imgTabTasksFrame->setAttribute(Qt::WA_TransparentForMouseEvents);
+    imgTabTasksFrame->hide();
+
+    imgAD = new TBrimImageButton(pnlHeader);
+    imgAD->setObjectName(QStringLiteral("imgAD"));
+    imgAD->SetTransparent(true);
+    brim::setButtonPictures(imgAD, QStringLiteral("banner_upgrade"));
+    imgAD->SetTextAlign(BrimAlign_CustomMiddle);
+    imgAD->SetTextX(30);
+    imgAD->SetFont({ovlook::UiFont(11, true), Qt::white});
+    imgAD->setCursor(Qt::PointingHandCursor);
+    imgAD->SetTabStop(false);
+    imgAD->move(pnlHeader->width() - imgAD->width() - 14, (kHeaderHeight - imgAD->height()) / 2 - 6);
+    imgAD->OnClick = [this](QObject *) { imgADClick(); };
+    imgAD->hide();
+
+    // The tab sheets.
+    auto *content = new QWidget(this);
+    content->setObjectName(QStringLiteral("pnlContent"));
+    content->setGeometry(3, kHeaderTop + kHeaderHeight, kWidth - 6,
+                         kHeight - kHeaderTop - kHeaderHeight - kStatusHeight - 3);
+    const auto sheet = [content](const char *name) {
+        auto *page = new QWidget(content);
+        page->setObjectName(QLatin1String(name));
+        page->setGeometry(content->rect());
+        page->hide();
+        return page;
+    };
+    tsTopX = sheet("tsTopX");
+    tsRunning = sheet("tsRunning");
+    tsUninst = sheet("tsUninst");
+    tsTasks = sheet("tsTasks");
+
+    TasksTab = new TOVTasksTab(m_taskMgr.get(), tsTasks);
+    TasksTab->setGeometry(tsTasks->rect());
+    TasksTab->MessageBox
+        = [this](QWidget *owner, const QString &text, const QString &caption, unsigned type) {
+              if (MessageBox)
+                  return MessageBox(owner, text, caption, type, LanguageId);
+              return ShowMessageBox(owner, text, caption, type, LanguageId);
+          };
+    TasksTab->OnNewTask = [this](TOVTasksTab *) { StartTasksAnimation(); };
+    TasksTab->OnCountersChanged = [this](TOVTasksTab *, const QString &text) {
+        lblTabTasks->setText(text);
+        layoutTasksShortcut();
+    };
+    TasksTab->OnSetDownloadDir = [this](TOVTasksTab *) { mniMainSettingsClick(); };
+    m_pages[TabTasks] = TasksTab;
+
+    // The status line.
+    auto *status = new QWidget(this);
+    status->setObjectName(QStringLiteral("pnlStatus"));
+    status->setAttribute(Qt::WA_StyledBackground);
+    status->setStyleSheet(
+        QStringLiteral("#pnlStatus { background: #e9edf2; border-top: 1px solid #dbe2ea; }"));
+    status->setGeometry(3, kHeight - 3 - kStatusHeight, kWidth - 6, kStatusHeight);
+    lblStatusVersion = new QLabel(status);
+    lblStatusVersion->setObjectName(QStringLiteral("lblStatusVersion"));
+    lblStatusInfo = new QLabel(status);
+    lblStatusInfo->setObjectName(QStringLiteral("lblStatusInfo"));
+    for (QLabel *l : {lblStatusVersion, lblStatusInfo}) {
+        l->setFont(ovlook::UiFont(11));
+        ovlook::SetTextColor(l, ovlook::Muted);
+    }
+    lblStatusVersion->move(12, 5);
+
+    // Components without a place on the window.
+    TabCtrl = new TBrimTabControl(this);
+    TabCtrl->setObjectName(QStringLiteral("TabCtrl"));
+    TabCtrl->OnActivateing = [this](QObject *, TBrimTabItem *item) { TabCtrlActivating(item); };
+    TabCtrl->OnInactivating = [this](QObject *, TBrimTabItem *item) { TabCtrlInactivating(item); };
+
+    tmrTasksAnimate = new QTimer(this);
+    tmrTasksAnimate->setObjectName(QStringLiteral("tmrTasksAnimate"));
+    tmrTasksAnimate->setInterval(5000);
+    connect(tmrTasksAnimate, &QTimer::timeout, this, &TFormOVMain::tmrTasksAnimateTimer);
+
+    pmMain = new QMenu(this);
+    pmMain->setObjectName(QStringLiteral("pmMain"));
+    mniMainSettings = pmMain->addAction(QString(), this, &TFormOVMain::mniMainSettingsClick);
+    mniMainHelp = pmMain->addAction(QString(), this, &TFormOVMain::mniMainHelpClick);
+    // Shown in the menu; the window-wide F1 is actHelp's.
+    mniMainHelp->setShortcut(QKeySequence(Qt::Key_F1));
+    mniMainHelp->setShortcutContext(Qt::WidgetShortcut);
+    mniMainHomePage = pmMain->addAction(QString(), this, &TFormOVMain::mniMainHomePageClick);
+    mniMainAbout = pmMain->addAction(QString(), this, &TFormOVMain::mniMainAboutClick);
+    actHelp = new QAction(this);
+    actHelp->setObjectName(QStringLiteral("actHelp"));
+    actHelp->setShortcut(QKeySequence(Qt::Key_F1));
+    actHelp->setShortcutContext(Qt::WindowShortcut);
+    connect(actHelp, &QAction::triggered, this, &TFormOVMain::mniMainHelpClick);
+    addAction(actHelp);
+
+    // Keyboard order: the tabs, the Tasks shortcut, then the sheet's controls.
+    setTabOrder(btnTabTopX, btnTabRunning);
+    setTabOrder(btnTabRunning, btnTabUninst);
+    setTabOrder(btnTabUninst, lblTabTasks);
+    setTabOrder(lblTabTasks, TasksTab);
+}
+
+void TFormOVMain::SetupSkin()
+{
+    SkinMgr->Icon().SetAutoPosition(false);
+    SkinMgr->Icon().SetPosX(8);
+    SkinMgr->Icon().SetPosY(5);
+    SkinMgr->Title().SetAutoPosition(false);
+    SkinMgr->Title().SetPosX(35);
+    SkinMgr->Title().SetPosY(5);
+    SkinMgr->CmdButtons().SetAutoPosition(false);
+    SkinMgr->CmdButtons().BtnClose().SetPosX(width() - 30);
+    SkinMgr->CmdButtons().BtnClose().SetPosY(5);
+    SkinMgr->CmdButtons().BtnMin().SetPosX(width() - 55);
+    SkinMgr->CmdButtons().BtnMin().SetPosY(5);
+    SkinMgr->ApplySkin();
+    ovlook::MakeLabelsTransparent(this);
+    btnMainMenu->move(width() - 80, 5);
+    btnMainMenu->raise();
+    QCoreApplication::processEvents();
+}
+
+void TFormOVMain::LoadLanguageSelection()
+{
+    const ::LanguageSelection selection = ::LoadLanguageSelection(ConfigFileName());
+    LanguageId = selection.LanguageId;
+    LanguageDir = selection.LanguageDir;
+    LanguageFile = selection.LanguageFile;
+    ovlang::LoadLanguageFile(m_multiLangs.get(), LanguageFile);
+}
+
+void TFormOVMain::SetupTabs()
+{
+    TabCtrl->AddTab(btnTabTopX, tsTopX);
+    TabCtrl->AddTab(btnTabRunning, tsRunning);
+    TabCtrl->AddTab(btnTabUninst, tsUninst);
+    TabCtrl->AddTab(btnTabTasks, tsTasks);
+}
+
+void TFormOVMain::FormCreate()
+{
+    if (m_created)
+        return;
+    m_created = true;
+    ovlang::Publish(m_multiLangs.get());
+    SetPopupTabSelector([this](int tab) { SelectTab(tab); });
+    SetupSkin();
+    OVSettings::LoadSettings(ConfigFileName());
+    LoadLanguageSelection();
+    ForceAppDirs();
+    SetupTabs(); // the first tab becomes current here
+    CreateWebAPIClient();
+    LoadTasks();
+    ApplyPopupCode(GetPopupCode());
+    StartReachabilityCheck();
+    imgAD->show();
+    ListenForLanguageBroadcast();
+    ShowCentred();
+    // Asked once the window is on screen and the loop runs.
+    QTimer::singleShot(0, this, &TFormOVMain::AskUpgrade);
+}
+
+void TFormOVMain::CreateWebAPIClient()
+{
+    m_webAPI = std::make_unique<TWebAPIClient>();
+    m_webAPI->APIUrl = URL_WAPI;
+    m_webAPI->LanguageID = LanguageId;
+    m_webAPI->Encrypt = true;
+}
+
+void TFormOVMain::LoadTasks()
+{
+    // The list is kept on disk from here on (every change, and on SIGTERM
+    // once the program asks for it).
+    LoadTaskList(*m_taskMgr);
+    TasksTab->FillFromTaskList();
+    m_taskListKeeper = new TOVTaskListKeeper(*m_taskMgr, TaskListFileName(), this);
+}
+
+void TFormOVMain::StartReachabilityCheck()
+{
+    m_netCheck->CheckURLs = ProbeURLs();
+    m_netCheck->AsynMode = true;
+    m_netCheck->Timeout = 10000;
+    if (Probe)
+        m_netCheck->Probe = Probe;
+    m_netCheck->OnCheckOK = [this](TBrimNetConnCheck *) { NetCheckCheckOK(); };
+    m_netCheck->Check();
+}
+
+void TFormOVMain::ListenForLanguageBroadcast()
+{
+    m_broadcast = new TOVLanguageBroadcastReceiver(
+        [this](quint32 message, quint64 wParam, qint64 lParam) {
+            WndProcLanguageBroadcast(message, wParam, lParam);
+        },
+        this);
+}
+
+void TFormOVMain::ShowCentred()
+{
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+    }
+    show();
+}
+
+void TFormOVMain::AskUpgrade()
+{
+    if (m_destroyed)
+        return;
+    if (showBox(QStringLiteral("String.MsgText.Upgrade"), QStringLiteral("String.Upgrade"),
+                MB_YESNO | MB_ICONINFORMATION, 0)
+        == IDYES)
+        RunCommandLine(QStringList {GetAppPath() + QStringLiteral("Upwell")}, SW_SHOWNORMAL);
+}
+
+void TFormOVMain::FormDestroy()
+{
+    if (m_destroyed)
+        return;
+    m_destroyed = true;
+    SetPopupTabSelector({});
+    if (m_created)
+        SaveTaskList(*m_taskMgr);
+    delete m_broadcast;
+    m_broadcast = nullptr;
+    delete m_taskListKeeper;
+    m_taskListKeeper = nullptr;
+    // The tab refers to the tasks; it goes before them.
+    delete TasksTab;
+    TasksTab = nullptr;
+    m_pages = {};
+    m_taskMgr->OnItemStateChange = nullptr;
+    m_webAPI.reset();
+    m_taskMgr.reset(); // running downloads stop with their tasks
+    m_netCheck.reset(); // waits for a probe still running
+    if (ovlang::Published() == m_multiLangs.get())
+        ovlang::Publish(nullptr);
+}
+
+void TFormOVMain::KeepTaskListAtSessionEnd()
+{
+    if (!m_taskListKeeper)
+        return;
+    m_taskListKeeper->HandleTerminationSignals();
+    if (auto *app = qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+        connect(app, &QGuiApplication::commitDataRequest, this, [this](QSessionManager &) {
+            if (m_taskListKeeper)
+                m_taskListKeeper->Save();
+        });
+}
+
+QStringList TFormOVMain::ProbeURLs() const
+{
+    const QString env = qEnvironmentVariable("ORVANE_PROBE_URLS");
+    if (!env.trimmed().isEmpty()) {
+        QStringList urls;
+        for (const QString &part : env.split(QLatin1Char(',')))
+            if (!part.trimmed().isEmpty())
+                urls << part.trimmed();
+        return urls;
+    }
+    QStringList three;
+    for (const char *host : kProbeHosts)
+        three << QLatin1String(host);
+    const QString vendor = vendorProbe(URL_HOME);
+    if (!vendor.isEmpty())
+        three << vendor;
+    // The stored list and the start-up step each name the same addresses.
+    return three + three;
+}
+
+void TFormOVMain::NetCheckCheckOK()
+{
+    if (m_destroyed || !m_netCheck || m_netCheck->Status() == TBrimNetConnCheck::StatusReachable)
+        return;
+    if (showBox(QStringLiteral("String.MsgText.NetConnDiagQuery"), QStringLiteral("String.MsgTitle.Question"),
+                MB_YESNO | MB_ICONQUESTION, LanguageId)
+        == IDYES)
+        LaunchTessalyPopup(kTessalyNetworkDiagnosis);
+}
+
+int TFormOVMain::showBox(const QString &textKey, const QString &captionKey, unsigned type, quint16 languageId)
+{
+    const QString text = ovlang::Text(m_multiLangs.get(), textKey);
+    const QString caption = ovlang::Text(m_multiLangs.get(), captionKey);
+    if (MessageBox)
+        return MessageBox(this, text, caption, type, languageId);
+    return ShowMessageBox(this, text, caption, type, languageId);
+}
+
+TOVTaskItem *TFormOVMain::AddDownloadTask(const QString &Title, const QString &Url)
+{
+    return TasksTab ? TasksTab->AddDownloadTask(Title, Url) : nullptr;
+}
+
+bool TFormOVMain::SelectTab(int Index)
+{
+    return TabCtrl->SelectTab(Index);
+}
+
+int TFormOVMain::CurrentTab() const
+{
+    return TabCtrl->ActiveItem() ? TabCtrl->IndexOf(TabCtrl->ActiveItem()) : -1;
+}
+
+void TFormOVMain::SetTabPage(int Index, IOVTabPage *Page)
+{
+    if (Index < 0 || Index >= int(m_pages.size()))
+        return;
+    m_pages[Index] = Page;
+    m_pageActivated[Index] = false;
+    QWidget *sheet = QList<QWidget *> {tsTopX, tsRunning, tsUninst, tsTasks}.value(Index);
+    if (Page && sheet && Page->PageWidget()) {
+        Page->PageWidget()->setParent(sheet);
+        Page->PageWidget()->setGeometry(sheet->rect());
+        Page->PageWidget()->show();
+    }
+}
+
+IOVTabPage *TFormOVMain::TabPage(int Index) const
+{
+    return Index >= 0 && Index < int(m_pages.size()) ? m_pages[Index] : nullptr;
+}
+
+void TFormOVMain::TabCtrlActivating(TBrimTabItem *Item)
+{
+    TBrimImageButton *button = Item->Button();
+    if (button)
+        button->setEnabled(false);
+    const int index = TabCtrl->IndexOf(Item);
+    if (IOVTabPage *page = TabPage(index)) {
+        if (!m_pageActivated[index]) {
+            m_pageActivated[index] = true;
+            page->FirstActivate();
+        }
+        page->Activate();
+    }
+    const bool tasks = button == btnTabTasks;
+    ovlook::SetTextColor(lblTabTasks, tasks ? QColor(Qt::white) : QColor(0xdb, 0xe7, 0xfb));
+    pnlTabTasksBack->setVisible(tasks);
+}
+
+void TFormOVMain::TabCtrlInactivating(TBrimTabItem *Item)
+{
+    TBrimImageButton *button = Item->Button();
+    if (button)
+        button->setEnabled(true);
+    const int index = TabCtrl->IndexOf(Item);
+    // Tabs registered after the first are deactivated once without ever
+    // having been shown; they have nothing to stop then.
+    if (IOVTabPage *page = TabPage(index); page && m_pageActivated[index])
+        page->Deactivate();
+}
+
+TFormOVSettings *TFormOVMain::FormSettings() const
+{
+    return m_formSettings;
+}
+
+TFormOVAbout *TFormOVMain::FormAbout() const
+{
+    return m_formAbout;
+}
+
+void TFormOVMain::btnMainMenuClick()
+{
+    pmMain->popup(btnMainMenu->mapToGlobal(QPoint(0, btnMainMenu->height())));
+}
+
+void TFormOVMain::mniMainSettingsClick()
+{
+    if (m_formSettings || m_formAbout)
+        return;
+    std::unique_ptr<TFormOVSettings> dialog(new TFormOVSettings(this));
+    m_formSettings = dialog.get();
+    try {
+        dialog->exec();
+    } catch (...) { }
+    dialog.reset();
+    m_formSettings = nullptr;
+}
+
+void TFormOVMain::mniMainHelpClick()
+{
+    const QString path = GetAppPath() + QStringLiteral("Langs/") + LanguageDir + QStringLiteral("Help.chm");
+    if (FindFileEx(path))
+        OpenHelpFile(path);
+    else
+        showBox(QStringLiteral("String.MsgText.HelpFailed"), QStringLiteral("String.MsgTitle.Warning"),
+                MB_OK | MB_ICONWARNING, LanguageId);
+}
+
+void TFormOVMain::mniMainHomePageClick()
+{
+    ShellOpen(URL_HOME);
+}
+
+void TFormOVMain::mniMainAboutClick()
+{
+    if (m_formSettings || m_formAbout)
+        return;
+    std::unique_ptr<TFormOVAbout> dialog(new TFormOVAbout(URL_HOME, this));
+    m_formAbout = dialog.get();
+    try {
+        dialog->exec();
+    } catch (...) { }
+    dialog.reset();
+    m_formAbout = nullptr;
+}
+
+void TFormOVMain::imgTabTasksClick()
+{
+    SelectTab(TabTasks);
+}
+
+void TFormOVMain::imgTabTasksMouseEnter()
+{
+    imgTabTasksFrame->SetGIFAnimation(false);
+    imgTabTasks->SetGIFAnimation(true);
+}
+
+void TFormOVMain::imgTabTasksMouseLeave()
+{
+    imgTabTasks->SetGIFAnimation(false);
+}
+
+void TFormOVMain::StartTasksAnimation()
+{
+    tmrTasksAnimate->setInterval(5000);
+    tmrTasksAnimate->start();
+    layoutTasksShortcut();
+    imgTabTasksFrame->show();
+    imgTabTasksFrame->raise();
+    imgTabTasksFrame->SetGIFAnimation(true);
+}
+
+void TFormOVMain::tmrTasksAnimateTimer()
+{
+    tmrTasksAnimate->stop();
+    imgTabTasksFrame->hide();
+    imgTabTasksFrame->SetGIFAnimation(false);
+}
+
+void TFormOVMain::imgADClick()
+{
+    RunCommandLine(QStringList {GetAppPath() + QStringLiteral("Upwell")}, SW_SHOWNORMAL);
+}
+
+bool TFormOVMain::WndProcLanguageBroadcast(quint32 Message, quint64 WParam, qint64 LParam)
+{
+    const int lcid = LanguageFromBroadcast(Message, WParam, LParam);
+    if (lcid < 0 || m_destroyed)
+        return false;
+    LanguageId = quint16(lcid);
+    LanguageDir = QString::number(LanguageId) + QLatin1Char('/');
+    LanguageFile = GetAppPath() + QStringLiteral("Langs/") + LanguageDir + QStringLiteral("Orvane.ini");
+    ovlang::LoadLanguageFile(m_multiLangs.get(), LanguageFile);
+    return true;
+}
+
+bool TFormOVMain::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == lblTabTasks) {
+        switch (event->type()) {
+        case QEvent::Enter:
+            imgTabTasksMouseEnter();
+            break;
+        case QEvent::Leave:
+            imgTabTasksMouseLeave();
+            break;
+        case QEvent::MouseButtonRelease:
+            if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+                imgTabTasksClick();
+                return true;
+            }
+            break;
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
+                imgTabTasksClick();
+                return true;
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFormOVMain::setTabsFont(const char *key, TBrimImageButton *button)
+{
+    const auto f = ovlang::GetFont(m_multiLangs.get(), QLatin1String(key));
+    if (!f)
+        return;
+    // The language's font and colour; the current tab keeps its dark ink on
+    // its light picture.
+    const QFont font = f->font.resolve(button->Font().Font);
+    const QColor color = f->color.isValid() ? f->color : button->Font().Color;
+    button->SetFont({font, color});
+    button->SetFontMouseHover({font, color});
+    button->SetFontMouseDown({font, color});
+    button->SetFontDisabled({font, button->FontDisabled().Color});
+}
+
+void TFormOVMain::layoutStatusLine()
+{
+    lblStatusVersion->adjustSize();
+    lblStatusInfo->adjustSize();
+    lblStatusInfo->move(lblStatusVersion->x() + lblStatusVersion->width() + 6, lblStatusVersion->y());
+}
+
+void TFormOVMain::layoutTasksShortcut()
+{
+    const int w = qMax(84, lblTabTasks->sizeHint().width() + 8);
+    lblTabTasks->setGeometry(kShortcutCenter - w / 2, 57 + 4 - 2, w, 20);
+    pnlTabTasksBack->setGeometry(lblTabTasks->x() - 4, 4, w + 8, 80);
+    const QSize frame = imgTabTasksFrame->HasPicture() ? imgTabTasksFrame->Picture().size() : QSize(92, 88);
+    imgTabTasksFrame->setGeometry(pnlHeader->x() + kShortcutCenter - frame.width() / 2,
+                                  pnlHeader->y() + 4 - (frame.height() - 80) / 2, frame.width(),
+                                  frame.height());
+}
+
+void TFormOVMain::MultiLangsLanguageChanged()
+{
+    TBrimMultiLangs *langs = m_multiLangs.get();
+    const auto text = [langs](const char *key) { return ovlang::Text(langs, QLatin1String(key)); };
+
+    // Fonts.
+    if (const auto f = ovlang::GetFont(langs, QStringLiteral("FormOVMain.SkinMgr.Title.Font"))) {
+        TBrimColorFont title = SkinMgr->Title().Font();
+        title.Font = f->font.resolve(title.Font);
+        if (f->color.isValid())
+            title.Color = f->color;
+        SkinMgr->Title().SetFont(title);
+    }
+    setTabsFont("FormOVMain.btnTabTopX.Font", btnTabTopX);
+    setTabsFont("FormOVMain.btnTabRunning.Font", btnTabRunning);
+    setTabsFont("FormOVMain.btnTabUninst.Font", btnTabUninst);
+
+    // Addresses.
+    URL_HOME = text("String.URL.Home");
+    URL_HELP = text("String.URL.Help");
+    URL_TOPX = text("String.URL.TopX");
+    URL_WAPI = text("String.URL.WAPI");
+    if (m_webAPI) {
+        m_webAPI->APIUrl = URL_WAPI;
+        m_webAPI->LanguageID = LanguageId;
+    }
+
+    // Frame and tabs.
+    SkinMgr->Title().SetText(text("FormOVMain.SkinMgr.Title.Text"));
+    setWindowTitle(text("FormOVMain.Caption"));
+    btnTabTopX->SetCaption(text("FormOVMain.btnTabTopX.Caption"));
+    btnTabRunning->SetCaption(text("FormOVMain.btnTabRunning.Caption"));
+    btnTabUninst->SetCaption(text("FormOVMain.btnTabUninst.Caption"));
+    btnTabTasks->SetCaption(text("FormOVMain.btnTabTasks.Caption"));
+    for (TBrimImageButton *b : {btnTabTopX, btnTabRunning, btnTabUninst, btnTabTasks})
+        b->setAccessibleName(b->Caption());
+    lblTabTasks->setText(text("String.TasksInfo_0"));
+    lblTabTasks->setAccessibleName(btnTabTasks->Caption());
+    imgTabTasks->setAccessibleName(btnTabTasks->Caption());
+    imgAD->SetCaption(text("String.Upgrade"));
+    imgAD->setAccessibleName(imgAD->Caption());
+
+    // Status line.
+    lblStatusVersion->setText(
+        ovlang::Format(langs, QStringLiteral("FormOVMain.lblStatusVersion.Caption"), {GetFileVersionText()}));
+    lblStatusInfo->setText(text("FormOVMain.lblStatusInfo.Caption"));
+
+    // Main menu.
+    mniMainSettings->setText(text("FormOVMain.mniMainSettings.Caption"));
+    mniMainHelp->setText(text("FormOVMain.mniMainHelp.Caption"));
+    mniMainHomePage->setText(text("FormOVMain.mniMainHomePage.Caption"));
+    mniMainAbout->setText(text("FormOVMain.mniMainAbout.Caption"));
+
+    // Every tab's page (the Tasks tab's counters replace the shortcut's text).
+    for (IOVTabPage *page : m_pages)
+        if (page)
+            page->ApplyTexts();
+
+    // Layout.
+    layoutStatusLine();
+    layoutTasksShortcut();
+
+    // Open dialogs.
+    if (m_formAbout)
+        m_formAbout->ApplyTexts(URL_HOME);
+    if (m_formSettings)
+        m_formSettings->ApplyTexts();
+}

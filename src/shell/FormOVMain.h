@@ -1,0 +1,174 @@
+#pragma once
+
+#include "ui/OVLangBridge.h"
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QTimer;
+class TBrimImage;
+class TBrimImageButton;
+class TBrimImagePanel;
+class TBrimNetConnCheck;
+class TBrimSkinManager;
+class TBrimTabControl;
+class TBrimTabItem;
+class TBrimTaskManager;
+class TFormOVAbout;
+class TFormOVSettings;
+class IOVTabPage;
+class TOVLanguageBroadcastReceiver;
+class TOVTaskItem;
+class TOVTaskListKeeper;
+class TOVTasksTab;
+class TWebAPIClient;
+
+// The program's main window: a skinned 800 x 600 frame with the four tabs,
+// the main menu, the status line, the upgrade banner and the Tasks shortcut.
+// It owns every long-lived component. Construction registers the default
+// texts and applies them once; FormCreate then brings the window to life.
+class TFormOVMain : public QWidget
+{
+    Q_OBJECT
+public:
+    using TMessageBoxFunc = std::function<int(QWidget *Owner, const QString &Text, const QString &Caption,
+                                              unsigned Type, quint16 LanguageId)>;
+    using TProbeFunc = std::function<bool(const QString &Url, quint32 TimeoutMs)>;
+
+    enum TabIndex { TabTopX = 0, TabRunning = 1, TabUninst = 2, TabTasks = 3 };
+
+    explicit TFormOVMain(QWidget *parent = nullptr);
+    ~TFormOVMain() override;
+
+    // The start-up sequence; call once after construction (and after setting
+    // the injectable functions below).
+    void FormCreate();
+    // Saves the task list and frees the components; the destructor runs it.
+    void FormDestroy();
+    // The task list is also saved when the process is asked to end (SIGTERM,
+    // SIGHUP, SIGINT: saved, then the application quits) and when the desktop
+    // session ends. For the program itself, not for tests.
+    void KeepTaskListAtSessionEnd();
+
+    // Message boxes of the window; ShowMessageBox by default.
+    TMessageBoxFunc MessageBox;
+    // The reachability probe handed to NetCheck; the checker's own by default.
+    TProbeFunc Probe;
+    // The controller of a tab's page; the window calls it as the tabs switch
+    // and as the language changes. The page's widget moves onto the tab sheet
+    // (which then owns it). Replacing a page before FormCreate lets tests
+    // watch the calls.
+    void SetTabPage(int Index, IOVTabPage *Page);
+    IOVTabPage *TabPage(int Index) const;
+
+    // Creates a task from the current settings, lists it and starts it.
+    TOVTaskItem *AddDownloadTask(const QString &Title, const QString &Url);
+    bool SelectTab(int Index);
+    int CurrentTab() const;
+
+    // Language broadcast as it arrives; true when it switched the language.
+    bool WndProcLanguageBroadcast(quint32 Message, quint64 WParam, qint64 LParam);
+    // The probe addresses start-up hands to NetCheck (ORVANE_PROBE_URLS replaces them).
+    QStringList ProbeURLs() const;
+
+    // Event handlers.
+    void btnMainMenuClick();
+    void mniMainSettingsClick();
+    void mniMainHelpClick();
+    void mniMainHomePageClick();
+    void mniMainAboutClick();
+    void TabCtrlActivating(TBrimTabItem *Item);
+    void TabCtrlInactivating(TBrimTabItem *Item);
+    void imgTabTasksClick();
+    void imgTabTasksMouseEnter();
+    void imgTabTasksMouseLeave();
+    void imgADClick();
+    void MultiLangsLanguageChanged();
+    void NetCheckCheckOK();
+    void tmrTasksAnimateTimer();
+    void StartTasksAnimation();
+
+    // Start-up state.
+    quint16 LanguageId = 0;
+    QString LanguageDir;
+    QString LanguageFile;
+    QString URL_HOME, URL_HELP, URL_TOPX, URL_WAPI;
+
+    // Components.
+    TBrimMultiLangs *MultiLangs() const { return m_multiLangs.get(); }
+    TBrimSkinManager *SkinMgr = nullptr;
+    TBrimTabControl *TabCtrl = nullptr;
+    TBrimNetConnCheck *NetCheck() const { return m_netCheck.get(); }
+    TBrimTaskManager *TaskMgr() const { return m_taskMgr.get(); }
+    TWebAPIClient *WebAPI() const { return m_webAPI.get(); }
+    TOVTasksTab *TasksTab = nullptr;
+    QTimer *tmrTasksAnimate = nullptr;
+
+    // Controls.
+    TBrimImagePanel *pnlHeader = nullptr;
+    TBrimImageButton *btnMainMenu = nullptr;
+    TBrimImageButton *btnTabTopX = nullptr;
+    TBrimImageButton *btnTabRunning = nullptr;
+    TBrimImageButton *btnTabUninst = nullptr;
+    TBrimImageButton *btnTabTasks = nullptr; // never visible; the shortcut stands for it
+    QWidget *tsTopX = nullptr;
+    QWidget *tsRunning = nullptr;
+    QWidget *tsUninst = nullptr;
+    QWidget *tsTasks = nullptr;
+    TBrimImage *imgTabTasks = nullptr;
+    TBrimImage *imgTabTasksFrame = nullptr;
+    QLabel *lblTabTasks = nullptr;
+    QWidget *pnlTabTasksBack = nullptr; // marks the shortcut while the Tasks tab is current
+    TBrimImageButton *imgAD = nullptr;
+    QLabel *lblStatusVersion = nullptr;
+    QLabel *lblStatusInfo = nullptr;
+    QMenu *pmMain = nullptr;
+    QAction *mniMainSettings = nullptr;
+    QAction *mniMainHelp = nullptr;
+    QAction *mniMainHomePage = nullptr;
+    QAction *mniMainAbout = nullptr;
+    QAction *actHelp = nullptr;
+
+    // The open dialogs (null while none is shown).
+    TFormOVSettings *FormSettings() const;
+    TFormOVAbout *FormAbout() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildControls();
+    void SetupSkin();
+    void SetupTabs();
+    void CreateWebAPIClient();
+    void LoadTasks();
+    void StartReachabilityCheck();
+    void ListenForLanguageBroadcast();
+    void ShowCentred();
+    void LoadLanguageSelection();
+    void AskUpgrade();
+    int showBox(const QString &textKey, const QString &captionKey, unsigned type, quint16 languageId);
+    void setTabsFont(const char *key, TBrimImageButton *button);
+    void layoutStatusLine();
+    void layoutTasksShortcut();
+
+    ovlang::Owner m_multiLangs;
+    std::unique_ptr<TBrimNetConnCheck> m_netCheck;
+    std::unique_ptr<TBrimTaskManager> m_taskMgr;
+    std::unique_ptr<TWebAPIClient> m_webAPI;
+    TOVTaskListKeeper *m_taskListKeeper = nullptr;
+    TOVLanguageBroadcastReceiver *m_broadcast = nullptr;
+    QPointer<TFormOVSettings> m_formSettings;
+    QPointer<TFormOVAbout> m_formAbout;
+    std::array<IOVTabPage *, 4> m_pages {};
+    std::array<bool, 4> m_pageActivated {};
+    bool m_created = false;
+    bool m_destroyed = false;
+};

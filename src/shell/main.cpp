@@ -1,0 +1,154 @@
+// Start-up: single instance, the main window, and the end of the run.
+#include "core/BrimSystem.h"
+#include "core/MessageBoxTypes.h"
+#include "core/OVCommandLine.h"
+#include "core/OVSingleInst.h"
+#include "ui/BrimDialogs.h"
+#include "shell/FormOVMain.h"
+#include "platform/LanguageBroadcast.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QPixmap>
+#include <QTimer>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+namespace {
+
+struct Options
+{
+    bool version = false;
+    int quitAfterMs = -1; // smoke starts: end the loop after this long and report
+    int broadcastLanguage = -1; // send the language broadcast and end
+    bool broadcastBad = false;
+    // Debugging and screenshots: tasks added at start, a tab to show, a picture to take.
+    std::vector<std::pair<QString, QString>> addTasks;
+    int selectTab = -1;
+    QString openDialog; // "settings" or "about"
+    QString screenshot; // of the window, or of the dialog open at that moment
+};
+
+Options parseOptions(const QStringList &args)
+{
+    Options o;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        bool ok = false;
+        if (a == QLatin1String("--version")) {
+            o.version = true;
+        } else if (a == QLatin1String("--quit-after") && i + 1 < args.size()) {
+            const int ms = args.at(++i).toInt(&ok);
+            if (ok && ms >= 0)
+                o.quitAfterMs = ms;
+        } else if (a == QLatin1String("--broadcast-language")) {
+            const uint lcid = i + 1 < args.size() ? args.at(++i).toUInt(&ok) : 0;
+            if (ok && lcid <= 0xFFFF)
+                o.broadcastLanguage = int(lcid);
+            else
+                o.broadcastBad = true;
+        } else if (a == QLatin1String("--add-task") && i + 2 < args.size()) {
+            o.addTasks.emplace_back(args.at(i + 1), args.at(i + 2));
+            i += 2;
+        } else if (a == QLatin1String("--select-tab") && i + 1 < args.size()) {
+            const int tab = args.at(++i).toInt(&ok);
+            if (ok)
+                o.selectTab = tab;
+        } else if (a == QLatin1String("--open") && i + 1 < args.size()) {
+            o.openDialog = args.at(++i);
+        } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
+            o.screenshot = args.at(++i);
+        }
+    }
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const Options options = parseOptions(args);
+    if (options.version) {
+        std::printf("Orvane %s\n", qPrintable(GetFileVersionText()));
+        return 0;
+    }
+    if (options.broadcastBad) {
+        std::fprintf(stderr, "orvane: --broadcast-language needs a locale identifier from 0 to 65535\n");
+        return 2;
+    }
+    if (options.broadcastLanguage >= 0) {
+        QCoreApplication app(argc, argv);
+        if (!SendLanguageBroadcast(quint16(options.broadcastLanguage))) {
+            std::fprintf(stderr, "orvane: no session bus to send the language broadcast on\n");
+            return 1;
+        }
+        return 0;
+    }
+
+    // Before any window: a second start hands its code over and ends.
+    const int popupCode = GetPopupCode(args);
+    if (CheckSingleInstance(popupCode) == InstanceRole::HandedOver)
+        return 0;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvane"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Orvane"));
+    LoadMessageBoxLibrary();
+
+    int rc = 0;
+    int handedOver = 0;
+    int lastTab = -1;
+    quint16 languageId = 0;
+    {
+        TFormOVMain form;
+        if (!options.screenshot.isEmpty()) // a picture of the window, not of questions
+            form.MessageBox
+                = [](QWidget *, const QString &, const QString &, unsigned, quint16) { return IDNO; };
+        SetInstanceMessageHandler([&form, &handedOver](int code) {
+            ++handedOver;
+            ApplyPopupCode(code);
+            BringFormToFront(&form);
+        });
+        form.FormCreate();
+        form.KeepTaskListAtSessionEnd();
+        for (const auto &[title, url] : options.addTasks)
+            form.AddDownloadTask(title, url);
+        if (options.selectTab >= 0)
+            form.SelectTab(options.selectTab);
+
+        if (options.openDialog == QLatin1String("settings"))
+            QTimer::singleShot(300, &form, [&form] { form.mniMainSettingsClick(); });
+        else if (options.openDialog == QLatin1String("about"))
+            QTimer::singleShot(300, &form, [&form] { form.mniMainAboutClick(); });
+        if (options.quitAfterMs >= 0)
+            QTimer::singleShot(options.quitAfterMs, &app, &QApplication::quit);
+        if (!options.screenshot.isEmpty()) {
+            const QString out = options.screenshot;
+            QTimer::singleShot(
+                options.quitAfterMs >= 0 ? options.quitAfterMs / 2 : 2500, &form, [&form, out] {
+                    QWidget *shown = QApplication::activeModalWidget();
+                    const bool ok = (shown ? shown : static_cast<QWidget *>(&form))->grab().save(out, "PNG");
+                    std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write",
+                                 qPrintable(out));
+                    QApplication::exit(ok ? 0 : 1);
+                });
+        }
+        rc = app.exec();
+        lastTab = form.CurrentTab();
+        languageId = form.LanguageId;
+        SetInstanceMessageHandler({});
+        form.FormDestroy();
+    }
+
+    ReleaseSingleInstance();
+    UnloadMessageBoxLibrary();
+    if (options.quitAfterMs >= 0) {
+        std::printf("orvane: tab %d, handed over %d, language %u\n", lastTab, handedOver, uint(languageId));
+        std::fflush(stdout);
+    }
+    return rc;
+}
