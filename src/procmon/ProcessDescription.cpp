@@ -1,6 +1,6 @@
 #include "procmon/ProcessDescription.h"
 
-#include "app/BrimMultiLangs.h"
+#include "core/BrimMultiLangs.h"
 #include "procmon/FileProp.h"
 
 QString OVProcessDescription(const QString &ProcessName, const QString &ImagePath, TFileProp &FileProps,
