@@ -42,6 +42,22 @@ inline pid_t spawn(const std::vector<std::string> &args)
     return pid;
 }
 
+// Starts argv as another user (the caller must be root); -1 when it could not be started.
+inline pid_t spawnAs(uid_t uid, const std::vector<std::string> &args)
+{
+    std::vector<char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(gid_t(uid)) == 0 && setuid(uid) == 0)
+            execv(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
 // True while pid names a process that has not ended (a zombie has ended).
 inline bool isRunning(pid_t pid)
 {
@@ -90,6 +106,9 @@ struct Child
     pid_t pid = -1;
     explicit Child(const std::vector<std::string> &args)
         : pid(spawn(args))
+    { }
+    Child(uid_t uid, const std::vector<std::string> &args)
+        : pid(spawnAs(uid, args))
     { }
     ~Child() { endProcess(pid); }
     Child(const Child &) = delete;
