@@ -152,6 +152,8 @@ private:
 
 // Online logical processors, at least 1.
 quint32 onlineProcessorCount();
+// Bytes in a memory page (the unit of ProcStat::rssPages).
+quint64 pageSize();
 // The unit of the tick counts above (USER_HZ).
 quint64 clockTicksPerSecond();
 // A monotonic clock in 100-nanosecond units: a clock step never shows as CPU time.

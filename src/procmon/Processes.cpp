@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -264,15 +265,59 @@ void TProcessItem::UpdateCpu(const platform::ProcStat *Stat)
             return;
         Stat = &fresh;
     }
+    // A process that runs another program (or renames itself) keeps its number and handle.
+    if (!m_comm.isNull()
+        && (m_comm.size() != Stat->commLength
+            || std::memcmp(m_comm.constData(), Stat->comm, size_t(Stat->commLength)) != 0)) {
+        m_renamed = true;
+        m_comm = QByteArray(Stat->comm, Stat->commLength);
+    }
     const double now = platform::monotonicTime100ns();
     const double processTime = ticksTo100ns(Stat->userTicks + Stat->systemTicks);
     m_faults = Stat->minorFaults + Stat->majorFaults;
+    // The same read gives the resident set (VmRSS in pages): the working set stays current for free.
+    Memory.WorkingSetSize = Stat->rssPages * platform::pageSize();
+    Memory.PageFaultCount = m_faults;
     if (PrevSampleTime > 0) {
         const double elapsed = (now - PrevSampleTime) * processors;
         CPUUsage = procmon::CpuShare(processTime - PrevProcessTime, elapsed, false);
     }
     PrevSampleTime = now;
     PrevProcessTime = processTime;
+}
+
+void TProcessItem::TakeName(const platform::ProcStat &Stat)
+{
+    m_comm = QByteArray(Stat.comm, Stat.commLength);
+    Name = platform::processText({Stat.comm, size_t(Stat.commLength)});
+    // The kernel keeps 15 bytes of a name: the file's own name is the whole of it.
+    if (Stat.commLength == 15) {
+        for (const QString &full : {baseName(ImagePath), baseName(m_firstWord)}) {
+            if (full.size() > Name.size() && full.startsWith(Name)) {
+                Name = full;
+                break;
+            }
+        }
+    }
+}
+
+void TProcessItem::ReloadAfterRename()
+{
+    m_renamed = false;
+    platform::ProcStat stat;
+    if (!Handle.isOpen() || !Handle.readStat(&stat))
+        return;
+    // After an exec the file, the arguments and possibly the owner are new.
+    ImagePath.clear();
+    CommandLine.clear();
+    m_firstWord.clear();
+    LookupOwner();
+    LookupImagePath();
+    LookupCommandLine();
+    LookupIcon();
+    TakeName(stat);
+    if (!Owner->IsFirstLoad() && Owner->OnProcessReloaded)
+        Owner->OnProcessReloaded(Owner, ProcessID);
 }
 
 void TProcessItem::CompleteDetails()
@@ -514,7 +559,6 @@ TProcessItem *TProcesses::CreateItem(quint32 ProcessID, platform::ProcStat *Stat
         // Gone already, or ended and waiting for its parent: no process to list.
         if (!read || Stat->isDead())
             return nullptr;
-        item->Name = platform::processText({Stat->comm, size_t(Stat->commLength)});
         item->ParentProcessID = quint32(std::max<qint64>(Stat->ppid, 0));
         item->SessionID = quint32(std::max<qint64>(Stat->session, 0));
         item->KernelThread = Stat->isKernelThread();
@@ -525,15 +569,7 @@ TProcessItem *TProcesses::CreateItem(quint32 ProcessID, platform::ProcStat *Stat
             item->LookupCommandLine();
             item->LookupIcon();
         }
-        // The kernel keeps 15 bytes of a name: the file's own name is the whole of it.
-        if (Stat->commLength == 15) {
-            for (const QString &full : {baseName(item->ImagePath), baseName(item->m_firstWord)}) {
-                if (full.size() > item->Name.size() && full.startsWith(item->Name)) {
-                    item->Name = full;
-                    break;
-                }
-            }
-        }
+        item->TakeName(*Stat);
     }
     TProcessItem *raw = item.get();
     m_table.insert(QByteArray::number(ProcessID), raw);
@@ -567,6 +603,11 @@ bool TProcesses::EnumerationPass()
             }
         }
         item->UpdateCpu(known);
+        if (item->m_renamed) {
+            item->ReloadAfterRename();
+            if (m_clearPending)
+                return true;
+        }
         if (!m_firstLoad) {
             item->CompleteDetails();
             if (m_clearPending)

@@ -52,7 +52,7 @@ public:
     // gone, the previous values stay and the result is false.
     bool Refresh();
 
-    quint64 WorkingSetSize = 0; // resident set (VmRSS), bytes
+    quint64 WorkingSetSize = 0; // resident set (VmRSS), bytes; also renewed by every CPU sample
     quint64 PeakWorkingSetSize = 0; // its high-water mark (VmHWM)
     quint64 PagefileUsage = 0; // swapped out (VmSwap)
     quint64 PeakPagefileUsage = 0; // the most seen swapped out
@@ -61,7 +61,7 @@ public:
     quint64 QuotaPeakPagedPoolUsage = 0;
     quint64 QuotaNonPagedPoolUsage = 0;
     quint64 QuotaPeakNonPagedPoolUsage = 0;
-    quint64 PageFaultCount = 0; // minor and major faults, as of the last CPU sample
+    quint64 PageFaultCount = 0; // minor and major faults, renewed by every CPU sample
 
 private:
     TProcessItem *m_item;
@@ -119,8 +119,12 @@ private:
     void LookupIcon();
     void UpdateCpu(const platform::ProcStat *Stat);
     void CompleteDetails();
+    void TakeName(const platform::ProcStat &Stat);
+    void ReloadAfterRename();
 
     QString m_firstWord; // argv[0], for names the kernel cut short
+    QByteArray m_comm; // the kernel's name as last read: a change means a new program or a rename
+    bool m_renamed = false;
     quint64 m_faults = 0;
 };
 

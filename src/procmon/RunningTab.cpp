@@ -127,6 +127,11 @@ public:
         return CompareRows(column, text(column), other.text(column), a, b) < 0;
     }
 
+    // The figures the row shows, so an unchanged one is neither formatted nor set again.
+    bool figuresShown = false;
+    quint32 cpuShown = 0;
+    quint64 memoryShown = 0;
+
 private:
     const TOVRunningTab *m_tab;
 };
@@ -361,11 +366,7 @@ QTreeWidgetItem *TOVRunningTab::RowOf(quint32 ProcessID) const
 
 int TOVRunningTab::ProcessRowCount() const
 {
-    int rows = 0;
-    for (int i = 0; i < lvRunning->topLevelItemCount(); ++i)
-        if (isProcessRow(lvRunning->topLevelItem(i)))
-            ++rows;
-    return rows;
+    return int(m_rows.size());
 }
 
 QString TOVRunningTab::Description(const TProcessItem *Item)
@@ -408,19 +409,17 @@ void TOVRunningTab::SetRowIcon(QTreeWidgetItem *R, int Index)
     R->setIcon(ColName, SmallIcon(Index));
 }
 
-void TOVRunningTab::SetRowFigures(QTreeWidgetItem *R, TProcessItem *Item)
+void TOVRunningTab::SetRowFigures(Row *R, const TProcessItem *Item)
 {
-    // Formatting and repainting only what changed keeps a refresh cheap.
-    const QVariant cpu = R->data(0, CpuShownRole);
-    if (!cpu.isValid() || cpu.toUInt() != Item->CPUUsage) {
-        R->setData(0, CpuShownRole, Item->CPUUsage);
+    if (!R->figuresShown || R->cpuShown != Item->CPUUsage) {
+        R->cpuShown = Item->CPUUsage;
         R->setText(ColCPU, CpuText(Item->CPUUsage));
     }
-    const QVariant memory = R->data(0, MemoryShownRole);
-    if (!memory.isValid() || memory.toULongLong() != Item->Memory.WorkingSetSize) {
-        R->setData(0, MemoryShownRole, qulonglong(Item->Memory.WorkingSetSize));
+    if (!R->figuresShown || R->memoryShown != Item->Memory.WorkingSetSize) {
+        R->memoryShown = Item->Memory.WorkingSetSize;
         R->setText(ColMemory, MemoryText(Item->Memory.WorkingSetSize));
     }
+    R->figuresShown = true;
 }
 
 void TOVRunningTab::SetRowDetails(QTreeWidgetItem *R, TProcessItem *Item)
@@ -485,17 +484,11 @@ void TOVRunningTab::TimerRefresh()
     m_sysStatus->RefreshCPU();
     m_sysStatus->RefreshMemory();
     UpdateStatusLine();
-    // The view collects its repaints into one; only changed cells are touched.
-    for (int i = 0; i < lvRunning->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *row = lvRunning->topLevelItem(i);
-        if (!isProcessRow(row))
-            continue;
-        TProcessItem *item = m_procs->ItemByID(processIdOf(row));
-        if (!item)
-            continue;
-        item->RefreshMemory();
-        SetRowFigures(row, item);
-    }
+    // The view collects its repaints into one; only changed cells are touched. The
+    // refresh's CPU sample has just read each working set, so the counters are current.
+    for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
+        if (const TProcessItem *item = m_procs->ItemByID(it.key()))
+            SetRowFigures(it.value(), item);
     UpdateSelItemPanel(true);
 }
 
@@ -531,6 +524,12 @@ void TOVRunningTab::ProcessReloaded(quint32 ProcessID)
     TProcessItem *item = m_procs->ItemByID(ProcessID);
     if (!row || !item)
         return;
+    // A process that started another program has a new name too.
+    const QString name = OneLine(item->Name);
+    if (row->text(ColName) != name) {
+        row->setText(ColName, name);
+        row->setToolTip(ColName, name);
+    }
     SetRowIcon(row, item->SmallIconIndex);
     SetRowDetails(row, item);
 }

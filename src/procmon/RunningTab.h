@@ -40,8 +40,6 @@ public:
     // Data kept on column 0 of every process row.
     enum RowRole {
         ProcessIdRole = Qt::UserRole, // quint32; the selection panel's placeholder rows carry its marker
-        CpuShownRole, // the figures the row shows, so an unchanged one is not formatted again
-        MemoryShownRole,
         DescribedPathRole, // the path the description was made for
     };
 
@@ -126,7 +124,7 @@ private:
     void ProcessRemoved(quint32 ProcessID);
     void AddRow(TProcessItem *Item);
     void SetRowIcon(QTreeWidgetItem *R, int Index);
-    void SetRowFigures(QTreeWidgetItem *R, TProcessItem *Item);
+    void SetRowFigures(Row *R, const TProcessItem *Item);
     void SetRowDetails(QTreeWidgetItem *R, TProcessItem *Item);
     QString Description(const TProcessItem *Item);
     QIcon SmallIcon(int Index);
@@ -147,7 +145,7 @@ private:
     std::unique_ptr<TSystemStatus> m_ownSysStatus;
     std::unique_ptr<TFileProp> m_ownFileProps;
     TBrimLVRichSelItem *m_selPanel = nullptr;
-    QHash<quint32, QTreeWidgetItem *> m_rows;
+    QHash<quint32, Row *> m_rows; // the process rows, by identifier
     QHash<int, QIcon> m_smallIcons;
     QHash<int, QIcon> m_largeIcons;
     QActionGroup *m_priorityGroup = nullptr;

@@ -75,6 +75,15 @@ inline bool isRunning(pid_t pid)
         && text[close + 2] != 'X';
 }
 
+// True once pid runs the program at path (after its exec).
+inline bool runs(pid_t pid, const std::string &path)
+{
+    char link[64], target[4096];
+    std::snprintf(link, sizeof link, "/proc/%d/exe", pid);
+    const ssize_t n = readlink(link, target, sizeof target - 1);
+    return n > 0 && std::string(target, size_t(n)) == path;
+}
+
 // Direct children of pid, from /proc.
 inline std::vector<pid_t> childrenOf(pid_t parent)
 {

@@ -192,6 +192,63 @@ TEST(Processes, SelfChosenNamesAreKeptWhole)
     EXPECT_EQ(r->SessionID, quint32(getsid(0)));
 }
 
+TEST(Processes, AProcessThatStartsAnotherProgramIsDescribedAgain)
+{
+    // A child seen between fork and exec, then running another program under the same number.
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(gate[1]);
+        char go = 0;
+        if (read(gate[0], &go, 1) == 1)
+            execl(kSleep.c_str(), "sleep", "300", nullptr);
+        _exit(127);
+    }
+    close(gate[0]);
+    Child guard({"/bin/true"});
+    proctest::endProcess(guard.pid);
+    guard.pid = pid;
+
+    TProcesses procs;
+    Recorder rec(procs);
+    ASSERT_TRUE(procs.Refresh());
+    ASSERT_TRUE(procs.Refresh());
+    const TProcessItem *item = procs.ItemByID(quint32(pid));
+    ASSERT_NE(item, nullptr);
+    EXPECT_NE(item->Name, "sleep");
+    ASSERT_EQ(write(gate[1], "x", 1), 1);
+    close(gate[1]);
+    ASSERT_TRUE(waitFor([&] { return proctest::runs(pid, kSleep); }));
+    rec.events.clear();
+    ASSERT_TRUE(procs.Refresh());
+    EXPECT_EQ(rec.count('r', quint32(pid)), 1);
+    EXPECT_EQ(rec.count('a', quint32(pid)), 0);
+    EXPECT_EQ(procs.ItemByID(quint32(pid)), item);
+    EXPECT_EQ(item->Name, "sleep");
+    EXPECT_EQ(item->ImagePath.toStdString(), kSleep);
+    EXPECT_EQ(item->CommandLine, "sleep 300");
+
+    // A process that renames itself is shown by its new name.
+    rec.events.clear();
+    const pid_t renamer = fork();
+    if (renamer == 0) {
+        usleep(300000);
+        prctl(PR_SET_NAME, "renamed");
+        while (true)
+            pause();
+    }
+    Child renamerGuard({"/bin/true"});
+    proctest::endProcess(renamerGuard.pid);
+    renamerGuard.pid = renamer;
+    ASSERT_TRUE(procs.Refresh());
+    ASSERT_TRUE(waitFor([&] {
+        procs.Refresh();
+        const TProcessItem *r = procs.ItemByID(quint32(renamer));
+        return r && r->Name == "renamed";
+    }));
+}
+
 TEST(Processes, TerminateTreeEndsParentAndChildrenAndLeavesGrandchildren)
 {
     // Orphans come to this process, so the grandchild can be checked and collected.

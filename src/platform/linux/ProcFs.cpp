@@ -491,6 +491,15 @@ quint32 onlineProcessorCount()
     return n > 0 ? quint32(n) : 1u;
 }
 
+quint64 pageSize()
+{
+    static const quint64 size = [] {
+        const long n = ::sysconf(_SC_PAGESIZE);
+        return n > 0 ? quint64(n) : 4096u;
+    }();
+    return size;
+}
+
 quint64 clockTicksPerSecond()
 {
     static const quint64 ticks = [] {
