@@ -1,13 +1,22 @@
 #include "SiteServer.h"
 
+#include "Installer.h"
+#include "StorePage.h"
+
+#include <QCryptographicHash>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
+#include <QTimeZone>
 #include <algorithm>
+#include <cerrno>
+#include <regex>
+#include <sys/socket.h>
 
 namespace orvane::site {
 
@@ -33,11 +42,6 @@ bool ReadFile(const QString &Path, QByteArray &Bytes)
     return true;
 }
 
-QString HtmlEscape(const QString &Text)
-{
-    return Text.toHtmlEscaped();
-}
-
 // Words of a text for matching, lower case.
 QSet<QString> Words(const QString &Text)
 {
@@ -47,12 +51,6 @@ QSet<QString> Words(const QString &Text)
         if (W.size() >= 2)
             Result.insert(W);
     return Result;
-}
-
-const QRegularExpression &SafeName()
-{
-    static const QRegularExpression Re(QStringLiteral("^[A-Za-z0-9_-]+(\\.[A-Za-z0-9]+)?$"));
-    return Re;
 }
 
 } // namespace
@@ -126,93 +124,94 @@ QByteArray AnswerEncode(const QByteArray &Utf8)
     return Out;
 }
 
+namespace {
+
+constexpr char HttpDateFormat[] = "ddd, dd MMM yyyy hh:mm:ss 'GMT'";
+constexpr int MaxKeywords = 1000; // characters; names of installed programs are far shorter
+
+QByteArray Envelope(const QString &Message)
+{
+    return QJsonDocument(QJsonObject {{"result", "error"}, {"message", Message}})
+        .toJson(QJsonDocument::Compact);
+}
+
+// Which methods each path of the site answers; anything else is 404.
+struct Route
+{
+    std::regex Path;
+    std::vector<std::string> Methods;
+};
+
+const std::vector<Route> &RouteTable()
+{
+    static const std::vector<std::string> Read {"GET", "HEAD"};
+    static const std::vector<Route> Table {
+        {std::regex(R"(/)"), Read},
+        {std::regex(R"(/help\.html)"), Read},
+        {std::regex(R"(/index\.php/soft_api)"), Read},
+        {std::regex(R"(/index\.php/buy)"), Read},
+        {std::regex(R"(/index\.php/halvex_api)"), {"GET", "HEAD", "POST"}},
+        {std::regex(R"(/icons/[^/]+)"), Read},
+        {std::regex(R"(/files/[^/]+)"), Read},
+    };
+    return Table;
+}
+
+std::string ErrorPage(int Status, const std::string &Base)
+{
+    const std::string Title = Status == 405 ? "Method not allowed" : "Page not found";
+    return "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"UTF-8\"><title>" + Title
+        + "</title></head>\n<body style=\"font-family:sans-serif;margin:2em;color:#333\"><h1 "
+          "style=\"font-size:18px\">"
+        + Title + "</h1>\n<p><a href=\"" + Base + "/\">Halvex Software</a> &middot; <a href=\"" + Base
+        + "/index.php/soft_api\">Recommended software</a></p></body></html>\n";
+}
+
+} // namespace
+
 bool SiteServer::Load(const QString &Root, QString &Error)
 {
     const QString Dir = Root.endsWith('/') ? Root : Root + '/';
-    QByteArray Catalogue;
-    if (!ReadFile(Dir + "catalogue.json", Catalogue)) {
-        Error = "cannot read " + Dir + "catalogue.json";
+    QVector<Program> Programs;
+    if (!LoadCatalogue(Dir, Programs, Error))
         return false;
-    }
-    QJsonParseError ParseError;
-    const QJsonDocument Doc = QJsonDocument::fromJson(Catalogue, &ParseError);
-    if (!Doc.isObject() || !Doc.object().value("programs").isArray()) {
-        Error = "catalogue.json: no \"programs\" array (" + ParseError.errorString() + ")";
-        return false;
-    }
-    m_programs.clear();
-    m_icons.clear();
-    m_installers.clear();
-    for (const QJsonValue &V : Doc.object().value("programs").toArray()) {
-        const QJsonObject O = V.toObject();
-        Program P;
-        P.Id = O.value("id").toString();
-        P.Title = O.value("title").toString();
-        P.Description = O.value("description").toString();
-        P.Freeware = O.value("freeware").toBool();
-        P.Downloadable = O.value("download").toBool(true);
-        P.Icon = O.value("icon").toString();
-        P.Installer = O.value("installer").toString();
-        for (const QJsonValue &K : O.value("keywords").toArray())
-            P.Keywords << K.toString();
-        if (P.Title.isEmpty() || !SafeName().match(P.Id).hasMatch() || !SafeName().match(P.Icon).hasMatch()
-            || !P.Icon.endsWith(".png") || !SafeName().match(P.Installer).hasMatch()
-            || !P.Installer.endsWith(".exe")) {
-            Error = "catalogue.json: incomplete or unsafe entry \"" + P.Id + "\"";
-            return false;
-        }
-        QByteArray Icon;
-        if (!m_icons.count(P.Icon.toStdString())) {
-            if (!ReadFile(Dir + "icons/" + P.Icon, Icon)) {
-                Error = "missing icon " + P.Icon;
-                return false;
-            }
-            m_icons[P.Icon.toStdString()] = Icon.toStdString();
-        }
-        m_installers[P.Installer.toStdString()] = MakeInstaller(P, int(m_programs.size())).toStdString();
-        m_programs.append(P);
-    }
-    if (m_programs.isEmpty()) {
-        Error = "catalogue.json lists no programs";
-        return false;
-    }
     if (!ReadFile(Dir + "index.html", m_home) || !ReadFile(Dir + "help.html", m_help)
-        || !ReadFile(Dir + "soft_api.html", m_softTemplate)) {
+        || !ReadFile(Dir + "soft_api.html", m_storeTemplate) || !ReadFile(Dir + "buy.html", m_buyTemplate)) {
         Error = "missing page in " + Dir;
         return false;
     }
+    // Every client gets an installer of the same size whatever address it used,
+    // also the longest a Host header may give.
+    const QString LongestBase = "http://" + QString(255, 'h') + ":65535";
+    for (int I = 0; I < Programs.size(); ++I) {
+        Program &P = Programs[I];
+        if (!P.Downloadable)
+            continue;
+        P.InstallerSize = 0; // measures the script alone
+        P.InstallerSize = std::max(InstallerSizeFor(I), qint64(MakeInstaller(P, LongestBase).size()) + 1024);
+    }
+    m_programs = Programs;
+    m_loaded = QDateTime::currentDateTimeUtc();
+    m_loaded.setTime(QTime(m_loaded.time().hour(), m_loaded.time().minute(), m_loaded.time().second()));
     Routes();
     return true;
-}
-
-QByteArray SiteServer::MakeInstaller(const Program &P, int Index)
-{
-    QString Title = P.Title;
-    Title.remove(QRegularExpression(QStringLiteral("[^A-Za-z0-9 .-]")));
-    QByteArray Script = "#!/bin/sh\n"
-                        "# Demonstration installer served by the Halvex reference site.\n"
-                        "echo 'Installing "
-        + Title.toUtf8()
-        + "...'\n"
-          "sleep 1\n"
-          "echo 'Done.'\n"
-          "exit 0\n";
-    // Padding so that a download takes long enough to be watched.
-    const qsizetype Size = 256 * 1024 + qsizetype(Index) * 32 * 1024;
-    const QByteArray Line = "# " + QByteArray(61, '.') + '\n';
-    while (Script.size() + Line.size() <= Size)
-        Script += Line;
-    Script += QByteArray(Size - Script.size() - 1, '#') + '\n';
-    return Script;
 }
 
 int SiteServer::Bind(const std::string &Address, int Port)
 {
     m_bindAddress = Address;
+    // Only SO_REUSEADDR: it lets a restart bind over connections in TIME_WAIT,
+    // but unlike SO_REUSEPORT it never lets a second server share the port.
+    m_server.set_socket_options([](socket_t Socket) {
+        const int Yes = 1;
+        setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &Yes, sizeof Yes);
+    });
+    errno = 0;
     if (Port == 0)
         m_port = m_server.bind_to_any_port(Address.c_str());
     else
         m_port = m_server.bind_to_port(Address.c_str(), Port) ? Port : -1;
+    m_bindError = m_port > 0 ? 0 : errno;
     return m_port;
 }
 
@@ -226,12 +225,35 @@ void SiteServer::Stop()
     m_server.stop();
 }
 
+QString HttpDate(const QDateTime &Time)
+{
+    return QLocale::c().toString(Time.toUTC(), QString::fromLatin1(HttpDateFormat));
+}
+
+bool IfRangeMatches(const QString &Validator, const QString &ETag, const QDateTime &Modified)
+{
+    const QString Value = Validator.trimmed();
+    if (Value.startsWith('"'))
+        return Value == ETag;
+    if (Value.startsWith("W/"))
+        return false; // a weak tag never vouches for identical bytes
+    QDateTime Date = QLocale::c().toDateTime(Value, QString::fromLatin1(HttpDateFormat));
+    Date.setTimeZone(QTimeZone::utc());
+    return Date.isValid() && Date == Modified;
+}
+
+QString SiteServer::InstallersModified() const
+{
+    return HttpDate(m_loaded);
+}
+
 std::string SiteServer::BaseFor(const httplib::Request &Req) const
 {
     std::string Host = m_bindAddress;
     if (Host == "0.0.0.0" || Host == "::" || Host.empty()) {
         // Listening on every address: name the one the client reached us by.
-        static const QRegularExpression Valid(QStringLiteral("^[A-Za-z0-9.\\-]+$|^\\[[0-9A-Fa-f:.]+\\]$"));
+        static const QRegularExpression Valid(
+            QStringLiteral("^[A-Za-z0-9.\\-]{1,255}$|^\\[[0-9A-Fa-f:.]{2,60}\\]$"));
         std::string Header = Req.get_header_value("Host");
         const auto Colon = Header.rfind(':');
         if (Colon != std::string::npos && Header.find(']', Colon) == std::string::npos)
@@ -250,17 +272,25 @@ QVector<const Program *> SiteServer::Choose(const QString &Keywords, bool Free) 
     for (const Program &P : m_programs) {
         if (P.Freeware != Free)
             continue;
-        const QSet<QString> Have = Words(P.Title + ' ' + P.Keywords.join(' '));
+        const QSet<QString> Have = Words(P.Title + ' ' + P.Category + ' ' + P.Keywords.join(' '));
         Scored.append({int(QSet<QString>(Wanted).intersect(Have).size()), &P});
     }
-    // Best matches first; the catalogue's own order (its ranking) breaks ties
-    // and fills up when nothing matches.
+    // Best matches first; the ranking breaks ties and fills up when nothing matches.
     std::stable_sort(Scored.begin(), Scored.end(),
                      [](const auto &A, const auto &B) { return A.first > B.first; });
     QVector<const Program *> Result;
     for (int I = 0; I < Scored.size() && I < 3; ++I)
         Result.append(Scored[I].second);
     return Result;
+}
+
+const Program *SiteServer::FindProgram(const std::string &Id) const
+{
+    const QString Key = QString::fromStdString(Id);
+    for (const Program &P : m_programs)
+        if (P.Id == Key)
+            return &P;
+    return nullptr;
 }
 
 QByteArray SiteServer::Top3Json(const QString &Keywords, const std::string &BaseText) const
@@ -277,7 +307,7 @@ QByteArray SiteServer::Top3Json(const QString &Keywords, const std::string &Base
             if (P->Downloadable)
                 Item["download_url"] = Base + "/files/" + P->Installer;
             if (!P->Freeware)
-                Item["purchase_url"] = Base + "/index.php/soft_api?buy=" + P->Id + "#" + P->Id;
+                Item["purchase_url"] = Base + P->PurchasePath;
             Items.append(Item);
         }
         return QJsonObject {{"count", Items.size()},
@@ -288,42 +318,63 @@ QByteArray SiteServer::Top3Json(const QString &Keywords, const std::string &Base
     return QJsonDocument(Answer).toJson(QJsonDocument::Compact);
 }
 
-std::string SiteServer::RecommendationPage(const std::string &BaseText) const
+QByteArray SiteServer::ApiAnswer(const httplib::Params &Params, const std::string &Base) const
 {
-    return RecommendationPageFor(BaseText, QString());
+    auto Value = [&](const char *Name, bool &Present) {
+        const auto It = Params.find(Name);
+        Present = It != Params.end();
+        return Present ? ParamValue(It->second) : QString();
+    };
+    bool HasMethod = false, HasLanguage = false, HasKeywords = false;
+    const QString Method = Value("method", HasMethod);
+    const QString Language = Value("lng", HasLanguage);
+    const QString Keywords = Value("keywords", HasKeywords);
+    if (!HasMethod || Method.isEmpty())
+        return Envelope("no method given");
+    if (HasLanguage) {
+        bool Ok = false;
+        const uint Lcid = Language.toUInt(&Ok);
+        if (!Ok || Lcid > 0xFFFF)
+            return Envelope("lng must be a language identifier from 0 to 65535");
+    }
+    if (Keywords.size() > MaxKeywords)
+        return Envelope(QStringLiteral("keywords longer than %1 characters").arg(MaxKeywords));
+    if (Method != "software_top3")
+        return Envelope("unknown method");
+    return Top3Json(Keywords, Base);
 }
 
-std::string SiteServer::RecommendationPageFor(const std::string &BaseText, const QString &Kind) const
+std::string SiteServer::RecommendationPage(const std::string &Base) const
 {
-    const QString Base = QString::fromStdString(BaseText);
-    QString Items;
-    for (const Program &P : m_programs) {
-        if ((Kind == "free" && !P.Freeware) || (Kind == "pay" && P.Freeware))
-            continue;
-        const QString Url = Base + "/files/" + P.Installer;
-        Items
-            += QStringLiteral(
-                   "<div class=\"prog\" id=\"%1\">\n  <img src=\"%2\" width=\"32\" height=\"32\" alt=\"\">\n"
-                   "  <div class=\"text\"><b>%3</b> <span class=\"kind\">%4</span><br>%5</div>\n")
-                   .arg(HtmlEscape(P.Id), HtmlEscape(Base + "/icons/" + P.Icon), HtmlEscape(P.Title),
-                        P.Freeware ? "free" : "paid", HtmlEscape(P.Description));
-        if (P.Downloadable)
-            Items += QStringLiteral("  <button data-title=\"%1\" data-url=\"%2\" "
-                                    "onclick=\"install(this)\">Download</button>\n")
-                         .arg(HtmlEscape(P.Title), HtmlEscape(Url));
-        if (!P.Freeware)
-            Items += QStringLiteral("  <a class=\"buy\" href=\"%1\">Buy</a>\n")
-                         .arg(HtmlEscape(Base + "/index.php/soft_api?buy=" + P.Id + "#" + P.Id));
-        Items += "</div>\n";
-    }
-    QByteArray Page = m_softTemplate;
-    Page.replace("<!--ITEMS-->", Items.toUtf8());
-    Page.replace("{{BASE}}", Base.toUtf8());
-    return Page.toStdString();
+    return StorePage(m_storeTemplate, m_programs, QString::fromStdString(Base), {}, {}).toStdString();
 }
 
 void SiteServer::Routes()
 {
+    m_server.set_payload_max_length(64 * 1024);
+    m_server.set_pre_routing_handler([this](const httplib::Request &Req, httplib::Response &Res) {
+        for (const Route &R : RouteTable()) {
+            if (!std::regex_match(Req.path, R.Path))
+                continue;
+            if (std::find(R.Methods.begin(), R.Methods.end(), Req.method) != R.Methods.end())
+                return httplib::Server::HandlerResponse::Unhandled;
+            std::string Allow;
+            for (const std::string &M : R.Methods)
+                Allow += (Allow.empty() ? "" : ", ") + M;
+            Res.status = 405;
+            Res.set_header("Allow", Allow);
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        Res.status = 404;
+        return httplib::Server::HandlerResponse::Handled;
+    });
+    m_server.set_error_handler([this](const httplib::Request &Req, httplib::Response &Res) {
+        // A short page for people who mistype an address; range requests get
+        // no body, which a byte range could cut into.
+        if ((Res.status == 404 || Res.status == 405) && Res.body.empty() && Req.ranges.empty())
+            Res.set_content(ErrorPage(Res.status, BaseFor(Req)), "text/html; charset=UTF-8");
+    });
+
     auto Html = [](httplib::Response &Res, const std::string &Body) {
         Res.set_content(Body, "text/html; charset=UTF-8");
     };
@@ -338,48 +389,74 @@ void SiteServer::Routes()
         Html(Res, Page.toStdString());
     });
     m_server.Get("/index.php/soft_api", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
-        Html(Res, RecommendationPageFor(BaseFor(Req), QString::fromStdString(Req.get_param_value("kind"))));
+        Html(Res,
+             StorePage(m_storeTemplate, m_programs, QString::fromStdString(BaseFor(Req)),
+                       QString::fromStdString(Req.get_param_value("kind")),
+                       QString::fromStdString(Req.get_param_value("cat")))
+                 .toStdString());
+    });
+    m_server.Get("/index.php/buy", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
+        const Program *P = FindProgram(Req.get_param_value("id"));
+        if (!P || P->Freeware) {
+            Res.status = 404;
+            return;
+        }
+        Html(Res, PurchasePage(m_buyTemplate, *P, QString::fromStdString(BaseFor(Req))).toStdString());
     });
     auto Api = [this](const httplib::Request &Req, httplib::Response &Res) {
-        const QString Method = ParamValue(Req.get_param_value("method"));
-        QByteArray Json;
-        if (Method == "software_top3") {
-            Json = Top3Json(ParamValue(Req.get_param_value("keywords")), BaseFor(Req));
-        } else {
-            Json = QJsonDocument(QJsonObject {{"result", "error"}, {"message", "unknown method"}})
-                       .toJson(QJsonDocument::Compact);
-        }
-        Res.set_content(AnswerEncode(Json).toStdString(), "application/json; charset=UTF-8");
+        Res.set_content(AnswerEncode(ApiAnswer(Req.params, BaseFor(Req))).toStdString(),
+                        "application/json; charset=UTF-8");
     };
     m_server.Post("/index.php/halvex_api", Api);
     m_server.Get("/index.php/halvex_api", Api);
-    m_server.Get(R"(/icons/([A-Za-z0-9_-]+\.png))",
-                 [this](const httplib::Request &Req, httplib::Response &Res) {
-                     const auto It = m_icons.find(Req.matches[1].str());
-                     if (It == m_icons.end()) {
-                         Res.status = 404;
-                         return;
-                     }
-                     Res.set_content(It->second, "image/png");
-                 });
-    m_server.Get(R"(/files/([A-Za-z0-9_-]+\.exe))",
-                 [this](const httplib::Request &Req, httplib::Response &Res) {
-                     const auto It = m_installers.find(Req.matches[1].str());
-                     if (It == m_installers.end()) {
-                         Res.status = 404;
-                         return;
-                     }
-                     const auto Size = static_cast<ssize_t>(It->second.size());
-                     for (const auto &[First, Last] : Req.ranges) {
-                         if (First >= Size || (First < 0 && Last == 0)) {
-                             Res.status = 416;
-                             Res.set_header("Content-Range", "bytes */" + std::to_string(Size));
-                             return;
-                         }
-                     }
-                     Res.set_header("Accept-Ranges", "bytes");
-                     Res.set_content(It->second, "application/octet-stream");
-                 });
+    m_server.Get(R"(/icons/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
+        const QString Name = QString::fromStdString(Req.matches[1].str());
+        for (const Program &P : m_programs) {
+            if (P.Icon == Name) {
+                Res.set_header("Cache-Control", "max-age=86400");
+                Res.set_content(P.IconBytes.toStdString(), P.IconType.toStdString());
+                return;
+            }
+        }
+        Res.status = 404;
+    });
+    m_server.Get(R"(/files/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
+        const QString Name = QString::fromStdString(Req.matches[1].str());
+        const auto It = std::find_if(m_programs.begin(), m_programs.end(),
+                                     [&](const Program &P) { return P.Downloadable && P.Installer == Name; });
+        if (It == m_programs.end()) {
+            Res.status = 404;
+            return;
+        }
+        const std::string Body = MakeInstaller(*It, QString::fromStdString(BaseFor(Req))).toStdString();
+        const std::string ETag = '"'
+            + QCryptographicHash::hash(QByteArray::fromStdString(Body), QCryptographicHash::Sha256)
+                  .toHex()
+                  .left(32)
+                  .toStdString()
+            + '"';
+        Res.set_header("ETag", ETag);
+        Res.set_header("Last-Modified", InstallersModified().toStdString());
+        Res.set_header("Accept-Ranges", "bytes");
+        Res.set_header("Content-Disposition", "attachment; filename=\"" + Name.toStdString() + "\"");
+        if (!Req.ranges.empty() && Req.has_header("If-Range")
+            && !IfRangeMatches(QString::fromStdString(Req.get_header_value("If-Range")),
+                               QString::fromStdString(ETag), m_loaded)) {
+            // The client holds part of another version: send the whole current
+            // file so that a resume never splices two versions together. The
+            // server applies ranges after this handler, from this request.
+            const_cast<httplib::Request &>(Req).ranges.clear();
+        }
+        const auto Size = static_cast<ssize_t>(Body.size());
+        for (const auto &[First, Last] : Req.ranges) {
+            if (First >= Size || (First < 0 && Last == 0)) {
+                Res.status = 416;
+                Res.set_header("Content-Range", "bytes */" + std::to_string(Size));
+                return;
+            }
+        }
+        Res.set_content(Body, "application/octet-stream");
+    });
 }
 
 } // namespace orvane::site

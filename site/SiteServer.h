@@ -1,30 +1,20 @@
 #pragma once
 
-// The vendor's web site: home and help pages, the recommendation page, the
-// web API ("software_top3"), program icons and installers, all on one host.
-// Every address it hands out names the host and port it listens on.
+// The vendor's web site: home and help pages, the store's recommendation and
+// purchase pages, the web API ("software_top3"), program icons and installers,
+// all on one host. Every address it hands out names the host and port it
+// listens on.
+
+#include "Catalogue.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
-#include <QStringList>
 #include <QVector>
 #include <httplib.h>
-#include <map>
 #include <string>
 
 namespace orvane::site {
-
-struct Program
-{
-    QString Id;
-    QString Title;
-    QString Description;
-    QStringList Keywords;
-    bool Freeware = false;
-    bool Downloadable = true; // a paid program without a trial only has a purchase page
-    QString Icon; // file name under icons/
-    QString Installer; // file name under /files/
-};
 
 // Reverses the client's parameter obscuring (hex, key XOR, Base64 with line
 // breaks, form encoding). False when Value is not an obscured value.
@@ -33,6 +23,11 @@ bool Unobscure(const QByteArray &Value, QString &Plain);
 QString ParamValue(const std::string &Value);
 // Makes a text survive the client's URL-decoding of the answer unchanged.
 QByteArray AnswerEncode(const QByteArray &Utf8);
+// Whether an If-Range validator names this very version of a file: its strong
+// entity tag, or exactly its modification time. Weak tags never do.
+bool IfRangeMatches(const QString &Validator, const QString &ETag, const QDateTime &Modified);
+// A time as HTTP headers write it ("Sun, 06 Nov 1994 08:49:37 GMT").
+QString HttpDate(const QDateTime &Time);
 
 class SiteServer
 {
@@ -40,8 +35,10 @@ public:
     // Loads the catalogue, pages and icons from Root; false with Error set when
     // something needed is missing or malformed.
     bool Load(const QString &Root, QString &Error);
-    // Binds to Address:Port (0 picks a free port); returns the port or -1.
+    // Binds to Address:Port (0 picks a free port) without sharing the port
+    // with another listener; returns the port, or -1 with BindError() set.
     int Bind(const std::string &Address, int Port);
+    int BindError() const { return m_bindError; }
     // Serves until Stop(); call after Bind.
     bool Listen();
     void Stop();
@@ -49,26 +46,31 @@ public:
 
     // The recommendations for Keywords as the JSON envelope (not encoded).
     QByteArray Top3Json(const QString &Keywords, const std::string &Base) const;
-    // The installer bytes for a catalogue entry.
-    static QByteArray MakeInstaller(const Program &P, int Index);
+    // The answer to a web API call with these (decoded) parameters; a failure
+    // envelope for anything the API does not understand.
+    QByteArray ApiAnswer(const httplib::Params &Params, const std::string &Base) const;
 
     const QVector<Program> &Programs() const { return m_programs; }
     // The recommendation page as served to a client that reached Base.
     std::string RecommendationPage(const std::string &Base) const;
+    // The value of Last-Modified for every installer of this run.
+    QString InstallersModified() const;
 
 private:
     std::string BaseFor(const httplib::Request &Req) const;
     QVector<const Program *> Choose(const QString &Keywords, bool Free) const;
-    std::string RecommendationPageFor(const std::string &Base, const QString &Kind) const;
+    const Program *FindProgram(const std::string &Id) const;
     void Routes();
 
     httplib::Server m_server;
     std::string m_bindAddress = "127.0.0.1";
     int m_port = -1;
-    QVector<Program> m_programs;
-    QByteArray m_home, m_help, m_softTemplate;
-    std::map<std::string, std::string> m_icons; // name.png -> bytes
-    std::map<std::string, std::string> m_installers; // name.exe -> bytes
+    int m_bindError = 0;
+    QVector<Program> m_programs; // in rank order
+    QByteArray m_home, m_help, m_storeTemplate, m_buyTemplate;
+    // Installers derive from the catalogue read at this time, so it is their
+    // Last-Modified: an If-Range date from an earlier run never matches.
+    QDateTime m_loaded;
 };
 
 } // namespace orvane::site

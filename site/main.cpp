@@ -4,8 +4,10 @@
 #include "SiteServer.h"
 
 #include <QFileInfo>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <pthread.h>
 #include <thread>
 
@@ -61,7 +63,11 @@ int main(int argc, char **argv)
         return 1;
     }
     if (Server.Bind(Bind, Port) < 0) {
-        std::fprintf(stderr, "orvane-site: cannot listen on %s:%d\n", Bind.c_str(), Port);
+        const int Error = Server.BindError();
+        std::fprintf(stderr, "orvane-site: cannot listen on %s:%d: %s\n", Bind.c_str(), Port,
+                     Error == EADDRINUSE ? "the port is already in use"
+                         : Error != 0    ? std::strerror(Error)
+                                         : "the address is not available");
         return 1;
     }
     std::thread Waiter([&Server, Signals] {

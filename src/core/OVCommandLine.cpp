@@ -54,3 +54,38 @@ void SetPopupTabSelector(std::function<void(int)> selectTab)
 {
     tabSelector = std::move(selectTab);
 }
+
+OVCommandLineOptions ParseCommandLineOptions(const QStringList &args)
+{
+    OVCommandLineOptions o;
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        const bool hasValue = i + 1 < args.size();
+        bool ok = false;
+        if (a == QLatin1String("--version")) {
+            o.version = true;
+        } else if (a == QLatin1String("--quit-after") && hasValue) {
+            const int ms = args.at(++i).toInt(&ok);
+            if (ok && ms >= 0)
+                o.quitAfterMs = ms;
+        } else if (a == QLatin1String("--broadcast-language")) {
+            const uint lcid = hasValue ? args.at(++i).toUInt(&ok) : 0;
+            if (ok && lcid <= 0xFFFF)
+                o.broadcastLanguage = int(lcid);
+            else
+                o.broadcastBad = true;
+        } else if (a == QLatin1String("--add-task") && i + 2 < args.size()) {
+            o.addTasks.emplace_back(args.at(i + 1), args.at(i + 2));
+            i += 2;
+        } else if (a == QLatin1String("--select-tab") && hasValue) {
+            const int tab = args.at(++i).toInt(&ok);
+            if (ok)
+                o.selectTab = tab;
+        } else if (a == QLatin1String("--open") && hasValue) {
+            o.openDialog = args.at(++i);
+        } else if (a == QLatin1String("--screenshot") && hasValue) {
+            o.screenshot = args.at(++i);
+        }
+    }
+    return o;
+}

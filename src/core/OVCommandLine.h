@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 #include <functional>
+#include <utility>
+#include <vector>
 
-// The one command-line switch, "-popup <code>", and what a code does.
+// The program's command line: the switch "-popup <code>" and what a code
+// does, and the program's own options.
 
 inline constexpr int PopupTopX = 77937; // tab 0, recommendations
 inline constexpr int PopupRunning = 77938; // tab 1, running processes
@@ -24,3 +28,22 @@ int PopupCodeTab(int code);
 void ApplyPopupCode(int code);
 // The main window registers its tab selection here; an empty function removes it.
 void SetPopupTabSelector(std::function<void(int tabIndex)> selectTab);
+
+// The program's own options besides "-popup".
+struct OVCommandLineOptions
+{
+    bool version = false; // --version
+    int quitAfterMs = -1; // --quit-after MS: smoke starts end the loop after this long and report
+    int broadcastLanguage = -1; // --broadcast-language LCID: send the broadcast and end
+    bool broadcastBad = false; // an LCID that is missing or outside 0 to 65535
+    // Debugging and screenshots: tasks added at start, a tab to show, a dialog
+    // to open and a picture to take (of the window, or of the open dialog).
+    std::vector<std::pair<QString, QString>> addTasks; // --add-task TITLE URL
+    int selectTab = -1; // --select-tab N
+    QString openDialog; // --open settings|about
+    QString screenshot; // --screenshot FILE
+};
+
+// Reads the options from args (args[0] is the program); unknown arguments and
+// options without their values are ignored.
+OVCommandLineOptions ParseCommandLineOptions(const QStringList &args);

@@ -1,5 +1,6 @@
 #include "core/OVFuncs.h"
 
+#include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 #include "platform/Launcher.h"
 
@@ -71,9 +72,12 @@ void SearchOnline(const QString &text, const QString &urlTemplate)
 
 quint32 LaunchTessalyPopup(int code)
 {
-    const QString file = GetAppPath() + QStringLiteral("Tessaly");
+    const QString file = appfiles::SiblingProgram(QStringLiteral("Tessaly"));
     if (!QFileInfo(file).isFile())
         return kTessalyMissing;
+    // Opened as a document it would lose its arguments.
+    if (!QFileInfo(file).isExecutable())
+        return kTessalyStartFailed;
     return ShellExecuteOpen(file, QStringLiteral("-popup ") + QString::number(code), SW_SHOWNORMAL)
         ? 0
         : kTessalyStartFailed;

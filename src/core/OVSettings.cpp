@@ -1,5 +1,6 @@
 #include "core/OVSettings.h"
 
+#include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 #include "core/IniFile.h"
 
@@ -12,7 +13,7 @@ namespace {
 const QString kSection = QStringLiteral("ORVANE");
 QString defaultDownloadsDir()
 {
-    return GetAppPath() + QStringLiteral("Downloads/");
+    return appfiles::DownloadsDir();
 }
 } // namespace
 

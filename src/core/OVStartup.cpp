@@ -1,5 +1,6 @@
 #include "core/OVStartup.h"
 
+#include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 #include "core/IniFile.h"
 
@@ -7,7 +8,7 @@
 
 QString ConfigFileName()
 {
-    return GetAppPath() + QStringLiteral("Config/Config.ini");
+    return appfiles::ConfigFile();
 }
 
 LanguageSelection LoadLanguageSelection(const QString &configFile)
@@ -16,15 +17,15 @@ LanguageSelection LoadLanguageSelection(const QString &configFile)
     LanguageSelection s;
     s.LanguageId
         = quint16(uint(ini.readInteger(QStringLiteral("LANGUAGE"), QStringLiteral("Language"), 0)) & 0xFFFFu);
-    s.LanguageDir = QString::number(s.LanguageId) + u'/';
-    s.LanguageFile = GetAppPath() + QStringLiteral("Langs/") + s.LanguageDir + QStringLiteral("Orvane.ini");
+    s.LanguageDir = appfiles::LanguageSubdir(s.LanguageId);
+    s.LanguageFile = appfiles::LanguageFile(s.LanguageId);
     return s;
 }
 
 bool ForceAppDirs()
 {
     bool ok = true;
-    for (const char *dir : {"Config", "Downloads", "Files"})
-        ok = QDir().mkpath(GetAppPath() + QLatin1String(dir)) && ok;
+    for (const QString &dir : {appfiles::ConfigDir(), appfiles::DownloadsDir(), appfiles::FilesDir()})
+        ok = QDir().mkpath(dir) && ok;
     return ok;
 }

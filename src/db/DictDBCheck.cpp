@@ -61,6 +61,27 @@ CheckReport CheckDatabase(const QString &databaseName, TDictDBMediumType medium,
                     || io->Items()[size_t(entry.RecordNo)].Deleted)
                     report.Problems << QStringLiteral("table '%1': index %2 holds a record that is not live")
                                            .arg(name, io->IndexDefs()[order - 1].Name);
+        // an index must list its records in key order, or searches by key miss them
+        for (int order = 1; order < io->OrderCount(); ++order) {
+            const TDictOrder &entries = io->Order(order);
+            try {
+                std::vector<FieldBytes> previous;
+                for (size_t p = 0; p < entries.size(); ++p) {
+                    if (p > 0
+                        && io->CompareKeyWithRecord(order - 1, previous, entries[p].RecordNo, false) > 0) {
+                        report.Problems
+                            << QStringLiteral("table '%1': index '%2' is out of key order at record %3")
+                                   .arg(name, io->IndexDefs()[order - 1].Name)
+                                   .arg(entries[p].RecordNo);
+                        break;
+                    }
+                    previous = io->RecordKey(order - 1, entries[p].RecordNo);
+                }
+            } catch (const std::exception &e) {
+                report.Problems << QStringLiteral("table '%1': index '%2': %3")
+                                       .arg(name, io->IndexDefs()[order - 1].Name, describe(e));
+            }
+        }
         for (int order = 1; order < io->OrderCount(); ++order)
             if (io->Order(order).size() != io->Order(0).size())
                 report.Problems << QStringLiteral("table '%1': index '%2' lists %3 of %4 records")

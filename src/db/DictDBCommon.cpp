@@ -172,19 +172,40 @@ QByteArray toAnsi(const QString &text)
     return out;
 }
 
+namespace {
+
+// The next code point of text at i (a lone surrogate stands for itself).
+char32_t nextCodePoint(const QString &text, qsizetype &i)
+{
+    const char16_t c = text.at(i++).unicode();
+    if (QChar::isHighSurrogate(c) && i < text.size() && QChar::isLowSurrogate(text.at(i).unicode()))
+        return QChar::surrogateToUcs4(c, text.at(i++).unicode());
+    return c;
+}
+
+} // namespace
+
 int compareText(const QString &a, const QString &b, bool caseInsensitive, bool partial)
 {
-    QString x = a, y = b;
-    if (partial) {
-        // only as many characters as the key has take part
-        y.truncate(x.size());
+    // One rule for every reader and writer, whatever their locale: simple Unicode case
+    // folding when case is ignored, then code point order. A file indexed under one
+    // locale is therefore searched correctly under any other, and all texts sharing a
+    // prefix sit together, which the partial-key search relies on.
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        char32_t x = nextCodePoint(a, i), y = nextCodePoint(b, j);
+        if (caseInsensitive) {
+            x = QChar::toCaseFolded(x);
+            y = QChar::toCaseFolded(y);
+        }
+        if (x != y)
+            return x < y ? -1 : 1;
     }
-    if (caseInsensitive) {
-        x = x.toLower();
-        y = y.toLower();
-    }
-    const int r = QString::localeAwareCompare(x, y);
-    return r < 0 ? -1 : (r > 0 ? 1 : 0);
+    if (i < a.size())
+        return 1;
+    if (j < b.size() && !partial)
+        return -1; // with the partial-key option only as many characters as the key has take part
+    return 0;
 }
 
 void damaged(const char *what)

@@ -180,7 +180,9 @@ inline QString fromAnsi(const QByteArray &bytes)
 }
 QByteArray toAnsi(const QString &text);
 
-// Locale-aware text comparison as used by keys and indexes.
+// The order of texts in keys and indexes: negative, zero or positive as key a sorts
+// before, with or after b. It is the same under every locale. With partial set, a that
+// is a prefix of b counts as equal.
 int compareText(const QString &a, const QString &b, bool caseInsensitive, bool partial);
 
 [[noreturn]] void damaged(const char *what);

@@ -5,68 +5,44 @@
 #include <QMutex>
 #include <QRegularExpression>
 #include <QThread>
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace dictdb;
 
 namespace {
 
+// Sharing between openers is a lock on byte 0, beside the lock on byte 1 that table
+// access takes: two byte-range locks of one open file that never overlap. A whole-file
+// sharing lock would cover byte 1 on a network file system, where it becomes a
+// byte-range lock too, and every table access would wait for the program's own open.
+constexpr qint64 kShareLockOffset = 0;
+constexpr qint64 kAccessLockOffset = 1;
+
 class DiskStream final : public TDictDBStream
 {
 public:
-    explicit DiskStream(int fd)
-        : m_fd(fd)
+    explicit DiskStream(std::unique_ptr<platform::SharedFile> file)
+        : m_file(std::move(file))
     { }
-    ~DiskStream() override { ::close(m_fd); }
     qint64 ReadAt(qint64 offset, void *buffer, qint64 count) override
     {
-        qint64 done = 0;
-        while (done < count) {
-            const ssize_t n = ::pread(m_fd, static_cast<char *>(buffer) + done, size_t(count - done),
-                                      off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            done += n;
-        }
-        return done;
+        return m_file->readAt(offset, buffer, count);
     }
     void WriteAt(qint64 offset, const void *buffer, qint64 count) override
     {
-        qint64 done = 0;
-        while (done < count) {
-            const ssize_t n = ::pwrite(m_fd, static_cast<const char *>(buffer) + done, size_t(count - done),
-                                       off_t(offset + done));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw EDictDBError(QStringLiteral("Failed to write file"));
-            done += n;
-        }
         m_flushed = false;
+        if (!m_file->writeAt(offset, buffer, count))
+            throw EDictDBError(QStringLiteral("Failed to write file"));
     }
-    qint64 Size() override
-    {
-        struct stat st
-        {
-        };
-        return ::fstat(m_fd, &st) == 0 ? qint64(st.st_size) : 0;
-    }
+    qint64 Size() override { return m_file->size(); }
     void Flush() override
     {
-        ::fsync(m_fd);
+        m_file->flush();
         m_flushed = true;
     }
     bool IsFlushed() const override { return m_flushed; }
-    int fd() const { return m_fd; }
 
 private:
-    int m_fd;
+    std::unique_ptr<platform::SharedFile> m_file;
     bool m_flushed = true;
 };
 
@@ -172,37 +148,35 @@ void TDictDBFileIO::checkVersion(const char *first12)
 
 void TDictDBFileIO::openDisk(const QString &fileName, bool exclusive)
 {
-    const QByteArray path = QFile::encodeName(fileName);
-    struct stat st
-    {
-    };
-    if (fileName.isEmpty() || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    auto file = std::make_unique<platform::SharedFile>();
+    if (!file->open(fileName))
         throw EDictDBError(QStringLiteral("Failed to open file"));
-    // no write bit for anyone counts as the read-only attribute
-    m_readOnly = (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
-    int fd = -1;
-    if (!m_readOnly) {
-        fd = ::open(path.constData(), O_RDWR | O_CLOEXEC);
-        if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM))
-            m_readOnly = true;
-    }
-    if (fd < 0 && m_readOnly)
-        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw EDictDBError(QStringLiteral("Failed to open file"));
-    auto stream = std::make_unique<DiskStream>(fd); // owns fd from here on every path
-    // identification, version, database header and directory in one read of one descriptor
+    m_readOnly = file->readOnly();
+    // identification, version, database header and directory in one read of one open
     char fixed[kFixedRegionSize] = {};
-    stream->ReadAt(0, fixed, kFixedRegionSize);
+    file->readAt(0, fixed, kFixedRegionSize);
     checkIdentification(fixed, fileName);
     checkVersion(fixed);
     std::memcpy(m_header, fixed + kDatabaseHeaderOffset, kDatabaseHeaderSize);
     std::memcpy(m_directory, fixed + kTableDirectoryOffset, kTableDirectorySize);
-    // Sharing: an exclusive opener refuses others and is refused while others have it open.
-    if (::flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0)
+    // Sharing: every opener holds the share byte; an exclusive opener holds it alone, so
+    // it is refused while others have the file open and refuses them while it does.
+    using Kind = platform::SharedFile::LockKind;
+    using Result = platform::SharedFile::LockResult;
+    Result shared = Result::Failed;
+    if (!exclusive) {
+        shared = file->tryLock(kShareLockOffset, 1, Kind::Shared);
+    } else if (!m_readOnly) {
+        shared = file->tryLock(kShareLockOffset, 1, Kind::Exclusive);
+    } else if (!file->lockedElsewhere(kShareLockOffset, 1, Kind::Exclusive)) {
+        // an open for reading can hold only a shared lock: it refuses exclusive openers
+        // and comes in only when no one else has the file open
+        shared = file->tryLock(kShareLockOffset, 1, Kind::Shared);
+    }
+    if (shared != Result::Taken)
         throw EDictDBError(QStringLiteral("Failed to open file"));
-    m_fd = fd;
-    m_stream = std::move(stream);
+    m_disk = file.get();
+    m_stream = std::make_unique<DiskStream>(std::move(file));
 }
 
 void TDictDBFileIO::openMemory(const QString &fileName)
@@ -235,8 +209,8 @@ void TDictDBFileIO::Close()
 {
     while (m_lockDepth > 0)
         Unlock();
-    m_stream.reset(); // closes the descriptor, which drops flock and byte locks
-    m_fd = -1;
+    m_disk = nullptr;
+    m_stream.reset(); // closing the file drops its sharing and byte locks
     m_haveTableNames = false;
     m_tableNames.clear();
 }
@@ -350,42 +324,35 @@ qint64 TDictDBFileIO::FileSize()
 TDictFileStamp TDictDBFileIO::Stamp()
 {
     TDictFileStamp stamp;
-    struct stat st
-    {
-    };
-    if (m_medium != mtDisk || m_fd < 0 || ::fstat(m_fd, &st) != 0)
+    if (m_medium != mtDisk || !m_disk)
         return stamp;
-    stamp.Valid = true;
-    stamp.Device = quint64(st.st_dev);
-    stamp.Inode = quint64(st.st_ino);
-    stamp.Size = qint64(st.st_size);
-    stamp.ModifiedNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    stamp.ChangedNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    const platform::FileStamp s = m_disk->stamp();
+    stamp.Valid = s.Valid;
+    stamp.Device = s.Device;
+    stamp.Inode = s.Inode;
+    stamp.Size = s.Size;
+    stamp.ModifiedNs = s.ModifiedNs;
+    stamp.ChangedNs = s.ChangedNs;
     return stamp;
 }
 
 void TDictDBFileIO::Lock()
 {
-    if (m_medium != mtDisk || !IsOpen())
+    if (m_medium != mtDisk || !IsOpen() || !m_disk)
         return;
     if (m_lockDepth++ > 0)
         return; // already held by this object
-    struct flock fl
-    {
-    };
-    // a descriptor opened for reading can hold only a shared lock
-    fl.l_type = m_readOnly ? F_RDLCK : F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 1;
-    fl.l_len = 1;
+    using Kind = platform::SharedFile::LockKind;
+    using Result = platform::SharedFile::LockResult;
+    // an open for reading can hold only a shared lock
+    const Kind kind = m_readOnly ? Kind::Shared : Kind::Exclusive;
     int failures = 0;
-    while (::fcntl(m_fd, F_OFD_SETLK, &fl) != 0) {
-        if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
-            m_lockDepth = 0;
-            throw EDictDBError(QStringLiteral("Wait for unlock time out"));
-        }
+    for (;;) {
+        const Result r = m_disk->tryLock(kAccessLockOffset, 1, kind);
+        if (r == Result::Taken)
+            return;
         ++failures;
-        if (LockRetryCount != 0 && failures > LockRetryCount) {
+        if (r == Result::Failed || (LockRetryCount != 0 && failures > LockRetryCount)) {
             m_lockDepth = 0;
             throw EDictDBError(QStringLiteral("Wait for unlock time out"));
         }
@@ -399,16 +366,8 @@ void TDictDBFileIO::Unlock()
         return;
     if (--m_lockDepth > 0)
         return;
-    if (m_fd < 0)
-        return;
-    struct flock fl
-    {
-    };
-    fl.l_type = F_UNLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = 1;
-    fl.l_len = 1;
-    ::fcntl(m_fd, F_OFD_SETLK, &fl);
+    if (m_disk)
+        m_disk->unlock(kAccessLockOffset, 1);
 }
 
 QString TDictDBFileIO::CompressAlgoName() const

@@ -4,6 +4,7 @@
 
 #include "db/DictDBCommon.h"
 #include "db/DictDataProcess.h"
+#include "platform/SharedFile.h"
 
 #include <QStringList>
 #include <memory>
@@ -123,7 +124,7 @@ private:
     bool m_exclusive = false;
     bool m_readOnly = false;
     std::unique_ptr<TDictDBStream> m_stream;
-    int m_fd = -1; // disk files: the descriptor that carries the byte lock
+    platform::SharedFile *m_disk = nullptr; // disk files: owned by m_stream, carries the locks
     int m_lockDepth = 0;
     QString m_version;
     QStringList m_tableNames;

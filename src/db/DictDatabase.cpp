@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QTimer>
+#include <utility>
 
 TDictDatabase::TDictDatabase(TDictSession *session)
     : m_session(session ? session : &TDictSession::Default())
@@ -15,8 +16,6 @@ TDictDatabase::TDictDatabase(TDictSession *session)
 
 TDictDatabase::~TDictDatabase()
 {
-    m_temporary = false; // closing the datasets below must not delete us again
-    KeepConnection = true;
     disconnect();
     std::lock_guard guard(TDictSessionList::Lock());
     m_session->m_databases.removeOne(this);
@@ -79,8 +78,18 @@ void TDictDatabase::connect()
 
 void TDictDatabase::disconnect()
 {
-    while (!m_datasets.isEmpty())
-        m_datasets.first()->Close();
+    {
+        // Each table's close releases this database; while it is closing them itself
+        // that release must neither free it nor start another disconnect.
+        const bool wasClosing = std::exchange(m_closingDatasets, true);
+        struct Restore
+        {
+            bool &flag, value;
+            ~Restore() { flag = value; }
+        } restore {m_closingDatasets, wasClosing};
+        while (!m_datasets.isEmpty())
+            m_datasets.first()->Close();
+    }
     m_flushTimer.reset();
     m_tables.clear();
     m_file.reset();
@@ -163,7 +172,7 @@ void TDictDatabase::release(TDictTable *table)
     {
         std::lock_guard guard(TDictSessionList::Lock());
         m_datasets.removeOne(table);
-        if (--m_useCount > 0 || KeepConnection)
+        if (--m_useCount > 0 || KeepConnection || m_closingDatasets)
             return;
         destroy = m_temporary;
     }

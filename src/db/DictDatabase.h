@@ -67,6 +67,7 @@ private:
     bool m_hasPassword = false;
     bool m_canAccess = false;
     bool m_temporary = false;
+    bool m_closingDatasets = false;
     int m_useCount = 0;
     std::unique_ptr<QTimer> m_flushTimer;
 };

@@ -3,7 +3,7 @@
 #include <QSet>
 #include <algorithm>
 #include <atomic>
-#include <ctime>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -111,11 +111,9 @@ void TDictTableIO::rememberInCache(const TDictFileStamp &stamp)
 {
     if (!stamp.Valid || m_items.size() > kCacheMaxRecords)
         return;
-    struct timespec now
-    {
-    };
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    const qint64 nowNs = qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
+    const qint64 nowNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count();
     if (nowNs - std::max(stamp.ModifiedNs, stamp.ChangedNs) < g_settledNs.load())
         return;
     auto entry = std::make_shared<CachedTable>();
@@ -400,7 +398,15 @@ QByteArray TDictTableIO::ReadBlob(qint64 descriptorPos, int field)
     return m_file.DecodeBlob(stored, processed && m_file.Compressed(), processed && m_file.Encrypted());
 }
 
-int TDictTableIO::compareKeyWithRecord(int index, const std::vector<FieldBytes> &key, int32_t recordNo,
+std::vector<FieldBytes> TDictTableIO::RecordKey(int index, int32_t recordNo)
+{
+    std::vector<FieldBytes> key;
+    for (int f : m_indexes.at(index).Fields)
+        key.push_back(ReadField(recordNo, f));
+    return key;
+}
+
+int TDictTableIO::CompareKeyWithRecord(int index, const std::vector<FieldBytes> &key, int32_t recordNo,
                                        bool partial)
 {
     const TDictIndexDef &idx = m_indexes[index];
@@ -420,7 +426,7 @@ int TDictTableIO::FindKey(int index, const std::vector<FieldBytes> &key, bool pa
     int lo = 0, hi = int(order.size()) - 1;
     while (lo <= hi) {
         const int mid = (lo + hi) / 2;
-        const int c = compareKeyWithRecord(index, key, order[size_t(mid)].RecordNo, partial);
+        const int c = CompareKeyWithRecord(index, key, order[size_t(mid)].RecordNo, partial);
         if (c == 0)
             return mid;
         if (c > 0)
@@ -453,7 +459,7 @@ int TDictTableIO::insertPosition(int index, const std::vector<FieldBytes> &key)
     int lo = 0, hi = int(order.size());
     while (lo < hi) {
         const int mid = (lo + hi) / 2;
-        if (compareKeyWithRecord(index, key, order[size_t(mid)].RecordNo, false) >= 0)
+        if (CompareKeyWithRecord(index, key, order[size_t(mid)].RecordNo, false) >= 0)
             lo = mid + 1;
         else
             hi = mid;
@@ -482,10 +488,10 @@ void TDictTableIO::checkUnique(const TDictRecordImage &image, int32_t self)
         const TDictOrder &order = m_orders[size_t(i) + 1];
         bool clash = false;
         for (int p = pos;
-             p >= 0 && !clash && compareKeyWithRecord(i, key, order[size_t(p)].RecordNo, false) == 0; --p)
+             p >= 0 && !clash && CompareKeyWithRecord(i, key, order[size_t(p)].RecordNo, false) == 0; --p)
             clash = order[size_t(p)].RecordNo != self;
         for (int p = pos + 1; p < int(order.size()) && !clash
-             && compareKeyWithRecord(i, key, order[size_t(p)].RecordNo, false) == 0;
+             && CompareKeyWithRecord(i, key, order[size_t(p)].RecordNo, false) == 0;
              ++p)
             clash = order[size_t(p)].RecordNo != self;
         if (clash) {

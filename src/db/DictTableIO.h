@@ -72,6 +72,12 @@ public:
     int FindKey(int index, const std::vector<dictdb::FieldBytes> &key, bool partial);
     // Key of a record image on the fields of an index.
     std::vector<dictdb::FieldBytes> KeyOf(int index, const TDictRecordImage &image) const;
+    // Key of a stored record on the fields of an index (read from the file, no lock).
+    std::vector<dictdb::FieldBytes> RecordKey(int index, int32_t recordNo);
+    // Where a key sorts against a stored record in the order of an index: negative
+    // before it, zero equal, positive after it.
+    int CompareKeyWithRecord(int index, const std::vector<dictdb::FieldBytes> &key, int32_t recordNo,
+                             bool partial);
 
     // Write path; each takes the file lock. Returns the new record's number.
     int32_t AppendRecord(TDictRecordImage image);
@@ -89,8 +95,6 @@ private:
     void writeHeader();
     void checkUnique(const TDictRecordImage &image, int32_t self);
     int insertPosition(int index, const std::vector<dictdb::FieldBytes> &key);
-    int compareKeyWithRecord(int index, const std::vector<dictdb::FieldBytes> &key, int32_t recordNo,
-                             bool partial);
     void linkIntoIndex(int index, int32_t recordNo, const std::vector<dictdb::FieldBytes> &key);
     void unlinkFromIndex(int index, int32_t recordNo);
     void writeIndexNext(int index, int32_t recordNo);

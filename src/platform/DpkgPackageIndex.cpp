@@ -38,11 +38,6 @@ qint64 nowMs()
     return qint64(monotonicTime100ns() / 1e4);
 }
 
-QString fieldText(std::string_view value)
-{
-    return QString::fromUtf8(value.data(), qsizetype(value.size())).trimmed();
-}
-
 std::vector<std::string> mergedUsrTops()
 {
     std::vector<std::string> tops;
@@ -69,58 +64,6 @@ quint64 DpkgPackageIndex::pathHash(std::string_view path)
     return h;
 }
 
-std::vector<DpkgPackage> DpkgPackageIndex::parseStatus(std::string_view text)
-{
-    std::vector<DpkgPackage> packages;
-    DpkgPackage current;
-    bool hasFiles = false;
-    std::string_view lastKey;
-    auto finish = [&] {
-        if (!current.name.isEmpty() && hasFiles)
-            packages.push_back(current);
-        current = DpkgPackage();
-        hasFiles = false;
-        lastKey = {};
-    };
-    while (true) {
-        const size_t nl = text.find('\n');
-        std::string_view line = text.substr(0, nl);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (line.empty()) {
-            finish();
-        } else if (line.front() != ' ' && line.front() != '\t') {
-            const size_t colon = line.find(':');
-            if (colon != std::string_view::npos) {
-                const std::string_view key = line.substr(0, colon);
-                const std::string_view value = line.substr(colon + 1);
-                lastKey = key;
-                if (key == "Package") {
-                    current.name = fieldText(value);
-                } else if (key == "Architecture") {
-                    current.architecture = fieldText(value);
-                } else if (key == "Maintainer") {
-                    current.maintainer = fieldText(value);
-                } else if (key == "Version") {
-                    current.version = fieldText(value);
-                } else if (key == "Description") {
-                    current.summary = fieldText(value);
-                } else if (key == "Status") {
-                    // "want flag state": only these states leave no files behind.
-                    const QString state = fieldText(value).section(QLatin1Char(' '), -1);
-                    hasFiles = !state.isEmpty() && state != QLatin1String("not-installed")
-                        && state != QLatin1String("config-files");
-                }
-            }
-        }
-        if (nl == std::string_view::npos)
-            break;
-        text.remove_prefix(nl + 1);
-    }
-    finish();
-    return packages;
-}
-
 std::shared_ptr<const DpkgPackageIndex::Data>
 DpkgPackageIndex::build(const QString &infoDir, const QString &statusFile, const std::atomic<bool> *cancel)
 {
@@ -130,9 +73,14 @@ DpkgPackageIndex::build(const QString &infoDir, const QString &statusFile, const
     size_t size = 0;
     if (!readWholeFile(QFile::encodeName(statusFile).constData(), &buffer, &size))
         return data;
-    data->packages = parseStatus(std::string_view(buffer.data(), size));
+    // Only packages with files on the machine own paths.
+    for (const DpkgPackage &p : parseDpkgStatus(QByteArray::fromRawData(buffer.data(), qsizetype(size))))
+        if (p.isInstalled())
+            data->packages.push_back(p);
     for (quint32 i = 0; i < data->packages.size(); ++i) {
         const DpkgPackage &p = data->packages[i];
+        // List files are named "name.list", or "name:arch.list" for packages of several architectures.
+        data->byName.emplace(p.qualifiedName(), i);
         data->byName.emplace(p.name, i);
         if (!p.architecture.isEmpty())
             data->byName.emplace(p.name + QLatin1Char(':') + p.architecture, i);

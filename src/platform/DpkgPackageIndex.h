@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/DpkgStatus.h"
+
 #include <QString>
 #include <atomic>
 #include <future>
@@ -10,18 +12,8 @@
 
 namespace platform {
 
-// An installed package as the package database's status file describes it.
-struct DpkgPackage
-{
-    QString name;
-    QString architecture;
-    QString summary; // first line of the description
-    QString maintainer;
-    QString version;
-};
-
 // Which installed package owns a file, from the package database: the status
-// file (one paragraph per package) and the file lists of the info folder
+// file (read by parseDpkgStatus) and the file lists of the info folder
 // (<package>[:<arch>].list, one path a line). Building the path index reads
 // every list, so it is built once in the background and kept; it is built
 // again when the status file changes (a package was installed or removed).
@@ -49,8 +41,6 @@ public:
     std::optional<DpkgPackage> packageOfFile(const QString &path);
     std::optional<DpkgPackage> package(const QString &name);
 
-    // The packages of a status file that have files on the machine, in file order.
-    static std::vector<DpkgPackage> parseStatus(std::string_view text);
     // 64-bit hash of a path's bytes, as the index keys its paths.
     static quint64 pathHash(std::string_view path);
 

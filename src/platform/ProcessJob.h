@@ -16,14 +16,28 @@ enum JobError : quint32 {
 };
 
 // Starts argv[0] (a path, or a name looked up in PATH) with the remaining
-// arguments in a session of its own, then waits, polling every 100 ms, until
-// no live process of that session remains. A descendant that starts its own
-// session has broken away and is not waited for. No shell is involved.
+// arguments in a session of its own (with ORVANE_REG in its environment), then waits, polling every 100 ms,
+// until no live process of that session remains. A descendant that starts its own session has broken away and
+// is not waited for. No shell is involved.
 quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel = nullptr);
+
+// The registry tool installers and uninstallers call: orvane-reg beside the
+// executable when it is there, else the bare name (looked up in PATH).
+// runJobAndWait hands it to the programs it starts as ORVANE_REG.
+QString registryToolPath();
 
 // Starts argv without waiting, detached in a session of its own.
 // Returns the process id, or -1 when it could not be started.
 qint64 startDetached(const QStringList &argv);
+
+inline constexpr int kStillRunning = -2;
+
+// Starts argv in a session of its own and waits up to timeoutMs for it to
+// end. On the main thread the event loop keeps painting meanwhile (user input
+// waits), so the window does not freeze. Returns the exit code; -1 when it
+// could not be started or died of a signal; kStillRunning when it still runs
+// after timeoutMs (it is then collected in the background).
+int runAndWaitForExit(const QStringList &argv, int timeoutMs);
 
 // Number of live (non-zombie) processes whose session id is sid.
 int liveProcessesInSession(qint64 sid);

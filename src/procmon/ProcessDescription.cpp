@@ -2,22 +2,25 @@
 
 #include "core/BrimMultiLangs.h"
 #include "procmon/FileProp.h"
+#include "procmon/OVProcDB.h"
 
 QString OVProcessDescription(const QString &ProcessName, const QString &ImagePath, TFileProp &FileProps,
-                             const TProcDBLookup &Lookup)
+                             procmon::OVProcDB *KnowledgeBase)
 {
     const TBrimMultiLangs *langs = OVMultiLangs();
     const auto language = langs ? langs->CurrentLanguage() : std::nullopt;
-    if (language && language->LCID.trimmed() == QLatin1String("2052")) {
-        QString description;
-        bool risk = false;
-        if (!Lookup || !Lookup(ProcessName, &description, &risk))
-            return OVGetText(QStringLiteral("String.ProcessDesc.Unknown"));
-        return risk ? OVGetText(QStringLiteral("String.ProcessDesc.Risk")) + description : description;
-    }
-    if (!FileProps.Open(ImagePath))
-        return {};
-    const QString description = FileProps.VersionInfo().FileDescription;
-    FileProps.Close();
-    return description;
+    procmon::ProcessDescRequest request;
+    request.LCID = language ? language->LCID.trimmed() : QString();
+    request.ProcessName = ProcessName;
+    request.ImagePath = ImagePath;
+    return procmon::ChooseProcessDescription(
+        request, KnowledgeBase ? *KnowledgeBase : procmon::ProcDB(),
+        [](const QString &key) { return OVGetText(key); },
+        [&FileProps](const QString &path) {
+            if (!FileProps.Open(path))
+                return QString();
+            const QString description = FileProps.VersionInfo().FileDescription;
+            FileProps.Close();
+            return description;
+        });
 }

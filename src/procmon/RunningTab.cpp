@@ -5,6 +5,7 @@
 #include "core/MessageBoxTypes.h"
 #include "core/OVFuncs.h"
 #include "procmon/FileProp.h"
+#include "procmon/ProcessDescription.h"
 #include "procmon/Processes.h"
 #include "procmon/RunningTabRules.h"
 #include "procmon/SystemStatus.h"
@@ -379,7 +380,7 @@ int TOVRunningTab::ProcessRowCount() const
 
 QString TOVRunningTab::Description(const TProcessItem *Item)
 {
-    return OVProcessDescription(Item->Name, Item->ImagePath, *m_fileProps, ProcDBLookup);
+    return OVProcessDescription(Item->Name, Item->ImagePath, *m_fileProps, KnowledgeBase);
 }
 
 QIcon TOVRunningTab::SmallIcon(int Index)

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "procmon/ProcessDescription.h"
 #include "ui/OVTabPage.h"
 
 #include <QHash>
@@ -26,6 +25,9 @@ class TFileProp;
 class TProcessItem;
 class TProcesses;
 class TSystemStatus;
+namespace procmon {
+class OVProcDB;
+}
 
 // The Running tab: the processes with CPU share, memory, path and
 // description, refreshed once a second while the tab is current, with the
@@ -57,8 +59,8 @@ public:
 
     // Message boxes; ShowMessageBox with the current language by default (tests answer here).
     std::function<int(QWidget *Owner, const QString &Text, const QString &Caption, unsigned Type)> MessageBox;
-    // The knowledge base look-up for the Simplified Chinese interface; unset, nothing is known.
-    TProcDBLookup ProcDBLookup;
+    // The knowledge base of the Simplified Chinese interface; the program's (procmon::ProcDB()) when null.
+    procmon::OVProcDB *KnowledgeBase = nullptr;
 
     // Operations of the tab.
     void FullFill();

@@ -1,12 +1,13 @@
 #include "shell/FormOVAbout.h"
 
+#include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
-#include "ui/OVLangBridge.h"
-#include "ui/OVWindowLook.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
+#include "ui/OVLangBridge.h"
+#include "ui/OVWindowLook.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -23,7 +24,7 @@ TFormOVAbout::TFormOVAbout(const QString &homeUrl, QWidget *owner)
 {
     setObjectName(QStringLiteral("FormOVAbout"));
     setModal(true);
-    m_multiLangs = ovlang::Published();
+    m_multiLangs = OVMultiLangs();
 
     imgLogo = new TBrimImage(this);
     imgLogo->setObjectName(QStringLiteral("imgLogo"));
@@ -86,7 +87,7 @@ void TFormOVAbout::ApplyTexts(const QString &homeUrl)
     m_homeUrl = homeUrl;
     if (!m_multiLangs)
         return;
-    const auto text = [this](const char *key) { return ovlang::Text(m_multiLangs, QLatin1String(key)); };
+    const auto text = [this](const char *key) { return OVGetText(QLatin1String(key)); };
     if (const auto f = ovlang::GetFont(m_multiLangs, QStringLiteral("FormOVAbout.SkinMgr.Title.Font"))) {
         TBrimColorFont title = SkinMgr->Title().Font();
         title.Font = f->font.resolve(title.Font);
@@ -101,8 +102,8 @@ void TFormOVAbout::ApplyTexts(const QString &homeUrl)
     SkinMgr->Title().SetText(text("FormOVAbout.SkinMgr.Title.Text"));
     setWindowTitle(text("FormOVAbout.Caption"));
     lblTitle->setText(text("FormOVAbout.lblTitle.Caption"));
-    lblVersion->setText(ovlang::Format(m_multiLangs, QStringLiteral("FormOVAbout.lblVersion.Caption"),
-                                       {GetFileVersionText()}));
+    lblVersion->setText(
+        OVFormatText(QStringLiteral("FormOVAbout.lblVersion.Caption"), {GetFileVersionText()}));
     lblCopyright->setText(text("String.Copyright"));
     lblHome->setText(text("FormOVAbout.lblHome.Caption"));
     lblHome->adjustSize();

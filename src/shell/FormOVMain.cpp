@@ -1,11 +1,15 @@
 #include "shell/FormOVMain.h"
 
+#include "core/AppFiles.h"
+#include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
 #include "core/OVFuncs.h"
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
+#include "installed/UninstManager.h"
+#include "installed/UninstallTab.h"
 #include "online/BrimNetConnCheck.h"
 #include "online/WebAPIClient.h"
 #include "platform/LanguageBroadcast.h"
@@ -69,6 +73,7 @@ TFormOVMain::TFormOVMain(QWidget *parent)
     : QWidget(parent)
     , m_netCheck(std::make_unique<TBrimNetConnCheck>())
     , m_taskMgr(std::make_unique<TBrimTaskManager>())
+    , m_uninstMgr(std::make_unique<TUninstManager>())
 {
     setObjectName(QStringLiteral("FormOVMain"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -77,7 +82,7 @@ TFormOVMain::TFormOVMain(QWidget *parent)
     m_multiLangs = ovlang::Create();
     // Published at once: the tab sheets read their texts from the published
     // component while the defaults are applied.
-    ovlang::Publish(m_multiLangs.get());
+    SetOVMultiLangs(m_multiLangs.get());
     ovlang::SetupEvents(m_multiLangs.get(), [this](TBrimMultiLangs *) { MultiLangsLanguageChanged(); });
 }
 
@@ -230,6 +235,12 @@ void TFormOVMain::buildControls()
     TasksTab->OnSetDownloadDir = [this](TOVTasksTab *) { mniMainSettingsClick(); };
     m_pages[TabTasks] = TasksTab;
 
+    UninstTab = new TOVUninstallTab(m_uninstMgr.get(), tsUninst);
+    UninstTab->MessageBox = TasksTab->MessageBox;
+    UninstTab->AddDownloadTask
+        = [this](const QString &title, const QString &url) { AddDownloadTask(title, url); };
+    SetTabPage(TabUninst, UninstTab);
+
     // The status line.
     auto *status = new QWidget(this);
     status->setObjectName(QStringLiteral("pnlStatus"));
@@ -323,7 +334,7 @@ void TFormOVMain::FormCreate()
     if (m_created)
         return;
     m_created = true;
-    ovlang::Publish(m_multiLangs.get());
+    SetOVMultiLangs(m_multiLangs.get());
     SetPopupTabSelector([this](int tab) { SelectTab(tab); });
     SetupSkin();
     OVSettings::LoadSettings(ConfigFileName());
@@ -347,6 +358,8 @@ void TFormOVMain::CreateWebAPIClient()
     m_webAPI->APIUrl = URL_WAPI;
     m_webAPI->LanguageID = LanguageId;
     m_webAPI->Encrypt = true;
+    if (UninstTab)
+        UninstTab->WebAPI = m_webAPI.get();
 }
 
 void TFormOVMain::LoadTasks()
@@ -394,7 +407,7 @@ void TFormOVMain::AskUpgrade()
     if (showBox(QStringLiteral("String.MsgText.Upgrade"), QStringLiteral("String.Upgrade"),
                 MB_YESNO | MB_ICONINFORMATION, 0)
         == IDYES)
-        RunCommandLine(QStringList {GetAppPath() + QStringLiteral("Upwell")}, SW_SHOWNORMAL);
+        RunCommandLine(QStringList {appfiles::SiblingProgram(QStringLiteral("Upwell"))}, SW_SHOWNORMAL);
 }
 
 void TFormOVMain::FormDestroy()
@@ -409,16 +422,21 @@ void TFormOVMain::FormDestroy()
     m_broadcast = nullptr;
     delete m_taskListKeeper;
     m_taskListKeeper = nullptr;
-    // The tab refers to the tasks; it goes before them.
-    delete TasksTab;
+    // The tabs refer to the tasks, the uninstall entries and the web API
+    // client; they go before them.
+    for (IOVTabPage *&page : m_pages) {
+        delete page;
+        page = nullptr;
+    }
     TasksTab = nullptr;
-    m_pages = {};
+    UninstTab = nullptr;
     m_taskMgr->OnItemStateChange = nullptr;
     m_webAPI.reset();
     m_taskMgr.reset(); // running downloads stop with their tasks
+    m_uninstMgr.reset(); // an uninstall still waited for is dropped
     m_netCheck.reset(); // waits for a probe still running
-    if (ovlang::Published() == m_multiLangs.get())
-        ovlang::Publish(nullptr);
+    if (OVMultiLangs() == m_multiLangs.get())
+        SetOVMultiLangs(nullptr);
 }
 
 void TFormOVMain::KeepTaskListAtSessionEnd()
@@ -465,8 +483,8 @@ void TFormOVMain::NetCheckCheckOK()
 
 int TFormOVMain::showBox(const QString &textKey, const QString &captionKey, unsigned type, quint16 languageId)
 {
-    const QString text = ovlang::Text(m_multiLangs.get(), textKey);
-    const QString caption = ovlang::Text(m_multiLangs.get(), captionKey);
+    const QString text = m_multiLangs->GetText(textKey);
+    const QString caption = m_multiLangs->GetText(captionKey);
     if (MessageBox)
         return MessageBox(this, text, caption, type, languageId);
     return ShowMessageBox(this, text, caption, type, languageId);
@@ -491,6 +509,14 @@ void TFormOVMain::SetTabPage(int Index, IOVTabPage *Page)
 {
     if (Index < 0 || Index >= int(m_pages.size()))
         return;
+    // The window owns its pages: one that is replaced goes.
+    if (IOVTabPage *old = m_pages[Index]; old && old != Page) {
+        if (old == UninstTab)
+            UninstTab = nullptr;
+        if (old == TasksTab)
+            TasksTab = nullptr;
+        delete old;
+    }
     m_pages[Index] = Page;
     m_pageActivated[Index] = false;
     QWidget *sheet = QList<QWidget *> {tsTopX, tsRunning, tsUninst, tsTasks}.value(Index);
@@ -566,7 +592,7 @@ void TFormOVMain::mniMainSettingsClick()
 
 void TFormOVMain::mniMainHelpClick()
 {
-    const QString path = GetAppPath() + QStringLiteral("Langs/") + LanguageDir + QStringLiteral("Help.chm");
+    const QString path = appfiles::HelpFile(LanguageId);
     if (FindFileEx(path))
         OpenHelpFile(path);
     else
@@ -627,7 +653,7 @@ void TFormOVMain::tmrTasksAnimateTimer()
 
 void TFormOVMain::imgADClick()
 {
-    RunCommandLine(QStringList {GetAppPath() + QStringLiteral("Upwell")}, SW_SHOWNORMAL);
+    RunCommandLine(QStringList {appfiles::SiblingProgram(QStringLiteral("Upwell"))}, SW_SHOWNORMAL);
 }
 
 bool TFormOVMain::WndProcLanguageBroadcast(quint32 Message, quint64 WParam, qint64 LParam)
@@ -636,8 +662,8 @@ bool TFormOVMain::WndProcLanguageBroadcast(quint32 Message, quint64 WParam, qint
     if (lcid < 0 || m_destroyed)
         return false;
     LanguageId = quint16(lcid);
-    LanguageDir = QString::number(LanguageId) + QLatin1Char('/');
-    LanguageFile = GetAppPath() + QStringLiteral("Langs/") + LanguageDir + QStringLiteral("Orvane.ini");
+    LanguageDir = appfiles::LanguageSubdir(LanguageId);
+    LanguageFile = appfiles::LanguageFile(LanguageId);
     ovlang::LoadLanguageFile(m_multiLangs.get(), LanguageFile);
     return true;
 }
@@ -709,7 +735,7 @@ void TFormOVMain::layoutTasksShortcut()
 void TFormOVMain::MultiLangsLanguageChanged()
 {
     TBrimMultiLangs *langs = m_multiLangs.get();
-    const auto text = [langs](const char *key) { return ovlang::Text(langs, QLatin1String(key)); };
+    const auto text = [langs](const char *key) { return langs->GetText(QLatin1String(key)); };
 
     // Fonts.
     if (const auto f = ovlang::GetFont(langs, QStringLiteral("FormOVMain.SkinMgr.Title.Font"))) {
@@ -750,7 +776,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
 
     // Status line.
     lblStatusVersion->setText(
-        ovlang::Format(langs, QStringLiteral("FormOVMain.lblStatusVersion.Caption"), {GetFileVersionText()}));
+        langs->FormatText(QStringLiteral("FormOVMain.lblStatusVersion.Caption"), {GetFileVersionText()}));
     lblStatusInfo->setText(text("FormOVMain.lblStatusInfo.Caption"));
 
     // Main menu.

@@ -28,6 +28,8 @@ class TOVLanguageBroadcastReceiver;
 class TOVTaskItem;
 class TOVTaskListKeeper;
 class TOVTasksTab;
+class TOVUninstallTab;
+class TUninstManager;
 class TWebAPIClient;
 
 // The program's main window: a skinned 800 x 600 frame with the four tabs,
@@ -62,9 +64,9 @@ public:
     // The reachability probe handed to NetCheck; the checker's own by default.
     TProbeFunc Probe;
     // The controller of a tab's page; the window calls it as the tabs switch
-    // and as the language changes. The page's widget moves onto the tab sheet
-    // (which then owns it). Replacing a page before FormCreate lets tests
-    // watch the calls.
+    // and as the language changes, and owns it (a page it replaces is
+    // deleted). The page's widget moves onto the tab sheet. Replacing a page
+    // before FormCreate lets tests watch the calls.
     void SetTabPage(int Index, IOVTabPage *Page);
     IOVTabPage *TabPage(int Index) const;
 
@@ -109,6 +111,8 @@ public:
     TBrimTaskManager *TaskMgr() const { return m_taskMgr.get(); }
     TWebAPIClient *WebAPI() const { return m_webAPI.get(); }
     TOVTasksTab *TasksTab = nullptr;
+    TOVUninstallTab *UninstTab = nullptr;
+    TUninstManager *UninstMgr() const { return m_uninstMgr.get(); }
     QTimer *tmrTasksAnimate = nullptr;
 
     // Controls.
@@ -162,6 +166,7 @@ private:
     ovlang::Owner m_multiLangs;
     std::unique_ptr<TBrimNetConnCheck> m_netCheck;
     std::unique_ptr<TBrimTaskManager> m_taskMgr;
+    std::unique_ptr<TUninstManager> m_uninstMgr;
     std::unique_ptr<TWebAPIClient> m_webAPI;
     TOVTaskListKeeper *m_taskListKeeper = nullptr;
     TOVLanguageBroadcastReceiver *m_broadcast = nullptr;

@@ -1,14 +1,16 @@
 #include "shell/FormOVSettings.h"
 
+#include "core/AppFiles.h"
+#include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
 #include "ui/BrimDialogs.h"
-#include "ui/OVLangBridge.h"
-#include "ui/OVWindowLook.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
+#include "ui/OVLangBridge.h"
+#include "ui/OVWindowLook.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -45,7 +47,7 @@ TFormOVSettings::TFormOVSettings(QWidget *owner)
     BrowseFolder = [](const QString &title, QWidget *o) { return BrowseForFolder(title, o); };
 
     // The program-wide language component.
-    m_multiLangs = ovlang::Published();
+    m_multiLangs = OVMultiLangs();
 
     // The controls, in keyboard order.
     lblDownloadsDirTitle = named(new QLabel(this), "lblDownloadsDirTitle");
@@ -160,7 +162,7 @@ void TFormOVSettings::ApplyTexts()
 {
     if (!m_multiLangs)
         return;
-    const auto text = [this](const char *key) { return ovlang::Text(m_multiLangs, QLatin1String(key)); };
+    const auto text = [this](const char *key) { return OVGetText(QLatin1String(key)); };
     if (const auto f = ovlang::GetFont(m_multiLangs, QStringLiteral("FormOVSettings.SkinMgr.Title.Font"))) {
         TBrimColorFont title = SkinMgr->Title().Font();
         title.Font = f->font.resolve(title.Font);
@@ -253,8 +255,7 @@ void TFormOVSettings::btnDownloadsDirBrowseClick()
 {
     if (!BrowseFolder)
         return;
-    const QString dir
-        = BrowseFolder(ovlang::Text(m_multiLangs, QStringLiteral("String.BrowseFolder.Title")), this);
+    const QString dir = BrowseFolder(OVGetText(QStringLiteral("String.BrowseFolder.Title")), this);
     if (!dir.trimmed().isEmpty())
         edtDownloadsDirValue->setText(dir);
 }
@@ -266,7 +267,7 @@ void TFormOVSettings::lblDownloadsDirOpenClick()
 
 void TFormOVSettings::lblDownloadsDirDefaultClick()
 {
-    edtDownloadsDirValue->setText(GetAppPath() + QStringLiteral("Downloads/"));
+    edtDownloadsDirValue->setText(appfiles::DownloadsDir());
 }
 
 void TFormOVSettings::rbFileKeepDaysClick()

@@ -3,75 +3,23 @@
 #include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
 #include "core/OVSingleInst.h"
-#include "ui/BrimDialogs.h"
-#include "shell/FormOVMain.h"
 #include "platform/LanguageBroadcast.h"
+#include "shell/FormOVMain.h"
+#include "ui/BrimDialogs.h"
+#include "ui/DictLoginDialog.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QPixmap>
 #include <QTimer>
 #include <cstdio>
-#include <utility>
-#include <vector>
-
-namespace {
-
-struct Options
-{
-    bool version = false;
-    int quitAfterMs = -1; // smoke starts: end the loop after this long and report
-    int broadcastLanguage = -1; // send the language broadcast and end
-    bool broadcastBad = false;
-    // Debugging and screenshots: tasks added at start, a tab to show, a picture to take.
-    std::vector<std::pair<QString, QString>> addTasks;
-    int selectTab = -1;
-    QString openDialog; // "settings" or "about"
-    QString screenshot; // of the window, or of the dialog open at that moment
-};
-
-Options parseOptions(const QStringList &args)
-{
-    Options o;
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        const QString &a = args.at(i);
-        bool ok = false;
-        if (a == QLatin1String("--version")) {
-            o.version = true;
-        } else if (a == QLatin1String("--quit-after") && i + 1 < args.size()) {
-            const int ms = args.at(++i).toInt(&ok);
-            if (ok && ms >= 0)
-                o.quitAfterMs = ms;
-        } else if (a == QLatin1String("--broadcast-language")) {
-            const uint lcid = i + 1 < args.size() ? args.at(++i).toUInt(&ok) : 0;
-            if (ok && lcid <= 0xFFFF)
-                o.broadcastLanguage = int(lcid);
-            else
-                o.broadcastBad = true;
-        } else if (a == QLatin1String("--add-task") && i + 2 < args.size()) {
-            o.addTasks.emplace_back(args.at(i + 1), args.at(i + 2));
-            i += 2;
-        } else if (a == QLatin1String("--select-tab") && i + 1 < args.size()) {
-            const int tab = args.at(++i).toInt(&ok);
-            if (ok)
-                o.selectTab = tab;
-        } else if (a == QLatin1String("--open") && i + 1 < args.size()) {
-            o.openDialog = args.at(++i);
-        } else if (a == QLatin1String("--screenshot") && i + 1 < args.size()) {
-            o.screenshot = args.at(++i);
-        }
-    }
-    return o;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    const Options options = parseOptions(args);
+    const OVCommandLineOptions options = ParseCommandLineOptions(args);
     if (options.version) {
         std::printf("Orvane %s\n", qPrintable(GetFileVersionText()));
         return 0;
@@ -105,6 +53,8 @@ int main(int argc, char **argv)
     quint16 languageId = 0;
     {
         TFormOVMain form;
+        // An encrypted database asks for its password in a dialog of the program's.
+        installDictLoginDialog(&form);
         if (!options.screenshot.isEmpty()) // a picture of the window, not of questions
             form.MessageBox
                 = [](QWidget *, const QString &, const QString &, unsigned, quint16) { return IDNO; };

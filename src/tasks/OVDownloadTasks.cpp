@@ -1,10 +1,11 @@
 #include "tasks/OVDownloadTasks.h"
 
+#include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 #include "core/OVSettings.h"
+#include "tasks/Clock.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
-#include "tasks/Clock.h"
 
 #include <QLocale>
 
@@ -42,7 +43,7 @@ QString MakeLocalFileName(const QString &Dir, const QString &Title)
 
     QString folder = Dir;
     if (folder.trimmed().isEmpty())
-        folder = GetAppPath() + QStringLiteral("Downloads/");
+        folder = appfiles::DownloadsDir();
     if (!folder.endsWith(u'/'))
         folder += u'/';
     return folder + base + QStringLiteral(".exe");

@@ -1,5 +1,6 @@
 #include "tasks/OVTaskList.h"
 
+#include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 #include "core/IniFile.h"
 #include "core/OVSettings.h"
@@ -58,7 +59,7 @@ void removeTaskFiles(const QString &localFile)
 
 QString TaskListFileName()
 {
-    return GetAppPath() + QStringLiteral("Config/OVTasks.ini");
+    return appfiles::TaskListFile();
 }
 
 double OleDateFromDateTime(const QDateTime &localTime)

@@ -1,14 +1,15 @@
 #include "tasks/TasksTab.h"
 
+#include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVSettings.h"
-#include "ui/BrimDialogs.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
 #include "tasks/TasksTabTexts.h"
+#include "ui/BrimDialogs.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
 
@@ -578,15 +579,14 @@ void TOVTasksTab::CommandClearAll()
     m_lvTasks->clear();
     SaveList();
     UpdateTaskCounters();
-    ClearDirectory(GetAppPath() + QStringLiteral("Downloads/"));
+    ClearDirectory(appfiles::DownloadsDir());
 }
 
 void TOVTasksTab::CommandOpenDownloadDir()
 {
     // A blank setting means the folder new tasks actually use.
-    const QString dir = OVSettings::DownloadsDir.trimmed().isEmpty()
-        ? GetAppPath() + QStringLiteral("Downloads/")
-        : OVSettings::DownloadsDir;
+    const QString dir
+        = OVSettings::DownloadsDir.trimmed().isEmpty() ? appfiles::DownloadsDir() : OVSettings::DownloadsDir;
     OpenFolder(dir);
 }
 

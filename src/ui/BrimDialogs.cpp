@@ -1,5 +1,6 @@
 #include "ui/BrimDialogs.h"
 
+#include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 
 #include <QAbstractButton>
@@ -32,7 +33,7 @@ bool LoadMessageBoxLibrary()
     UnloadMessageBoxLibrary();
     MessageBoxLibrary &lib = messageBoxLibrary();
     lib.tried = true;
-    const QString path = GetAppPath() + QStringLiteral("CMBLib.so");
+    const QString path = appfiles::MessageBoxLibrary();
     if (!QFileInfo::exists(path))
         return false;
     lib.library = std::make_unique<QLibrary>(path);

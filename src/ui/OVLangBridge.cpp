@@ -32,26 +32,6 @@ void LoadLanguageFile(TBrimMultiLangs *multiLangs, const QString &fileName)
         multiLangs->LoadLanguageFile(fileName);
 }
 
-TBrimMultiLangs *Published()
-{
-    return OVMultiLangs();
-}
-
-void Publish(TBrimMultiLangs *multiLangs)
-{
-    SetOVMultiLangs(multiLangs);
-}
-
-QString Text(const TBrimMultiLangs *multiLangs, const QString &key)
-{
-    return multiLangs ? multiLangs->GetText(key) : QString();
-}
-
-QString Format(const TBrimMultiLangs *multiLangs, const QString &key, const QVariantList &args)
-{
-    return multiLangs ? multiLangs->FormatText(key, args) : QString();
-}
-
 std::optional<Font> GetFont(const TBrimMultiLangs *multiLangs, const QString &fontKey)
 {
     if (!multiLangs)

@@ -26,14 +26,6 @@ Owner Create();
 void SetupEvents(TBrimMultiLangs *multiLangs, std::function<void(TBrimMultiLangs *Sender)> changed);
 void LoadLanguageFile(TBrimMultiLangs *multiLangs, const QString &fileName);
 
-// The program-wide component (null until the main window publishes one).
-TBrimMultiLangs *Published();
-void Publish(TBrimMultiLangs *multiLangs);
-
-QString Text(const TBrimMultiLangs *multiLangs, const QString &key);
-// Empty when the text's format does not fit the arguments.
-QString Format(const TBrimMultiLangs *multiLangs, const QString &key, const QVariantList &args);
-
 struct Font
 {
     QFont font;

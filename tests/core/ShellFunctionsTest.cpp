@@ -87,6 +87,10 @@ TEST_F(ShellFunctions, TessalyIsStartedFromTheApplicationFolder)
     platform::setApplicationDirectoryOverride(dir.path());
     EXPECT_EQ(LaunchTessalyPopup(kTessalyNetworkDiagnosis), kTessalyMissing);
     EXPECT_TRUE(launcher.calls.isEmpty());
+    touch(path("Tessaly"), false); // not executable: never opened as a document without its arguments
+    EXPECT_EQ(LaunchTessalyPopup(kTessalyNetworkDiagnosis), kTessalyStartFailed);
+    EXPECT_TRUE(launcher.calls.isEmpty());
+    QFile::remove(path("Tessaly"));
     touch(path("Tessaly"), true);
     EXPECT_EQ(LaunchTessalyPopup(kTessalyNetworkDiagnosis), 0u);
     EXPECT_EQ(launcher.calls, QStringList {"start|" + path("Tessaly") + "|-popup|69682"});

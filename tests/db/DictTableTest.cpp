@@ -128,8 +128,8 @@ TEST_F(DictTableTest, BlobsEmptyCompressibleAndIncompressibleInEveryStorageMode)
         o.Password = QStringLiteral("pw");
         o.VerifyBlobWrites = true;
         TDictTableSchema schema {QStringLiteral("B"),
-                             {{QStringLiteral("V"), ftBlob}, {QStringLiteral("Plain"), ftBlob, 0, 1}},
-                             {}};
+                                 {{QStringLiteral("V"), ftBlob}, {QStringLiteral("Plain"), ftBlob, 0, 1}},
+                                 {}};
         create(o, {schema});
         TDictDatabase db;
         db.DatabaseName = path;
@@ -319,9 +319,9 @@ TEST_F(DictTableTest, LocateByIndexAndByScanWithBothOptions)
 TEST_F(DictTableTest, TwoBlocksForMoreThan1024RecordsAndDeletedRecordsVanishEverywhere)
 {
     TDictTableSchema schema {QStringLiteral("N"),
-                         {{QStringLiteral("K"), ftInteger}, {QStringLiteral("S"), ftString, 8}},
-                         {{QStringLiteral("ByK"), tiUnique | tiDescending, {QStringLiteral("K")}},
-                          {QStringLiteral("ByS"), 0, {QStringLiteral("S")}}}};
+                             {{QStringLiteral("K"), ftInteger}, {QStringLiteral("S"), ftString, 8}},
+                             {{QStringLiteral("ByK"), tiUnique | tiDescending, {QStringLiteral("K")}},
+                              {QStringLiteral("ByS"), 0, {QStringLiteral("S")}}}};
     create({}, {schema});
     {
         TDictTable t;
@@ -463,12 +463,13 @@ TEST_F(DictTableTest, EncryptedFilesInEveryModeWithEachCipher)
             o.EncryptAlgoName = QString::fromLatin1(cipher).toLower(); // any letter case selects it
             o.EncryptMode = mode;
             o.Password = QStringLiteral("secret");
-            TDictTableSchema schema {QStringLiteral("E"),
-                                 {{QStringLiteral("Name"), ftString, 30},
-                                  {QStringLiteral("Flag"), ftBoolean},
-                                  {QStringLiteral("Open"), ftString, 10, 1},
-                                  {QStringLiteral("Memo"), ftMemo}},
-                                 {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("Name")}}}};
+            TDictTableSchema schema {
+                QStringLiteral("E"),
+                {{QStringLiteral("Name"), ftString, 30},
+                 {QStringLiteral("Flag"), ftBoolean},
+                 {QStringLiteral("Open"), ftString, 10, 1},
+                 {QStringLiteral("Memo"), ftMemo}},
+                {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("Name")}}}};
             create(o, {schema});
             {
                 TDictDatabase db;
@@ -614,6 +615,40 @@ TEST_F(DictTableTest, MemoryMedium)
             EXPECT_EQ(e.Message(), QStringLiteral("Invalid database name '%1'").arg(QLatin1String(bad)));
         }
     }
+}
+
+// A database made on demand for its tables may be closed while they are open: that
+// closes the tables and must not free the database while it is still closing them.
+TEST_F(DictTableTest, ClosingATemporaryDatabaseWithOpenTables)
+{
+    QByteArray image = BuildDatabaseImage({}, {everyTypeTable(), everyTypeTable(QStringLiteral("Other"))});
+    const QString name = TDictMemoryStreams::Register(&image);
+    create({}, {everyTypeTable(), everyTypeTable(QStringLiteral("Other"))});
+    for (const auto &[database, medium] : {std::pair {name, mtMemory}, std::pair {path, mtDisk}}) {
+        for (int tables = 1; tables <= 3; ++tables) {
+            std::vector<std::unique_ptr<TDictTable>> open;
+            for (int i = 0; i < tables; ++i) {
+                open.push_back(std::make_unique<TDictTable>());
+                open.back()->SetMediumType(medium);
+                openTable(*open.back(), database, i % 2 ? QStringLiteral("Other") : QStringLiteral("All"));
+            }
+            TDictDatabase *db = open.front()->Database();
+            ASSERT_TRUE(db->Temporary());
+            ASSERT_EQ(db->UseCount(), tables);
+            db->Close();
+            for (const auto &t : open)
+                EXPECT_FALSE(t->Active());
+            EXPECT_FALSE(db->Connected());
+            EXPECT_EQ(db->UseCount(), 0);
+            // the tables open again, and their last close releases the database
+            openTable(*open.front(), database, QStringLiteral("All"));
+            open.front()->AppendRecord({0, QStringLiteral("again")});
+            EXPECT_TRUE(open.front()->Locate(QStringLiteral("Name"), QStringLiteral("again")));
+            open.front()->Close();
+            EXPECT_EQ(TDictSession::Default().FindDatabase(database), nullptr);
+        }
+    }
+    TDictMemoryStreams::Unregister(name);
 }
 
 TEST_F(DictTableTest, ListsOfAnUnchangedFileAreReusedAndAnyChangeIsSeen)

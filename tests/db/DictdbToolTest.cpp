@@ -11,9 +11,17 @@ struct Result
     QString out, err;
 };
 
-Result run(const QStringList &args, const QByteArray &input = {})
+// Runs the tool; a non-empty locale becomes its whole locale environment.
+Result run(const QStringList &args, const QByteArray &input = {}, const QString &locale = {})
 {
     QProcess p;
+    if (!locale.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"LC_ALL", "LC_COLLATE", "LC_CTYPE", "LANG"})
+            env.insert(QLatin1String(name), locale);
+        env.remove(QStringLiteral("LANGUAGE"));
+        p.setProcessEnvironment(env);
+    }
     p.start(QStringLiteral(DICTDB_TOOL), args);
     p.waitForStarted();
     p.write(input);
@@ -76,4 +84,57 @@ TEST(DictdbTool, EncryptedFilesNeedThePassword)
     const Result r = run({"dump", db, "--password", "secret"});
     EXPECT_EQ(r.code, 0);
     EXPECT_TRUE(r.out.contains(QStringLiteral("hidden value")));
+}
+
+// A file written under one locale is searched under another: the key order may not
+// depend on either. Each pair of locales orders some of these keys differently by
+// their own collation rules (case, punctuation, accents, CJK ordering).
+TEST(DictdbTool, KeyOrderDoesNotDependOnTheLocale)
+{
+    struct Case
+    {
+        const char *writer, *reader;
+        QStringList keys;
+    } cases[] = {
+        {"C",
+         "zh_CN.UTF-8",
+         {"svchost.exe", "Svchost2.exe", "_setup.exe", "~tmp.exe", "a-b.exe", "ab.exe", "Zeta.exe", "[x].exe",
+          "B.exe", "b_c.exe"}},
+        {"C",
+         "de_DE.UTF-8",
+         {QString::fromUtf8("Äpfel"), "apfel", "Zebra", QString::fromUtf8("Öl"), "ol",
+          QString::fromUtf8("école"), "Ecole", "zz", QString::fromUtf8("über"), "Uber"}},
+        {"sv_SE.UTF-8",
+         "fr_FR.UTF-8",
+         {QString::fromUtf8("Äpfel"), "apfel", "Zebra", QString::fromUtf8("Öl"), "ol",
+          QString::fromUtf8("école"), "Ecole", "zz", QString::fromUtf8("ångström"), "Angstrom"}},
+        {"zh_CN.UTF-8",
+         "zh_TW.UTF-8",
+         {QString::fromUtf8("中国"), QString::fromUtf8("汉字"), QString::fromUtf8("北京"),
+          QString::fromUtf8("上海"), QString::fromUtf8("人"), QString::fromUtf8("一"),
+          QString::fromUtf8("爱"), QString::fromUtf8("中文版"), "QQ.exe", "qq2.exe"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.writer) + " -> " + c.reader);
+        QTemporaryDir dir;
+        const QString db = dir.filePath(QStringLiteral("order.db"));
+        Result r = run({"create", db, "--table", "T", "--field", "Name:string:40", "--index", "Exact:Name",
+                        "--index", "NoCase:Name:nocase", "--index", "Down:Name:desc"},
+                       {}, QLatin1String(c.writer));
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        r = run({"import", db, "T"}, (c.keys.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8(),
+                QLatin1String(c.writer));
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        r = run({"check", db}, {}, QLatin1String(c.reader));
+        EXPECT_EQ(r.code, 0) << r.out.toStdString();
+        const auto found = [&](const QStringList &args) {
+            return run(QStringList {"locate", db, "T", "Name"} + args, {}, QLatin1String(c.reader)).code == 0;
+        };
+        for (const QString &key : c.keys) {
+            const std::string k = key.toStdString();
+            EXPECT_TRUE(found({key})) << k;
+            EXPECT_TRUE(found({key.toUpper(), "-i"})) << k;
+            EXPECT_TRUE(found({key.left(key.size() - 1), "-p"})) << k;
+        }
+    }
 }

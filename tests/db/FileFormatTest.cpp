@@ -143,11 +143,12 @@ TEST_F(FileFormatTest, ReadsTheHandMadeFixture)
 
 TEST_F(FileFormatTest, WriterProducesTheDocumentedLayout)
 {
-    TDictTableSchema schema {QStringLiteral("Process"),
-                         {{QStringLiteral("ProcessName"), ftString, 20},
-                          {QStringLiteral("Description"), ftString, 50},
-                          {QStringLiteral("Virus"), ftBoolean}},
-                         {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("ProcessName")}}}};
+    TDictTableSchema schema {
+        QStringLiteral("Process"),
+        {{QStringLiteral("ProcessName"), ftString, 20},
+         {QStringLiteral("Description"), ftString, 50},
+         {QStringLiteral("Virus"), ftBoolean}},
+        {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("ProcessName")}}}};
     const QByteArray image = BuildDatabaseImage({}, {schema});
     const QByteArray expected = handMadeFixture();
     ASSERT_EQ(image.size(), kRecordBlock);
@@ -205,6 +206,65 @@ TEST_F(FileFormatTest, ALoopingIndexChainIsWalkedAtMostRecordCountSteps)
     put32(b, kIndexBlock + 4 + 8 * 0 + 4, 3); // svchost.exe -> alpha.exe: a cycle
     write(b);
     EXPECT_EQ(names("ByName"), QStringList({"alpha.exe", "EVIL.EXE", "svchost.exe"}));
+}
+
+// Keys order the same way under every locale: simple case folding when case is ignored,
+// then code point order (not UTF-16 unit order).
+TEST(KeyTextOrder, CaseFoldingThenCodePoints)
+{
+    struct Case
+    {
+        const char16_t *key, *stored;
+        bool caseInsensitive, partial;
+        int expected;
+    } cases[] = {
+        {u"a", u"B", false, false, 1},
+        {u"a", u"B", true, false, -1},
+        {u"_x", u"ax", false, false, -1},
+        {u"_x", u"Bx", false, false, 1},
+        {u"~", u"z", true, false, 1},
+        {u"a-b", u"ab", true, false, -1},
+        {u"\u00c4pfel", u"b", true, false, 1}, // no accent folding: after every ASCII letter
+        {u"\u00c4PFEL", u"\u00e4pfel", true, false, 0},
+        {u"\u03a3", u"\u03c2", true, false, 0}, // capital sigma and final sigma fold alike
+        {u"\u4e2d\u56fd", u"\u4e00", false, false, 1},
+        {u"\U0001F600", u"\uFFFD", false, false, 1}, // a supplementary character after the BMP
+        {u"expl", u"explorer.exe", false, true, 0},
+        {u"expl", u"explorer.exe", false, false, -1},
+        {u"EXPL", u"explorer.exe", true, true, 0},
+        {u"EXPL", u"explorer.exe", false, true, -1},
+        {u"explorer.exe", u"expl", false, true, 1},
+        {u"", u"anything", false, true, 0},
+        {u"same", u"same", false, false, 0},
+    };
+    for (const Case &c : cases) {
+        const QString key = QString::fromUtf16(c.key), stored = QString::fromUtf16(c.stored);
+        EXPECT_EQ(compareText(key, stored, c.caseInsensitive, c.partial), c.expected)
+            << key.toStdString() << " / " << stored.toStdString();
+        // the rule is antisymmetric, so orders built by insertion are consistent
+        if (!c.partial) {
+            EXPECT_EQ(compareText(stored, key, c.caseInsensitive, false), -c.expected);
+        }
+    }
+}
+
+TEST_F(FileFormatTest, CheckReportsAnIndexOutOfKeyOrder)
+{
+    write(handMadeFixture());
+    EXPECT_TRUE(CheckDatabase(path).Problems.isEmpty())
+        << CheckDatabase(path).Problems.join('\n').toStdString();
+    // chain svchost.exe -> alpha.exe -> EVIL.EXE: every record is there, in the wrong order
+    QByteArray b = handMadeFixture();
+    put32(b, kTable + 4181 + 70, 0);
+    put32(b, kIndexBlock + 4 + 8 * 0 + 4, 3);
+    put32(b, kIndexBlock + 4 + 8 * 3 + 4, 1);
+    put32(b, kIndexBlock + 4 + 8 * 1 + 4, -1);
+    write(b);
+    EXPECT_EQ(names("ByName"), QStringList({"svchost.exe", "alpha.exe", "EVIL.EXE"}));
+    const CheckReport report = CheckDatabase(path);
+    ASSERT_EQ(report.Problems.size(), 1) << report.Problems.join('\n').toStdString();
+    EXPECT_EQ(report.Problems[0],
+              QStringLiteral("table 'Process': index 'ByName' is out of key order at record 3"));
 }
 
 TEST_F(FileFormatTest, DamagedFilesGiveCleanErrors)

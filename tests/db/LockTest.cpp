@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +66,47 @@ private:
     int m_release = -1;
     bool m_locked = false;
 };
+
+// A lock the kernel lists for a file: its kind (FLOCK, POSIX, OFDLCK), READ or WRITE,
+// and its byte range (end -1: to the end of the file).
+struct HeldLock
+{
+    QString kind, type;
+    qint64 start = 0, end = 0;
+};
+
+QList<HeldLock> locksOn(const QString &path)
+{
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    const QString id = QStringLiteral("%1:%2:%3")
+                           .arg(major(st.st_dev), 2, 16, QLatin1Char('0'))
+                           .arg(minor(st.st_dev), 2, 16, QLatin1Char('0'))
+                           .arg(quint64(st.st_ino));
+    QFile f(QStringLiteral("/proc/locks"));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QList<HeldLock> held;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        // "1: OFDLCK ADVISORY  READ  -1 08:01:1234 0 0"; waiters ("->") are not held
+        const QStringList p = QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (p.size() == 8 && p[5] == id)
+            held << HeldLock {p[1], p[3], p[6].toLongLong(),
+                              p[7] == QLatin1String("EOF") ? -1 : p[7].toLongLong()};
+    }
+    return held;
+}
+
+QString describe(const QList<HeldLock> &locks)
+{
+    QStringList out;
+    for (const HeldLock &l : locks)
+        out << QStringLiteral("%1 %2 %3-%4").arg(l.kind, l.type).arg(l.start).arg(l.end);
+    return out.join(QLatin1String(", "));
+}
 
 int openDescriptors()
 {
@@ -157,4 +200,74 @@ TEST_F(LockTest, ExclusiveOpenKeepsOthersOut)
     second.Exclusive = true;
     EXPECT_THROW(second.Open(), EDictDBError) << "not while another has it open";
     EXPECT_FALSE(second.Connected());
+}
+
+// Sharing is a byte-range lock of the open file on byte 0, never a whole-file lock: a
+// network file system turns whole-file locks into byte-range locks, and one over the
+// lock byte would make every table access of the program's own open wait for itself.
+TEST_F(LockTest, SharingLockLiesBesideTheLockByte)
+{
+    TDictCreateOptions o;
+    o.Compressed = true;
+    dictdb::CreateDatabaseFile(path, o, {{QStringLiteral("B"), {{QStringLiteral("V"), ftBlob}}, {}}});
+    for (const bool exclusive : {false, true}) {
+        SCOPED_TRACE(exclusive ? "exclusive" : "shared");
+        TDictDatabase db;
+        db.DatabaseName = path;
+        db.Exclusive = exclusive;
+        db.Open();
+        const QString share = exclusive ? QStringLiteral("WRITE") : QStringLiteral("READ");
+        QList<HeldLock> idle = locksOn(path);
+        ASSERT_EQ(idle.size(), 1) << describe(idle).toStdString();
+        EXPECT_EQ(idle[0].kind, QStringLiteral("OFDLCK"));
+        EXPECT_EQ(idle[0].type, share);
+        EXPECT_EQ(idle[0].start, 0);
+        EXPECT_EQ(idle[0].end, 0);
+        // compressing a blob reports progress while the append holds the lock byte
+        QList<HeldLock> busy;
+        db.OnCompressProgress = [&](TDictDatabase *, int) {
+            if (busy.isEmpty())
+                busy = locksOn(path);
+        };
+        TDictTable t;
+        openTable(t, path, QStringLiteral("B"));
+        t.AppendRecord({QByteArray(5000, 'x')});
+        QStringList seen;
+        for (const HeldLock &l : busy) {
+            EXPECT_EQ(l.kind, QStringLiteral("OFDLCK"));
+            EXPECT_NE(l.end, -1) << "nothing reaches to the end of the file";
+            for (qint64 b = l.start; b <= l.end; ++b)
+                seen << QStringLiteral("%1:%2").arg(b).arg(l.type);
+        }
+        seen.sort();
+        EXPECT_EQ(seen, QStringList({QStringLiteral("0:") + share, QStringLiteral("1:WRITE")}))
+            << describe(busy).toStdString();
+        t.Close();
+        db.Close();
+        EXPECT_TRUE(locksOn(path).isEmpty()) << describe(locksOn(path)).toStdString();
+    }
+}
+
+// A file without write permission can be opened only for reading, which can hold only a
+// shared lock; an exclusive opener still comes in only when no one else has it open, and
+// keeps other exclusive openers out.
+TEST_F(LockTest, ExclusiveOpenOfAReadOnlyFile)
+{
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    TDictDatabase shared;
+    shared.DatabaseName = path;
+    shared.Open();
+    ASSERT_TRUE(shared.FileIO()->ReadOnly());
+    TDictDatabase exclusive;
+    exclusive.DatabaseName = path;
+    exclusive.Exclusive = true;
+    EXPECT_THROW(exclusive.Open(), EDictDBError) << "not while another has it open";
+    shared.Close();
+    EXPECT_NO_THROW(exclusive.Open());
+    TDictDatabase second;
+    second.DatabaseName = path;
+    second.Exclusive = true;
+    EXPECT_THROW(second.Open(), EDictDBError);
+    TDictTable t;
+    EXPECT_NO_THROW(openTable(t, path, QStringLiteral("All"))) << "its tables use its own connection";
 }

@@ -72,3 +72,16 @@ TEST_F(SystemLauncher, OpensThroughTheDesktopOpenerWithoutAShell)
     EXPECT_TRUE(lines.contains(dir.path()));
     EXPECT_FALSE(l.startProgram({"/nonexistent/program"}));
 }
+
+TEST_F(SystemLauncher, FailsWhenTheOpenerFindsNoProgram)
+{
+    // The stand-in reports failure for targets named "unopenable" (as the
+    // real opener does when no program handles a type) and success otherwise.
+    QFile f(dir.filePath("xdg-open"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("#!/bin/sh\ncase \"$1\" in *unopenable*) exit 3;; esac\nexit 0\n");
+    f.close();
+    platform::ILauncher &l = platform::launcher();
+    EXPECT_FALSE(l.openWithDesktop(dir.filePath("unopenable.xyz")));
+    EXPECT_TRUE(l.openWithDesktop(dir.filePath("fine.txt")));
+}

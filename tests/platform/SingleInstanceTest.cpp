@@ -2,11 +2,16 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <cstring>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -101,11 +106,9 @@ TEST(SingleInstance, HolderIgnoresMalformedMessages)
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un addr {};
         addr.sun_family = AF_UNIX;
-        const QByteArray n = (name + u':' + QString::number(getuid())).toUtf8();
-        std::memcpy(addr.sun_path + 1, n.constData(), size_t(n.size()));
-        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr),
-                            socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(n.size()))),
-                  0);
+        const QByteArray path = platform::SingleInstanceLock::socketPath(name);
+        std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+        EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
         if (!bytes.isEmpty()) {
             EXPECT_EQ(::write(fd, bytes.constData(), size_t(bytes.size())), bytes.size());
         }
@@ -117,8 +120,84 @@ TEST(SingleInstance, HolderIgnoresMalformedMessages)
     EXPECT_TRUE(platform::SingleInstanceLock::sendCode(name, 42));
     QElapsedTimer clock;
     clock.start();
-    while (clock.elapsed() < 1500)
+    while (codes.isEmpty() && clock.elapsed() < 5000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    // The bad clients came first; only the well-formed code arrives.
     EXPECT_EQ(codes, QList<qint32> {42});
     ::close(silent);
+}
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Runs fn in a child process as user nobody and returns its exit status.
+int runAsNobody(const std::function<int()> &fn)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(99);
+        ::_exit(fn());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The lock's folders point into a scratch folder for the length of a test.
+struct ScratchRuntime
+{
+    QTemporaryDir dir;
+    QByteArray savedTmp = qgetenv("TMPDIR");
+    QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    ScratchRuntime()
+    {
+        ::chmod(QFile::encodeName(dir.path()).constData(), 01777); // like /tmp
+        qputenv("TMPDIR", QFile::encodeName(dir.path()));
+        qunsetenv("XDG_RUNTIME_DIR");
+    }
+    ~ScratchRuntime()
+    {
+        qputenv("TMPDIR", savedTmp);
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    }
+};
+
+} // namespace
+
+TEST(SingleInstance, AnotherUserCannotTakeTheNameOrItsFolder)
+{
+    if (::getuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    const QString name = uniqueName("foreign");
+
+    {
+        // Another user squats the folder before the program ever ran: the
+        // program runs on without a lock instead of trusting that folder.
+        ScratchRuntime scratch;
+        const QByteArray own
+            = QFile::encodeName(scratch.dir.path()) + "/orvane-" + QByteArray::number(::getuid());
+        ASSERT_EQ(runAsNobody([&] { return ::mkdir(own.constData(), 0777) == 0 ? 0 : 1; }), 0);
+        platform::SingleInstanceLock lock(name);
+        EXPECT_EQ(lock.acquire(), State::Unavailable);
+        EXPECT_FALSE(platform::SingleInstanceLock::sendCode(name, 1, 200));
+    }
+    {
+        // Another user tries to bind the listening socket ahead of the
+        // program: the private folder keeps it out.
+        ScratchRuntime scratch;
+        const QByteArray path = platform::SingleInstanceLock::socketPath(name);
+        ASSERT_FALSE(path.isEmpty());
+        EXPECT_EQ(runAsNobody([&] {
+                      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+                      sockaddr_un addr {};
+                      addr.sun_family = AF_UNIX;
+                      std::memcpy(addr.sun_path, path.constData(), size_t(path.size()));
+                      return ::bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0 ? 0 : 1;
+                  }),
+                  1);
+        platform::SingleInstanceLock lock(name);
+        EXPECT_EQ(lock.acquire(), State::Acquired);
+    }
 }

@@ -3,6 +3,7 @@
 #include "core/BrimMultiLangs.h"
 #include "platform/DpkgPackageIndex.h"
 #include "platform/PeTestImage.h"
+#include "procmon/OVProcDB.h"
 #include "procmon/ProcessDescription.h"
 
 #include <QDir>
@@ -110,44 +111,28 @@ TEST(ProcessDescription, KnowledgeBaseOnlyUnderSimplifiedChinese)
     QTemporaryDir dir;
     const QString tool = writeFile(dir, "tool.exe", petest::peImage());
     TFileProp props(&emptyIndex());
-    QStringList asked;
-    bool found = true, risky = false;
-    const TProcDBLookup lookup = [&](const QString &name, QString *description, bool *isRisk) {
-        asked << name;
-        if (!found)
-            return false;
-        *description = QStringLiteral("desc");
-        *isRisk = risky;
-        return true;
-    };
+    procmon::OVProcDB knowledge(dir.filePath("missing.db"));
 
-    // No language component: the file's own description, and the knowledge base is not asked.
+    // No language component: the file's own description, and the knowledge base is not opened.
     SetOVMultiLangs(nullptr);
-    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, lookup), "Test tool");
-    EXPECT_EQ(OVProcessDescription("tool.exe", dir.filePath("gone"), props, lookup), "");
-    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
+    EXPECT_EQ(OVProcessDescription("tool.exe", dir.filePath("gone"), props, &knowledge), "");
 
     TBrimMultiLangs langs;
-    langs.SetDefaultText("String.ProcessDesc.Risk", "(Risk)");
     langs.SetDefaultText("String.ProcessDesc.Unknown", "(Unknown)");
     const QString english = writeFile(dir, "en.ini", "[HEAD]\nLCID=1033\nSelected=1\n");
     langs.LoadLanguageList({english});
     SetOVMultiLangs(&langs);
-    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, lookup), "Test tool");
-    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
+    EXPECT_EQ(knowledge.OpenCount(), 0);
 
-    const QString chinese = writeFile(dir, "zh.ini", "[HEAD]\nLCID=2052\nSelected=1\n");
+    // Simplified Chinese asks the knowledge base; a missing one knows nothing, also of odd names.
+    const QString chinese = writeFile(dir, "zh.ini", "[HEAD]\nLCID= 2052\nSelected=1\n");
     langs.LoadLanguageList({chinese});
     ASSERT_TRUE(langs.CurrentLanguage().has_value());
-    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, lookup), "desc");
-    risky = true;
-    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, lookup), "(Risk)desc");
-    found = false;
-    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, lookup), "(Unknown)");
-    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, nullptr), "(Unknown)");
-    // A self-chosen name reaches the look-up unchanged.
-    const QString odd = QStringLiteral("x\n) R (") + QChar(0xFFFD);
-    OVProcessDescription(odd, QString(), props, lookup);
-    EXPECT_EQ(asked.last(), odd);
+    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "(Unknown)");
+    EXPECT_EQ(OVProcessDescription(QStringLiteral("x\n) R (") + QChar(0xFFFD), QString(), props, &knowledge),
+              "(Unknown)");
+    EXPECT_GT(knowledge.OpenCount(), 0);
     SetOVMultiLangs(nullptr);
 }

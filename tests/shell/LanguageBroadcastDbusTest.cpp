@@ -1,7 +1,7 @@
 #include "MainWindowTestSupport.h"
-#include "shell/FormOVSettings.h"
-#include "platform/LanguageBroadcast.h"
 #include "online/WebAPIClient.h"
+#include "platform/LanguageBroadcast.h"
+#include "shell/FormOVSettings.h"
 #include "ui/BrimImageButton.h"
 
 #include <QAction>
@@ -68,11 +68,17 @@ TEST_F(Broadcast, ProgramsBroadcastSwitchesTheLanguageAndKeepsKeysTheNextFileLac
     ASSERT_EQ(f.btnTabTopX->Caption(), "Software");
 
     // The sender is the program itself, as another process.
-    QProcess sender;
-    sender.start(QStringLiteral(ORVANE_EXE), {"--broadcast-language", "1031"});
-    ASSERT_TRUE(sender.waitForFinished(20000));
-    EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().constData();
-    ASSERT_TRUE(waitUntil([&] { return f.LanguageId == 1031; }));
+    // The window's match rule reaches the bus asynchronously; a broadcast sent
+    // before it is registered is lost, so the sender tries again until heard.
+    bool heard = false;
+    for (int attempt = 0; attempt < 5 && !heard; ++attempt) {
+        QProcess sender;
+        sender.start(QStringLiteral(ORVANE_EXE), {"--broadcast-language", "1031"});
+        ASSERT_TRUE(sender.waitForFinished(20000));
+        EXPECT_EQ(sender.exitCode(), 0) << sender.readAllStandardError().constData();
+        heard = waitUntil([&] { return f.LanguageId == 1031; }, 3000);
+    }
+    ASSERT_TRUE(heard);
     EXPECT_EQ(f.btnTabTopX->Caption(), "Programme");
     EXPECT_EQ(f.mniMainAbout->text(), "Info...");
     EXPECT_EQ(f.LanguageFile, appDir + "Langs/1031/Orvane.ini");

@@ -5,6 +5,7 @@
 #include "online/BrimNetConnCheck.h"
 #include "online/LoopbackServer.h"
 #include "online/WebAPIClient.h"
+#include "core/BrimMultiLangs.h"
 #include "shell/FormOVAbout.h"
 #include "shell/FormOVSettings.h"
 #include "tasks/BrimTaskManager.h"
@@ -78,7 +79,7 @@ TEST_F(MainWindow, FormCreateBringsTheWindowToLifeInOrder)
     EXPECT_TRUE(f.imgAD->isVisible());
     EXPECT_TRUE(f.isVisible());
     EXPECT_EQ(f.size(), QSize(800, 600));
-    EXPECT_EQ(ovlang::Published(), f.MultiLangs());
+    EXPECT_EQ(OVMultiLangs(), f.MultiLangs());
 
     // The probe fails: the diagnosis question (current language), and the upgrade question (language 0).
     ASSERT_TRUE(waitUntil([&] { return boxes.size() >= 2; }));

@@ -1,5 +1,6 @@
 #include "core/BrimSystem.h"
 #include "core/OVSingleInst.h"
+#include "platform/SingleInstance.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -38,18 +39,15 @@ protected:
         ASSERT_TRUE(p.waitForStarted());
     }
 
-    // The running instance is listening once its abstract socket shows up.
     bool waitUntilListening(int ms = 10000)
     {
-        const QByteArray name
-            = "@" + (QString::fromLatin1(kInstanceName) + tag + ':' + QString::number(getuid())).toUtf8();
+        const QString name = QString::fromLatin1(kInstanceName) + tag;
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < ms) {
-            QFile f("/proc/net/unix");
-            if (f.open(QIODevice::ReadOnly) && f.readAll().contains(name))
+            if (platform::SingleInstanceLock::isListening(name))
                 return true;
-            QThread::msleep(50);
+            QThread::msleep(20);
         }
         return false;
     }

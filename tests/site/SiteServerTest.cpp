@@ -1,9 +1,14 @@
 #include "SiteServer.h"
 
+#include "Installer.h"
+#include "SiteFixture.h"
 #include "online/WebAPIClient.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
@@ -13,6 +18,7 @@
 #include <thread>
 #include <unistd.h>
 
+using orvane::site::Program;
 using orvane::site::SiteServer;
 
 namespace {
@@ -20,29 +26,42 @@ namespace {
 class SiteTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    void SetUp() override { ASSERT_TRUE(Running.Ok()) << Running.Error; }
+
+    const Program &ById(const QString &Id) const
     {
-        QString Error;
-        ASSERT_TRUE(Site.Load(SITE_ROOT, Error)) << Error.toStdString();
-        Port = Site.Bind("127.0.0.1", 0);
-        ASSERT_GT(Port, 0);
-        Thread = std::thread([this] { Site.Listen(); });
-        for (int I = 0; I < 500 && !Site.IsRunning(); ++I)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        ASSERT_TRUE(Site.IsRunning());
-        Base = "http://127.0.0.1:" + std::to_string(Port);
-    }
-    void TearDown() override
-    {
-        Site.Stop();
-        if (Thread.joinable())
-            Thread.join();
+        for (const Program &P : Running.Site.Programs())
+            if (P.Id == Id)
+                return P;
+        throw std::runtime_error("no program " + Id.toStdString());
     }
 
-    SiteServer Site;
+    RunningSite Running;
+    const std::string &Base = Running.Base;
+    httplib::Client Http {"127.0.0.1", Running.Port};
+};
+
+// A listening loopback socket on a free port; closed with the object.
+struct Listener
+{
+    Listener()
+    {
+        Fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in Addr {};
+        Addr.sin_family = AF_INET;
+        Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t Len = sizeof Addr;
+        if (Fd >= 0 && bind(Fd, reinterpret_cast<sockaddr *>(&Addr), sizeof Addr) == 0 && listen(Fd, 4) == 0
+            && getsockname(Fd, reinterpret_cast<sockaddr *>(&Addr), &Len) == 0)
+            Port = ntohs(Addr.sin_port);
+    }
+    ~Listener()
+    {
+        if (Fd >= 0)
+            close(Fd);
+    }
+    int Fd = -1;
     int Port = -1;
-    std::string Base;
-    std::thread Thread;
 };
 
 } // namespace
@@ -97,41 +116,114 @@ TEST_F(SiteTest, Top3AnswersTheRealClientWithAndWithoutObscuring)
             EXPECT_FALSE(Item.Freeware);
             EXPECT_TRUE(Item.PurchaseURL.startsWith(Host));
         }
-        // Texts with '+' and '&' survive the client's URL-decoding of the answer.
-        EXPECT_TRUE(Client.LastResponse.contains("100+ filters"));
         EXPECT_TRUE(Top3.PayMoreURL.startsWith(Host));
 
-        // Keywords that match nothing still get the top entries.
+        // Keywords that match nothing still get the best-ranked entries.
         ASSERT_TRUE(Client.GetSoftwareTop3("", Top3));
         EXPECT_EQ(Top3.FreeItems.value(0).Title, "NoteLark");
         EXPECT_EQ(Top3.PayItems.size(), 3);
+
+        // A paid program without a trial comes without a download: the panel buys.
+        ASSERT_TRUE(Client.GetSoftwareTop3("OpenVPN privacy client", Top3));
+        ASSERT_FALSE(Top3.PayItems.isEmpty());
+        EXPECT_EQ(Top3.PayItems[0].Title, "Moatline VPN");
+        EXPECT_TRUE(Top3.PayItems[0].DownloadURL.isEmpty());
+        EXPECT_TRUE(Top3.PayItems[0].PurchaseURL.startsWith(Host));
+
+        // Texts with '+' and '&' survive the client's URL-decoding of the answer.
+        ASSERT_TRUE(Client.GetSoftwareTop3("photo editor", Top3));
+        EXPECT_EQ(Top3.PayItems.value(0).Description, "Edits photos with layers, masks and 100+ filters.");
     }
 }
 
-TEST_F(SiteTest, UnknownMethodIsAFailureAnswer)
+// Whatever arrives, the web API answers with its failure envelope: never a
+// success, never an empty or broken answer.
+TEST_F(SiteTest, BadInputGetsTheFailureEnvelope)
 {
-    THttpClient Http;
-    Http.URL = QString::fromStdString(Base + "/index.php/halvex_api");
-    Http.AddParam("lng", "1033");
-    Http.AddParam("method", "software_top99");
-    const QString Answer = Http.Execute();
-    EXPECT_FALSE(Answer.isEmpty());
-    EXPECT_FALSE(TWebAPIClient::IsSuccessAnswer(Answer)) << Answer.toStdString();
+    const struct
+    {
+        const char *Why;
+        std::vector<std::pair<QString, QString>> Params;
+        bool Obscure;
+    } Cases[] = {
+        {"no method", {{"lng", "1033"}, {"keywords", "zip"}}, true},
+        {"unknown method", {{"lng", "1033"}, {"method", "software_top99"}}, true},
+        {"language not a number", {{"lng", "english"}, {"method", "software_top3"}}, false},
+        {"language out of range", {{"lng", "70000"}, {"method", "software_top3"}}, true},
+        {"keywords too long", {{"method", "software_top3"}, {"keywords", QString(1500, 'k')}}, false},
+        {"obscured-looking garbage", {{"method", "0A1B2C3D"}}, false},
+    };
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(C.Why);
+        THttpClient Client;
+        Client.URL = QString::fromStdString(Base + "/index.php/halvex_api");
+        Client.Encrypt = C.Obscure;
+        for (const auto &[Name, Value] : C.Params)
+            Client.AddParam(Name, Value);
+        const QString Answer = Client.Execute();
+        const QJsonObject Json = QJsonDocument::fromJson(Answer.toUtf8()).object();
+        EXPECT_EQ(Json.value("result").toString(), "error") << Answer.toStdString();
+        EXPECT_FALSE(Json.value("message").toString().isEmpty());
+        EXPECT_FALSE(TWebAPIClient::IsSuccessAnswer(Answer));
+    }
+    // Bodies beyond any sensible size are refused before they are read.
+    auto Huge = Http.Post("/index.php/halvex_api", std::string(200 * 1024, 'x'), "application/octet-stream");
+    ASSERT_TRUE(Huge);
+    EXPECT_EQ(Huge->status, 413);
+}
+
+TEST_F(SiteTest, UnknownPathsAreNotFoundAndWrongMethodsNotAllowed)
+{
+    const struct
+    {
+        const char *Method;
+        const char *Path;
+        int Status;
+        const char *Allow;
+    } Cases[] = {
+        {"GET", "/nothing.html", 404, nullptr},
+        {"GET", "/files/nothing.exe", 404, nullptr},
+        {"GET", "/icons/nothing.png", 404, nullptr},
+        {"GET", "/icons/../catalogue.json", 404, nullptr},
+        {"GET", "/catalogue.json", 404, nullptr},
+        {"GET", "/index.php/buy?id=notelark", 404, nullptr}, // free: nothing to buy
+        {"GET", "/index.php/buy?id=nobody", 404, nullptr},
+        {"POST", "/nothing", 404, nullptr},
+        {"POST", "/", 405, "GET, HEAD"},
+        {"PUT", "/files/notelark-setup.exe", 405, "GET, HEAD"},
+        {"DELETE", "/index.php/halvex_api", 405, "GET, HEAD, POST"},
+        {"POST", "/index.php/soft_api", 405, "GET, HEAD"},
+        {"OPTIONS", "/icons/notelark.png", 405, "GET, HEAD"},
+    };
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(std::string(C.Method) + " " + C.Path);
+        httplib::Request Req;
+        Req.method = C.Method;
+        Req.path = C.Path;
+        auto Res = Http.send(Req);
+        ASSERT_TRUE(Res);
+        EXPECT_EQ(Res->status, C.Status);
+        EXPECT_EQ(Res->get_header_value("Allow"), C.Allow ? C.Allow : "");
+    }
+    // A person who mistypes an address gets a page that leads back.
+    auto Missing = Http.Get("/nothing.html");
+    ASSERT_TRUE(Missing);
+    EXPECT_NE(Missing->body.find(Base + "/index.php/soft_api"), std::string::npos);
 }
 
 TEST_F(SiteTest, InstallersServeByteRanges)
 {
-    const auto &P = Site.Programs().front();
-    const std::string Whole = SiteServer::MakeInstaller(P, 0).toStdString();
+    const Program &P = Running.Site.Programs().front();
+    const std::string Whole = orvane::site::MakeInstaller(P, QString::fromStdString(Base)).toStdString();
     ASSERT_GT(Whole.size(), 100000u);
     const std::string Path = "/files/" + P.Installer.toStdString();
-    httplib::Client Http("127.0.0.1", Port);
 
     auto Full = Http.Get(Path);
     ASSERT_TRUE(Full);
     EXPECT_EQ(Full->status, 200);
     EXPECT_EQ(Full->body, Whole);
     EXPECT_EQ(Full->body.rfind("#!/bin/sh\n", 0), 0u);
+    EXPECT_EQ(qint64(Full->body.size()), P.InstallerSize);
 
     auto Part = Http.Get(Path, {{"Range", "bytes=1000-1999"}});
     ASSERT_TRUE(Part);
@@ -146,61 +238,178 @@ TEST_F(SiteTest, InstallersServeByteRanges)
     auto Past = Http.Get(Path, {{"Range", "bytes=" + std::to_string(Whole.size()) + "-"}});
     ASSERT_TRUE(Past);
     EXPECT_EQ(Past->status, 416);
-
-    auto Missing = Http.Get("/files/nothing.exe");
-    ASSERT_TRUE(Missing);
-    EXPECT_EQ(Missing->status, 404);
-    auto Traversal = Http.Get("/icons/../catalogue.json");
-    ASSERT_TRUE(Traversal);
-    EXPECT_EQ(Traversal->status, 404);
+    EXPECT_EQ(Past->get_header_value("Content-Range"), "bytes */" + std::to_string(Whole.size()));
 }
 
-TEST_F(SiteTest, PagesPointAtThisHost)
+// HEAD describes the download exactly as GET would, and a resume that names
+// another version of the file gets the whole current file instead of a part.
+TEST_F(SiteTest, InstallersCarryValidatorsAndHonourIfRange)
 {
-    httplib::Client Http("127.0.0.1", Port);
+    const Program &P = ById("tidewave");
+    const std::string Path = "/files/" + P.Installer.toStdString();
+    auto Get = Http.Get(Path);
+    ASSERT_TRUE(Get);
+    const std::string ETag = Get->get_header_value("ETag");
+    const std::string Modified = Get->get_header_value("Last-Modified");
+    ASSERT_EQ(ETag.size(), 34u);
+    ASSERT_EQ(ETag.front(), '"');
+    EXPECT_EQ(Modified, Running.Site.InstallersModified().toStdString());
+    EXPECT_TRUE(QRegularExpression("^[A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} \\d\\d:\\d\\d:\\d\\d GMT$")
+                    .match(QString::fromStdString(Modified))
+                    .hasMatch())
+        << Modified;
+
+    auto Head = Http.Head(Path);
+    ASSERT_TRUE(Head);
+    EXPECT_EQ(Head->status, 200);
+    EXPECT_TRUE(Head->body.empty());
+    for (const char *Name : {"ETag", "Last-Modified", "Content-Length", "Accept-Ranges", "Content-Type"})
+        EXPECT_EQ(Head->get_header_value(Name), Get->get_header_value(Name)) << Name;
+    EXPECT_EQ(Head->get_header_value("Content-Length"), std::to_string(Get->body.size()));
+
+    // Another program's installer is another file with another tag.
+    auto Other = Http.Head("/files/" + ById("notelark").Installer.toStdString());
+    ASSERT_TRUE(Other);
+    EXPECT_NE(Other->get_header_value("ETag"), ETag);
+
+    const struct
+    {
+        std::string Validator;
+        bool Matches;
+    } Cases[] = {
+        {ETag, true},
+        {Modified, true},
+        {"\"0123456789abcdef0123456789abcdef\"", false},
+        {"W/" + ETag, false}, // weak tags never allow a part
+        {"Mon, 01 Jan 2001 00:00:00 GMT", false},
+        {"yesterday", false},
+    };
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(C.Validator);
+        auto Res = Http.Get(Path, {{"Range", "bytes=100-199"}, {"If-Range", C.Validator}});
+        ASSERT_TRUE(Res);
+        if (C.Matches) {
+            EXPECT_EQ(Res->status, 206);
+            EXPECT_EQ(Res->body, Get->body.substr(100, 100));
+        } else {
+            EXPECT_EQ(Res->status, 200);
+            EXPECT_EQ(Res->body, Get->body);
+            EXPECT_FALSE(Res->has_header("Content-Range"));
+        }
+    }
+    // Even a range past the end is moot when the validator does not match.
+    auto Stale = Http.Get(Path, {{"Range", "bytes=99999999-"}, {"If-Range", "\"stale\""}});
+    ASSERT_TRUE(Stale);
+    EXPECT_EQ(Stale->status, 200);
+    EXPECT_EQ(Stale->body.size(), Get->body.size());
+}
+
+// The catalogue has what the store and the recommendation panels need, and
+// everything it names is served.
+TEST_F(SiteTest, CatalogueIsCompleteAndServed)
+{
+    const auto &Programs = Running.Site.Programs();
+    EXPECT_GE(Programs.size(), 30);
+    QSet<QString> Categories, IconTypes, IconBytes, Titles;
+    int Free = 0, PurchaseOnly = 0, PreviousRank = 0;
+    for (const Program &P : Programs) {
+        SCOPED_TRACE(P.Id.toStdString());
+        EXPECT_GT(P.Rank, PreviousRank); // served in ranking order
+        PreviousRank = P.Rank;
+        Categories.insert(P.Category);
+        Titles.insert(P.Title);
+        EXPECT_FALSE(P.Keywords.isEmpty());
+        Free += P.Freeware;
+        PurchaseOnly += !P.Downloadable;
+
+        auto Icon = Http.Get("/icons/" + P.Icon.toStdString());
+        ASSERT_TRUE(Icon);
+        EXPECT_EQ(Icon->status, 200);
+        EXPECT_EQ(Icon->get_header_value("Content-Type"),
+                  orvane::site::PictureType(QByteArray::fromStdString(Icon->body)).toStdString());
+        IconTypes.insert(QString::fromStdString(Icon->get_header_value("Content-Type")));
+        IconBytes.insert(QString::fromLatin1(QByteArray::fromStdString(Icon->body).toBase64()));
+
+        if (P.Downloadable) {
+            auto Setup = Http.Head("/files/" + P.Installer.toStdString());
+            ASSERT_TRUE(Setup);
+            EXPECT_EQ(Setup->status, 200);
+        }
+        if (!P.Freeware) {
+            EXPECT_FALSE(P.Price.isEmpty());
+            auto Buy = Http.Get(P.PurchasePath.toStdString());
+            ASSERT_TRUE(Buy);
+            EXPECT_EQ(Buy->status, 200);
+            EXPECT_NE(Buy->body.find(P.Title.toHtmlEscaped().toStdString()), std::string::npos);
+        }
+    }
+    EXPECT_EQ(Categories,
+              QSet<QString>(orvane::site::Categories().begin(), orvane::site::Categories().end()));
+    EXPECT_EQ(IconTypes, (QSet<QString> {"image/png", "image/jpeg", "image/gif", "image/bmp"}));
+    EXPECT_EQ(IconBytes.size(), Programs.size()); // every program its own icon
+    EXPECT_EQ(Titles.size(), Programs.size());
+    EXPECT_GE(Free, 3);
+    EXPECT_GE(Programs.size() - Free, 3);
+    EXPECT_GE(PurchaseOnly, 1);
+}
+
+TEST_F(SiteTest, StorePagePointsAtThisHostAndStaysLight)
+{
     auto Page = Http.Get("/index.php/soft_api");
     ASSERT_TRUE(Page);
     ASSERT_EQ(Page->status, 200);
     const QString Html = QString::fromStdString(Page->body);
     EXPECT_TRUE(Html.contains("window.external.DownloadAndInstall(title, url)"));
-    const QRegularExpression Download(QStringLiteral("data-url=\"([^\"]*)\""));
+    EXPECT_TRUE(Html.contains("if (window.external && window.external.DownloadAndInstall)"));
+    EXPECT_FALSE(Html.contains("{{"));
+    // Its core works from a saved copy: no calls back to the server.
+    for (const char *Call : {"fetch(", "XMLHttpRequest", "import("})
+        EXPECT_FALSE(Html.contains(Call)) << Call;
+
     int Buttons = 0;
-    for (const auto &M : Download.globalMatch(Html)) {
+    for (const auto &M : QRegularExpression(QStringLiteral("data-url=\"([^\"]*)\"")).globalMatch(Html)) {
         ++Buttons;
         const std::string Url = M.captured(1).toStdString();
         EXPECT_EQ(Url.rfind(Base + "/files/", 0), 0u) << Url;
-        auto File = Http.Get(Url.substr(Base.size()));
-        ASSERT_TRUE(File);
-        EXPECT_EQ(File->status, 200) << Url;
     }
-    EXPECT_GE(Buttons, 6);
-    EXPECT_FALSE(Html.contains("{{BASE}}"));
+    int Downloadable = 0;
+    for (const Program &P : Running.Site.Programs())
+        Downloadable += P.Downloadable;
+    EXPECT_EQ(Buttons, Downloadable);
 
-    auto Icon = Http.Get("/icons/" + Site.Programs().front().Icon.toStdString());
-    ASSERT_TRUE(Icon);
-    EXPECT_EQ(Icon->body.rfind("\x89PNG\r\n\x1a\n", 0), 0u);
-    for (const char *Path : {"/", "/help.html"}) {
+    // Every resource the page loads sits on this host; with them it stays small.
+    qint64 Total = qint64(Page->body.size());
+    int Resources = 0;
+    for (const auto &M : QRegularExpression(QStringLiteral("(?:src|href)=\"([^\"#]*)\"")).globalMatch(Html)) {
+        const std::string Url = M.captured(1).toStdString();
+        EXPECT_EQ(Url.rfind(Base + "/", 0), 0u) << Url;
+        if (M.captured(0).startsWith("src")) {
+            auto Res = Http.Get(Url.substr(Base.size()));
+            ASSERT_TRUE(Res);
+            EXPECT_EQ(Res->status, 200) << Url;
+            Total += qint64(Res->body.size());
+            ++Resources;
+        }
+    }
+    EXPECT_EQ(Resources, Running.Site.Programs().size());
+    EXPECT_LT(Total, 200 * 1024);
+    EXPECT_FALSE(Html.contains("<link")); // styles inline
+    EXPECT_FALSE(Html.contains("<script src"));
+
+    for (const char *Path : {"/", "/help.html", "/index.php/soft_api?kind=free&cat=games"}) {
         auto Res = Http.Get(Path);
         ASSERT_TRUE(Res);
         EXPECT_EQ(Res->status, 200) << Path;
+        EXPECT_EQ(Res->body.find("{{"), std::string::npos) << Path;
     }
 }
 
 TEST(SiteProgram, ServesAndEndsCleanlyOnSigterm)
 {
-    // A free port: bind, note it, release it for the child.
     int Port = -1;
     {
-        const int Fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in Addr {};
-        Addr.sin_family = AF_INET;
-        Addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t Len = sizeof Addr;
-        if (Fd >= 0 && bind(Fd, reinterpret_cast<sockaddr *>(&Addr), sizeof Addr) == 0
-            && getsockname(Fd, reinterpret_cast<sockaddr *>(&Addr), &Len) == 0)
-            Port = ntohs(Addr.sin_port);
-        if (Fd >= 0)
-            close(Fd);
+        Listener Probe; // a free port: note it, release it for the child
+        Port = Probe.Port;
     }
     ASSERT_GT(Port, 0);
     QProcess Site;
@@ -225,4 +434,26 @@ TEST(SiteProgram, ServesAndEndsCleanlyOnSigterm)
     Bad.start(SITE_EXE, {"--port", QString::number(Port), "--root", "/nonexistent"});
     ASSERT_TRUE(Bad.waitForFinished(5000));
     EXPECT_NE(Bad.exitCode(), 0);
+}
+
+// A port someone else listens on is an error at start, never a shared port.
+TEST(SiteProgram, RefusesAPortThatIsTaken)
+{
+    Listener Taken;
+    ASSERT_GT(Taken.Port, 0);
+    QProcess Site;
+    Site.start(SITE_EXE, {"--port", QString::number(Taken.Port), "--root", SITE_ROOT});
+    ASSERT_TRUE(Site.waitForFinished(10000));
+    EXPECT_EQ(Site.exitStatus(), QProcess::NormalExit);
+    EXPECT_NE(Site.exitCode(), 0);
+    EXPECT_TRUE(Site.readAllStandardError().contains("already in use"));
+
+    // The same between two servers of one process.
+    RunningSite First;
+    ASSERT_TRUE(First.Ok()) << First.Error;
+    SiteServer Second;
+    QString Error;
+    ASSERT_TRUE(Second.Load(SITE_ROOT, Error));
+    EXPECT_EQ(Second.Bind("127.0.0.1", First.Port), -1);
+    EXPECT_EQ(Second.BindError(), EADDRINUSE);
 }

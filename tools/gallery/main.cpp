@@ -10,6 +10,7 @@
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
 #include "ui/BrimTabControl.h"
+#include "ui/DictLoginDialog.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -418,6 +419,7 @@ void buildTextPage(QWidget *page, const QString &title, const QString &text)
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    installDictLoginDialog();
     QApplication::setFont(uiFont(12));
     QCommandLineParser parser;
     parser.addHelpOption();

@@ -14,6 +14,7 @@ namespace {
 
 const QString kFileManagerService = QStringLiteral("org.freedesktop.FileManager1");
 const QString kFileManagerPath = QStringLiteral("/org/freedesktop/FileManager1");
+constexpr int kOpenerWaitMs = 10000;
 
 // An argument that begins with '-' would be read as an option by the opener.
 QString safeOpenerArgument(const QString &target)
@@ -32,7 +33,11 @@ public:
     {
         if (target.isEmpty())
             return false;
-        return startProgram({QStringLiteral("xdg-open"), safeOpenerArgument(target)});
+        // The opener reports "no program can open this" only through its exit
+        // status; one that is still busy after a while has found a handler.
+        const int code
+            = runAndWaitForExit({QStringLiteral("xdg-open"), safeOpenerArgument(target)}, kOpenerWaitMs);
+        return code == 0 || code == kStillRunning;
     }
 
     bool showFolder(const QString &dir) override

@@ -1,7 +1,11 @@
 #include "platform/ProcessJob.h"
 
+#include "platform/AppPath.h"
+
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 #include <cerrno>
 #include <csignal>
@@ -21,7 +25,7 @@ extern char **environ;
 namespace platform {
 namespace {
 
-pid_t spawnInNewSession(const QStringList &argv)
+pid_t spawnInNewSession(const QStringList &argv, char *const *envp = environ)
 {
     if (argv.isEmpty() || argv.first().isEmpty())
         return -1;
@@ -46,7 +50,7 @@ pid_t spawnInNewSession(const QStringList &argv)
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ);
+    int rc = posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), envp);
     posix_spawnattr_destroy(&attr);
     return rc == 0 ? pid : -1;
 }
@@ -93,7 +97,36 @@ void reapInBackground(pid_t pid)
     }).detach();
 }
 
+// Installers and uninstallers register themselves with the registry tool:
+// they find it through ORVANE_REG, unless our own environment names one already.
+struct JobEnvironment
+{
+    std::vector<QByteArray> storage;
+    std::vector<char *> pointers;
+    JobEnvironment()
+    {
+        bool hasTool = false;
+        for (char **e = environ; e && *e; ++e) {
+            if (std::strncmp(*e, "ORVANE_REG=", 11) == 0)
+                hasTool = true;
+            storage.emplace_back(*e);
+        }
+        if (!hasTool)
+            storage.push_back("ORVANE_REG=" + QFile::encodeName(registryToolPath()));
+        for (QByteArray &b : storage)
+            pointers.push_back(b.data());
+        pointers.push_back(nullptr);
+    }
+};
+
 } // namespace
+
+QString registryToolPath()
+{
+    const QString beside = applicationDirectory() + QStringLiteral("orvane-reg");
+    const QFileInfo info(beside);
+    return info.isFile() && info.isExecutable() ? beside : QStringLiteral("orvane-reg");
+}
 
 int liveProcessesInSession(qint64 sid)
 {
@@ -118,7 +151,8 @@ quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::ato
 {
     if (argv.isEmpty() || argv.first().isEmpty())
         return JobBadCommand;
-    const pid_t pid = spawnInNewSession(argv);
+    const JobEnvironment env;
+    const pid_t pid = spawnInNewSession(argv, env.pointers.data());
     if (pid <= 0)
         return JobStartFailed;
 
@@ -148,6 +182,32 @@ quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::ato
     if (!leaderReaped)
         reapInBackground(pid);
     return result;
+}
+
+int runAndWaitForExit(const QStringList &argv, int timeoutMs)
+{
+    const pid_t pid = spawnInNewSession(argv);
+    if (pid <= 0)
+        return -1;
+    const bool onMainThread
+        = QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (r < 0 && errno != EINTR)
+            return -1;
+        if (clock.elapsed() >= timeoutMs) {
+            reapInBackground(pid);
+            return kStillRunning;
+        }
+        if (onMainThread)
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 10);
+        QThread::msleep(10);
+    }
 }
 
 qint64 startDetached(const QStringList &argv)

@@ -1,5 +1,6 @@
 #include "platform/SingleInstance.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
@@ -8,8 +9,11 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
 #include <map>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -20,15 +24,59 @@ constexpr char kMagic[4] = {'O', 'V', 'P', 'C'};
 constexpr int kMessageSize = 8;
 constexpr size_t kMaxPendingClients = 32;
 
-socklen_t makeAddress(const QString &instanceName, sockaddr_un *addr)
+// A folder only this user can create files in: the desktop session's runtime
+// folder, else a folder of our own in the temporary folder. A folder that
+// another user made, or that others may write to, is refused, because whoever
+// can bind the socket there could take the codes and keep the program from
+// starting.
+QByteArray privateRuntimeDir()
+{
+    const auto isPrivate = [](const QByteArray &dir) {
+        struct stat st;
+        return !dir.isEmpty() && ::lstat(dir.constData(), &st) == 0 && S_ISDIR(st.st_mode)
+            && st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
+    };
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.startsWith('/') && isPrivate(runtime))
+        return runtime;
+    QByteArray tmp = qgetenv("TMPDIR");
+    if (!tmp.startsWith('/'))
+        tmp = "/tmp";
+    const QByteArray own = tmp + "/orvane-" + QByteArray::number(::getuid());
+    ::mkdir(own.constData(), 0700);
+    return isPrivate(own) ? own : QByteArray();
+}
+
+// The lock file and socket of an instance name; empty when no private folder exists.
+struct InstancePaths
+{
+    QByteArray lock;
+    QByteArray socket;
+};
+
+InstancePaths instancePaths(const QString &instanceName)
+{
+    const QByteArray dir = privateRuntimeDir();
+    if (dir.isEmpty())
+        return {};
+    // Hashed: the name may hold any character and a socket path is short.
+    const QByteArray id
+        = QCryptographicHash::hash((instanceName + u':' + QString::number(::getuid())).toUtf8(),
+                                   QCryptographicHash::Sha256)
+              .toHex()
+              .left(32);
+    InstancePaths paths {dir + "/orvane-" + id + ".lock", dir + "/orvane-" + id + ".sock"};
+    if (size_t(paths.socket.size()) >= sizeof(sockaddr_un::sun_path))
+        return {};
+    return paths;
+}
+
+socklen_t makeAddress(const QByteArray &path, sockaddr_un *addr)
 {
     std::memset(addr, 0, sizeof *addr);
     addr->sun_family = AF_UNIX;
-    // Leading NUL: the abstract namespace, no file on disk, gone when the holder ends.
-    const QByteArray name = (instanceName + u':' + QString::number(getuid())).toUtf8();
-    const size_t len = std::min<size_t>(size_t(name.size()), sizeof addr->sun_path - 1);
-    std::memcpy(addr->sun_path + 1, name.constData(), len);
-    return socklen_t(offsetof(sockaddr_un, sun_path) + 1 + len);
+    std::memcpy(addr->sun_path, path.constData(), size_t(path.size()));
+    return socklen_t(offsetof(sockaddr_un, sun_path) + size_t(path.size()) + 1);
 }
 
 } // namespace
@@ -126,22 +174,34 @@ SingleInstanceLock::State SingleInstanceLock::acquire()
 {
     if (m_fd >= 0)
         return State::Acquired;
-    // CLOEXEC: a program we start must not inherit the lock and outlive us holding it.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const InstancePaths paths = instancePaths(m_name);
+    if (paths.lock.isEmpty())
         return State::Unavailable;
-    sockaddr_un addr;
-    const socklen_t len = makeAddress(m_name, &addr);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0) {
+    // The lock file's flock is the atomic "first instance" test; the kernel
+    // drops it with the process, also after a crash. CLOEXEC: a program we
+    // start must not inherit it and outlive us holding it.
+    const int lockFd = ::open(paths.lock.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (lockFd < 0)
+        return State::Unavailable;
+    if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
-        ::close(fd);
-        return err == EADDRINUSE ? State::HeldElsewhere : State::Unavailable;
+        ::close(lockFd);
+        return err == EWOULDBLOCK ? State::HeldElsewhere : State::Unavailable;
     }
-    if (::listen(fd, 16) != 0) {
-        ::close(fd);
+    // A socket file left by a holder that crashed is stale now.
+    ::unlink(paths.socket.constData());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un addr;
+    const socklen_t len = makeAddress(paths.socket, &addr);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), len) != 0 || ::listen(fd, 16) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        ::close(lockFd);
         return State::Unavailable;
     }
     m_fd = fd;
+    m_lockFd = lockFd;
+    m_socketPath = paths.socket;
     return State::Acquired;
 }
 
@@ -154,8 +214,14 @@ void SingleInstanceLock::release()
 {
     m_listener.reset();
     if (m_fd >= 0) {
+        // Still holding the lock, so the socket file is ours to remove.
+        ::unlink(m_socketPath.constData());
         ::close(m_fd);
         m_fd = -1;
+    }
+    if (m_lockFd >= 0) {
+        ::close(m_lockFd);
+        m_lockFd = -1;
     }
 }
 
@@ -174,10 +240,25 @@ void SingleInstanceLock::setMessageHandler(std::function<void(qint32)> handler)
     m_listener->handler = std::move(handler);
 }
 
+QByteArray SingleInstanceLock::socketPath(const QString &instanceName)
+{
+    return instancePaths(instanceName).socket;
+}
+
+bool SingleInstanceLock::isListening(const QString &instanceName)
+{
+    const QByteArray path = socketPath(instanceName);
+    struct stat st;
+    return !path.isEmpty() && ::lstat(path.constData(), &st) == 0 && S_ISSOCK(st.st_mode);
+}
+
 bool SingleInstanceLock::sendCode(const QString &instanceName, qint32 code, int timeoutMs)
 {
+    const InstancePaths paths = instancePaths(instanceName);
+    if (paths.socket.isEmpty())
+        return false;
     sockaddr_un addr;
-    const socklen_t len = makeAddress(instanceName, &addr);
+    const socklen_t len = makeAddress(paths.socket, &addr);
     char message[kMessageSize];
     std::memcpy(message, kMagic, 4);
     qToLittleEndian<qint32>(code, message + 4);
@@ -191,15 +272,21 @@ bool SingleInstanceLock::sendCode(const QString &instanceName, qint32 code, int 
         timeval tv {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
         setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
         if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), len) == 0) {
-            const bool sent = ::send(fd, message, kMessageSize, MSG_NOSIGNAL) == kMessageSize;
+            // Only a holder of this user gets the code.
+            ucred cred {};
+            socklen_t credLen = sizeof cred;
+            const bool own
+                = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &credLen) == 0 && cred.uid == ::getuid();
+            const bool sent = own && ::send(fd, message, kMessageSize, MSG_NOSIGNAL) == kMessageSize;
             ::close(fd);
             return sent;
         }
         const int err = errno;
         ::close(fd);
-        // Refused: the holder has bound the name but is not listening yet (or
-        // has just ended). Either settles within moments.
-        if ((err != ECONNREFUSED && err != EAGAIN && err != EINTR) || clock.elapsed() >= timeoutMs)
+        // Refused or missing: the holder has taken the lock but is not
+        // listening yet (or has just ended). Either settles within moments.
+        if ((err != ECONNREFUSED && err != ENOENT && err != EAGAIN && err != EINTR)
+            || clock.elapsed() >= timeoutMs)
             return false;
         QThread::msleep(20);
     }

@@ -1,0 +1,48 @@
+#pragma once
+
+// The store's catalogue: the programs the site recommends, sells and serves
+// installers for, read from catalogue.json with their icons.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+namespace orvane::site {
+
+struct Program
+{
+    QString Id; // lower-case letters, digits and '-': anchors, file names, registry key
+    QString Title;
+    QString Category; // one of Categories()
+    int Rank = 0; // 1 is the most recommended
+    QString Version;
+    QString Publisher;
+    QString Description;
+    QStringList Keywords; // words matched against the name of an installed program
+    bool Freeware = false;
+    QString Price; // paid programs: the price in dollars, as shown
+    QString PurchasePath; // paid programs: the purchase page, a path on this site
+    bool Downloadable = true; // a paid program without a trial only has a purchase page
+    QString Icon; // file name under /icons/
+    QByteArray IconBytes;
+    QString IconType; // its content type, from the picture's own first bytes
+    QString Installer; // file name under /files/; empty when not downloadable
+    qint64 InstallerSize = 0; // bytes, the same for every client
+};
+
+// The categories in the order the store shows them.
+const QStringList &Categories();
+// The category's name as shown ("development" -> "Development").
+QString CategoryTitle(const QString &Category);
+
+// The content type of a PNG, JPEG, GIF or BMP picture from its first bytes;
+// empty for anything else.
+QString PictureType(const QByteArray &Bytes);
+
+// Reads Dir/catalogue.json and the icons under Dir/icons/ into Programs,
+// sorted by rank. False with Error set when anything is missing, malformed,
+// duplicated or unsafe to use in a path, a page or a script.
+bool LoadCatalogue(const QString &Dir, QVector<Program> &Programs, QString &Error);
+
+} // namespace orvane::site

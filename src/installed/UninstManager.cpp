@@ -1,0 +1,307 @@
+#include "installed/UninstManager.h"
+
+#include "core/BrimSystem.h"
+#include "installed/NameOrder.h"
+#include "platform/MainThread.h"
+#include "platform/Registry.h"
+
+#include <QDate>
+#include <QFileInfo>
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <unordered_map>
+
+namespace installed {
+
+double ParseInstallDate(const QString &Text)
+{
+    const QString t = Text.trimmed();
+    if (t.isEmpty())
+        return 0;
+    // Characters 1-4, 5-6 and 7-8 joined as year-month-day; anything that is
+    // not three numbers then gives no date.
+    const QStringList parts = {t.mid(0, 4), t.mid(4, 2), t.mid(6, 2)};
+    int numbers[3] = {0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        const QString &p = parts.at(i);
+        if (p.isEmpty())
+            return 0;
+        for (QChar c : p)
+            if (c < u'0' || c > u'9')
+                return 0;
+        numbers[i] = p.toInt();
+    }
+    const QDate date(numbers[0], numbers[1], numbers[2]);
+    if (!date.isValid() || numbers[0] == 0)
+        return 0;
+    return double(QDate(1899, 12, 30).daysTo(date));
+}
+
+} // namespace installed
+
+// ---- TUninstItem -------------------------------------------------------------
+
+TUninstItem::TUninstItem(TUninstManager *Manager)
+    : Manager(Manager)
+{ }
+
+TUninstItem *TUninstItem::Child(int Index) const
+{
+    if (Index < 0 || Index >= ChildCount())
+        return nullptr;
+    return m_children[size_t(Index)].get();
+}
+
+void TUninstItem::AddChild(std::unique_ptr<TUninstItem> Child)
+{
+    m_children.push_back(std::move(Child));
+}
+
+struct TUninstManager::WorkerLink
+{
+    TUninstManager *manager = nullptr; // main thread only; null once the manager is gone
+    std::atomic<bool> cancel {false};
+};
+
+void TUninstItem::StartUninstall()
+{
+    if (!HasUninstallCommand() || !Manager)
+        return;
+    auto link = std::make_shared<TUninstManager::WorkerLink>();
+    link->manager = Manager;
+    Manager->m_workers.push_back(link);
+    // The command comes from whoever registered the entry: it is split into
+    // words and started without a shell.
+    const QStringList argv = SplitCommandLine(UninstallString);
+    const QString name = DisplayName;
+    std::thread([link, argv, name] {
+        RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, &link->cancel);
+        if (link->cancel.load())
+            return;
+        platform::runOnMainThread([link, name] {
+            if (link->manager)
+                link->manager->WorkerFinished(link, name);
+        });
+    }).detach();
+}
+
+void TUninstItem::RemoveFromList()
+{
+    TUninstManager *manager = Manager;
+    const qsizetype slash = KeyPath.lastIndexOf(u'\\');
+    if (slash > 0)
+        platform::RegDeleteKeyTree(KeyPath.left(slash), KeyPath.mid(slash + 1));
+    // The rescan destroys this entry: nothing of it may be used afterwards.
+    if (manager)
+        manager->Rescan();
+}
+
+// ---- TUninstManager ----------------------------------------------------------
+
+const QStringList &TUninstManager::UninstallRoots()
+{
+    static const QStringList roots = {
+        QStringLiteral("HKEY_LOCAL_MACHINE\\") + QString::fromUtf16(platform::kUninstallKeyPath) + u'\\',
+        QStringLiteral("HKEY_CURRENT_USER\\") + QString::fromUtf16(platform::kUninstallKeyPath) + u'\\',
+    };
+    return roots;
+}
+
+TUninstManager::TUninstManager()
+{
+    m_iconFiles << QString();
+}
+
+TUninstManager::~TUninstManager()
+{
+    // Running uninstallers go on; their workers stop waiting and never report.
+    for (const auto &link : m_workers) {
+        link->manager = nullptr;
+        link->cancel = true;
+    }
+}
+
+TUninstItem *TUninstManager::Item(int Index) const
+{
+    if (Index < 0 || Index >= Count())
+        return nullptr;
+    return m_programs[size_t(Index)].get();
+}
+
+int TUninstManager::RunningUninstalls() const
+{
+    return int(m_workers.size());
+}
+
+void TUninstManager::WorkerFinished(const std::shared_ptr<WorkerLink> &Link, const QString &ItemName)
+{
+    m_workers.erase(std::remove(m_workers.begin(), m_workers.end(), Link), m_workers.end());
+    Link->manager = nullptr;
+    if (OnUninstCompleted)
+        OnUninstCompleted(this, ItemName);
+}
+
+int TUninstManager::IconIndexFor(const QString &IconFile)
+{
+    const qsizetype at = m_iconFiles.indexOf(IconFile);
+    if (at >= 0)
+        return int(at);
+    m_iconFiles << IconFile;
+    return int(m_iconFiles.size() - 1);
+}
+
+void TUninstManager::Rescan()
+{
+    m_updates.clear();
+    m_programs.clear();
+    m_iconFiles = QStringList {QString()};
+    platform::RegistryReadScope scope;
+    // Each root is read on its own: a machine-wide list that is missing or
+    // empty must not hide the per-user entries.
+    for (const QString &root : UninstallRoots())
+        Scan(root);
+    Group();
+    Sort();
+}
+
+namespace {
+
+// Value names, made once: a scan asks for each of them thousands of times.
+struct ValueNames
+{
+    const QString DisplayName = QStringLiteral("DisplayName");
+    const QString SystemComponent = QStringLiteral("SystemComponent");
+    const QString UninstallString = QStringLiteral("UninstallString");
+    const QString ModifyPath = QStringLiteral("ModifyPath");
+    const QString ParentDisplayName = QStringLiteral("ParentDisplayName");
+    const QString DisplayVersion = QStringLiteral("DisplayVersion");
+    const QString Publisher = QStringLiteral("Publisher");
+    const QString EstimatedSize = QStringLiteral("EstimatedSize");
+    const QString InstallDate = QStringLiteral("InstallDate");
+    const QString InstallLocation = QStringLiteral("InstallLocation");
+    const QString HelpLink = QStringLiteral("HelpLink");
+    const QString URLInfoAbout = QStringLiteral("URLInfoAbout");
+    const QString URLUpdateInfo = QStringLiteral("URLUpdateInfo");
+    const QString Comments = QStringLiteral("Comments");
+    const QString TSAware = QStringLiteral("TSAware");
+    const QString ReleaseType = QStringLiteral("ReleaseType");
+    const QString DisplayIcon = QStringLiteral("DisplayIcon");
+};
+
+const ValueNames &names()
+{
+    static const ValueNames n;
+    return n;
+}
+
+} // namespace
+
+void TUninstManager::Scan(const QString &Root)
+{
+    const ValueNames &v = ::names();
+    QStringList names;
+    if (platform::RegKeyNames(Root, names) == 0)
+        return;
+    for (const QString &name : names) {
+        const QString path = Root + name;
+        if (!platform::RegValueExists(path, v.DisplayName)
+            || platform::RegReadInteger(path, v.SystemComponent) == 1)
+            continue;
+        auto item = std::make_unique<TUninstItem>(this);
+        item->KeyPath = path;
+        item->KeyName = name;
+        auto str = [&path](const QString &value) { return platform::RegReadString(path, value); };
+        item->UninstallString = str(v.UninstallString);
+        item->ModifyPath = str(v.ModifyPath);
+        item->ParentName = str(v.ParentDisplayName);
+        item->DisplayName = str(v.DisplayName);
+        item->Version = str(v.DisplayVersion);
+        item->Publisher = str(v.Publisher);
+        item->EstimatedSize = platform::RegReadInteger(path, v.EstimatedSize);
+        item->InstallDate = installed::ParseInstallDate(str(v.InstallDate));
+        item->InstallLocation = str(v.InstallLocation);
+        item->HelpLink = str(v.HelpLink);
+        item->AboutLink = str(v.URLInfoAbout);
+        item->UpdateLink = str(v.URLUpdateInfo);
+        item->Comments = str(v.Comments);
+        item->TSAware = platform::RegReadInteger(path, v.TSAware) == 1;
+        item->ReleaseType = str(v.ReleaseType);
+        item->SmallIconIndex = item->LargeIconIndex = DefaultIconIndex();
+        item->IconFile = str(v.DisplayIcon);
+        // A path followed by an icon number (",0") names no file and keeps the default icon.
+        if (!item->IconFile.isEmpty() && QFileInfo(item->IconFile).isFile())
+            item->SmallIconIndex = item->LargeIconIndex = IconIndexFor(item->IconFile);
+        if (!item->ParentName.trimmed().isEmpty())
+            m_updates.push_back(std::move(item));
+        else
+            m_programs.push_back(std::move(item));
+    }
+}
+
+void TUninstManager::Group()
+{
+    std::unordered_map<TUninstItem *, TUninstItem *> parentOf;
+    // True when filing u under candidate would make u its own ancestor.
+    auto wouldLoop = [&parentOf](TUninstItem *u, TUninstItem *candidate) {
+        for (TUninstItem *p = candidate; p;) {
+            if (p == u)
+                return true;
+            auto it = parentOf.find(p);
+            p = it == parentOf.end() ? nullptr : it->second;
+        }
+        return false;
+    };
+
+    for (auto &u : m_updates) {
+        for (auto &other : m_updates) {
+            if (other.get() == u.get() || other->DisplayName.compare(u->ParentName, Qt::CaseInsensitive) != 0
+                || wouldLoop(u.get(), other.get()))
+                continue;
+            parentOf[u.get()] = other.get();
+            u->ParentName.clear();
+            break;
+        }
+    }
+    for (auto &u : m_updates) {
+        if (u->ParentName.isEmpty())
+            continue;
+        TUninstItem *parent = nullptr;
+        for (auto &program : m_programs)
+            if (program->DisplayName.compare(u->ParentName, Qt::CaseInsensitive) == 0) {
+                parent = program.get();
+                break;
+            }
+        if (!parent) {
+            auto created = std::make_unique<TUninstItem>(this);
+            created->DisplayName = u->ParentName;
+            created->SmallIconIndex = u->SmallIconIndex;
+            created->LargeIconIndex = u->LargeIconIndex;
+            parent = created.get();
+            m_programs.push_back(std::move(created));
+        }
+        parentOf[u.get()] = parent;
+        u->ParentName.clear();
+    }
+    for (auto &u : m_updates) {
+        TUninstItem *parent = parentOf[u.get()];
+        parent->AddChild(std::move(u));
+    }
+    m_updates.clear();
+}
+
+void TUninstManager::Sort()
+{
+    std::vector<std::pair<installed::TNameSortKey, std::unique_ptr<TUninstItem>>> keyed;
+    keyed.reserve(m_programs.size());
+    for (auto &p : m_programs) {
+        installed::TNameSortKey key = installed::MakeNameSortKey(p->DisplayName);
+        keyed.emplace_back(std::move(key), std::move(p));
+    }
+    std::sort(keyed.begin(), keyed.end(), [](const auto &a, const auto &b) {
+        return installed::CompareNameSortKeys(a.first, b.first) < 0;
+    });
+    m_programs.clear();
+    for (auto &k : keyed)
+        m_programs.push_back(std::move(k.second));
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TUninstManager;
+
+// One uninstall entry: a key below one of the two uninstall roots.
+class TUninstItem
+{
+public:
+    explicit TUninstItem(TUninstManager *Manager);
+    TUninstItem(const TUninstItem &) = delete;
+    TUninstItem &operator=(const TUninstItem &) = delete;
+
+    TUninstManager *Manager;
+    QString KeyPath; // root text + key name
+    QString KeyName;
+    QString UninstallString;
+    QString ModifyPath;
+    QString IconFile; // "DisplayIcon" as written
+    QString ParentName; // emptied once filed under its parent
+    QString DisplayName;
+    QString Version;
+    QString Publisher;
+    qint32 EstimatedSize = 0;
+    double InstallDate = 0; // days since 1899-12-30; 0 = none
+    QString InstallLocation;
+    QString HelpLink;
+    QString AboutLink;
+    QString UpdateLink;
+    QString Comments;
+    int SmallIconIndex = 0;
+    int LargeIconIndex = 0;
+    bool TSAware = false;
+    QString ReleaseType;
+
+    bool HasUninstallCommand() const { return !UninstallString.trimmed().isEmpty(); }
+    int ChildCount() const { return int(m_children.size()); }
+    TUninstItem *Child(int Index) const;
+    void AddChild(std::unique_ptr<TUninstItem> Child);
+
+    // Runs the uninstall command on a worker and returns at once; the
+    // manager's OnUninstCompleted follows on the main thread when the
+    // uninstaller and every process it started have ended.
+    void StartUninstall();
+    // Deletes the entry's key with its subkeys, then rescans the manager:
+    // this entry is gone afterwards, whatever the result.
+    void RemoveFromList();
+
+private:
+    std::vector<std::unique_ptr<TUninstItem>> m_children;
+};
+
+// The software registered for uninstallation, read from the uninstall keys
+// of HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER; updates hang below their
+// programs. Main thread only, apart from the uninstall workers it starts.
+class TUninstManager
+{
+public:
+    using TCompletedEvent = std::function<void(TUninstManager *Sender, const QString &ItemName)>;
+
+    // The two roots read, in order.
+    static const QStringList &UninstallRoots();
+
+    TUninstManager();
+    ~TUninstManager();
+    TUninstManager(const TUninstManager &) = delete;
+    TUninstManager &operator=(const TUninstManager &) = delete;
+
+    // Clears the lists and reads them again: scan, file updates, sort.
+    void Rescan();
+    int Count() const { return int(m_programs.size()); }
+    TUninstItem *Item(int Index) const;
+
+    // Icons by index, shared by the small and large lists: index 0 is the
+    // default program icon (no file); others are picture files named by
+    // "DisplayIcon". An item's icon indices point into this list.
+    const QStringList &IconFiles() const { return m_iconFiles; }
+    int DefaultIconIndex() const { return 0; }
+
+    TCompletedEvent OnUninstCompleted;
+    // Declared for a modify run, which this program never starts.
+    TCompletedEvent OnModifyCompleted;
+
+    // For tests: how many uninstall workers are still running or waiting to report.
+    int RunningUninstalls() const;
+
+private:
+    friend class TUninstItem;
+    struct WorkerLink;
+    void Scan(const QString &Root);
+    void Group();
+    void Sort();
+    int IconIndexFor(const QString &IconFile);
+    void WorkerFinished(const std::shared_ptr<WorkerLink> &Link, const QString &ItemName);
+
+    std::vector<std::unique_ptr<TUninstItem>> m_programs;
+    std::vector<std::unique_ptr<TUninstItem>> m_updates; // own until filed under a parent
+    QStringList m_iconFiles;
+    std::vector<std::shared_ptr<WorkerLink>> m_workers;
+};
+
+namespace installed {
+// "InstallDate" text to a day count since 1899-12-30; 0 when it is not a date
+// written as yyyyMMdd.
+double ParseInstallDate(const QString &Text);
+} // namespace installed

@@ -1,0 +1,899 @@
+#include "installed/UninstallTab.h"
+
+#include "core/BrimMultiLangs.h"
+#include "core/BrimSystem.h"
+#include "core/MessageBoxTypes.h"
+#include "installed/UninstManager.h"
+#include "platform/MainThread.h"
+#include "ui/BrimDialogs.h"
+#include "ui/BrimImage.h"
+#include "ui/BrimImageButton.h"
+#include "ui/BrimLVRichSelItem.h"
+#include "ui/BrimSkin.h"
+
+#include <QCheckBox>
+#include <QDate>
+#include <QEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTimer>
+#include <QTreeWidget>
+#include <atomic>
+#include <thread>
+
+namespace {
+
+QString text(const QString &key)
+{
+    return OVGetText(key);
+}
+
+QString text(const char *key)
+{
+    return OVGetText(QLatin1String(key));
+}
+
+QString format(const char *key, const QVariantList &args)
+{
+    return OVFormatText(QLatin1String(key), args);
+}
+
+quint16 languageId()
+{
+    const TBrimMultiLangs *langs = OVMultiLangs();
+    if (!langs)
+        return 0;
+    const auto lang = langs->CurrentLanguage();
+    if (!lang)
+        return 0;
+    bool ok = false;
+    const uint id = lang->LCID.trimmed().toUInt(&ok, 0);
+    return ok && id <= 0xFFFF ? quint16(id) : 0;
+}
+
+QString linkHtml(const QString &caption)
+{
+    return QStringLiteral("<a href=\"#\" style=\"color:#2f6fde; text-decoration:none\">%1</a>")
+        .arg(caption.toHtmlEscaped());
+}
+
+// A row of the list: sorts by the tab's rule instead of Qt's own text order.
+class UninstRow : public QTreeWidgetItem
+{
+public:
+    using QTreeWidgetItem::QTreeWidgetItem;
+    bool operator<(const QTreeWidgetItem &other) const override
+    {
+        const int column = treeWidget() ? treeWidget()->sortColumn() : 0;
+        return CompareTextOrder(text(column), other.text(column), true) < 0;
+    }
+};
+
+TUninstItem *entryOf(const QTreeWidgetItem *row)
+{
+    if (!row || TBrimLVRichSelItem::IsBlankItem(row))
+        return nullptr;
+    return reinterpret_cast<TUninstItem *>(row->data(0, TBrimLVRichSelItem::ItemDataRole).value<quintptr>());
+}
+
+// The text cut at a word boundary with "..." so that it fits width.
+QString elideAtWord(const QString &s, const QFontMetrics &fm, int width)
+{
+    if (fm.horizontalAdvance(s) <= width)
+        return s;
+    QString cut = s;
+    while (!cut.isEmpty()) {
+        const qsizetype space = cut.lastIndexOf(u' ');
+        cut = space > 0 ? cut.left(space).trimmed() : cut.left(cut.size() - 1);
+        if (fm.horizontalAdvance(cut + QStringLiteral("...")) <= width)
+            return cut + QStringLiteral("...");
+    }
+    return QStringLiteral("...");
+}
+
+const char *const kDetailNames[] = {"Name", "Publisher", "Version", "Date", "Location", "Link"};
+
+} // namespace
+
+struct TOVUninstallTab::PanelControls
+{
+    QLabel *panel = nullptr;
+    TBrimImage *icon = nullptr;
+    QLabel *title = nullptr;
+    QLabel *desc = nullptr;
+    TBrimImageButton *button = nullptr;
+    int tag = 0;
+    QString fullDescription;
+};
+
+// Ties web API workers to the tab; cleared when the tab goes away.
+struct TOVUninstallTab::Top3Link
+{
+    TOVUninstallTab *tab = nullptr;
+    std::atomic<quint64> counter {0};
+};
+
+TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
+    : QWidget(parent)
+    , m_mgr(UninstMgr)
+    , m_top3Link(std::make_shared<Top3Link>())
+{
+    setObjectName(QStringLiteral("tsUninst"));
+    m_top3Link->tab = this;
+    setMinimumSize(770, 440);
+
+    m_lblUninstStatus = new QLabel(this);
+    m_lblUninstStatus->setObjectName(QStringLiteral("lblUninstStatus"));
+    QFont bold = font();
+    bold.setBold(true);
+    m_lblUninstStatus->setFont(bold);
+
+    m_edtUninstSearch = new QLineEdit(this);
+    m_edtUninstSearch->setObjectName(QStringLiteral("edtUninstSearch"));
+    m_edtUninstSearch->installEventFilter(this);
+    connect(m_edtUninstSearch, &QLineEdit::textChanged, this, &TOVUninstallTab::SearchTextChanged);
+
+    auto button = [this, &bold](const char *name, int w, int h) {
+        auto *b = new TBrimImageButton(this);
+        b->setObjectName(QLatin1String(name));
+        b->SetTransparent(true);
+        brim::setButtonPictures(b, QStringLiteral("btn_action"));
+        b->SetStretch(true);
+        const TBrimColorFont white {bold, QColor(Qt::white)};
+        b->SetFont(white);
+        b->SetEnableStatesFont(true);
+        b->SetFontMouseHover(white);
+        b->SetFontMouseDown(white);
+        b->setFixedSize(w, h);
+        return b;
+    };
+    m_btnUninstSearch = button("btnUninstSearch", 64, 23);
+    m_btnUninstSearch->OnClick = [this](QObject *) { CommandSearch(); };
+
+    m_lvUninst = new QTreeWidget(this);
+    m_lvUninst->setObjectName(QStringLiteral("lvUninst"));
+    m_lvUninst->setColumnCount(2);
+    m_lvUninst->setRootIsDecorated(false);
+    m_lvUninst->setItemsExpandable(false);
+    m_lvUninst->setUniformRowHeights(true);
+    m_lvUninst->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lvUninst->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_lvUninst->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_lvUninst->setAllColumnsShowFocus(true);
+    m_lvUninst->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_lvUninst->setIconSize(QSize(16, 16));
+    m_lvUninst->header()->setStretchLastSection(false);
+    m_lvUninst->header()->setSectionsClickable(true);
+    m_lvUninst->header()->setSortIndicatorShown(false);
+    m_lvUninst->header()->resizeSection(0, 430);
+    m_lvUninst->header()->resizeSection(1, 300);
+    m_lvUninst->setStyleSheet(
+        QStringLiteral("QTreeWidget { border: 1px solid #dbe2ea; background: white; }"
+                       "QTreeWidget::item:selected { background: #dbe8fb; color: black; }"));
+    connect(m_lvUninst, &QTreeWidget::itemSelectionChanged, this, &TOVUninstallTab::SelectionChanged);
+    connect(m_lvUninst->header(), &QHeaderView::sectionClicked, this, &TOVUninstallTab::ColumnClick);
+
+    // The selected row's panel: icon, title, publisher and the Uninstall button.
+    m_pnlUninstSelItem = new QWidget(m_lvUninst->viewport());
+    m_pnlUninstSelItem->setObjectName(QStringLiteral("pnlUninstSelItem"));
+    m_pnlUninstSelItem->setAutoFillBackground(true);
+    QPalette selPalette = m_pnlUninstSelItem->palette();
+    selPalette.setColor(QPalette::Window, QColor(0xdb, 0xe8, 0xfb));
+    m_pnlUninstSelItem->setPalette(selPalette);
+    m_pnlUninstSelItem->hide();
+    m_imgUninstSelItemIcon = new TBrimImage(m_pnlUninstSelItem);
+    m_imgUninstSelItemIcon->setObjectName(QStringLiteral("imgUninstSelItemIcon"));
+    m_imgUninstSelItemIcon->SetStretch(true);
+    m_imgUninstSelItemIcon->setGeometry(8, 8, 32, 32);
+    m_imgUninstSelItemIcon->setCursor(Qt::PointingHandCursor);
+    m_imgUninstSelItemIcon->OnClick = [this](QObject *) { ToggleDetails(); };
+    m_lblUninstSelItemTitle = new QLabel(m_pnlUninstSelItem);
+    m_lblUninstSelItemTitle->setObjectName(QStringLiteral("lblUninstSelItemTitle"));
+    m_lblUninstSelItemTitle->setFont(bold);
+    m_lblUninstSelItemPublisher = new QLabel(m_pnlUninstSelItem);
+    m_lblUninstSelItemPublisher->setObjectName(QStringLiteral("lblUninstSelItemPublisher"));
+    m_btnUninstSelItemUninstall = new TBrimImageButton(m_pnlUninstSelItem);
+    m_btnUninstSelItemUninstall->setObjectName(QStringLiteral("btnUninstSelItemUninstall"));
+    m_btnUninstSelItemUninstall->SetTransparent(true);
+    brim::setButtonPictures(m_btnUninstSelItemUninstall, QStringLiteral("btn_action"));
+    m_btnUninstSelItemUninstall->SetStretch(true);
+    m_btnUninstSelItemUninstall->SetFont({bold, QColor(Qt::white)});
+    m_btnUninstSelItemUninstall->setFixedSize(80, 24);
+    m_btnUninstSelItemUninstall->OnClick = [this](QObject *) { CommandUninstall(); };
+    m_pnlUninstSelItem->installEventFilter(this);
+
+    // The details panel below the list.
+    m_pnlUninstDetails = new QWidget(this);
+    m_pnlUninstDetails->setObjectName(QStringLiteral("pnlUninstDetails"));
+    for (int i = 0; i < 6; ++i) {
+        auto *caption = new QLabel(m_pnlUninstDetails);
+        caption->setObjectName(QStringLiteral("lblUninstDetails_%1").arg(QLatin1String(kDetailNames[i])));
+        auto *value = new QLabel(m_pnlUninstDetails);
+        value->setObjectName(QStringLiteral("lblUninstDetails_%1V").arg(QLatin1String(kDetailNames[i])));
+        value->setTextFormat(Qt::PlainText);
+        m_detailCaptions << caption;
+        m_detailValues << value;
+    }
+    for (int i : {4, 5}) {
+        QLabel *l = m_detailValues.at(i);
+        l->setCursor(Qt::PointingHandCursor);
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, QColor(0x2f, 0x6f, 0xde));
+        l->setPalette(p);
+        l->installEventFilter(this);
+    }
+    m_imgUninstDetailsIcon = new TBrimImage(m_pnlUninstDetails);
+    m_imgUninstDetailsIcon->setObjectName(QStringLiteral("imgUninstDetails_Icon"));
+    m_imgUninstDetailsIcon->SetStretch(true);
+    m_imgUninstDetailsIcon->resize(32, 32);
+
+    auto link = [this](const char *name) {
+        auto *l = new QLabel(this);
+        l->setObjectName(QLatin1String(name));
+        l->setTextFormat(Qt::RichText);
+        l->setCursor(Qt::PointingHandCursor);
+        return l;
+    };
+    m_lblUninstShowDetails = link("lblUninstShowDetails");
+    connect(m_lblUninstShowDetails, &QLabel::linkActivated, this, [this] { ToggleDetails(); });
+    m_lblUninstRefreshList = link("lblUninstRefreshList");
+    connect(m_lblUninstRefreshList, &QLabel::linkActivated, this, [this] { ListFill(); });
+    m_lblUninstShowPatches = link("lblUninstShowPatches");
+    m_lblUninstShowPatches->hide();
+
+    BuildTop3();
+
+    if (m_mgr)
+        m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &) { ListFill(); };
+    MessageBox = [](QWidget *owner, const QString &t, const QString &caption, unsigned type) {
+        return ShowMessageBox(owner, t, caption, type, languageId(), 0);
+    };
+    ApplyLayout();
+    ApplyTexts();
+}
+
+TOVUninstallTab::~TOVUninstallTab()
+{
+    m_top3Link->tab = nullptr;
+    if (m_mgr)
+        m_mgr->OnUninstCompleted = nullptr;
+}
+
+void TOVUninstallTab::BuildTop3()
+{
+    const int x = 426;
+    m_lblTop3Title = new QLabel(this);
+    m_lblTop3Title->setObjectName(QStringLiteral("lblTop3Title"));
+    QFont bold = font();
+    bold.setBold(true);
+    m_lblTop3Title->setFont(bold);
+    m_lblTop3Title->setGeometry(x, 2, 240, 16);
+    m_lblTop3PayWares = new QLabel(this);
+    m_lblTop3PayWares->setObjectName(QStringLiteral("lblTop3PayWares"));
+    m_lblTop3PayWares->setGeometry(x, 20, 240, 16);
+    m_lblTop3FreeWares = new QLabel(this);
+    m_lblTop3FreeWares->setObjectName(QStringLiteral("lblTop3FreeWares"));
+    m_lblTop3FreeWares->setGeometry(x, 217, 240, 16);
+    auto hiddenLink = [this](const char *name, int y) {
+        auto *l = new QLabel(this);
+        l->setObjectName(QLatin1String(name));
+        l->setGeometry(426 + 250, y, 86, 16);
+        l->setCursor(Qt::PointingHandCursor);
+        l->installEventFilter(this);
+        l->hide();
+        return l;
+    };
+    m_lblTop3PayWareMore = hiddenLink("lblTop3PayWareMore", 20);
+    m_lblTop3FreeWareMore = hiddenLink("lblTop3FreeWareMore", 217);
+    m_lblTop3Submit = hiddenLink("lblTop3Submit", 2);
+    m_chkTop3Disabled = new QCheckBox(this);
+    m_chkTop3Disabled->setObjectName(QStringLiteral("chkTop3Disabled"));
+    m_chkTop3Disabled->setGeometry(x, 414, 336, 20);
+    connect(m_chkTop3Disabled, &QCheckBox::clicked, this, [this] { Top3DisabledClick(); });
+
+    const int payY[3] = {38, 97, 156};
+    const int freeY[3] = {235, 294, 353};
+    for (bool pay : {true, false})
+        for (int i = 0; i < 3; ++i) {
+            const QString kind = pay ? QStringLiteral("PayWare") : QStringLiteral("FreeWare");
+            auto p = std::make_unique<PanelControls>();
+            p->panel = new QLabel(this);
+            p->panel->setObjectName(QStringLiteral("pnlTop3%1_%2").arg(kind).arg(i));
+            p->panel->setGeometry(x, pay ? payY[i] : freeY[i], 336, 53);
+            p->panel->setFrameShape(QFrame::Box);
+            p->panel->setAlignment(Qt::AlignCenter);
+            p->panel->setAutoFillBackground(true);
+            QPalette white = p->panel->palette();
+            white.setColor(QPalette::Window, Qt::white);
+            white.setColor(QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+            p->panel->setPalette(white);
+            p->icon = new TBrimImage(p->panel);
+            p->icon->setObjectName(QStringLiteral("imgTop3%1Icon_%2").arg(kind).arg(i));
+            p->icon->setGeometry(10, 10, 32, 32);
+            p->icon->SetStretch(true);
+            p->icon->setCursor(Qt::PointingHandCursor);
+            p->icon->OnClick = [this, pay, i](QObject *) { Top3IconClick(pay, i); };
+            p->title = new QLabel(p->panel);
+            p->title->setObjectName(QStringLiteral("lblTop3%1Title_%2").arg(kind).arg(i));
+            p->title->setGeometry(48, 9, 200, 14);
+            p->title->setFont(bold);
+            p->title->setPalette(QPalette());
+            p->desc = new QLabel(p->panel);
+            p->desc->setObjectName(QStringLiteral("lblTop3%1Desc_%2").arg(kind).arg(i));
+            p->desc->setGeometry(48, 29, 200, 13);
+            p->desc->setPalette(QPalette());
+            p->button = new TBrimImageButton(p->panel);
+            p->button->setObjectName(QStringLiteral("btnTop3%1Download_%2").arg(kind).arg(i));
+            p->button->SetTransparent(true);
+            brim::setButtonPictures(p->button, QStringLiteral("btn_action"));
+            p->button->SetStretch(true);
+            p->button->SetFont({bold, QColor(Qt::white)});
+            p->button->setGeometry(254, 14, 70, 23);
+            p->button->OnClick = [this, pay, i](QObject *) { Top3ButtonClick(pay, i); };
+            for (QWidget *w : {static_cast<QWidget *>(p->icon), static_cast<QWidget *>(p->title),
+                               static_cast<QWidget *>(p->desc), static_cast<QWidget *>(p->button)})
+                w->hide();
+            (pay ? m_payPanels : m_freePanels)[size_t(i)] = std::move(p);
+        }
+}
+
+void TOVUninstallTab::ApplyLayout()
+{
+    const int listWidth = 406;
+    const int bottom = height() > 0 ? height() : 440;
+    m_lblUninstStatus->setGeometry(10, 6, 180, 18);
+    m_edtUninstSearch->setGeometry(192, 4, 156, 23);
+    m_btnUninstSearch->move(352, 4);
+    const int detailsHeight = 112;
+    const int linksY = bottom - 22;
+    const int detailsTop = linksY - 4 - detailsHeight;
+    m_pnlUninstDetails->setGeometry(10, detailsTop, listWidth, detailsHeight);
+    for (int i = 0; i < 6; ++i) {
+        QLabel *caption = m_detailCaptions.at(i);
+        caption->adjustSize();
+        caption->move(4, 4 + i * 18);
+        // Each value sits 6 pixels right of the end of its caption.
+        m_detailValues.at(i)->setGeometry(caption->x() + caption->width() + 6, caption->y(),
+                                          listWidth - 48 - (caption->width() + 10), 16);
+    }
+    m_imgUninstDetailsIcon->move(m_pnlUninstDetails->width() - 6 - 32, 6);
+    const int listTop = 32;
+    const int listBottom = m_detailsHidden ? detailsTop + detailsHeight : detailsTop - 6;
+    m_lvUninst->setGeometry(10, listTop, listWidth, listBottom - listTop);
+    m_lblUninstShowDetails->setGeometry(10, linksY, 150, 18);
+    m_lblUninstRefreshList->setGeometry(listWidth - 80, linksY, 90, 18);
+    m_lblUninstRefreshList->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+}
+
+void TOVUninstallTab::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    ApplyLayout();
+    if (m_selItem)
+        m_selItem->ExpandItem();
+    UpdateSelItemPanel();
+    UpdateDetails();
+}
+
+void TOVUninstallTab::FirstActivate()
+{
+    if (m_firstShown)
+        return;
+    m_firstShown = true;
+    m_selItem = new TBrimLVRichSelItem(this);
+    m_selItem->AttachListView(m_lvUninst);
+    m_selItem->AttachPanel(m_pnlUninstSelItem);
+    m_selItem->SetRowSpan(3);
+    ListFill();
+}
+
+QIcon TOVUninstallTab::EntryIcon(int Index) const
+{
+    return m_icons.value(Index, m_icons.value(0));
+}
+
+QTreeWidgetItem *TOVUninstallTab::AddRow(TUninstItem *Item)
+{
+    auto *row = new UninstRow(m_lvUninst);
+    row->setText(0, DisplayText(Item));
+    row->setText(1, Item->Publisher);
+    row->setIcon(0, EntryIcon(Item->SmallIconIndex));
+    row->setData(0, TBrimLVRichSelItem::ItemDataRole, QVariant::fromValue(quintptr(Item)));
+    return row;
+}
+
+void TOVUninstallTab::ListFill()
+{
+    m_lvUninst->setUpdatesEnabled(false);
+    m_lvUninst->clear();
+    int count = 0;
+    if (m_mgr) {
+        m_mgr->Rescan();
+        m_icons.clear();
+        const QIcon fallback = QIcon::fromTheme(QStringLiteral("application-x-executable"),
+                                                style()->standardIcon(QStyle::SP_FileIcon));
+        for (const QString &file : m_mgr->IconFiles()) {
+            // A picture that does not load shows the default icon.
+            const QIcon icon = file.isEmpty() ? QIcon() : QIcon(file);
+            m_icons << (icon.isNull() || icon.pixmap(16, 16).isNull() ? fallback : icon);
+        }
+        for (int i = 0; i < m_mgr->Count(); ++i) {
+            TUninstItem *t = m_mgr->Item(i);
+            if (!t->HasUninstallCommand()) {
+                for (int c = 0; c < t->ChildCount(); ++c)
+                    if (!t->Child(c)->TSAware) {
+                        AddRow(t->Child(c));
+                        ++count;
+                    }
+                if (t->ChildCount() > 0)
+                    continue;
+            }
+            if (t->TSAware)
+                continue;
+            AddRow(t);
+            ++count;
+        }
+    }
+    m_count = count;
+    UpdateCount();
+    m_lvUninst->setUpdatesEnabled(true);
+}
+
+void TOVUninstallTab::UpdateCount()
+{
+    m_lblUninstStatus->setText(
+        format("FormOVMain.lblUninstStatus.Caption", {text("String.Programs"), m_count}));
+}
+
+QString TOVUninstallTab::DisplayText(const TUninstItem *Item)
+{
+    if (!Item || Item->DisplayName.trimmed().isEmpty())
+        return text("String.UnknownName");
+    return Item->DisplayName;
+}
+
+TUninstItem *TOVUninstallTab::SelectedEntry() const
+{
+    const QList<QTreeWidgetItem *> rows = m_lvUninst->selectedItems();
+    return rows.isEmpty() ? nullptr : entryOf(rows.first());
+}
+
+void TOVUninstallTab::SelectionChanged()
+{
+    if (!SelectedEntry())
+        return;
+    UpdateSelItemPanel();
+    UpdateDetails();
+    RefreshTop3();
+}
+
+void TOVUninstallTab::UpdateSelItemPanel()
+{
+    TUninstItem *e = SelectedEntry();
+    if (!e)
+        return;
+    m_imgUninstSelItemIcon->SetPicture(EntryIcon(e->LargeIconIndex).pixmap(32, 32));
+    m_lblUninstSelItemTitle->setText(DisplayText(e));
+    m_lblUninstSelItemTitle->setToolTip(DisplayText(e));
+    m_lblUninstSelItemPublisher->setText(e->Publisher);
+    m_lblUninstSelItemPublisher->setToolTip(e->Publisher);
+    const int w = m_pnlUninstSelItem->width();
+    m_btnUninstSelItemUninstall->move(w - 10 - m_btnUninstSelItemUninstall->width(), 6);
+    const int textWidth = qMax(40, m_btnUninstSelItemUninstall->x() - 56);
+    m_lblUninstSelItemTitle->setGeometry(48, 6, textWidth, 18);
+    m_lblUninstSelItemPublisher->setGeometry(48, 26, textWidth, 16);
+}
+
+QLabel *TOVUninstallTab::DetailValue(const char *Name) const
+{
+    return m_pnlUninstDetails->findChild<QLabel *>(
+        QStringLiteral("lblUninstDetails_%1").arg(QLatin1String(Name)));
+}
+
+void TOVUninstallTab::UpdateDetails()
+{
+    if (m_detailsHidden)
+        return;
+    TUninstItem *e = SelectedEntry();
+    if (!e)
+        return;
+    m_imgUninstDetailsIcon->SetPicture(EntryIcon(e->LargeIconIndex).pixmap(32, 32));
+    m_detailValues[0]->setText(DisplayText(e));
+    m_detailValues[0]->setToolTip(DisplayText(e));
+    m_detailValues[1]->setText(e->Publisher);
+    m_detailValues[2]->setText(e->Version);
+    m_detailValues[3]->setText(
+        e->InstallDate == 0
+            ? QString()
+            : QLocale().toString(QDate(1899, 12, 30).addDays(qint64(e->InstallDate)), QLocale::ShortFormat));
+    m_detailValues[4]->setText(e->InstallLocation);
+    m_detailValues[4]->setVisible(!e->InstallLocation.trimmed().isEmpty());
+    QString linkText;
+    for (const QString *l : {&e->AboutLink, &e->HelpLink, &e->UpdateLink})
+        if (!l->trimmed().isEmpty()) {
+            linkText = *l;
+            break;
+        }
+    m_detailValues[5]->setText(linkText);
+    m_detailValues[5]->setVisible(!linkText.isEmpty());
+}
+
+void TOVUninstallTab::ToggleDetails()
+{
+    m_detailsHidden = !m_detailsHidden;
+    m_pnlUninstDetails->setVisible(!m_detailsHidden);
+    ApplyLayout();
+    if (m_detailsHidden) {
+        m_lblUninstShowDetails->setText(linkHtml(text("String.ShowSoftwareDetails")));
+    } else {
+        UpdateDetails();
+        m_lblUninstShowDetails->setText(linkHtml(text("String.HideSoftwareDetails")));
+    }
+    if (m_selItem)
+        m_selItem->ExpandItem();
+}
+
+void TOVUninstallTab::OpenLocation()
+{
+    if (!OpenFolder(m_detailValues[4]->text(), QString()))
+        MessageBox(window(), text("String.MsgText.OpenDiretoryFailed"), text("String.MsgTitle.Failure"),
+                   MB_ICONERROR);
+}
+
+void TOVUninstallTab::OpenLink()
+{
+    if (!ShellOpen(m_detailValues[5]->text()))
+        MessageBox(window(), text("String.MsgText.OpenUrlFailed"), text("String.MsgTitle.Failure"),
+                   MB_ICONERROR);
+}
+
+int TOVUninstallTab::AskQuestion(const char *TextKey)
+{
+    return MessageBox(window(), text(TextKey), text("String.MsgTitle.Question"),
+                      MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+}
+
+void TOVUninstallTab::CommandUninstall()
+{
+    TUninstItem *e = SelectedEntry();
+    if (!e)
+        return;
+    if (e->HasUninstallCommand()) {
+        if (AskQuestion("String.MsgText.UninstallQuery") == IDYES) {
+            // The answer may have come after a rebuild of the list: use the entry only if it is still
+            // selected.
+            if (TUninstItem *still = SelectedEntry(); still == e)
+                e->StartUninstall();
+        }
+    } else if (AskQuestion("String.MsgText.RemoveFromListQuery") == IDYES) {
+        if (TUninstItem *still = SelectedEntry(); still == e) {
+            m_lvUninst->clear(); // rows must not point at entries the rescan destroys
+            e->RemoveFromList();
+            ListFill();
+        }
+    }
+    m_lvUninst->setFocus();
+}
+
+void TOVUninstallTab::ColumnClick(int Column)
+{
+    if (Column < 0 || Column > 1)
+        return;
+    m_sortColumn = Column;
+    m_columnTags[Column] = (m_columnTags[Column] + 1) % 2;
+    const Qt::SortOrder order = m_columnTags[Column] == 1 ? Qt::AscendingOrder : Qt::DescendingOrder;
+    if (m_selItem)
+        m_selItem->SortItems(Column, order);
+    else
+        m_lvUninst->sortItems(Column, order);
+    m_lvUninst->header()->setSortIndicatorShown(true);
+    m_lvUninst->header()->setSortIndicator(Column, order);
+    const QList<QTreeWidgetItem *> rows = m_lvUninst->selectedItems();
+    if (!rows.isEmpty() && m_lvUninst->indexOfTopLevelItem(rows.first()) > 0) {
+        if (m_selItem)
+            m_selItem->EnsureExpandedVisible();
+        else
+            m_lvUninst->scrollToItem(rows.first());
+    }
+}
+
+void TOVUninstallTab::SetPlaceholder()
+{
+    m_searchSilver = true;
+    m_edtUninstSearch->setText(text("FormOVMain.edtUninstSearch.Text"));
+    QPalette p = m_edtUninstSearch->palette();
+    p.setColor(QPalette::Text, QColor(0xC0, 0xC0, 0xC0));
+    m_edtUninstSearch->setPalette(p);
+}
+
+void TOVUninstallTab::SearchTextChanged(const QString &Text)
+{
+    if (m_searchClearing)
+        return;
+    if (Text.isEmpty()) {
+        QSignalBlocker block(m_edtUninstSearch);
+        SetPlaceholder();
+        m_edtUninstSearch->selectAll();
+    } else if (Text != text("FormOVMain.edtUninstSearch.Text")) {
+        m_searchSilver = false;
+        QPalette p = m_edtUninstSearch->palette();
+        p.setColor(QPalette::Text, Qt::black);
+        m_edtUninstSearch->setPalette(p);
+    }
+}
+
+namespace {
+
+QString asciiLower(const QString &s)
+{
+    QString out = s;
+    for (QChar &c : out)
+        if (c >= u'A' && c <= u'Z')
+            c = QChar(c.unicode() + 32);
+    return out;
+}
+
+} // namespace
+
+void TOVUninstallTab::CommandSearch()
+{
+    const QString wanted = asciiLower(m_edtUninstSearch->text());
+    const int rows = m_lvUninst->topLevelItemCount();
+    for (int i = qMax(0, m_nextSearch); i < rows; ++i) {
+        QTreeWidgetItem *row = m_lvUninst->topLevelItem(i);
+        if (TBrimLVRichSelItem::IsBlankItem(row) || !asciiLower(row->text(0)).contains(wanted))
+            continue;
+        m_lvUninst->setCurrentItem(row);
+        row->setSelected(true);
+        // The selection panel may have put filler rows above a later match: take the index now.
+        const int at = m_lvUninst->indexOfTopLevelItem(row);
+        m_lvUninst->scrollToItem(row);
+        m_nextSearch = at + 1;
+        return;
+    }
+    m_nextSearch = 0;
+    MessageBox(window(), format("String.MsgText.NoFind", {m_edtUninstSearch->text()}),
+               text("String.MsgTitle.Information"), MB_ICONINFORMATION);
+}
+
+bool TOVUninstallTab::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_edtUninstSearch) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            QTimer::singleShot(0, m_edtUninstSearch, [e = m_edtUninstSearch] { e->selectAll(); });
+        } else if (event->type() == QEvent::KeyPress) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+                CommandSearch();
+                return true;
+            }
+            if (key->key() != Qt::Key_Backspace && m_searchSilver && !key->text().isEmpty()) {
+                // The key replaces the placeholder instead of joining it.
+                m_searchClearing = true;
+                m_edtUninstSearch->clear();
+                m_searchClearing = false;
+            }
+        }
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+        if (watched == m_detailValues.value(4)) {
+            OpenLocation();
+            return true;
+        }
+        if (watched == m_detailValues.value(5)) {
+            OpenLink();
+            return true;
+        }
+        if (watched == m_lblTop3PayWareMore || watched == m_lblTop3FreeWareMore) {
+            Top3MoreClick(watched == m_lblTop3PayWareMore);
+            return true;
+        }
+    } else if (watched == m_pnlUninstSelItem && event->type() == QEvent::Resize) {
+        UpdateSelItemPanel();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TOVUninstallTab::ApplyTexts()
+{
+    m_lvUninst->setHeaderLabels({text("FormOVMain.lvUninst.Columns.Items[0].Caption"),
+                                 text("FormOVMain.lvUninst.Columns.Items[1].Caption")});
+    UpdateCount();
+    m_lblUninstShowPatches->setText(linkHtml(text("FormOVMain.lblUninstShowPatches.Caption")));
+    m_lblUninstRefreshList->setText(linkHtml(text("FormOVMain.lblUninstRefreshList.Caption")));
+    m_imgUninstSelItemIcon->setToolTip(text("FormOVMain.imgUninstSelItemIcon.Hint"));
+    m_btnUninstSelItemUninstall->SetCaption(text("String.Uninstall"));
+    for (int i = 0; i < 6; ++i) {
+        const QString base
+            = QStringLiteral("FormOVMain.lblUninstDetails_%1").arg(QLatin1String(kDetailNames[i]));
+        m_detailCaptions[i]->setText(text(base + QStringLiteral(".Caption")));
+    }
+    m_detailValues[4]->setToolTip(text("FormOVMain.lblUninstDetails_LocationV.Hint"));
+    m_detailValues[5]->setToolTip(text("FormOVMain.lblUninstDetails_LinkV.Hint"));
+    m_lblUninstShowDetails->setText(
+        linkHtml(text(m_detailsHidden ? "String.ShowSoftwareDetails" : "String.HideSoftwareDetails")));
+    {
+        QSignalBlocker block(m_edtUninstSearch);
+        SetPlaceholder();
+    }
+    m_btnUninstSearch->SetCaption(text("FormOVMain.btnUninstSearch.Caption"));
+
+    m_lblTop3Title->setText(text("FormOVMain.lblTop3Title.Caption"));
+    m_lblTop3Submit->setText(text("FormOVMain.lblTop3Submit.Caption"));
+    m_lblTop3Submit->setToolTip(text("FormOVMain.lblTop3Submit.Hint"));
+    m_lblTop3PayWares->setText(format("FormOVMain.lblTop3PayWares.Caption", {m_payShown}));
+    m_lblTop3PayWareMore->setText(text("FormOVMain.lblTop3PayWareMore.Caption"));
+    m_lblTop3PayWareMore->setToolTip(text("FormOVMain.lblTop3PayWareMore.Hint"));
+    m_lblTop3FreeWares->setText(format("FormOVMain.lblTop3FreeWares.Caption", {m_freeShown}));
+    m_lblTop3FreeWareMore->setText(text("FormOVMain.lblTop3FreeWareMore.Caption"));
+    m_lblTop3FreeWareMore->setToolTip(text("FormOVMain.lblTop3FreeWareMore.Hint"));
+    for (auto *panels : {&m_payPanels, &m_freePanels})
+        for (auto &p : *panels)
+            p->icon->setToolTip(text("FormOVMain.imgTop3WareIcon.Hint"));
+    m_chkTop3Disabled->setText(text("FormOVMain.chkTop3Disabled.Caption"));
+    ApplyLayout();
+    UpdateSelItemPanel();
+    UpdateDetails();
+    RefreshTop3();
+}
+
+// ---- recommendations --------------------------------------------------------
+
+QLabel *TOVUninstallTab::Top3Panel(bool Pay, int Index) const
+{
+    if (Index < 0 || Index > 2)
+        return nullptr;
+    return (Pay ? m_payPanels : m_freePanels)[size_t(Index)]->panel;
+}
+
+TBrimImageButton *TOVUninstallTab::Top3Button(bool Pay, int Index) const
+{
+    if (Index < 0 || Index > 2)
+        return nullptr;
+    return (Pay ? m_payPanels : m_freePanels)[size_t(Index)]->button;
+}
+
+const TTop3Item &TOVUninstallTab::Top3Slot(bool Pay, int Index) const
+{
+    return (Pay ? m_paySlots : m_freeSlots)[size_t(qBound(0, Index, 2))];
+}
+
+bool TOVUninstallTab::Top3Pending() const
+{
+    return m_top3Current != 0;
+}
+
+void TOVUninstallTab::RefreshTop3()
+{
+    m_payShown = m_freeShown = 0;
+    m_lblTop3PayWares->setText(format("FormOVMain.lblTop3PayWares.Caption", {0}));
+    m_lblTop3FreeWares->setText(format("FormOVMain.lblTop3FreeWares.Caption", {0}));
+    TUninstItem *e = SelectedEntry();
+    if (m_chkTop3Disabled->isChecked() || !e) {
+        m_top3Current = 0; // an answer still on its way is no longer wanted
+        return;
+    }
+    m_paySlots = {};
+    m_freeSlots = {};
+    // The call runs on a worker so that a slow site never freezes the window;
+    // only the answer for the latest request is shown.
+    const quint64 id = ++m_top3Link->counter;
+    m_top3Current = id;
+    ++m_top3Requests;
+    TWebAPIClient client;
+    if (WebAPI)
+        client = *WebAPI;
+    client.LastResponse.clear();
+    const QString keywords = e->DisplayName;
+    std::shared_ptr<Top3Link> link = m_top3Link;
+    std::thread([link, client, keywords, id]() mutable {
+        TSoftwareTop3 top3;
+        const bool ok = client.GetSoftwareTop3(keywords, top3);
+        platform::runOnMainThread([link, id, ok, top3] {
+            TOVUninstallTab *tab = link->tab;
+            if (!tab || tab->m_top3Current != id)
+                return;
+            tab->m_top3Current = 0;
+            tab->Top3Arrived(ok, top3);
+        });
+    }).detach();
+}
+
+void TOVUninstallTab::Top3Arrived(bool Ok, const TSoftwareTop3 &Top3)
+{
+    if (Ok) {
+        m_payMoreURL = Top3.PayMoreURL;
+        m_freeMoreURL = Top3.FreeMoreURL;
+        m_payShown = qBound(0, Top3.PayCount, 3);
+        m_freeShown = qBound(0, Top3.FreeCount, 3);
+        for (int i = 0; i < m_payShown && i < Top3.PayItems.size(); ++i) {
+            const TSoftwareItem &s = Top3.PayItems.at(i);
+            m_paySlots[size_t(i)] = {true,      false,        s.Title,       s.Description,
+                                     s.IconURL, s.DetailsURL, s.DownloadURL, s.PurchaseURL};
+        }
+        for (int i = 0; i < m_freeShown && i < Top3.FreeItems.size(); ++i) {
+            const TSoftwareItem &s = Top3.FreeItems.at(i);
+            m_freeSlots[size_t(i)]
+                = {true, true, s.Title, s.Description, s.IconURL, s.DetailsURL, s.DownloadURL, QString()};
+        }
+        m_lblTop3PayWares->setText(format("FormOVMain.lblTop3PayWares.Caption", {m_payShown}));
+        m_lblTop3FreeWares->setText(format("FormOVMain.lblTop3FreeWares.Caption", {m_freeShown}));
+    }
+    for (int i = 0; i < 3; ++i) {
+        FillTop3Panel(true, i);
+        FillTop3Panel(false, i);
+    }
+}
+
+void TOVUninstallTab::FillTop3Panel(bool Pay, int Index)
+{
+    const TTop3Item &slot = (Pay ? m_paySlots : m_freeSlots)[size_t(Index)];
+    PanelControls &p = *(Pay ? m_payPanels : m_freePanels)[size_t(Index)];
+    if (slot.Valid) {
+        p.panel->setText(QString());
+        p.panel->setCursor(Qt::ArrowCursor);
+        p.icon->SetHttpPicture(slot.IconURL);
+        p.title->setText(slot.Title);
+        p.title->setToolTip(slot.Title);
+        p.fullDescription = slot.Description;
+        p.desc->setText(elideAtWord(slot.Description, p.desc->fontMetrics(), p.desc->width()));
+        p.desc->setToolTip(slot.Description);
+        if (slot.DownloadURL.trimmed().isEmpty()) {
+            p.button->SetCaption(text("String.Purchase"));
+            p.tag = 1;
+        } else {
+            p.button->SetCaption(text("String.Download"));
+            p.tag = 0;
+        }
+    } else {
+        p.panel->setText(text("String.BlankItem"));
+        p.panel->setCursor(Qt::PointingHandCursor);
+    }
+    for (QWidget *w : {static_cast<QWidget *>(p.icon), static_cast<QWidget *>(p.title),
+                       static_cast<QWidget *>(p.desc), static_cast<QWidget *>(p.button)})
+        w->setVisible(slot.Valid);
+}
+
+void TOVUninstallTab::Top3IconClick(bool Pay, int Index)
+{
+    if (Index < 0 || Index > 2)
+        return;
+    ShellOpen(Top3Slot(Pay, Index).DetailsURL);
+}
+
+void TOVUninstallTab::Top3ButtonClick(bool Pay, int Index)
+{
+    if (Index < 0 || Index > 2)
+        return;
+    const TTop3Item slot = Top3Slot(Pay, Index);
+    if (Pay && slot.DownloadURL.trimmed().isEmpty()) {
+        ShellOpen(slot.PurchaseURL);
+        return;
+    }
+    if (AddDownloadTask)
+        AddDownloadTask(slot.Title, slot.DownloadURL);
+}
+
+void TOVUninstallTab::Top3MoreClick(bool Pay)
+{
+    ShellOpen(Pay ? m_payMoreURL : m_freeMoreURL);
+}
+
+void TOVUninstallTab::Top3DisabledClick()
+{
+    if (!m_chkTop3Disabled->isChecked())
+        return;
+    m_top3Current = 0;
+    for (auto *panels : {&m_payPanels, &m_freePanels})
+        for (auto &p : *panels) {
+            p->panel->setText(QString());
+            for (QWidget *w : {static_cast<QWidget *>(p->icon), static_cast<QWidget *>(p->title),
+                               static_cast<QWidget *>(p->desc), static_cast<QWidget *>(p->button)})
+                w->hide();
+        }
+}

@@ -1,0 +1,176 @@
+#pragma once
+
+#include "online/SoftwareTop3.h"
+#include "online/WebAPIClient.h"
+#include "ui/OVTabPage.h"
+
+#include <QIcon>
+#include <QList>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TBrimImage;
+class TBrimImageButton;
+class TBrimLVRichSelItem;
+class TUninstItem;
+class TUninstManager;
+
+// What one recommendation panel shows.
+struct TTop3Item
+{
+    bool Valid = false;
+    bool IsFree = false;
+    QString Title;
+    QString Description;
+    QString IconURL;
+    QString DetailsURL;
+    QString DownloadURL;
+    QString PurchaseURL;
+};
+
+// The Uninstall tab sheet: the installed programs with search, details,
+// uninstalling and removal of dead entries, and beside them the paid and
+// free recommendations for the selected program.
+class TOVUninstallTab : public QWidget, public IOVTabPage
+{
+    Q_OBJECT
+public:
+    // Does not own UninstMgr; takes over its OnUninstCompleted.
+    explicit TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent = nullptr);
+    ~TOVUninstallTab() override;
+
+    // IOVTabPage
+    QWidget *PageWidget() override { return this; }
+    void FirstActivate() override;
+    void ApplyTexts() override;
+
+    // Hooks the main window fills.
+    // Creates a download task exactly as the Tasks tab's AddDownloadTask does.
+    std::function<void(const QString &Title, const QString &Url)> AddDownloadTask;
+    // The web API client whose settings the recommendation calls use (not owned).
+    TWebAPIClient *WebAPI = nullptr;
+    // ShowMessageBox with the current language by default; tests replace it.
+    std::function<int(QWidget *Owner, const QString &Text, const QString &Caption, unsigned Type)> MessageBox;
+
+    // Operations of the tab, as the controls trigger them.
+    void ListFill();
+    void UpdateSelItemPanel();
+    void UpdateDetails();
+    void ToggleDetails();
+    void OpenLocation();
+    void OpenLink();
+    void CommandUninstall();
+    void ColumnClick(int Column);
+    void CommandSearch();
+    void RefreshTop3();
+    void Top3IconClick(bool Pay, int Index);
+    void Top3ButtonClick(bool Pay, int Index);
+    void Top3MoreClick(bool Pay);
+    void Top3DisabledClick();
+
+    // The entry of the selected row; null without one or on a filler row.
+    TUninstItem *SelectedEntry() const;
+    // Caption of an entry's row: its display name, or the text for a missing name.
+    static QString DisplayText(const TUninstItem *Item);
+
+    // Controls and state, for the window and for tests.
+    QTreeWidget *lvUninst() const { return m_lvUninst; }
+    QLabel *lblUninstStatus() const { return m_lblUninstStatus; }
+    QLineEdit *edtUninstSearch() const { return m_edtUninstSearch; }
+    TBrimImageButton *btnUninstSearch() const { return m_btnUninstSearch; }
+    QWidget *pnlUninstSelItem() const { return m_pnlUninstSelItem; }
+    QLabel *lblUninstSelItemTitle() const { return m_lblUninstSelItemTitle; }
+    QLabel *lblUninstSelItemPublisher() const { return m_lblUninstSelItemPublisher; }
+    TBrimImageButton *btnUninstSelItemUninstall() const { return m_btnUninstSelItemUninstall; }
+    QWidget *pnlUninstDetails() const { return m_pnlUninstDetails; }
+    QLabel *DetailValue(const char *Name) const; // "NameV", "PublisherV", ...
+    QLabel *lblUninstShowDetails() const { return m_lblUninstShowDetails; }
+    QLabel *lblUninstRefreshList() const { return m_lblUninstRefreshList; }
+    QLabel *lblTop3PayWares() const { return m_lblTop3PayWares; }
+    QLabel *lblTop3FreeWares() const { return m_lblTop3FreeWares; }
+    QCheckBox *chkTop3Disabled() const { return m_chkTop3Disabled; }
+    QLabel *Top3Panel(bool Pay, int Index) const;
+    TBrimImageButton *Top3Button(bool Pay, int Index) const;
+    const TTop3Item &Top3Slot(bool Pay, int Index) const;
+    bool DetailsHidden() const { return m_detailsHidden; }
+    bool SearchShowsPlaceholder() const { return m_searchSilver; }
+    int NextSearchPosition() const { return m_nextSearch; }
+    // Web API calls started, and the ones still awaited.
+    int Top3RequestsStarted() const { return m_top3Requests; }
+    bool Top3Pending() const;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    struct PanelControls;
+    struct Top3Link;
+    void BuildTop3();
+    void ApplyLayout();
+    void SelectionChanged();
+    QIcon EntryIcon(int Index) const;
+    QTreeWidgetItem *AddRow(TUninstItem *Item);
+    void UpdateCount();
+    void SetPlaceholder();
+    void SearchTextChanged(const QString &Text);
+    void Top3Arrived(bool Ok, const TSoftwareTop3 &Top3);
+    void FillTop3Panel(bool Pay, int Index);
+    int AskQuestion(const char *TextKey);
+
+    TUninstManager *m_mgr;
+    QTreeWidget *m_lvUninst = nullptr;
+    TBrimLVRichSelItem *m_selItem = nullptr;
+    QLabel *m_lblUninstStatus = nullptr;
+    QLineEdit *m_edtUninstSearch = nullptr;
+    TBrimImageButton *m_btnUninstSearch = nullptr;
+    QWidget *m_pnlUninstSelItem = nullptr;
+    TBrimImage *m_imgUninstSelItemIcon = nullptr;
+    QLabel *m_lblUninstSelItemTitle = nullptr;
+    QLabel *m_lblUninstSelItemPublisher = nullptr;
+    TBrimImageButton *m_btnUninstSelItemUninstall = nullptr;
+    QWidget *m_pnlUninstDetails = nullptr;
+    TBrimImage *m_imgUninstDetailsIcon = nullptr;
+    QList<QLabel *> m_detailCaptions;
+    QList<QLabel *> m_detailValues;
+    QLabel *m_lblUninstShowDetails = nullptr;
+    QLabel *m_lblUninstRefreshList = nullptr;
+    QLabel *m_lblUninstShowPatches = nullptr;
+
+    QLabel *m_lblTop3Title = nullptr;
+    QLabel *m_lblTop3PayWares = nullptr;
+    QLabel *m_lblTop3FreeWares = nullptr;
+    QLabel *m_lblTop3PayWareMore = nullptr;
+    QLabel *m_lblTop3FreeWareMore = nullptr;
+    QLabel *m_lblTop3Submit = nullptr;
+    QCheckBox *m_chkTop3Disabled = nullptr;
+    std::array<std::unique_ptr<PanelControls>, 3> m_payPanels;
+    std::array<std::unique_ptr<PanelControls>, 3> m_freePanels;
+    std::array<TTop3Item, 3> m_paySlots;
+    std::array<TTop3Item, 3> m_freeSlots;
+    QString m_payMoreURL;
+    QString m_freeMoreURL;
+    int m_payShown = 0;
+    int m_freeShown = 0;
+    std::shared_ptr<Top3Link> m_top3Link;
+    quint64 m_top3Current = 0; // the request whose answer is awaited; 0 for none
+    int m_top3Requests = 0;
+
+    QList<QIcon> m_icons;
+    bool m_detailsHidden = false;
+    int m_sortColumn = 0;
+    int m_columnTags[2] = {0, 0};
+    int m_nextSearch = 0;
+    bool m_searchSilver = true;
+    bool m_searchClearing = false;
+    bool m_firstShown = false;
+    int m_count = 0;
+};

@@ -1,0 +1,931 @@
+#include "platform/Registry.h"
+
+#include "platform/AppPath.h"
+#include "platform/DpkgStatus.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QSet>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+constexpr char16_t kDefaultStatusFile[] = u"/var/lib/dpkg/status";
+constexpr char16_t kDefaultApplicationsDir[] = u"/usr/share/applications";
+
+struct RootName
+{
+    const char16_t *longName;
+    const char16_t *shortName;
+    quint32 key;
+};
+constexpr RootName kRoots[] = {
+    {u"HKEY_CLASSES_ROOT", u"HKCR", HKEY_CLASSES_ROOT},
+    {u"HKEY_CURRENT_USER", u"HKCU", HKEY_CURRENT_USER},
+    {u"HKEY_LOCAL_MACHINE", u"HKLM", HKEY_LOCAL_MACHINE},
+    {u"HKEY_USERS", u"HKU", HKEY_USERS},
+    {u"HKEY_PERFORMANCE_DATA", u"HKPD", HKEY_PERFORMANCE_DATA},
+    {u"HKEY_CURRENT_CONFIG", u"HKCC", HKEY_CURRENT_CONFIG},
+    {u"HKEY_DYN_DATA", u"HKDD", HKEY_DYN_DATA},
+};
+
+// What identifies a file's content without reading it.
+struct FileStamp
+{
+    bool exists = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    qint64 mtimeNs = 0;
+    qint64 ctimeNs = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+
+FileStamp stampOf(const QString &path)
+{
+    FileStamp s;
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return s;
+    s.exists = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.ctimeNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return s;
+}
+
+QByteArray readWholeFile(const QString &path, bool *ok = nullptr)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (ok)
+            *ok = false;
+        return {};
+    }
+    if (ok)
+        *ok = true;
+    return f.readAll();
+}
+
+// One uninstall entry of the package view.
+struct ViewEntry
+{
+    QString keyName;
+    QList<RegValue> values;
+};
+
+struct ViewData
+{
+    QHash<QString, ViewEntry> byName; // lower-cased key name
+    QStringList names; // in status-file order
+};
+
+struct HiveSlot
+{
+    FileStamp stamp;
+    bool loaded = false;
+    std::shared_ptr<const RegHive> hive;
+    quint64 checkedInScope = 0;
+};
+
+struct ViewSlot
+{
+    FileStamp statusStamp;
+    FileStamp infoStamp;
+    FileStamp appsStamp;
+    bool loaded = false;
+    std::shared_ptr<const ViewData> data;
+    quint64 checkedInScope = 0;
+};
+
+struct State
+{
+    QMutex mutex;
+    QString hiveDir; // empty: <app>Registry/
+    QString statusFile = QString::fromUtf16(kDefaultStatusFile);
+    QString appsDir = QString::fromUtf16(kDefaultApplicationsDir);
+    std::map<quint32, HiveSlot> hives;
+    ViewSlot view;
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+std::atomic<quint64> g_generation {1};
+std::atomic<quint64> g_scopeCounter {0};
+thread_local quint64 t_scope = 0;
+thread_local int t_scopeDepth = 0;
+
+QString hiveDirLocked(const State &s)
+{
+    QString dir = s.hiveDir.isEmpty() ? applicationDirectory() + QStringLiteral("Registry/") : s.hiveDir;
+    if (!dir.endsWith(u'/'))
+        dir += u'/';
+    return dir;
+}
+
+QString hiveFileLocked(const State &s, quint32 root)
+{
+    return hiveDirLocked(s) + RegRootName(root) + QStringLiteral(".reg");
+}
+
+// ---- the package view ------------------------------------------------------
+
+QString uninstallPrefixLower()
+{
+    static const QString p = QString::fromUtf16(kUninstallKeyPath).toLower();
+    return p;
+}
+
+RegValue textValue(const char *name, const QString &text)
+{
+    RegValue v;
+    v.name = QString::fromLatin1(name);
+    v.type = REG_SZ;
+    v.isText = true;
+    v.text = text;
+    return v;
+}
+
+RegValue dwordValue(const char *name, quint32 n)
+{
+    RegValue v;
+    v.name = QString::fromLatin1(name);
+    v.type = REG_DWORD;
+    v.bytes = QByteArray(4, '\0');
+    for (int k = 0; k < 4; ++k)
+        v.bytes[k] = char((n >> (8 * k)) & 0xFF);
+    return v;
+}
+
+QString maintainerName(const QString &maintainer)
+{
+    const qsizetype lt = maintainer.indexOf(u'<');
+    const QString name = (lt >= 0 ? maintainer.left(lt) : maintainer).trimmed();
+    return name.isEmpty() ? maintainer.trimmed() : name;
+}
+
+QString quoteWord(const QString &word)
+{
+    bool plain = !word.isEmpty();
+    for (QChar c : word)
+        if (!(c.isLetterOrNumber() || QStringLiteral("/._-+:=,@").contains(c)))
+            plain = false;
+    if (plain)
+        return word;
+    QString quoted = word;
+    quoted.replace(u'\'', QLatin1String("'\\''"));
+    return u'\'' + quoted + u'\'';
+}
+
+// The folder that holds the status file is the package manager's
+// administrative folder; per-package file lists lie in its "info" folder.
+QString adminDirOf(const QString &statusFile)
+{
+    return QFileInfo(statusFile).absolutePath();
+}
+
+QString removalCommand(const QString &statusFile, const QString &package)
+{
+    QStringList argv;
+    if (::geteuid() != 0)
+        argv << QStringLiteral("pkexec");
+    argv << QStringLiteral("/usr/bin/dpkg");
+    const QString admin = adminDirOf(statusFile);
+    if (QDir::cleanPath(admin) != QStringLiteral("/var/lib/dpkg"))
+        argv << QStringLiteral("--admindir=") + admin;
+    argv << QStringLiteral("--remove") << package;
+    QStringList words;
+    for (const QString &a : argv)
+        words << quoteWord(a);
+    return words.join(u' ');
+}
+
+// The Icon key of a desktop entry's main group.
+QString desktopEntryIcon(const QString &file)
+{
+    const QByteArray data = readWholeFile(file);
+    bool inMain = false;
+    for (const QByteArray &rawLine : data.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.startsWith('[')) {
+            inMain = line == "[Desktop Entry]";
+            continue;
+        }
+        if (inMain && line.startsWith("Icon")) {
+            const qsizetype eq = line.indexOf('=');
+            if (eq > 0 && line.left(eq).trimmed() == "Icon")
+                return QString::fromUtf8(line.mid(eq + 1).trimmed());
+        }
+    }
+    return {};
+}
+
+// A themed icon name resolved to a picture file under share/icons/hicolor
+// and share/pixmaps; an absolute path is taken when it exists.
+QString resolveIcon(const QString &icon, const QString &shareDir)
+{
+    if (icon.isEmpty())
+        return {};
+    if (icon.startsWith(u'/'))
+        return QFileInfo(icon).isFile() ? icon : QString();
+    if (icon.contains(u'/'))
+        return {};
+    static const char *const sizes[]
+        = {"48x48", "64x64", "32x32", "128x128", "256x256", "scalable", "24x24", "16x16"};
+    static const char *const exts[] = {".png", ".svg", ".xpm"};
+    for (const char *size : sizes)
+        for (const char *ext : exts) {
+            const QString f = shareDir + QStringLiteral("/icons/hicolor/") + QLatin1String(size)
+                + QStringLiteral("/apps/") + icon + QLatin1String(ext);
+            if (QFileInfo(f).isFile())
+                return f;
+        }
+    for (const char *ext : exts) {
+        const QString f = shareDir + QStringLiteral("/pixmaps/") + icon + QLatin1String(ext);
+        if (QFileInfo(f).isFile())
+            return f;
+    }
+    return {};
+}
+
+// Package (qualified name) -> icon, from the desktop entries each package's
+// file list names. Reading every file list is the costly part of the view,
+// so this runs only when the lists or the desktop entries have changed.
+QHash<QString, QString> packageIcons(const QString &infoDir, const QString &appsDir)
+{
+    QHash<QString, QString> icons;
+    QDir apps(appsDir);
+    const QStringList desktopFiles = apps.entryList({QStringLiteral("*.desktop")}, QDir::Files);
+    if (desktopFiles.isEmpty())
+        return icons;
+    const QString shareDir = QFileInfo(QDir::cleanPath(appsDir)).absolutePath();
+    const QByteArray needle = QFile::encodeName(QDir::cleanPath(apps.absolutePath())) + '/';
+    QDir info(infoDir);
+    for (const QString &list : info.entryList({QStringLiteral("*.list")}, QDir::Files)) {
+        const QByteArray data = readWholeFile(info.filePath(list));
+        qsizetype from = 0;
+        for (;;) {
+            const qsizetype at = data.indexOf(needle, from);
+            if (at < 0)
+                break;
+            if (at > 0 && data.at(at - 1) != '\n') {
+                from = at + 1;
+                continue;
+            }
+            qsizetype end = data.indexOf('\n', at);
+            if (end < 0)
+                end = data.size();
+            const QString path = QFile::decodeName(data.mid(at, end - at));
+            from = end;
+            if (!path.endsWith(QStringLiteral(".desktop")) || path.mid(needle.size()).contains(u'/'))
+                continue;
+            const QString icon = desktopEntryIcon(path);
+            if (icon.isEmpty())
+                continue;
+            const QString resolved = resolveIcon(icon, shareDir);
+            const QString package = list.chopped(5);
+            icons.insert(package, resolved.isEmpty() ? icon : resolved);
+            break;
+        }
+    }
+    return icons;
+}
+
+std::shared_ptr<const ViewData> buildView(const QString &statusFile, const QString &appsDir,
+                                          const std::shared_ptr<const ViewData> &previous, bool listsChanged)
+{
+    auto view = std::make_shared<ViewData>();
+    bool ok = false;
+    const QByteArray data = readWholeFile(statusFile, &ok);
+    if (!ok)
+        return view;
+    const QString infoDir = adminDirOf(statusFile) + QStringLiteral("/info/");
+    static QHash<QString, QString> iconCache;
+    static QString iconCacheKey;
+    const QString cacheKey = infoDir + u'\n' + appsDir;
+    if (listsChanged || iconCacheKey != cacheKey || !previous) {
+        iconCache = packageIcons(infoDir, appsDir);
+        iconCacheKey = cacheKey;
+    }
+    const QList<DpkgPackage> packages = parseDpkgStatus(data);
+    view->byName.reserve(packages.size());
+    for (const DpkgPackage &p : packages) {
+        if (!p.isInstalled())
+            continue;
+        const QString key = p.qualifiedName();
+        const QString lower = key.toLower();
+        if (view->byName.contains(lower))
+            continue;
+        ViewEntry e;
+        e.keyName = key;
+        const bool summaryHelps = !p.summary.isEmpty() && p.summary.compare(p.name, Qt::CaseInsensitive) != 0;
+        e.values << textValue("DisplayName",
+                              summaryHelps ? p.name + QStringLiteral(" - ") + p.summary : p.name);
+        e.values << textValue("Publisher", maintainerName(p.maintainer));
+        e.values << textValue("DisplayVersion", p.version);
+        if (p.installedSizeKiB >= 0)
+            e.values << dwordValue("EstimatedSize", quint32(qMin<qint64>(p.installedSizeKiB, 0x7FFFFFFF)));
+        struct stat st;
+        const QByteArray listFile = QFile::encodeName(infoDir + key + QStringLiteral(".list"));
+        if (::stat(listFile.constData(), &st) == 0)
+            e.values << textValue(
+                "InstallDate",
+                QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).toString(QStringLiteral("yyyyMMdd")));
+        e.values << textValue("UninstallString", removalCommand(statusFile, key));
+        e.values << textValue("Comments", p.summary);
+        const QString icon = iconCache.value(key);
+        if (!icon.isEmpty())
+            e.values << textValue("DisplayIcon", icon);
+        view->names << key;
+        view->byName.insert(lower, std::move(e));
+    }
+    return view;
+}
+
+// ---- caches ----------------------------------------------------------------
+
+bool checkedThisScope(quint64 checkedIn)
+{
+    return t_scopeDepth > 0 && checkedIn == t_scope;
+}
+
+std::shared_ptr<const RegHive> hiveLocked(State &s, quint32 root)
+{
+    HiveSlot &slot = s.hives[root];
+    if (slot.loaded && checkedThisScope(slot.checkedInScope))
+        return slot.hive;
+    const QString file = hiveFileLocked(s, root);
+    const FileStamp stamp = stampOf(file);
+    if (!slot.loaded || !(stamp == slot.stamp)) {
+        const QByteArray data = stamp.exists ? readWholeFile(file) : QByteArray();
+        slot.hive = RegHive::parse(data);
+        slot.stamp = stamp;
+        slot.loaded = true;
+        ++g_generation;
+    }
+    slot.checkedInScope = t_scopeDepth > 0 ? t_scope : 0;
+    return slot.hive;
+}
+
+std::shared_ptr<const ViewData> viewLocked(State &s)
+{
+    ViewSlot &slot = s.view;
+    if (s.statusFile.isEmpty())
+        return nullptr;
+    if (slot.loaded && checkedThisScope(slot.checkedInScope))
+        return slot.data;
+    const FileStamp status = stampOf(s.statusFile);
+    const FileStamp info = stampOf(adminDirOf(s.statusFile) + QStringLiteral("/info"));
+    const FileStamp apps = stampOf(s.appsDir);
+    if (!slot.loaded || !(status == slot.statusStamp) || !(info == slot.infoStamp)
+        || !(apps == slot.appsStamp)) {
+        const bool listsChanged = !slot.loaded || !(info == slot.infoStamp) || !(apps == slot.appsStamp);
+        slot.data = buildView(s.statusFile, s.appsDir, slot.data, listsChanged);
+        slot.statusStamp = status;
+        slot.infoStamp = info;
+        slot.appsStamp = apps;
+        slot.loaded = true;
+        ++g_generation;
+    }
+    slot.checkedInScope = t_scopeDepth > 0 ? t_scope : 0;
+    return slot.data;
+}
+
+// An opened key: where its values live.
+struct KeyRef
+{
+    bool exists = false;
+    std::shared_ptr<const RegHive> hive;
+    std::shared_ptr<const ViewData> view;
+    const QList<RegValue> *values = nullptr;
+    const ViewEntry *viewEntry = nullptr; // a key of the package view
+    quint32 root = 0;
+    QString keyPath;
+};
+
+// The view's entry for keyPath, when keyPath is Uninstall\<name>.
+const ViewEntry *viewEntryFor(const ViewData &view, const QString &keyPath)
+{
+    const QString norm = RegHive::normalisePath(keyPath);
+    const QString prefix = uninstallPrefixLower();
+    if (norm.size() <= prefix.size() + 1 || norm.at(prefix.size()) != u'\\'
+        || !norm.startsWith(prefix, Qt::CaseInsensitive))
+        return nullptr;
+    const QString name = norm.mid(prefix.size() + 1);
+    if (name.contains(u'\\'))
+        return nullptr;
+    auto it = view.byName.constFind(name.toLower());
+    return it == view.byName.constEnd() ? nullptr : &it.value();
+}
+
+// True when keyPath is the uninstall key or one of its parents.
+bool isViewAncestor(const QString &keyPath)
+{
+    const QString norm = RegHive::normalisePath(keyPath).toLower();
+    const QString prefix = uninstallPrefixLower();
+    return norm.isEmpty() || norm == prefix || prefix.startsWith(norm + u'\\');
+}
+
+bool isUnderViewRoot(const QString &keyPath)
+{
+    const QString prefix = uninstallPrefixLower();
+    return keyPath.size() > prefix.size() && keyPath.startsWith(prefix, Qt::CaseInsensitive);
+}
+
+struct LastKey
+{
+    QString path;
+    quint64 generation = 0;
+    quint64 scope = 0;
+    KeyRef ref;
+};
+thread_local LastKey t_last;
+
+// The key a path names. Inside a read scope the key opened last is reused
+// without looking anything up again: a scan reads many values of one key in a row.
+const KeyRef &openKey(const QString &path)
+{
+    if (t_scopeDepth > 0 && t_last.scope == t_scope && t_last.generation == g_generation.load()
+        && t_last.path == path)
+        return t_last.ref;
+    State &s = state();
+    QString rootName, keyPath;
+    RegSplitPath(path, rootName, keyPath);
+    const quint32 root = RegRootKey(rootName);
+    KeyRef ref;
+    if (root != 0) {
+        QMutexLocker lock(&s.mutex);
+        std::shared_ptr<const RegHive> hive = hiveLocked(s, root);
+        const bool viewMayMatter = root == HKEY_LOCAL_MACHINE && !s.statusFile.isEmpty()
+            && (isUnderViewRoot(keyPath) || isViewAncestor(keyPath));
+        std::shared_ptr<const ViewData> view = viewMayMatter ? viewLocked(s) : nullptr;
+        lock.unlock();
+        ref.root = root;
+        ref.keyPath = keyPath;
+        ref.hive = hive;
+        ref.view = view;
+        if (hive->keyExists(keyPath)) {
+            ref.exists = true;
+            ref.values = hive->values(keyPath);
+        } else if (view) {
+            if (const ViewEntry *e = viewEntryFor(*view, keyPath)) {
+                ref.exists = true;
+                ref.viewEntry = e;
+                ref.values = &e->values;
+            } else if (isViewAncestor(keyPath) && !view->names.isEmpty()) {
+                ref.exists = true;
+            }
+        }
+    }
+    t_last.path = path;
+    t_last.generation = g_generation.load();
+    t_last.scope = t_scopeDepth > 0 ? t_scope : 0;
+    t_last.ref = std::move(ref);
+    return t_last.ref;
+}
+
+const RegValue *findValue(const KeyRef &key, const QString &name)
+{
+    if (!key.values)
+        return nullptr;
+    // Names are nearly always asked for as they were written: try that cheap match first.
+    for (const RegValue &v : *key.values)
+        if (v.name == name)
+            return &v;
+    for (const RegValue &v : *key.values)
+        if (v.name.compare(name, Qt::CaseInsensitive) == 0)
+            return &v;
+    return nullptr;
+}
+
+// ---- writing ---------------------------------------------------------------
+
+class HiveFileLock
+{
+public:
+    explicit HiveFileLock(const QString &lockFile)
+    {
+        m_fd = ::open(QFile::encodeName(lockFile).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (m_fd < 0)
+            return;
+        struct flock fl;
+        std::memset(&fl, 0, sizeof fl);
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        while (::fcntl(m_fd, F_OFD_SETLKW, &fl) != 0) {
+            if (errno != EINTR) {
+                ::close(m_fd);
+                m_fd = -1;
+                return;
+            }
+        }
+    }
+    ~HiveFileLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd); // closing the description releases its lock
+    }
+    bool held() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+bool writeAtomically(const QString &file, const QByteArray &data, QString &error)
+{
+    const QByteArray target = QFile::encodeName(file);
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = QStringLiteral("cannot create a temporary file beside %1: %2")
+                    .arg(file, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    bool ok = true;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= n;
+    }
+    int savedErrno = errno;
+    if (ok && ::fchmod(fd, 0644) != 0) { }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    ::close(fd);
+    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.constData());
+        error = QStringLiteral("cannot write %1: %2")
+                    .arg(file, QString::fromLocal8Bit(std::strerror(savedErrno)));
+        return false;
+    }
+    const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+// Locks the root's hive file, reads it afresh, lets change edit it and, when
+// change reports an edit, writes it back atomically.
+template<typename Change> RegWriteResult editHive(const QString &path, Change change)
+{
+    RegWriteResult result;
+    QString rootName, keyPath;
+    RegSplitPath(path, rootName, keyPath);
+    const quint32 root = RegRootKey(rootName);
+    if (root == 0) {
+        result.error = QStringLiteral("unknown root key \"%1\"").arg(rootName);
+        return result;
+    }
+    State &s = state();
+    QString file, dir;
+    bool viewKey = false;
+    {
+        QMutexLocker lock(&s.mutex);
+        file = hiveFileLocked(s, root);
+        dir = hiveDirLocked(s);
+        if (root == HKEY_LOCAL_MACHINE && !s.statusFile.isEmpty()) {
+            auto view = viewLocked(s);
+            auto hive = hiveLocked(s, root);
+            viewKey = view && viewEntryFor(*view, keyPath) && !hive->keyExists(keyPath);
+        }
+    }
+    if (viewKey) {
+        result.error
+            = QStringLiteral("%1 is an installed package of the system and cannot be changed here").arg(path);
+        return result;
+    }
+    if (!QDir().mkpath(dir)) {
+        result.error = QStringLiteral("cannot create the registry folder %1").arg(dir);
+        return result;
+    }
+    HiveFileLock fileLock(file + QStringLiteral(".lock"));
+    if (!fileLock.held()) {
+        result.error = QStringLiteral("cannot lock %1").arg(file);
+        return result;
+    }
+    bool readOk = true;
+    const bool exists = QFileInfo::exists(file);
+    const QByteArray data = exists ? readWholeFile(file, &readOk) : QByteArray();
+    if (!readOk) {
+        result.error = QStringLiteral("cannot read %1").arg(file);
+        return result;
+    }
+    std::unique_ptr<RegHive> hive = RegHive::parse(data);
+    if (hive->isDamaged()) {
+        result.error = QStringLiteral("%1 does not parse (%2); it is left unchanged")
+                           .arg(file, hive->problems().value(0));
+        return result;
+    }
+    bool changed = false;
+    result = change(*hive, keyPath, changed);
+    if (!result.ok || !changed)
+        return result;
+    QString error;
+    if (!writeAtomically(file, hive->serialize(), error)) {
+        result.ok = false;
+        result.error = error;
+        return result;
+    }
+    {
+        QMutexLocker lock(&s.mutex);
+        s.hives[root].loaded = false;
+        ++g_generation;
+    }
+    return result;
+}
+
+RegWriteResult success()
+{
+    RegWriteResult r;
+    r.ok = true;
+    return r;
+}
+
+} // namespace
+
+quint32 RegRootKey(const QString &rootName)
+{
+    for (const RootName &r : kRoots)
+        if (rootName.compare(QStringView(r.longName), Qt::CaseInsensitive) == 0
+            || rootName.compare(QStringView(r.shortName), Qt::CaseInsensitive) == 0)
+            return r.key;
+    return 0;
+}
+
+QString RegRootName(quint32 root)
+{
+    for (const RootName &r : kRoots)
+        if (r.key == root)
+            return QString::fromUtf16(r.longName);
+    return {};
+}
+
+void RegSplitPath(const QString &path, QString &rootName, QString &keyPath)
+{
+    const qsizetype slash = path.indexOf(u'\\');
+    if (slash < 0) {
+        rootName = path;
+        keyPath.clear();
+        return;
+    }
+    rootName = path.left(slash);
+    keyPath = path.mid(slash + 1);
+}
+
+qint32 RegReadInteger(const QString &path, const QString &valueName)
+{
+    const KeyRef &key = openKey(path);
+    const RegValue *v = findValue(key, valueName);
+    if (!v)
+        return 0;
+    return qint32(v->dwordValue().value_or(0));
+}
+
+QString RegReadString(const QString &path, const QString &valueName)
+{
+    const KeyRef &key = openKey(path);
+    const RegValue *v = findValue(key, valueName);
+    if (!v)
+        return {};
+    return v->stringValue().value_or(QString());
+}
+
+int RegKeyNames(const QString &path, QStringList &names)
+{
+    names.clear();
+    const KeyRef &key = openKey(path);
+    if (!key.exists)
+        return 0;
+    if (!key.hive)
+        return 0;
+    names = key.hive->subKeyNames(key.keyPath);
+    if (key.view) {
+        const QString norm = RegHive::normalisePath(key.keyPath);
+        if (norm.compare(QString::fromUtf16(kUninstallKeyPath), Qt::CaseInsensitive) == 0) {
+            QSet<QString> taken;
+            for (const QString &n : names)
+                taken.insert(n.toLower());
+            for (const QString &n : key.view->names)
+                if (!taken.contains(n.toLower()))
+                    names << n;
+        } else if (isViewAncestor(key.keyPath) && !key.view->names.isEmpty()) {
+            // The next component towards the uninstall key exists too.
+            const QStringList want = QString::fromUtf16(kUninstallKeyPath).split(u'\\');
+            const int depth = int(norm.split(u'\\', Qt::SkipEmptyParts).size());
+            if (depth < want.size()) {
+                bool present = false;
+                for (const QString &n : names)
+                    present = present || n.compare(want.at(depth), Qt::CaseInsensitive) == 0;
+                if (!present)
+                    names << want.at(depth);
+            }
+        }
+    }
+    return int(names.size());
+}
+
+bool RegValueExists(const QString &path, const QString &valueName)
+{
+    if (valueName.isEmpty())
+        return true;
+    const KeyRef &key = openKey(path);
+    return key.exists && findValue(key, valueName) != nullptr;
+}
+
+QList<RegValue> RegReadValues(const QString &path)
+{
+    const KeyRef &key = openKey(path);
+    return key.values ? *key.values : QList<RegValue>();
+}
+
+bool RegKeyExists(const QString &path)
+{
+    return openKey(path).exists;
+}
+
+bool RegDeleteKeyTree(const QString &parentPath, const QString &keyName)
+{
+    QString parent = parentPath;
+    while (parent.endsWith(u'\\'))
+        parent.chop(1);
+    if (!openKey(parent).exists)
+        return true;
+    const QString path = parent + u'\\' + keyName;
+    if (keyName.trimmed().isEmpty() || !openKey(path).exists)
+        return true;
+    if (RegDeleteKey(path).ok)
+        return true;
+    QStringList subKeys;
+    if (RegKeyNames(path, subKeys) == 0)
+        return false;
+    bool ok = true;
+    for (const QString &sub : subKeys)
+        ok = RegDeleteKeyTree(path, sub) && ok;
+    return ok;
+}
+
+RegWriteResult RegCreateKey(const QString &path)
+{
+    return editHive(path, [](RegHive &hive, const QString &keyPath, bool &changed) {
+        if (RegHive::normalisePath(keyPath).isEmpty()) {
+            RegWriteResult r;
+            r.error = QStringLiteral("no key name given below the root");
+            return r;
+        }
+        if (!hive.values(keyPath)) {
+            hive.createKey(keyPath);
+            changed = true;
+        }
+        return success();
+    });
+}
+
+RegWriteResult RegSetValue(const QString &path, const RegValue &value)
+{
+    return editHive(path, [&value](RegHive &hive, const QString &keyPath, bool &changed) {
+        if (RegHive::normalisePath(keyPath).isEmpty()) {
+            RegWriteResult r;
+            r.error = QStringLiteral("no key name given below the root");
+            return r;
+        }
+        hive.setValue(keyPath, value);
+        changed = true;
+        return success();
+    });
+}
+
+RegWriteResult RegDeleteValue(const QString &path, const QString &valueName, bool *notFound)
+{
+    if (notFound)
+        *notFound = false;
+    return editHive(path, [&](RegHive &hive, const QString &keyPath, bool &changed) {
+        changed = hive.deleteValue(keyPath, valueName);
+        if (!changed && notFound)
+            *notFound = true;
+        return success();
+    });
+}
+
+RegWriteResult RegDeleteKey(const QString &path, bool *notFound)
+{
+    if (notFound)
+        *notFound = false;
+    return editHive(path, [&](RegHive &hive, const QString &keyPath, bool &changed) {
+        if (RegHive::normalisePath(keyPath).isEmpty()) {
+            RegWriteResult r;
+            r.error = QStringLiteral("a root key cannot be deleted");
+            return r;
+        }
+        changed = hive.deleteTree(keyPath);
+        if (!changed && notFound)
+            *notFound = true;
+        return success();
+    });
+}
+
+void setRegistryDirectory(const QString &dir)
+{
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.hiveDir = dir;
+    s.hives.clear();
+    ++g_generation;
+}
+
+QString registryDirectory()
+{
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    return hiveDirLocked(s);
+}
+
+void setPackageStatusFile(const QString &path)
+{
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.statusFile = path;
+    s.view = ViewSlot();
+    ++g_generation;
+}
+
+QString packageStatusFile()
+{
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    return s.statusFile;
+}
+
+void setApplicationsDirectory(const QString &dir)
+{
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    s.appsDir = dir.isEmpty() ? QString::fromUtf16(kDefaultApplicationsDir) : dir;
+    s.view = ViewSlot();
+    ++g_generation;
+}
+
+QString hiveFileName(quint32 root)
+{
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    return RegRootName(root).isEmpty() ? QString() : hiveFileLocked(s, root);
+}
+
+QStringList hiveProblems(quint32 root)
+{
+    State &s = state();
+    QMutexLocker lock(&s.mutex);
+    if (RegRootName(root).isEmpty())
+        return {};
+    return hiveLocked(s, root)->problems();
+}
+
+RegistryReadScope::RegistryReadScope()
+{
+    if (t_scopeDepth++ == 0)
+        t_scope = ++g_scopeCounter;
+}
+
+RegistryReadScope::~RegistryReadScope()
+{
+    if (--t_scopeDepth == 0)
+        t_scope = 0;
+}
+
+} // namespace platform

@@ -1,0 +1,456 @@
+#include "core/BrimMultiLangs.h"
+#include "core/MessageBoxTypes.h"
+#include "core/OVDefaultTexts.h"
+#include "core/RecordingLauncher.h"
+#include "installed/UninstManager.h"
+#include "installed/UninstallTab.h"
+#include "online/LoopbackServer.h"
+#include "platform/Registry.h"
+#include "ui/BrimImageButton.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QUrlQuery>
+#include <functional>
+#include <gtest/gtest.h>
+#include <mutex>
+
+using namespace platform;
+
+namespace {
+
+QApplication *app()
+{
+    static int argc = 1;
+    static char name[] = "test_uninstall_tab";
+    static char *argv[] = {name, nullptr};
+    static QApplication *instance = QApplication::instance() ? nullptr : new QApplication(argc, argv);
+    return instance ? instance : qApp;
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(3);
+    }
+    return true;
+}
+
+void settle(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QByteArray entry(const char *key, const QByteArray &values)
+{
+    return QByteArray("\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\") + key
+        + "] 1\n" + values;
+}
+
+// The web API on loopback: answers by the keywords asked for, optionally late.
+class Api
+{
+public:
+    Api()
+    {
+        srv.server.Post("/api", [this](const httplib::Request &req, httplib::Response &res) {
+            const QUrlQuery q(QUrl(QString::fromStdString("http://x" + req.target)));
+            const QString keywords = q.queryItemValue(QStringLiteral("keywords"), QUrl::FullyDecoded);
+            std::string body;
+            int delay = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                asked << keywords;
+                body = answers.value(keywords, fallback);
+                delay = delays.value(keywords, 0);
+            }
+            if (delay)
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+            res.set_content(QUrl::toPercentEncoding(QString::fromStdString(body)).toStdString(), "text/html");
+        });
+        started = srv.start();
+    }
+    QStringList askedSoFar()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return asked;
+    }
+    QString url() const { return QString::fromStdString(srv.url("/api")); }
+
+    std::mutex mutex;
+    QHash<QString, std::string> answers;
+    QHash<QString, int> delays;
+    std::string fallback = R"({"result":"failure"})";
+    QStringList asked;
+    LoopbackServer srv;
+    bool started = false;
+};
+
+const char *const kFullAnswer = R"({"result":"success",
+  "top3_pay":{"more_url":"http://127.0.0.1:9/more-pay","count":5,"items":[
+    {"title":"P0","description":"paid zero","icon_url":"","details_url":"http://127.0.0.1:9/d0","download_url":"http://127.0.0.1:9/p0.sh","purchase_url":"http://127.0.0.1:9/buy0"},
+    {"title":"P1","description":"paid one","download_url":"","purchase_url":"http://127.0.0.1:9/buy1"},
+    {"title":"P2"},{"title":"P3"}]},
+  "top3_free":{"more_url":"http://127.0.0.1:9/more-free","items":[{"title":"F0","download_url":"http://127.0.0.1:9/f0.sh"}]}})";
+
+class UninstallTab : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        app();
+        langs.SetOnMakeDefault(MultiLangsMakeDefault);
+        SetOVMultiLangs(&langs);
+        setRegistryDirectory(dir.path() + QStringLiteral("/Registry"));
+        setPackageStatusFile(QString());
+        ASSERT_TRUE(api.started);
+        web.APIUrl = api.url();
+        web.Encrypt = false;
+        web.TotalTimeoutMs = 10000;
+    }
+    void TearDown() override
+    {
+        tab.reset();
+        mgr.reset();
+        SetOVMultiLangs(nullptr);
+        setRegistryDirectory(QString());
+        setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
+    }
+    void user(const QByteArray &entries)
+    {
+        ASSERT_TRUE(writeFile(dir.path() + QStringLiteral("/Registry/HKEY_CURRENT_USER.reg"),
+                              "WINE REGISTRY Version 2\n" + entries));
+    }
+    void open()
+    {
+        mgr = std::make_unique<TUninstManager>();
+        tab = std::make_unique<TOVUninstallTab>(mgr.get());
+        tab->WebAPI = &web;
+        tab->MessageBox = [this](QWidget *, const QString &text, const QString &caption, unsigned type) {
+            boxes << QStringLiteral("%1|%2|%3").arg(caption, text).arg(type, 0, 16);
+            return answer;
+        };
+        tab->AddDownloadTask
+            = [this](const QString &title, const QString &url) { tasks << title + u'|' + url; };
+        tab->resize(780, 460);
+        tab->show();
+        tab->FirstActivate();
+    }
+    QStringList captions()
+    {
+        QStringList out;
+        for (int i = 0; i < tab->lvUninst()->topLevelItemCount(); ++i) {
+            QTreeWidgetItem *row = tab->lvUninst()->topLevelItem(i);
+            if (!row->text(0).isEmpty())
+                out << row->text(0);
+        }
+        return out;
+    }
+    QTreeWidgetItem *row(const QString &caption)
+    {
+        for (int i = 0; i < tab->lvUninst()->topLevelItemCount(); ++i)
+            if (tab->lvUninst()->topLevelItem(i)->text(0) == caption)
+                return tab->lvUninst()->topLevelItem(i);
+        return nullptr;
+    }
+    void select(const QString &caption)
+    {
+        QTreeWidgetItem *r = row(caption);
+        ASSERT_NE(r, nullptr) << caption.toStdString();
+        tab->lvUninst()->setCurrentItem(r);
+    }
+    QString selectedCaption()
+    {
+        const auto rows = tab->lvUninst()->selectedItems();
+        return rows.isEmpty() ? QString() : rows.first()->text(0);
+    }
+
+    QTemporaryDir dir;
+    TBrimMultiLangs langs;
+    Api api;
+    TWebAPIClient web;
+    RecordingLauncher launcher;
+    std::unique_ptr<TUninstManager> mgr;
+    std::unique_ptr<TOVUninstallTab> tab;
+    QStringList boxes;
+    QStringList tasks;
+    int answer = IDNO;
+};
+
+} // namespace
+
+TEST_F(UninstallTab, ListFillShowsProgramsAndOrphanedUpdates)
+{
+    user(entry("App",
+               "\"DisplayName\"=\"Editor\"\n\"UninstallString\"=\"/bin/true\"\n\"Publisher\"=\"Maker\"\n")
+         + entry("AppUpdate", "\"DisplayName\"=\"Editor Update\"\n\"ParentDisplayName\"=\"Editor\"\n")
+         + entry("Orphan1", "\"DisplayName\"=\"Fix 1\"\n\"ParentDisplayName\"=\"Old Suite\"\n")
+         + entry("Orphan2", "\"DisplayName\"=\"Fix 2\"\n\"ParentDisplayName\"=\"Old Suite\"\n")
+         + entry("Terminal",
+                 "\"DisplayName\"=\"Server "
+                 "Part\"\n\"TSAware\"=dword:00000001\n\"UninstallString\"=\"/bin/true\"\n")
+         + entry("Nameless", "\"DisplayName\"=\"\"\n\"UninstallString\"=\"/bin/true\"\n"));
+    open();
+    EXPECT_EQ(captions(),
+              (QStringList {QStringLiteral("(Unknown Name)"), QStringLiteral("Editor"),
+                            QStringLiteral("Fix 1"), QStringLiteral("Fix 2")}));
+    EXPECT_EQ(tab->lblUninstStatus()->text(), QStringLiteral("Applications: 4"));
+    EXPECT_EQ(row(QStringLiteral("Editor"))->text(1), QStringLiteral("Maker"));
+
+    // The selected row's panel and the details follow the selection; a nameless entry shows the missing-name
+    // text.
+    select(QStringLiteral("(Unknown Name)"));
+    EXPECT_TRUE(waitUntil([&] { return tab->pnlUninstSelItem()->isVisible(); }));
+    EXPECT_EQ(tab->lblUninstSelItemTitle()->text(), QStringLiteral("(Unknown Name)"));
+    EXPECT_EQ(tab->DetailValue("NameV")->text(), QStringLiteral("(Unknown Name)"));
+
+    // Hiding the details gives their room to the list; showing them refreshes them.
+    const int listHeight = tab->lvUninst()->height();
+    tab->ToggleDetails();
+    EXPECT_TRUE(tab->DetailsHidden());
+    EXPECT_FALSE(tab->pnlUninstDetails()->isVisible());
+    EXPECT_GT(tab->lvUninst()->height(), listHeight);
+    EXPECT_TRUE(tab->lblUninstShowDetails()->text().contains(QStringLiteral("Show details")));
+    select(QStringLiteral("Editor"));
+    EXPECT_EQ(tab->DetailValue("NameV")->text(), QStringLiteral("(Unknown Name)"))
+        << "hidden details are not updated";
+    tab->ToggleDetails();
+    EXPECT_EQ(tab->lvUninst()->height(), listHeight);
+    EXPECT_EQ(tab->DetailValue("NameV")->text(), QStringLiteral("Editor"));
+    EXPECT_EQ(tab->DetailValue("PublisherV")->text(), QStringLiteral("Maker"));
+
+    // Sorting by name: the first click sorts ascending, the next descending; by publisher likewise.
+    tab->ColumnClick(0);
+    EXPECT_EQ(captions().first(), QStringLiteral("(Unknown Name)"));
+    tab->ColumnClick(0);
+    EXPECT_EQ(captions(),
+              (QStringList {QStringLiteral("Fix 2"), QStringLiteral("Fix 1"), QStringLiteral("Editor"),
+                            QStringLiteral("(Unknown Name)")}));
+    EXPECT_EQ(selectedCaption(), QStringLiteral("Editor")) << "the selection survives sorting";
+    tab->ColumnClick(1);
+    EXPECT_EQ(captions().last(), QStringLiteral("Editor"));
+}
+
+TEST_F(UninstallTab, DetailLinksAndTheirFailures)
+{
+    user(entry("A",
+               "\"DisplayName\"=\"Linked\"\n\"InstallLocation\"=\"" + QFile::encodeName(dir.path())
+                   + "\"\n\"HelpLink\"=\" \"\n\"URLUpdateInfo\"=\"http://127.0.0.1:9/update\"\n"
+                     "\"InstallDate\"=\"20100315\"\n")
+         + entry("B", "\"DisplayName\"=\"Unlinked\"\n\"InstallLocation\"=\"/nonexistent/folder\"\n"));
+    open();
+    select(QStringLiteral("Linked"));
+    EXPECT_FALSE(tab->DetailValue("DateV")->text().isEmpty());
+    EXPECT_EQ(tab->DetailValue("LinkV")->text(), QStringLiteral("http://127.0.0.1:9/update"));
+    tab->OpenLocation();
+    tab->OpenLink();
+    EXPECT_EQ(launcher.calls,
+              (QStringList {QStringLiteral("folder|") + dir.path() + u'/',
+                            QStringLiteral("open|http://127.0.0.1:9/update")}));
+    EXPECT_TRUE(boxes.isEmpty());
+
+    select(QStringLiteral("Unlinked"));
+    EXPECT_TRUE(tab->DetailValue("DateV")->text().isEmpty());
+    EXPECT_TRUE(tab->DetailValue("LinkV")->isHidden());
+    tab->OpenLocation();
+    tab->OpenLink();
+    EXPECT_EQ(boxes,
+              (QStringList {QStringLiteral("Failure|Failure to open directory!|10"),
+                            QStringLiteral("Failure|Failure to open the link!|10")}));
+}
+
+TEST_F(UninstallTab, SearchFindsOneMatchPerClickThenStartsAgain)
+{
+    user(entry("1", "\"DisplayName\"=\"Alpha Tool\"\n") + entry("2", "\"DisplayName\"=\"Beta\"\n")
+         + entry("3", "\"DisplayName\"=\"Gamma TOOLS\"\n") + entry("4", "\"DisplayName\"=\"Zeta tool\"\n"));
+    open();
+    EXPECT_TRUE(tab->SearchShowsPlaceholder());
+    EXPECT_EQ(tab->edtUninstSearch()->text(), QStringLiteral("Software Name"));
+
+    // Typing replaces the placeholder.
+    tab->edtUninstSearch()->setFocus();
+    QTest::keyClicks(tab->edtUninstSearch(), QStringLiteral("tool"));
+    EXPECT_EQ(tab->edtUninstSearch()->text(), QStringLiteral("tool"));
+    EXPECT_FALSE(tab->SearchShowsPlaceholder());
+
+    QStringList found;
+    for (int i = 0; i < 3; ++i) {
+        tab->CommandSearch();
+        found << selectedCaption();
+    }
+    EXPECT_EQ(found,
+              (QStringList {QStringLiteral("Alpha Tool"), QStringLiteral("Gamma TOOLS"),
+                            QStringLiteral("Zeta tool")}));
+    EXPECT_TRUE(boxes.isEmpty());
+    tab->CommandSearch();
+    EXPECT_EQ(boxes, QStringList {QStringLiteral("Information|Can not find \"tool\".|40")});
+    EXPECT_EQ(tab->NextSearchPosition(), 0);
+    QTest::keyClick(tab->edtUninstSearch(), Qt::Key_Return); // Enter searches like the button
+    EXPECT_EQ(selectedCaption(), QStringLiteral("Alpha Tool"));
+
+    // Emptying the box puts the placeholder back; searching then looks for the placeholder itself.
+    tab->edtUninstSearch()->clear();
+    EXPECT_TRUE(tab->SearchShowsPlaceholder());
+    EXPECT_EQ(tab->edtUninstSearch()->text(), QStringLiteral("Software Name"));
+    boxes.clear();
+    tab->CommandSearch();
+    EXPECT_EQ(boxes, QStringList {QStringLiteral("Information|Can not find \"Software Name\".|40")});
+}
+
+TEST_F(UninstallTab, UninstallAndRemoval)
+{
+    const QString marker = dir.path() + QStringLiteral("/uninstalled");
+    const QString script = dir.path() + QStringLiteral("/uninstall.sh");
+    // The uninstaller leaves a grandchild working on after it ends.
+    ASSERT_TRUE(writeFile(script, "#!/bin/sh\n(sleep 0.3; touch \"$1\") >/dev/null 2>&1 &\nexit 0\n"));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    user(entry("Real",
+               "\"DisplayName\"=\"Real\"\n\"UninstallString\"=\"'" + QFile::encodeName(script) + "' '"
+                   + QFile::encodeName(marker) + "'\"\n")
+         + entry("Dead", "\"DisplayName\"=\"Dead\"\n"));
+    open();
+    select(QStringLiteral("Real"));
+    answer = IDNO;
+    tab->CommandUninstall();
+    EXPECT_EQ(
+        boxes,
+        QStringList {QStringLiteral("Question|Are you sure you want to uninstall this application?|124")});
+    settle(100);
+    EXPECT_EQ(mgr->RunningUninstalls(), 0);
+
+    answer = IDYES;
+    tab->CommandUninstall();
+    EXPECT_EQ(mgr->RunningUninstalls(), 1);
+    ASSERT_TRUE(waitUntil([&] { return mgr->RunningUninstalls() == 0; }));
+    EXPECT_TRUE(QFileInfo::exists(marker)) << "the list was rebuilt before the uninstaller's processes ended";
+    EXPECT_TRUE(tab->lvUninst()->selectedItems().isEmpty()) << "the list was rebuilt";
+
+    // An entry without an uninstaller is offered for removal from the list.
+    boxes.clear();
+    select(QStringLiteral("Dead"));
+    tab->CommandUninstall();
+    EXPECT_EQ(boxes,
+              QStringList {QStringLiteral("Question|Cannot uninstall this application, do you want to remove "
+                                          "this item from the list?|124")});
+    EXPECT_FALSE(RegKeyExists(TUninstManager::UninstallRoots().at(1) + QStringLiteral("Dead")));
+    EXPECT_EQ(captions(), QStringList {QStringLiteral("Real")});
+    EXPECT_EQ(tab->lblUninstStatus()->text(), QStringLiteral("Applications: 1"));
+}
+
+TEST_F(UninstallTab, RecommendationPanels)
+{
+    user(entry("1", "\"DisplayName\"=\"Full\"\n") + entry("2", "\"DisplayName\"=\"Broken\"\n")
+         + entry("3", "\"DisplayName\"=\"Slow\"\n") + entry("4", "\"DisplayName\"=\"Quick\"\n"));
+    {
+        std::lock_guard<std::mutex> lock(api.mutex);
+        api.answers.insert(QStringLiteral("Full"), kFullAnswer);
+        api.answers.insert(QStringLiteral("Broken"), R"({"top3_pay":{"count":1,"items":[{"title":"X"}]}})");
+        api.answers.insert(QStringLiteral("Slow"), kFullAnswer);
+        api.delays.insert(QStringLiteral("Slow"), 1500);
+        api.answers.insert(QStringLiteral("Quick"),
+                           R"({"result":"success","top3_free":{"count":1,"items":[{"title":"Q"}]}})");
+    }
+    open();
+    EXPECT_EQ(tab->lblTop3PayWares()->text(), QStringLiteral("Recommended paid software 0"));
+
+    select(QStringLiteral("Full"));
+    ASSERT_TRUE(waitUntil([&] { return !tab->Top3Pending(); }));
+    EXPECT_EQ(tab->lblTop3PayWares()->text(), QStringLiteral("Recommended paid software 3"));
+    EXPECT_EQ(tab->lblTop3FreeWares()->text(), QStringLiteral("Recommended free software 0"))
+        << "no count: nothing shown";
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(tab->Top3Slot(true, i).Valid);
+        EXPECT_TRUE(tab->Top3Panel(true, i)->text().isEmpty());
+        EXPECT_FALSE(tab->Top3Button(true, i)->isHidden());
+        EXPECT_FALSE(tab->Top3Slot(false, i).Valid);
+        EXPECT_EQ(tab->Top3Panel(false, i)->text(), QStringLiteral("..."));
+        EXPECT_TRUE(tab->Top3Button(false, i)->isHidden());
+    }
+    EXPECT_EQ(tab->Top3Button(true, 0)->Caption(), QStringLiteral("Download"));
+    EXPECT_EQ(tab->Top3Button(true, 1)->Caption(), QStringLiteral("Purchase"));
+
+    // Purchase opens the purchase page and makes no task; Download makes one.
+    tab->Top3ButtonClick(true, 1);
+    EXPECT_TRUE(tasks.isEmpty());
+    EXPECT_EQ(launcher.calls, QStringList {QStringLiteral("open|http://127.0.0.1:9/buy1")});
+    tab->Top3ButtonClick(true, 0);
+    EXPECT_EQ(tasks, QStringList {QStringLiteral("P0|http://127.0.0.1:9/p0.sh")});
+    tab->Top3IconClick(true, 0);
+    tab->Top3MoreClick(true);
+    EXPECT_EQ(launcher.calls.mid(1),
+              (QStringList {QStringLiteral("open|http://127.0.0.1:9/d0"),
+                            QStringLiteral("open|http://127.0.0.1:9/more-pay")}));
+
+    // A failed call shows six empty panels.
+    select(QStringLiteral("Broken"));
+    ASSERT_TRUE(waitUntil([&] { return !tab->Top3Pending(); }));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(tab->Top3Panel(true, i)->text(), QStringLiteral("..."));
+        EXPECT_EQ(tab->Top3Panel(false, i)->text(), QStringLiteral("..."));
+    }
+    EXPECT_EQ(tab->lblTop3PayWares()->text(), QStringLiteral("Recommended paid software 0"));
+
+    // A late answer for an earlier selection is dropped, and the window never waits for it.
+    QElapsedTimer clock;
+    clock.start();
+    select(QStringLiteral("Slow"));
+    select(QStringLiteral("Quick"));
+    EXPECT_LT(clock.elapsed(), 1000) << "the window waited for the web API";
+    ASSERT_TRUE(waitUntil([&] { return api.askedSoFar().contains(QStringLiteral("Quick")); }));
+    ASSERT_TRUE(waitUntil([&] { return !tab->Top3Pending(); }));
+    EXPECT_EQ(tab->lblTop3FreeWares()->text(), QStringLiteral("Recommended free software 1"));
+    settle(1800); // the slow answer arrives now and must change nothing
+    EXPECT_EQ(tab->lblTop3FreeWares()->text(), QStringLiteral("Recommended free software 1"));
+    EXPECT_EQ(tab->lblTop3PayWares()->text(), QStringLiteral("Recommended paid software 0"));
+    EXPECT_EQ(tab->Top3Slot(false, 0).Title, QStringLiteral("Q"));
+
+    // Switched off: panels empty at once, and a new selection asks nothing.
+    tab->chkTop3Disabled()->click();
+    EXPECT_TRUE(tab->Top3Panel(false, 0)->text().isEmpty());
+    EXPECT_TRUE(tab->Top3Button(false, 0)->isHidden());
+    const int asked = int(api.askedSoFar().size());
+    const int started = tab->Top3RequestsStarted();
+    select(QStringLiteral("Full"));
+    settle(300);
+    EXPECT_EQ(tab->Top3RequestsStarted(), started);
+    EXPECT_EQ(api.askedSoFar().size(), asked);
+}
+
+TEST_F(UninstallTab, TabGoneBeforeTheAnswerArrives)
+{
+    user(entry("1", "\"DisplayName\"=\"Slow\"\n"));
+    {
+        std::lock_guard<std::mutex> lock(api.mutex);
+        api.answers.insert(QStringLiteral("Slow"), kFullAnswer);
+        api.delays.insert(QStringLiteral("Slow"), 400);
+    }
+    open();
+    select(QStringLiteral("Slow"));
+    ASSERT_TRUE(waitUntil([&] { return api.askedSoFar().size() == 1; }));
+    tab.reset();
+    settle(800); // the answer comes to nobody
+}

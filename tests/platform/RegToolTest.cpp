@@ -1,0 +1,180 @@
+// The orvane-reg program, run as installers run it.
+
+#include "platform/Registry.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <vector>
+
+using namespace platform;
+
+namespace {
+
+struct ToolRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class RegTool : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        setRegistryDirectory(dir.path());
+        setPackageStatusFile(QString());
+    }
+    void TearDown() override
+    {
+        setRegistryDirectory(QString());
+        setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
+    }
+
+    QProcess *start(const QStringList &args)
+    {
+        auto *p = new QProcess;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ORVANE_REGISTRY_DIR"), dir.path());
+        env.insert(QStringLiteral("ORVANE_PACKAGE_STATUS"), QString());
+        p->setProcessEnvironment(env);
+        p->start(QStringLiteral(ORVANE_REG_EXE), args);
+        return p;
+    }
+    ToolRun run(const QStringList &args)
+    {
+        std::unique_ptr<QProcess> p(start(args));
+        ToolRun r;
+        if (!p->waitForFinished(30000))
+            return r;
+        r.exitCode = p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
+        r.out = QString::fromUtf8(p->readAllStandardOutput());
+        r.err = QString::fromUtf8(p->readAllStandardError());
+        return r;
+    }
+    QTemporaryDir dir;
+};
+
+const QString kKey = QStringLiteral("HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Demo");
+
+} // namespace
+
+TEST_F(RegTool, AddQueryDeleteRoundTrip)
+{
+    EXPECT_EQ(run({QStringLiteral("add"), kKey, QStringLiteral("/v"), QStringLiteral("DisplayName"),
+                   QStringLiteral("/d"), QStringLiteral("Demo \u00e9dition"), QStringLiteral("/f")})
+                  .exitCode,
+              0);
+    EXPECT_EQ(run({QStringLiteral("add"), kKey, QStringLiteral("/v"), QStringLiteral("UninstallString"),
+                   QStringLiteral("/t"), QStringLiteral("REG_EXPAND_SZ"), QStringLiteral("/d"),
+                   QStringLiteral("\"/opt/demo/un install.sh\" --quiet"), QStringLiteral("/f")})
+                  .exitCode,
+              0);
+    EXPECT_EQ(run({QStringLiteral("add"), kKey, QStringLiteral("/v"), QStringLiteral("EstimatedSize"),
+                   QStringLiteral("/t"), QStringLiteral("REG_DWORD"), QStringLiteral("/d"),
+                   QStringLiteral("0x400"), QStringLiteral("/f")})
+                  .exitCode,
+              0);
+    // What the tool wrote, this process reads.
+    EXPECT_EQ(RegReadString(kKey, QStringLiteral("DisplayName")), QStringLiteral("Demo \u00e9dition"));
+    EXPECT_EQ(RegReadString(kKey, QStringLiteral("UninstallString")),
+              QStringLiteral("\"/opt/demo/un install.sh\" --quiet"));
+    EXPECT_EQ(RegReadInteger(kKey, QStringLiteral("EstimatedSize")), 1024);
+
+    const ToolRun q = run({QStringLiteral("query"), kKey});
+    EXPECT_EQ(q.exitCode, 0);
+    EXPECT_TRUE(q.out.contains(QStringLiteral("    DisplayName    REG_SZ    Demo \u00e9dition")))
+        << q.out.toStdString();
+    EXPECT_TRUE(q.out.contains(QStringLiteral("    EstimatedSize    REG_DWORD    0x00000400")));
+    const ToolRun qv
+        = run({QStringLiteral("query"), kKey, QStringLiteral("/v"), QStringLiteral("EstimatedSize")});
+    EXPECT_EQ(qv.exitCode, 0);
+    EXPECT_FALSE(qv.out.contains(QStringLiteral("DisplayName")));
+
+    // Without /f an existing value is left alone.
+    const ToolRun again = run({QStringLiteral("add"), kKey, QStringLiteral("/v"),
+                               QStringLiteral("DisplayName"), QStringLiteral("/d"), QStringLiteral("Other")});
+    EXPECT_NE(again.exitCode, 0);
+    EXPECT_TRUE(again.err.contains(QStringLiteral("/f")));
+
+    EXPECT_EQ(run({QStringLiteral("delete"), kKey, QStringLiteral("/v"), QStringLiteral("EstimatedSize"),
+                   QStringLiteral("/f")})
+                  .exitCode,
+              0);
+    EXPECT_FALSE(RegValueExists(kKey, QStringLiteral("EstimatedSize")));
+    EXPECT_EQ(run({QStringLiteral("delete"), kKey, QStringLiteral("/f")}).exitCode, 0);
+    EXPECT_FALSE(RegKeyExists(kKey));
+    EXPECT_NE(run({QStringLiteral("delete"), kKey, QStringLiteral("/f")}).exitCode, 0);
+    EXPECT_NE(run({QStringLiteral("query"), kKey}).exitCode, 0);
+}
+
+TEST_F(RegTool, BadCommandLinesAndDamagedHivesFailClearly)
+{
+    const struct
+    {
+        QStringList args;
+        const char *message;
+    } cases[] = {
+        {{QStringLiteral("add"), QStringLiteral("HKXX\\Software")}, "unknown root key"},
+        {{QStringLiteral("add"), kKey, QStringLiteral("/v"), QStringLiteral("N"), QStringLiteral("/t"),
+          QStringLiteral("REG_DWORD"), QStringLiteral("/d"), QStringLiteral("many")},
+         "32-bit number"},
+        {{QStringLiteral("add"), kKey, QStringLiteral("/t"), QStringLiteral("REG_BINARY"),
+          QStringLiteral("/d"), QStringLiteral("00")},
+         "unsupported type"},
+        {{QStringLiteral("frobnicate"), kKey}, "unknown command"},
+        {{QStringLiteral("add"), kKey, QStringLiteral("/q")}, "unexpected argument"},
+        {{QStringLiteral("add")}, "missing command or key"},
+    };
+    for (const auto &c : cases) {
+        const ToolRun r = run(c.args);
+        EXPECT_NE(r.exitCode, 0) << c.message;
+        EXPECT_TRUE(r.err.contains(QLatin1String(c.message))) << r.err.toStdString();
+    }
+
+    QFile f(dir.filePath(QStringLiteral("HKEY_CURRENT_USER.reg")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("WINE REGISTRY Version 2\n[Keep] 1\n\"A\"=dword:zz\n");
+    f.close();
+    const ToolRun r
+        = run({QStringLiteral("add"), QStringLiteral("HKCU\\New"), QStringLiteral("/v"), QStringLiteral("A"),
+               QStringLiteral("/d"), QStringLiteral("x"), QStringLiteral("/f")});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.contains(QStringLiteral("does not parse"))) << r.err.toStdString();
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("WINE REGISTRY Version 2\n[Keep] 1\n\"A\"=dword:zz\n"));
+}
+
+TEST_F(RegTool, ProcessesWritingAtOnceLoseNothing)
+{
+    // Two writers, each adding its own values to one hive at the same time.
+    constexpr int kPerWriter = 25;
+    std::vector<std::unique_ptr<QProcess>> running;
+    for (int i = 0; i < kPerWriter; ++i)
+        for (const char *writer : {"A", "B"}) {
+            running.emplace_back(
+                start({QStringLiteral("add"), kKey + QLatin1String(writer), QStringLiteral("/v"),
+                       QStringLiteral("V%1").arg(i), QStringLiteral("/t"), QStringLiteral("REG_DWORD"),
+                       QStringLiteral("/d"), QString::number(i), QStringLiteral("/f")}));
+            if (running.size() >= 8) {
+                ASSERT_TRUE(running.front()->waitForFinished(30000));
+                EXPECT_EQ(running.front()->exitCode(), 0);
+                running.erase(running.begin());
+            }
+        }
+    for (auto &p : running) {
+        ASSERT_TRUE(p->waitForFinished(30000));
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().constData();
+    }
+    for (const char *writer : {"A", "B"}) {
+        const QList<RegValue> values = RegReadValues(kKey + QLatin1String(writer));
+        EXPECT_EQ(values.size(), kPerWriter) << writer;
+    }
+    EXPECT_EQ(
+        QDir(dir.path()).entryList(QDir::Files),
+        (QStringList {QStringLiteral("HKEY_CURRENT_USER.reg"), QStringLiteral("HKEY_CURRENT_USER.reg.lock")}))
+        << "no temporary file is left behind";
+}

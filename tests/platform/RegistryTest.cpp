@@ -1,0 +1,316 @@
+#include "platform/Registry.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+using namespace platform;
+
+namespace {
+
+const QString kUninstall = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void setMtime(const QString &path, const QDateTime &when)
+{
+    struct utimbuf t;
+    t.actime = t.modtime = time_t(when.toSecsSinceEpoch());
+    ::utime(QFile::encodeName(path).constData(), &t);
+}
+
+// Every test gets its own hive folder and no package view unless it sets one.
+class Registry : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        setRegistryDirectory(dir.path() + QStringLiteral("/Registry"));
+        setPackageStatusFile(QString());
+    }
+    void TearDown() override
+    {
+        setRegistryDirectory(QString());
+        setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
+        setApplicationsDirectory(QString());
+    }
+    QString hive(const char *root)
+    {
+        return dir.path() + QStringLiteral("/Registry/") + QLatin1String(root) + QStringLiteral(".reg");
+    }
+    QTemporaryDir dir;
+};
+
+const QByteArray kSample
+    = "WINE REGISTRY Version 2\n"
+      ";; All keys relative to \\\\User\n"
+      "\n"
+      "#arch=win64\n"
+      "\n"
+      "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\App] 1700000000\n"
+      "#time=1d9e0f0a1b2c3d4\n"
+      "\"DisplayName\"=\"App \\\"One\\\" \\x4e2d\"\n"
+      "\"UninstallString\"=str(2):\"%HOME%\\\\uninst.sh\"\n"
+      "\"EstimatedSize\"=dword:00000400\n"
+      "\"Blob\"=hex:01,02,\\\n"
+      "  03,04\n"
+      "\"Wide\"=hex(1):41,00,42,00,00,00\n"
+      "\"Multi\"=str(7):\"a\\0b\\0\"\n"
+      "@=\"default\"\n"
+      "\n"
+      "[Software\\\\Other] 1700000001\n"
+      "\"X\"=dword:ffffffff\n";
+
+} // namespace
+
+TEST_F(Registry, RootNamesAndPaths)
+{
+    const struct
+    {
+        const char *name;
+        quint32 key;
+    } cases[] = {{"HKEY_CLASSES_ROOT", 0x80000000u},
+                 {"hkcr", 0x80000000u},
+                 {"HKEY_CURRENT_USER", 0x80000001u},
+                 {"HKCU", 0x80000001u},
+                 {"hkey_local_machine", 0x80000002u},
+                 {"HKLM", 0x80000002u},
+                 {"HKU", 0x80000003u},
+                 {"HKPD", 0x80000004u},
+                 {"HKEY_CURRENT_CONFIG", 0x80000005u},
+                 {"HKDD", 0x80000006u},
+                 {"HKEY_MACHINE", 0u},
+                 {"", 0u}};
+    for (const auto &c : cases)
+        EXPECT_EQ(RegRootKey(QLatin1String(c.name)), c.key) << c.name;
+
+    QString root, path;
+    RegSplitPath(QStringLiteral("HKCU\\Software\\X\\"), root, path);
+    EXPECT_EQ(root, QStringLiteral("HKCU"));
+    EXPECT_EQ(path, QStringLiteral("Software\\X\\"));
+    RegSplitPath(QStringLiteral("HKLM"), root, path);
+    EXPECT_EQ(root, QStringLiteral("HKLM"));
+    EXPECT_TRUE(path.isEmpty());
+    // A trailing backslash names the same key.
+    ASSERT_TRUE(writeFile(hive("HKEY_CURRENT_USER"), kSample));
+    EXPECT_EQ(RegReadInteger(QStringLiteral("HKCU\\Software\\Other\\"), QStringLiteral("X")), -1);
+    EXPECT_EQ(RegReadInteger(QStringLiteral("HKCU\\Software\\Other"), QStringLiteral("X")), -1);
+    EXPECT_EQ(RegReadInteger(QStringLiteral("HKXX\\Software\\Other"), QStringLiteral("X")), 0);
+}
+
+TEST_F(Registry, TypedReadsFollowTheValueType)
+{
+    ASSERT_TRUE(writeFile(hive("HKEY_CURRENT_USER"), kSample));
+    const QString app = QStringLiteral("HKEY_CURRENT_USER\\") + kUninstall + QStringLiteral("\\app");
+    EXPECT_EQ(RegReadString(app, QStringLiteral("displayname")), QStringLiteral("App \"One\" \u4e2d"));
+    // Expandable strings are taken as stored.
+    EXPECT_EQ(RegReadString(app, QStringLiteral("UninstallString")), QStringLiteral("%HOME%\\uninst.sh"));
+    EXPECT_EQ(RegReadString(app, QStringLiteral("Wide")), QStringLiteral("AB"));
+    EXPECT_EQ(RegReadString(app, QString()), QStringLiteral("default"));
+    // Wrong types read as empty text or 0.
+    EXPECT_EQ(RegReadString(app, QStringLiteral("EstimatedSize")), QString());
+    EXPECT_EQ(RegReadString(app, QStringLiteral("Multi")), QString());
+    EXPECT_EQ(RegReadString(app, QStringLiteral("Blob")), QString());
+    EXPECT_EQ(RegReadInteger(app, QStringLiteral("DisplayName")), 0);
+    EXPECT_EQ(RegReadInteger(app, QStringLiteral("EstimatedSize")), 1024);
+    EXPECT_EQ(RegReadInteger(app, QStringLiteral("Missing")), 0);
+
+    EXPECT_TRUE(RegValueExists(app, QStringLiteral("Blob")));
+    EXPECT_FALSE(RegValueExists(app, QStringLiteral("Missing")));
+    EXPECT_TRUE(RegValueExists(app, QString()));
+    EXPECT_FALSE(RegValueExists(QStringLiteral("HKCU\\No\\Such"), QStringLiteral("Blob")));
+
+    QStringList names;
+    EXPECT_EQ(RegKeyNames(QStringLiteral("HKCU\\Software"), names), 2);
+    EXPECT_EQ(names, (QStringList {QStringLiteral("Microsoft"), QStringLiteral("Other")}));
+    EXPECT_EQ(RegKeyNames(QStringLiteral("HKCU\\Software\\Other"), names), 0);
+    EXPECT_EQ(RegKeyNames(QStringLiteral("HKCU\\Nothing"), names), 0);
+    EXPECT_EQ(RegKeyNames(QStringLiteral("HKLM\\Software"), names), 0) << "no hive file at all";
+}
+
+TEST_F(Registry, EditsKeepEverythingElseAsItWas)
+{
+    ASSERT_TRUE(writeFile(hive("HKEY_CURRENT_USER"), kSample));
+    RegValue v;
+    v.name = QStringLiteral("Version");
+    v.type = REG_SZ;
+    v.isText = true;
+    v.text = QStringLiteral("1.0 \u00e9\\x");
+    ASSERT_TRUE(RegSetValue(QStringLiteral("HKCU\\Software\\Other"), v).ok);
+    const QByteArray after = readFile(hive("HKEY_CURRENT_USER"));
+    // The untouched key is byte for byte what it was, comments and options included.
+    const QByteArray firstKey = kSample.left(kSample.indexOf("[Software\\\\Other]"));
+    EXPECT_TRUE(after.startsWith(firstKey)) << after.constData();
+    EXPECT_TRUE(after.contains("\"Version\"=\"1.0 \\x00e9\\\\x\"\n")) << after.constData();
+    EXPECT_EQ(RegReadString(QStringLiteral("HKCU\\Software\\Other"), QStringLiteral("Version")), v.text);
+
+    // A new key, then deleting a tree removes every key below it.
+    ASSERT_TRUE(RegCreateKey(QStringLiteral("HKCU\\Software\\Other\\Sub\\Deeper")).ok);
+    QStringList names;
+    EXPECT_EQ(RegKeyNames(QStringLiteral("HKCU\\Software\\Other"), names), 1);
+    ASSERT_TRUE(RegDeleteKey(QStringLiteral("HKCU\\Software\\Other")).ok);
+    EXPECT_FALSE(RegKeyExists(QStringLiteral("HKCU\\Software\\Other\\Sub")));
+    EXPECT_EQ(RegReadString(QStringLiteral("HKCU\\") + kUninstall + QStringLiteral("\\App"),
+                            QStringLiteral("Multi")),
+              QString());
+    EXPECT_TRUE(RegValueExists(QStringLiteral("HKCU\\") + kUninstall + QStringLiteral("\\App"),
+                               QStringLiteral("Multi")));
+    bool notFound = false;
+    ASSERT_TRUE(RegDeleteValue(QStringLiteral("HKCU\\Software\\Nope"), QStringLiteral("X"), &notFound).ok);
+    EXPECT_TRUE(notFound);
+    EXPECT_FALSE(RegCreateKey(QStringLiteral("HKXY\\Software")).ok);
+}
+
+TEST_F(Registry, DeleteKeyTreeResults)
+{
+    ASSERT_TRUE(writeFile(hive("HKEY_CURRENT_USER"), kSample));
+    // Parent missing, key missing: nothing to do counts as done.
+    EXPECT_TRUE(RegDeleteKeyTree(QStringLiteral("HKCU\\No\\Parent"), QStringLiteral("X")));
+    EXPECT_TRUE(RegDeleteKeyTree(QStringLiteral("HKCU\\Software"), QStringLiteral("Missing")));
+    EXPECT_TRUE(RegDeleteKeyTree(QStringLiteral("HKCU\\") + kUninstall + u'\\', QStringLiteral("App")));
+    EXPECT_FALSE(RegKeyExists(QStringLiteral("HKCU\\") + kUninstall + QStringLiteral("\\App")));
+    EXPECT_TRUE(RegKeyExists(QStringLiteral("HKCU\\Software\\Other")));
+}
+
+TEST_F(Registry, ADamagedHiveIsReadWhereItCanBeAndNeverWritten)
+{
+    const QByteArray damaged = "WINE REGISTRY Version 2\n\n"
+                               "[Good] 1\n\"A\"=\"1\"\n\n"
+                               "[Bad] 2\n\"B\"=\"unterminated\n\"C\"=dword:1\n\n"
+                               "[Also\\\\Good] 3\n\"D\"=dword:00000002\n";
+    ASSERT_TRUE(writeFile(hive("HKEY_CURRENT_USER"), damaged));
+    EXPECT_EQ(RegReadString(QStringLiteral("HKCU\\Good"), QStringLiteral("A")), QStringLiteral("1"));
+    EXPECT_EQ(RegReadInteger(QStringLiteral("HKCU\\Also\\Good"), QStringLiteral("D")), 2);
+    EXPECT_FALSE(RegKeyExists(QStringLiteral("HKCU\\Bad"))) << "a key with an unreadable line is skipped";
+    EXPECT_FALSE(hiveProblems(HKEY_CURRENT_USER).isEmpty());
+
+    RegValue v;
+    v.name = QStringLiteral("E");
+    v.type = REG_SZ;
+    v.isText = true;
+    const RegWriteResult r = RegSetValue(QStringLiteral("HKCU\\Good"), v);
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.error.contains(QStringLiteral("does not parse"))) << r.error.toStdString();
+    EXPECT_FALSE(RegDeleteKeyTree(QStringLiteral("HKCU"), QStringLiteral("Good")));
+    EXPECT_EQ(readFile(hive("HKEY_CURRENT_USER")), damaged);
+
+    // Without the header nothing is readable, and nothing is written either.
+    ASSERT_TRUE(writeFile(hive("HKEY_CURRENT_USER"), "REGEDIT4\n[Good]\n\"A\"=\"1\"\n"));
+    EXPECT_FALSE(RegKeyExists(QStringLiteral("HKCU\\Good")));
+    EXPECT_FALSE(RegCreateKey(QStringLiteral("HKCU\\New")).ok);
+}
+
+TEST_F(Registry, HiveTextRoundTrip)
+{
+    auto hive = RegHive::parse(kSample);
+    ASSERT_FALSE(hive->isDamaged()) << hive->problems().join(u'\n').toStdString();
+    EXPECT_EQ(hive->serialize(), kSample);
+
+    // Every kind of text survives writing and reading back.
+    const QString tricky = QStringLiteral("a\\b\"c\nd\te\u0001\u00ff\U0001F600]");
+    RegValue v;
+    v.name = tricky;
+    v.type = REG_EXPAND_SZ;
+    v.isText = true;
+    v.text = tricky;
+    const QString key = QStringLiteral("Key]With\\q\"u\u00e9");
+    hive->setValue(key, v);
+    auto back = RegHive::parse(hive->serialize());
+    ASSERT_FALSE(back->isDamaged()) << back->problems().join(u'\n').toStdString();
+    const RegValue *read = back->value(key.toUpper(), tricky);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->text, tricky);
+    EXPECT_EQ(read->type, quint32(REG_EXPAND_SZ));
+}
+
+TEST_F(Registry, PackageView)
+{
+    const QString admin = dir.path() + QStringLiteral("/dpkg");
+    const QString share = dir.path() + QStringLiteral("/share");
+    ASSERT_TRUE(writeFile(admin + QStringLiteral("/status"),
+                          "Package: editor\n"
+                          "Status: install ok installed\n"
+                          "Installed-Size: 2048\n"
+                          "Maintainer: Jane Doe <jane@example.org>\n"
+                          "Architecture: amd64\n"
+                          "Version: 2:9.0-1\n"
+                          "Description: a text editor\n"
+                          " Long description.\n"
+                          "\n"
+                          "Package: libthing1\n"
+                          "Status: install ok installed\n"
+                          "Multi-Arch: same\n"
+                          "Architecture: amd64\n"
+                          "Maintainer: Lib Team <lib@example.org>\n"
+                          "Version: 1.2\n"
+                          "Description: libthing1\n"
+                          "\n"
+                          "Package: gone\n"
+                          "Status: deinstall ok config-files\n"
+                          "Version: 1\n"
+                          "\n"
+                          "Package: Bad_Name\n"
+                          "Status: install ok installed\n"));
+    ASSERT_TRUE(writeFile(admin + QStringLiteral("/info/editor.list"),
+                          "/usr\n" + QFile::encodeName(share) + "/applications/editor.desktop\n"));
+    ASSERT_TRUE(writeFile(admin + QStringLiteral("/info/libthing1:amd64.list"), "/usr/lib\n"));
+    setMtime(admin + QStringLiteral("/info/editor.list"), QDateTime(QDate(2021, 6, 7), QTime(12, 0)));
+    ASSERT_TRUE(writeFile(share + QStringLiteral("/applications/editor.desktop"),
+                          "[Desktop Entry]\nName=Editor\nIcon=editor\n[Desktop Action new]\nIcon=other\n"));
+    ASSERT_TRUE(writeFile(share + QStringLiteral("/icons/hicolor/48x48/apps/editor.png"), "png"));
+    setApplicationsDirectory(share + QStringLiteral("/applications"));
+    setPackageStatusFile(admin + QStringLiteral("/status"));
+
+    const QString root = QStringLiteral("HKLM\\") + kUninstall;
+    QStringList names;
+    ASSERT_EQ(RegKeyNames(root, names), 2);
+    EXPECT_EQ(names, (QStringList {QStringLiteral("editor"), QStringLiteral("libthing1:amd64")}));
+    QStringList parents;
+    EXPECT_EQ(RegKeyNames(QStringLiteral("HKLM\\Software\\Microsoft"), parents), 1);
+
+    const QString editor = root + QStringLiteral("\\editor");
+    EXPECT_EQ(RegReadString(editor, QStringLiteral("DisplayName")), QStringLiteral("editor - a text editor"));
+    EXPECT_EQ(RegReadString(editor, QStringLiteral("Publisher")), QStringLiteral("Jane Doe"));
+    EXPECT_EQ(RegReadString(editor, QStringLiteral("DisplayVersion")), QStringLiteral("2:9.0-1"));
+    EXPECT_EQ(RegReadInteger(editor, QStringLiteral("EstimatedSize")), 2048);
+    EXPECT_EQ(RegReadString(editor, QStringLiteral("InstallDate")), QStringLiteral("20210607"));
+    EXPECT_EQ(RegReadString(editor, QStringLiteral("Comments")), QStringLiteral("a text editor"));
+    EXPECT_EQ(RegReadString(editor, QStringLiteral("DisplayIcon")),
+              share + QStringLiteral("/icons/hicolor/48x48/apps/editor.png"));
+    const QString uninstall = RegReadString(editor, QStringLiteral("UninstallString"));
+    EXPECT_TRUE(uninstall.endsWith(QStringLiteral("/usr/bin/dpkg --admindir=") + admin
+                                   + QStringLiteral(" --remove editor")))
+        << uninstall.toStdString();
+    EXPECT_EQ(uninstall.startsWith(QStringLiteral("pkexec ")), ::geteuid() != 0);
+
+    const QString lib = root + QStringLiteral("\\LIBTHING1:amd64");
+    EXPECT_EQ(RegReadString(lib, QStringLiteral("DisplayName")), QStringLiteral("libthing1"));
+    EXPECT_FALSE(RegValueExists(lib, QStringLiteral("DisplayIcon")));
+    EXPECT_FALSE(RegValueExists(lib, QStringLiteral("EstimatedSize")));
+
+    // The view is read-only: its keys cannot be deleted or changed.
+    EXPECT_FALSE(RegDeleteKeyTree(root, QStringLiteral("editor")));
+    EXPECT_FALSE(RegCreateKey(editor).ok);
+    EXPECT_TRUE(RegKeyExists(editor));
+
+    // Entries of the machine hive sit beside the packages.
+    ASSERT_TRUE(RegCreateKey(root + QStringLiteral("\\Registered")).ok);
+    EXPECT_EQ(RegKeyNames(root, names), 3);
+    EXPECT_TRUE(names.contains(QStringLiteral("Registered")));
+}
