@@ -9,6 +9,7 @@
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
 #include "installed/UninstManager.h"
+#include "procmon/RunningTab.h"
 #include "installed/UninstallTab.h"
 #include "online/BrimNetConnCheck.h"
 #include "online/WebAPIClient.h"
@@ -235,6 +236,10 @@ void TFormOVMain::buildControls()
     TasksTab->OnSetDownloadDir = [this](TOVTasksTab *) { mniMainSettingsClick(); };
     m_pages[TabTasks] = TasksTab;
 
+    RunningTab = new TOVRunningTab(nullptr, nullptr, nullptr, tsRunning);
+    RunningTab->MessageBox = TasksTab->MessageBox;
+    SetTabPage(TabRunning, RunningTab);
+
     UninstTab = new TOVUninstallTab(m_uninstMgr.get(), tsUninst);
     UninstTab->MessageBox = TasksTab->MessageBox;
     UninstTab->AddDownloadTask
@@ -429,6 +434,7 @@ void TFormOVMain::FormDestroy()
         page = nullptr;
     }
     TasksTab = nullptr;
+    RunningTab = nullptr;
     UninstTab = nullptr;
     m_taskMgr->OnItemStateChange = nullptr;
     m_webAPI.reset();
@@ -513,6 +519,8 @@ void TFormOVMain::SetTabPage(int Index, IOVTabPage *Page)
     if (IOVTabPage *old = m_pages[Index]; old && old != Page) {
         if (old == UninstTab)
             UninstTab = nullptr;
+        if (old == RunningTab)
+            RunningTab = nullptr;
         if (old == TasksTab)
             TasksTab = nullptr;
         delete old;

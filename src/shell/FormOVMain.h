@@ -28,6 +28,7 @@ class TOVLanguageBroadcastReceiver;
 class TOVTaskItem;
 class TOVTaskListKeeper;
 class TOVTasksTab;
+class TOVRunningTab;
 class TOVUninstallTab;
 class TUninstManager;
 class TWebAPIClient;
@@ -111,6 +112,7 @@ public:
     TBrimTaskManager *TaskMgr() const { return m_taskMgr.get(); }
     TWebAPIClient *WebAPI() const { return m_webAPI.get(); }
     TOVTasksTab *TasksTab = nullptr;
+    TOVRunningTab *RunningTab = nullptr;
     TOVUninstallTab *UninstTab = nullptr;
     TUninstManager *UninstMgr() const { return m_uninstMgr.get(); }
     QTimer *tmrTasksAnimate = nullptr;

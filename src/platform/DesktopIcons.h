@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace platform {
+
+// Theme name of the icon shown for executables without an icon of their own.
+inline constexpr char kGenericExecutableIcon[] = "application-x-executable";
+
+// The icon the desktop gives a program: the Icon value (a theme icon name or
+// an absolute file path) of the desktop entry whose Exec starts that
+// executable, matched by the resolved path, else by the file name. Empty text
+// when no entry names it. The entries are read once, on first use.
+QString desktopIconFor(const QString &executablePath);
+
+// The folders holding *.desktop files: the user's and the system's
+// "applications" folders by the XDG base directory rules.
+QStringList desktopEntryFolders();
+// Replaces the folders (tests); the entries are read again on the next look-up.
+void setDesktopEntryFolders(const QStringList &folders);
+
+} // namespace platform

@@ -1,0 +1,193 @@
+#include "platform/DesktopIcons.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+struct IconIndex
+{
+    bool built = false;
+    bool foldersSet = false;
+    QStringList folders;
+    QHash<QString, QString> byPath; // resolved executable path -> icon
+    QHash<QString, QString> byName; // executable file name -> icon
+};
+
+std::mutex &indexLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+IconIndex &iconIndex()
+{
+    static IconIndex index;
+    return index;
+}
+
+// First word of an Exec value, honouring double quotes; "env A=b prog" names prog.
+QString execProgram(const QString &exec)
+{
+    QStringList words;
+    QString word;
+    bool quoted = false, any = false;
+    for (int i = 0; i < exec.size(); ++i) {
+        const QChar c = exec.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('\\') && i + 1 < exec.size()) {
+                word += exec.at(++i);
+            } else if (c == QLatin1Char('"')) {
+                quoted = false;
+            } else {
+                word += c;
+            }
+        } else if (c == QLatin1Char('"')) {
+            quoted = any = true;
+        } else if (c.isSpace()) {
+            if (any || !word.isEmpty())
+                words << word;
+            word.clear();
+            any = false;
+            if (words.size() >= 8)
+                break;
+        } else {
+            word += c;
+            any = true;
+        }
+    }
+    if (any || !word.isEmpty())
+        words << word;
+    int i = 0;
+    if (i < words.size() && (words[i] == QLatin1String("env") || words[i].endsWith(QLatin1String("/env")))) {
+        ++i;
+        while (i < words.size()
+               && (words[i].contains(QLatin1Char('=')) || words[i].startsWith(QLatin1Char('-'))))
+            ++i;
+    }
+    return i < words.size() ? words[i] : QString();
+}
+
+QString resolveProgram(const QString &program)
+{
+    if (program.isEmpty())
+        return {};
+    if (program.contains(QLatin1Char('/')))
+        return QFileInfo(program).canonicalFilePath();
+    const QStringList path = qEnvironmentVariable("PATH", QStringLiteral("/usr/local/bin:/usr/bin:/bin"))
+                                 .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString &dir : path) {
+        const QFileInfo candidate(dir + QLatin1Char('/') + program);
+        if (candidate.isFile() && candidate.isExecutable())
+            return candidate.canonicalFilePath();
+    }
+    return {};
+}
+
+void readEntry(const QString &file, IconIndex &index)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > (1 << 20))
+        return;
+    QString exec, tryExec, icon;
+    bool inMain = false;
+    while (!f.atEnd()) {
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inMain = line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        if (!inMain)
+            continue;
+        const int eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            continue;
+        const QString key = line.left(eq).trimmed();
+        const QString value = line.mid(eq + 1).trimmed();
+        if (key == QLatin1String("Exec"))
+            exec = value;
+        else if (key == QLatin1String("TryExec"))
+            tryExec = value;
+        else if (key == QLatin1String("Icon"))
+            icon = value;
+    }
+    if (icon.isEmpty())
+        return;
+    for (const QString &program : {execProgram(exec), tryExec}) {
+        if (program.isEmpty())
+            continue;
+        const QString resolved = resolveProgram(program);
+        if (!resolved.isEmpty() && !index.byPath.contains(resolved))
+            index.byPath.insert(resolved, icon);
+        const QString name = QFileInfo(program).fileName();
+        if (!name.isEmpty() && !index.byName.contains(name))
+            index.byName.insert(name, icon);
+    }
+}
+
+void buildIndex(IconIndex &index)
+{
+    index.byPath.clear();
+    index.byName.clear();
+    const QStringList folders = index.foldersSet ? index.folders : desktopEntryFolders();
+    // Earlier folders take precedence, as the base directory rules say.
+    for (const QString &folder : folders) {
+        QDirIterator it(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            readEntry(it.next(), index);
+    }
+    index.built = true;
+}
+
+} // namespace
+
+QStringList desktopEntryFolders()
+{
+    QStringList folders;
+    QString home = qEnvironmentVariable("XDG_DATA_HOME");
+    if (home.isEmpty())
+        home = QDir::homePath() + QStringLiteral("/.local/share");
+    folders << home + QStringLiteral("/applications");
+    QString dirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dirs.isEmpty())
+        dirs = QStringLiteral("/usr/local/share:/usr/share");
+    for (const QString &dir : dirs.split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        folders << dir + QStringLiteral("/applications");
+    return folders;
+}
+
+void setDesktopEntryFolders(const QStringList &folders)
+{
+    const std::lock_guard<std::mutex> guard(indexLock());
+    IconIndex &index = iconIndex();
+    index.folders = folders;
+    index.foldersSet = true;
+    index.built = false;
+}
+
+QString desktopIconFor(const QString &executablePath)
+{
+    if (executablePath.trimmed().isEmpty())
+        return {};
+    const std::lock_guard<std::mutex> guard(indexLock());
+    IconIndex &index = iconIndex();
+    if (!index.built)
+        buildIndex(index);
+    const QString resolved = QFileInfo(executablePath).canonicalFilePath();
+    if (!resolved.isEmpty()) {
+        const auto it = index.byPath.constFind(resolved);
+        if (it != index.byPath.constEnd())
+            return *it;
+    }
+    const auto it = index.byPath.constFind(executablePath);
+    if (it != index.byPath.constEnd())
+        return *it;
+    return index.byName.value(QFileInfo(executablePath).fileName());
+}
+
+} // namespace platform

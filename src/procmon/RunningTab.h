@@ -1,0 +1,164 @@
+#pragma once
+
+#include "ui/OVTabPage.h"
+
+#include <QHash>
+#include <QIcon>
+#include <QString>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QActionGroup;
+class QFontMetrics;
+class QLabel;
+class QMenu;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class TBrimImageButton;
+class TBrimLVRichSelItem;
+class TFileProp;
+class TProcessItem;
+class TProcesses;
+class TSystemStatus;
+namespace procmon {
+class OVProcDB;
+}
+
+// The Running tab: the processes with CPU share, memory, path and
+// description, refreshed once a second while the tab is current, with the
+// selected process's panel, the popup menu (terminate, terminate tree,
+// priority, file location and properties, search online), the status line
+// and the hide-system link. Rows keep process identifiers only; every
+// command looks its process up again in the model.
+class TOVRunningTab : public QWidget, public IOVTabPage
+{
+    Q_OBJECT
+public:
+    // Data kept on column 0 of every process row.
+    enum RowRole {
+        ProcessIdRole = Qt::UserRole, // quint32; the selection panel's placeholder rows carry its marker
+        DescribedPathRole, // the path the description was made for
+    };
+
+    // The components belong to the main window; a null one is created and owned by the tab.
+    explicit TOVRunningTab(TProcesses *RunningProcs = nullptr, TSystemStatus *SysStatus = nullptr,
+                           TFileProp *FileProps = nullptr, QWidget *parent = nullptr);
+    ~TOVRunningTab() override;
+
+    // IOVTabPage
+    QWidget *PageWidget() override { return this; }
+    void FirstActivate() override;
+    void Activate() override;
+    void Deactivate() override;
+    void ApplyTexts() override { MultiLangsLanguageChanged(); }
+
+    // Message boxes; ShowMessageBox with the current language by default (tests answer here).
+    std::function<int(QWidget *Owner, const QString &Text, const QString &Caption, unsigned Type)> MessageBox;
+    // The knowledge base of the Simplified Chinese interface; the program's (procmon::ProcDB()) when null.
+    procmon::OVProcDB *KnowledgeBase = nullptr;
+
+    // Operations of the tab.
+    void FullFill();
+    void TimerRefresh();
+    void UpdateSelItemPanel(bool FiguresOnly);
+    void MultiLangsLanguageChanged();
+    TProcessItem *SelectedProcess() const;
+    QTreeWidgetItem *RowOf(quint32 ProcessID) const;
+    // Rows that stand for processes (the selection panel's placeholders do not).
+    int ProcessRowCount() const;
+    bool HideSystem() const { return m_hideSystem; }
+    int SortColumn() const { return m_sortColumn; }
+    int ColumnTag(int Column) const { return m_columnTags.at(size_t(Column)); }
+
+    // Handlers.
+    void ColumnClick(int Column);
+    void CommandTerminate();
+    void CommandTerminateTree();
+    void PriorityMenuOpened();
+    void CommandSetPriority(int Tag);
+    void CommandLocation();
+    void CommandProperties();
+    void CommandSearch();
+    void CopyPath();
+    void CopyDescription();
+    void ToggleHideSystem();
+
+    // Controls, named as on the form.
+    QLabel *lblRunningTitle = nullptr;
+    QLabel *lblRunningSysStatus = nullptr;
+    QLabel *lblRunningHideSystem = nullptr;
+    QTreeWidget *lvRunning = nullptr;
+    QWidget *pnlRunningSelItem = nullptr;
+    QLabel *imgRunningSelItemIcon = nullptr;
+    QLabel *lblRunningSelItemTitle = nullptr;
+    QLabel *lblRunningSelItemCPU = nullptr;
+    QLabel *lblRunningSelItemMemory = nullptr;
+    QLabel *lblRunningSelItemPath = nullptr;
+    QLabel *lblRunningSelItemDesc = nullptr;
+    TBrimImageButton *btnRunningSelItemTerminate = nullptr;
+    QMenu *pmRunning = nullptr;
+    QAction *mniRunningTerminate = nullptr;
+    QAction *mniRunningTerminateTree = nullptr;
+    QMenu *mniRunningPriority = nullptr;
+    std::array<QAction *, 6>
+        mniRunningPriorityItems {}; // Realtime, High, AboveNormal, Normal, BelowNormal, Low
+    QAction *mniRunningLocation = nullptr;
+    QAction *mniRunningProperties = nullptr;
+    QAction *mniRunningSearch = nullptr;
+    QTimer *tmrRefreshRunning = nullptr;
+    TBrimLVRichSelItem *SelItemPanel() const { return m_selPanel; }
+
+    TProcesses *RunningProcs() const { return m_procs; }
+    TSystemStatus *SysStatus() const { return m_sysStatus; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    class Row;
+    void ProcessAdded(quint32 ProcessID);
+    void ProcessReloaded(quint32 ProcessID);
+    void ProcessRemoved(quint32 ProcessID);
+    void AddRow(TProcessItem *Item);
+    void SetRowIcon(QTreeWidgetItem *R, int Index);
+    void SetRowFigures(Row *R, const TProcessItem *Item);
+    void SetRowDetails(QTreeWidgetItem *R, TProcessItem *Item);
+    QString Description(const TProcessItem *Item);
+    QIcon SmallIcon(int Index);
+    QIcon LargeIcon(int Index);
+    void UpdateStatusLine();
+    void UpdateHideSystemLink();
+    void PlaceSelItemLabels();
+    void ListSelectionChanged();
+    void OpenPopupMenu();
+    void TerminateSelected(bool Tree);
+    int Ask(const QString &Text, const QString &CaptionKey, unsigned Type);
+    void FocusList();
+
+    TProcesses *m_procs;
+    TSystemStatus *m_sysStatus;
+    TFileProp *m_fileProps;
+    std::unique_ptr<TProcesses> m_ownProcs;
+    std::unique_ptr<TSystemStatus> m_ownSysStatus;
+    std::unique_ptr<TFileProp> m_ownFileProps;
+    TBrimLVRichSelItem *m_selPanel = nullptr;
+    QHash<quint32, Row *> m_rows; // the process rows, by identifier
+    QHash<int, QIcon> m_smallIcons;
+    QHash<int, QIcon> m_largeIcons;
+    QActionGroup *m_priorityGroup = nullptr;
+    bool m_shown = false;
+    bool m_hideSystem = false;
+    int m_sortColumn = 0;
+    std::array<int, 5> m_columnTags {};
+};
+
+namespace procmon {
+// Text cut to fit width: whole when it fits, else the longest run of whole
+// words followed by "..." (a run of characters when not even the first word fits).
+QString ElideAtWord(const QString &Text, const QFontMetrics &Metrics, int Width);
+} // namespace procmon

@@ -1,0 +1,138 @@
+#include "procmon/FileProp.h"
+
+#include "core/BrimMultiLangs.h"
+#include "platform/DpkgPackageIndex.h"
+#include "platform/PeTestImage.h"
+#include "procmon/OVProcDB.h"
+#include "procmon/ProcessDescription.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return {};
+    f.write(bytes);
+    return path;
+}
+
+const petest::StringList kTwelve = {
+    {"Comments", "c1"},     {"CompanyName", "c2"},     {"FileDescription", "c3"}, {"FileVersion", "c4"},
+    {"InternalName", "c5"}, {"LegalCopyright", "c6"},  {"LegalTrademarks", "c7"}, {"OriginalFilename", "c8"},
+    {"ProductName", "c9"},  {"ProductVersion", "c10"}, {"PrivateBuild", "c11"},   {"SpecialBuild", "c12"},
+};
+
+// A package index over an empty database, so nothing is found by accident.
+platform::DpkgPackageIndex &emptyIndex()
+{
+    static platform::DpkgPackageIndex index(QStringLiteral("/nonexistent/info"),
+                                            QStringLiteral("/nonexistent/status"));
+    return index;
+}
+
+} // namespace
+
+TEST(FileProp, TwelveStringsOfTheFirstTranslation)
+{
+    QTemporaryDir dir;
+    const QString tool
+        = writeFile(dir, "tool.exe", petest::peImage(petest::versionResource("040904B0", kTwelve)));
+    TFileProp props(&emptyIndex());
+    ASSERT_TRUE(props.Open(tool));
+    EXPECT_EQ(props.FileName(), tool);
+    const TVersionInfo &v = props.VersionInfo();
+    const QString got[] = {v.Comments,     v.CompanyName,    v.FileDescription, v.FileVersion,
+                           v.InternalName, v.LegalCopyright, v.LegalTrademarks, v.OriginalFilename,
+                           v.ProductName,  v.ProductVersion, v.PrivateBuild,    v.SpecialBuild};
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(got[i], QStringLiteral("c%1").arg(i + 1)) << i;
+
+    // Strings stored under another language than the first translation are not read.
+    const QString other = writeFile(
+        dir, "other.exe",
+        petest::peImage(petest::versionResource("080404B0", {{"FileDescription", "x"}}, 0x040904B0u)));
+    ASSERT_TRUE(props.Open(other));
+    EXPECT_TRUE(props.VersionInfo().FileDescription.isEmpty());
+    EXPECT_TRUE(props.VersionInfo().Comments.isEmpty());
+
+    // Opening the next file drops the first one's strings; a missing file fails.
+    ASSERT_TRUE(props.Open(tool));
+    const QString plain = writeFile(dir, "notes.txt", "plain text");
+    ASSERT_TRUE(props.Open(plain));
+    EXPECT_TRUE(props.VersionInfo().FileDescription.isEmpty());
+    EXPECT_FALSE(props.Open(dir.filePath("missing.exe")));
+    EXPECT_TRUE(props.FileName().isEmpty());
+    EXPECT_FALSE(props.Open(QString()));
+    props.Close();
+    EXPECT_TRUE(props.VersionInfo().CompanyName.isEmpty());
+}
+
+TEST(FileProp, PackageFieldsForAFileOfAPackage)
+{
+    QTemporaryDir dir;
+    QDir().mkpath(dir.filePath("info"));
+    const QString program = writeFile(dir, "prog", "#!/bin/sh\n");
+    writeFile(dir, "status",
+              "Package: prog\nStatus: install ok installed\nMaintainer: Ann <ann@example.org>\n"
+              "Version: 3.1-2\nDescription: does a thing\n more\n");
+    writeFile(dir, "info/prog.list", QFile::encodeName(program) + "\n");
+    platform::DpkgPackageIndex index(dir.filePath("info"), dir.filePath("status"));
+    TFileProp props(&index);
+    ASSERT_TRUE(props.Open(program));
+    const TVersionInfo &v = props.VersionInfo();
+    EXPECT_EQ(v.FileDescription, "does a thing");
+    EXPECT_EQ(v.CompanyName, "Ann <ann@example.org>");
+    EXPECT_EQ(v.ProductName, "prog");
+    EXPECT_EQ(v.FileVersion, "3.1-2");
+    EXPECT_EQ(v.ProductVersion, "3.1-2");
+}
+
+TEST(FileProp, InstalledSystemBinary)
+{
+    if (!QFileInfo::exists(QStringLiteral("/var/lib/dpkg/info/coreutils.list")))
+        GTEST_SKIP() << "no package database";
+    TFileProp props;
+    ASSERT_TRUE(props.Open(QStringLiteral("/bin/ls")));
+    EXPECT_EQ(props.VersionInfo().ProductName, "coreutils");
+    EXPECT_FALSE(props.VersionInfo().FileDescription.isEmpty());
+    EXPECT_FALSE(props.VersionInfo().FileVersion.isEmpty());
+}
+
+TEST(ProcessDescription, KnowledgeBaseOnlyUnderSimplifiedChinese)
+{
+    QTemporaryDir dir;
+    const QString tool = writeFile(dir, "tool.exe", petest::peImage());
+    TFileProp props(&emptyIndex());
+    procmon::OVProcDB knowledge(dir.filePath("missing.db"));
+
+    // No language component: the file's own description, and the knowledge base is not opened.
+    SetOVMultiLangs(nullptr);
+    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
+    EXPECT_EQ(OVProcessDescription("tool.exe", dir.filePath("gone"), props, &knowledge), "");
+
+    TBrimMultiLangs langs;
+    langs.SetDefaultText("String.ProcessDesc.Unknown", "(Unknown)");
+    const QString english = writeFile(dir, "en.ini", "[HEAD]\nLCID=1033\nSelected=1\n");
+    langs.LoadLanguageList({english});
+    SetOVMultiLangs(&langs);
+    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
+    EXPECT_EQ(knowledge.OpenCount(), 0);
+
+    // Simplified Chinese asks the knowledge base; a missing one knows nothing, also of odd names.
+    const QString chinese = writeFile(dir, "zh.ini", "[HEAD]\nLCID= 2052\nSelected=1\n");
+    langs.LoadLanguageList({chinese});
+    ASSERT_TRUE(langs.CurrentLanguage().has_value());
+    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "(Unknown)");
+    EXPECT_EQ(OVProcessDescription(QStringLiteral("x\n) R (") + QChar(0xFFFD), QString(), props, &knowledge),
+              "(Unknown)");
+    EXPECT_GT(knowledge.OpenCount(), 0);
+    SetOVMultiLangs(nullptr);
+}

@@ -1,0 +1,503 @@
+#include "procmon/Processes.h"
+
+#include "procmon/ProcessTestSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <linux/sched.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+
+using proctest::Child;
+using proctest::waitFor;
+
+namespace {
+
+struct Event
+{
+    char kind; // 'a'dded, 'r'eloaded, 'x' removed
+    quint32 pid;
+};
+
+// Records every event; for added ones also what the item looked like then.
+struct Recorder
+{
+    std::vector<Event> events;
+    std::vector<std::pair<quint32, double>> addedSampleTimes; // PrevSampleTime when announced
+
+    explicit Recorder(TProcesses &procs)
+    {
+        procs.OnProcessAdded = [this](TProcesses *sender, quint32 pid) {
+            events.push_back({'a', pid});
+            const TProcessItem *item = sender->ItemByID(pid);
+            addedSampleTimes.emplace_back(pid, item ? item->PrevSampleTime : -1.0);
+        };
+        procs.OnProcessReloaded = [this](TProcesses *, quint32 pid) { events.push_back({'r', pid}); };
+        procs.OnProcessRemoved = [this](TProcesses *, quint32 pid) { events.push_back({'x', pid}); };
+    }
+    int count(char kind, quint32 pid) const
+    {
+        return int(std::count_if(events.begin(), events.end(),
+                                 [&](const Event &e) { return e.kind == kind && e.pid == pid; }));
+    }
+};
+
+int indexOf(const TProcesses &procs, quint32 pid)
+{
+    for (int i = 0; i < procs.Count(); ++i)
+        if (procs.Items(i)->ProcessID == pid)
+            return i;
+    return -1;
+}
+
+const std::string kSleep = QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath().toStdString();
+
+} // namespace
+
+TEST(Processes, FirstRefreshIsSilentThenChangesAreAnnouncedInOrder)
+{
+    TProcesses procs;
+    Recorder rec(procs);
+    Child early({kSleep, "300"});
+    ASSERT_TRUE(procs.Refresh());
+    EXPECT_TRUE(rec.events.empty());
+    EXPECT_FALSE(procs.IsFirstLoad());
+
+    const TProcessItem *idle = procs.ItemByID(0);
+    ASSERT_NE(idle, nullptr);
+    EXPECT_EQ(procs.Items(0), idle);
+    EXPECT_EQ(idle->Name, "System Idle Process");
+    EXPECT_EQ(idle->User, "root");
+    EXPECT_EQ(idle->SmallIconIndex, -1);
+    EXPECT_TRUE(idle->ImagePath.isEmpty());
+    ASSERT_NE(procs.ItemByID(quint32(getpid())), nullptr);
+    ASSERT_NE(procs.ItemByID(quint32(early.pid)), nullptr);
+    EXPECT_EQ(procs.ItemByID(quint32(early.pid))->Name, "sleep");
+    EXPECT_EQ(procs.Items(-1), nullptr);
+    EXPECT_EQ(procs.Items(procs.Count()), nullptr);
+
+    // A new process: announced once, before its first CPU sample, and appended.
+    Child late({kSleep, "300"});
+    ASSERT_TRUE(procs.Refresh());
+    EXPECT_EQ(rec.count('a', quint32(late.pid)), 1);
+    const auto sample = std::find_if(rec.addedSampleTimes.begin(), rec.addedSampleTimes.end(),
+                                     [&](const auto &s) { return s.first == quint32(late.pid); });
+    ASSERT_NE(sample, rec.addedSampleTimes.end());
+    EXPECT_EQ(sample->second, 0.0);
+    TProcessItem *item = procs.ItemByID(quint32(late.pid));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->CPUUsage, 0u);
+    EXPECT_GT(indexOf(procs, quint32(late.pid)), indexOf(procs, quint32(early.pid)));
+    EXPECT_EQ(item->ImagePath.toStdString(), kSleep);
+    EXPECT_EQ(item->CommandLine.toStdString(), kSleep + " 300");
+    EXPECT_EQ(item->ParentProcessID, quint32(getpid()));
+    EXPECT_EQ(item->User, "root");
+    EXPECT_FALSE(item->Domain.isEmpty());
+    EXPECT_GE(item->SmallIconIndex, 0);
+    EXPECT_TRUE(item->RefreshMemory());
+    EXPECT_GT(item->Memory.WorkingSetSize, 0u);
+
+    // An ended process: removed at the next refresh, before anything of that refresh is added.
+    proctest::endProcess(early.pid);
+    const quint32 ended = quint32(std::exchange(early.pid, -1));
+    Child another({kSleep, "300"});
+    rec.events.clear();
+    ASSERT_TRUE(procs.Refresh());
+    EXPECT_EQ(rec.count('x', ended), 1);
+    EXPECT_EQ(procs.ItemByID(ended), nullptr);
+    bool seenAdded = false;
+    for (const Event &e : rec.events) {
+        if (e.kind == 'a')
+            seenAdded = true;
+        if (e.kind == 'x') {
+            EXPECT_FALSE(seenAdded) << "removed event after an added one";
+        }
+    }
+    EXPECT_EQ(rec.count('a', quint32(another.pid)), 1);
+
+    // Complete details announce nothing more; the idle entry and init are never removed.
+    rec.events.clear();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(procs.Refresh());
+    EXPECT_EQ(rec.count('r', quint32(late.pid)), 0);
+    EXPECT_TRUE(procs.ItemByID(quint32(late.pid))->DetailsComplete);
+    EXPECT_NE(procs.ItemByID(0), nullptr);
+    EXPECT_NE(procs.ItemByID(1), nullptr);
+}
+
+TEST(Processes, HandlersCannotReenterOrPullItemsAway)
+{
+    TProcesses procs;
+    ASSERT_TRUE(procs.Refresh());
+    bool nested = true;
+    procs.OnProcessAdded = [&](TProcesses *sender, quint32) {
+        nested = sender->Refresh();
+        sender->Clear();
+    };
+    Child child({kSleep, "300"});
+    ASSERT_TRUE(procs.Refresh());
+    EXPECT_FALSE(nested);
+    EXPECT_EQ(procs.Count(), 0);
+    procs.OnProcessAdded = nullptr;
+    ASSERT_TRUE(procs.Refresh());
+    EXPECT_NE(procs.ItemByID(quint32(child.pid)), nullptr);
+}
+
+TEST(Processes, SelfChosenNamesAreKeptWhole)
+{
+    QTemporaryDir dir;
+    const QString odd = dir.filePath(QStringLiteral("a) b (c"));
+    const QString longName = dir.filePath(QStringLiteral("averyveryverylongname-tool"));
+    for (const QString &exe : {odd, longName}) {
+        ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), exe));
+        QFile::setPermissions(exe, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    Child oddChild({QFile::encodeName(odd).toStdString(), "300"});
+    Child longChild({QFile::encodeName(longName).toStdString(), "300"});
+    Child renamed({"/bin/true"});
+    proctest::endProcess(renamed.pid);
+    renamed.pid = fork();
+    if (renamed.pid == 0) {
+        prctl(PR_SET_NAME, "x\n) R 1 (\xff");
+        while (true)
+            pause();
+    }
+    ASSERT_TRUE(waitFor([&] {
+        char path[64];
+        std::snprintf(path, sizeof path, "/proc/%d/comm", renamed.pid);
+        QFile f(QString::fromLatin1(path));
+        return f.open(QIODevice::ReadOnly) && f.readAll().startsWith("x\n)");
+    }));
+
+    TProcesses procs;
+    ASSERT_TRUE(waitFor([&] {
+        procs.Refresh();
+        const TProcessItem *a = procs.ItemByID(quint32(oddChild.pid));
+        return a && a->ImagePath == odd;
+    }));
+    const TProcessItem *a = procs.ItemByID(quint32(oddChild.pid));
+    EXPECT_EQ(a->Name, "a) b (c");
+    EXPECT_EQ(a->ParentProcessID, quint32(getpid()));
+    const TProcessItem *l = procs.ItemByID(quint32(longChild.pid));
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->Name, "averyveryverylongname-tool");
+    const TProcessItem *r = procs.ItemByID(quint32(renamed.pid));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->Name, QStringLiteral("x\n) R 1 (") + QChar(0xFFFD));
+    EXPECT_EQ(r->ParentProcessID, quint32(getpid()));
+    EXPECT_EQ(r->SessionID, quint32(getsid(0)));
+}
+
+TEST(Processes, AProcessThatStartsAnotherProgramIsDescribedAgain)
+{
+    // A child seen between fork and exec, then running another program under the same number.
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(gate[1]);
+        char go = 0;
+        if (read(gate[0], &go, 1) == 1)
+            execl(kSleep.c_str(), "sleep", "300", nullptr);
+        _exit(127);
+    }
+    close(gate[0]);
+    Child guard({"/bin/true"});
+    proctest::endProcess(guard.pid);
+    guard.pid = pid;
+
+    TProcesses procs;
+    Recorder rec(procs);
+    ASSERT_TRUE(procs.Refresh());
+    ASSERT_TRUE(procs.Refresh());
+    const TProcessItem *item = procs.ItemByID(quint32(pid));
+    ASSERT_NE(item, nullptr);
+    EXPECT_NE(item->Name, "sleep");
+    ASSERT_EQ(write(gate[1], "x", 1), 1);
+    close(gate[1]);
+    ASSERT_TRUE(waitFor([&] { return proctest::runs(pid, kSleep); }));
+    rec.events.clear();
+    ASSERT_TRUE(procs.Refresh());
+    EXPECT_EQ(rec.count('r', quint32(pid)), 1);
+    EXPECT_EQ(rec.count('a', quint32(pid)), 0);
+    EXPECT_EQ(procs.ItemByID(quint32(pid)), item);
+    EXPECT_EQ(item->Name, "sleep");
+    EXPECT_EQ(item->ImagePath.toStdString(), kSleep);
+    EXPECT_EQ(item->CommandLine, "sleep 300");
+
+    // A process that renames itself is shown by its new name.
+    rec.events.clear();
+    const pid_t renamer = fork();
+    if (renamer == 0) {
+        usleep(300000);
+        prctl(PR_SET_NAME, "renamed");
+        while (true)
+            pause();
+    }
+    Child renamerGuard({"/bin/true"});
+    proctest::endProcess(renamerGuard.pid);
+    renamerGuard.pid = renamer;
+    ASSERT_TRUE(procs.Refresh());
+    ASSERT_TRUE(waitFor([&] {
+        procs.Refresh();
+        const TProcessItem *r = procs.ItemByID(quint32(renamer));
+        return r && r->Name == "renamed";
+    }));
+}
+
+TEST(Processes, TerminateTreeEndsParentAndChildrenAndLeavesGrandchildren)
+{
+    // Orphans come to this process, so the grandchild can be checked and collected.
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    Child parent({"/bin/sh", "-c", "sh -c 'sleep 300 & wait' & wait"});
+    pid_t child = -1, grandchild = -1;
+    ASSERT_TRUE(waitFor([&] {
+        const auto children = proctest::childrenOf(parent.pid);
+        if (children.empty())
+            return false;
+        child = children.front();
+        const auto grand = proctest::childrenOf(child);
+        if (grand.empty())
+            return false;
+        grandchild = grand.front();
+        return true;
+    }));
+
+    TProcesses procs;
+    ASSERT_TRUE(procs.Refresh());
+    const TProcessItem *item = procs.ItemByID(quint32(parent.pid));
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->TerminateTree());
+    EXPECT_TRUE(waitFor([&] { return !proctest::isRunning(parent.pid) && !proctest::isRunning(child); }));
+    EXPECT_TRUE(proctest::isRunning(grandchild));
+    proctest::endProcess(grandchild);
+    waitpid(child, nullptr, 0);
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+
+    // A single process, and the number form that opens its own handle.
+    Child one({kSleep, "300"});
+    Child two({kSleep, "300"});
+    ASSERT_TRUE(procs.Refresh());
+    EXPECT_TRUE(procs.ItemByID(quint32(one.pid))->Terminate());
+    EXPECT_TRUE(TProcessHelper::Terminate(quint32(two.pid)));
+    EXPECT_TRUE(waitFor([&] { return !proctest::isRunning(one.pid) && !proctest::isRunning(two.pid); }));
+}
+
+TEST(Processes, AReusedIdentifierIsNotTouched)
+{
+    TProcesses procs;
+    Recorder rec(procs);
+    Child first({kSleep, "300"});
+    ASSERT_TRUE(procs.Refresh());
+    const TProcessItem *item = procs.ItemByID(quint32(first.pid));
+    ASSERT_NE(item, nullptr);
+    const pid_t number = first.pid;
+    proctest::endProcess(first.pid);
+    first.pid = -1;
+
+    // Another process under the same number (choosing a number needs privileges).
+    clone_args args {};
+    args.exit_signal = SIGCHLD;
+    pid_t wanted[1] = {number};
+    args.set_tid = reinterpret_cast<quint64>(wanted);
+    args.set_tid_size = 1;
+    const pid_t successor = pid_t(syscall(SYS_clone3, &args, sizeof args));
+    if (successor == 0) {
+        execl(kSleep.c_str(), "sleep", "300", nullptr);
+        _exit(127);
+    }
+    if (successor < 0) {
+        // Without the privilege the old item's handle still refers to the ended process only.
+        EXPECT_FALSE(item->Terminate());
+        EXPECT_FALSE(item->SetPriorityClass(ProcessPriority::Normal));
+        GTEST_SKIP() << "cannot choose a process number here";
+    }
+    Child guard({"/bin/true"});
+    proctest::endProcess(guard.pid);
+    guard.pid = successor;
+    ASSERT_EQ(successor, number);
+
+    EXPECT_FALSE(item->Terminate());
+    EXPECT_FALSE(item->TerminateTree());
+    EXPECT_FALSE(item->SetPriorityClass(ProcessPriority::Idle));
+    EXPECT_EQ(item->PriorityClass(), 0u);
+    EXPECT_TRUE(proctest::isRunning(successor));
+    EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(successor)), 0);
+
+    // The next refresh replaces the old item by one for the new process.
+    rec.events.clear();
+    ASSERT_TRUE(procs.Refresh());
+    ASSERT_GE(rec.events.size(), 2u);
+    EXPECT_EQ(rec.count('x', quint32(number)), 1);
+    EXPECT_EQ(rec.count('a', quint32(number)), 1);
+    item = procs.ItemByID(quint32(number));
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->Terminate());
+    EXPECT_TRUE(waitFor([&] { return !proctest::isRunning(successor); }));
+}
+
+TEST(Processes, PriorityClassesMapToTheScheduler)
+{
+    Child child({kSleep, "300"});
+    TProcesses procs;
+    ASSERT_TRUE(procs.Refresh());
+    const TProcessItem *item = procs.ItemByID(quint32(child.pid));
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->PriorityClass(), ProcessPriority::Normal);
+    const quint32 lowering[] = {ProcessPriority::BelowNormal, ProcessPriority::Idle};
+    for (quint32 cls : lowering) {
+        EXPECT_TRUE(item->SetPriorityClass(cls));
+        EXPECT_EQ(item->PriorityClass(), cls);
+    }
+    EXPECT_FALSE(item->SetPriorityClass(0x1234));
+    if (geteuid() == 0) {
+        for (quint32 cls : {ProcessPriority::High, ProcessPriority::AboveNormal, ProcessPriority::Realtime,
+                            ProcessPriority::Normal}) {
+            EXPECT_TRUE(item->SetPriorityClass(cls));
+            EXPECT_EQ(item->PriorityClass(), cls);
+        }
+    }
+    struct Case
+    {
+        int nice, policy;
+        quint32 cls;
+    };
+    for (const Case &c : {Case {0, 0, ProcessPriority::Normal}, Case {-20, 0, ProcessPriority::High},
+                          Case {-5, 0, ProcessPriority::AboveNormal},
+                          Case {10, 0, ProcessPriority::BelowNormal}, Case {19, 0, ProcessPriority::Idle},
+                          Case {0, 1, ProcessPriority::Realtime}, Case {0, 2, ProcessPriority::Realtime},
+                          Case {0, 5, ProcessPriority::Idle}, Case {-5, 3, ProcessPriority::AboveNormal}})
+        EXPECT_EQ(ProcessPriority::ClassOfScheduling(c.nice, c.policy), c.cls) << c.nice << " " << c.policy;
+}
+
+TEST(Processes, CpuShareFormula)
+{
+    struct Case
+    {
+        double delta, elapsed;
+        bool idle;
+        quint32 share;
+    };
+    const Case cases[] = {
+        {100, 100, false, 100}, // a whole machine's worth shows 100
+        {101, 100, false, 0}, // one more wraps to 0
+        {5, 100, false, 5},     {101, 200, false, 50}, // 50.5: halves go to the even neighbour
+        {103, 200, false, 52}, // 51.5
+        {-5, 100, false, 5},    {202, 100, false, 0},
+        {7, 0, false, 0}, // no time passed
+        {98, 100, true, 98},    {99, 100, true, 99},
+        {150, 100, true, 99}, // the idle entry never shows more than 99
+        {-1, 100, true, 99},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(procmon::CpuShare(c.delta, c.elapsed, c.idle), c.share) << c.delta << "/" << c.elapsed;
+}
+
+TEST(Processes, BusyProcessShowsItsShare)
+{
+    Child busy({"/bin/sh", "-c", "while :; do :; done"});
+    TProcesses procs;
+    ASSERT_TRUE(procs.Refresh());
+    quint32 idleMax = 0;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            procs.Refresh();
+            idleMax = std::max(idleMax, procs.ItemByID(0)->CPUUsage);
+            const TProcessItem *item = procs.ItemByID(quint32(busy.pid));
+            return item && item->CPUUsage > 0;
+        },
+        20000));
+    EXPECT_LE(idleMax, 99u);
+}
+
+TEST(Processes, Classification)
+{
+    TProcesses procs;
+    ASSERT_TRUE(procs.Refresh());
+    for (quint32 pid : {0u, 1u})
+        EXPECT_TRUE(procs.ItemByID(pid)->IsCritical()) << pid;
+    // A kernel thread cannot be ended: critical, and never "terminated" in vain.
+    const TProcessItem *kernel = nullptr;
+    for (int i = 0; i < procs.Count() && !kernel; ++i)
+        if (procs.Items(i)->KernelThread && procs.Items(i)->ProcessID > 2)
+            kernel = procs.Items(i);
+    if (kernel) {
+        EXPECT_TRUE(kernel->IsCritical());
+        EXPECT_TRUE(kernel->IsSystem());
+        EXPECT_TRUE(kernel->ImagePath.isEmpty());
+        EXPECT_FALSE(kernel->Terminate());
+    }
+
+    TProcessItem item(&procs);
+    item.ProcessID = 4321;
+    item.HasOwnerUid = true;
+    item.OwnerUid = 1000;
+    EXPECT_FALSE(item.IsCritical());
+    EXPECT_FALSE(item.IsSystem());
+    item.ImagePath = QStringLiteral("/usr/bin/gnome-shell");
+    EXPECT_FALSE(item.IsCritical());
+    EXPECT_TRUE(item.IsSystem());
+    for (const QString &path : procmon::CriticalImagePaths()) {
+        item.ImagePath = path;
+        EXPECT_TRUE(item.IsCritical()) << path.toStdString();
+    }
+    item.ImagePath = QStringLiteral("/USR/BIN/DBUS-DAEMON");
+    EXPECT_FALSE(item.IsCritical());
+    item.ImagePath.clear();
+    item.OwnerUid = 0;
+    EXPECT_TRUE(item.IsSystem());
+    EXPECT_FALSE(item.IsCritical());
+}
+
+TEST(Processes, AnotherUsersProcessSeenWithoutRights)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs to start a root process and look at it as another user";
+    Child target({kSleep, "300"});
+    ASSERT_TRUE(waitFor([&] { return proctest::isRunning(target.pid); }));
+    // The look happens in a child that gives up root; its findings come back as bits of its exit code.
+    const pid_t viewer = fork();
+    if (viewer == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(100);
+        int failed = 0;
+        TProcesses procs;
+        int reloaded = 0;
+        procs.OnProcessReloaded = [&](TProcesses *, quint32 pid) {
+            if (pid == quint32(target.pid))
+                ++reloaded;
+        };
+        procs.Refresh();
+        const TProcessItem *item = procs.ItemByID(quint32(target.pid));
+        if (!item)
+            _exit(101);
+        if (!item->ImagePath.isEmpty())
+            failed |= 1;
+        if (!item->CommandLine.contains(QLatin1String("sleep 300")) || item->User != QLatin1String("root"))
+            failed |= 2;
+        if (item->Terminate() || item->TerminateTree() || item->SetPriorityClass(ProcessPriority::High))
+            failed |= 4;
+        if (!item->IsSystem())
+            failed |= 8;
+        // Details stay incomplete: five refreshes retry them, every later one announces a reload.
+        for (int i = 0; i < 6; ++i)
+            procs.Refresh();
+        if (reloaded != 0)
+            failed |= 16;
+        procs.Refresh();
+        procs.Refresh();
+        if (reloaded != 2)
+            failed |= 32;
+        _exit(failed);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(viewer, &status, 0), viewer);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(proctest::isRunning(target.pid));
+}

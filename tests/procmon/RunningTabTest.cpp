@@ -1,0 +1,386 @@
+#include "procmon/RunningTab.h"
+
+#include "core/BrimMultiLangs.h"
+#include "core/BrimSystem.h"
+#include "core/MessageBoxTypes.h"
+#include "core/OVDefaultTexts.h"
+#include "core/RecordingLauncher.h"
+#include "platform/DpkgPackageIndex.h"
+#include "procmon/FileProp.h"
+#include "procmon/ProcessTestSupport.h"
+#include "procmon/Processes.h"
+#include "procmon/RunningTabRules.h"
+#include "ui/BrimImageButton.h"
+#include "ui/BrimLVRichSelItem.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+using proctest::Child;
+
+namespace {
+
+void guiApp()
+{
+    // Never destroyed: tearing the GUI application down at exit races Qt's own statics.
+    static int argc = 1;
+    static char name[] = "test_running_tab";
+    static char *argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QApplication(argc, argv);
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000)
+{
+    return proctest::waitFor(
+        [&] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            return done();
+        },
+        timeoutMs);
+}
+
+struct BoxCall
+{
+    QString text;
+    QString caption;
+    unsigned type;
+};
+
+constexpr uid_t kNobody = 65534;
+const std::string kSleep = QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath().toStdString();
+
+class RunningTabTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "starts processes as another user";
+        guiApp();
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        langs.SetOnMakeDefault(MultiLangsMakeDefault);
+        SetOVMultiLangs(&langs);
+        tab = std::make_unique<TOVRunningTab>(nullptr, nullptr, &props);
+        tab->resize(800, 500);
+        tab->MessageBox = [this](QWidget *, const QString &text, const QString &caption, unsigned type) {
+            boxes.push_back({text, caption, type});
+            if (onBox)
+                onBox();
+            return answer;
+        };
+        tab->show();
+    }
+    void TearDown() override
+    {
+        tab.reset();
+        SetOVMultiLangs(nullptr);
+    }
+    // Shows the tab and lists system processes too.
+    void showAll()
+    {
+        tab->FirstActivate();
+        if (tab->HideSystem())
+            tab->ToggleHideSystem();
+    }
+    bool select(quint32 pid)
+    {
+        QTreeWidgetItem *row = tab->RowOf(pid);
+        if (!row)
+            return false;
+        tab->lvRunning->setCurrentItem(row);
+        row->setSelected(true);
+        return tab->SelectedProcess() && tab->SelectedProcess()->ProcessID == pid;
+    }
+    QString linkText() const { return tab->lblRunningHideSystem->accessibleName(); }
+
+    TBrimMultiLangs langs;
+    RecordingLauncher launcher;
+    platform::DpkgPackageIndex packages {QStringLiteral("/nonexistent/info"),
+                                         QStringLiteral("/nonexistent/status")};
+    TFileProp props {&packages};
+    std::unique_ptr<TOVRunningTab> tab;
+    std::vector<BoxCall> boxes;
+    std::function<void()> onBox;
+    int answer = IDNO;
+};
+
+} // namespace
+
+TEST_F(RunningTabTest, HideSystemLinkAndRows)
+{
+    Child user(kNobody, {kSleep, "300"});
+    ASSERT_TRUE(proctest::waitFor([&] { return proctest::isRunning(user.pid); }));
+    // Before the first show nothing is listed and the link has its form caption.
+    EXPECT_EQ(tab->lvRunning->topLevelItemCount(), 0);
+    EXPECT_EQ(linkText(), "Hide system applications");
+
+    tab->Activate();
+    EXPECT_TRUE(tab->HideSystem());
+    EXPECT_TRUE(tab->tmrRefreshRunning->isActive());
+    EXPECT_EQ(linkText(), "Show all applications");
+    ASSERT_TRUE(waitUntil([&] { return tab->RowOf(quint32(user.pid)) != nullptr; }));
+    EXPECT_EQ(tab->RowOf(1), nullptr);
+    EXPECT_EQ(tab->RowOf(quint32(getpid())), nullptr); // root's process
+    EXPECT_TRUE(tab->lblRunningSysStatus->text().contains("(does not include system applications)"));
+
+    tab->ToggleHideSystem();
+    EXPECT_EQ(linkText(), "Hide system applications");
+    EXPECT_NE(tab->RowOf(1), nullptr);
+    EXPECT_NE(tab->RowOf(quint32(getpid())), nullptr);
+    EXPECT_NE(tab->RowOf(quint32(user.pid)), nullptr);
+    EXPECT_FALSE(tab->lblRunningSysStatus->text().contains("(does not include"));
+
+    tab->ToggleHideSystem();
+    EXPECT_EQ(linkText(), "Show all applications");
+    EXPECT_EQ(tab->RowOf(1), nullptr);
+
+    tab->Deactivate();
+    EXPECT_FALSE(tab->tmrRefreshRunning->isActive());
+}
+
+TEST_F(RunningTabTest, NewAndEndedProcessesFollowTheRefresh)
+{
+    showAll();
+    Child late(kNobody, {kSleep, "300"});
+    ASSERT_TRUE(proctest::waitFor([&] { return proctest::runs(late.pid, kSleep); }));
+    tab->TimerRefresh();
+    QTreeWidgetItem *row = tab->RowOf(quint32(late.pid));
+    ASSERT_NE(row, nullptr);
+    // Added at the end, whatever the sort order.
+    EXPECT_EQ(tab->lvRunning->indexOfTopLevelItem(row), tab->lvRunning->topLevelItemCount() - 1);
+    EXPECT_EQ(row->text(procmon::ColName), "sleep");
+    EXPECT_EQ(row->text(procmon::ColPath).toStdString(), kSleep);
+    EXPECT_EQ(row->text(procmon::ColCPU), "00");
+    const quint32 ended = quint32(late.pid);
+    proctest::endProcess(late.pid);
+    late.pid = -1;
+    tab->TimerRefresh();
+    EXPECT_EQ(tab->RowOf(ended), nullptr);
+    EXPECT_EQ(tab->lvRunning->topLevelItemCount(), tab->ProcessRowCount());
+}
+
+TEST_F(RunningTabTest, SortDirectionIsKeptPerColumn)
+{
+    showAll();
+    auto names = [&] {
+        QStringList list;
+        for (int i = 0; i < tab->lvRunning->topLevelItemCount(); ++i)
+            list << tab->lvRunning->topLevelItem(i)->text(procmon::ColName);
+        return list;
+    };
+    auto cpuOrdered = [&](bool ascending) {
+        quint32 previous = ascending ? 0 : 1000;
+        for (int i = 0; i < tab->lvRunning->topLevelItemCount(); ++i) {
+            const TProcessItem *item = tab->RunningProcs()->ItemByID(
+                tab->lvRunning->topLevelItem(i)->data(0, TOVRunningTab::ProcessIdRole).toUInt());
+            if (!item)
+                continue;
+            if (ascending ? item->CPUUsage < previous : item->CPUUsage > previous)
+                return false;
+            previous = item->CPUUsage;
+        }
+        return true;
+    };
+    auto textOrdered = [&](bool ascending) {
+        const QStringList list = names();
+        for (int i = 1; i < list.size(); ++i)
+            if (CompareTextOrder(list[i - 1], list[i], ascending) > 0)
+                return false;
+        return true;
+    };
+
+    tab->ColumnClick(procmon::ColCPU);
+    EXPECT_EQ(tab->ColumnTag(procmon::ColCPU), 1);
+    EXPECT_TRUE(cpuOrdered(true));
+    tab->ColumnClick(procmon::ColCPU);
+    EXPECT_EQ(tab->ColumnTag(procmon::ColCPU), 0);
+    EXPECT_TRUE(cpuOrdered(false));
+    tab->ColumnClick(procmon::ColCPU);
+    EXPECT_TRUE(cpuOrdered(true));
+
+    // The name column starts its own way; the CPU column keeps its direction meanwhile.
+    tab->ColumnClick(procmon::ColName);
+    EXPECT_EQ(tab->SortColumn(), int(procmon::ColName));
+    EXPECT_TRUE(textOrdered(true));
+    tab->ColumnClick(procmon::ColName);
+    EXPECT_TRUE(textOrdered(false));
+    EXPECT_EQ(tab->ColumnTag(procmon::ColCPU), 1);
+    tab->ColumnClick(procmon::ColCPU);
+    EXPECT_TRUE(cpuOrdered(false));
+}
+
+TEST_F(RunningTabTest, CriticalProcessOnlyWarns)
+{
+    showAll();
+    const TProcessItem *kernel = nullptr;
+    for (int i = 0; i < tab->RunningProcs()->Count() && !kernel; ++i) {
+        const TProcessItem *item = tab->RunningProcs()->Items(i);
+        if (item->KernelThread && item->ProcessID > 2)
+            kernel = item;
+    }
+    std::vector<quint32> critical {1};
+    if (kernel)
+        critical.push_back(kernel->ProcessID);
+    for (quint32 pid : critical) {
+        boxes.clear();
+        ASSERT_TRUE(select(pid)) << pid;
+        answer = IDYES;
+        tab->CommandTerminate();
+        tab->CommandTerminateTree();
+        ASSERT_EQ(boxes.size(), 2u);
+        for (const BoxCall &box : boxes) {
+            EXPECT_EQ(box.text, "This is a critical system process, cannot be terminated.");
+            EXPECT_EQ(box.caption, "Warning");
+            EXPECT_EQ(box.type, MB_OK | MB_ICONWARNING);
+        }
+    }
+    EXPECT_TRUE(proctest::isRunning(1));
+}
+
+TEST_F(RunningTabTest, TerminateAsksThenActsOrReportsFailure)
+{
+    Child victim(kNobody, {kSleep, "300"});
+    ASSERT_TRUE(proctest::waitFor([&] { return proctest::isRunning(victim.pid); }));
+    showAll();
+    ASSERT_TRUE(select(quint32(victim.pid)));
+
+    answer = IDNO;
+    tab->CommandTerminate();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, "Question");
+    EXPECT_EQ(boxes[0].type, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    EXPECT_TRUE(boxes[0].text.endsWith(QStringLiteral("terminate this process sleep [%1]?").arg(victim.pid)));
+    EXPECT_TRUE(proctest::isRunning(victim.pid));
+
+    // The process ends while the question is open: the kill fails and says so.
+    boxes.clear();
+    answer = IDYES;
+    onBox = [&] {
+        if (boxes.size() == 1) {
+            kill(victim.pid, SIGKILL);
+            waitpid(victim.pid, nullptr, 0);
+        }
+    };
+    tab->CommandTerminate();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[1].text, "Sorry! Process termination failed.");
+    EXPECT_EQ(boxes[1].caption, "Failure");
+    EXPECT_EQ(boxes[1].type, MB_OK | MB_ICONERROR);
+    victim.pid = -1;
+    onBox = nullptr;
+
+    // Yes: the process ends, and its row goes with the next refresh.
+    Child second(kNobody, {kSleep, "300"});
+    ASSERT_TRUE(proctest::waitFor([&] { return proctest::isRunning(second.pid); }));
+    tab->TimerRefresh();
+    ASSERT_TRUE(select(quint32(second.pid)));
+    boxes.clear();
+    tab->CommandTerminate();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(proctest::waitFor([&] { return !proctest::isRunning(second.pid); }));
+    tab->TimerRefresh();
+    EXPECT_EQ(tab->RowOf(quint32(second.pid)), nullptr);
+}
+
+TEST_F(RunningTabTest, PriorityMenuShowsAndSetsTheClass)
+{
+    Child child(kNobody, {kSleep, "300"});
+    ASSERT_TRUE(proctest::waitFor([&] { return proctest::isRunning(child.pid); }));
+    showAll();
+    ASSERT_TRUE(select(quint32(child.pid)));
+    tab->PriorityMenuOpened();
+    EXPECT_TRUE(tab->mniRunningPriorityItems[3]->isChecked()); // Normal
+    answer = IDYES;
+    tab->CommandSetPriority(6); // Low
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("modify priority of sleep"));
+    tab->PriorityMenuOpened();
+    EXPECT_TRUE(tab->mniRunningPriorityItems[5]->isChecked());
+    EXPECT_EQ(tab->SelectedProcess()->PriorityClass(), ProcessPriority::Idle);
+}
+
+TEST_F(RunningTabTest, StatusLineCountsProcessesNotPlaceholders)
+{
+    showAll();
+    tab->TimerRefresh();
+    ASSERT_TRUE(select(1));
+    auto processRows = [&] {
+        int rows = 0;
+        for (int i = 0; i < tab->lvRunning->topLevelItemCount(); ++i)
+            if (!TBrimLVRichSelItem::IsBlankItem(tab->lvRunning->topLevelItem(i)))
+                ++rows;
+        return rows;
+    };
+    // The selection panel opens below the selected row with blank rows.
+    ASSERT_TRUE(waitUntil([&] { return tab->lvRunning->topLevelItemCount() > processRows(); }));
+    EXPECT_TRUE(tab->pnlRunningSelItem->isVisible());
+    tab->TimerRefresh();
+    const QString expected = QStringLiteral("%1 activated applications , CPU usage: ").arg(processRows());
+    EXPECT_TRUE(tab->lblRunningSysStatus->text().startsWith(expected))
+        << tab->lblRunningSysStatus->text().toStdString();
+}
+
+TEST_F(RunningTabTest, PanelShowsAndCopiesTheSelectedProcess)
+{
+    QTemporaryDir dir;
+    const QString folder
+        = dir.filePath(QStringLiteral("a folder with a rather long name/and another one below it"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString exe = folder + QStringLiteral("/a) b (c");
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), exe));
+    QFile::setPermissions(exe, QFile::ReadOwner | QFile::ExeOwner);
+    Child odd({QFile::encodeName(exe).toStdString(), "300"});
+    ASSERT_TRUE(proctest::waitFor([&] { return proctest::isRunning(odd.pid); }));
+    showAll();
+    tab->TimerRefresh();
+    ASSERT_TRUE(select(quint32(odd.pid)));
+    ASSERT_TRUE(waitUntil([&] { return tab->pnlRunningSelItem->isVisible(); }));
+    tab->UpdateSelItemPanel(false);
+    EXPECT_EQ(tab->lblRunningSelItemTitle->text(), "a) b (c");
+    EXPECT_TRUE(tab->lblRunningSelItemCPU->text().startsWith("CPU: "));
+    EXPECT_TRUE(tab->lblRunningSelItemMemory->text().startsWith("Memory: "));
+    // The path runs up to the button and is cut with an ellipsis.
+    const QLabel *path = tab->lblRunningSelItemPath;
+    EXPECT_TRUE(path->text().startsWith("Path: "));
+    EXPECT_TRUE(path->text().endsWith("...")) << path->text().toStdString();
+    EXPECT_LE(path->geometry().right() + 1 + 6, tab->btnRunningSelItemTerminate->x());
+    EXPECT_TRUE(path->toolTip().contains(exe));
+    EXPECT_GE(tab->lblRunningSelItemCPU->x(), tab->lblRunningSelItemTitle->geometry().right() + 6);
+
+    tab->CopyPath();
+    EXPECT_EQ(QApplication::clipboard()->text(), exe);
+    tab->CommandLocation();
+    tab->CommandProperties();
+    tab->CommandSearch();
+    ASSERT_EQ(launcher.calls.size(), 3);
+    EXPECT_EQ(launcher.calls[0], "item|" + exe);
+    EXPECT_EQ(launcher.calls[1], "properties|" + exe);
+    EXPECT_TRUE(launcher.calls[2].startsWith("open|")) << launcher.calls[2].toStdString();
+}
+
+TEST(RunningTabElide, CutsAtAWordOrInsideTheOnlyWord)
+{
+    guiApp();
+    const QFontMetrics fm(QApplication::font());
+    const QString words = QStringLiteral("alpha beta gamma delta");
+    EXPECT_EQ(procmon::ElideAtWord(words, fm, fm.horizontalAdvance(words)), words);
+    const int room = fm.horizontalAdvance(QStringLiteral("alpha beta gam..."));
+    EXPECT_EQ(procmon::ElideAtWord(words, fm, room), "alpha beta...");
+    const QString path = QStringLiteral("/usr/lib/very/long/path/without/blanks");
+    const QString cut
+        = procmon::ElideAtWord(path, fm, fm.horizontalAdvance(QStringLiteral("/usr/lib/ve...")));
+    EXPECT_TRUE(cut.endsWith("...") && path.startsWith(cut.chopped(3))) << cut.toStdString();
+    EXPECT_LE(fm.horizontalAdvance(cut), fm.horizontalAdvance(QStringLiteral("/usr/lib/ve...")));
+}
