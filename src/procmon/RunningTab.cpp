@@ -185,7 +185,7 @@ TOVRunningTab::TOVRunningTab(TProcesses *RunningProcs, TSystemStatus *SysStatus,
     lvRunning->header()->setSectionsClickable(true);
     lvRunning->header()->setSectionsMovable(false);
     lvRunning->header()->setStretchLastSection(true);
-    const int widths[ColCount] = {130, 40, 70, 250, 260};
+    const int widths[ColCount] = {130, 48, 96, 230, 260};
     for (int i = 0; i < ColCount; ++i)
         lvRunning->header()->resizeSection(i, widths[i]);
     // Colours through the palette: a style sheet on the list would make every repaint of
