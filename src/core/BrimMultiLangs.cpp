@@ -1,7 +1,7 @@
 #include "core/BrimMultiLangs.h"
 
-#include "core/TextFormat.h"
 #include "core/IniFile.h"
+#include "core/TextFormat.h"
 
 #include <QFile>
 #include <QFileInfo>

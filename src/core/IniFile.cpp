@@ -10,7 +10,8 @@ namespace {
 // One pair of matching quotes around a value is not part of it.
 QString unquoted(const QString &value)
 {
-    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+    if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'')
+        && value.back() == value.front())
         return value.mid(1, value.size() - 2);
     return value;
 }

@@ -1,12 +1,12 @@
 #include "shell/FormOVAbout.h"
 
 #include "core/BrimSystem.h"
-#include "ui/OVLangBridge.h"
-#include "ui/OVWindowLook.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
+#include "ui/OVLangBridge.h"
+#include "ui/OVWindowLook.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>

@@ -11,9 +11,10 @@ TEST(IniFile, CaseInsensitiveLookupAndInPlaceReplacement)
     EXPECT_EQ(ini.readString("orvane", "NAME"), "quoted value");
     ini.writeString("ORVANE", "AUTOINSTALL", "0");
     ini.writeString("New", "K", "v");
-    EXPECT_EQ(ini.serialize(),
-              QByteArray("; comment\r\n[Orvane]\r\nAutoInstall=0\r\nName=\"quoted value\"\r\n[Other]\r\nX=2\r\n"
-                         "[New]\r\nK=v\r\n"));
+    EXPECT_EQ(
+        ini.serialize(),
+        QByteArray("; comment\r\n[Orvane]\r\nAutoInstall=0\r\nName=\"quoted value\"\r\n[Other]\r\nX=2\r\n"
+                   "[New]\r\nK=v\r\n"));
 }
 
 TEST(IniFile, IntegersMustBeWholeNumbers)
@@ -23,9 +24,9 @@ TEST(IniFile, IntegersMustBeWholeNumbers)
         const char *text;
         bool ok;
         int value;
-    } cases[] = {{"12", true, 12},      {"-1", true, -1},     {"$1F", true, 31}, {"0x10", true, 16},
-                 {"yes", false, 0},     {"12abc", false, 0},  {"", false, 0},    {"99999999999", false, 0},
-                 {" 250 ", true, 250}};
+    } cases[] = {{"12", true, 12},   {"-1", true, -1},          {"$1F", true, 31},
+                 {"0x10", true, 16}, {"yes", false, 0},         {"12abc", false, 0},
+                 {"", false, 0},     {"99999999999", false, 0}, {" 250 ", true, 250}};
     for (const Case &c : cases) {
         int v = 0;
         EXPECT_EQ(IniFile::parseInteger(c.text, &v), c.ok) << c.text;
