@@ -1,6 +1,6 @@
 # Shared build settings and helpers for every subsystem.
 
-# moc runs only where a target asks for it (AUTOMOC option below): scanning every
+# moc runs only for targets with Qt objects (orvane_automoc below): scanning every
 # target's sources costs build time for nothing.
 set(CMAKE_AUTOMOC OFF)
 
