@@ -108,12 +108,6 @@ public:
     bool started() const { return m_started; }
     int port() const { return m_loopback.port; }
     QString url(const char *path = "/file") const { return m_loopback.qurl(path); }
-    // Requests answered so far, also those still being sent.
-    size_t requestCount()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_log.size();
-    }
 
     std::vector<RequestLog> requests()
     {
