@@ -28,11 +28,12 @@ QString description(int i)
 
 void buildDictDB(const QString &path)
 {
-    TDictTableSchema schema {QStringLiteral("Process"),
-                         {{QStringLiteral("ProcessName"), ftString, 64},
-                          {QStringLiteral("Description"), ftString, 255},
-                          {QStringLiteral("Virus"), ftBoolean}},
-                         {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("ProcessName")}}}};
+    TDictTableSchema schema {
+        QStringLiteral("Process"),
+        {{QStringLiteral("ProcessName"), ftString, 64},
+         {QStringLiteral("Description"), ftString, 255},
+         {QStringLiteral("Virus"), ftBoolean}},
+        {{QStringLiteral("ByName"), tiCaseInsensitive, {QStringLiteral("ProcessName")}}}};
     CreateDatabaseFile(path, {}, {schema});
     TDictTable t;
     t.SetDatabaseName(path);

@@ -2,9 +2,9 @@
 // language component: loading, selection (which writes the file back), font
 // descriptions, escapes and formatting of every text it defines.
 #include "core/BrimMultiLangs.h"
-#include "core/TextFormat.h"
 #include "core/IniFile.h"
 #include "core/OVDefaultTexts.h"
+#include "core/TextFormat.h"
 
 #include <QDir>
 #include <QFile>

@@ -64,7 +64,6 @@ double toDouble(const QVariant &v)
     return r;
 }
 
-
 QDateTime toDateTime(const QVariant &v)
 {
     if (v.typeId() == QMetaType::QDateTime)

@@ -1,9 +1,9 @@
 // The language files shipped with the program must load and fit the texts'
 // format arguments, or labels would go blank in that language.
 #include "core/BrimMultiLangs.h"
-#include "core/TextFormat.h"
 #include "core/IniFile.h"
 #include "core/OVDefaultTexts.h"
+#include "core/TextFormat.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -655,6 +655,8 @@ TEST_F(DictTableTest, ListsOfAnUnchangedFileAreReusedAndAnyChangeIsSeen)
 {
     setTableCacheSettleTime(20'000'000); // 20 ms instead of seconds
     create();
+    // The cache trusts only a file left alone for the settle time, measured against its change
+    // time, which cannot be set back: the time itself has to pass.
     const auto settle = [] { std::this_thread::sleep_for(std::chrono::milliseconds(60)); };
     {
         TDictTable t;

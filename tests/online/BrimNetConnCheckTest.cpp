@@ -1,5 +1,7 @@
 #include "online/BrimNetConnCheck.h"
 
+#include "support/Wait.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -13,25 +15,17 @@
 
 namespace {
 
+using testsupport::flushQueuedCalls;
+
 QCoreApplication *app()
 {
-    static int argc = 1;
-    static char name[] = "test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication *instance = new QCoreApplication(argc, argv);
-    return instance;
+    return testsupport::coreApp();
 }
 
 // Runs the event loop until done() or the deadline.
 bool waitFor(const std::function<bool()> &done, int ms)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return done();
+    return testsupport::waitUntil(done, ms);
 }
 
 // A socket bound on loopback: listening (connections succeed) or, once closed, a refused port.
@@ -69,6 +63,7 @@ struct HangingProbe
 {
     std::atomic<bool> released {false};
     std::atomic<int> calls {0};
+    std::atomic<int> returned {0};
     bool reachable = true;
 
     TBrimNetConnCheck::ProbeFunction function()
@@ -77,6 +72,7 @@ struct HangingProbe
             ++calls;
             while (!released)
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            ++returned;
             return reachable;
         };
     }
@@ -115,7 +111,7 @@ TEST(TBrimNetConnCheck, SynchronousModeHoldsTheResultWithoutEvents)
         check.Check();
         EXPECT_FALSE(check.Busy());
         EXPECT_EQ(check.Status(), c.status);
-        waitFor([] { return false; }, 30);
+        ASSERT_TRUE(flushQueuedCalls());
         EXPECT_EQ(fired, 0);
     }
 }
@@ -140,7 +136,8 @@ TEST(TBrimNetConnCheck, AsynchronousResultFiresOnceOnTheMainThread)
         check.Check();
         ASSERT_TRUE(waitFor([&] { return fired > 0; }, 5000));
         EXPECT_LT(clock.elapsed(), 5000); // failure is reported as soon as every probe failed
-        waitFor([] { return false; }, 50);
+        ASSERT_TRUE(waitFor([&] { return !check.Busy(); }, 5000));
+        ASSERT_TRUE(flushQueuedCalls());
         EXPECT_EQ(fired, 1);
         EXPECT_TRUE(onMain);
         EXPECT_EQ(check.Status(),
@@ -168,7 +165,7 @@ TEST(TBrimNetConnCheck, TimeOutFiresOnceAndALateResultChangesNothing)
 
     probe.released = true; // the late probe answers "reachable"
     ASSERT_TRUE(waitFor([&] { return !check.Busy(); }, 3000));
-    waitFor([] { return false; }, 50);
+    ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(fired, 1);
     EXPECT_EQ(check.Status(), TBrimNetConnCheck::StatusTimedOut);
 
@@ -212,7 +209,8 @@ TEST(TBrimNetConnCheck, SynchronousTimeOutAndFailingProbe)
     check.OnCheckOK = [&](TBrimNetConnCheck *) { ++fired; };
     check.Check();
     ASSERT_TRUE(waitFor([&] { return fired > 0; }, 3000));
-    waitFor([] { return false; }, 400); // past the time-out
+    // Past the time-out, which the run must have cancelled: only time shows it stays quiet.
+    waitFor([] { return false; }, 400);
     EXPECT_EQ(fired, 1);
     EXPECT_EQ(check.Status(), TBrimNetConnCheck::StatusNone);
 }
@@ -232,6 +230,7 @@ TEST(TBrimNetConnCheck, DestroyedWhileProbingTouchesNothing)
         ASSERT_TRUE(waitFor([&] { return probe->calls == 1; }, 3000));
     }
     probe->released = true;
-    waitFor([] { return false; }, 100);
+    ASSERT_TRUE(waitFor([&] { return probe->returned == 1; }, 3000));
+    ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(fired, 0);
 }

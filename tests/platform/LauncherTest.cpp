@@ -1,5 +1,8 @@
 #include "platform/Launcher.h"
 
+#include "support/Files.h"
+#include "support/Wait.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,18 +35,13 @@ protected:
 
     QStringList opened(int expectedLines)
     {
-        QElapsedTimer clock;
-        clock.start();
         QStringList lines;
-        while (clock.elapsed() < 5000) {
-            QFile f(log);
-            if (f.open(QIODevice::ReadOnly)) {
-                lines = QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
-                if (lines.size() >= expectedLines)
-                    break;
-            }
-            QThread::msleep(20);
-        }
+        testsupport::waitUntil(
+            [&] {
+                lines = QString::fromUtf8(testsupport::readFile(log)).split(u'\n', Qt::SkipEmptyParts);
+                return lines.size() >= expectedLines;
+            },
+            5000);
         return lines;
     }
 

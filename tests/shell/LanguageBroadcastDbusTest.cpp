@@ -91,13 +91,11 @@ TEST_F(Broadcast, ProgramsBroadcastSwitchesTheLanguageAndKeepsKeysTheNextFileLac
     EXPECT_EQ(f.btnTabTopX->Caption(), "Programme"); // missing from the second file
     EXPECT_EQ(f.lblTabTasks->text(), "Download(0) / Install(0)");
 
-    // Malformed broadcasts change nothing.
+    // Malformed broadcasts change nothing. The valid one sent after them arrives after them, and
+    // its language has no file: had a malformed one been taken for 1031, its texts would remain.
     ASSERT_TRUE(SendLanguageBroadcastRaw(LanguageBroadcastMessage(), 0, LanguageBroadcastLParam(1031)));
     ASSERT_TRUE(
         SendLanguageBroadcastRaw(LanguageBroadcastMessage(), 1, LanguageBroadcastLParam(1031) ^ 0x10));
-    settle(300);
-    EXPECT_EQ(f.LanguageId, 1036);
-    EXPECT_EQ(f.mniMainAbout->text(), "A propos...");
 
     // A language without a file: the texts stay, the identifier follows.
     ASSERT_TRUE(SendLanguageBroadcast(3082));

@@ -1,3 +1,6 @@
+#include "support/Files.h"
+#include "support/Wait.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -10,22 +13,22 @@
 
 namespace {
 
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testsupport::readFile;
 
 bool waitFor(const std::function<bool()> &done, int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms)
-            return false;
-        QThread::msleep(50);
-    }
-    return true;
+    return testsupport::waitUntil(done, ms);
+}
+
+// The process has its own handler for sig (the kernel's mask of caught signals).
+bool catches(qint64 pid, int sig)
+{
+    const QByteArray status = readFile(QStringLiteral("/proc/%1/status").arg(pid));
+    const qsizetype at = status.indexOf("\nSigCgt:");
+    if (at < 0)
+        return false;
+    const QByteArray mask = status.mid(at + 8, status.indexOf('\n', at + 1) - at - 8).trimmed();
+    return (mask.toULongLong(nullptr, 16) >> (sig - 1)) & 1;
 }
 
 } // namespace
@@ -57,7 +60,7 @@ TEST(MainWindowProcess, AddedTaskIsKeptAndSigtermSavesTheListAndEndsNormally)
 
     const QString list = dir.filePath("Config/OVTasks.ini");
     ASSERT_TRUE(waitFor([&] { return readFile(list).contains("Name=Probe Tool"); }, 20000));
-    QThread::msleep(500);
+    ASSERT_TRUE(waitFor([&] { return catches(p.processId(), SIGTERM); }, 20000));
     ::kill(pid_t(p.processId()), SIGTERM);
     ASSERT_TRUE(p.waitForFinished(20000));
     EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);

@@ -2,8 +2,9 @@
 
 #include "core/MessageBoxTypes.h"
 #include "core/OVSettings.h"
-#include "shell/FormOVMain.h"
 #include "platform/AppPath.h"
+#include "shell/FormOVMain.h"
+#include "support/Files.h"
 #include "ui/UiTestSupport.h"
 
 #include <QApplication>
@@ -24,12 +25,7 @@ using uitest::app;
 using uitest::settle;
 using uitest::waitUntil;
 
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
+using testsupport::writeFile;
 
 struct Box
 {

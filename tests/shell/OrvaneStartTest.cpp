@@ -1,6 +1,7 @@
 #include "core/BrimSystem.h"
 #include "core/OVSingleInst.h"
 #include "platform/SingleInstance.h"
+#include "support/Wait.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -42,14 +43,7 @@ protected:
     bool waitUntilListening(int ms = 10000)
     {
         const QString name = QString::fromLatin1(kInstanceName) + tag;
-        QElapsedTimer clock;
-        clock.start();
-        while (clock.elapsed() < ms) {
-            if (platform::SingleInstanceLock::isListening(name))
-                return true;
-            QThread::msleep(20);
-        }
-        return false;
+        return testsupport::waitUntil([&] { return platform::SingleInstanceLock::isListening(name); }, ms);
     }
 
     static QByteArray finish(QProcess &p, int ms = 20000)

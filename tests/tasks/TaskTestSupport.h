@@ -3,12 +3,13 @@
 // Loopback HTTP server with switchable faults, plus helpers for tests that need
 // the main-thread event loop.
 
+#include "support/Files.h"
+#include "support/LoopbackServer.h"
+#include "support/Wait.h"
+
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QString>
-#include <QThread>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -20,32 +21,24 @@
 
 namespace tasktest {
 
+using testsupport::readFile;
+using testsupport::writeFile;
+
 inline QCoreApplication *app()
 {
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "test_tasks";
-        static char *argv[] = {name, nullptr};
-        static QCoreApplication instance(argc, argv);
-    }
-    return QCoreApplication::instance();
+    return testsupport::coreApp();
 }
 
 // Runs the main thread's event loop until pred holds or the time is up.
 inline bool pumpUntil(const std::function<bool()> &pred, int timeoutMs = 10000)
 {
     app();
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
+    return testsupport::waitUntil(pred, timeoutMs);
 }
 
+using testsupport::flushQueuedCalls;
+
+// A fixed wait: only where the delay itself is what a test is about.
 inline void pumpFor(int ms)
 {
     pumpUntil([] { return false; }, ms);
@@ -58,18 +51,6 @@ inline QByteArray content(qint64 size, qint64 from = 0)
     for (qint64 i = 0; i < size; ++i)
         b[i] = char(((from + i) * 131 + 7) % 251);
     return b;
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
 }
 
 struct RequestLog
@@ -99,6 +80,7 @@ public:
 
     TestHttpServer()
     {
+        auto &m_server = m_loopback.server;
         m_server.Get("/file",
                      [this](const httplib::Request &req, httplib::Response &res) { serveFile(req, res); });
         m_server.Get("/missing", [this](const httplib::Request &req, httplib::Response &res) {
@@ -114,24 +96,18 @@ public:
             log(req);
             res.set_content(script, "application/octet-stream");
         });
-        m_port = m_server.bind_to_any_port("127.0.0.1");
-        m_thread = std::thread([this] { m_server.listen_after_bind(); });
-        while (!m_server.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        m_started = m_loopback.start();
     }
 
     ~TestHttpServer()
     {
         m_closing = true;
-        m_server.stop();
-        m_thread.join();
+        m_loopback.stop();
     }
 
-    int port() const { return m_port; }
-    QString url(const char *path = "/file") const
-    {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(QLatin1String(path));
-    }
+    bool started() const { return m_started; }
+    int port() const { return m_loopback.port; }
+    QString url(const char *path = "/file") const { return m_loopback.qurl(path); }
 
     std::vector<RequestLog> requests()
     {
@@ -204,9 +180,8 @@ private:
         }
     }
 
-    httplib::Server m_server;
-    std::thread m_thread;
-    int m_port = 0;
+    testsupport::LoopbackServer m_loopback;
+    bool m_started = false;
     std::atomic<bool> m_closing {false};
     std::mutex m_mutex;
     std::vector<RequestLog> m_log;

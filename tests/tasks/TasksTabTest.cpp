@@ -179,7 +179,7 @@ TEST_F(TasksTabTest, RowFollowsRealDownloadThroughItsStates)
     // Double-clicking a finished download does nothing.
     const size_t requests = server.requests().size();
     Q_EMIT lv()->itemDoubleClicked(row(0), 0);
-    pumpFor(200);
+    ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(task->State, St::DownloadCompleted);
     EXPECT_EQ(server.requests().size(), requests);
 }
@@ -288,7 +288,9 @@ TEST_F(TasksTabTest, DeleteAsksAndOnlyYesDeletes)
     select(0);
     key(Qt::Key_Delete);
     ASSERT_EQ(boxes.size(), 3u);
-    pumpFor(200);
+    EXPECT_TRUE(
+        pumpUntil([&] { return !QFile::exists(runningFile) && !QFile::exists(runningFile + ".rb"); }));
+    ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(mgr.Count(), 1);
     ASSERT_EQ(lv()->topLevelItemCount(), 1);
     EXPECT_EQ(tab->TaskOfRow(row(0)), keep);
@@ -350,7 +352,7 @@ TEST_F(TasksTabTest, ClearAllAsksThenClearsEverything)
     EXPECT_TRUE(QDir(appDownloads).exists());
     EXPECT_TRUE(QDir(appDownloads).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot));
     EXPECT_TRUE(QFile::exists(OVSettings::DownloadsDir + "/mine.exe"));
-    pumpFor(300); // a stopped worker must not reach the freed task or the empty list
+    ASSERT_TRUE(flushQueuedCalls()); // a stopped worker must not reach the freed task or the empty list
     EXPECT_EQ(lv()->topLevelItemCount(), 0);
 }
 

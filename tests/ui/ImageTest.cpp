@@ -1,4 +1,5 @@
 #include "online/HttpFetcher.h"
+#include "support/LoopbackServer.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImagePanel.h"
 #include "ui/UiTestSupport.h"
@@ -13,6 +14,7 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -112,7 +114,7 @@ TEST(BrimImage, FrameAnimation)
     image.SetAnimationFrames({uitest::solid({4, 3}, Qt::red), uitest::solid({4, 3}, Qt::blue)}, 20);
     EXPECT_EQ(image.size(), QSize(4, 3));
     EXPECT_FALSE(image.IsAnimated());
-    uitest::settle(60);
+    uitest::settle(60); // three frame times: a wrongly running animation would have moved on
     EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
     image.SetGIFAnimation(true);
     EXPECT_TRUE(image.IsAnimated());
@@ -181,20 +183,20 @@ public:
         server.Get("/broken.png", [](const httplib::Request &, httplib::Response &res) {
             res.set_content(std::string("\x89PNG\r\n\x1a\n garbage", 17), "image/png");
         });
-        port = server.bind_to_any_port("127.0.0.1");
-        thread = std::thread([this] { server.listen_after_bind(); });
-        while (!server.is_running())
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // Called once the answer is written.
+        server.set_logger([this](const httplib::Request &req, const httplib::Response &) {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++answers[req.path];
+        });
+        started = loopback.start();
     }
-    ~PictureServer()
+    QString url(const char *path) const { return loopback.qurl(path); }
+    int answered(const std::string &path)
     {
-        server.stop();
-        thread.join();
+        std::lock_guard<std::mutex> lock(mutex);
+        return answers[path];
     }
-    QString url(const char *path) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path);
-    }
+    bool started = false;
     std::string lastAgent()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -209,11 +211,12 @@ private:
         std::lock_guard<std::mutex> lock(mutex);
         agent = req.get_header_value("User-Agent");
     }
-    httplib::Server server;
-    int port = 0;
-    std::thread thread;
     std::mutex mutex;
     std::string agent;
+    std::map<std::string, int> answers;
+    // Last, so that it stops before what its handlers use goes.
+    testsupport::LoopbackServer loopback;
+    httplib::Server &server = loopback.server;
 };
 
 class HttpPictureTest : public ::testing::Test
@@ -224,6 +227,7 @@ protected:
         uitest::app();
         online::installHttpFetcher(); // as the program does at start-up
         ASSERT_TRUE(tmp.isValid());
+        ASSERT_TRUE(server.started);
         oldTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
     }
@@ -234,6 +238,17 @@ protected:
             << QDir(tmp.path()).entryList(QDir::Files).join(' ').toStdString();
         qputenv("TMPDIR", oldTmp);
     }
+    // The fetch of path is over: the server answered it and the fetch's temporary file is gone
+    // (it is made before the request), and whatever the fetch queued has been delivered.
+    bool fetchEnded(const std::string &path)
+    {
+        return uitest::waitUntil([&] {
+                   return server.answered(path) > 0
+                       && QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).isEmpty();
+               })
+            && testsupport::flushQueuedCalls();
+    }
+
     QTemporaryDir tmp;
     QByteArray oldTmp;
     PictureServer server;
@@ -280,7 +295,7 @@ TEST_F(HttpPictureTest, SecondQuickSettingWins)
     ASSERT_TRUE(uitest::waitUntil([&] { return completed > 0; }));
     EXPECT_EQ(image.Picture().size(), QSize(9, 3));
     // The slow answer arrives later and is discarded.
-    uitest::settle(700);
+    ASSERT_TRUE(fetchEnded("/slow.png"));
     EXPECT_EQ(completed, 1);
     EXPECT_EQ(image.Picture().size(), QSize(9, 3));
     EXPECT_EQ(image.Picture().toImage().pixelColor(1, 1), QColor(Qt::blue));
@@ -293,13 +308,13 @@ TEST_F(HttpPictureTest, UnknownTypeAndBlankAddressShowNothing)
     image.OnHttpPictureCompleted = [&](QObject *) { ++completed; };
     image.SetHttpPicture(server.url("/text"));
     image.SetPicture(filled({3, 3}, Qt::black)); // a picture set meanwhile is kept
-    uitest::settle(400);
+    ASSERT_TRUE(fetchEnded("/text"));
     EXPECT_EQ(completed, 0);
     EXPECT_EQ(image.Picture().size(), QSize(3, 3));
 
     image.SetHttpPicture("   ");
     EXPECT_FALSE(image.HasPicture());
-    uitest::settle(100);
+    ASSERT_TRUE(testsupport::flushQueuedCalls());
     EXPECT_EQ(completed, 0);
 }
 
@@ -310,7 +325,7 @@ TEST_F(HttpPictureTest, DestroyedImageIgnoresLateAnswer)
     image->OnHttpPictureCompleted = [&](QObject *) { ++completed; };
     image->SetHttpPicture(server.url("/slow.png"));
     image.reset();
-    uitest::settle(700);
+    ASSERT_TRUE(fetchEnded("/slow.png"));
     EXPECT_EQ(completed, 0);
 }
 

@@ -92,14 +92,14 @@ TEST_F(RichSelTest, ArrowKeysStepOffPlaceholders)
     ASSERT_TRUE(
         uitest::waitUntil([&] { return list->currentItem() && list->currentItem()->text(1) == "6"; }, 2000))
         << names().toStdString();
-    uitest::settle(30);
+    ASSERT_TRUE(uitest::flushQueuedCalls());
     EXPECT_EQ(names().toStdString(), "0 1 2 3 4 5 6 - - 7 8 9");
     EXPECT_EQ(rich->ExpandedItem()->text(1), "6");
 
     QTest::keyClick(list, Qt::Key_Up);
     ASSERT_TRUE(
         uitest::waitUntil([&] { return list->currentItem() && list->currentItem()->text(1) == "5"; }, 2000));
-    uitest::settle(30);
+    ASSERT_TRUE(uitest::flushQueuedCalls());
     EXPECT_EQ(names().toStdString(), "0 1 2 3 4 5 - - 6 7 8 9");
 }
 
@@ -125,7 +125,7 @@ TEST_F(RichSelTest, PanelIsClampedToHeaderAndScrollBars)
 {
     list->resize(150, 120); // narrow and low: both scroll bars
     list->header()->resizeSection(0, 300);
-    uitest::settle(30);
+    ASSERT_TRUE(uitest::flushQueuedCalls());
     select(4);
     ASSERT_TRUE(list->horizontalScrollBar()->isVisible());
     ASSERT_TRUE(list->verticalScrollBar()->isVisible());
@@ -178,7 +178,7 @@ TEST_F(RichSelTest, DeletingAndSortingCollapse)
     const QPoint header(list->header()->sectionViewportPosition(1) + 10, 5);
     for (int click = 0; click < 2; ++click) {
         QTest::mouseClick(list->header()->viewport(), Qt::LeftButton, {}, header);
-        uitest::settle(50);
+        ASSERT_TRUE(uitest::flushQueuedCalls());
         const QString order = click == 0 ? "0 1 2 3 4 6 7 - - 8 9" : "9 8 7 - - 6 4 3 2 1 0";
         EXPECT_EQ(names().toStdString(), order.toStdString());
         EXPECT_EQ(rich->ExpandedItem()->text(1), "7");
@@ -186,7 +186,7 @@ TEST_F(RichSelTest, DeletingAndSortingCollapse)
 
     // Clearing the list forgets everything.
     list->clear();
-    uitest::settle(20);
+    ASSERT_TRUE(uitest::flushQueuedCalls());
     EXPECT_EQ(rich->ExpandedItem(), nullptr);
     EXPECT_FALSE(panel->isVisible());
 }

@@ -1,5 +1,5 @@
-#include "ui/BrimDialogs.h"
 #include "platform/AppPath.h"
+#include "ui/BrimDialogs.h"
 
 #include <QApplication>
 #include <QFileDialog>

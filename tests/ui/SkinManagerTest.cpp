@@ -157,7 +157,7 @@ TEST_F(SkinTest, DoubleClickTogglesMaximizeUnlessFixed)
     EXPECT_FALSE(skin->SizeGrip()->isEnabled());
     // A maximized window stays within the screen's work area and does not move.
     const QRect avail = window->screen()->availableGeometry();
-    uitest::settle(50);
+    ASSERT_TRUE(uitest::flushQueuedCalls());
     EXPECT_TRUE(avail.contains(window->geometry()));
     const QPoint before = window->pos();
     QTest::mousePress(skin->TitleLabel(), Qt::LeftButton, {}, QPoint(2, 2));
@@ -175,7 +175,7 @@ TEST_F(SkinTest, MinimizeButtonFiresOnce)
 {
     showApplied();
     QTest::mouseClick(skin->CommandButton(TSMButtonKind::Min), Qt::LeftButton, {}, QPoint(3, 3));
-    uitest::settle(20);
+    ASSERT_TRUE(uitest::flushQueuedCalls());
     EXPECT_EQ(events.join(','), "minimized");
 }
 

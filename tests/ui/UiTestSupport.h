@@ -1,10 +1,10 @@
 #pragma once
 
+#include "support/Wait.h"
+
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QRect>
-#include <QThread>
 #include <QWidget>
 #include <functional>
 
@@ -22,25 +22,15 @@ inline QApplication *app()
 
 inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
+    return testsupport::waitUntil(done, timeoutMs);
 }
 
+using testsupport::flushQueuedCalls;
+
+// A fixed wait: only where the delay itself is what a test is about.
 inline void settle(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
+    testsupport::waitUntil([] { return false; }, ms);
 }
 
 // Bounding box of the pixels of one colour (or of all pixels differing from it).
