@@ -9,6 +9,7 @@
 #include "ui/BrimDialogs.h"
 #include "shell/FormOVAbout.h"
 #include "shell/FormOVSettings.h"
+#include "shell/TopXTab.h"
 #include "platform/LanguageBroadcast.h"
 #include "ui/OVWindowLook.h"
 #include "online/BrimNetConnCheck.h"
@@ -212,6 +213,16 @@ void TFormOVMain::buildControls()
     tsRunning = sheet("tsRunning");
     tsUninst = sheet("tsUninst");
     tsTasks = sheet("tsTasks");
+
+    TopXTab = new TOVTopXTab(
+        GetAppPath(), [this] { return URL_TOPX; },
+        [this](const QString &title, const QString &url) {
+            return AddDownloadTask(title, url) ? QString()
+                                               : QStringLiteral("The download task could not be added.");
+        },
+        tsTopX);
+    TopXTab->setGeometry(tsTopX->rect());
+    ShowTopXPage = [this] { TopXTab->Activate(); };
 
     TasksTab = new TOVTasksTab(m_taskMgr.get(), tsTasks);
     TasksTab->setGeometry(tsTasks->rect());
@@ -512,6 +523,8 @@ void TFormOVMain::TabCtrlInactivating(TBrimTabItem *Item)
     TBrimImageButton *button = Item->Button();
     if (button)
         button->setEnabled(true);
+    if (button == btnTabTopX && TopXTab)
+        TopXTab->Deactivate();
     if (button == btnTabRunning) {
         // Tabs registered after the first are deactivated once without ever
         // having been shown; there is nothing to refresh then.
@@ -717,6 +730,9 @@ void TFormOVMain::MultiLangsLanguageChanged()
         m_webAPI->APIUrl = URL_WAPI;
         m_webAPI->LanguageID = LanguageId;
     }
+    // The recommendation page follows its address while its tab is current.
+    if (TopXTab)
+        TopXTab->ApplyTexts();
 
     // 3. Frame and tabs.
     SkinMgr->Title().SetText(text("FormOVMain.SkinMgr.Title.Text"));

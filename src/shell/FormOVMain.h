@@ -26,6 +26,7 @@ class TOVLanguageBroadcastReceiver;
 class TOVTaskItem;
 class TOVTaskListKeeper;
 class TOVTasksTab;
+class TOVTopXTab;
 class TWebAPIClient;
 
 // The program's main window: a skinned 800 x 600 frame with the four tabs,
@@ -106,6 +107,7 @@ public:
     TBrimTaskManager *TaskMgr() const { return m_taskMgr.get(); }
     TWebAPIClient *WebAPI() const { return m_webAPI.get(); }
     TOVTasksTab *TasksTab = nullptr;
+    TOVTopXTab *TopXTab = nullptr;
     QTimer *tmrRefreshRunning = nullptr;
     QTimer *tmrTasksAnimate = nullptr;
 

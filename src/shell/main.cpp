@@ -5,6 +5,7 @@
 #include "core/OVSingleInst.h"
 #include "ui/BrimDialogs.h"
 #include "shell/FormOVMain.h"
+#include "ui/BrimWebBrowser.h"
 #include "platform/LanguageBroadcast.h"
 
 #include <QApplication>
@@ -94,6 +95,7 @@ int main(int argc, char **argv)
     if (CheckSingleInstance(popupCode) == InstanceRole::HandedOver)
         return 0;
 
+    TBrimWebBrowser::PrepareApplication();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Orvane"));

@@ -4,6 +4,7 @@
 #include "core/OVSettings.h"
 #include "shell/FormOVMain.h"
 #include "platform/AppPath.h"
+#include "ui/BrimWebBrowser.h"
 #include "ui/UiTestSupport.h"
 
 #include <QApplication>
@@ -46,6 +47,7 @@ class MainWindowFixture : public ::testing::Test
 protected:
     void SetUp() override
     {
+        TBrimWebBrowser::PrepareApplication(); // before the application object
         app();
         ASSERT_TRUE(dir.isValid());
         appDir = dir.path() + QLatin1Char('/');

@@ -227,7 +227,7 @@ protected:
             out = v;
             done = true;
         });
-        waitUntil([&] { return done; }, 5000);
+        waitUntil([&] { return done; }, 15000); // generous: the machine may be busy
         return out;
     }
 
