@@ -154,6 +154,8 @@ void TOVTopXTab::wbTopXOnlineDocumentComplete(TBrimWebBrowser *Sender, const QUr
     wbTopXOnline->setVisible(true);
     wbTopXOnline->raise();
     wbTopXLocal->setVisible(false);
+    // The copy is not shown again this run; its page need not stay in memory.
+    wbTopXLocal->Unload();
     if (TopXSaveOnce) {
         TopXSaveOnce = false;
         SaveUrlAsMht(m_topXUrl ? m_topXUrl() : QString(), TopXCacheFile());

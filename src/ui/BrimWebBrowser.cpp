@@ -295,11 +295,22 @@ TBrimWebBrowser::~TBrimWebBrowser()
     delete m_external;
 }
 
-void TBrimWebBrowser::PrepareApplication()
+void TBrimWebBrowser::PrepareApplication(const QStringList &EngineFlags)
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     qRegisterMetaType<TBrimScriptFault>();
+    // All of these only count before the application object exists.
+    if (QCoreApplication::instance())
+        return;
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     TBrimArchiveSchemeHandler::RegisterScheme();
+    QString flags = qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS");
+    for (const QString &flag : EngineFlags) {
+        const QString name = flag.section(QLatin1Char('='), 0, 0);
+        if (!flags.contains(name))
+            flags += (flags.isEmpty() ? QString() : QStringLiteral(" ")) + flag;
+    }
+    if (!flags.isEmpty())
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.toLocal8Bit());
 }
 
 QVariant TBrimWebBrowser::ScriptFault(const QString &Message)
@@ -387,6 +398,15 @@ void TBrimWebBrowser::Navigate(const QString &UrlOrPath)
 void TBrimWebBrowser::Refresh()
 {
     m_page->triggerAction(QWebEnginePage::Reload);
+}
+
+bool TBrimWebBrowser::Unload()
+{
+    if (isVisible() || !HasDocument())
+        return false;
+    if (m_page->lifecycleState() != QWebEnginePage::LifecycleState::Discarded)
+        m_page->setLifecycleState(QWebEnginePage::LifecycleState::Discarded);
+    return m_page->lifecycleState() == QWebEnginePage::LifecycleState::Discarded;
 }
 
 QUrl TBrimWebBrowser::LocationURL() const

@@ -53,8 +53,10 @@ public:
     ~TBrimWebBrowser() override;
 
     // Call once before the application object is created: the engine's
-    // shared graphics contexts and the page archive scheme.
-    static void PrepareApplication();
+    // shared graphics contexts, the page archive scheme, and EngineFlags
+    // (engine command-line switches) added to QTWEBENGINE_CHROMIUM_FLAGS
+    // unless that already names the switch.
+    static void PrepareApplication(const QStringList &EngineFlags = {});
 
     // Host flags. Changing NoScrollBars or NoScript while a document is shown reloads it.
     bool NoBorder() const { return m_noBorder; }
@@ -80,6 +82,9 @@ public:
     // Loads an address, or a local file given by its path.
     void Navigate(const QString &UrlOrPath);
     void Refresh();
+    // Frees the document of a hidden browser and what the engine holds for
+    // it; the next Navigate or Refresh loads again. False while shown.
+    bool Unload();
     // READYSTATE_LOADING while a document loads; during OnDocumentComplete
     // READYSTATE_INTERACTIVE when a document has arrived and
     // READYSTATE_COMPLETE when the load failed (nothing new to show);

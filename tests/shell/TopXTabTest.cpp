@@ -221,6 +221,7 @@ TEST_F(TopXTabTest, NextRunShowsTheCopyFirstThenTheLivePageAndRenewsTheCopy)
     holdLive = false;
     ASSERT_TRUE(waitUntil([&] { return t.wbTopXOnline->isVisible(); }, 15000));
     EXPECT_FALSE(t.wbTopXLocal->isVisible());
+    EXPECT_EQ(t.wbTopXLocal->Page()->lifecycleState(), QWebEnginePage::LifecycleState::Discarded);
     EXPECT_EQ(t.wbTopXOnline->Page()->title(), "live page");
     ASSERT_TRUE(saved());
     const auto renewed = copy();
