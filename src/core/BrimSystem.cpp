@@ -247,7 +247,7 @@ QString GetFileVersionText(const QString &fileName)
 {
     QString file = fileName.trimmed();
     if (file.isEmpty())
-        file = QStringLiteral("/proc/self/exe");
+        file = platform::executablePath();
     else if (!QFileInfo(file).isFile())
         return {};
     const auto info = platform::readFileVersionInfo(file);

@@ -4,6 +4,8 @@
 // one after the other on a worker thread until one answers, with an optional
 // time-out, and reports the result once per check.
 
+#include "platform/MainThread.h"
+
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -49,5 +51,6 @@ private:
     void deliver(const std::shared_ptr<Run> &run);
 
     std::shared_ptr<Run> m_run;
+    std::unique_ptr<platform::MainThreadChannel> m_channel;
     QTimer m_timer;
 };

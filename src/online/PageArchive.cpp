@@ -1,5 +1,7 @@
 #include "online/PageArchive.h"
 
+#include "online/HttpSetup.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -11,9 +13,7 @@
 #include <QSaveFile>
 #include <QSet>
 #include <algorithm>
-#include <curl/curl.h>
 #include <memory>
-#include <mutex>
 
 namespace {
 
@@ -421,45 +421,6 @@ bool fail(QString *error, const QString &text)
     if (error)
         *error = text;
     return false;
-}
-
-// ---- libcurl --------------------------------------------------------------------
-
-void ensureCurl()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-struct CurlDeleter
-{
-    void operator()(CURL *c) const { curl_easy_cleanup(c); }
-};
-
-struct FetchSink
-{
-    QByteArray body;
-    qint64 limit = 0;
-    bool tooLarge = false;
-    const std::atomic<bool> *cancel = nullptr;
-};
-
-size_t writeSink(char *data, size_t size, size_t count, void *user)
-{
-    auto *sink = static_cast<FetchSink *>(user);
-    const size_t n = size * count;
-    if (sink->body.size() + qint64(n) > sink->limit) {
-        sink->tooLarge = true;
-        return 0;
-    }
-    sink->body.append(data, qsizetype(n));
-    return n;
-}
-
-int progressSink(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
-{
-    const auto *sink = static_cast<FetchSink *>(user);
-    return sink->cancel && sink->cancel->load() ? 1 : 0;
 }
 
 } // namespace
@@ -1080,50 +1041,26 @@ QByteArray MirroredPartBody(const TPageArchive &Archive, const TArchivePart &Par
 
 TArchiveFetchResult FetchForArchive(const QUrl &Url, qint64 MaxBytes, const std::atomic<bool> *Cancel)
 {
+    online::HttpOptions options;
+    options.agent = "Mozilla/5.0 (compatible; Orvane)";
+    options.connectTimeoutMs = 10000;
+    options.stallTimeoutMs = 15000;
+    options.totalTimeoutMs = 30000;
+    options.maxBytes = MaxBytes;
+    options.redirects = online::Redirects::Follow;
+    options.maxRedirects = 5;
+    options.cancel = Cancel;
+    online::HttpResponse response = online::HttpGet(QString::fromLatin1(Url.toEncoded()), options);
     TArchiveFetchResult result;
-    ensureCurl();
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl) {
-        result.Error = QStringLiteral("no HTTP client");
+    result.Status = response.status;
+    result.ContentType = response.contentType;
+    result.FinalUrl = response.effectiveUrl.isEmpty() ? Url : QUrl::fromEncoded(response.effectiveUrl);
+    result.TooLarge = response.tooLarge;
+    if (!response.ok) {
+        result.Error = response.error;
         return result;
     }
-    CURL *c = curl.get();
-    FetchSink sink;
-    sink.limit = MaxBytes;
-    sink.cancel = Cancel;
-    const QByteArray url = Url.toEncoded();
-    curl_easy_setopt(c, CURLOPT_URL, url.constData());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_USERAGENT, "Mozilla/5.0 (compatible; Orvane)");
-    curl_easy_setopt(c, CURLOPT_ACCEPT_ENCODING, "");
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, 10000L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, 30000L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 15L);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, writeSink);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
-    curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, progressSink);
-    curl_easy_setopt(c, CURLOPT_XFERINFODATA, &sink);
-    curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-    const CURLcode code = curl_easy_perform(c);
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &result.Status);
-    const char *type = nullptr;
-    curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &type);
-    result.ContentType = type ? QByteArray(type) : QByteArray();
-    const char *effective = nullptr;
-    curl_easy_getinfo(c, CURLINFO_EFFECTIVE_URL, &effective);
-    result.FinalUrl = effective ? QUrl::fromEncoded(effective) : Url;
-    result.TooLarge = sink.tooLarge;
-    if (code != CURLE_OK) {
-        result.Error
-            = sink.tooLarge ? QStringLiteral("too large") : QString::fromUtf8(curl_easy_strerror(code));
-        return result;
-    }
-    result.Body = std::move(sink.body);
+    result.Body = std::move(response.body);
     result.Ok = result.Status >= 200 && result.Status < 300;
     if (!result.Ok)
         result.Error = QStringLiteral("HTTP status %1").arg(result.Status);

@@ -123,8 +123,8 @@ struct TArchiveFetchResult
 // MaxBytes of body. Cancel, when set, aborts the transfer.
 using TArchiveFetchFunc
     = std::function<TArchiveFetchResult(const QUrl &Url, qint64 MaxBytes, const std::atomic<bool> *Cancel)>;
-// The libcurl fetch used by default: connect and stall time-outs, a whole-transfer
-// time-out, the system proxy variables.
+// The fetch used by default: the program's HTTP set-up with connect, stall
+// and whole-transfer time-outs.
 TArchiveFetchResult FetchForArchive(const QUrl &Url, qint64 MaxBytes, const std::atomic<bool> *Cancel);
 
 struct TArchiveLimits

@@ -4,10 +4,12 @@
 // result on the main thread. At most one save runs per job object.
 
 #include "online/PageArchive.h"
+#include "platform/MainThread.h"
 
 #include <QString>
 #include <functional>
 #include <memory>
+#include <thread>
 
 class TPageSaveJob
 {
@@ -16,8 +18,8 @@ public:
     using TDone = std::function<void(const TArchiveSaveResult &Result)>;
 
     TPageSaveJob();
-    // Cancels a running save and waits for its worker; the worker's pending
-    // hand-off is served meanwhile, so this never deadlocks.
+    // Cancels a running save: the transfer stops, nothing is reported, and the
+    // worker is waited for (left to end by itself when destroyed from its own report).
     ~TPageSaveJob();
     TPageSaveJob(const TPageSaveJob &) = delete;
     TPageSaveJob &operator=(const TPageSaveJob &) = delete;
@@ -26,10 +28,6 @@ public:
     // FileName is empty or longer than PageArchiveMaxUrlLength.
     bool Start(const QString &Url, const QString &FileName, TDone OnDone);
     bool Running() const;
-    // Asks the worker to stop; its result then reports the cancellation.
-    void Cancel();
-    // Waits until the worker has ended (main thread: hand-offs are served meanwhile).
-    void Wait();
 
     TArchiveLimits Limits;
     TArchiveFetchFunc Fetch = FetchForArchive;
@@ -37,4 +35,6 @@ public:
 private:
     struct State;
     std::shared_ptr<State> m_state;
+    std::unique_ptr<platform::MainThreadChannel> m_channel;
+    std::thread m_worker;
 };

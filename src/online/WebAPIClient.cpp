@@ -1,19 +1,11 @@
 #include "online/WebAPIClient.h"
 
+#include "online/HttpSetup.h"
 #include "online/JSONValues.h"
 
 #include <cstring>
-#include <curl/curl.h>
-#include <memory>
-#include <mutex>
 
 namespace {
-
-void ensureCurlInitialised()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 bool isBlankText(const QString &s)
 {
@@ -103,31 +95,6 @@ bool urlDecode(const QByteArray &in, QByteArray &out)
     }
     return true;
 }
-
-struct Sink
-{
-    QByteArray body;
-    qint64 limit = 0;
-};
-
-size_t writeBody(char *data, size_t size, size_t count, void *user)
-{
-    auto *sink = static_cast<Sink *>(user);
-    const size_t n = size * count;
-    if (qint64(sink->body.size()) + qint64(n) > sink->limit)
-        return 0; // too large: abort the transfer
-    sink->body.append(data, qsizetype(n));
-    return n;
-}
-
-struct CurlDeleter
-{
-    void operator()(CURL *c) const { curl_easy_cleanup(c); }
-};
-struct SlistDeleter
-{
-    void operator()(curl_slist *l) const { curl_slist_free_all(l); }
-};
 
 } // namespace
 
@@ -242,45 +209,22 @@ QString THttpClient::Execute()
 {
     if (URL.trimmed().isEmpty())
         return QString();
-    ensureCurlInitialised();
-    std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
-    if (!curl)
+    // The API answers at the address it was asked; it is reached directly and
+    // a redirect is an answer, not a detour.
+    online::HttpOptions o;
+    o.agent = "Mozilla/3.0 (compatible; Indy Library)";
+    o.useProxy = false;
+    o.redirects = online::Redirects::None;
+    o.connectTimeoutMs = ConnectTimeoutMs;
+    o.totalTimeoutMs = TotalTimeoutMs;
+    o.stallTimeoutMs = 0; // the whole exchange is bounded already
+    o.maxBytes = MaxBodyBytes;
+    o.headers = {"Accept: text/html, */*", "Expect:"};
+    const online::HttpResponse r = online::HttpPost(URL + QLatin1Char('?') + Query(), QByteArray(),
+                                                    "application/x-www-form-urlencoded", o);
+    if (!r.ok || r.status < 200 || r.status >= 300)
         return QString();
-    CURL *c = curl.get();
-
-    const QByteArray url = URL.toUtf8() + '?' + Query().toUtf8();
-    std::unique_ptr<curl_slist, SlistDeleter> headers;
-    for (const char *h :
-         {"Content-Type: application/x-www-form-urlencoded", "Accept: text/html, */*", "Expect:"})
-        headers.reset(curl_slist_append(headers.release(), h));
-
-    Sink sink;
-    sink.limit = MaxBodyBytes;
-    curl_easy_setopt(c, CURLOPT_URL, url.constData());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(c, CURLOPT_POST, 1L);
-    curl_easy_setopt(c, CURLOPT_POSTFIELDS, "");
-    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE, 0L);
-    curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(c, CURLOPT_USERAGENT, "Mozilla/3.0 (compatible; Indy Library)");
-    curl_easy_setopt(c, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(c, CURLOPT_PROXY, "");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, TotalTimeoutMs);
-    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, writeBody);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
-
-    if (curl_easy_perform(c) != CURLE_OK)
-        return QString();
-    long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status >= 300)
-        return QString();
-    const char *contentType = nullptr;
-    curl_easy_getinfo(c, CURLINFO_CONTENT_TYPE, &contentType);
-    return DecodeBody(sink.body, QByteArray(contentType ? contentType : ""));
+    return DecodeBody(r.body, r.contentType);
 }
 
 // ---- TWebAPIClient ------------------------------------------------------

@@ -17,13 +17,18 @@ QString applicationDirectory()
             return overrideDir;
     }
     static const QString dir = [] {
-        QString path = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
+        QString path = QFileInfo(executablePath()).canonicalFilePath();
         QString d = path.isEmpty() ? QStringLiteral("/") : QFileInfo(path).absolutePath();
         if (!d.endsWith(u'/'))
             d += u'/';
         return d;
     }();
     return dir;
+}
+
+QString executablePath()
+{
+    return QStringLiteral("/proc/self/exe");
 }
 
 void setApplicationDirectoryOverride(const QString &dir)

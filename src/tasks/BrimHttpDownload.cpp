@@ -1,28 +1,21 @@
 #include "tasks/BrimHttpDownload.h"
 
+#include "online/HttpSetup.h"
+#include "platform/FileIO.h"
+#include "platform/MainThread.h"
 #include "tasks/Clock.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QMetaObject>
-#include <QThread>
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <filesystem>
 #include <mutex>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace brimhttp {
 
 namespace {
-
-std::once_flag g_curlInit;
 
 constexpr quint64 kMaxSize = 0xFFFFFFFFull;
 constexpr long kCurlBufferSize = 64 * 1024;
@@ -40,35 +33,11 @@ void putLe32(unsigned char *p, quint32 v)
     p[3] = (v >> 24) & 0xFF;
 }
 
-bool writeAll(int fd, const char *data, size_t len)
-{
-    while (len > 0) {
-        const ssize_t n = ::write(fd, data, len);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        len -= size_t(n);
-    }
-    return true;
-}
-
-bool pwriteLe32(int fd, quint32 value, off_t offset)
+bool writeLe32(platform::RawFile &file, quint32 value, qint64 offset)
 {
     unsigned char b[4];
     putLe32(b, value);
-    for (;;) {
-        const ssize_t n = ::pwrite(fd, b, 4, offset);
-        if (n == 4)
-            return true;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n >= 0)
-            errno = EIO;
-        return false;
-    }
+    return file.writeAt(offset, reinterpret_cast<const char *>(b), 4);
 }
 
 // Encodes characters that may not appear raw in a request target.
@@ -138,16 +107,10 @@ struct ProcessEvent
     quint32 speed;
 };
 
-enum class CallState { Pending, Running, Done, Dropped };
-
-struct Call
-{
-    CallState state = CallState::Pending;
-};
-
 // State shared by the component (main thread) and its worker. The worker
 // never touches the component itself; only hand-offs that run on the main
-// thread reach it, and only while it is still the owner.
+// thread reach it, and those run only while the run's channel is open, that
+// is, while the component exists and has not ended the run.
 struct Run
 {
     std::mutex m;
@@ -156,9 +119,9 @@ struct Run
     std::atomic<bool> paused {false};
     CURLM *multi = nullptr; // guarded by m; the worker clears it before cleanup
 
-    // Main thread only.
+    // Set before the worker starts; dereferenced only inside hand-offs.
     TBrimHttpDownload *owner = nullptr;
-    int inDelivery = 0;
+    std::shared_ptr<platform::HandOff> handOff;
 
     // Set before the worker starts; read-only afterwards.
     bool resumeBroken = false;
@@ -182,53 +145,14 @@ struct Run
         cv.notify_all();
     }
 
-    // Runs fn(owner) on the main thread and waits for it. Returns false when the
-    // hand-off was dropped because the run is being stopped.
-    bool deliver(const std::shared_ptr<Run> &self, std::function<void(TBrimHttpDownload *)> fn)
+    // Runs fn(owner) on the main thread and waits for it. False when the
+    // hand-off was dropped, or the handler ended the run.
+    bool deliver(std::function<void(TBrimHttpDownload *)> fn)
     {
-        QCoreApplication *app = QCoreApplication::instance();
-        if (!app || QThread::currentThread() == app->thread()) {
-            if (stop)
-                return false;
-            fn(owner);
-            return !stop;
-        }
-        auto call = std::make_shared<Call>();
-        {
-            std::lock_guard<std::mutex> lock(m);
-            if (stop)
-                return false;
-        }
-        QMetaObject::invokeMethod(
-            app,
-            [self, call, fn = std::move(fn)] {
-                {
-                    std::lock_guard<std::mutex> lock(self->m);
-                    if (call->state != CallState::Pending)
-                        return;
-                    if (self->stop || !self->owner) {
-                        call->state = CallState::Dropped;
-                        self->cv.notify_all();
-                        return;
-                    }
-                    call->state = CallState::Running;
-                }
-                ++self->inDelivery;
-                fn(self->owner);
-                --self->inDelivery;
-                std::lock_guard<std::mutex> lock(self->m);
-                call->state = CallState::Done;
-                self->cv.notify_all();
-            },
-            Qt::QueuedConnection);
-        std::unique_lock<std::mutex> lock(m);
-        cv.wait(lock, [&] {
-            return call->state == CallState::Done || call->state == CallState::Dropped
-                || (call->state == CallState::Pending && stop);
-        });
-        if (call->state == CallState::Pending)
-            call->state = CallState::Dropped; // the main thread is waiting for us: never run it
-        return call->state == CallState::Done && !stop;
+        if (stop)
+            return false;
+        TBrimHttpDownload *const d = owner;
+        return handOff->deliver([d, &fn] { fn(d); }) && !stop;
     }
 };
 
@@ -281,8 +205,8 @@ private:
     const QString m_file;
 
     CURL *m_easy = nullptr;
-    int m_fileFd = -1;
-    int m_rbFd = -1;
+    platform::RawFile m_out;
+    platform::RawFile m_rb;
     quint32 m_offset = 0;
     quint32 m_current = 0;
     quint32 m_total = 0;
@@ -303,11 +227,8 @@ private:
 
 void Transfer::closeFiles()
 {
-    if (m_fileFd >= 0)
-        ::close(m_fileFd);
-    if (m_rbFd >= 0)
-        ::close(m_rbFd);
-    m_fileFd = m_rbFd = -1;
+    m_out.close();
+    m_rb.close();
 }
 
 bool Transfer::reportError(quint32 code)
@@ -319,7 +240,7 @@ bool Transfer::reportError(quint32 code)
     const bool batch = run->batch;
     const int index = m_index, count = m_count;
     const QString url = m_url, file = m_file;
-    run->deliver(run, [run, batch, index, count, url, file, code](TBrimHttpDownload *d) {
+    run->deliver([run, batch, index, count, url, file, code](TBrimHttpDownload *d) {
         if (!batch)
             Run::setIdle(d);
         bool cont = run->continueNext;
@@ -338,7 +259,7 @@ bool Transfer::finish(bool success)
     if (stopped())
         return false;
     if (success && m_run->resumeBroken)
-        ::unlink(QFile::encodeName(TBrimHttpDownload::PartialStateFileName(m_file)).constData());
+        QFile::remove(TBrimHttpDownload::PartialStateFileName(m_file));
     if (!success)
         return reportError(TBrimHttpDownload::UnknownError);
     const std::shared_ptr<Run> run = m_run;
@@ -346,7 +267,7 @@ bool Transfer::finish(bool success)
     const int index = m_index, count = m_count;
     const QString url = m_url, file = m_file;
     const quint32 size = m_total;
-    run->deliver(run, [batch, index, count, url, file, size](TBrimHttpDownload *d) {
+    run->deliver([batch, index, count, url, file, size](TBrimHttpDownload *d) {
         if (!batch)
             Run::setIdle(d);
         if (d->OnFileCompleted) {
@@ -403,18 +324,15 @@ bool Transfer::beginBody()
         }
         m_total = m_offset + quint32(length);
         m_haveLength = true;
-        if (m_rbFd >= 0 && !pwriteLe32(m_rbFd, m_total, 4)) {
+        if (m_rb.isOpen() && !writeLe32(m_rb, m_total, 4)) {
             m_failure = Failure::File;
-            m_osError = errno;
+            m_osError = m_rb.error();
             return false;
         }
     }
-    const QByteArray path = QFile::encodeName(m_file);
-    m_fileFd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (m_fileFd < 0 || ::ftruncate(m_fileFd, off_t(m_offset)) != 0
-        || ::lseek(m_fileFd, off_t(m_offset), SEEK_SET) < 0) {
+    if (!m_out.open(m_file, platform::RawFile::Mode::WriteCreate) || !m_out.resizeAndSeek(m_offset)) {
         m_failure = Failure::File;
-        m_osError = errno;
+        m_osError = m_out.error();
         return false;
     }
     m_current = m_offset;
@@ -437,18 +355,17 @@ bool Transfer::flushProgress()
     const std::shared_ptr<Run> run = m_run;
     const int index = m_index, count = m_count;
     const QString url = m_url, file = m_file;
-    return run->deliver(run,
-                        [run, index, count, url, file, events = std::move(events)](TBrimHttpDownload *d) {
-                            for (const ProcessEvent &e : events) {
-                                // The handler may stop, pause or even destroy the downloader.
-                                if (run->stop || !run->owner)
-                                    return;
-                                if (Run::isPaused(d) || !d->OnProcess)
-                                    continue;
-                                const auto handler = d->OnProcess;
-                                handler(d, index, count, url, file, e.current, e.total, e.speed);
-                            }
-                        });
+    return run->deliver([run, index, count, url, file, events = std::move(events)](TBrimHttpDownload *d) {
+        for (const ProcessEvent &e : events) {
+            // The handler may stop, pause or even destroy the downloader.
+            if (run->stop)
+                return;
+            if (Run::isPaused(d) || !d->OnProcess)
+                continue;
+            const auto handler = d->OnProcess;
+            handler(d, index, count, url, file, e.current, e.total, e.speed);
+        }
+    });
 }
 
 size_t Transfer::onData(const char *data, size_t size)
@@ -467,10 +384,14 @@ size_t Transfer::onData(const char *data, size_t size)
     auto commit = [&]() -> bool {
         if (pos == written)
             return true;
-        if (!writeAll(m_fileFd, data + written, pos - written)
-            || (m_rbFd >= 0 && !pwriteLe32(m_rbFd, m_current, 0))) {
+        if (!m_out.write(data + written, qint64(pos - written))) {
             m_failure = Failure::File;
-            m_osError = errno;
+            m_osError = m_out.error();
+            return false;
+        }
+        if (m_rb.isOpen() && !writeLe32(m_rb, m_current, 0)) {
+            m_failure = Failure::File;
+            m_osError = m_rb.error();
             return false;
         }
         written = pos;
@@ -517,10 +438,8 @@ bool Transfer::execute()
 {
     // Directory of the target.
     const QString dir = QFileInfo(m_file).absolutePath();
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(QFile::encodeName(dir).toStdString()), ec);
-    if (ec)
-        return reportError(osError(ec.value()));
+    if (const int err = platform::makeDirectories(dir))
+        return reportError(osError(err));
     if (stopped())
         return false;
 
@@ -545,30 +464,23 @@ bool Transfer::execute()
         return reportError(TBrimHttpDownload::UnknownError);
 
     // Resuming.
-    const QByteArray rbPath = QFile::encodeName(TBrimHttpDownload::PartialStateFileName(m_file));
+    const QString rbPath = TBrimHttpDownload::PartialStateFileName(m_file);
     m_expectedStatus = 200;
     m_offset = 0;
     if (m_run->resumeBroken) {
-        struct stat st
-        {
-        };
-        if (::stat(rbPath.constData(), &st) == 0) {
-            m_rbFd = ::open(rbPath.constData(), O_RDWR | O_CLOEXEC);
+        if (QFileInfo::exists(rbPath)) {
             unsigned char b[4];
-            const ssize_t n = m_rbFd >= 0 ? ::pread(m_rbFd, b, 4, 0) : -1;
+            const bool opened = m_rb.open(rbPath, platform::RawFile::Mode::ReadWrite);
+            const qint64 n = opened ? m_rb.readAt(0, reinterpret_cast<char *>(b), 4) : -1;
             if (n != 4)
-                return reportError(osError(n < 0 ? errno : 0));
+                return reportError(osError(n < 0 ? m_rb.error() : 0));
             m_offset = quint32(b[0]) | quint32(b[1]) << 8 | quint32(b[2]) << 16 | quint32(b[3]) << 24;
             // Bytes the target no longer holds cannot be resumed into it: start over.
-            struct stat fst
-            {
-            };
-            const QByteArray filePath = QFile::encodeName(m_file);
-            if (m_offset > 0
-                && (::stat(filePath.constData(), &fst) != 0 || quint64(fst.st_size) < m_offset)) {
+            const QFileInfo target(m_file);
+            if (m_offset > 0 && (!target.exists() || quint64(target.size()) < m_offset)) {
                 m_offset = 0;
-                if (!pwriteLe32(m_rbFd, 0, 0) || !pwriteLe32(m_rbFd, 0, 4))
-                    return reportError(osError(errno));
+                if (!writeLe32(m_rb, 0, 0) || !writeLe32(m_rb, 0, 4))
+                    return reportError(osError(m_rb.error()));
             } else if (m_offset > 0) {
                 // An offset of 0 (the last attempt received nothing, say it could not
                 // connect) stays a fresh request, so servers without ranges still serve it.
@@ -577,26 +489,27 @@ bool Transfer::execute()
                     nullptr, QByteArray("RANGE: bytes=" + QByteArray::number(m_offset) + "-").constData());
             }
         } else {
-            m_rbFd = ::open(rbPath.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-            if (m_rbFd < 0)
-                return reportError(osError(errno));
+            if (!m_rb.open(rbPath, platform::RawFile::Mode::ReadWriteCreateTruncate))
+                return reportError(osError(m_rb.error()));
             const char zeros[8] = {};
-            if (!writeAll(m_rbFd, zeros, sizeof zeros))
-                return reportError(osError(errno));
+            if (!m_rb.write(zeros, sizeof zeros))
+                return reportError(osError(m_rb.error()));
         }
     }
     if (stopped())
         return false;
 
-    const QByteArray agent = "BrimHttpDownload_" + QByteArray::number(qint32(tasks::tickCount())) + "_Agent";
-    curl_easy_setopt(m_easy, CURLOPT_URL, target.url.constData());
-    curl_easy_setopt(m_easy, CURLOPT_USERAGENT, agent.constData());
-    curl_easy_setopt(m_easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    online::HttpOptions options;
+    options.agent = "BrimHttpDownload_" + QByteArray::number(qint32(tasks::tickCount())) + "_Agent";
     // Once on TLS, a redirect may not fall back to plain HTTP.
-    curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, target.secure ? "https" : "http,https");
-    curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+    options.redirects = online::Redirects::FollowKeepTls;
+    options.maxRedirects = 20;
+    // A paused transfer holds the connection without reading: no stall limit.
+    // The size limit is the partial-state format's own, checked while writing.
+    options.stallTimeoutMs = 0;
+    options.maxBytes = -1;
+    if (!online::applyHttpSetup(m_easy, target.url, options))
+        return reportError(TBrimHttpDownload::UnknownError);
     curl_easy_setopt(m_easy, CURLOPT_BUFFERSIZE, kCurlBufferSize);
     curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &Transfer::writeCallback);
     curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
@@ -668,7 +581,7 @@ void workerMain(std::shared_ptr<Run> run)
 {
     if (!run->batch) {
         const QString url = run->urls.value(0), file = run->files.value(0);
-        if (run->deliver(run, [url, file](TBrimHttpDownload *d) {
+        if (run->deliver([url, file](TBrimHttpDownload *d) {
                 if (d->OnStart) {
                     const auto handler = d->OnStart;
                     handler(d, 0, 0, url, file);
@@ -683,7 +596,7 @@ void workerMain(std::shared_ptr<Run> run)
     run->continueNext = true;
     for (int i = 0; i < total && !run->stop; ++i) {
         const QString url = run->urls.at(i), file = run->files.at(i);
-        if (!run->deliver(run, [i, total, url, file](TBrimHttpDownload *d) {
+        if (!run->deliver([i, total, url, file](TBrimHttpDownload *d) {
                 if (d->OnStart) {
                     const auto handler = d->OnStart;
                     handler(d, i, total, url, file);
@@ -697,7 +610,7 @@ void workerMain(std::shared_ptr<Run> run)
     }
     if (run->stop)
         return;
-    run->deliver(run, [successNum, total](TBrimHttpDownload *d) {
+    run->deliver([successNum, total](TBrimHttpDownload *d) {
         Run::setIdle(d);
         if (d->OnFilesCompleted) {
             const auto handler = d->OnFilesCompleted;
@@ -711,7 +624,7 @@ void workerMain(std::shared_ptr<Run> run)
 
 TBrimHttpDownload::TBrimHttpDownload()
 {
-    std::call_once(brimhttp::g_curlInit, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    online::ensureHttpReady();
 }
 
 TBrimHttpDownload::~TBrimHttpDownload()
@@ -724,16 +637,18 @@ TBrimHttpDownload::~TBrimHttpDownload()
 // finish alone, touching nothing but its shared state.
 void TBrimHttpDownload::endWorker()
 {
-    if (m_run) {
-        m_run->owner = nullptr;
+    const bool insideHandOff = m_channel && m_channel->delivering();
+    if (m_run)
         m_run->requestStop();
-    }
+    if (m_channel)
+        m_channel->cancel(); // a worker waiting in a hand-off is released
     if (m_thread.joinable()) {
-        if (m_run && m_run->inDelivery > 0)
+        if (insideHandOff)
             m_thread.detach();
         else
             m_thread.join();
     }
+    m_channel.reset();
     m_run.reset();
 }
 
@@ -743,7 +658,9 @@ bool TBrimHttpDownload::startRun(bool batch)
         return false;
     endWorker(); // the previous run has ended; free its worker
     auto run = std::make_shared<brimhttp::Run>();
+    m_channel = std::make_unique<platform::MainThreadChannel>();
     run->owner = this;
+    run->handOff = m_channel->handOff();
     run->resumeBroken = ResumeBroken;
     run->batch = batch;
     if (batch) {

@@ -9,6 +9,9 @@
 namespace brimhttp {
 struct Run;
 }
+namespace platform {
+class MainThreadChannel;
+}
 
 // Downloads one file (or a list of files) over HTTP on a worker thread, with
 // resuming from a small partial-state file beside the target. Every event is
@@ -80,6 +83,7 @@ private:
     void endWorker();
 
     std::shared_ptr<brimhttp::Run> m_run;
+    std::unique_ptr<platform::MainThreadChannel> m_channel;
     std::thread m_thread;
     bool m_busy = false;
     bool m_paused = false;

@@ -1,19 +1,17 @@
 #include "tasks/Clock.h"
 
-#include <ctime>
+#include "platform/Clock.h"
 
 namespace tasks {
 
 quint32 tickCount()
 {
-    return quint32(quint64(monotonicMs()));
+    return platform::tickCount();
 }
 
 qint64 monotonicMs()
 {
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    return platform::monotonicMs();
 }
 
 quint32 divRoundHalfEven(quint64 numerator, quint64 denominator)

@@ -57,10 +57,15 @@ QString DefaultText(int state)
 
 namespace tasks {
 
+// The task's side of one installer run. Dropping it closes the channel, so the
+// run's result is no longer delivered, and stops the waiting (the installer
+// itself goes on by itself).
 struct InstallLink
 {
-    TOVTaskItem *item = nullptr; // main thread only; cleared when the task goes away
-    std::atomic<bool> cancel {false};
+    ~InstallLink() { *cancel = true; }
+
+    platform::MainThreadChannel channel;
+    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
 };
 
 QStringList installerCommand(const QString &file)
@@ -90,11 +95,7 @@ QStringList installerCommand(const QString &file)
 TOVTaskItem::~TOVTaskItem()
 {
     *m_alive = false;
-    if (m_install) {
-        // The installer goes on by itself; its result is no longer ours.
-        m_install->item = nullptr;
-        m_install->cancel = true;
-    }
+    m_install.reset(); // the installer goes on by itself; its result is no longer ours
     Downloader.reset();
 }
 
@@ -197,26 +198,18 @@ void TOVTaskItem::Install()
         installFinished(platform::JobStartFailed);
         return;
     }
-    auto link = std::make_shared<tasks::InstallLink>();
-    link->item = this;
-    m_install = link;
-    std::thread([link, argv] {
-        const quint32 result = RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, &link->cancel);
-        if (link->cancel)
-            return;
-        platform::runOnMainThread([link, result] {
-            if (link->item)
-                link->item->installFinished(result);
-        });
+    m_install = std::make_shared<tasks::InstallLink>();
+    std::thread([handOff = m_install->channel.handOff(), cancel = m_install->cancel, argv, this] {
+        const quint32 result = RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel.get());
+        // Runs only while the run is still the task's, that is, the task exists.
+        if (!*cancel)
+            handOff->deliver([this, result] { installFinished(result); });
     }).detach();
 }
 
 void TOVTaskItem::installFinished(quint32 result)
 {
-    if (m_install) {
-        m_install->item = nullptr;
-        m_install.reset();
-    }
+    m_install.reset();
     Installed = true;
     const QString file = LocalFile;
     SetState(result == 0 ? OVTaskState::InstallCompleted : OVTaskState::Failed);

@@ -3,6 +3,7 @@
 #include "core/BrimSystem.h"
 #include "core/IniFile.h"
 #include "core/OVSettings.h"
+#include "platform/TerminationSignals.h"
 #include "tasks/BrimHttpDownload.h"
 #include "tasks/OVTaskItem.h"
 
@@ -11,11 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSocketNotifier>
 #include <cmath>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -188,18 +185,6 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
 
 // --- keeping the file current ---
 
-namespace {
-int g_signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int)
-{
-    const int saved = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-    errno = saved;
-}
-} // namespace
-
 TOVTaskListKeeper::TOVTaskListKeeper(TBrimTaskManager &TaskMgr, const QString &fileName, QObject *parent)
     : QObject(parent)
     , m_taskMgr(TaskMgr)
@@ -211,10 +196,6 @@ TOVTaskListKeeper::TOVTaskListKeeper(TBrimTaskManager &TaskMgr, const QString &f
 TOVTaskListKeeper::~TOVTaskListKeeper()
 {
     m_taskMgr.OnListChange = nullptr;
-    if (m_notifier) {
-        for (int sig : {SIGTERM, SIGHUP, SIGINT})
-            std::signal(sig, SIG_DFL);
-    }
 }
 
 void TOVTaskListKeeper::Save()
@@ -224,26 +205,15 @@ void TOVTaskListKeeper::Save()
 
 void TOVTaskListKeeper::HandleTerminationSignals()
 {
-    if (m_notifier)
+    if (m_signals)
         return;
-    if (g_signalPipe[0] < 0 && ::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    m_notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, &TOVTaskListKeeper::onSignal);
-    struct sigaction sa
-    {
-    };
-    sa.sa_handler = onTerminationSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGHUP, SIGINT})
-        sigaction(sig, &sa, nullptr);
+    m_signals = std::make_unique<platform::TerminationSignalWatcher>([this] { onSignal(); });
+    if (!m_signals->active())
+        m_signals.reset();
 }
 
 void TOVTaskListKeeper::onSignal()
 {
-    char buf[64];
-    while (::read(g_signalPipe[0], buf, sizeof buf) > 0) { }
     Save();
     QCoreApplication::quit();
 }

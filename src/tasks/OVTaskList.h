@@ -2,6 +2,11 @@
 
 #include <QObject>
 #include <QString>
+#include <memory>
+
+namespace platform {
+class TerminationSignalWatcher;
+}
 
 class TBrimTaskManager;
 class TOVTaskItem;
@@ -44,5 +49,5 @@ private:
 
     TBrimTaskManager &m_taskMgr;
     QString m_fileName;
-    class QSocketNotifier *m_notifier = nullptr;
+    std::unique_ptr<platform::TerminationSignalWatcher> m_signals;
 };

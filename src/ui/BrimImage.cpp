@@ -1,25 +1,22 @@
 #include "ui/BrimImage.h"
 
+#include "core/UrlFetcher.h"
+#include "platform/Clock.h"
 #include "platform/MainThread.h"
 #include "ui/BrimWindowDrag.h"
 
 #include <QBitmap>
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QPainter>
+#include <QTemporaryFile>
 #include <QTimer>
 #include <atomic>
-#include <cstdio>
-#include <ctime>
-#include <curl/curl.h>
-#include <mutex>
 #include <thread>
-#include <unistd.h>
 
 namespace brim {
 
@@ -28,44 +25,7 @@ namespace {
 // A picture larger than this is not an icon; the download is abandoned.
 constexpr qint64 kMaxPictureBytes = 32 * 1024 * 1024;
 
-int tickCount()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    const quint64 ms = quint64(ts.tv_sec) * 1000u + quint64(ts.tv_nsec) / 1000000u;
-    return int(quint32(ms));
-}
-
-struct WriteState
-{
-    std::FILE *file = nullptr;
-    qint64 written = 0;
-    bool failed = false;
-};
-
-size_t writeBody(char *data, size_t size, size_t count, void *user)
-{
-    auto *state = static_cast<WriteState *>(user);
-    const size_t total = size * count;
-    if (state->written + qint64(total) > kMaxPictureBytes) {
-        state->failed = true;
-        return 0;
-    }
-    if (std::fwrite(data, 1, total, state->file) != total) {
-        state->failed = true;
-        return 0;
-    }
-    state->written += qint64(total);
-    return total;
-}
-
 } // namespace
-
-void ensureCurlReady()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 QByteArray pictureExtension(const QByteArray &head)
 {
@@ -80,73 +40,30 @@ QByteArray pictureExtension(const QByteArray &head)
     return {};
 }
 
-HttpPictureResult fetchHttpPicture(const QString &url)
+HttpPictureResult fetchHttpPicture(const QString &url, const std::atomic<bool> *cancel)
 {
     HttpPictureResult result;
-    QByteArray templ = QFile::encodeName(QDir::tempPath() + QStringLiteral("/_TMPXXXXXX"));
-    const int fd = mkstemp(templ.data());
-    if (fd < 0)
-        return result;
-    const QString tempName = QFile::decodeName(templ);
-    std::FILE *file = fdopen(fd, "wb");
-    if (!file) {
-        ::close(fd);
-        QFile::remove(tempName);
-        return result;
-    }
-
-    WriteState state;
-    state.file = file;
-    long status = 0;
-    CURLcode rc = CURLE_FAILED_INIT;
-    if (CURL *curl = curl_easy_init()) {
-        const QByteArray urlBytes = url.trimmed().toUtf8();
-        const QByteArray agent = QByteArray("HttpDownloadFile_") + QByteArray::number(tickCount()) + "_Agent";
-        curl_easy_setopt(curl, CURLOPT_URL, urlBytes.constData());
-        curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.constData());
-        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-        // A server that stops sending must not hold the worker for ever.
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, writeBody);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &state);
-        rc = curl_easy_perform(curl);
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-        curl_easy_cleanup(curl);
-    }
-    const bool closed = std::fclose(file) == 0;
-
     // The temporary file goes in every outcome, including failures.
-    QString fileName = tempName;
-    auto cleanup = [&fileName] { QFile::remove(fileName); };
-    if (rc != CURLE_OK || status != 200 || state.failed || !closed || state.written == 0) {
-        cleanup();
+    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/_TMPXXXXXX"));
+    if (!file.open())
         return result;
-    }
-    QFile in(fileName);
-    if (!in.open(QIODevice::ReadOnly)) {
-        cleanup();
+
+    core::UrlFetchRequest request;
+    request.url = url.trimmed();
+    request.agent
+        = QByteArray("HttpDownloadFile_") + QByteArray::number(qint32(platform::tickCount())) + "_Agent";
+    request.maxBytes = kMaxPictureBytes;
+    request.cancel = cancel;
+    request.sink = &file;
+    const core::UrlFetchResult fetched = core::fetchUrl(request);
+    if (!fetched.ok || fetched.status != 200 || !file.flush() || file.size() == 0)
         return result;
-    }
-    const QByteArray ext = pictureExtension(in.read(8));
-    in.close();
-    if (ext.isEmpty()) {
-        cleanup();
+    if (!file.seek(0))
         return result;
-    }
-    if (QFile::rename(fileName, fileName + QString::fromLatin1(ext)))
-        fileName += QString::fromLatin1(ext);
-    QFile typed(fileName);
-    if (typed.open(QIODevice::ReadOnly))
-        result.data = typed.readAll();
-    typed.close();
-    cleanup();
+    const QByteArray ext = pictureExtension(file.read(8));
+    if (ext.isEmpty() || !file.seek(0))
+        return result;
+    result.data = file.readAll();
 
     // Decoded here once to make sure the bytes are a picture; the control
     // decodes again on the main thread.
@@ -166,7 +83,15 @@ HttpPictureResult fetchHttpPicture(const QString &url)
 
 struct TBrimImage::Download
 {
-    std::atomic<bool> superseded {false};
+    explicit Download(QObject *receiver)
+        : channel(receiver)
+    { }
+    ~Download() { *cancel = true; }
+
+    // Closed when the download is superseded or the image goes away.
+    platform::MainThreadChannel channel;
+    // Abandons the transfer itself; it outlives this object in the worker.
+    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
 };
 
 TBrimImage::TBrimImage(QWidget *parent)
@@ -177,9 +102,8 @@ TBrimImage::TBrimImage(QWidget *parent)
 
 TBrimImage::~TBrimImage()
 {
-    // A download still running finishes on its own and is ignored.
-    if (m_download)
-        m_download->superseded = true;
+    // A download still running is abandoned; its worker delivers nothing.
+    m_download.reset();
     ClearPicture();
 }
 
@@ -496,26 +420,14 @@ void TBrimImage::SetHttpPicture(const QString &url)
     m_httpPicture = url;
     ClearPicture();
     pictureChanged();
-    if (m_download) {
-        m_download->superseded = true;
-        m_download.reset();
-    }
+    m_download.reset(); // an earlier download is discarded
     if (url.trimmed().isEmpty())
         return;
-    brim::ensureCurlReady();
-    auto download = std::make_shared<Download>();
-    m_download = download;
-    TBrimImage *self = this;
-    std::thread([download, self, url] {
-        const brim::HttpPictureResult result = brim::fetchHttpPicture(url);
-        if (download->superseded || !QCoreApplication::instance())
-            return;
-        // The flag is checked again on the main thread, where the image is
-        // destroyed: a destroyed or re-pointed image has set it by then.
-        platform::runOnMainThread([&] {
-            if (!download->superseded)
-                self->httpPictureArrived(result);
-        });
+    m_download = std::make_unique<Download>(this);
+    std::thread([handOff = m_download->channel.handOff(), cancel = m_download->cancel, this, url] {
+        const brim::HttpPictureResult result = brim::fetchHttpPicture(url, cancel.get());
+        // Runs only while this download is still the image's current one.
+        handOff->deliver([&] { httpPictureArrived(result); });
     }).detach();
 }
 

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QPixmap>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -25,11 +26,9 @@ struct HttpPictureResult
 };
 
 // Fetches url with a GET into a temporary file, accepts only status 200 and a
-// known picture type, and removes the temporary file in every outcome.
-HttpPictureResult fetchHttpPicture(const QString &url);
-
-// Initialises libcurl once; call on the main thread before starting workers.
-void ensureCurlReady();
+// known picture type, and removes the temporary file in every outcome. It goes
+// through the program's installed fetcher; setting cancel abandons it.
+HttpPictureResult fetchHttpPicture(const QString &url, const std::atomic<bool> *cancel = nullptr);
 
 } // namespace brim
 
@@ -126,7 +125,7 @@ private:
     bool m_gifAnimation = false;
     int m_gifAnimationSpeed = 1000;
     QString m_httpPicture;
-    std::shared_ptr<Download> m_download;
+    std::unique_ptr<Download> m_download;
     QObject *m_drag = nullptr;
     bool m_pressed = false;
 };

@@ -52,7 +52,7 @@ protected:
         return t;
     }
 
-    QString listFile() const { return dir.filePath("core/Config/OVTasks.ini"); }
+    QString listFile() const { return dir.filePath("app/Config/OVTasks.ini"); }
 
     QTemporaryDir dir;
 };
@@ -162,7 +162,7 @@ TEST_F(TaskListTest, CleanUpByAgeAndByInstalled)
 
 TEST_F(TaskListTest, DamagedFilesLoadWithDefaults)
 {
-    QDir().mkpath(dir.filePath("core/Config"));
+    QDir().mkpath(dir.filePath("app/Config"));
     const double now = OleDateNow();
     const QString comma = QString::number(now - 1, 'f', 6).replace('.', ',');
     ASSERT_TRUE(writeFile(listFile(),

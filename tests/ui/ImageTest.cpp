@@ -1,3 +1,4 @@
+#include "online/HttpFetcher.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImagePanel.h"
 #include "ui/UiTestSupport.h"
@@ -221,6 +222,7 @@ protected:
     void SetUp() override
     {
         uitest::app();
+        online::installHttpFetcher(); // as the program does at start-up
         ASSERT_TRUE(tmp.isValid());
         oldTmp = qgetenv("TMPDIR");
         qputenv("TMPDIR", QFile::encodeName(tmp.path()));
