@@ -13,10 +13,12 @@
 #include <QFile>
 #include <QImage>
 #include <QMenu>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
+#include <atomic>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -89,7 +91,8 @@ protected:
         const std::string other = otherSite.url("");
         const std::string qwc = channelLibrary();
         auto &v = vendor.server;
-        v.Get("/first", [](const httplib::Request &, httplib::Response &r) {
+        v.Get("/first", [this](const httplib::Request &, httplib::Response &r) {
+            ++firstHits;
             html(r,
                  "<script>"
                  "window.external.DownloadAndInstall('One', 'http://127.0.0.1:9/one.exe');"
@@ -245,6 +248,7 @@ protected:
     std::vector<Box> boxes;
     int answer = IDNO;
     int completes = 0;
+    std::atomic<int> firstHits {0};
 };
 
 TEST_F(WebBrowserTest, FirstScriptCallsReachTheHostInOrderWithTextArguments)
@@ -337,6 +341,11 @@ TEST_F(WebBrowserTest, NoContextMenuAnywhereAndMaskedControlKeysSwallowed)
     ASSERT_TRUE(waitUntil([&] { return js("window.keys.join(',')").toString().endsWith("Z"); }));
     EXPECT_EQ(js("window.keys.join(',')").toString(), "CSN,CM,Z");
     EXPECT_EQ(masked, (std::vector<QChar> {u'N', u'N'}));
+    // No extra windows: one a script opens is closed at once and loads nothing.
+    js("window.opened = window.open('/first')");
+    EXPECT_TRUE(waitUntil([&] { return js("window.opened === null || window.opened.closed").toBool(); }));
+    settle(300);
+    EXPECT_EQ(firstHits, 0);
     EXPECT_EQ(wb->Page()->url().path(), "/menu"); // nothing opened, nothing navigated
 }
 
@@ -383,9 +392,22 @@ TEST_F(WebBrowserTest, ScriptErrorsReportFiveFieldsAndStopOrContinueAsChosen)
         settle(400);
         EXPECT_EQ(wb->Page()->title() != then, c.keepsRunning) << qPrintable(then);
     }
-    // The next page runs its scripts again.
+    // The next page runs its scripts again, here a local file given by its path.
+    QTemporaryDir dir;
+    QFile local(dir.filePath("local.html"));
+    ASSERT_TRUE(local.open(QIODevice::WriteOnly));
+    local.write("<html><head><script>document.title = 'local file';</script></head></html>");
+    local.close();
+    ASSERT_TRUE(open(local.fileName()));
+    EXPECT_TRUE(titleIs("local file"));
+
+    // Without scripts the same page runs none.
+    wb->SetNoScript(true);
     ASSERT_TRUE(open(url(vendor, "/script")));
-    EXPECT_TRUE(titleIs("scripts run"));
+    settle(300);
+    EXPECT_NE(wb->Page()->title(), "scripts run");
+    wb->SetNoScript(false);
+    ASSERT_TRUE(waitUntil([&] { return wb->Page()->title() == "scripts run"; })); // reloaded with scripts
 }
 
 TEST_F(WebBrowserTest, ArchiveCopyRunsItsScriptsAndCallsTheHostWithTheSiteGone)
