@@ -1013,11 +1013,14 @@ QByteArray MirroredPartBody(const TPageArchive &Archive, const TArchivePart &Par
             break;
         }
     }
+    QSet<QString> archived;
+    for (const TArchivePart &p : Archive.Parts)
+        archived.insert(partKey(p.Location));
     for (const TPageReference &ref : refs) {
         if (ref.RefKind == TPageReference::Base)
             continue;
         const QUrl target = resolveWebUrl(base, ref.Value);
-        if (!target.isValid() || !Archive.Find(target))
+        if (!target.isValid() || !archived.contains(partKey(withoutFragment(target))))
             continue;
         replacements.append({ref.Offset, ref.Length, spelled(ref, PageArchiveMirrorUrl(target).toEncoded())});
     }
