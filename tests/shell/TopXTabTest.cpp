@@ -5,6 +5,7 @@
 
 #include "online/LoopbackServer.h"
 #include "online/PageArchive.h"
+#include "shell/OVWebExternal.h"
 #include "ui/BrimWebBrowser.h"
 #include "ui/UiTestSupport.h"
 
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -309,6 +311,44 @@ TEST_F(TopXTabTest, TooLongAnAddressOrFileNameIsNotSaved)
     EXPECT_TRUE(t.SaveUrlAsMht(topXUrl, appPath + "Files/TopX.mht"));
     ASSERT_TRUE(saved());
     EXPECT_TRUE(copy());
+}
+
+TEST(OVWebExternal, ArgumentsAsTextAndFailuresAsRejections)
+{
+    std::vector<std::pair<QString, QString>> added;
+    TOVWebExternal external([&](const QString &title, const QString &url) {
+        if (title == QLatin1String("throws"))
+            throw std::runtime_error("disk full");
+        if (title == QLatin1String("refused"))
+            return QStringLiteral("no download folder");
+        added.push_back({title, url});
+        return QString();
+    });
+    const struct
+    {
+        QVariant title, url;
+        const char *titleText, *urlText;
+    } cases[] = {
+        {QVariant(), QVariant::fromValue(nullptr), "", ""},
+        {QString("Atlas"), QString("http://h/a.exe"), "Atlas", "http://h/a.exe"},
+        {7.0, 0.5, "7", "0.5"},
+        {true, false, "true", "false"},
+    };
+    for (const auto &c : cases) {
+        const QVariant r = external.DownloadAndInstall(c.title, c.url);
+        EXPECT_NE(r.metaType(), QMetaType::fromType<TBrimScriptFault>());
+        ASSERT_FALSE(added.empty());
+        EXPECT_EQ(added.back(), std::make_pair(QString(c.titleText), QString(c.urlText)));
+    }
+    EXPECT_EQ(added.size(), 4u);
+    for (const auto &[title, message] :
+         {std::pair {"throws", "disk full"}, {"refused", "no download folder"}}) {
+        const QVariant r = external.DownloadAndInstall(QString(title), QString("u"));
+        ASSERT_EQ(r.metaType(), QMetaType::fromType<TBrimScriptFault>());
+        EXPECT_EQ(r.value<TBrimScriptFault>().Message, message);
+    }
+    EXPECT_EQ(TOVWebExternal(nullptr).DownloadAndInstall(QString("a"), QString("b")).metaType(),
+              QMetaType::fromType<TBrimScriptFault>());
 }
 
 } // namespace
