@@ -109,7 +109,8 @@ public:
     // A top-level document has loaded (or failed to); see ReadyState.
     std::function<void(TBrimWebBrowser *Sender, const QUrl &Url)> OnDocumentComplete;
     std::function<void(TBrimWebBrowser *Sender, QChar Char)> OnMaskedCtrlChar;
-    // Raised for every script error before Action is carried out; the handler may change it.
+    // Raised for every script error before Action is carried out; the handler
+    // may change it. Code the host runs in the page itself counts as the page's.
     std::function<void(TBrimWebBrowser *Sender, const QString &ErrorLine, const QString &ErrorCharacter,
                        const QString &ErrorCode, const QString &ErrorMessage, const QString &ErrorUrl,
                        TScriptErrorAction &Action)>

@@ -8,6 +8,7 @@
 #include "shell/OVWebExternal.h"
 #include "ui/BrimWebBrowser.h"
 #include "ui/UiTestSupport.h"
+#include "ui/WebTestSupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -134,17 +135,7 @@ protected:
         return *tab;
     }
 
-    QVariant js(TBrimWebBrowser *wb, const QString &code)
-    {
-        QVariant out;
-        bool done = false;
-        wb->Page()->runJavaScript(code, [&](const QVariant &v) {
-            out = v;
-            done = true;
-        });
-        waitUntil([&] { return done; }, 15000); // generous: the machine may be busy
-        return out;
-    }
+    QVariant js(TBrimWebBrowser *wb, const QString &code) { return uitest::evalInPage(wb->Page(), code); }
 
     bool saved()
     {

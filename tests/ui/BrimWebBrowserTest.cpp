@@ -8,6 +8,7 @@
 #include "online/PageArchive.h"
 #include "ui/BrimArchiveSchemeHandler.h"
 #include "ui/UiTestSupport.h"
+#include "ui/WebTestSupport.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -222,17 +223,7 @@ protected:
         return waitUntil([&] { return wb->Page()->title() == title; }, ms);
     }
 
-    QVariant js(const QString &code)
-    {
-        QVariant out;
-        bool done = false;
-        wb->Page()->runJavaScript(code, [&](const QVariant &v) {
-            out = v;
-            done = true;
-        });
-        waitUntil([&] { return done; }, 15000); // generous: the machine may be busy
-        return out;
-    }
+    QVariant js(const QString &code) { return uitest::evalInPage(wb->Page(), code); }
 
     struct Box
     {
@@ -462,16 +453,7 @@ TEST_F(WebBrowserTest, ArchiveCopyRunsItsScriptsAndCallsTheHostWithTheSiteGone)
     EXPECT_EQ(copy->ReadyState(), READYSTATE_COMPLETE);
     EXPECT_EQ(copy->Page()->title(), QString::fromUtf8("Caf\xc3\xa9"));
 
-    const auto eval = [&](const QString &code) {
-        QVariant out;
-        bool done = false;
-        copy->Page()->runJavaScript(code, [&](const QVariant &r) {
-            out = r;
-            done = true;
-        });
-        waitUntil([&] { return done; });
-        return out;
-    };
+    const auto eval = [&](const QString &code) { return uitest::evalInPage(copy->Page(), code); };
     EXPECT_EQ(eval("window.shopScript").toString(), UrlOriginText(page));
     EXPECT_TRUE(waitUntil([&] { return eval("document.getElementById('logo').naturalWidth").toInt() == 8; }));
     EXPECT_NE(eval("getComputedStyle(document.getElementById('tile')).backgroundImage")
