@@ -9,8 +9,9 @@
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
 #include "installed/UninstManager.h"
-#include "procmon/RunningTab.h"
 #include "installed/UninstallTab.h"
+#include "procmon/RunningTab.h"
+#include "shell/TopXTab.h"
 #include "online/BrimNetConnCheck.h"
 #include "online/WebAPIClient.h"
 #include "platform/LanguageBroadcast.h"
@@ -219,6 +220,15 @@ void TFormOVMain::buildControls()
     tsRunning = sheet("tsRunning");
     tsUninst = sheet("tsUninst");
     tsTasks = sheet("tsTasks");
+
+    TopXTab = new TOVTopXTab(
+        GetAppPath(), [this] { return URL_TOPX; },
+        [this](const QString &title, const QString &url) {
+            return AddDownloadTask(title, url) ? QString()
+                                               : QStringLiteral("The download task could not be added.");
+        },
+        tsTopX);
+    SetTabPage(TabTopX, TopXTab);
 
     TasksTab = new TOVTasksTab(m_taskMgr.get(), tsTasks);
     TasksTab->setGeometry(tsTasks->rect());
@@ -434,6 +444,7 @@ void TFormOVMain::FormDestroy()
         page = nullptr;
     }
     TasksTab = nullptr;
+    TopXTab = nullptr;
     RunningTab = nullptr;
     UninstTab = nullptr;
     m_taskMgr->OnItemStateChange = nullptr;
@@ -521,6 +532,8 @@ void TFormOVMain::SetTabPage(int Index, IOVTabPage *Page)
             UninstTab = nullptr;
         if (old == RunningTab)
             RunningTab = nullptr;
+        if (old == TopXTab)
+            TopXTab = nullptr;
         if (old == TasksTab)
             TasksTab = nullptr;
         delete old;

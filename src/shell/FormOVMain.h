@@ -29,6 +29,7 @@ class TOVTaskItem;
 class TOVTaskListKeeper;
 class TOVTasksTab;
 class TOVRunningTab;
+class TOVTopXTab;
 class TOVUninstallTab;
 class TUninstManager;
 class TWebAPIClient;
@@ -112,6 +113,7 @@ public:
     TBrimTaskManager *TaskMgr() const { return m_taskMgr.get(); }
     TWebAPIClient *WebAPI() const { return m_webAPI.get(); }
     TOVTasksTab *TasksTab = nullptr;
+    TOVTopXTab *TopXTab = nullptr;
     TOVRunningTab *RunningTab = nullptr;
     TOVUninstallTab *UninstTab = nullptr;
     TUninstManager *UninstMgr() const { return m_uninstMgr.get(); }

@@ -3,6 +3,7 @@
 #include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
 #include "core/OVSingleInst.h"
+#include "ui/BrimWebBrowser.h"
 #include "platform/LanguageBroadcast.h"
 #include "shell/FormOVMain.h"
 #include "online/HttpFetcher.h"
@@ -43,6 +44,15 @@ int main(int argc, char **argv)
     if (CheckSingleInstance(popupCode) == InstanceRole::HandedOver)
         return 0;
 
+    // The recommendation tab's two pages (the vendor's page and its copy)
+    // share one renderer process: less memory, a quicker start. Without the
+    // sandbox (running elevated) that process is started directly rather
+    // than from pre-started helper processes.
+    QStringList engineFlags {QStringLiteral("--renderer-process-limit=1")};
+    if (qEnvironmentVariableIntValue("QTWEBENGINE_DISABLE_SANDBOX") == 1
+        || qEnvironmentVariable("QTWEBENGINE_CHROMIUM_FLAGS").contains(QLatin1String("--no-sandbox")))
+        engineFlags << QStringLiteral("--no-zygote");
+    TBrimWebBrowser::PrepareApplication(engineFlags);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Orvane"));

@@ -5,6 +5,7 @@
 #include "platform/AppPath.h"
 #include "shell/FormOVMain.h"
 #include "support/Files.h"
+#include "ui/BrimWebBrowser.h"
 #include "ui/UiTestSupport.h"
 
 #include <QApplication>
@@ -42,6 +43,7 @@ class MainWindowFixture : public ::testing::Test
 protected:
     void SetUp() override
     {
+        TBrimWebBrowser::PrepareApplication(); // before the application object
         app();
         ASSERT_TRUE(dir.isValid());
         appDir = dir.path() + QLatin1Char('/');

@@ -1,0 +1,12 @@
+#include "platform/Memory.h"
+
+#include <malloc.h>
+
+namespace platform {
+
+void trimWorkingSet()
+{
+    malloc_trim(0);
+}
+
+} // namespace platform

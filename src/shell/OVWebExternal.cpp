@@ -1,0 +1,33 @@
+#include "shell/OVWebExternal.h"
+
+#include "ui/BrimWebBrowser.h"
+
+#include <exception>
+
+TOVWebExternal::TOVWebExternal(TAddDownloadTask AddDownloadTask, QObject *Parent)
+    : QObject(Parent)
+    , m_addDownloadTask(std::move(AddDownloadTask))
+{ }
+
+QString TOVWebExternal::VariantText(const QVariant &Value)
+{
+    if (!Value.isValid() || Value.isNull())
+        return QString();
+    if (Value.typeId() == QMetaType::Bool)
+        return Value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    return Value.toString();
+}
+
+QVariant TOVWebExternal::DownloadAndInstall(const QVariant &Title, const QVariant &Url)
+{
+    if (!m_addDownloadTask)
+        return TBrimWebBrowser::ScriptFault(QStringLiteral("Downloads are not available."));
+    try {
+        const QString error = m_addDownloadTask(VariantText(Title), VariantText(Url));
+        if (!error.isEmpty())
+            return TBrimWebBrowser::ScriptFault(error);
+    } catch (const std::exception &e) {
+        return TBrimWebBrowser::ScriptFault(QString::fromUtf8(e.what()));
+    }
+    return {};
+}
