@@ -3,11 +3,11 @@
 #include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
 #include "core/OVSingleInst.h"
-#include "ui/BrimWebBrowser.h"
+#include "online/HttpFetcher.h"
 #include "platform/LanguageBroadcast.h"
 #include "shell/FormOVMain.h"
-#include "online/HttpFetcher.h"
 #include "ui/BrimDialogs.h"
+#include "ui/BrimWebBrowser.h"
 #include "ui/DictLoginDialog.h"
 
 #include <QApplication>

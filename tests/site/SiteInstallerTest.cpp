@@ -2,7 +2,6 @@
 // registry tool that logs its arguments.
 
 #include "Installer.h"
-
 #include "SiteServer.h"
 
 #include <QDir>
