@@ -219,7 +219,12 @@ TEST(Processes, AProcessThatStartsAnotherProgramIsDescribedAgain)
     EXPECT_NE(item->Name, "sleep");
     ASSERT_EQ(write(gate[1], "x", 1), 1);
     close(gate[1]);
-    ASSERT_TRUE(waitFor([&] { return proctest::runs(pid, kSleep); }));
+    // The new image shows in /proc before its arguments do: wait for both.
+    ASSERT_TRUE(waitFor([&] {
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        return proctest::runs(pid, kSleep) && cmdline.open(QIODevice::ReadOnly)
+            && !cmdline.readAll().isEmpty();
+    }));
     rec.events.clear();
     ASSERT_TRUE(procs.Refresh());
     EXPECT_EQ(rec.count('r', quint32(pid)), 1);
