@@ -171,14 +171,6 @@ int fieldStorageSize(int type, qint64 fieldSize);
 bool isBlobType(int type);
 bool isStringType(int type);
 
-// 8-bit texts of the file use the system ANSI code page (GBK under Chinese locales,
-// Windows-1252 otherwise).
-QString fromAnsi(const char *data, qsizetype size);
-inline QString fromAnsi(const QByteArray &bytes)
-{
-    return fromAnsi(bytes.constData(), bytes.size());
-}
-QByteArray toAnsi(const QString &text);
 
 // The order of texts in keys and indexes: negative, zero or positive as key a sorts
 // before, with or after b. It is the same under every locale. With partial set, a that

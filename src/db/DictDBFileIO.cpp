@@ -1,5 +1,7 @@
 #include "db/DictDBFileIO.h"
 
+#include "platform/AnsiCodePage.h"
+
 #include <QFileInfo>
 #include <QHash>
 #include <QMutex>
@@ -285,7 +287,7 @@ QStringList TDictDBFileIO::GetTableNames()
     const qint64 size = FileSize();
     for (int i = 0; i < TableCount(); ++i) {
         ReadTableHeader(i, buffer, size);
-        names << fromAnsi(getCStr(buffer + thTableName, kNameSize));
+        names << platform::fromAnsiCodePage(getCStr(buffer + thTableName, kNameSize));
     }
     m_tableNames = names;
     m_haveTableNames = true;
@@ -372,11 +374,11 @@ void TDictDBFileIO::Unlock()
 
 QString TDictDBFileIO::CompressAlgoName() const
 {
-    return fromAnsi(getCStr(m_header + dhCompressAlgoName, kNameSize));
+    return platform::fromAnsiCodePage(getCStr(m_header + dhCompressAlgoName, kNameSize));
 }
 QString TDictDBFileIO::EncryptAlgoName() const
 {
-    return fromAnsi(getCStr(m_header + dhEncryptAlgoName, kNameSize));
+    return platform::fromAnsiCodePage(getCStr(m_header + dhEncryptAlgoName, kNameSize));
 }
 
 bool TDictDBFileIO::SetPassword(const QString &password)
@@ -385,7 +387,7 @@ bool TDictDBFileIO::SetPassword(const QString &password)
         return false;
     if (!Encrypted())
         return true;
-    const QString stored = fromAnsi(getCStr(m_header + dhPasswordHash, kPasswordHashSize));
+    const QString stored = platform::fromAnsiCodePage(getCStr(m_header + dhPasswordHash, kPasswordHashSize));
     if (passwordDigestText(password) != stored)
         return false;
     std::lock_guard lock(m_dataLock);

@@ -2,6 +2,7 @@
 
 #include "db/DictCipher.h"
 #include "db/DictDataProcess.h"
+#include "platform/AnsiCodePage.h"
 
 #include <QSaveFile>
 #include <QSet>
@@ -17,7 +18,7 @@ namespace {
 
 QByteArray checkedName(const QString &name, const char *kind)
 {
-    const QByteArray bytes = toAnsi(name);
+    const QByteArray bytes = platform::toAnsiCodePage(name);
     if (name.trimmed().isEmpty() || bytes.size() > kNameSize - 1 || bytes.contains('\0'))
         invalid(QStringLiteral("%1 name '%2' must have 1 to 32 characters").arg(QLatin1String(kind), name));
     return bytes;
@@ -42,7 +43,7 @@ QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDi
         TCompressMgr probe;
         probe.SetAlgorithm(options.CompressAlgoName); // raises for an unknown name
         h[dhCompressed] = 1;
-        putCStr(h + dhCompressAlgoName, kNameSize, toAnsi(options.CompressAlgoName));
+        putCStr(h + dhCompressAlgoName, kNameSize, platform::toAnsiCodePage(options.CompressAlgoName));
     }
     if (options.Encrypted) {
         TEncryptMgr probe;
@@ -53,7 +54,7 @@ QByteArray BuildDatabaseImage(const TDictCreateOptions &options, const QList<TDi
             invalid(QStringLiteral("an encrypted database needs a password"));
         h[dhEncrypted] = 1;
         h[dhEncryptMode] = char(options.EncryptMode);
-        putCStr(h + dhEncryptAlgoName, kNameSize, toAnsi(options.EncryptAlgoName));
+        putCStr(h + dhEncryptAlgoName, kNameSize, platform::toAnsiCodePage(options.EncryptAlgoName));
         putCStr(h + dhPasswordHash, kPasswordHashSize, passwordDigestText(options.Password).toLatin1());
     }
     h[dhVerifyBlobWrites] = options.VerifyBlobWrites ? 1 : 0;

@@ -1,5 +1,7 @@
 #include "db/DictFieldValue.h"
 
+#include "platform/AnsiCodePage.h"
+
 #include <cmath>
 
 namespace dictdb {
@@ -120,7 +122,7 @@ QVariant decodeFieldValue(const TDictFieldDef &def, const FieldBytes &b)
     switch (def.FieldType) {
     case ftString:
     case ftFixedChar:
-        return fromAnsi(getCStr(b.constData(), int(b.size())));
+        return platform::fromAnsiCodePage(getCStr(b.constData(), int(b.size())));
     case ftSmallint:
         return int(readAs<int16_t>(b));
     case ftWord:
@@ -151,7 +153,7 @@ QVariant decodeFieldValue(const TDictFieldDef &def, const FieldBytes &b)
     case ftMemo:
     case ftFmtMemo:
     case ftOraClob:
-        return fromAnsi(b);
+        return platform::fromAnsiCodePage(b);
     default:
         return b;
     }
@@ -163,7 +165,7 @@ FieldBytes encodeFieldValue(const TDictFieldDef &def, const QVariant &v)
     case ftString:
     case ftFixedChar: {
         FieldBytes out(def.Size, 0);
-        const QByteArray text = toAnsi(v.toString()).left(def.FieldSize);
+        const QByteArray text = platform::toAnsiCodePage(v.toString()).left(def.FieldSize);
         std::memcpy(out.data(), text.constData(), size_t(text.size()));
         return out;
     }
@@ -191,7 +193,8 @@ FieldBytes encodeFieldValue(const TDictFieldDef &def, const QVariant &v)
     }
     default:
         if (def.IsBlob())
-            return v.typeId() == QMetaType::QByteArray ? v.toByteArray() : toAnsi(v.toString());
+            return v.typeId() == QMetaType::QByteArray ? v.toByteArray()
+                                                       : platform::toAnsiCodePage(v.toString());
         throw EDictDBError(QStringLiteral("General error"));
     }
 }
@@ -216,7 +219,7 @@ QString fieldText(const TDictFieldDef &def, const FieldBytes &b)
     }
     default:
         if (def.IsBlob() && v.typeId() == QMetaType::QByteArray)
-            return fromAnsi(b);
+            return platform::fromAnsiCodePage(b);
         return v.toString();
     }
 }
@@ -227,8 +230,8 @@ int compareFieldBytes(const TDictFieldDef &def, const FieldBytes &a, const Field
     switch (def.FieldType) {
     case ftString:
     case ftFixedChar:
-        return compareText(fromAnsi(getCStr(a.constData(), int(a.size()))),
-                           fromAnsi(getCStr(b.constData(), int(b.size()))), ci, partial);
+        return compareText(platform::fromAnsiCodePage(getCStr(a.constData(), int(a.size()))),
+                           platform::fromAnsiCodePage(getCStr(b.constData(), int(b.size()))), ci, partial);
     case ftSmallint:
         return sign(double(readAs<int16_t>(a)) - readAs<int16_t>(b));
     case ftWord:
@@ -254,7 +257,7 @@ int compareFieldBytes(const TDictFieldDef &def, const FieldBytes &a, const Field
     }
     default:
         // blob and memo values compare as text
-        return compareText(fromAnsi(a), fromAnsi(b), ci, partial);
+        return compareText(platform::fromAnsiCodePage(a), platform::fromAnsiCodePage(b), ci, partial);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "db/DictTableIO.h"
 
+#include "platform/AnsiCodePage.h"
+
 #include <QSet>
 #include <algorithm>
 #include <atomic>
@@ -249,7 +251,7 @@ void TDictTableIO::load()
     for (int i = 0; i < fieldCount; ++i) {
         const char *e = h + thFields + i * kFieldEntrySize;
         TDictFieldDef def;
-        def.Name = fromAnsi(getCStr(e + feName, kNameSize));
+        def.Name = platform::fromAnsiCodePage(getCStr(e + feName, kNameSize));
         def.FieldType = uint8_t(e[feType]);
         def.FieldSize = getI32(e + feSize);
         def.DataProcessMode = uint8_t(e[feProcessMode]);
@@ -270,7 +272,7 @@ void TDictTableIO::load()
     for (int i = 0; i < indexCount; ++i) {
         const char *e = h + thIndexes + i * kIndexEntrySize;
         TDictIndexDef def;
-        def.Name = fromAnsi(getCStr(e + ieName, kNameSize));
+        def.Name = platform::fromAnsiCodePage(getCStr(e + ieName, kNameSize));
         def.Options = uint8_t(e[ieOptions]);
         for (int j = 0; j < kMaxIndexFields; ++j) {
             const int32_t f = getI32(e + ieFields + 4 * j);

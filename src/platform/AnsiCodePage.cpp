@@ -44,6 +44,85 @@ bool isAnsiLeadByte(uchar b)
     return ansiCodePageIsDoubleByte() && b >= 0x81 && b <= 0xFE;
 }
 
+namespace {
+
+bool isAscii(const char *data, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i)
+        if (uchar(data[i]) >= 0x80)
+            return false;
+    return true;
+}
+
+// iconv descriptors are not thread-safe and costly to open: each thread keeps
+// one pair, reopened only when the code page changes.
+struct Converters
+{
+    QByteArray codePage;
+    iconv_t toUtf16 = iconv_t(-1);
+    iconv_t fromUtf16 = iconv_t(-1);
+
+    ~Converters() { close(); }
+    void close()
+    {
+        if (toUtf16 != iconv_t(-1))
+            iconv_close(toUtf16);
+        if (fromUtf16 != iconv_t(-1))
+            iconv_close(fromUtf16);
+        toUtf16 = fromUtf16 = iconv_t(-1);
+    }
+    void use(const QByteArray &name)
+    {
+        if (name == codePage)
+            return;
+        close();
+        codePage = name;
+        toUtf16 = iconv_open("UTF-16LE", name.constData());
+        fromUtf16 = iconv_open(name.constData(), "UTF-16LE");
+    }
+};
+
+Converters &converters()
+{
+    thread_local Converters c;
+    c.use(ansiCodePageName());
+    return c;
+}
+
+} // namespace
+
+QString fromAnsiCodePage(const char *data, qsizetype size)
+{
+    if (size <= 0)
+        return {};
+    if (isAscii(data, size))
+        return QString::fromLatin1(data, size);
+    iconv_t cd = converters().toUtf16;
+    if (cd == iconv_t(-1))
+        return QString::fromLatin1(data, size);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    QByteArray out(size * 4 + 8, Qt::Uninitialized);
+    char *ip = const_cast<char *>(data);
+    size_t inLeft = size_t(size);
+    char *op = out.data();
+    size_t outLeft = size_t(out.size());
+    while (inLeft > 0) {
+        if (iconv(cd, &ip, &inLeft, &op, &outLeft) != size_t(-1))
+            continue;
+        if ((errno == EILSEQ || errno == EINVAL) && outLeft >= 2) {
+            // A byte the code page cannot decode (or a cut-off double byte): one '?'.
+            *op++ = '?';
+            *op++ = 0;
+            outLeft -= 2;
+            ++ip;
+            --inLeft;
+            continue;
+        }
+        break;
+    }
+    return QString(reinterpret_cast<const QChar *>(out.constData()), (op - out.data()) / 2);
+}
+
 QByteArray toAnsiCodePage(const QString &text)
 {
     bool ascii = true;
@@ -54,10 +133,10 @@ QByteArray toAnsiCodePage(const QString &text)
         }
     if (ascii)
         return text.toLatin1();
-    const QByteArray codePage = ansiCodePageName();
-    iconv_t cd = iconv_open(codePage.constData(), "UTF-16LE");
+    iconv_t cd = converters().fromUtf16;
     if (cd == iconv_t(-1))
         return text.toLatin1();
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
     QByteArray in(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
     QByteArray out(text.size() * 4 + 8, Qt::Uninitialized);
     char *ip = in.data();
@@ -79,7 +158,6 @@ QByteArray toAnsiCodePage(const QString &text)
         }
         break;
     }
-    iconv_close(cd);
     out.resize(qsizetype(op - out.data()));
     return out;
 }

@@ -16,5 +16,11 @@ bool ansiCodePageIsDoubleByte();
 bool isAnsiLeadByte(uchar b);
 // text in the code page; characters it lacks become '?'.
 QByteArray toAnsiCodePage(const QString &text);
+// Bytes in the code page as text; bytes it cannot decode become '?'.
+QString fromAnsiCodePage(const char *data, qsizetype size);
+inline QString fromAnsiCodePage(const QByteArray &bytes)
+{
+    return fromAnsiCodePage(bytes.constData(), bytes.size());
+}
 
 } // namespace platform
