@@ -1,101 +1,17 @@
 #include "platform/DesktopNotifier.h"
 
-#include "support/Files.h"
+#include "support/FakeNotifications.h"
 #include "support/Wait.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace platform;
+using testsupport::FakeNotifications;
+using testsupport::NotifyCall;
+using testsupport::PrivateBus;
 
 namespace {
-
-// A dbus-daemon of the test's own, with no services to start: only what the
-// test registers answers.
-class PrivateBus
-{
-public:
-    PrivateBus()
-    {
-        const QByteArray config
-            = "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\""
-              " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-              "<busconfig><type>session</type><listen>unix:path="
-            + QFile::encodeName(m_dir.filePath("bus"))
-            + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
-              "send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-              "<allow own=\"*\"/></policy></busconfig>\n";
-        if (!testsupport::writeFile(m_dir.filePath("bus.conf"), config))
-            return;
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--config-file=") + m_dir.filePath("bus.conf"),
-                        QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        // The address is printed once the daemon listens.
-        if (m_daemon.waitForStarted() && m_daemon.waitForReadyRead(10000))
-            m_address = QString::fromUtf8(m_daemon.readLine().trimmed());
-    }
-    ~PrivateBus()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished(5000);
-    }
-    QString address() const { return m_address; }
-
-private:
-    QTemporaryDir m_dir;
-    QProcess m_daemon;
-    QString m_address;
-};
-
-struct NotifyCall
-{
-    QString appName;
-    uint replacesId = 99;
-    QString appIcon;
-    QString summary;
-    QString body;
-    int expireTimeout = 0;
-};
-
-// The desktop's notification service as far as a program sees it: it states
-// its capabilities and records every Notify. A hung one never answers.
-class FakeNotifications : public QDBusVirtualObject
-{
-public:
-    QStringList capabilities {QStringLiteral("body")};
-    bool hung = false;
-    std::vector<NotifyCall> calls;
-    int capabilityQueries = 0;
-
-    QString introspect(const QString &) const override { return {}; }
-    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
-    {
-        if (message.interface() != QLatin1String("org.freedesktop.Notifications"))
-            return false;
-        if (message.member() == QLatin1String("GetCapabilities")) {
-            ++capabilityQueries;
-            if (hung)
-                message.setDelayedReply(true); // and never answered
-            else
-                connection.send(message.createReply(capabilities));
-            return true;
-        }
-        if (message.member() == QLatin1String("Notify")) {
-            const QList<QVariant> a = message.arguments();
-            if (a.size() == 8)
-                calls.push_back({a[0].toString(), a[1].toUInt(), a[2].toString(), a[3].toString(),
-                                 a[4].toString(), a[7].toInt()});
-            connection.send(message.createReply(uint(calls.size())));
-            return true;
-        }
-        return false;
-    }
-};
 
 class DesktopNotifierTest : public ::testing::Test
 {
@@ -105,29 +21,10 @@ protected:
         testsupport::coreApp();
         ASSERT_FALSE(bus.address().isEmpty()) << "dbus-daemon did not start";
     }
-    void TearDown() override
-    {
-        if (serviceUp) {
-            QDBusConnection service(kServiceConnection);
-            service.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
-            service.unregisterService(QStringLiteral("org.freedesktop.Notifications"));
-        }
-        QDBusConnection::disconnectFromBus(kServiceConnection);
-    }
+    void startService() { ASSERT_TRUE(fake.start(bus.address())); }
 
-    void startService()
-    {
-        QDBusConnection service = QDBusConnection::connectToBus(bus.address(), kServiceConnection);
-        ASSERT_TRUE(service.isConnected());
-        ASSERT_TRUE(service.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), &fake));
-        ASSERT_TRUE(service.registerService(QStringLiteral("org.freedesktop.Notifications")));
-        serviceUp = true;
-    }
-
-    static constexpr const char *kServiceConnection = "fake-notifications";
     PrivateBus bus;
     FakeNotifications fake;
-    bool serviceUp = false;
 };
 
 DesktopNotice notice(const QString &body)
@@ -188,7 +85,7 @@ TEST_F(DesktopNotifierTest, NeverWaitsForTheServiceOrTheBus)
     EXPECT_TRUE(fake.calls.empty());
 
     // The bus without a service: the notice is dropped quietly.
-    QDBusConnection(kServiceConnection).unregisterService(QStringLiteral("org.freedesktop.Notifications"));
+    fake.stop();
     clock.restart();
     const std::unique_ptr<IDesktopNotifier> alone = makeDbusNotifier(bus.address());
     EXPECT_TRUE(alone->notify(notice("B")));
