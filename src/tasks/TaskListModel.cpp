@@ -248,6 +248,16 @@ const TaskRow *TaskListModel::ApplyStateChange(const TBrimTaskItem &Item)
     default:
         break;
     }
+    // Only Install() passes through StartInstall, and its run always ends in
+    // InstallCompleted or Failed; a stored state or a failed download never
+    // counts as an install result.
+    bool installEnded = false;
+    if (state == St::StartInstall)
+        row->InstallRunning = true;
+    else if (row->InstallRunning && state != St::Installing) {
+        row->InstallRunning = false;
+        installEnded = state == St::InstallCompleted || state == St::Failed;
+    }
     const TaskCounter counter = CounterForState(state);
     const bool counted = counter != row->Counted;
     if (counted)
@@ -258,6 +268,13 @@ const TaskRow *TaskListModel::ApplyStateChange(const TBrimTaskItem &Item)
     }
     if (counted)
         countersChanged();
+    if (installEnded && OnInstallFinished) {
+        // A handler may have dropped the row: hand it only while it is still listed.
+        if (const TaskRow *still = find(&Item)) {
+            const auto handler = OnInstallFinished;
+            handler(this, *still, state == St::InstallCompleted);
+        }
+    }
     return find(&Item);
 }
 

@@ -62,6 +62,7 @@ struct TaskRow
     QString StateArg; // what that key is formatted with (the speed); empty: nothing
     QString SizeText; // column 2
     TaskCounter Counted = TaskCounter::None; // what this row adds to the counters
+    bool InstallRunning = false; // an installer run began (StartInstall) and has not reported yet
 };
 
 // The Tasks tab's list without its widgets: the rows in display order, how a
@@ -74,6 +75,7 @@ class TaskListModel
 public:
     using TRowEvent = std::function<void(TaskListModel *Sender, const TaskRow &Row)>;
     using TNotifyEvent = std::function<void(TaskListModel *Sender)>;
+    using TInstallEvent = std::function<void(TaskListModel *Sender, const TaskRow &Row, bool Succeeded)>;
 
     // Takes over TaskMgr's OnItemStateChange (and gives it back on destruction).
     explicit TaskListModel(TBrimTaskManager *TaskMgr);
@@ -113,6 +115,8 @@ public:
     TRowEvent OnRowChanged;
     // The figures of ShortcutText or TitleText changed.
     TNotifyEvent OnCountersChanged;
+    // An installer run of a listed task has ended, after the row shows its result.
+    TInstallEvent OnInstallFinished;
 
 private:
     TaskRow *find(const TBrimTaskItem *Task);

@@ -5,7 +5,9 @@
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVSettings.h"
+#include "platform/DesktopNotifier.h"
 #include "tasks/BrimTaskManager.h"
+#include "tasks/InstallNotice.h"
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
@@ -186,6 +188,11 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
             ShowRow(item, Row);
     };
     m_model.OnCountersChanged = [this](tasks::TaskListModel *) { UpdateTaskCounters(); };
+    // Installers run for minutes while the window may be hidden or on another
+    // tab: the desktop tells the user when one is done.
+    m_model.OnInstallFinished = [](tasks::TaskListModel *, const tasks::TaskRow &Row, bool Succeeded) {
+        platform::desktopNotifier().notify(tasks::InstallNotice(Row.Task->Name, Succeeded));
+    };
     MultiLangsLanguageChanged();
 }
 
@@ -193,6 +200,7 @@ TOVTasksTab::~TOVTasksTab()
 {
     m_model.OnRowChanged = nullptr;
     m_model.OnCountersChanged = nullptr;
+    m_model.OnInstallFinished = nullptr;
 }
 
 TOVTaskItem *TOVTasksTab::TaskOfRow(const QTreeWidgetItem *Row) const

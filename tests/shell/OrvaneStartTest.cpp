@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <set>
+#include <signal.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 namespace {
@@ -58,6 +61,112 @@ protected:
     QString exe;
     QString tag;
     QProcessEnvironment env;
+};
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// Names of the files opened in one folder, as the kernel reports them.
+class OpenedFiles
+{
+public:
+    explicit OpenedFiles(const QString &folder)
+    {
+        m_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_fd >= 0 && inotify_add_watch(m_fd, QFile::encodeName(folder).constData(), IN_OPEN) < 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+    }
+    ~OpenedFiles()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    bool watching() const { return m_fd >= 0; }
+    bool contains(const QString &name)
+    {
+        alignas(inotify_event) char buffer[4096];
+        ssize_t n;
+        while (m_fd >= 0 && (n = ::read(m_fd, buffer, sizeof buffer)) > 0)
+            for (char *p = buffer; p < buffer + n;) {
+                const auto *e = reinterpret_cast<const inotify_event *>(p);
+                if (e->len > 0)
+                    m_names.insert(QFile::decodeName(e->name));
+                p += sizeof(inotify_event) + e->len;
+            }
+        return m_names.count(name) > 0;
+    }
+
+private:
+    int m_fd = -1;
+    std::set<QString> m_names;
+};
+
+// The program has its own handler for sig (the kernel's mask of caught signals).
+bool catches(qint64 pid, int sig)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("\nSigCgt:");
+    if (at < 0)
+        return false;
+    const QByteArray mask = text.mid(at + 8, text.indexOf('\n', at + 1) - at - 8).trimmed();
+    return (mask.toULongLong(nullptr, 16) >> (sig - 1)) & 1;
+}
+
+// A scratch application folder whose every address stays on loopback and
+// fails at once, with one program in the user's uninstall list: the Uninstall
+// tab reads that hive when it is first shown, and nothing else does.
+class OrvanePopup : public OrvaneStart
+{
+protected:
+    void SetUp() override
+    {
+        OrvaneStart::SetUp();
+        env.insert("ORVANE_PROBE_URLS", "http://127.0.0.1:9/");
+        ASSERT_TRUE(writeFile(dir.filePath("Config/Config.ini"), "[LANGUAGE]\r\nLanguage=1033\r\n"));
+        ASSERT_TRUE(writeFile(dir.filePath("Langs/1033/Orvane.ini"),
+                              "[HEAD]\r\nLCID=1033\r\n[LANG_ITEMS]\r\nString.URL.Home=http://127.0.0.1:9/\r\n"
+                              "String.URL.Help=http://127.0.0.1:9/help.html\r\n"
+                              "String.URL.TopX=http://127.0.0.1:9/soft_api\r\n"
+                              "String.URL.WAPI=http://127.0.0.1:9/halvex_api\r\n"));
+        ASSERT_TRUE(writeFile(dir.filePath("Registry/HKEY_CURRENT_USER.reg"),
+                              "WINE REGISTRY Version 2\n\n"
+                              "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\Probe] 1\n"
+                              "\"DisplayName\"=\"Probe Tool\"\n\"UninstallString\"=\"/bin/true\"\n"));
+    }
+
+    // Starts the first instance and waits until it takes codes; its report
+    // comes when SIGTERM ends it.
+    void startFirst(QProcess &first)
+    {
+        start(first, {"--quit-after", "600000"});
+        ASSERT_TRUE(waitUntilListening(20000));
+    }
+    static QByteArray endFirst(QProcess &first)
+    {
+        EXPECT_EQ(first.state(), QProcess::Running) << "the first instance keeps running";
+        EXPECT_TRUE(testsupport::waitUntil([&] { return catches(first.processId(), SIGTERM); }, 20000));
+        ::kill(pid_t(first.processId()), SIGTERM);
+        return finish(first);
+    }
+    // A later start hands its arguments over and ends at once with success.
+    void handOver(const QStringList &args)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        QProcess later;
+        start(later, args);
+        EXPECT_EQ(finish(later, 10000), "");
+        EXPECT_LT(clock.elapsed(), 5000);
+    }
 };
 
 } // namespace
@@ -118,4 +227,32 @@ TEST_F(OrvaneStart, OfSimultaneousStartsExactlyOneRuns)
     EXPECT_EQ(int(outA.startsWith("orvane: ")) + int(outB.startsWith("orvane: ")), 1)
         << outA.constData() << " / " << outB.constData();
     EXPECT_TRUE(outA.isEmpty() || outB.isEmpty());
+}
+
+TEST_F(OrvanePopup, UninstallCodeSwitchesTheRunningProgramToTheUninstallTab)
+{
+    OpenedFiles opened(dir.filePath("Registry"));
+    ASSERT_TRUE(opened.watching());
+    QProcess first;
+    startFirst(first);
+    EXPECT_FALSE(opened.contains("HKEY_CURRENT_USER.reg"));
+
+    handOver({"-popup", "77939"});
+    // The tab's first showing lists the installed programs.
+    EXPECT_TRUE(testsupport::waitUntil([&] { return opened.contains("HKEY_CURRENT_USER.reg"); }, 20000));
+    EXPECT_EQ(endFirst(first), "orvane: tab 2, handed over 1, language 1033");
+}
+
+TEST_F(OrvanePopup, OtherCodesAndNoCodeLeaveTheTabAlone)
+{
+    OpenedFiles opened(dir.filePath("Registry"));
+    ASSERT_TRUE(opened.watching());
+    QProcess first;
+    startFirst(first);
+    handOver({"-popup", "12345"});
+    handOver({"-popup"});
+    handOver({});
+    // Every hand-over has been taken when the report comes (it counts them).
+    EXPECT_EQ(endFirst(first), "orvane: tab 0, handed over 3, language 1033");
+    EXPECT_FALSE(opened.contains("HKEY_CURRENT_USER.reg"));
 }

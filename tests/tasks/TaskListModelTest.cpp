@@ -7,6 +7,7 @@
 
 #include <QElapsedTimer>
 #include <QLocale>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace tasktest;
@@ -277,6 +278,54 @@ TEST_F(TaskListModelTest, ProgressTouchesOneRowAndCountersMoveOnTransitionsOnly)
     running->SetState(St::InstallCompleted);
     EXPECT_EQ(model.InstallingCount(), installing);
     EXPECT_EQ(model.TitleText(), QStringLiteral("%1 tasks in the list:").arg(rows + 1));
+}
+
+// Only the end of an installer run is an install result, reported once per
+// run: a stored state, a failed download or a repeated state is none.
+TEST_F(TaskListModelTest, InstallResultIsReportedOnceWhenARunEnds)
+{
+    std::vector<std::pair<QString, bool>> results;
+    model.OnInstallFinished = [&](TaskListModel *, const TaskRow &row, bool ok) {
+        results.push_back({row.Task->Name, ok});
+    };
+    QTemporaryDir dir;
+    TOVTaskItem *good = task("Good", St::DownloadCompleted);
+    good->LocalFile = dir.filePath("good.sh");
+    ASSERT_TRUE(writeFile(good->LocalFile, "#!/bin/sh\nexit 0\n"));
+    TOVTaskItem *bad = task("Bad", St::DownloadCompleted);
+    bad->LocalFile = dir.filePath("bad.exe");
+    ASSERT_TRUE(writeFile(bad->LocalFile, "no program\n")); // cannot be started: fails at once
+    TOVTaskItem *stored = task("Stored", St::Installing); // as the list file left it
+    TOVTaskItem *fetching = task("Fetching", St::Downloading);
+    for (TOVTaskItem *t : {good, bad, stored, fetching})
+        ASSERT_NE(model.AppendLoaded(t), nullptr);
+
+    stored->SetState(St::Failed);
+    fetching->SetState(St::Failed);
+    EXPECT_TRUE(results.empty());
+
+    bad->Install();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0], std::make_pair(QStringLiteral("Bad"), false));
+    EXPECT_EQ(model.RowOf(bad)->Icon, IconFailed) << "the row shows the result first";
+
+    good->Install();
+    ASSERT_TRUE(pumpUntil([&] { return good->State == St::InstallCompleted; }));
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[1], std::make_pair(QStringLiteral("Good"), true));
+
+    good->SetState(St::InstallCompleted);
+    bad->SetState(St::Failed);
+    EXPECT_EQ(results.size(), 2u);
+
+    // A task whose row is gone when its run ends is nobody's to report.
+    TOVTaskItem *dropped = task("Dropped", St::DownloadCompleted);
+    dropped->LocalFile = bad->LocalFile;
+    model.AppendLoaded(dropped);
+    dropped->SetState(St::StartInstall);
+    model.Remove(dropped);
+    dropped->SetState(St::Failed);
+    EXPECT_EQ(results.size(), 2u);
 }
 
 } // namespace

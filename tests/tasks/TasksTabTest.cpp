@@ -6,6 +6,7 @@
 #include "core/OVDefaultTexts.h"
 #include "core/OVSettings.h"
 #include "platform/AppPath.h"
+#include "platform/DesktopNotifier.h"
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
@@ -508,6 +509,50 @@ TEST_F(TasksTabTest, KeyboardOrderMenuKeyAndAccessibleNames)
     EXPECT_TRUE(tab->pmTasks()->isVisible());
     EXPECT_TRUE(tab->mniTasksResume->isVisible() && tab->mniTasksResume->isEnabled());
     tab->pmTasks()->hide();
+}
+
+// The end of every installer run reaches the desktop with the program's name,
+// in the interface language; the desktop is never asked to wait.
+TEST_F(TasksTabTest, FinishedInstallsAreAnnouncedOnTheDesktop)
+{
+    struct Recorder : platform::IDesktopNotifier
+    {
+        std::vector<platform::DesktopNotice> notices;
+        bool notify(const platform::DesktopNotice &n) override
+        {
+            notices.push_back(n);
+            return true;
+        }
+    } recorder;
+    platform::setDesktopNotifier(&recorder);
+    struct Restore
+    {
+        ~Restore() { platform::setDesktopNotifier(nullptr); }
+    } restore;
+
+    TOVTaskItem *runs = loadedTask("Foo Bar 2", St::DownloadCompleted, 18, 18);
+    writeFile(runs->LocalFile, "#!/bin/sh\nexit 0\n");
+    TOVTaskItem *broken = loadedTask("Broken", St::DownloadCompleted, 9, 9);
+    writeFile(broken->LocalFile, "no program");
+    tab->FillFromTaskList();
+    select(0);
+    tab->mniTasksInstall->trigger();
+    ASSERT_TRUE(pumpUntil([&] { return runs->State == St::InstallCompleted; }));
+    ASSERT_EQ(recorder.notices.size(), 1u);
+    const platform::DesktopNotice &done = recorder.notices[0];
+    EXPECT_EQ(done.AppName, "Orvane");
+    EXPECT_EQ(done.AppIcon, "orvane");
+    EXPECT_EQ(done.Summary, "Installation completed");
+    EXPECT_EQ(done.Body, "Foo Bar 2 was installed.");
+
+    langs.SetDefaultText("String.Notify.InstallFailed", QString::fromUtf8("安装失败"));
+    langs.SetDefaultText("String.Notify.InstallFailedText", QString::fromUtf8("无法安装 %s。"));
+    select(1);
+    tab->mniTasksInstall->trigger();
+    ASSERT_TRUE(pumpUntil([&] { return broken->State == St::Failed; }));
+    ASSERT_EQ(recorder.notices.size(), 2u);
+    EXPECT_EQ(recorder.notices[1].Summary, QString::fromUtf8("安装失败"));
+    EXPECT_EQ(recorder.notices[1].Body, QString::fromUtf8("无法安装 Broken。"));
 }
 
 } // namespace

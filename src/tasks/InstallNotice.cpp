@@ -1,0 +1,22 @@
+#include "tasks/InstallNotice.h"
+
+#include "core/BrimMultiLangs.h"
+
+namespace tasks {
+
+platform::DesktopNotice InstallNotice(const QString &Title, bool Succeeded)
+{
+    platform::DesktopNotice notice;
+    notice.AppName = QStringLiteral("Orvane");
+    notice.AppIcon = QStringLiteral("orvane");
+    if (Succeeded) {
+        notice.Summary = OVGetText(QStringLiteral("String.Notify.InstallCompleted"));
+        notice.Body = OVFormatText(QStringLiteral("String.Notify.InstallCompletedText"), {Title});
+    } else {
+        notice.Summary = OVGetText(QStringLiteral("String.Notify.InstallFailed"));
+        notice.Body = OVFormatText(QStringLiteral("String.Notify.InstallFailedText"), {Title});
+    }
+    return notice;
+}
+
+} // namespace tasks

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/DesktopNotifier.h"
+
+#include <QString>
+
+namespace tasks {
+
+// The desktop notice at the end of an installer run for the program Title,
+// in the current language.
+platform::DesktopNotice InstallNotice(const QString &Title, bool Succeeded);
+
+} // namespace tasks
