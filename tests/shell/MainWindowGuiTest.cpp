@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
@@ -308,6 +309,36 @@ TEST_F(MainWindow, AboutDialogShowsTheLanguagesTextsAndFonts)
     EXPECT_EQ(about.size(), QSize(500, 360));
     about.lblHomeClick();
     EXPECT_EQ(launcher.calls, QStringList {"open|" + f.URL_HOME});
+}
+
+// The toolkit's own words (standard buttons, the folder picker) follow the
+// Code of the language file in use, however the language was switched.
+TEST_F(MainWindow, ToolkitTextsFollowTheLanguageFilesCode)
+{
+    ASSERT_TRUE(QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_zh_CN.qm"))
+        << "Qt's translations are not installed";
+    ASSERT_TRUE(writeFile(appDir + "Config/Config.ini", "[LANGUAGE]\r\nLanguage=2052\r\n"));
+    TFormOVMain &f = makeForm();
+    const auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
+
+    struct Step
+    {
+        const char *lcid;
+        const char *head; // [HEAD] beyond LCID
+        bool translated;
+    } steps[] = {
+        {"2052", "Code=zh-CN\r\n", true},
+        {"1033", "Code=en-US\r\n", false},
+        {"2052", "Code=zh-CN\r\n", true},
+        {"1031", "", false}, // a file naming no language: the toolkit's English
+    };
+    for (const Step &s : steps) {
+        SCOPED_TRACE(std::string(s.lcid) + ' ' + s.head);
+        const QString file = appDir + "Langs/" + s.lcid + "/Orvane.ini";
+        ASSERT_TRUE(writeFile(file, QByteArray("[HEAD]\r\nLCID=") + s.lcid + "\r\n" + s.head));
+        f.MultiLangs()->LoadLanguageFile(file);
+        EXPECT_EQ(yes() != "&Yes", s.translated) << yes().toStdString();
+    }
 }
 
 // Settings dialog: what it shows for a stored file, and what OK stores.
