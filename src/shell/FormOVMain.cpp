@@ -33,6 +33,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -764,6 +765,16 @@ void TFormOVMain::layoutTasksShortcut()
 // system has them; other languages keep the built-in English.
 void TFormOVMain::applyToolkitLanguage()
 {
+    // Characters the interface font lacks (every Chinese one, say) come from
+    // the language's caption family before any other: left to the system,
+    // Chinese text under a non-Chinese locale may get Japanese glyph forms.
+    const QFont base = QApplication::font();
+    QFont::removeSubstitutions(base.family());
+    const std::optional<TBrimFont> caption
+        = m_multiLangs->GetFont(QStringLiteral("FormOVMain.SkinMgr.Title.Font"));
+    if (caption && !caption->Name.isEmpty())
+        QFont::insertSubstitutions(base.family(), {QFontInfo(base).family(), caption->Name});
+
     const std::optional<TBrimLanguage> language = m_multiLangs->CurrentLanguage();
     const QString code = language ? QString(language->Code).replace(u'-', u'_') : QString();
     if (code == m_toolkitLocale)
