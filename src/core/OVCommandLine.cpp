@@ -81,6 +81,10 @@ OVCommandLineOptions ParseCommandLineOptions(const QStringList &args)
             const int tab = args.at(++i).toInt(&ok);
             if (ok)
                 o.selectTab = tab;
+        } else if (a == QLatin1String("--select-row") && hasValue) {
+            const int row = args.at(++i).toInt(&ok);
+            if (ok && row >= 0)
+                o.selectRow = row;
         } else if (a == QLatin1String("--open") && hasValue) {
             o.openDialog = args.at(++i);
         } else if (a == QLatin1String("--screenshot") && hasValue) {

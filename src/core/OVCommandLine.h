@@ -40,7 +40,8 @@ struct OVCommandLineOptions
     // to open and a picture to take (of the window, or of the open dialog).
     std::vector<std::pair<QString, QString>> addTasks; // --add-task TITLE URL
     int selectTab = -1; // --select-tab N
-    QString openDialog; // --open settings|about
+    int selectRow = -1; // --select-row N: that row of the shown tab's list
+    QString openDialog; // --open settings|about|question
     QString screenshot; // --screenshot FILE
 };
 

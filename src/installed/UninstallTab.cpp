@@ -474,6 +474,9 @@ void TOVUninstallTab::UpdateSelItemPanel()
     m_btnUninstSelItemUninstall->move(w - 10 - m_btnUninstSelItemUninstall->width(), 6);
     const int textWidth = qMax(40, m_btnUninstSelItemUninstall->x() - 56);
     m_lblUninstSelItemTitle->setGeometry(48, 6, textWidth, 18);
+    // A long name ends in "..." before the button rather than being cut mid-letter.
+    m_lblUninstSelItemTitle->setText(
+        m_lblUninstSelItemTitle->fontMetrics().elidedText(DisplayText(e), Qt::ElideRight, textWidth));
     m_lblUninstSelItemPublisher->setGeometry(48, 26, textWidth, 16);
 }
 

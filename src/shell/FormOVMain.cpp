@@ -33,13 +33,17 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFontInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QSessionManager>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 
 namespace {
@@ -187,6 +191,7 @@ void TFormOVMain::buildControls()
     imgTabTasksFrame = new TBrimImage(this);
     imgTabTasksFrame->setObjectName(QStringLiteral("imgTabTasksFrame"));
     imgTabTasksFrame->SetTransparent(true);
+    imgTabTasksFrame->SetStretch(true);
     imgTabTasksFrame->SetAnimationFrames(brim::skinFrames(QStringLiteral("tasks_frame")), 90);
     imgTabTasksFrame->setAttribute(Qt::WA_TransparentForMouseEvents);
     imgTabTasksFrame->hide();
@@ -747,10 +752,48 @@ void TFormOVMain::layoutTasksShortcut()
     const int w = qMax(84, lblTabTasks->sizeHint().width() + 8);
     lblTabTasks->setGeometry(kShortcutCenter - w / 2, 57 + 4 - 2, w, 20);
     pnlTabTasksBack->setGeometry(lblTabTasks->x() - 4, 4, w + 8, 80);
-    const QSize frame = imgTabTasksFrame->HasPicture() ? imgTabTasksFrame->Picture().size() : QSize(92, 88);
+    // The frame goes round the label too, however long its text is.
+    QSize frame = imgTabTasksFrame->HasPicture() ? imgTabTasksFrame->Picture().size() : QSize(92, 88);
+    frame.setWidth(qMax(frame.width(), pnlTabTasksBack->width() + 4));
     imgTabTasksFrame->setGeometry(pnlHeader->x() + kShortcutCenter - frame.width() / 2,
                                   pnlHeader->y() + 4 - (frame.height() - 80) / 2, frame.width(),
                                   frame.height());
+}
+
+// The toolkit's own words (message-box buttons, the folder picker, edit
+// menus) follow the language file's Code, from Qt's translations when the
+// system has them; other languages keep the built-in English.
+void TFormOVMain::applyToolkitLanguage()
+{
+    // Characters the interface font lacks (every Chinese one, say) come from
+    // the language's caption family before any other: left to the system,
+    // Chinese text under a non-Chinese locale may get Japanese glyph forms.
+    const QFont base = QApplication::font();
+    QFont::removeSubstitutions(base.family());
+    const std::optional<TBrimFont> caption
+        = m_multiLangs->GetFont(QStringLiteral("FormOVMain.SkinMgr.Title.Font"));
+    if (caption && !caption->Name.isEmpty())
+        QFont::insertSubstitutions(base.family(), {QFontInfo(base).family(), caption->Name});
+
+    const std::optional<TBrimLanguage> language = m_multiLangs->CurrentLanguage();
+    const QString code = language ? QString(language->Code).replace(u'-', u'_') : QString();
+    if (code == m_toolkitLocale)
+        return;
+    m_toolkitLocale = code;
+    if (m_toolkitTexts) {
+        QCoreApplication::removeTranslator(m_toolkitTexts);
+        delete m_toolkitTexts;
+        m_toolkitTexts = nullptr;
+    }
+    if (code.isEmpty())
+        return;
+    auto *texts = new QTranslator(this);
+    if (texts->load(QLocale(code), QStringLiteral("qtbase"), QStringLiteral("_"),
+                    QLibraryInfo::path(QLibraryInfo::TranslationsPath))
+        && QCoreApplication::installTranslator(texts))
+        m_toolkitTexts = texts;
+    else
+        delete texts;
 }
 
 void TFormOVMain::MultiLangsLanguageChanged()
@@ -769,6 +812,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
     setTabsFont("FormOVMain.btnTabTopX.Font", btnTabTopX);
     setTabsFont("FormOVMain.btnTabRunning.Font", btnTabRunning);
     setTabsFont("FormOVMain.btnTabUninst.Font", btnTabUninst);
+    applyToolkitLanguage();
 
     // Addresses.
     URL_HOME = text("String.URL.Home");

@@ -13,6 +13,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QTimer;
+class QTranslator;
 class TBrimImage;
 class TBrimImageButton;
 class TBrimImagePanel;
@@ -166,6 +167,7 @@ private:
     void setTabsFont(const char *key, TBrimImageButton *button);
     void layoutStatusLine();
     void layoutTasksShortcut();
+    void applyToolkitLanguage();
 
     ovlang::Owner m_multiLangs;
     std::unique_ptr<TBrimNetConnCheck> m_netCheck;
@@ -174,6 +176,8 @@ private:
     std::unique_ptr<TWebAPIClient> m_webAPI;
     TOVTaskListKeeper *m_taskListKeeper = nullptr;
     TOVLanguageBroadcastReceiver *m_broadcast = nullptr;
+    QTranslator *m_toolkitTexts = nullptr;
+    QString m_toolkitLocale;
     QPointer<TFormOVSettings> m_formSettings;
     QPointer<TFormOVAbout> m_formAbout;
     std::array<IOVTabPage *, 4> m_pages {};

@@ -1,4 +1,5 @@
 // Start-up: single instance, the main window, and the end of the run.
+#include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
@@ -10,6 +11,7 @@
 #include "ui/BrimWebBrowser.h"
 #include "ui/DictLoginDialog.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QPixmap>
@@ -82,11 +84,31 @@ int main(int argc, char **argv)
             form.AddDownloadTask(title, url);
         if (options.selectTab >= 0)
             form.SelectTab(options.selectTab);
+        if (options.selectRow >= 0)
+            // Once the tab has filled its list: the row's selected look and panels.
+            QTimer::singleShot(1500, &form, [&form, row = options.selectRow] {
+                for (QAbstractItemView *list : form.findChildren<QAbstractItemView *>()) {
+                    if (!list->isVisible() || !list->model() || row >= list->model()->rowCount())
+                        continue;
+                    list->setFocus();
+                    list->setCurrentIndex(list->model()->index(row, 0));
+                    break;
+                }
+            });
 
         if (options.openDialog == QLatin1String("settings"))
             QTimer::singleShot(300, &form, [&form] { form.mniMainSettingsClick(); });
         else if (options.openDialog == QLatin1String("about"))
             QTimer::singleShot(300, &form, [&form] { form.mniMainAboutClick(); });
+        else if (options.openDialog == QLatin1String("question"))
+            // The longest question the program asks, to see how message boxes look.
+            QTimer::singleShot(300, &form, [&form] {
+                ShowMessageBox(&form,
+                               OVFormatText(QStringLiteral("String.MsgText.TerminateQuery"),
+                                            {QStringLiteral("evolution-alarm-notify"), 24817}),
+                               OVGetText(QStringLiteral("String.MsgTitle.Question")),
+                               MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, form.LanguageId);
+            });
         if (options.quitAfterMs >= 0)
             QTimer::singleShot(options.quitAfterMs, &app, &QApplication::quit);
         if (!options.screenshot.isEmpty()) {

@@ -42,15 +42,17 @@ TEST(CommandLine, ApplyPopupCodeSelectsOnlyTheThreeTabs)
 
 TEST(CommandLine, ProgramOptions)
 {
-    const OVCommandLineOptions o = ParseCommandLineOptions(
-        {"orvane", "-popup", "77938", "--quit-after", "1500", "--add-task", "A b", "http://127.0.0.1:1/x",
-         "--select-tab", "3", "--open", "about", "--screenshot", "/tmp/x.png", "--add-task", "only-title"});
+    const OVCommandLineOptions o
+        = ParseCommandLineOptions({"orvane", "-popup", "77938", "--quit-after", "1500", "--add-task", "A b",
+                                   "http://127.0.0.1:1/x", "--select-tab", "3", "--select-row", "2", "--open",
+                                   "about", "--screenshot", "/tmp/x.png", "--add-task", "only-title"});
     EXPECT_FALSE(o.version);
     EXPECT_EQ(o.quitAfterMs, 1500);
     ASSERT_EQ(o.addTasks.size(), 1u); // the last one lacks its address
     EXPECT_EQ(o.addTasks[0].first, "A b");
     EXPECT_EQ(o.addTasks[0].second, "http://127.0.0.1:1/x");
     EXPECT_EQ(o.selectTab, 3);
+    EXPECT_EQ(o.selectRow, 2);
     EXPECT_EQ(o.openDialog, "about");
     EXPECT_EQ(o.screenshot, "/tmp/x.png");
 

@@ -19,12 +19,16 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QGlyphRun>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QRawFont>
 #include <QSpinBox>
 #include <QTest>
+#include <QTextLayout>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -308,6 +312,51 @@ TEST_F(MainWindow, AboutDialogShowsTheLanguagesTextsAndFonts)
     EXPECT_EQ(about.size(), QSize(500, 360));
     about.lblHomeClick();
     EXPECT_EQ(launcher.calls, QStringList {"open|" + f.URL_HOME});
+}
+
+// The toolkit's own words (standard buttons, the folder picker) follow the
+// Code of the language file in use, however the language was switched; and
+// characters the interface font lacks come from the language's caption family.
+TEST_F(MainWindow, ToolkitTextsAndGlyphsFollowTheLanguageFile)
+{
+    ASSERT_TRUE(QFileInfo::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_zh_CN.qm"))
+        << "Qt's translations are not installed";
+    ASSERT_TRUE(writeFile(appDir + "Config/Config.ini", "[LANGUAGE]\r\nLanguage=2052\r\n"));
+    TFormOVMain &f = makeForm();
+    const auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
+    // The family that draws a Chinese word in the window's own font.
+    const auto chineseFamily = [&f] {
+        QTextLayout layout(QString::fromUtf16(u"\u5185\u5b58"), f.font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        const QList<QGlyphRun> runs = layout.glyphRuns();
+        return runs.isEmpty() ? QString() : runs.first().rawFont().familyName();
+    };
+    const QByteArray chinese = "Code=zh-CN\r\n[FONT_RES]\r\n0=Noto Sans CJK SC;FFFFFF;12;[fsBold]\r\n"
+                               "[FONT_SET]\r\nFormOVMain.SkinMgr.Title.Font=0\r\n";
+
+    struct Step
+    {
+        const char *lcid;
+        QByteArray head; // beyond [HEAD] LCID
+        bool translated;
+    } steps[] = {
+        {"2052", chinese, true},
+        {"1033", "Code=en-US\r\n", false},
+        {"2052", chinese, true},
+        {"1031", "", false}, // a file naming no language: the toolkit's English
+    };
+    for (const Step &s : steps) {
+        SCOPED_TRACE(s.lcid);
+        const QString file = appDir + "Langs/" + s.lcid + "/Orvane.ini";
+        ASSERT_TRUE(writeFile(file, QByteArray("[HEAD]\r\nLCID=") + s.lcid + "\r\n" + s.head));
+        f.MultiLangs()->LoadLanguageFile(file);
+        EXPECT_EQ(yes() != "&Yes", s.translated) << yes().toStdString();
+        if (s.translated) {
+            EXPECT_EQ(chineseFamily().toLower().toStdString(), "noto sans cjk sc");
+        }
+    }
 }
 
 // Settings dialog: what it shows for a stored file, and what OK stores.
