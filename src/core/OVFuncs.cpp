@@ -56,6 +56,12 @@ bool OpenHelpFile(const QString &path)
     return platform::launcher().openWithDesktop(p);
 }
 
+bool HelpViewerInstalled()
+{
+    return platform::launcher().canOpenType(QStringLiteral("application/vnd.ms-htmlhelp"),
+                                            {QStringLiteral("xchm"), QStringLiteral("kchmviewer")});
+}
+
 QString MakeSearchUrl(const QString &text, const QString &urlTemplate)
 {
     QString url = urlTemplate.trimmed().isEmpty() ? QString::fromLatin1(kDefaultSearchTemplate) : urlTemplate;

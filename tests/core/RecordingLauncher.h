@@ -19,10 +19,19 @@ public:
     {
         return record(QStringLiteral("properties"), {file});
     }
+    // Asked, not done: kept apart from the calls.
+    bool canOpenType(const QString &mimeType, const QStringList &) override
+    {
+        typeQueries << mimeType;
+        return canOpen;
+    }
 
     // Each request as "kind|arg1|arg2...".
     QStringList calls;
     bool succeed = true;
+    // What canOpenType answers, and the types it was asked about.
+    bool canOpen = true;
+    QStringList typeQueries;
 
 private:
     bool record(const QString &kind, const QStringList &args)
