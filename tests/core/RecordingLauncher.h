@@ -29,6 +29,8 @@ public:
     // Each request as "kind|arg1|arg2...".
     QStringList calls;
     bool succeed = true;
+    // Kinds of request that fail even when the others succeed ("open", "start", ...).
+    QStringList failingKinds;
     // What canOpenType answers, and the types it was asked about.
     bool canOpen = true;
     QStringList typeQueries;
@@ -37,6 +39,6 @@ private:
     bool record(const QString &kind, const QStringList &args)
     {
         calls << (QStringList {kind} + args).join(u'|');
-        return succeed;
+        return succeed && !failingKinds.contains(kind);
     }
 };

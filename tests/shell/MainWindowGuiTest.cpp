@@ -227,15 +227,30 @@ TEST_F(MainWindow, HelpByMenuAndF1OpensTheLanguagesHelpFileOrWarns)
         const char *what;
         bool filePresent;
         bool viewer; // the desktop has a program for the type
-        bool opens; // the opener succeeds
-        bool opened; // the file was handed to the opener
+        bool opens; // the launcher succeeds
+        QStringList failingKinds; // requests that fail nonetheless
+        QStringList calls; // what the launcher was asked to do
         QString box; // the warning shown, if any
     };
     const Case cases[] = {
-        {"file missing", false, true, true, false, lost},
-        {"file present, viewer installed", true, true, true, true, {}},
-        {"file present, no viewer", true, false, true, false, noViewer},
-        {"file present, the opener finds no program", true, true, false, true, noViewer},
+        {"file missing", false, true, true, {}, {}, lost},
+        {"file present, viewer installed", true, true, true, {}, {"open|" + help}, {}},
+        {"file present, no viewer", true, false, true, {}, {}, noViewer},
+        // Without a desktop association the known viewers are started directly.
+        {"file present, the opener finds no program",
+         true,
+         true,
+         true,
+         {"open"},
+         {"open|" + help, "start|xchm|" + help},
+         {}},
+        {"file present, nothing starts",
+         true,
+         true,
+         false,
+         {},
+         {"open|" + help, "start|xchm|" + help, "start|kchmviewer|" + help},
+         noViewer},
     };
     for (const Case &c : cases) {
         if (c.filePresent) {
@@ -245,6 +260,7 @@ TEST_F(MainWindow, HelpByMenuAndF1OpensTheLanguagesHelpFileOrWarns)
         }
         launcher.canOpen = c.viewer;
         launcher.succeed = c.opens;
+        launcher.failingKinds = c.failingKinds;
         // The menu item and F1 alike.
         for (int way = 0; way < 2; ++way) {
             boxes.clear();
@@ -255,8 +271,7 @@ TEST_F(MainWindow, HelpByMenuAndF1OpensTheLanguagesHelpFileOrWarns)
             else
                 QTest::keyClick(&f, Qt::Key_F1);
             const char *by = way == 0 ? "menu" : "F1";
-            EXPECT_EQ(launcher.calls, c.opened ? QStringList {"open|" + help} : QStringList())
-                << c.what << by;
+            EXPECT_EQ(launcher.calls, c.calls) << c.what << by;
             const QStringList asked
                 = c.filePresent ? QStringList {"application/vnd.ms-htmlhelp"} : QStringList();
             EXPECT_EQ(launcher.typeQueries, asked) << c.what << by;
@@ -273,6 +288,7 @@ TEST_F(MainWindow, HelpByMenuAndF1OpensTheLanguagesHelpFileOrWarns)
     }
 
     launcher.succeed = true;
+    launcher.failingKinds.clear();
     launcher.calls.clear();
     f.mniMainHomePage->trigger();
     f.imgAD->Click();
