@@ -54,6 +54,9 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"String.MsgTitle.Critical", u"Critical"},
     {u"String.MsgText.HelpFailed",
      u"Sorry! Lost help file. Please reinstall this software to solve this problem."},
+    {u"String.MsgText.HelpViewerMissing",
+     u"No program to read the help is installed. The help is a CHM file: install a CHM viewer, for"
+     u" example the Debian package xchm (sudo apt install xchm), then press F1 again."},
     {u"String.MsgText.CriticalProcess", u"This is a critical system process, cannot be terminated."},
     {u"String.MsgText.TerminateQuery",
      u"Terminating a process may cause undesired results, such as: application instability and"

@@ -48,12 +48,34 @@ QString percentEncodeInvalid(const QString &url)
 
 } // namespace
 
+namespace {
+// Viewers of compiled help files that Debian packages install under these names.
+const QStringList &helpViewers()
+{
+    static const QStringList viewers {QStringLiteral("xchm"), QStringLiteral("kchmviewer")};
+    return viewers;
+}
+} // namespace
+
 bool OpenHelpFile(const QString &path)
 {
     const QString p = path.trimmed();
     if (p.isEmpty())
         return false;
-    return platform::launcher().openWithDesktop(p);
+    platform::ILauncher &launcher = platform::launcher();
+    if (launcher.openWithDesktop(p))
+        return true;
+    // A viewer installed without the desktop's type database knowing it (no
+    // association, or no desktop at all) can still be started directly.
+    for (const QString &viewer : helpViewers())
+        if (launcher.startProgram({viewer, p}))
+            return true;
+    return false;
+}
+
+bool HelpViewerInstalled()
+{
+    return platform::launcher().canOpenType(QStringLiteral("application/vnd.ms-htmlhelp"), helpViewers());
 }
 
 QString MakeSearchUrl(const QString &text, const QString &urlTemplate)

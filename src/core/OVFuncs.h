@@ -11,8 +11,12 @@ inline constexpr quint32 kTessalyMissing = 0x80001001u;
 inline constexpr quint32 kTessalyStartFailed = 0x80001002u;
 inline constexpr int kTessalyNetworkDiagnosis = 69682;
 
-// Opens a help file with the desktop's viewer; false for a blank path.
+// Opens a help file with the desktop's viewer, else with a known viewer
+// started directly; false for a blank path or when neither starts.
 bool OpenHelpFile(const QString &path);
+// Whether a viewer for the compiled help files is installed: a desktop handler
+// for their type, or one of the usual viewers on PATH.
+bool HelpViewerInstalled();
 
 // Fills "%s" of urlTemplate (or of the default engine's when blank) with the
 // text as typed and opens the result. Nothing happens for blank text.

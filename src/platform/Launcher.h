@@ -24,6 +24,11 @@ public:
     virtual bool showItem(const QString &file) = 0;
     // Shows the file manager's properties view of a file.
     virtual bool showItemProperties(const QString &file) = 0;
+    // Whether the desktop has a program for documents of mimeType: a desktop
+    // entry that declares the type (or one of its aliases), or one of the
+    // known programs found on PATH. The opener has no dry run, so this is how
+    // to tell "nothing can show it" before opening anything.
+    virtual bool canOpenType(const QString &mimeType, const QStringList &knownPrograms) = 0;
 };
 
 // The launcher in use: the system one unless a test installed another.

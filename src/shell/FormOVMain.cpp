@@ -619,10 +619,15 @@ void TFormOVMain::mniMainSettingsClick()
 void TFormOVMain::mniMainHelpClick()
 {
     const QString path = appfiles::HelpFile(LanguageId);
-    if (FindFileEx(path))
-        OpenHelpFile(path);
-    else
+    if (!FindFileEx(path)) {
         showBox(QStringLiteral("String.MsgText.HelpFailed"), QStringLiteral("String.MsgTitle.Warning"),
+                MB_OK | MB_ICONWARNING, LanguageId);
+        return;
+    }
+    // Rather than nothing happening when no program can show the file, the
+    // user learns which package brings one.
+    if (!HelpViewerInstalled() || !OpenHelpFile(path))
+        showBox(QStringLiteral("String.MsgText.HelpViewerMissing"), QStringLiteral("String.MsgTitle.Warning"),
                 MB_OK | MB_ICONWARNING, LanguageId);
 }
 

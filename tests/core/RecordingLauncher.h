@@ -19,15 +19,26 @@ public:
     {
         return record(QStringLiteral("properties"), {file});
     }
+    // Asked, not done: kept apart from the calls.
+    bool canOpenType(const QString &mimeType, const QStringList &) override
+    {
+        typeQueries << mimeType;
+        return canOpen;
+    }
 
     // Each request as "kind|arg1|arg2...".
     QStringList calls;
     bool succeed = true;
+    // Kinds of request that fail even when the others succeed ("open", "start", ...).
+    QStringList failingKinds;
+    // What canOpenType answers, and the types it was asked about.
+    bool canOpen = true;
+    QStringList typeQueries;
 
 private:
     bool record(const QString &kind, const QStringList &args)
     {
         calls << (QStringList {kind} + args).join(u'|');
-        return succeed;
+        return succeed && !failingKinds.contains(kind);
     }
 };

@@ -217,31 +217,86 @@ TEST_F(MainWindow, HelpByMenuAndF1OpensTheLanguagesHelpFileOrWarns)
     ASSERT_TRUE(writeFile(appDir + "Config/Config.ini", "[LANGUAGE]\r\nLanguage=2052\r\n"));
     TFormOVMain &f = makeForm();
     ASSERT_TRUE(waitUntil([&] { return boxes.size() >= 2; }));
-    boxes.clear();
-
-    f.mniMainHelp->trigger();
     QApplication::setActiveWindow(&f);
     f.activateWindow();
-    QTest::keyClick(&f, Qt::Key_F1);
-    ASSERT_EQ(boxes.size(), 2u);
-    for (const Box &b : boxes) {
-        EXPECT_EQ(b.text, "Sorry! Lost help file. Please reinstall this software to solve this problem.");
-        EXPECT_EQ(b.caption, "Warning");
-        EXPECT_EQ(b.type, 0x30u);
-        EXPECT_EQ(b.languageId, 2052);
-    }
-    EXPECT_TRUE(launcher.calls.isEmpty());
 
     const QString help = appDir + "Langs/2052/Help.chm";
-    ASSERT_TRUE(writeFile(help, "ITSF"));
-    f.mniMainHelp->trigger();
-    QTest::keyClick(&f, Qt::Key_F1);
-    EXPECT_EQ(launcher.calls, QStringList({"open|" + help, "open|" + help}));
-    EXPECT_EQ(boxes.size(), 2u);
+    const QString lost = "Sorry! Lost help file. Please reinstall this software to solve this problem.";
+    const QString noViewer
+        = "No program to read the help is installed. The help is a CHM file: install a CHM"
+          " viewer, for example the Debian package xchm (sudo apt install xchm), then press"
+          " F1 again.";
+    struct Case
+    {
+        const char *what;
+        bool filePresent;
+        bool viewer; // the desktop has a program for the type
+        bool opens; // the launcher succeeds
+        QStringList failingKinds; // requests that fail nonetheless
+        QStringList calls; // what the launcher was asked to do
+        QString box; // the warning shown, if any
+    };
+    const Case cases[] = {
+        {"file missing", false, true, true, {}, {}, lost},
+        {"file present, viewer installed", true, true, true, {}, {"open|" + help}, {}},
+        {"file present, no viewer", true, false, true, {}, {}, noViewer},
+        // Without a desktop association the known viewers are started directly.
+        {"file present, the opener finds no program",
+         true,
+         true,
+         true,
+         {"open"},
+         {"open|" + help, "start|xchm|" + help},
+         {}},
+        {"file present, nothing starts",
+         true,
+         true,
+         false,
+         {},
+         {"open|" + help, "start|xchm|" + help, "start|kchmviewer|" + help},
+         noViewer},
+    };
+    for (const Case &c : cases) {
+        if (c.filePresent) {
+            ASSERT_TRUE(writeFile(help, "ITSF"));
+        } else {
+            QFile::remove(help);
+        }
+        launcher.canOpen = c.viewer;
+        launcher.succeed = c.opens;
+        launcher.failingKinds = c.failingKinds;
+        // The menu item and F1 alike.
+        for (int way = 0; way < 2; ++way) {
+            boxes.clear();
+            launcher.calls.clear();
+            launcher.typeQueries.clear();
+            if (way == 0)
+                f.mniMainHelp->trigger();
+            else
+                QTest::keyClick(&f, Qt::Key_F1);
+            const char *by = way == 0 ? "menu" : "F1";
+            EXPECT_EQ(launcher.calls, c.calls) << c.what << by;
+            const QStringList asked
+                = c.filePresent ? QStringList {"application/vnd.ms-htmlhelp"} : QStringList();
+            EXPECT_EQ(launcher.typeQueries, asked) << c.what << by;
+            if (c.box.isEmpty()) {
+                EXPECT_TRUE(boxes.empty()) << c.what << by;
+                continue;
+            }
+            ASSERT_EQ(boxes.size(), 1u) << c.what << by;
+            EXPECT_EQ(boxes[0].text, c.box) << c.what << by;
+            EXPECT_EQ(boxes[0].caption, "Warning");
+            EXPECT_EQ(boxes[0].type, 0x30u);
+            EXPECT_EQ(boxes[0].languageId, 2052);
+        }
+    }
 
+    launcher.succeed = true;
+    launcher.failingKinds.clear();
+    launcher.calls.clear();
     f.mniMainHomePage->trigger();
     f.imgAD->Click();
-    EXPECT_EQ(launcher.calls.mid(2), QStringList({"open|" + f.URL_HOME, "start|" + appDir + "Upwell"}));
+    EXPECT_EQ(launcher.calls, QStringList({"open|" + f.URL_HOME, "start|" + appDir + "Upwell"}));
 }
 
 TEST_F(MainWindow, WithoutLanguageKeyHelpIsLookedForUnderLanguageZero)

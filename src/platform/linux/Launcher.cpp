@@ -1,11 +1,18 @@
 #include "platform/Launcher.h"
 
+#include "platform/DesktopIcons.h"
 #include "platform/ProcessJob.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
+#include <QMimeDatabase>
+#include <QSet>
+#include <QStandardPaths>
 #include <QUrl>
 #include <atomic>
 
@@ -22,6 +29,51 @@ QString safeOpenerArgument(const QString &target)
     if (target.startsWith(u'-'))
         return QStringLiteral("./") + target;
     return target;
+}
+
+// A program named by a path, or by a name looked up in PATH.
+bool programExists(const QString &program)
+{
+    if (program.isEmpty())
+        return false;
+    if (program.contains(u'/')) {
+        const QFileInfo info(program);
+        return info.isFile() && info.isExecutable();
+    }
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+// The MIME types a desktop entry offers to open; none for an entry that is
+// hidden (deleted by the user) or whose TryExec program is not installed.
+QStringList offeredTypes(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly) || f.size() > (1 << 20))
+        return {};
+    QString types, tryExec;
+    bool inMain = false;
+    bool hidden = false;
+    while (!f.atEnd()) {
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        if (line.startsWith(u'[')) {
+            inMain = line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        const qsizetype eq = line.indexOf(u'=');
+        if (!inMain || eq <= 0)
+            continue;
+        const QString key = line.left(eq).trimmed();
+        const QString value = line.mid(eq + 1).trimmed();
+        if (key == QLatin1String("MimeType"))
+            types = value;
+        else if (key == QLatin1String("Hidden"))
+            hidden = value == QLatin1String("true");
+        else if (key == QLatin1String("TryExec"))
+            tryExec = value;
+    }
+    if (hidden || (!tryExec.isEmpty() && !programExists(tryExec)))
+        return {};
+    return types.split(u';', Qt::SkipEmptyParts);
 }
 
 class SystemLauncher final : public ILauncher
@@ -55,6 +107,35 @@ public:
     {
         return callFileManager(QStringLiteral("ShowItemProperties"), file)
             || openWithDesktop(QFileInfo(file).absolutePath());
+    }
+
+    bool canOpenType(const QString &mimeType, const QStringList &knownPrograms) override
+    {
+        for (const QString &program : knownPrograms)
+            if (programExists(program))
+                return true;
+        QStringList names {mimeType};
+        const QMimeType type = QMimeDatabase().mimeTypeForName(mimeType);
+        if (type.isValid())
+            names << type.name() << type.aliases();
+        // An entry's identifier is its path below the folder with '/' as '-';
+        // the first folder that has an identifier decides for it.
+        QSet<QString> seen;
+        for (const QString &folder : desktopEntryFolders()) {
+            const QDir root(folder);
+            QDirIterator it(folder, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+            while (it.hasNext()) {
+                const QString file = it.next();
+                const QString id = root.relativeFilePath(file).replace(u'/', u'-');
+                if (seen.contains(id))
+                    continue;
+                seen.insert(id);
+                for (const QString &offered : offeredTypes(file))
+                    if (names.contains(offered, Qt::CaseInsensitive))
+                        return true;
+            }
+        }
+        return false;
     }
 
 private:
