@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <functional>
 #include <spawn.h>
 #include <string>
@@ -39,6 +40,21 @@ inline pid_t spawn(const std::vector<std::string> &args)
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return -1;
+    // posix_spawn returns once the new program's memory is in place, a moment
+    // before the kernel has laid out its arguments: wait for them, so tests
+    // see the process as every later observer will.
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/cmdline", pid);
+    waitFor(
+        [&] {
+            FILE *f = std::fopen(path, "r");
+            if (!f)
+                return true; // ended already
+            const bool any = std::fgetc(f) != EOF;
+            std::fclose(f);
+            return any;
+        },
+        5000);
     return pid;
 }
 
