@@ -1,0 +1,495 @@
+// A user's whole road on the real main window, against the reference vendor
+// site running as its own process: the recommendation page, a download
+// started by the page's own button, its installation, the installed program
+// on the Uninstall tab with its recommendations, its removal, a process ended
+// from the Running tab, and the task list after a restart. Once per interface
+// language. Everything the road writes stays in scratch folders.
+#include "core/BrimMultiLangs.h"
+#include "core/OVSettings.h"
+#include "installed/UninstManager.h"
+#include "installed/UninstallTab.h"
+#include "online/HttpFetcher.h"
+#include "platform/AppPath.h"
+#include "procmon/Processes.h"
+#include "procmon/RunningTab.h"
+#include "shell/FormOVMain.h"
+#include "shell/TopXTab.h"
+#include "support/Files.h"
+#include "tasks/BrimTaskManager.h"
+#include "tasks/OVTaskItem.h"
+#include "tasks/TasksTab.h"
+#include "ui/BrimDialogs.h"
+#include "ui/BrimImage.h"
+#include "ui/BrimImageButton.h"
+#include "ui/BrimWebBrowser.h"
+#include "ui/DictLoginDialog.h"
+#include "ui/WebTestSupport.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using uitest::waitUntil;
+
+const QString kUninstallKey
+    = QStringLiteral("Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\");
+
+// Waits for a step of the road; a failure names the step.
+::testing::AssertionResult reach(const char *step, const std::function<bool()> &done, int timeoutMs = 30000)
+{
+    if (waitUntil(done, timeoutMs))
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "step not reached within " << timeoutMs << " ms: " << step;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every file below a folder, with its size: what a run may not have changed.
+QStringList listing(const QString &dir)
+{
+    QStringList out;
+    QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        out << it.filePath() + QLatin1Char(' ') + QString::number(it.fileInfo().size());
+    }
+    out.sort();
+    return out;
+}
+
+// The reference site as a process of its own on a free loopback port.
+class SiteProcess
+{
+public:
+    bool Start()
+    {
+        // The port is free when asked; another program may take it before
+        // the site binds it, so a refused port is tried again with another.
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            QTcpServer probe;
+            if (!probe.listen(QHostAddress::LocalHost, 0))
+                return false;
+            Port = probe.serverPort();
+            probe.close();
+            m_process.setProcessChannelMode(QProcess::MergedChannels);
+            m_process.start(QStringLiteral(ORVANE_SITE_EXE),
+                            {"--port", QString::number(Port), "--root", QStringLiteral(ORVANE_SITE_ROOT)});
+            if (!m_process.waitForStarted(10000))
+                return false;
+            QByteArray said;
+            waitUntil(
+                [&] {
+                    said += m_process.readAll();
+                    return said.contains("serving") || m_process.state() == QProcess::NotRunning;
+                },
+                15000);
+            if (said.contains("serving"))
+                return true;
+            m_process.waitForFinished(5000);
+        }
+        return false;
+    }
+    ~SiteProcess()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate(); // SIGTERM to its own pid
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+    QString Url(const char *path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(Port).arg(QLatin1String(path));
+    }
+
+    int Port = 0;
+
+private:
+    QProcess m_process;
+};
+
+struct RoadCase
+{
+    const char *name;
+    quint16 language;
+    int fileKeepDays; // 0: installed downloads go; -1: they stay
+    const char *programId; // a free program of the site's catalogue
+    const char *title;
+};
+
+void PrintTo(const RoadCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class UserRoad : public ::testing::TestWithParam<RoadCase>
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        TBrimWebBrowser::PrepareApplication();
+        uitest::app();
+        QApplication::setQuitOnLastWindowClosed(false);
+        online::installHttpFetcher();
+        // The installers put their programs and menu entries under the user's
+        // data folder; the road's user lives in a scratch home for the whole
+        // run (the web engine keeps its profile there too).
+        s_realData = qEnvironmentVariable("XDG_DATA_HOME");
+        if (!s_realData.startsWith(QLatin1Char('/')))
+            s_realData = QDir::homePath() + QStringLiteral("/.local/share");
+        s_home = new QTemporaryDir;
+        ASSERT_TRUE(s_home->isValid());
+        for (const char *v : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"})
+            qputenv(v, QFile::encodeName(s_home->path() + '/' + v));
+        qputenv("HOME", QFile::encodeName(s_home->path()));
+        // Installers find the registry tool of the program's folder; nothing
+        // from outside may point them elsewhere.
+        qunsetenv("ORVANE_REG");
+        qunsetenv("ORVANE_REGISTRY_DIR");
+    }
+    static void TearDownTestSuite()
+    {
+        // The web engine's profile stays in use until the program ends.
+        s_home->setAutoRemove(true);
+    }
+
+    void SetUp() override
+    {
+        const RoadCase &c = GetParam();
+        ASSERT_TRUE(dir.isValid());
+        appDir = dir.path() + QLatin1Char('/');
+        demoDir = s_home->path() + QStringLiteral("/XDG_DATA_HOME/orvane-demo/") + c.programId;
+        realBefore = realDemoFiles();
+        stageBefore = listing(QStringLiteral(ORVANE_STAGE_DIR "/Registry"));
+        ASSERT_TRUE(site.Start()) << "the reference site did not start";
+        qputenv("ORVANE_PROBE_URLS", site.Url("/").toUtf8());
+
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ORVANE_REG_EXE), appDir + "orvane-reg"));
+        ASSERT_TRUE(testsupport::writeFile(appDir + "Config/Config.ini",
+                                           QStringLiteral("[ORVANE]\r\nAutoInstall=1\r\nFileKeepDays=%1\r\n"
+                                                          "[LANGUAGE]\r\nLanguage=%2\r\n")
+                                               .arg(c.fileKeepDays)
+                                               .arg(c.language)
+                                               .toUtf8()));
+        ASSERT_TRUE(stageLanguage(c.language));
+        platform::setApplicationDirectoryOverride(appDir);
+        OVSettings::ResetSettings();
+
+        // Every question the road meets is answered on the real message box,
+        // by a click on one of its buttons.
+        boxAnswerer.setInterval(20);
+        QObject::connect(&boxAnswerer, &QTimer::timeout, [this] { answerBox(); });
+        boxAnswerer.start();
+    }
+
+    void TearDown() override
+    {
+        boxAnswerer.stop();
+        form.reset();
+        if (helper.state() != QProcess::NotRunning) {
+            helper.kill(); // only the helper this test started, by its pid
+            helper.waitForFinished(5000);
+        }
+        platform::setApplicationDirectoryOverride({});
+        qunsetenv("ORVANE_PROBE_URLS");
+    }
+
+    // The language file of the run, with the vendor's addresses pointing at
+    // the site (as a vendor who deploys the program sets them).
+    bool stageLanguage(quint16 lcid)
+    {
+        QString text = QString::fromUtf8(
+            readAll(QStringLiteral(ORVANE_SOURCE_DIR "/data/Langs/%1/Orvane.ini").arg(lcid)));
+        if (text.isEmpty())
+            text = QStringLiteral("[HEAD]\r\nLCID=%1\r\n[LANG_ITEMS]\r\n").arg(lcid);
+        const QString urls
+            = QStringLiteral("String.URL.Home=%1\r\nString.URL.Help=%2\r\nString.URL.TopX=%3\r\n"
+                             "String.URL.WAPI=%4\r\n")
+                  .arg(site.Url("/"), site.Url("/help.html"), site.Url("/index.php/soft_api"),
+                       site.Url("/index.php/halvex_api"));
+        const qsizetype items = text.indexOf(QStringLiteral("[LANG_ITEMS]"));
+        if (items < 0)
+            return false;
+        const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), items);
+        text.insert(lineEnd + 1, urls);
+        return testsupport::writeFile(appDir + QStringLiteral("Langs/%1/Orvane.ini").arg(lcid),
+                                      text.toUtf8());
+    }
+
+    // What the demonstration installers would leave in the real user's data folder.
+    static QStringList realDemoFiles()
+    {
+        return listing(s_realData + QStringLiteral("/orvane-demo"))
+            + QDir(s_realData + QStringLiteral("/applications")).entryList({QStringLiteral("orvane-demo-*")});
+    }
+
+    // The main window as the program's start creates it.
+    TFormOVMain &startWindow()
+    {
+        form = std::make_unique<TFormOVMain>();
+        installDictLoginDialog(form.get());
+        form->FormCreate();
+        return *form;
+    }
+
+    QString text(const char *key) const { return form->MultiLangs()->GetText(QLatin1String(key)); }
+
+    void answerBox()
+    {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box == answering)
+            return;
+        answering = box;
+        const QString asked = box->text();
+        const bool yes = yesTo && yesTo(asked);
+        boxes << asked;
+        QAbstractButton *button = box->button(yes ? QMessageBox::Yes : QMessageBox::No);
+        if (!button)
+            button = box->buttons().value(0);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    void click(QWidget *w, QPoint at = {})
+    {
+        QTest::mouseClick(w, Qt::LeftButton, {}, at.isNull() ? w->rect().center() : at);
+    }
+
+    QTreeWidgetItem *uninstRow(const QString &name) const
+    {
+        QTreeWidget *lv = form->UninstTab->lvUninst();
+        for (int i = 0; i < lv->topLevelItemCount(); ++i)
+            if (lv->topLevelItem(i)->text(0) == name)
+                return lv->topLevelItem(i);
+        return nullptr;
+    }
+
+    QTemporaryDir dir;
+    QString appDir;
+    QString demoDir;
+    QStringList realBefore;
+    QStringList stageBefore;
+    SiteProcess site;
+    std::unique_ptr<TFormOVMain> form;
+    QProcess helper;
+    QTimer boxAnswerer;
+    QPointer<QMessageBox> answering;
+    std::function<bool(const QString &)> yesTo;
+    QStringList boxes;
+
+    static inline QTemporaryDir *s_home = nullptr;
+    static inline QString s_realData;
+};
+
+TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
+{
+    const RoadCase &c = GetParam();
+    const QString title = QString::fromUtf8(c.title);
+    TFormOVMain &f = startWindow();
+    ASSERT_EQ(f.LanguageId, c.language);
+    const QString upgrade = text("String.MsgText.Upgrade");
+    // The texts are the language file's where it has them.
+    const QByteArray langFile = readAll(appDir + QStringLiteral("Langs/%1/Orvane.ini").arg(c.language));
+    for (const char *key : {"String.MsgText.UninstallQuery", "FormOVMain.btnTabUninst.Caption"}) {
+        const qsizetype at = langFile.indexOf(QByteArray("\n") + key + '=');
+        if (at >= 0) {
+            const qsizetype from = at + qstrlen(key) + 2;
+            EXPECT_EQ(text(key), QString::fromUtf8(langFile.mid(from, langFile.indexOf('\r', from) - from)))
+                << key;
+        }
+    }
+    EXPECT_EQ(f.btnTabUninst->Caption(), text("FormOVMain.btnTabUninst.Caption"));
+    ASSERT_TRUE(reach("the upgrade question is answered No", [&] { return boxes.contains(upgrade); }));
+
+    // The recommendation page: the vendor's live page.
+    ASSERT_EQ(f.CurrentTab(), TFormOVMain::TabTopX);
+    TBrimWebBrowser *page = f.TopXTab->wbTopXOnline;
+    const auto js = [&](const QString &code) { return uitest::evalInPage(page->Page(), code); };
+    ASSERT_TRUE(reach("the recommendation page shows the site's list", [&] {
+        return page->isVisible() && js("document.querySelectorAll('#list .app .get').length").toInt() > 0;
+    }));
+
+    // Its Download button hands the download to the program.
+    const QString button = QStringLiteral("document.querySelector('#%1 button.get')").arg(c.programId);
+    ASSERT_EQ(js(button + ".getAttribute('data-title')").toString(), title);
+    js(button + ".click(); true");
+    ASSERT_TRUE(reach("a task is created by the page's button", [&] { return f.TaskMgr()->Count() == 1; }));
+    auto *task = dynamic_cast<TOVTaskItem *>(f.TaskMgr()->Items(0));
+    ASSERT_NE(task, nullptr);
+    EXPECT_EQ(task->Name, title);
+    EXPECT_EQ(task->HttpUrl, site.Url("/files/") + c.programId + "-setup.exe");
+    EXPECT_TRUE(task->LocalFile.startsWith(appDir + "Downloads/")) << qPrintable(task->LocalFile);
+    const QString localFile = task->LocalFile;
+
+    // Downloaded, then installed without a question.
+    ASSERT_TRUE(reach(
+        "the download completes and its installer runs",
+        [&] { return task->State == OVTaskState::InstallCompleted; }, 60000))
+        << "state " << task->State;
+    EXPECT_TRUE(task->Installed);
+    EXPECT_GE(task->TotalSize, 200u * 1024); // the site's installers are padded
+    EXPECT_EQ(task->CurrentSize, task->TotalSize);
+    EXPECT_EQ(QFileInfo::exists(localFile), c.fileKeepDays != 0); // 0: the installer goes once installed
+    EXPECT_TRUE(QFileInfo::exists(demoDir + "/uninstall.sh")) << "installed into the scratch home";
+    EXPECT_TRUE(
+        readAll(appDir + "Registry/HKEY_CURRENT_USER.reg").contains((kUninstallKey + c.programId).toUtf8()));
+
+    // The Tasks tab lists it.
+    click(f.imgTabTasks);
+    ASSERT_TRUE(reach("the Tasks tab shows", [&] { return f.CurrentTab() == TFormOVMain::TabTasks; }));
+    ASSERT_EQ(f.TasksTab->lvTasks()->topLevelItemCount(), 1);
+    EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItem(0)->text(0), title);
+
+    // The Uninstall tab lists the program; the search selects it and its
+    // recommendations come from the site's web API.
+    click(f.btnTabUninst);
+    TOVUninstallTab *uninst = f.UninstTab;
+    ASSERT_TRUE(reach("the Uninstall tab lists the installed program",
+                      [&] { return f.CurrentTab() == TFormOVMain::TabUninst && uninstRow(title); }));
+    QLineEdit *search = uninst->edtUninstSearch();
+    click(search);
+    QTest::keyClicks(search, title);
+    QTest::keyClick(search, Qt::Key_Return);
+    ASSERT_TRUE(reach("the search selects the program", [&] {
+        return uninst->SelectedEntry() && uninst->SelectedEntry()->DisplayName == title;
+    }));
+    ASSERT_TRUE(reach("its recommendations arrive", [&] {
+        return uninst->Top3RequestsStarted() > 0 && !uninst->Top3Pending()
+            && (uninst->Top3Slot(false, 0).Valid || uninst->Top3Slot(true, 0).Valid);
+    }));
+    for (bool pay : {false, true}) {
+        const TTop3Item &first = uninst->Top3Slot(pay, 0);
+        if (!first.Valid)
+            continue;
+        EXPECT_FALSE(first.Title.isEmpty());
+        EXPECT_TRUE(first.IconURL.startsWith(site.Url("/icons/"))) << qPrintable(first.IconURL);
+        EXPECT_TRUE(uninst->Top3Panel(pay, 0)->isVisible());
+        auto *icon = uninst->Top3Panel(pay, 0)->findChild<TBrimImage *>();
+        ASSERT_NE(icon, nullptr);
+        EXPECT_TRUE(reach("a recommendation's icon arrives", [&] { return icon->HasPicture(); }));
+    }
+
+    // Uninstalled after the confirmation; the entry leaves the list.
+    const QString uninstallQuery = text("String.MsgText.UninstallQuery");
+    yesTo = [&](const QString &asked) { return asked == uninstallQuery; };
+    ASSERT_TRUE(uninst->btnUninstSelItemUninstall()->isVisible());
+    click(uninst->btnUninstSelItemUninstall());
+    ASSERT_TRUE(
+        reach("the uninstall question is answered Yes", [&] { return boxes.contains(uninstallQuery); }));
+    ASSERT_TRUE(reach(
+        "the uninstalled program leaves the list", [&] { return !uninstRow(title); }, 60000));
+    EXPECT_FALSE(QFileInfo::exists(demoDir));
+    EXPECT_FALSE(
+        readAll(appDir + "Registry/HKEY_CURRENT_USER.reg").contains((kUninstallKey + c.programId).toUtf8()));
+
+    // The Running tab lists a process of ours and ends it with its own command.
+    helper.start(QStringLiteral("/bin/sleep"), {"600"});
+    ASSERT_TRUE(helper.waitForStarted(10000));
+    const auto pid = quint32(helper.processId());
+    click(f.btnTabRunning);
+    TOVRunningTab *running = f.RunningTab;
+    ASSERT_TRUE(reach("the Running tab shows", [&] {
+        return f.CurrentTab() == TFormOVMain::TabRunning && running->lblRunningHideSystem->isVisible()
+            && !running->lblRunningSysStatus->text().isEmpty();
+    }));
+    // The test may run as root, whose processes count as the system's: the
+    // link shows them.
+    if (running->HideSystem())
+        click(running->lblRunningHideSystem);
+    ASSERT_FALSE(running->HideSystem()) << "the link did not show the system's processes";
+    ASSERT_TRUE(reach("the Running tab lists the helper", [&] { return running->RowOf(pid); }));
+    // The list is refreshed every second and may move the row between the
+    // scroll and the click: a click that missed is made again.
+    const auto helperSelected
+        = [&] { return running->SelectedProcess() && running->SelectedProcess()->ProcessID == pid; };
+    for (int attempt = 0; attempt < 5 && !helperSelected(); ++attempt) {
+        QTreeWidgetItem *row = running->RowOf(pid);
+        ASSERT_NE(row, nullptr) << "the helper's row went";
+        running->lvRunning->scrollToItem(row);
+        click(running->lvRunning->viewport(), running->lvRunning->visualItemRect(row).center());
+        waitUntil(helperSelected, 2000);
+    }
+    ASSERT_TRUE(helperSelected()) << "a click on the helper's row does not select it";
+    const QString pidText = QString::number(pid);
+    yesTo = [&](const QString &asked) { return asked.contains(pidText); };
+    ASSERT_TRUE(reach("the terminate button shows",
+                      [&] { return running->btnRunningSelItemTerminate->isVisible(); }));
+    click(running->btnRunningSelItemTerminate);
+    ASSERT_TRUE(reach("the helper ends", [&] { return helper.state() == QProcess::NotRunning; }));
+    EXPECT_EQ(helper.exitStatus(), QProcess::CrashExit); // killed
+    ASSERT_TRUE(reach("its row goes", [&] { return !running->RowOf(pid); }));
+    yesTo = nullptr;
+
+    // Closed with the caption's close button: the task list is written.
+    QWidget *close = f.childAt(f.width() - 30 + 6, 5 + 6);
+    ASSERT_NE(qobject_cast<TBrimImageButton *>(close), nullptr) << "no close button on the caption";
+    click(close);
+    ASSERT_TRUE(reach("the window closes", [&] { return !f.isVisible(); }));
+    form.reset();
+    const QByteArray written = readAll(appDir + "Config/OVTasks.ini");
+    EXPECT_TRUE(written.contains(("Name=" + title).toUtf8())) << written.constData();
+    EXPECT_TRUE(written.contains("Installed=1")) << written.constData();
+
+    // The next start reads it back under the FileKeepDays rule.
+    ASSERT_EQ(boxes.size(), 3) << qPrintable(boxes.join(" | "));
+    EXPECT_EQ(boxes[0], upgrade);
+    EXPECT_EQ(boxes[1], uninstallQuery);
+    EXPECT_TRUE(boxes[2].contains(pidText)) << qPrintable(boxes[2]);
+    boxes.clear();
+    TFormOVMain &again = startWindow();
+    ASSERT_TRUE(reach("the second upgrade question is answered No", [&] { return boxes.contains(upgrade); }));
+    QTreeWidget *lvTasks = again.TasksTab->lvTasks();
+    if (c.fileKeepDays == 0) {
+        EXPECT_EQ(again.TaskMgr()->Count(), 0); // the installed download was dropped
+        EXPECT_EQ(lvTasks->topLevelItemCount(), 0);
+        EXPECT_FALSE(QFileInfo::exists(localFile));
+    } else {
+        ASSERT_EQ(again.TaskMgr()->Count(), 1);
+        auto *kept = dynamic_cast<TOVTaskItem *>(again.TaskMgr()->Items(0));
+        ASSERT_NE(kept, nullptr);
+        EXPECT_EQ(kept->Name, title);
+        EXPECT_TRUE(kept->Installed);
+        EXPECT_EQ(kept->State, OVTaskState::DownloadCompleted);
+        EXPECT_TRUE(QFileInfo::exists(localFile));
+        ASSERT_EQ(lvTasks->topLevelItemCount(), 1);
+        EXPECT_EQ(lvTasks->topLevelItem(0)->text(0), title);
+    }
+    form.reset();
+
+    EXPECT_EQ(boxes, QStringList {upgrade});
+
+    // Nothing outside the scratch folders changed.
+    EXPECT_EQ(realDemoFiles(), realBefore);
+    EXPECT_EQ(listing(QStringLiteral(ORVANE_STAGE_DIR "/Registry")), stageBefore);
+    EXPECT_TRUE(listing(s_home->path() + QStringLiteral("/XDG_DATA_HOME/orvane-demo")).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, UserRoad,
+                         ::testing::Values(RoadCase {"English", 1033, 0, "notelark", "NoteLark"},
+                                           RoadCase {"SimplifiedChinese", 2052, -1, "pebblezip",
+                                                     "PebbleZip"}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
