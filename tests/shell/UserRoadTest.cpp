@@ -44,6 +44,12 @@
 #include <memory>
 #include <vector>
 
+// Texts in failure messages as text.
+void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 using uitest::waitUntil;
@@ -181,7 +187,9 @@ protected:
         const RoadCase &c = GetParam();
         ASSERT_TRUE(dir.isValid());
         appDir = dir.path() + QLatin1Char('/');
-        demoDir = s_home->path() + QStringLiteral("/XDG_DATA_HOME/orvane-demo/") + c.programId;
+        // Each road installs into a data folder of its own.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + QStringLiteral("/data")));
+        demoDir = dir.path() + QStringLiteral("/data/orvane-demo/") + c.programId;
         realBefore = realDemoFiles();
         stageBefore = listing(QStringLiteral(ORVANE_STAGE_DIR "/Registry"));
         ASSERT_TRUE(site.Start()) << "the reference site did not start";
@@ -215,6 +223,7 @@ protected:
         }
         platform::setApplicationDirectoryOverride({});
         qunsetenv("ORVANE_PROBE_URLS");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(s_home->path() + QStringLiteral("/XDG_DATA_HOME")));
     }
 
     // The language file of the run, with the vendor's addresses pointing at
@@ -361,6 +370,10 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     ASSERT_TRUE(reach("the Tasks tab shows", [&] { return f.CurrentTab() == TFormOVMain::TabTasks; }));
     ASSERT_EQ(f.TasksTab->lvTasks()->topLevelItemCount(), 1);
     EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItem(0)->text(0), title);
+    EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItem(0)->text(1),
+              f.MultiLangs()->GetText(OVTaskState::Key(OVTaskState::InstallCompleted)));
+    EXPECT_EQ(f.lblTabTasks->text(),
+              f.MultiLangs()->FormatText(QStringLiteral("String.TasksInfo_1"), {0, 0}));
 
     // The Uninstall tab lists the program; the search selects it and its
     // recommendations come from the site's web API.
@@ -390,6 +403,29 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
         ASSERT_NE(icon, nullptr);
         EXPECT_TRUE(reach("a recommendation's icon arrives", [&] { return icon->HasPicture(); }));
     }
+
+    // A free recommendation's Download button adds a task as the page's did:
+    // on top of the Tasks tab, downloaded and installed.
+    // (The site recommends the searched program too: another one is taken.)
+    int pick = 0;
+    while (pick < 3 && uninst->Top3Slot(false, pick).Valid && uninst->Top3Slot(false, pick).Title == title)
+        ++pick;
+    ASSERT_LT(pick, 3) << "no other free recommendation";
+    const TTop3Item recommended = uninst->Top3Slot(false, pick);
+    ASSERT_TRUE(recommended.Valid && !recommended.DownloadURL.isEmpty()) << "no free recommendation";
+    click(uninst->Top3Button(false, pick));
+    ASSERT_TRUE(reach("the recommendation's button adds a task", [&] { return f.TaskMgr()->Count() == 2; }));
+    auto *second = dynamic_cast<TOVTaskItem *>(f.TaskMgr()->Items(1));
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->Name, recommended.Title);
+    EXPECT_EQ(second->HttpUrl, recommended.DownloadURL);
+    EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItem(0)->text(0), recommended.Title);
+    ASSERT_TRUE(reach(
+        "the recommended program is installed",
+        [&] { return second->State == OVTaskState::InstallCompleted; }, 60000))
+        << "state " << second->State;
+    EXPECT_TRUE(readAll(appDir + "Registry/HKEY_CURRENT_USER.reg")
+                    .contains(("\"DisplayName\"=\"" + recommended.Title + '"').toUtf8()));
 
     // Uninstalled after the confirmation; the entry leaves the list.
     const QString uninstallQuery = text("String.MsgText.UninstallQuery");
@@ -450,6 +486,7 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     form.reset();
     const QByteArray written = readAll(appDir + "Config/OVTasks.ini");
     EXPECT_TRUE(written.contains(("Name=" + title).toUtf8())) << written.constData();
+    EXPECT_TRUE(written.contains(("Name=" + recommended.Title).toUtf8())) << written.constData();
     EXPECT_TRUE(written.contains("Installed=1")) << written.constData();
 
     // The next start reads it back under the FileKeepDays rule.
@@ -465,16 +502,22 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
         EXPECT_EQ(again.TaskMgr()->Count(), 0); // the installed download was dropped
         EXPECT_EQ(lvTasks->topLevelItemCount(), 0);
         EXPECT_FALSE(QFileInfo::exists(localFile));
+        EXPECT_TRUE(QDir(appDir + "Downloads").isEmpty());
     } else {
-        ASSERT_EQ(again.TaskMgr()->Count(), 1);
-        auto *kept = dynamic_cast<TOVTaskItem *>(again.TaskMgr()->Items(0));
-        ASSERT_NE(kept, nullptr);
-        EXPECT_EQ(kept->Name, title);
-        EXPECT_TRUE(kept->Installed);
-        EXPECT_EQ(kept->State, OVTaskState::DownloadCompleted);
+        // Both kept, with their files; loaded rows follow the file's order.
+        ASSERT_EQ(again.TaskMgr()->Count(), 2);
+        const QStringList names {title, recommended.Title};
+        for (int i = 0; i < 2; ++i) {
+            auto *kept = dynamic_cast<TOVTaskItem *>(again.TaskMgr()->Items(i));
+            ASSERT_NE(kept, nullptr);
+            EXPECT_EQ(kept->Name, names[i]);
+            EXPECT_TRUE(kept->Installed);
+            EXPECT_EQ(kept->State, OVTaskState::DownloadCompleted);
+            EXPECT_TRUE(QFileInfo::exists(kept->LocalFile)) << qPrintable(kept->LocalFile);
+            ASSERT_EQ(lvTasks->topLevelItemCount(), 2);
+            EXPECT_EQ(lvTasks->topLevelItem(i)->text(0), names[i]);
+        }
         EXPECT_TRUE(QFileInfo::exists(localFile));
-        ASSERT_EQ(lvTasks->topLevelItemCount(), 1);
-        EXPECT_EQ(lvTasks->topLevelItem(0)->text(0), title);
     }
     form.reset();
 
@@ -483,7 +526,6 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     // Nothing outside the scratch folders changed.
     EXPECT_EQ(realDemoFiles(), realBefore);
     EXPECT_EQ(listing(QStringLiteral(ORVANE_STAGE_DIR "/Registry")), stageBefore);
-    EXPECT_TRUE(listing(s_home->path() + QStringLiteral("/XDG_DATA_HOME/orvane-demo")).isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, UserRoad,
