@@ -191,7 +191,7 @@ protected:
         qputenv("XDG_DATA_HOME", QFile::encodeName(dir.path() + QStringLiteral("/data")));
         demoDir = dir.path() + QStringLiteral("/data/orvane-demo/") + c.programId;
         realBefore = realDemoFiles();
-        stageBefore = listing(QStringLiteral(ORVANE_STAGE_DIR "/Registry"));
+        stageBefore = programFolderFiles();
         ASSERT_TRUE(site.Start()) << "the reference site did not start";
         qputenv("ORVANE_PROBE_URLS", site.Url("/").toUtf8());
 
@@ -253,6 +253,17 @@ protected:
     {
         return listing(s_realData + QStringLiteral("/orvane-demo"))
             + QDir(s_realData + QStringLiteral("/applications")).entryList({QStringLiteral("orvane-demo-*")});
+    }
+
+    // The folders of the built program and of this test program, which the
+    // road must never use in place of its scratch application folder.
+    static QStringList programFolderFiles()
+    {
+        QStringList files;
+        for (const QString &base : {QStringLiteral(ORVANE_STAGE_DIR), QCoreApplication::applicationDirPath()})
+            for (const char *sub : {"/Config", "/Downloads", "/Files", "/Registry", "/Langs"})
+                files += listing(base + QLatin1String(sub));
+        return files;
     }
 
     // The main window as the program's start creates it.
@@ -478,6 +489,14 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     ASSERT_TRUE(reach("its row goes", [&] { return !running->RowOf(pid); }));
     yesTo = nullptr;
 
+    // The road's questions and no other box (a failure would have shown one).
+    ASSERT_EQ(boxes.size(), 3) << qPrintable(boxes.join(" | "));
+    EXPECT_EQ(boxes[0], upgrade);
+    EXPECT_EQ(boxes[1], uninstallQuery);
+    EXPECT_EQ(boxes[2],
+              f.MultiLangs()->FormatText(QStringLiteral("String.MsgText.TerminateQuery"),
+                                         {QStringLiteral("sleep"), pid}));
+
     // Closed with the caption's close button: the task list is written.
     QWidget *close = f.childAt(f.width() - 30 + 6, 5 + 6);
     ASSERT_NE(qobject_cast<TBrimImageButton *>(close), nullptr) << "no close button on the caption";
@@ -490,10 +509,6 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     EXPECT_TRUE(written.contains("Installed=1")) << written.constData();
 
     // The next start reads it back under the FileKeepDays rule.
-    ASSERT_EQ(boxes.size(), 3) << qPrintable(boxes.join(" | "));
-    EXPECT_EQ(boxes[0], upgrade);
-    EXPECT_EQ(boxes[1], uninstallQuery);
-    EXPECT_TRUE(boxes[2].contains(pidText)) << qPrintable(boxes[2]);
     boxes.clear();
     TFormOVMain &again = startWindow();
     ASSERT_TRUE(reach("the second upgrade question is answered No", [&] { return boxes.contains(upgrade); }));
@@ -520,12 +535,16 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
         EXPECT_TRUE(QFileInfo::exists(localFile));
     }
     form.reset();
-
     EXPECT_EQ(boxes, QStringList {upgrade});
+    const QByteArray rewritten = readAll(appDir + "Config/OVTasks.ini");
+    if (c.fileKeepDays == 0)
+        EXPECT_TRUE(rewritten.isEmpty()) << rewritten.constData();
+    else
+        EXPECT_TRUE(rewritten.contains(("Name=" + recommended.Title).toUtf8())) << rewritten.constData();
 
     // Nothing outside the scratch folders changed.
     EXPECT_EQ(realDemoFiles(), realBefore);
-    EXPECT_EQ(listing(QStringLiteral(ORVANE_STAGE_DIR "/Registry")), stageBefore);
+    EXPECT_EQ(programFolderFiles(), stageBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, UserRoad,
