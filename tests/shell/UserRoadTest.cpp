@@ -156,7 +156,11 @@ class UserRoad : public ::testing::TestWithParam<RoadCase>
 protected:
     static void SetUpTestSuite()
     {
-        TBrimWebBrowser::PrepareApplication();
+        // The web engine as the program's start sets it up.
+        QStringList engineFlags {QStringLiteral("--renderer-process-limit=1")};
+        if (qEnvironmentVariableIntValue("QTWEBENGINE_DISABLE_SANDBOX") == 1)
+            engineFlags << QStringLiteral("--no-zygote");
+        TBrimWebBrowser::PrepareApplication(engineFlags);
         uitest::app();
         QApplication::setQuitOnLastWindowClosed(false);
         online::installHttpFetcher();
