@@ -452,6 +452,8 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     ASSERT_TRUE(reach(
         "the uninstalled program leaves the list", [&] { return !uninstRow(title); }, 60000));
     EXPECT_FALSE(QFileInfo::exists(demoDir));
+    EXPECT_EQ(uninst->SelectedEntry(), nullptr); // the rebuilt list has no selection
+    EXPECT_FALSE(uninst->pnlUninstSelItem()->isVisible());
     EXPECT_FALSE(
         readAll(appDir + "Registry/HKEY_CURRENT_USER.reg").contains((kUninstallKey + c.programId).toUtf8()));
 
@@ -501,11 +503,16 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
               f.MultiLangs()->FormatText(QStringLiteral("String.MsgText.TerminateQuery"),
                                          {QStringLiteral("sleep"), pid}));
 
+    // The page's copy is kept for the next start.
+    ASSERT_TRUE(
+        reach("the recommendation page's copy is saved", [&] { return f.TopXTab->TopXSaveDone == -1; }));
+
     // Closed with the caption's close button: the task list is written.
     QWidget *close = f.childAt(f.width() - 30 + 6, 5 + 6);
     ASSERT_NE(qobject_cast<TBrimImageButton *>(close), nullptr) << "no close button on the caption";
     click(close);
     ASSERT_TRUE(reach("the window closes", [&] { return !f.isVisible(); }));
+    EXPECT_TRUE(QFileInfo::exists(appDir + "Files/TopX.mht")) << "the page's copy for the next start";
     form.reset();
     const QByteArray written = readAll(appDir + "Config/OVTasks.ini");
     EXPECT_TRUE(written.contains(("Name=" + title).toUtf8())) << written.constData();
@@ -516,6 +523,15 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     boxes.clear();
     TFormOVMain &again = startWindow();
     ASSERT_TRUE(reach("the second upgrade question is answered No", [&] { return boxes.contains(upgrade); }));
+    // The copy shows at once, then the live page.
+    EXPECT_TRUE(again.TopXTab->wbTopXLocal->isVisible() || again.TopXTab->wbTopXOnline->isVisible());
+    ASSERT_TRUE(reach("the second start shows the live page", [&] {
+        return again.TopXTab->wbTopXOnline->isVisible()
+            && uitest::evalInPage(again.TopXTab->wbTopXOnline->Page(),
+                                  "document.querySelectorAll('#list .app .get').length")
+                   .toInt()
+            > 0;
+    }));
     QTreeWidget *lvTasks = again.TasksTab->lvTasks();
     if (c.fileKeepDays == 0) {
         EXPECT_EQ(again.TaskMgr()->Count(), 0); // the installed download was dropped
