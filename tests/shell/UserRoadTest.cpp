@@ -10,6 +10,7 @@
 #include "installed/UninstallTab.h"
 #include "online/HttpFetcher.h"
 #include "platform/AppPath.h"
+#include "procmon/OVProcDB.h"
 #include "procmon/Processes.h"
 #include "procmon/RunningTab.h"
 #include "shell/FormOVMain.h"
@@ -200,6 +201,7 @@ protected:
         qputenv("ORVANE_PROBE_URLS", site.Url("/").toUtf8());
 
         ASSERT_TRUE(QFile::copy(QStringLiteral(ORVANE_REG_EXE), appDir + "orvane-reg"));
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ORVANE_STAGE_DIR "/ProcDB.db"), appDir + "ProcDB.db"));
         ASSERT_TRUE(testsupport::writeFile(appDir + "Config/Config.ini",
                                            QStringLiteral("[ORVANE]\r\nAutoInstall=1\r\nFileKeepDays=%1\r\n"
                                                           "[LANGUAGE]\r\nLanguage=%2\r\n")
@@ -275,6 +277,10 @@ protected:
     {
         form = std::make_unique<TFormOVMain>();
         installDictLoginDialog(form.get());
+        // The program opens its knowledge base once per run, beside itself;
+        // each road here has a folder of its own and reads the one in it.
+        knowledgeBase = std::make_unique<procmon::OVProcDB>(appDir + "ProcDB.db");
+        form->RunningTab->KnowledgeBase = knowledgeBase.get();
         form->FormCreate();
         return *form;
     }
@@ -316,6 +322,7 @@ protected:
     QStringList realBefore;
     QStringList stageBefore;
     SiteProcess site;
+    std::unique_ptr<procmon::OVProcDB> knowledgeBase;
     std::unique_ptr<TFormOVMain> form;
     QProcess helper;
     QTimer boxAnswerer;
@@ -485,6 +492,24 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
         waitUntil(helperSelected, 2000);
     }
     ASSERT_TRUE(helperSelected()) << "a click on the helper's row does not select it";
+    // Its description: the knowledge base's under Simplified Chinese only.
+    QString known;
+    for (const QByteArray &line :
+         readAll(QStringLiteral(ORVANE_SOURCE_DIR "/data/procdb/processes.tsv")).split('\n'))
+        if (line.startsWith("sleep\t"))
+            known = QString::fromUtf8(line.split('\t').value(2)).trimmed();
+    ASSERT_FALSE(known.isEmpty());
+    const auto rowShows = [&](const QString &description) {
+        QTreeWidgetItem *row = running->RowOf(pid);
+        for (int col = 0; row && col < row->columnCount(); ++col)
+            if (row->text(col) == description)
+                return true;
+        return false;
+    };
+    if (c.language == 2052)
+        EXPECT_TRUE(reach("the knowledge base describes the helper", [&] { return rowShows(known); }));
+    else
+        EXPECT_FALSE(rowShows(known));
     const QString pidText = QString::number(pid);
     yesTo = [&](const QString &asked) { return asked.contains(pidText); };
     ASSERT_TRUE(reach("the terminate button shows",
