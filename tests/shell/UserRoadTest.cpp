@@ -27,11 +27,16 @@
 #include "ui/WebTestSupport.h"
 
 #include <QAbstractButton>
+#include <QDate>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -84,6 +89,20 @@ QStringList listing(const QString &dir)
     }
     out.sort();
     return out;
+}
+
+// A program of the site's catalogue.
+QJsonObject catalogueEntry(const char *id)
+{
+    const QJsonArray programs
+        = QJsonDocument::fromJson(readAll(QStringLiteral(ORVANE_SITE_ROOT "/catalogue.json")))
+              .object()
+              .value("programs")
+              .toArray();
+    for (const QJsonValue &p : programs)
+        if (p.toObject().value("id").toString() == QLatin1String(id))
+            return p.toObject();
+    return {};
 }
 
 // The reference site as a process of its own on a free loopback port.
@@ -373,6 +392,7 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     EXPECT_EQ(task->HttpUrl, site.Url("/files/") + c.programId + "-setup.exe");
     EXPECT_TRUE(task->LocalFile.startsWith(appDir + "Downloads/")) << qPrintable(task->LocalFile);
     const QString localFile = task->LocalFile;
+    EXPECT_TRUE(f.imgTabTasksFrame->isVisible()) << "the Tasks shortcut shows the new task";
 
     // Downloaded, then installed without a question.
     ASSERT_TRUE(reach(
@@ -410,6 +430,19 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     ASSERT_TRUE(reach("the search selects the program", [&] {
         return uninst->SelectedEntry() && uninst->SelectedEntry()->DisplayName == title;
     }));
+    // The details are what its installer registered.
+    const QJsonObject program = catalogueEntry(c.programId);
+    EXPECT_EQ(uninst->lblUninstSelItemTitle()->text(), title);
+    EXPECT_EQ(uninst->DetailValue("PublisherV")->text(), program["publisher"].toString());
+    EXPECT_EQ(uninst->DetailValue("VersionV")->text(), program["version"].toString());
+    const QDate today = QDate::currentDate(); // the day may turn during the road
+    EXPECT_TRUE(uninst->DetailValue("DateV")->text() == QLocale().toString(today, QLocale::ShortFormat)
+                || uninst->DetailValue("DateV")->text()
+                    == QLocale().toString(today.addDays(-1), QLocale::ShortFormat))
+        << qPrintable(uninst->DetailValue("DateV")->text());
+    EXPECT_EQ(uninst->DetailValue("LocationV")->text(), demoDir);
+    EXPECT_TRUE(uninst->DetailValue("LinkV")->text().startsWith(site.Url("/")))
+        << qPrintable(uninst->DetailValue("LinkV")->text());
     ASSERT_TRUE(reach("its recommendations arrive", [&] {
         return uninst->Top3RequestsStarted() > 0 && !uninst->Top3Pending()
             && (uninst->Top3Slot(false, 0).Valid || uninst->Top3Slot(true, 0).Valid);
