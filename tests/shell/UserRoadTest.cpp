@@ -615,6 +615,9 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
             EXPECT_EQ(lvTasks->topLevelItem(i)->text(0), names[i]);
         }
         EXPECT_TRUE(QFileInfo::exists(localFile));
+        // Nothing else: no partial-state file outlives its completed download.
+        EXPECT_EQ(QDir(appDir + "Downloads").entryList(QDir::Files | QDir::Hidden).size(), 2)
+            << qPrintable(QDir(appDir + "Downloads").entryList(QDir::Files | QDir::Hidden).join(' '));
     }
     form.reset();
     EXPECT_EQ(boxes, QStringList {upgrade});
