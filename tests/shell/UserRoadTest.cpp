@@ -253,25 +253,36 @@ protected:
     }
 
     // The language file of the run, with the vendor's addresses pointing at
-    // the site (as a vendor who deploys the program sets them).
+    // the site (as a vendor who deploys the program sets them); addresses the
+    // file names itself give way.
     bool stageLanguage(quint16 lcid)
     {
-        QString text = QString::fromUtf8(
-            readAll(QStringLiteral(ORVANE_SOURCE_DIR "/data/Langs/%1/Orvane.ini").arg(lcid)));
-        if (text.isEmpty())
-            text = QStringLiteral("[HEAD]\r\nLCID=%1\r\n[LANG_ITEMS]\r\n").arg(lcid);
-        const QString urls
-            = QStringLiteral("String.URL.Home=%1\r\nString.URL.Help=%2\r\nString.URL.TopX=%3\r\n"
-                             "String.URL.WAPI=%4\r\n")
-                  .arg(site.Url("/"), site.Url("/help.html"), site.Url("/index.php/soft_api"),
-                       site.Url("/index.php/halvex_api"));
-        const qsizetype items = text.indexOf(QStringLiteral("[LANG_ITEMS]"));
-        if (items < 0)
-            return false;
-        const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'), items);
-        text.insert(lineEnd + 1, urls);
+        QStringList lines
+            = QString::fromUtf8(
+                  readAll(QStringLiteral(ORVANE_SOURCE_DIR "/data/Langs/%1/Orvane.ini").arg(lcid)))
+                  .split(QLatin1Char('\n'));
+        lines.removeIf(
+            [](const QString &line) { return line.trimmed().startsWith(QLatin1String("String.URL.")); });
+        qsizetype items = -1;
+        for (qsizetype i = 0; i < lines.size() && items < 0; ++i)
+            if (lines[i].trimmed().compare(QLatin1String("[LANG_ITEMS]"), Qt::CaseInsensitive) == 0)
+                items = i;
+        if (items < 0) {
+            if (lines.size() == 1 && lines[0].isEmpty())
+                lines = {QStringLiteral("[HEAD]\r"), QStringLiteral("LCID=%1\r").arg(lcid)};
+            lines << QStringLiteral("[LANG_ITEMS]\r");
+            items = lines.size() - 1;
+        }
+        const QStringList urls {
+            QStringLiteral("String.URL.Home=%1\r").arg(site.Url("/")),
+            QStringLiteral("String.URL.Help=%1\r").arg(site.Url("/help.html")),
+            QStringLiteral("String.URL.TopX=%1\r").arg(site.Url("/index.php/soft_api")),
+            QStringLiteral("String.URL.WAPI=%1\r").arg(site.Url("/index.php/halvex_api")),
+        };
+        for (qsizetype i = 0; i < urls.size(); ++i)
+            lines.insert(items + 1 + i, urls[i]);
         return testsupport::writeFile(appDir + QStringLiteral("Langs/%1/Orvane.ini").arg(lcid),
-                                      text.toUtf8());
+                                      lines.join(QLatin1Char('\n')).toUtf8());
     }
 
     // What the demonstration installers would leave in the real user's data folder.
