@@ -7,11 +7,24 @@
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
 
+#include <QFileInfo>
 #include <QLocale>
 
 namespace {
 // Room for the suffix within the usual 255-byte limit of one file name.
 constexpr qsizetype kMaxTitleBytes = 200;
+
+// Whether a name is some task's file already, or a file (or partial-state
+// file) in the folder.
+bool LocalFileTaken(const TBrimTaskManager &TaskMgr, const QString &File)
+{
+    if (QFileInfo::exists(File) || QFileInfo::exists(File + QStringLiteral(".rb")))
+        return true;
+    for (int i = 0; i < TaskMgr.Count(); ++i)
+        if (const auto *t = dynamic_cast<const TOVTaskItem *>(TaskMgr.Items(i)); t && t->LocalFile == File)
+            return true;
+    return false;
+}
 } // namespace
 
 QString MakeLocalFileName(const QString &Dir, const QString &Title)
@@ -76,7 +89,14 @@ TOVTaskItem *AddDownloadTask(TBrimTaskManager &TaskMgr, const QString &Title, co
     task->DownloadDate = OleDateNow();
     task->Name = Title;
     task->HttpUrl = Url;
-    task->LocalFile = MakeLocalFileName(OVSettings::DownloadsDir, Title);
+    // The tick count in the name repeats within one millisecond and after
+    // every boot: two downloads must never share a file, nor take over one
+    // left in the folder. A number before the extension tells them apart.
+    QString file = MakeLocalFileName(OVSettings::DownloadsDir, Title);
+    const QString stem = file.chopped(4);
+    for (int n = 2; LocalFileTaken(TaskMgr, file); ++n)
+        file = stem + QLatin1Char('-') + QString::number(n) + QStringLiteral(".exe");
+    task->LocalFile = file;
     TaskMgr.NotifyListChange();
     task->Start();
     return task;

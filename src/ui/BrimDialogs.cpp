@@ -26,6 +26,17 @@ MessageBoxLibrary &messageBoxLibrary()
     return lib;
 }
 
+// The language files break lines with a line feed followed by a carriage
+// return; a Qt label shows that carriage return as a blank at the start of
+// the next line. Every pair and lone return becomes one line feed.
+QString ShownLineBreaks(QString text)
+{
+    text.replace(QLatin1String("\n\r"), QLatin1String("\n"));
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
 } // namespace
 
 bool LoadMessageBoxLibrary()
@@ -129,7 +140,7 @@ int ShowMessageBox(QWidget *owner, const QString &text, const QString &caption, 
     }
 
     const MessageBoxLayout layout = MessageBoxLayoutFor(type);
-    QMessageBox box(layout.icon, caption, text, QMessageBox::NoButton, owner);
+    QMessageBox box(layout.icon, caption, ShownLineBreaks(text), QMessageBox::NoButton, owner);
     if (type & MB_TOPMOST)
         box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
     QList<QAbstractButton *> buttons;

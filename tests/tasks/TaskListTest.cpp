@@ -1,6 +1,7 @@
 #include "core/IniFile.h"
 #include "core/OVSettings.h"
 #include "platform/AppPath.h"
+#include "tasks/Clock.h"
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
@@ -11,7 +12,9 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -303,6 +306,50 @@ TEST_F(TaskListTest, KeeperSavesAfterAddDeleteClearAndOnTermination)
 
     mgr.Clear();
     EXPECT_EQ(QFileInfo(listFile()).size(), 0);
+}
+
+// A page may start one download twice at once (a double click), and the tick
+// count in the names starts again with every boot of the machine: each task
+// gets a file of its own, and a file already in the folder is never taken over.
+TEST_F(TaskListTest, EveryTaskGetsAFileOfItsOwn)
+{
+    TestHttpServer server;
+    TBrimTaskManager mgr;
+    OVSettings::DownloadsDir = dir.filePath("dl");
+    OVSettings::AutoInstall = false;
+    // Files of an earlier boot carrying the names the next two seconds would give.
+    QSet<QString> kept;
+    const quint32 now = tasks::tickCount();
+    for (quint32 tick = now; tick < now + 2000; ++tick) {
+        kept.insert(
+            dir.filePath("dl/Twice_%1.exe").arg(QString::number(tick, 16).toUpper().rightJustified(2, '0')));
+    }
+    for (const QString &name : kept)
+        ASSERT_TRUE(writeFile(name, "kept"));
+
+    std::vector<TOVTaskItem *> tasks;
+    for (int i = 0; i < 8; ++i)
+        tasks.push_back(AddDownloadTask(mgr, "Twice", server.url()));
+    QSet<QString> files;
+    for (TOVTaskItem *t : tasks) {
+        ASSERT_NE(t, nullptr);
+        EXPECT_FALSE(kept.contains(t->LocalFile)) << t->LocalFile.toStdString();
+        EXPECT_TRUE(t->LocalFile.startsWith(dir.filePath("dl/Twice_"))) << t->LocalFile.toStdString();
+        EXPECT_TRUE(t->LocalFile.endsWith(".exe")) << t->LocalFile.toStdString();
+        files.insert(t->LocalFile);
+    }
+    EXPECT_EQ(files.size(), 8);
+    ASSERT_TRUE(pumpUntil([&] {
+        return std::all_of(tasks.begin(), tasks.end(),
+                           [](TOVTaskItem *t) { return t->State == St::DownloadCompleted; });
+    }));
+    for (TOVTaskItem *t : tasks)
+        EXPECT_EQ(QFileInfo(t->LocalFile).size(), 3000);
+    for (const QString &name : kept) {
+        QFile f(name);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), "kept") << name.toStdString();
+    }
 }
 
 TEST(TaskFiles, LocalFileNames)

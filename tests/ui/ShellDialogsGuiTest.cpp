@@ -104,6 +104,40 @@ TEST(ShellDialogs, BoxAnswersWithTheButtonPressed)
     platform::setApplicationDirectoryOverride({});
 }
 
+// The language files' line break (line feed, carriage return) and the
+// other break pairs show as one line break, with no blank on the next line.
+TEST(ShellDialogs, LineBreaksOfTheTextShowAsLineBreaks)
+{
+    UnloadMessageBoxLibrary();
+    platform::setApplicationDirectoryOverride("/nonexistent-app-dir");
+    LoadMessageBoxLibrary();
+    app();
+    const struct
+    {
+        const char *text, *shown;
+    } cases[] = {
+        {"loss of data.\n\rAre you sure?", "loss of data.\nAre you sure?"},
+        {"a\r\nb", "a\nb"},
+        {"a\rb", "a\nb"},
+        {"a\n\r\n\rb", "a\n\nb"},
+        {"a\r\n\r\nb", "a\n\nb"},
+        {"a\nb", "a\nb"},
+        {"one line", "one line"},
+    };
+    for (const auto &c : cases) {
+        QString shown;
+        QTimer::singleShot(0, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            shown = box->text();
+            box->buttons().value(0)->click();
+        });
+        EXPECT_EQ(ShowMessageBox(nullptr, QString::fromUtf8(c.text), "caption", MB_OK, 0, 0), IDOK);
+        EXPECT_EQ(shown, QString::fromUtf8(c.shown)) << c.text;
+    }
+    platform::setApplicationDirectoryOverride({});
+}
+
 TEST(ShellDialogs, LibraryBesideTheExecutableTakesOver)
 {
     app();
