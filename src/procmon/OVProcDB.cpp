@@ -1,8 +1,8 @@
 #include "procmon/OVProcDB.h"
 
+#include "core/AppFiles.h"
 #include "db/DictTable.h"
 #include "online/AESCipher.h"
-#include "core/AppFiles.h"
 
 #include <QBuffer>
 #include <exception>

@@ -2,6 +2,7 @@
 // read-only application folder and the user's folder when installed.
 
 #include "core/AppFiles.h"
+
 #include "core/IniFile.h"
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
@@ -102,7 +103,8 @@ TEST_F(AppFiles, EachFileLandsWhereItsLayoutPutsIt)
     for (bool installed : {false, true}) {
         if (installed)
             markInstalled();
-        EXPECT_EQ(appfiles::DecideLayout(), installed ? appfiles::Layout::Installed : appfiles::Layout::Portable);
+        EXPECT_EQ(appfiles::DecideLayout(),
+                  installed ? appfiles::Layout::Installed : appfiles::Layout::Portable);
         EXPECT_EQ(appfiles::AppDir(), app);
         for (const PathCase &c : kPaths) {
             const QString base = installed && c.userFile ? userDir : app;
@@ -139,7 +141,8 @@ TEST_F(AppFiles, UserFolderFollowsTheDataHome)
     for (const auto &c : cases) {
         const EnvVar x("XDG_DATA_HOME", c.xdgDataHome);
         appfiles::DecideLayout();
-        EXPECT_EQ(appfiles::UserDir(), c.expected) << (c.xdgDataHome ? c.xdgDataHome->constData() : "(unset)");
+        EXPECT_EQ(appfiles::UserDir(), c.expected)
+            << (c.xdgDataHome ? c.xdgDataHome->constData() : "(unset)");
     }
 }
 
@@ -212,7 +215,7 @@ TEST(AppFilesLanguage, LocaleGivesTheInterfaceLanguage)
         const char *locale;
         quint16 lcid;
     } cases[] = {
-        {"zh_CN.UTF-8", 2052}, {"zh_TW.UTF-8", 2052}, {"zh", 2052},    {"ZH_cn", 2052},
+        {"zh_CN.UTF-8", 2052}, {"zh_TW.UTF-8", 2052}, {"zh", 2052},      {"ZH_cn", 2052},
         {"en_US.UTF-8", 1033}, {"de_DE", 1033},       {"C.UTF-8", 1033}, {"", 1033},
     };
     for (const auto &c : cases)

@@ -216,11 +216,12 @@ TEST(RegToolLayout, FindsTheProgramsHivesInEachLayout)
         // Root writes anywhere: the read-only case runs the tool as an ordinary user.
         QStringList prefix;
         if (c.readOnly) {
-            ASSERT_TRUE(QFile::setPermissions(app, QFileDevice::ReadOwner | QFileDevice::ExeOwner
-                                                       | QFileDevice::ReadOther | QFileDevice::ExeOther));
+            ASSERT_TRUE(QFile::setPermissions(app,
+                                              QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther));
             if (::geteuid() == 0) {
-                prefix = {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                          QStringLiteral("--clear-groups")};
+                prefix = {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                          QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")};
                 const auto all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
                     | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
                 ASSERT_TRUE(QFile::setPermissions(scratch.path(), all & ~QFileDevice::WriteOther));
@@ -242,8 +243,8 @@ TEST(RegToolLayout, FindsTheProgramsHivesInEachLayout)
             return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()));
         };
         const QString key = QStringLiteral("HKCU\\Software\\Demo");
-        ASSERT_EQ(run({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("Name"), QStringLiteral("/d"),
-                       QStringLiteral("layout value"), QStringLiteral("/f")})
+        ASSERT_EQ(run({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("Name"),
+                       QStringLiteral("/d"), QStringLiteral("layout value"), QStringLiteral("/f")})
                       .first,
                   0);
         const auto query = run({QStringLiteral("query"), key, QStringLiteral("/v"), QStringLiteral("Name")});
