@@ -62,8 +62,11 @@ Decision decide(const QString &appDir)
     d.made = true;
     d.appDir = appDir;
     const bool marked = QFileInfo(appDir + InstalledMarkerName()).exists();
-    const bool writable = QFileInfo(appDir).isWritable();
-    d.layout = marked || !writable ? Layout::Installed : Layout::Portable;
+    // A folder that does not exist yet is not taken for a read-only one: it is
+    // made where the portable layout puts it.
+    const QFileInfo folder(appDir);
+    const bool readOnly = folder.exists() && !folder.isWritable();
+    d.layout = marked || readOnly ? Layout::Installed : Layout::Portable;
     d.userDir = d.layout == Layout::Installed ? dataHome() + QStringLiteral("orvane/") : appDir;
     return d;
 }

@@ -123,6 +123,16 @@ TEST_F(AppFiles, EachFileLandsWhereItsLayoutPutsIt)
     EXPECT_FALSE(QFileInfo(app + "Config/Config.ini").exists());
 }
 
+// Tests point the program at folders they have not made yet; such a folder is
+// no reason to write into the user's real data folder.
+TEST_F(AppFiles, ApplicationFolderNotMadeYetStaysPortable)
+{
+    const QString notYet = scratch.path("not-yet/");
+    platform::setApplicationDirectoryOverride(notYet);
+    EXPECT_EQ(appfiles::DecideLayout(), appfiles::Layout::Portable);
+    EXPECT_EQ(appfiles::TaskListFile(), notYet + "Config/OVTasks.ini");
+}
+
 TEST_F(AppFiles, UserFolderFollowsTheDataHome)
 {
     markInstalled();
