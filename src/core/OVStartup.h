@@ -13,13 +13,13 @@ struct LanguageSelection
     QString LanguageFile; // "<app>Langs/<LCID>/Orvane.ini"
 };
 
-// Reads the selection from configFile (default: <app>Config/Config.ini);
+// Reads the selection from configFile (default: the layout's Config/Config.ini);
 // a missing file or key gives language 0. The key is only ever read.
 LanguageSelection LoadLanguageSelection(const QString &configFile = {});
 
-// <app>Config/Config.ini
+// Config/Config.ini of the layout (see AppFiles)
 QString ConfigFileName();
 
-// Creates <app>Config/, <app>Downloads/ and <app>Files/ where missing.
+// Creates the Config/, Downloads/ and Files/ folders of the layout where missing.
 // False when one of them could not be created.
 bool ForceAppDirs();

@@ -1,8 +1,8 @@
 #include "procmon/OVProcDB.h"
 
+#include "core/AppFiles.h"
 #include "db/DictTable.h"
 #include "online/AESCipher.h"
-#include "platform/AppPath.h"
 
 #include <QBuffer>
 #include <exception>
@@ -156,7 +156,7 @@ bool OVProcDB::Lookup(const QString &processName, QString &description, bool &is
 
 OVProcDB &ProcDB()
 {
-    static OVProcDB db(platform::applicationDirectory() + ProcDBFileName());
+    static OVProcDB db(appfiles::ProcDBFile());
     return db;
 }
 

@@ -227,7 +227,7 @@ void TFormOVMain::buildControls()
     tsTasks = sheet("tsTasks");
 
     TopXTab = new TOVTopXTab(
-        GetAppPath(), [this] { return URL_TOPX; },
+        appfiles::TopXArchiveFile(), [this] { return URL_TOPX; },
         [this](const QString &title, const QString &url) {
             return AddDownloadTask(title, url) ? QString()
                                                : QStringLiteral("The download task could not be added.");

@@ -11,10 +11,10 @@
 #include <QResizeEvent>
 #include <QWebEngineProfile>
 
-TOVTopXTab::TOVTopXTab(const QString &AppPath, std::function<QString()> TopXUrl,
+TOVTopXTab::TOVTopXTab(const QString &CacheFile, std::function<QString()> TopXUrl,
                        TAddDownloadTask AddDownloadTask, QWidget *Parent)
     : QWidget(Parent)
-    , m_appPath(AppPath)
+    , m_cacheFile(CacheFile)
     , m_topXUrl(std::move(TopXUrl))
     , m_addDownloadTask(std::move(AddDownloadTask))
 {
@@ -33,7 +33,7 @@ TOVTopXTab::~TOVTopXTab()
 
 QString TOVTopXTab::TopXCacheFile() const
 {
-    return m_appPath + QStringLiteral("Files/TopX.mht");
+    return m_cacheFile;
 }
 
 void TOVTopXTab::createBrowsers()

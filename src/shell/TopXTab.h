@@ -25,9 +25,9 @@ public:
     // Adds a download task; an empty text when done, otherwise why not (it may also throw).
     using TAddDownloadTask = std::function<QString(const QString &Title, const QString &Url)>;
 
-    // AppPath: the application directory with its trailing '/'. TopXUrl gives
+    // CacheFile: where the page's copy is kept (Files/TopX.mht). TopXUrl gives
     // the recommendation page's address as of the last language change.
-    TOVTopXTab(const QString &AppPath, std::function<QString()> TopXUrl, TAddDownloadTask AddDownloadTask,
+    TOVTopXTab(const QString &CacheFile, std::function<QString()> TopXUrl, TAddDownloadTask AddDownloadTask,
                QWidget *Parent = nullptr);
     ~TOVTopXTab() override;
 
@@ -71,7 +71,7 @@ private:
     void setAllowedOrigins();
     void navigateOnline();
 
-    QString m_appPath;
+    QString m_cacheFile;
     std::function<QString()> m_topXUrl;
     TAddDownloadTask m_addDownloadTask;
     QWebEngineProfile *m_profile = nullptr;

@@ -1,4 +1,5 @@
 // Start-up: single instance, the main window, and the end of the run.
+#include "core/AppFiles.h"
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
@@ -45,6 +46,8 @@ int main(int argc, char **argv)
     const int popupCode = GetPopupCode(args);
     if (CheckSingleInstance(popupCode) == InstanceRole::HandedOver)
         return 0;
+    // Where the program's files live; a packaged program's first start seeds the user's folder.
+    appfiles::Initialise();
 
     // The recommendation tab's two pages (the vendor's page and its copy)
     // share one renderer process: less memory, a quicker start. Without the

@@ -11,7 +11,7 @@ class TerminationSignalWatcher;
 class TBrimTaskManager;
 class TOVTaskItem;
 
-// "Config/OVTasks.ini" under the application directory.
+// "Config/OVTasks.ini" in the folder the program writes to (see AppFiles).
 QString TaskListFileName();
 
 // Writes every task of the manager, replacing the file atomically. False when

@@ -3,10 +3,14 @@
 #include "platform/Registry.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
+#include <utility>
 #include <vector>
 
 using namespace platform;
@@ -177,4 +181,80 @@ TEST_F(RegTool, ProcessesWritingAtOnceLoseNothing)
         QDir(dir.path()).entryList(QDir::Files),
         (QStringList {QStringLiteral("HKEY_CURRENT_USER.reg"), QStringLiteral("HKEY_CURRENT_USER.reg.lock")}))
         << "no temporary file is left behind";
+}
+
+// A copy of the tool in an application folder of its own, as a package or a
+// portable folder holds it: without ORVANE_REGISTRY_DIR it finds the hives
+// where the program keeps them in that folder's layout.
+TEST(RegToolLayout, FindsTheProgramsHivesInEachLayout)
+{
+    const struct
+    {
+        const char *name;
+        bool marker;
+        bool readOnly;
+        bool inUserFolder;
+    } cases[] = {
+        {"portable", false, false, false},
+        {"marked as installed", true, false, true},
+        {"read-only, unmarked", false, true, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir scratch;
+        ASSERT_TRUE(scratch.isValid());
+        const QString app = scratch.filePath(QStringLiteral("app"));
+        const QString data = scratch.filePath(QStringLiteral("data"));
+        ASSERT_TRUE(QDir().mkpath(app) && QDir().mkpath(data));
+        const QString exe = app + QStringLiteral("/orvane-reg");
+        ASSERT_TRUE(QFile::copy(QStringLiteral(ORVANE_REG_EXE), exe));
+        if (c.marker) {
+            QFile marker(app + QStringLiteral("/installed-layout"));
+            ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+        }
+
+        // Root writes anywhere: the read-only case runs the tool as an ordinary user.
+        QStringList prefix;
+        if (c.readOnly) {
+            ASSERT_TRUE(QFile::setPermissions(app,
+                                              QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                                  | QFileDevice::ReadOther | QFileDevice::ExeOther));
+            if (::geteuid() == 0) {
+                prefix = {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+                          QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")};
+                const auto all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                    | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+                ASSERT_TRUE(QFile::setPermissions(scratch.path(), all & ~QFileDevice::WriteOther));
+                ASSERT_TRUE(QFile::setPermissions(data, all));
+            }
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("ORVANE_REGISTRY_DIR"));
+        env.insert(QStringLiteral("ORVANE_PACKAGE_STATUS"), QString());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data);
+        env.insert(QStringLiteral("HOME"), data);
+        auto run = [&](const QStringList &args) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            const QStringList argv = prefix + QStringList {exe} + args;
+            p.start(argv.first(), argv.mid(1));
+            if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)
+                return std::make_pair(-1, QString());
+            return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()));
+        };
+        const QString key = QStringLiteral("HKCU\\Software\\Demo");
+        ASSERT_EQ(run({QStringLiteral("add"), key, QStringLiteral("/v"), QStringLiteral("Name"),
+                       QStringLiteral("/d"), QStringLiteral("layout value"), QStringLiteral("/f")})
+                      .first,
+                  0);
+        const auto query = run({QStringLiteral("query"), key, QStringLiteral("/v"), QStringLiteral("Name")});
+        EXPECT_EQ(query.first, 0);
+        EXPECT_TRUE(query.second.contains(QStringLiteral("layout value"))) << query.second.toStdString();
+
+        const QString inUser = data + QStringLiteral("/orvane/Registry/HKEY_CURRENT_USER.reg");
+        const QString inApp = app + QStringLiteral("/Registry/HKEY_CURRENT_USER.reg");
+        EXPECT_EQ(QFileInfo::exists(inUser), c.inUserFolder);
+        EXPECT_EQ(QFileInfo::exists(inApp), !c.inUserFolder);
+        QFile::setPermissions(app, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
 }

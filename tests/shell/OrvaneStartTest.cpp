@@ -196,6 +196,40 @@ TEST_F(OrvaneStart, StartsCreatesItsFoldersAndEnds)
         EXPECT_TRUE(QFileInfo(dir.filePath(d)).isDir()) << d;
 }
 
+// A packaged program's folder is read-only for its users: the first start makes
+// the user's folder and records the user's language there; later starts keep
+// what the user changed.
+TEST_F(OrvaneStart, InstalledProgramKeepsItsFilesInTheUsersFolder)
+{
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    QFile marker(dir.filePath("installed-layout"));
+    ASSERT_TRUE(marker.open(QIODevice::WriteOnly));
+    marker.close();
+    env.insert("XDG_DATA_HOME", data.path());
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
+        env.remove(name);
+    env.insert("LANG", "zh_CN.UTF-8");
+    const QString user = data.filePath("orvane/");
+
+    QProcess first;
+    start(first, {"--quit-after", "800"});
+    EXPECT_EQ(finish(first), "orvane: tab 0, handed over 0, language 2052");
+    for (const char *d : {"Config", "Downloads", "Files"}) {
+        EXPECT_TRUE(QFileInfo(user + d).isDir()) << d;
+        EXPECT_FALSE(QFileInfo::exists(dir.filePath(d))) << d;
+    }
+    EXPECT_TRUE(QFileInfo::exists(user + "Config/OVTasks.ini"));
+
+    QFile ini(user + "Config/Config.ini");
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ini.write("[LANGUAGE]\r\nLanguage=1033\r\n");
+    ini.close();
+    QProcess second;
+    start(second, {"--quit-after", "800"});
+    EXPECT_EQ(finish(second), "orvane: tab 0, handed over 0, language 1033");
+}
+
 TEST_F(OrvaneStart, SecondStartHandsItsPopupCodeToTheFirst)
 {
     QProcess first;

@@ -124,7 +124,7 @@ protected:
     TOVTopXTab &makeTab()
     {
         tab = std::make_unique<TOVTopXTab>(
-            appPath, [this] { return topXUrl; },
+            appPath + "Files/TopX.mht", [this] { return topXUrl; },
             [this](const QString &title, const QString &url) {
                 tasks.push_back({title, url});
                 return QString();

@@ -4,10 +4,12 @@
 //   orvane-reg delete KEY [/v NAME | /ve] [/f]
 //   orvane-reg query KEY [/v NAME | /ve] [/s]
 //
-// The hives live in Registry/ beside this program unless ORVANE_REGISTRY_DIR
+// The hives are the program's: in Registry/ beside this program, or in the
+// user's folder when the program is installed as a package; ORVANE_REGISTRY_DIR
 // names another folder. Exit code 0 on success, 1 when a key or value is
 // missing or a change failed, 2 for a wrong command line.
 
+#include "core/AppFiles.h"
 #include "platform/Registry.h"
 
 #include <QCoreApplication>
@@ -217,9 +219,11 @@ int main(int argc, char **argv)
         std::fputs(kUsage, args.isEmpty() ? stderr : stdout);
         return args.isEmpty() ? 2 : 0;
     }
+    // The program's own hives, wherever its layout keeps them.
+    appfiles::Initialise();
     const QByteArray dir = qgetenv("ORVANE_REGISTRY_DIR");
-    setRegistryDirectory(dir.isEmpty() ? QCoreApplication::applicationDirPath() + QStringLiteral("/Registry/")
-                                       : QString::fromLocal8Bit(dir));
+    if (!dir.isEmpty())
+        setRegistryDirectory(QString::fromLocal8Bit(dir));
     if (qEnvironmentVariableIsSet("ORVANE_PACKAGE_STATUS"))
         setPackageStatusFile(qEnvironmentVariable("ORVANE_PACKAGE_STATUS"));
 
