@@ -171,7 +171,6 @@ int fieldStorageSize(int type, qint64 fieldSize);
 bool isBlobType(int type);
 bool isStringType(int type);
 
-
 // The order of texts in keys and indexes: negative, zero or positive as key a sorts
 // before, with or after b. It is the same under every locale. With partial set, a that
 // is a prefix of b counts as equal.
