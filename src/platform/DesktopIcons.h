@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -13,6 +14,10 @@ inline constexpr char kGenericExecutableIcon[] = "application-x-executable";
 // executable, matched by the resolved path, else by the file name. Empty text
 // when no entry names it. The entries are read once, on first use.
 QString desktopIconFor(const QString &executablePath);
+
+// The keys of a desktop entry's main group ("[Desktop Entry]"); none for a
+// file that cannot be read or is larger than 1 MiB.
+QHash<QString, QString> readDesktopEntry(const QString &file);
 
 // The folders holding *.desktop files: the user's and the system's
 // "applications" folders by the XDG base directory rules.

@@ -89,12 +89,14 @@ QString resolveProgram(const QString &program)
     return {};
 }
 
-void readEntry(const QString &file, IconIndex &index)
+} // namespace
+
+QHash<QString, QString> readDesktopEntry(const QString &file)
 {
+    QHash<QString, QString> keys;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly) || f.size() > (1 << 20))
-        return;
-    QString exec, tryExec, icon;
+        return keys;
     bool inMain = false;
     while (!f.atEnd()) {
         const QString line = QString::fromUtf8(f.readLine()).trimmed();
@@ -102,20 +104,21 @@ void readEntry(const QString &file, IconIndex &index)
             inMain = line == QLatin1String("[Desktop Entry]");
             continue;
         }
-        if (!inMain)
-            continue;
-        const int eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0)
-            continue;
-        const QString key = line.left(eq).trimmed();
-        const QString value = line.mid(eq + 1).trimmed();
-        if (key == QLatin1String("Exec"))
-            exec = value;
-        else if (key == QLatin1String("TryExec"))
-            tryExec = value;
-        else if (key == QLatin1String("Icon"))
-            icon = value;
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (inMain && eq > 0)
+            keys.insert(line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
     }
+    return keys;
+}
+
+namespace {
+
+void readEntry(const QString &file, IconIndex &index)
+{
+    const QHash<QString, QString> entry = readDesktopEntry(file);
+    const QString exec = entry.value(QStringLiteral("Exec"));
+    const QString tryExec = entry.value(QStringLiteral("TryExec"));
+    const QString icon = entry.value(QStringLiteral("Icon"));
     if (icon.isEmpty())
         return;
     for (const QString &program : {execProgram(exec), tryExec}) {

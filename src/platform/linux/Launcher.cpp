@@ -47,30 +47,10 @@ bool programExists(const QString &program)
 // hidden (deleted by the user) or whose TryExec program is not installed.
 QStringList offeredTypes(const QString &file)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly) || f.size() > (1 << 20))
-        return {};
-    QString types, tryExec;
-    bool inMain = false;
-    bool hidden = false;
-    while (!f.atEnd()) {
-        const QString line = QString::fromUtf8(f.readLine()).trimmed();
-        if (line.startsWith(u'[')) {
-            inMain = line == QLatin1String("[Desktop Entry]");
-            continue;
-        }
-        const qsizetype eq = line.indexOf(u'=');
-        if (!inMain || eq <= 0)
-            continue;
-        const QString key = line.left(eq).trimmed();
-        const QString value = line.mid(eq + 1).trimmed();
-        if (key == QLatin1String("MimeType"))
-            types = value;
-        else if (key == QLatin1String("Hidden"))
-            hidden = value == QLatin1String("true");
-        else if (key == QLatin1String("TryExec"))
-            tryExec = value;
-    }
+    const QHash<QString, QString> entry = readDesktopEntry(file);
+    const QString types = entry.value(QStringLiteral("MimeType"));
+    const QString tryExec = entry.value(QStringLiteral("TryExec"));
+    const bool hidden = entry.value(QStringLiteral("Hidden")) == QLatin1String("true");
     if (hidden || (!tryExec.isEmpty() && !programExists(tryExec)))
         return {};
     return types.split(u';', Qt::SkipEmptyParts);
