@@ -348,6 +348,8 @@ void TOVUninstallTab::ApplyLayout()
         // Each value sits 6 pixels right of the end of its caption.
         m_detailValues.at(i)->setGeometry(caption->x() + caption->width() + 6, caption->y(),
                                           listWidth - 48 - (caption->width() + 10), 16);
+        if (m_detailValues.at(i)->property("wholeText").isValid())
+            ShowDetailValue(i, DetailText(i));
     }
     m_imgUninstDetailsIcon->move(m_pnlUninstDetails->width() - 6 - 32, 6);
     const int listTop = 32;
@@ -494,15 +496,15 @@ void TOVUninstallTab::UpdateDetails()
     if (!e)
         return;
     m_imgUninstDetailsIcon->SetPicture(EntryIcon(e->LargeIconIndex).pixmap(32, 32));
-    m_detailValues[0]->setText(DisplayText(e));
-    m_detailValues[0]->setToolTip(DisplayText(e));
-    m_detailValues[1]->setText(e->Publisher);
-    m_detailValues[2]->setText(e->Version);
-    m_detailValues[3]->setText(
+    ShowDetailValue(0, DisplayText(e));
+    ShowDetailValue(1, e->Publisher);
+    ShowDetailValue(2, e->Version);
+    ShowDetailValue(
+        3,
         e->InstallDate == 0
             ? QString()
             : QLocale().toString(QDate(1899, 12, 30).addDays(qint64(e->InstallDate)), QLocale::ShortFormat));
-    m_detailValues[4]->setText(e->InstallLocation);
+    ShowDetailValue(4, e->InstallLocation);
     m_detailValues[4]->setVisible(!e->InstallLocation.trimmed().isEmpty());
     QString linkText;
     for (const QString *l : {&e->AboutLink, &e->HelpLink, &e->UpdateLink})
@@ -510,8 +512,26 @@ void TOVUninstallTab::UpdateDetails()
             linkText = *l;
             break;
         }
-    m_detailValues[5]->setText(linkText);
+    ShowDetailValue(5, linkText);
     m_detailValues[5]->setVisible(!linkText.isEmpty());
+}
+
+void TOVUninstallTab::ShowDetailValue(int Index, const QString &Text)
+{
+    QLabel *value = m_detailValues.at(Index);
+    value->setProperty("wholeText", Text);
+    // Paths and links keep their ends, where they differ most.
+    const Qt::TextElideMode mode = Index >= 4 ? Qt::ElideMiddle : Qt::ElideRight;
+    const QString shown = value->fontMetrics().elidedText(Text, mode, value->width());
+    value->setText(shown);
+    // The location and link labels carry their own hints.
+    if (Index < 4)
+        value->setToolTip(shown == Text ? QString() : Text);
+}
+
+QString TOVUninstallTab::DetailText(int Index) const
+{
+    return m_detailValues.at(Index)->property("wholeText").toString();
 }
 
 void TOVUninstallTab::ToggleDetails()
@@ -531,14 +551,14 @@ void TOVUninstallTab::ToggleDetails()
 
 void TOVUninstallTab::OpenLocation()
 {
-    if (!OpenFolder(m_detailValues[4]->text(), QString()))
+    if (!OpenFolder(DetailText(4), QString()))
         MessageBox(window(), text("String.MsgText.OpenDiretoryFailed"), text("String.MsgTitle.Failure"),
                    MB_ICONERROR);
 }
 
 void TOVUninstallTab::OpenLink()
 {
-    if (!ShellOpen(m_detailValues[5]->text()))
+    if (!ShellOpen(DetailText(5)))
         MessageBox(window(), text("String.MsgText.OpenUrlFailed"), text("String.MsgTitle.Failure"),
                    MB_ICONERROR);
 }

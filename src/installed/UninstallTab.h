@@ -65,6 +65,9 @@ public:
     void ListFill();
     void UpdateSelItemPanel();
     void UpdateDetails();
+    // Shows a detail value elided to its label; the whole text stays for opening and tooltips.
+    void ShowDetailValue(int Index, const QString &Text);
+    QString DetailText(int Index) const;
     void ToggleDetails();
     void OpenLocation();
     void OpenLink();

@@ -257,11 +257,18 @@ TEST_F(UninstallTab, ListFillShowsProgramsAndOrphanedUpdates)
 
 TEST_F(UninstallTab, DetailLinksAndTheirFailures)
 {
+    const QString deep
+        = dir.path() + QStringLiteral("/Programs/A folder with a long descriptive name/v1.2.3");
+    ASSERT_TRUE(QDir().mkpath(deep));
+    const QString longName = QStringLiteral("Linked Suite Professional Edition with Extras and Add-ons");
     user(entry("A",
                "\"DisplayName\"=\"Linked\"\n\"InstallLocation\"=\"" + QFile::encodeName(dir.path())
                    + "\"\n\"HelpLink\"=\" \"\n\"URLUpdateInfo\"=\"http://127.0.0.1:9/update\"\n"
                      "\"InstallDate\"=\"20100315\"\n")
-         + entry("B", "\"DisplayName\"=\"Unlinked\"\n\"InstallLocation\"=\"/nonexistent/folder\"\n"));
+         + entry("B", "\"DisplayName\"=\"Unlinked\"\n\"InstallLocation\"=\"/nonexistent/folder\"\n")
+         + entry("C",
+                 "\"DisplayName\"=\"" + longName.toUtf8() + "\"\n\"InstallLocation\"=\""
+                     + QFile::encodeName(deep) + "\"\n"));
     open();
     select(QStringLiteral("Linked"));
     EXPECT_FALSE(tab->DetailValue("DateV")->text().isEmpty());
@@ -272,6 +279,17 @@ TEST_F(UninstallTab, DetailLinksAndTheirFailures)
               (QStringList {QStringLiteral("folder|") + dir.path() + u'/',
                             QStringLiteral("open|http://127.0.0.1:9/update")}));
     EXPECT_TRUE(boxes.isEmpty());
+
+    // Values too long for their labels are elided on screen; opening uses the whole text.
+    select(longName);
+    const QString shownName = tab->DetailValue("NameV")->text();
+    EXPECT_TRUE(shownName.endsWith(QChar(0x2026))) << shownName.toStdString();
+    EXPECT_EQ(tab->DetailValue("NameV")->toolTip(), longName);
+    EXPECT_TRUE(tab->DetailValue("LocationV")->text().contains(QChar(0x2026)));
+    EXPECT_TRUE(tab->DetailValue("LocationV")->text().endsWith(QStringLiteral("v1.2.3")));
+    launcher.calls.clear();
+    tab->OpenLocation();
+    EXPECT_EQ(launcher.calls, QStringList {QStringLiteral("folder|") + deep + u'/'});
 
     select(QStringLiteral("Unlinked"));
     EXPECT_TRUE(tab->DetailValue("DateV")->text().isEmpty());
