@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
@@ -53,9 +54,60 @@ const QStringList &Categories()
     return List;
 }
 
-QString CategoryTitle(const QString &Category)
+QString CategoryTitle(const QString &Category, Language Lang)
 {
+    if (Lang == Language::Chinese) {
+        static const QMap<QString, QString> Chinese {
+            {"office", QStringLiteral("办公")},       {"media", QStringLiteral("影音")},
+            {"internet", QStringLiteral("网络")},     {"security", QStringLiteral("安全")},
+            {"system", QStringLiteral("系统工具")},   {"development", QStringLiteral("开发")},
+            {"graphics", QStringLiteral("图形图像")}, {"games", QStringLiteral("游戏")},
+        };
+        if (const auto It = Chinese.find(Category); It != Chinese.end())
+            return *It;
+    }
     return Category.isEmpty() ? Category : Category.left(1).toUpper() + Category.mid(1);
+}
+
+Language LanguageForLcid(uint Lcid)
+{
+    return Lcid == 2052 ? Language::Chinese : Language::English;
+}
+
+Language LanguageForParam(const QString &Value)
+{
+    const QString V = Value.trimmed().toLower();
+    if (V == "zh" || V == "zh-cn" || V == "zh-hans" || V == "zh-hans-cn")
+        return Language::Chinese;
+    bool Ok = false;
+    const uint Lcid = V.toUInt(&Ok);
+    return Ok ? LanguageForLcid(Lcid) : Language::English;
+}
+
+QString LanguageQuery(Language Lang)
+{
+    return Lang == Language::Chinese ? QStringLiteral("lang=2052") : QString();
+}
+
+QString WithLanguage(const QString &Url, Language Lang)
+{
+    const QString Query = LanguageQuery(Lang);
+    if (Query.isEmpty())
+        return Url;
+    const qsizetype Hash = Url.indexOf('#');
+    const QString Address = Hash < 0 ? Url : Url.left(Hash);
+    const QString Fragment = Hash < 0 ? QString() : Url.mid(Hash);
+    return Address + (Address.contains('?') ? '&' : '?') + Query + Fragment;
+}
+
+QString Program::TitleIn(Language Lang) const
+{
+    return Lang == Language::Chinese && !TitleZh.isEmpty() ? TitleZh : Title;
+}
+
+QString Program::DescriptionIn(Language Lang) const
+{
+    return Lang == Language::Chinese && !DescriptionZh.isEmpty() ? DescriptionZh : Description;
 }
 
 QString PictureType(const QByteArray &Bytes)
@@ -108,6 +160,14 @@ bool LoadCatalogue(const QString &Root, QVector<Program> &Programs, QString &Err
         P.Description = O.value("description").toString();
         if (!PlainText(P.Title, 60) || !PlainText(P.Publisher, 60) || !PlainText(P.Description, 200))
             return Bad("title, publisher and description must be short plain texts");
+        // Chinese texts are optional: a program without them shows its English ones.
+        if (O.contains("zh")) {
+            const QJsonObject Zh = O.value("zh").toObject();
+            P.TitleZh = Zh.value("title").toString();
+            P.DescriptionZh = Zh.value("description").toString();
+            if (!O.value("zh").isObject() || !PlainText(P.TitleZh, 60) || !PlainText(P.DescriptionZh, 200))
+                return Bad("\"zh\" must hold a short plain title and description");
+        }
         if (!Categories().contains(P.Category))
             return Bad("unknown category \"" + P.Category + "\"");
         if (P.Rank < 1 || Ranks.contains(P.Rank))

@@ -10,6 +10,20 @@
 
 namespace orvane::site {
 
+// The languages the store speaks; English unless a client asks for Chinese.
+enum class Language { English, Chinese };
+
+// The language for a client's language id (an LCID): Simplified Chinese for
+// 2052, English for every other.
+Language LanguageForLcid(uint Lcid);
+// The language a page address asks for in its "lang" parameter: an LCID
+// ("2052") or a language tag ("zh-CN", "zh-Hans", "zh"); English otherwise.
+Language LanguageForParam(const QString &Value);
+// The query text that asks a page for Language ("lang=2052"); empty for English.
+QString LanguageQuery(Language Lang);
+// Url with LanguageQuery(Lang) added to its query, before any fragment.
+QString WithLanguage(const QString &Url, Language Lang);
+
 struct Program
 {
     QString Id; // lower-case letters, digits and '-': anchors, file names, registry key
@@ -29,12 +43,18 @@ struct Program
     QString IconType; // its content type, from the picture's own first bytes
     QString Installer; // file name under /files/; empty when not downloadable
     qint64 InstallerSize = 0; // bytes, the same for every client
+    QString TitleZh; // Simplified Chinese texts; empty when the catalogue has none
+    QString DescriptionZh;
+
+    // The texts in Lang, the English ones where the catalogue has no translation.
+    QString TitleIn(Language Lang) const;
+    QString DescriptionIn(Language Lang) const;
 };
 
 // The categories in the order the store shows them.
 const QStringList &Categories();
-// The category's name as shown ("development" -> "Development").
-QString CategoryTitle(const QString &Category);
+// The category's name as shown ("development" -> "Development", "开发").
+QString CategoryTitle(const QString &Category, Language Lang = Language::English);
 
 // The content type of a PNG, JPEG, GIF or BMP picture from its first bytes;
 // empty for anything else.

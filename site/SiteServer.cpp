@@ -157,6 +157,12 @@ const std::vector<Route> &RouteTable()
     return Table;
 }
 
+// The language a page request asks for with its "lang" parameter.
+Language PageLanguage(const httplib::Request &Req)
+{
+    return LanguageForParam(QString::fromStdString(Req.get_param_value("lang")));
+}
+
 std::string ErrorPage(int Status, const std::string &Base)
 {
     const std::string Title = Status == 405 ? "Method not allowed" : "Page not found";
@@ -272,7 +278,8 @@ QVector<const Program *> SiteServer::Choose(const QString &Keywords, bool Free) 
     for (const Program &P : m_programs) {
         if (P.Freeware != Free)
             continue;
-        const QSet<QString> Have = Words(P.Title + ' ' + P.Category + ' ' + P.Keywords.join(' '));
+        const QSet<QString> Have
+            = Words(P.Title + ' ' + P.TitleZh + ' ' + P.Category + ' ' + P.Keywords.join(' '));
         Scored.append({int(QSet<QString>(Wanted).intersect(Have).size()), &P});
     }
     // Best matches first; the ranking breaks ties and fills up when nothing matches.
@@ -293,26 +300,27 @@ const Program *SiteServer::FindProgram(const std::string &Id) const
     return nullptr;
 }
 
-QByteArray SiteServer::Top3Json(const QString &Keywords, const std::string &BaseText) const
+QByteArray SiteServer::Top3Json(const QString &Keywords, const std::string &BaseText, Language Lang) const
 {
     const QString Base = QString::fromStdString(BaseText);
     auto Side = [&](bool Free) {
         QJsonArray Items;
         for (const Program *P : Choose(Keywords, Free)) {
-            QJsonObject Item {{"title", P->Title},
-                              {"description", P->Description},
+            QJsonObject Item {{"title", P->TitleIn(Lang)},
+                              {"description", P->DescriptionIn(Lang)},
                               {"icon_url", Base + "/icons/" + P->Icon},
-                              {"details_url", Base + "/index.php/soft_api#" + P->Id},
+                              {"details_url", WithLanguage(Base + "/index.php/soft_api#" + P->Id, Lang)},
                               {"freeware", P->Freeware}};
             if (P->Downloadable)
                 Item["download_url"] = Base + "/files/" + P->Installer;
             if (!P->Freeware)
-                Item["purchase_url"] = Base + P->PurchasePath;
+                Item["purchase_url"] = WithLanguage(Base + P->PurchasePath, Lang);
             Items.append(Item);
         }
-        return QJsonObject {{"count", Items.size()},
-                            {"more_url", Base + "/index.php/soft_api?kind=" + (Free ? "free" : "pay")},
-                            {"items", Items}};
+        return QJsonObject {
+            {"count", Items.size()},
+            {"more_url", WithLanguage(Base + "/index.php/soft_api?kind=" + (Free ? "free" : "pay"), Lang)},
+            {"items", Items}};
     };
     const QJsonObject Answer {{"result", "success"}, {"top3_pay", Side(false)}, {"top3_free", Side(true)}};
     return QJsonDocument(Answer).toJson(QJsonDocument::Compact);
@@ -327,13 +335,14 @@ QByteArray SiteServer::ApiAnswer(const httplib::Params &Params, const std::strin
     };
     bool HasMethod = false, HasLanguage = false, HasKeywords = false;
     const QString Method = Value("method", HasMethod);
-    const QString Language = Value("lng", HasLanguage);
+    const QString LanguageText = Value("lng", HasLanguage);
     const QString Keywords = Value("keywords", HasKeywords);
     if (!HasMethod || Method.isEmpty())
         return Envelope("no method given");
+    uint Lcid = 0;
     if (HasLanguage) {
         bool Ok = false;
-        const uint Lcid = Language.toUInt(&Ok);
+        Lcid = LanguageText.toUInt(&Ok);
         if (!Ok || Lcid > 0xFFFF)
             return Envelope("lng must be a language identifier from 0 to 65535");
     }
@@ -341,12 +350,12 @@ QByteArray SiteServer::ApiAnswer(const httplib::Params &Params, const std::strin
         return Envelope(QStringLiteral("keywords longer than %1 characters").arg(MaxKeywords));
     if (Method != "software_top3")
         return Envelope("unknown method");
-    return Top3Json(Keywords, Base);
+    return Top3Json(Keywords, Base, LanguageForLcid(Lcid));
 }
 
-std::string SiteServer::RecommendationPage(const std::string &Base) const
+std::string SiteServer::RecommendationPage(const std::string &Base, Language Lang) const
 {
-    return StorePage(m_storeTemplate, m_programs, QString::fromStdString(Base), {}, {}).toStdString();
+    return StorePage(m_storeTemplate, m_programs, QString::fromStdString(Base), {}, {}, Lang).toStdString();
 }
 
 void SiteServer::Routes()
@@ -392,7 +401,7 @@ void SiteServer::Routes()
         Html(Res,
              StorePage(m_storeTemplate, m_programs, QString::fromStdString(BaseFor(Req)),
                        QString::fromStdString(Req.get_param_value("kind")),
-                       QString::fromStdString(Req.get_param_value("cat")))
+                       QString::fromStdString(Req.get_param_value("cat")), PageLanguage(Req))
                  .toStdString());
     });
     m_server.Get("/index.php/buy", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
@@ -401,7 +410,9 @@ void SiteServer::Routes()
             Res.status = 404;
             return;
         }
-        Html(Res, PurchasePage(m_buyTemplate, *P, QString::fromStdString(BaseFor(Req))).toStdString());
+        Html(Res,
+             PurchasePage(m_buyTemplate, *P, QString::fromStdString(BaseFor(Req)), PageLanguage(Req))
+                 .toStdString());
     });
     auto Api = [this](const httplib::Request &Req, httplib::Response &Res) {
         Res.set_content(AnswerEncode(ApiAnswer(Req.params, BaseFor(Req))).toStdString(),

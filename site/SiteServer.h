@@ -44,15 +44,17 @@ public:
     void Stop();
     bool IsRunning() const { return m_server.is_running(); }
 
-    // The recommendations for Keywords as the JSON envelope (not encoded).
-    QByteArray Top3Json(const QString &Keywords, const std::string &Base) const;
+    // The recommendations for Keywords as the JSON envelope (not encoded), with
+    // texts and page addresses in Lang.
+    QByteArray Top3Json(const QString &Keywords, const std::string &Base,
+                        Language Lang = Language::English) const;
     // The answer to a web API call with these (decoded) parameters; a failure
     // envelope for anything the API does not understand.
     QByteArray ApiAnswer(const httplib::Params &Params, const std::string &Base) const;
 
     const QVector<Program> &Programs() const { return m_programs; }
     // The recommendation page as served to a client that reached Base.
-    std::string RecommendationPage(const std::string &Base) const;
+    std::string RecommendationPage(const std::string &Base, Language Lang = Language::English) const;
     // The value of Last-Modified for every installer of this run.
     QString InstallersModified() const;
 

@@ -13,14 +13,16 @@
 
 namespace orvane::site {
 
-// Fills the recommendation page template for a client that reached the site
-// at Base. Kind ("free", "pay" or empty) and Category (one of Categories() or
-// empty) choose what the page shows first; the page filters the rest itself.
+// Fills the recommendation page template, in Lang, for a client that reached
+// the site at Base. Kind ("free", "pay" or empty) and Category (one of
+// Categories() or empty) choose what the page shows first; the page filters
+// the rest itself.
 QByteArray StorePage(const QByteArray &Template, const QVector<Program> &Programs, const QString &Base,
-                     const QString &Kind, const QString &Category);
+                     const QString &Kind, const QString &Category, Language Lang = Language::English);
 
-// Fills the purchase page template for the paid program P.
-QByteArray PurchasePage(const QByteArray &Template, const Program &P, const QString &Base);
+// Fills the purchase page template for the paid program P, in Lang.
+QByteArray PurchasePage(const QByteArray &Template, const Program &P, const QString &Base,
+                        Language Lang = Language::English);
 
 // "248 KB", "1.3 MB".
 QString SizeText(qint64 Bytes);

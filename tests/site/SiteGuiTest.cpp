@@ -218,6 +218,50 @@ TEST_F(StorePageTest, FitsTheTabFiltersInPlaceAndHandsDownloadsToTheProgram)
     EXPECT_TRUE(Page->Errors.isEmpty()) << Page->Errors.join('\n').toStdString();
 }
 
+// The Chinese page's script writes its headings, counts and marks in Chinese,
+// finds programs by their Chinese texts and hands over their Chinese titles.
+TEST_F(StorePageTest, ChinesePageFiltersAndHandsDownloadsInChinese)
+{
+    ASSERT_TRUE(Load(
+        QUrl(QString::fromStdString(Running.Base + "/index.php/soft_api?lang=2052&kind=free&cat=games"))));
+    const QString Games = Expected([](const Program &P) { return P.Category == "games" && P.Freeware; });
+    EXPECT_EQ(Visible(), Games);
+    auto Text = [this](const char *Id) {
+        return Js(QStringLiteral("document.getElementById('%1').textContent").arg(Id)).toString();
+    };
+    EXPECT_EQ(Text("title"), QStringLiteral("游戏类热门免费软件"));
+    EXPECT_EQ(Text("count"), QStringLiteral("%1 款软件").arg(Games.split(' ').size()));
+    EXPECT_TRUE(FitsWithoutSideScrolling());
+
+    Click("#cats button[data-cat=all]");
+    Click("#kind button[data-kind=all]");
+    EXPECT_EQ(Text("title"), QStringLiteral("热门软件"));
+    Search(QStringLiteral("压缩"));
+    EXPECT_EQ(Visible(), "pebblezip");
+    Search(QStringLiteral("播放器"));
+    EXPECT_EQ(Visible(), "tidewave");
+    EXPECT_EQ(Text("title"), QStringLiteral("\u201c播放器\u201d的搜索结果"));
+    Click("#cats button[data-cat=media]");
+    EXPECT_EQ(Text("title"), QStringLiteral("影音类中\u201c播放器\u201d的搜索结果"));
+    Search("zip"); // the English names still find them
+    EXPECT_EQ(Visible(), "");
+    Click("#cats button[data-cat=all]");
+    EXPECT_EQ(Visible(), "pebblezip");
+
+    InstallBridge();
+    Click("#pebblezip button.get");
+    Search("");
+    Click("#tidewave button.get");
+    EXPECT_EQ(Js("window.calls.join('\\n')").toString(),
+              QString::fromStdString("PebbleZip|" + Running.Base + "/files/pebblezip-setup.exe\n")
+                  + QStringLiteral("Tidewave 播放器|")
+                  + QString::fromStdString(Running.Base + "/files/tidewave-setup.exe"));
+    EXPECT_EQ(Js("document.querySelector('#tidewave button.get').textContent").toString(),
+              QStringLiteral("\u2713 已添加"));
+    EXPECT_TRUE(FitsWithoutSideScrolling());
+    EXPECT_TRUE(Page->Errors.isEmpty()) << Page->Errors.join('\n').toStdString();
+}
+
 // A saved copy is shown from another URL scheme: its scripts must still
 // filter and hand downloads, with every address pointing at the live site.
 TEST_F(StorePageTest, SavedCopyWorksUnderAnotherScheme)

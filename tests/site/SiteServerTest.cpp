@@ -4,11 +4,15 @@
 #include "SiteFixture.h"
 #include "online/WebAPIClient.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <arpa/inet.h>
 #include <chrono>
 #include <gtest/gtest.h>
@@ -63,6 +67,12 @@ struct Listener
     int Fd = -1;
     int Port = -1;
 };
+
+bool HasChinese(const QString &Text)
+{
+    return std::any_of(Text.begin(), Text.end(),
+                       [](QChar C) { return C.unicode() >= 0x4e00 && C.unicode() <= 0x9fff; });
+}
 
 } // namespace
 
@@ -133,6 +143,60 @@ TEST_F(SiteTest, Top3AnswersTheRealClientWithAndWithoutObscuring)
         // Texts with '+' and '&' survive the client's URL-decoding of the answer.
         ASSERT_TRUE(Client.GetSoftwareTop3("photo editor", Top3));
         EXPECT_EQ(Top3.PayItems.value(0).Description, "Edits photos with layers, masks and 100+ filters.");
+    }
+}
+
+// The program's Chinese interface (language id 2052) gets Chinese texts and
+// addresses of Chinese pages; every other language the English ones.
+TEST_F(SiteTest, Top3AnswersInTheProgramsLanguage)
+{
+    const struct
+    {
+        quint16 Lcid;
+        const char *FreeTitle, *FreeDescription, *PayTitle;
+        bool Chinese;
+    } Cases[] = {
+        {2052, "Tidewave 播放器", "播放音乐和视频，支持播放列表与均衡器。", "ReelCut 视频编辑器", true},
+        {1033, "Tidewave Player", "Plays music and video, with playlists & equalizer.",
+         "ReelCut Video Editor", false},
+        {1028, "Tidewave Player", "Plays music and video, with playlists & equalizer.",
+         "ReelCut Video Editor", false}, // Traditional Chinese is not what the store speaks
+        {0, "Tidewave Player", "Plays music and video, with playlists & equalizer.", "ReelCut Video Editor",
+         false},
+    };
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(C.Lcid);
+        TWebAPIClient Client;
+        Client.APIUrl = QString::fromStdString(Base + "/index.php/halvex_api");
+        Client.LanguageID = C.Lcid;
+        Client.TotalTimeoutMs = 10000;
+        TSoftwareTop3 Top3;
+        ASSERT_TRUE(Client.GetSoftwareTop3("VLC media player 3.0 (video)", Top3))
+            << Client.LastResponse.toStdString();
+        ASSERT_FALSE(Top3.FreeItems.isEmpty());
+        ASSERT_FALSE(Top3.PayItems.isEmpty());
+        EXPECT_EQ(Top3.FreeItems[0].Title, QString::fromUtf8(C.FreeTitle));
+        EXPECT_EQ(Top3.FreeItems[0].Description, QString::fromUtf8(C.FreeDescription));
+        EXPECT_EQ(Top3.PayItems[0].Title, QString::fromUtf8(C.PayTitle));
+
+        // The pages the panels open speak the same language, and still lead
+        // to the program's entry and to the chosen price.
+        const TSoftwareItem &Pay = Top3.PayItems[0];
+        EXPECT_TRUE(Top3.FreeItems[0].DetailsURL.endsWith("#tidewave"));
+        EXPECT_TRUE(Top3.FreeMoreURL.contains("kind=free"));
+        for (const QString &Url :
+             {Top3.FreeItems[0].DetailsURL, Top3.FreeMoreURL, Pay.DetailsURL, Pay.PurchaseURL}) {
+            SCOPED_TRACE(Url.toStdString());
+            ASSERT_TRUE(Url.startsWith(QString::fromStdString(Base) + "/"));
+            auto Page
+                = Http.Get(QUrl(Url)
+                               .toString(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment)
+                               .toStdString());
+            ASSERT_TRUE(Page);
+            ASSERT_EQ(Page->status, 200);
+            EXPECT_EQ(Page->body.find(C.Chinese ? "<html lang=\"zh-CN\">" : "<html lang=\"en\">"),
+                      Page->body.find("<html"));
+        }
     }
 }
 
@@ -310,7 +374,7 @@ TEST_F(SiteTest, CatalogueIsCompleteAndServed)
 {
     const auto &Programs = Running.Site.Programs();
     EXPECT_GE(Programs.size(), 30);
-    QSet<QString> Categories, IconTypes, IconBytes, Titles;
+    QSet<QString> Categories, IconTypes, IconBytes, Titles, ChineseTitles;
     int Free = 0, PurchaseOnly = 0, PreviousRank = 0;
     for (const Program &P : Programs) {
         SCOPED_TRACE(P.Id.toStdString());
@@ -318,6 +382,11 @@ TEST_F(SiteTest, CatalogueIsCompleteAndServed)
         PreviousRank = P.Rank;
         Categories.insert(P.Category);
         Titles.insert(P.Title);
+        // Chinese texts for every program: a title (a brand name may stay as
+        // it is) and a description that is really translated.
+        EXPECT_FALSE(P.TitleZh.isEmpty());
+        EXPECT_TRUE(HasChinese(P.DescriptionZh)) << P.DescriptionZh.toStdString();
+        ChineseTitles.insert(P.TitleZh);
         EXPECT_FALSE(P.Keywords.isEmpty());
         Free += P.Freeware;
         PurchaseOnly += !P.Downloadable;
@@ -348,6 +417,7 @@ TEST_F(SiteTest, CatalogueIsCompleteAndServed)
     EXPECT_EQ(IconTypes, (QSet<QString> {"image/png", "image/jpeg", "image/gif", "image/bmp"}));
     EXPECT_EQ(IconBytes.size(), Programs.size()); // every program its own icon
     EXPECT_EQ(Titles.size(), Programs.size());
+    EXPECT_EQ(ChineseTitles.size(), Programs.size());
     EXPECT_GE(Free, 3);
     EXPECT_GE(Programs.size() - Free, 3);
     EXPECT_GE(PurchaseOnly, 1);
@@ -401,6 +471,128 @@ TEST_F(SiteTest, StorePagePointsAtThisHostAndStaysLight)
         ASSERT_TRUE(Res);
         EXPECT_EQ(Res->status, 200) << Path;
         EXPECT_EQ(Res->body.find("{{"), std::string::npos) << Path;
+    }
+}
+
+// The store page and the purchase pages speak Chinese when their address asks
+// for it, and only then: no English label is left on the Chinese page and no
+// Chinese text leaks into the English one.
+TEST_F(SiteTest, PagesSpeakChineseWhenAskedTo)
+{
+    const std::string Count = std::to_string(Running.Site.Programs().size());
+    const std::vector<std::string> ChineseTexts {"<html lang=\"zh-CN\">",
+                                                 "placeholder=\"在 " + Count + " 款软件中搜索\"",
+                                                 "data-cat=\"office\">办公<",
+                                                 "data-cat=\"graphics\">图形图像<",
+                                                 ">全部软件<",
+                                                 ">免费</button>",
+                                                 ">付费</button>",
+                                                 "class=\"badge free\">免费<",
+                                                 ">下载</button>",
+                                                 ">免费试用</button>",
+                                                 ">购买</a>",
+                                                 ">立即购买</a>",
+                                                 "Tidewave 播放器",
+                                                 "播放音乐和视频，支持播放列表与均衡器。",
+                                                 "\"added\":\"✓ 已添加\""};
+    const std::vector<std::string> EnglishTexts {"<html lang=\"en\">",
+                                                 "placeholder=\"Search " + Count + " programs\"",
+                                                 "data-cat=\"office\">Office<",
+                                                 ">All programs<",
+                                                 ">Free</button>",
+                                                 ">Download</button>",
+                                                 ">Try free</button>",
+                                                 ">Buy</a>",
+                                                 ">Buy now</a>",
+                                                 "Tidewave Player",
+                                                 "Plays music and video, with playlists &amp; equalizer."};
+    const struct
+    {
+        const char *Path;
+        bool Chinese;
+    } Cases[] = {
+        {"/index.php/soft_api?lang=2052", true},
+        {"/index.php/soft_api?kind=free&lang=zh-CN&cat=games", true},
+        {"/index.php/soft_api?lang=zh-hans", true},
+        {"/index.php/soft_api", false},
+        {"/index.php/soft_api?lang=1033", false},
+        {"/index.php/soft_api?lang=1028", false},
+        {"/index.php/soft_api?lang=%3Cscript%3E", false},
+    };
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(C.Path);
+        auto Page = Http.Get(C.Path);
+        ASSERT_TRUE(Page);
+        ASSERT_EQ(Page->status, 200);
+        const std::string &Html = Page->body;
+        for (const std::string &Text : C.Chinese ? ChineseTexts : EnglishTexts)
+            EXPECT_NE(Html.find(Text), std::string::npos) << Text;
+        for (const std::string &Text : C.Chinese ? EnglishTexts : ChineseTexts)
+            EXPECT_EQ(Html.find(Text), std::string::npos) << Text;
+        EXPECT_EQ(Html.find("{{"), std::string::npos);
+        if (!C.Chinese) {
+            EXPECT_FALSE(HasChinese(QString::fromStdString(Html)));
+        }
+
+        // The purchase links keep the language, and so does the way back.
+        const QRegularExpression BuyLink(QStringLiteral("href=\"([^\"]*/index\\.php/buy\\?[^\"]*)\""));
+        const QString Buy = BuyLink.match(QString::fromStdString(Html)).captured(1).replace("&amp;", "&");
+        ASSERT_FALSE(Buy.isEmpty());
+        EXPECT_EQ(Buy.contains("lang=2052"), C.Chinese) << Buy.toStdString();
+        auto Purchase
+            = Http.Get(QUrl(Buy).toString(QUrl::RemoveScheme | QUrl::RemoveAuthority).toStdString());
+        ASSERT_TRUE(Purchase);
+        ASSERT_EQ(Purchase->status, 200);
+        const bool ChinesePurchase = Purchase->body.find("返回商店") != std::string::npos;
+        EXPECT_EQ(ChinesePurchase, C.Chinese);
+        EXPECT_EQ(Purchase->body.find("Back to the store") == std::string::npos, C.Chinese);
+        EXPECT_EQ(Purchase->body.find("/index.php/soft_api?lang=2052#") != std::string::npos, C.Chinese);
+    }
+}
+
+// Chinese texts are optional in a catalogue (a program without them shows its
+// English ones) but, when given, as checked as the English ones.
+TEST(SiteCatalogue, ChineseTextsAreOptionalButChecked)
+{
+    QTemporaryDir Dir;
+    ASSERT_TRUE(Dir.isValid());
+    ASSERT_TRUE(QDir().mkpath(Dir.filePath("icons")));
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(SITE_ROOT "/icons/notelark.png"), Dir.filePath("icons/notelark.png")));
+    const struct
+    {
+        const char *Zh; // the "zh" entry as written in the file; empty: none
+        bool Loads;
+        const char *Title, *Description; // what the Chinese store shows
+    } Cases[] = {
+        {"", true, "NoteLark", "Keeps notes."},
+        {R"("zh": {"title": "云雀笔记", "description": "记笔记。"},)", true, "云雀笔记", "记笔记。"},
+        {R"("zh": {"title": "云雀笔记"},)", false, nullptr, nullptr},
+        {R"("zh": {"title": " ", "description": "记笔记。"},)", false, nullptr, nullptr},
+        {R"("zh": {"title": "云雀笔记", "description": "记\u0007笔记。"},)", false, nullptr, nullptr},
+        {R"("zh": "云雀笔记",)", false, nullptr, nullptr},
+    };
+    for (const auto &C : Cases) {
+        SCOPED_TRACE(C.Zh);
+        QFile File(Dir.filePath("catalogue.json"));
+        ASSERT_TRUE(File.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        File.write(QByteArray(R"({"programs": [{"id": "notelark", "title": "NoteLark", "category": "office",
+            "rank": 1, "version": "1.0", "publisher": "Northmoss", "description": "Keeps notes.", )")
+                   + C.Zh + R"( "keywords": ["notes"], "freeware": true, "icon": "notelark.png",
+            "installer": "notelark-setup.exe"}]})");
+        File.close();
+        QVector<Program> Programs;
+        QString Error;
+        ASSERT_EQ(orvane::site::LoadCatalogue(Dir.path(), Programs, Error), C.Loads) << Error.toStdString();
+        if (!C.Loads) {
+            EXPECT_TRUE(Error.contains("zh")) << Error.toStdString();
+            continue;
+        }
+        ASSERT_EQ(Programs.size(), 1);
+        EXPECT_EQ(Programs[0].TitleIn(orvane::site::Language::Chinese), QString::fromUtf8(C.Title));
+        EXPECT_EQ(Programs[0].DescriptionIn(orvane::site::Language::Chinese),
+                  QString::fromUtf8(C.Description));
+        EXPECT_EQ(Programs[0].TitleIn(orvane::site::Language::English), "NoteLark");
     }
 }
 
