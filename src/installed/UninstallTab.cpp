@@ -822,16 +822,10 @@ void TOVUninstallTab::Top3Arrived(bool Ok, const TSoftwareTop3 &Top3)
         m_freeMoreURL = Top3.FreeMoreURL;
         m_payShown = qBound(0, Top3.PayCount, 3);
         m_freeShown = qBound(0, Top3.FreeCount, 3);
-        for (int i = 0; i < m_payShown && i < Top3.PayItems.size(); ++i) {
-            const TSoftwareItem &s = Top3.PayItems.at(i);
-            m_paySlots[size_t(i)] = {true,      false,        s.Title,       s.Description,
-                                     s.IconURL, s.DetailsURL, s.DownloadURL, s.PurchaseURL};
-        }
-        for (int i = 0; i < m_freeShown && i < Top3.FreeItems.size(); ++i) {
-            const TSoftwareItem &s = Top3.FreeItems.at(i);
-            m_freeSlots[size_t(i)]
-                = {true, true, s.Title, s.Description, s.IconURL, s.DetailsURL, s.DownloadURL, QString()};
-        }
+        for (int i = 0; i < m_payShown && i < Top3.PayItems.size(); ++i)
+            m_paySlots[size_t(i)] = {Top3.PayItems.at(i), true};
+        for (int i = 0; i < m_freeShown && i < Top3.FreeItems.size(); ++i)
+            m_freeSlots[size_t(i)] = {Top3.FreeItems.at(i), true};
         m_lblTop3PayWares->setText(format("FormOVMain.lblTop3PayWares.Caption", {m_payShown}));
         m_lblTop3FreeWares->setText(format("FormOVMain.lblTop3FreeWares.Caption", {m_freeShown}));
     }

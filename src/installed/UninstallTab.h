@@ -24,17 +24,10 @@ class TBrimLVRichSelItem;
 class TUninstItem;
 class TUninstManager;
 
-// What one recommendation panel shows.
-struct TTop3Item
+// What one recommendation panel shows; Valid until the next request empties it.
+struct TTop3Item : TSoftwareItem
 {
     bool Valid = false;
-    bool IsFree = false;
-    QString Title;
-    QString Description;
-    QString IconURL;
-    QString DetailsURL;
-    QString DownloadURL;
-    QString PurchaseURL;
 };
 
 // The Uninstall tab sheet: the installed programs with search, details,
