@@ -11,6 +11,11 @@ void TBrimTaskItem::Delete()
 void TBrimTaskItem::SetState(int NewState)
 {
     State = NewState;
+    // The keeper first: the view's handler may free the item.
+    if (Manager && Manager->OnItemChange) {
+        const auto keeper = Manager->OnItemChange;
+        keeper(Manager, *this);
+    }
     if (Manager && Manager->OnItemStateChange) {
         const auto handler = Manager->OnItemStateChange;
         handler(Manager, *this);
@@ -20,6 +25,7 @@ void TBrimTaskItem::SetState(int NewState)
 TBrimTaskManager::~TBrimTaskManager()
 {
     OnListChange = nullptr;
+    OnItemChange = nullptr;
     OnItemStateChange = nullptr;
     Clear();
 }

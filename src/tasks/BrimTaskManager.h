@@ -47,6 +47,10 @@ public:
     TBrimTaskManager &operator=(const TBrimTaskManager &) = delete;
 
     TItemEvent OnItemStateChange;
+    // Every SetState, just before OnItemStateChange, for whoever keeps the tasks
+    // on disk; OnItemStateChange stays free for the view. Its handler must not
+    // free the item.
+    TItemEvent OnItemChange;
     // After an item left the list or the list was cleared, and when NotifyListChange is
     // called (a new item has been filled in): the moments the task list is worth saving.
     TNotifyEvent OnListChange;

@@ -211,8 +211,9 @@ void TOVTaskItem::installFinished(quint32 result)
 {
     m_install.reset();
     Installed = true;
-    const QString file = LocalFile;
+    // Before the state is reported, so that the list written for it tells
+    // whether the installer file is still there.
+    if (OVSettings::FileKeepDays.load() == 0 && !LocalFile.isEmpty())
+        QFile::remove(LocalFile);
     SetState(result == 0 ? OVTaskState::InstallCompleted : OVTaskState::Failed);
-    if (OVSettings::FileKeepDays.load() == 0 && !file.isEmpty())
-        QFile::remove(file);
 }

@@ -6,6 +6,7 @@
 #include "core/OVSettings.h"
 #include "platform/TerminationSignals.h"
 #include "tasks/BrimHttpDownload.h"
+#include "tasks/Clock.h"
 #include "tasks/OVTaskItem.h"
 
 #include <QCoreApplication>
@@ -13,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 
@@ -199,22 +201,91 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
 
 // --- keeping the file current ---
 
+namespace {
+
+enum class SaveRule { Now, Progress, Nothing };
+
+// What a state change means for the file. The file holds sizes, the state
+// reduced to "missing / complete / partial" and Installed, so only the ends of
+// a download or an install change it at once; progress changes only sizes.
+SaveRule saveRule(int state)
+{
+    switch (state) {
+    case OVTaskState::StartDownload: // the file may have been created or truncated
+    case OVTaskState::Downloading:
+    case OVTaskState::DownloadResumed:
+        return SaveRule::Progress;
+    case OVTaskState::StartInstall:
+    case OVTaskState::Installing:
+        // Stored as the completed download it is until the run ends: a kill
+        // during the install comes back downloaded and not installed.
+        return SaveRule::Nothing;
+    default:
+        return SaveRule::Now;
+    }
+}
+
+} // namespace
+
 TOVTaskListKeeper::TOVTaskListKeeper(TBrimTaskManager &TaskMgr, const QString &fileName, QObject *parent)
     : QObject(parent)
     , m_taskMgr(TaskMgr)
     , m_fileName(fileName)
+    , m_progressTimer(new QTimer(this))
+    , m_clock(&tasks::monotonicMs)
 {
+    m_progressTimer->setSingleShot(true);
+    connect(m_progressTimer, &QTimer::timeout, this, &TOVTaskListKeeper::Save);
     m_taskMgr.OnListChange = [this](TBrimTaskManager *) { Save(); };
+    m_taskMgr.OnItemChange = [this](TBrimTaskManager *, TBrimTaskItem &Item) { onItemChange(Item); };
 }
 
 TOVTaskListKeeper::~TOVTaskListKeeper()
 {
     m_taskMgr.OnListChange = nullptr;
+    m_taskMgr.OnItemChange = nullptr;
 }
 
 void TOVTaskListKeeper::Save()
 {
+    // Whatever progress was waiting is in this write.
+    m_progressTimer->stop();
     SaveTaskList(m_taskMgr, m_fileName);
+    ++m_saves;
+    m_saved = true;
+    m_lastSave = m_clock();
+}
+
+bool TOVTaskListKeeper::ProgressPending() const
+{
+    return m_progressTimer->isActive();
+}
+
+void TOVTaskListKeeper::onItemChange(const TBrimTaskItem &item)
+{
+    switch (saveRule(item.State)) {
+    case SaveRule::Now:
+        Save();
+        break;
+    case SaveRule::Progress:
+        onProgress();
+        break;
+    case SaveRule::Nothing:
+        break;
+    }
+}
+
+void TOVTaskListKeeper::onProgress()
+{
+    // Called once per received block: a time check, never a write per block.
+    const qint64 since = m_clock() - m_lastSave;
+    if (!m_saved || since >= m_progressIntervalMs || since < 0) {
+        Save();
+        return;
+    }
+    // The last progress before a pause in the data is written too.
+    if (!m_progressTimer->isActive())
+        m_progressTimer->start(int(m_progressIntervalMs - since));
 }
 
 void TOVTaskListKeeper::HandleTerminationSignals()

@@ -2,12 +2,15 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace platform {
 class TerminationSignalWatcher;
 }
 
+class QTimer;
+class TBrimTaskItem;
 class TBrimTaskManager;
 class TOVTaskItem;
 
@@ -29,13 +32,22 @@ QString OleDateToText(double date);
 // Accepts "." and the locale's decimal separator; false for anything else.
 bool OleDateFromText(const QString &text, double *date);
 
-// Keeps the task list file current: saves after every add, delete and clear of
-// the manager, and when the process is asked to end (SIGTERM, SIGHUP, SIGINT),
-// after which the application quits normally. It must not outlive the manager.
+// Keeps the task list file current, so that a crash, a kill or a power loss
+// forgets nothing that was finished: saves at once after every add, delete and
+// clear of the manager, and whenever a task reaches a state that changes what
+// the file holds for it (a download completed, stopped, paused or failed, an
+// install ended). Download progress is written at most once per progress
+// interval, plus once after the last of it. It also saves when the process is
+// asked to end (SIGTERM, SIGHUP, SIGINT), after which the application quits
+// normally. Main thread only; it must not outlive the manager.
 class TOVTaskListKeeper : public QObject
 {
     Q_OBJECT
 public:
+    static constexpr int DefaultProgressIntervalMs = 3000;
+    // Milliseconds on a monotonic clock.
+    using TClock = std::function<qint64()>;
+
     explicit TOVTaskListKeeper(TBrimTaskManager &TaskMgr, const QString &fileName = TaskListFileName(),
                                QObject *parent = nullptr);
     ~TOVTaskListKeeper() override;
@@ -44,10 +56,25 @@ public:
     // Routes termination signals to a save followed by QCoreApplication::quit().
     void HandleTerminationSignals();
 
+    void SetProgressInterval(int ms) { m_progressIntervalMs = ms; }
+    void SetClock(TClock clock) { m_clock = std::move(clock); }
+    // Writes of the file so far (for tests of the throttle).
+    int SaveCount() const { return m_saves; }
+    // A progress write is still due.
+    bool ProgressPending() const;
+
 private:
+    void onItemChange(const TBrimTaskItem &item);
+    void onProgress();
     void onSignal();
 
     TBrimTaskManager &m_taskMgr;
     QString m_fileName;
     std::unique_ptr<platform::TerminationSignalWatcher> m_signals;
+    QTimer *m_progressTimer = nullptr;
+    TClock m_clock;
+    int m_progressIntervalMs = DefaultProgressIntervalMs;
+    qint64 m_lastSave = 0;
+    bool m_saved = false;
+    int m_saves = 0;
 };

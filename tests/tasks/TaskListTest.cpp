@@ -308,6 +308,166 @@ TEST_F(TaskListTest, KeeperSavesAfterAddDeleteClearAndOnTermination)
     EXPECT_EQ(QFileInfo(listFile()).size(), 0);
 }
 
+// What the file holds for the first task.
+struct Stored
+{
+    int state;
+    int current;
+    int total;
+    bool installed;
+    bool operator==(const Stored &) const = default;
+};
+
+void PrintTo(const Stored &s, std::ostream *os)
+{
+    *os << "{State " << s.state << ", " << s.current << "/" << s.total << ", Installed " << s.installed
+        << "}";
+}
+
+Stored storedTask(const QString &file)
+{
+    const IniFile ini(file);
+    return {ini.readInteger("0", "State", -2), ini.readInteger("0", "CurrentSize", -2),
+            ini.readInteger("0", "TotalSize", -2), ini.readBool("0", "Installed", false)};
+}
+
+// Each state change either reaches the file at once, or (progress) waits for
+// the throttle, or (an install under way) changes nothing the file holds. The
+// clock stands still right after a write, so a progress write is never due.
+TEST_F(TaskListTest, KeeperWritesTheEndsOfDownloadsAndInstallsAtOnceAndThrottlesProgress)
+{
+    enum Rule { Now, Later, Never };
+    struct Case
+    {
+        const char *what;
+        int state;
+        quint32 current;
+        bool installed;
+        Rule rule;
+        int storedState;
+    };
+    const Case cases[] = {
+        {"download completed", St::DownloadCompleted, 200, false, Now, St::DownloadCompleted},
+        {"download stopped", St::DownloadStopped, 120, false, Now, St::DownloadStopped},
+        {"download paused", St::DownloadPaused, 120, false, Now, St::DownloadStopped},
+        {"download failed", St::Failed, 120, false, Now, St::DownloadStopped},
+        {"install completed", St::InstallCompleted, 200, true, Now, St::DownloadCompleted},
+        {"install failed", St::Failed, 200, true, Now, St::DownloadCompleted},
+        {"download starting", St::StartDownload, 0, false, Later, 0},
+        {"block received", St::Downloading, 150, false, Later, 0},
+        {"download resumed", St::DownloadResumed, 150, false, Later, 0},
+        {"install starting", St::StartInstall, 200, false, Never, 0},
+        {"installer running", St::Installing, 200, false, Never, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TBrimTaskManager mgr;
+        TOVTaskListKeeper keeper(mgr, listFile());
+        keeper.SetClock([] { return qint64(5000); });
+        auto *t = addTask(mgr, "App", 100, 200, true);
+        keeper.Save();
+        const Stored before = storedTask(listFile());
+        ASSERT_EQ(before, (Stored {St::DownloadStopped, 100, 200, false}));
+
+        t->CurrentSize = c.current;
+        t->Installed = c.installed;
+        t->SetState(c.state);
+        EXPECT_EQ(keeper.SaveCount(), c.rule == Now ? 2 : 1);
+        EXPECT_EQ(keeper.ProgressPending(), c.rule == Later);
+        const Stored expected
+            = c.rule == Now ? Stored {c.storedState, int(c.current), 200, c.installed} : before;
+        EXPECT_EQ(storedTask(listFile()), expected);
+    }
+}
+
+// Blocks arrive every 100 ms for ten seconds: the file is written once per
+// interval, not per block, and the end of the download is written at once
+// with the last size.
+TEST_F(TaskListTest, KeeperWritesProgressAtMostOncePerInterval)
+{
+    TBrimTaskManager mgr;
+    TOVTaskListKeeper keeper(mgr, listFile());
+    qint64 now = 0;
+    keeper.SetClock([&] { return now; });
+    auto *t = addTask(mgr, "App", 0, 10000, true);
+    std::vector<int> writtenSizes;
+    int written = 0;
+    for (quint32 block = 1; block <= 100; ++block, now += 100) {
+        t->CurrentSize = block * 100;
+        t->SetState(St::Downloading);
+        if (keeper.SaveCount() != written) {
+            written = keeper.SaveCount();
+            writtenSizes.push_back(storedTask(listFile()).current);
+        }
+    }
+    // The first block, then every 3 s (blocks at 0, 3.0, 6.0 and 9.0 s).
+    EXPECT_EQ(writtenSizes, (std::vector<int> {100, 3100, 6100, 9100}));
+    EXPECT_TRUE(keeper.ProgressPending());
+
+    t->SetState(St::DownloadCompleted);
+    EXPECT_EQ(keeper.SaveCount(), 5);
+    EXPECT_FALSE(keeper.ProgressPending());
+    EXPECT_EQ(storedTask(listFile()), (Stored {St::DownloadCompleted, 10000, 10000, false}));
+}
+
+// Data that stops coming (a stalled server) leaves no progress unwritten:
+// one write follows the last block once the interval is over.
+TEST_F(TaskListTest, KeeperWritesTheLastProgressAfterTheInterval)
+{
+    TBrimTaskManager mgr;
+    TOVTaskListKeeper keeper(mgr, listFile());
+    keeper.SetClock([] { return qint64(0); }); // every block within the interval
+    keeper.SetProgressInterval(30);
+    auto *t = addTask(mgr, "App", 0, 1000, true);
+    for (quint32 block = 1; block <= 50; ++block) {
+        t->CurrentSize = block * 10;
+        t->SetState(St::Downloading);
+    }
+    EXPECT_EQ(keeper.SaveCount(), 1);
+    ASSERT_TRUE(pumpUntil([&] { return storedTask(listFile()).current == 500; }));
+    EXPECT_EQ(keeper.SaveCount(), 2);
+    ASSERT_TRUE(flushQueuedCalls());
+    EXPECT_FALSE(keeper.ProgressPending());
+    EXPECT_EQ(keeper.SaveCount(), 2);
+}
+
+// A real download and install with the keeper beside the view's handler: the
+// view still sees every block, the file gets a handful of writes, shows the
+// completed download while the installer runs (what a kill at that moment
+// leaves) and the installed task when it ended.
+TEST_F(TaskListTest, KeeperFollowsARealDownloadAndInstallBesideTheView)
+{
+    TestHttpServer server;
+    const QString release = dir.filePath("release");
+    const QString started = dir.filePath("started");
+    server.script = QStringLiteral("#!/bin/sh\n: > '%1'\nn=0\nwhile [ ! -e '%2' ] && [ $n -lt 600 ]; do "
+                                   "sleep 0.05; n=$((n+1)); done\n# %3\nexit 0\n")
+                        .arg(started, release, QString(60000, u'x'))
+                        .toStdString();
+    server.chunkSize = 512;
+    TBrimTaskManager mgr;
+    int blocks = 0;
+    mgr.OnItemStateChange
+        = [&](TBrimTaskManager *, TBrimTaskItem &item) { blocks += item.State == St::Downloading; };
+    TOVTaskListKeeper keeper(mgr, listFile());
+    OVSettings::DownloadsDir = dir.filePath("dl");
+    OVSettings::AutoInstall = true;
+    OVSettings::FileKeepDays = 7;
+    QElapsedTimer clock;
+    clock.start();
+    auto *t = AddDownloadTask(mgr, "Waiting Installer", server.url("/script"));
+    ASSERT_TRUE(pumpUntil([&] { return t->State == St::Installing && QFile::exists(started); }, 30000));
+    const int size = int(server.script.size());
+    EXPECT_EQ(storedTask(listFile()), (Stored {St::DownloadCompleted, size, size, false}));
+    EXPECT_GT(blocks, 50);
+    // The add, the first block, one per interval, the completion.
+    EXPECT_LE(keeper.SaveCount(), 3 + int(clock.elapsed() / TOVTaskListKeeper::DefaultProgressIntervalMs));
+
+    ASSERT_TRUE(writeFile(release, {}));
+    ASSERT_TRUE(pumpUntil([&] { return t->State == St::InstallCompleted; }, 30000));
+    EXPECT_EQ(storedTask(listFile()), (Stored {St::DownloadCompleted, size, size, true}));
+}
+
 // A page may start one download twice at once (a double click), and the tick
 // count in the names starts again with every boot of the machine: each task
 // gets a file of its own, and a file already in the folder is never taken over.
