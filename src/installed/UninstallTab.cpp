@@ -99,20 +99,11 @@ struct TOVUninstallTab::PanelControls
     QString fullDescription;
 };
 
-// Ties web API workers to the tab; cleared when the tab goes away.
-struct TOVUninstallTab::Top3Link
-{
-    TOVUninstallTab *tab = nullptr;
-    std::atomic<quint64> counter {0};
-};
-
 TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     : QWidget(parent)
     , m_mgr(UninstMgr)
-    , m_top3Link(std::make_shared<Top3Link>())
 {
     setObjectName(QStringLiteral("tsUninst"));
-    m_top3Link->tab = this;
     setMinimumSize(770, 440);
 
     m_lblUninstStatus = new QLabel(this);
@@ -167,7 +158,9 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     connect(m_lvUninst->header(), &QHeaderView::sectionClicked, this, &TOVUninstallTab::ColumnClick);
 
     // The selected row's panel: icon, title, publisher and the Uninstall button.
-    m_pnlUninstSelItem = new QWidget(m_lvUninst->viewport());
+    // A sibling of the list laid over it, not a child of the list: clicks the
+    // panel's labels do not take must not reach the rows underneath.
+    m_pnlUninstSelItem = new QWidget(this);
     m_pnlUninstSelItem->setObjectName(QStringLiteral("pnlUninstSelItem"));
     m_pnlUninstSelItem->setAutoFillBackground(true);
     QPalette selPalette = m_pnlUninstSelItem->palette();
@@ -247,7 +240,9 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
 
 TOVUninstallTab::~TOVUninstallTab()
 {
-    m_top3Link->tab = nullptr;
+    // No answer reaches the tab from here on, and the awaited request stops.
+    m_channel.cancel();
+    m_top3.Cancel();
     if (m_mgr)
         m_mgr->OnUninstCompleted = nullptr;
 }
@@ -432,6 +427,19 @@ void TOVUninstallTab::ListFill()
     m_count = count;
     UpdateCount();
     m_lvUninst->setUpdatesEnabled(true);
+    // The rebuilt list has no selection: nothing may still show an entry that
+    // is gone (an uninstalled program, say).
+    ClearDetails();
+    RefreshTop3();
+}
+
+void TOVUninstallTab::ClearDetails()
+{
+    m_imgUninstDetailsIcon->SetPicture(QPixmap());
+    for (int i = 0; i < m_detailValues.size(); ++i)
+        ShowDetailValue(i, QString());
+    m_detailValues[4]->setVisible(false);
+    m_detailValues[5]->setVisible(false);
 }
 
 void TOVUninstallTab::UpdateCount()
@@ -473,6 +481,10 @@ void TOVUninstallTab::UpdateSelItemPanel()
     m_lblUninstSelItemPublisher->setText(e->Publisher);
     m_lblUninstSelItemPublisher->setToolTip(e->Publisher);
     const int w = m_pnlUninstSelItem->width();
+    // The whole icon lies within the panel (three rows may be less than its 32 pixels and margins).
+    const int h = m_pnlUninstSelItem->height();
+    const int side = qBound(16, h - 8, 32);
+    m_imgUninstSelItemIcon->setGeometry(8, qMax(0, (h - side) / 2), side, side);
     m_btnUninstSelItemUninstall->move(w - 10 - m_btnUninstSelItemUninstall->width(), 6);
     const int textWidth = qMax(40, m_btnUninstSelItemUninstall->x() - 56);
     m_lblUninstSelItemTitle->setGeometry(48, 6, textWidth, 18);
@@ -773,44 +785,56 @@ const TTop3Item &TOVUninstallTab::Top3Slot(bool Pay, int Index) const
     return (Pay ? m_paySlots : m_freeSlots)[size_t(qBound(0, Index, 2))];
 }
 
-bool TOVUninstallTab::Top3Pending() const
+void TOVUninstallTab::ClearTop3()
 {
-    return m_top3Current != 0;
+    // Nothing of an earlier answer stays clickable while the next one is awaited.
+    m_paySlots = {};
+    m_freeSlots = {};
+    m_payMoreURL.clear();
+    m_freeMoreURL.clear();
+    m_payShown = m_freeShown = 0;
+    m_lblTop3PayWares->setText(format("FormOVMain.lblTop3PayWares.Caption", {0}));
+    m_lblTop3FreeWares->setText(format("FormOVMain.lblTop3FreeWares.Caption", {0}));
+    for (int i = 0; i < 3; ++i) {
+        FillTop3Panel(true, i);
+        FillTop3Panel(false, i);
+    }
 }
 
 void TOVUninstallTab::RefreshTop3()
 {
-    m_payShown = m_freeShown = 0;
-    m_lblTop3PayWares->setText(format("FormOVMain.lblTop3PayWares.Caption", {0}));
-    m_lblTop3FreeWares->setText(format("FormOVMain.lblTop3FreeWares.Caption", {0}));
     TUninstItem *e = SelectedEntry();
     if (m_chkTop3Disabled->isChecked() || !e) {
-        m_top3Current = 0; // an answer still on its way is no longer wanted
+        m_top3.Cancel(); // an answer still on its way is no longer wanted
+        if (m_chkTop3Disabled->isChecked())
+            Top3DisabledClick();
+        else
+            ClearTop3();
         return;
     }
-    m_paySlots = {};
-    m_freeSlots = {};
-    // The call runs on a worker so that a slow site never freezes the window;
-    // only the answer for the latest request is shown.
-    const quint64 id = ++m_top3Link->counter;
-    m_top3Current = id;
-    ++m_top3Requests;
+    ClearTop3();
+    // The call runs on a worker so that a slow site never freezes the window.
+    // Starting a request cancels the one before, and only the answer to the
+    // latest is shown.
+    const TTop3Requests::Ticket ticket = m_top3.Start();
     TWebAPIClient client;
     if (WebAPI)
         client = *WebAPI;
     client.LastResponse.clear();
     const QString keywords = e->DisplayName;
-    std::shared_ptr<Top3Link> link = m_top3Link;
     std::shared_ptr<platform::HandOff> handOff = m_channel.handOff();
-    std::thread([link, client, keywords, id, handOff]() mutable {
+    std::thread([this, client, keywords, ticket, handOff]() mutable {
         TSoftwareTop3 top3;
-        const bool ok = client.GetSoftwareTop3(keywords, top3);
-        handOff->deliver([link, id, ok, top3] {
-            TOVUninstallTab *tab = link->tab;
-            if (!tab || tab->m_top3Current != id)
-                return;
-            tab->m_top3Current = 0;
-            tab->Top3Arrived(ok, top3);
+        bool ok = false;
+        if (!ticket.Cancel->load()) {
+            client.Cancel = ticket.Cancel.get();
+            ok = client.GetSoftwareTop3(keywords, top3);
+        }
+        // Reported also when cancelled, so the tab knows the worker is done;
+        // a cancelled channel (the tab is gone) runs nothing.
+        handOff->deliver([this, id = ticket.Id, ok, top3] {
+            if (m_top3.Finish(id))
+                Top3Arrived(ok, top3);
         });
     }).detach();
 }
@@ -866,14 +890,15 @@ void TOVUninstallTab::FillTop3Panel(bool Pay, int Index)
 
 void TOVUninstallTab::Top3IconClick(bool Pay, int Index)
 {
-    if (Index < 0 || Index > 2)
+    if (Index < 0 || Index > 2 || !Top3Slot(Pay, Index).Valid)
         return;
     ShellOpen(Top3Slot(Pay, Index).DetailsURL);
 }
 
 void TOVUninstallTab::Top3ButtonClick(bool Pay, int Index)
 {
-    if (Index < 0 || Index > 2)
+    // An empty slot has nothing to download or buy.
+    if (Index < 0 || Index > 2 || !Top3Slot(Pay, Index).Valid)
         return;
     const TTop3Item slot = Top3Slot(Pay, Index);
     if (Pay && slot.DownloadURL.trimmed().isEmpty()) {
@@ -886,6 +911,8 @@ void TOVUninstallTab::Top3ButtonClick(bool Pay, int Index)
 
 void TOVUninstallTab::Top3MoreClick(bool Pay)
 {
+    if ((Pay ? m_payMoreURL : m_freeMoreURL).trimmed().isEmpty())
+        return;
     ShellOpen(Pay ? m_payMoreURL : m_freeMoreURL);
 }
 
@@ -893,7 +920,9 @@ void TOVUninstallTab::Top3DisabledClick()
 {
     if (!m_chkTop3Disabled->isChecked())
         return;
-    m_top3Current = 0;
+    m_top3.Cancel();
+    m_paySlots = {};
+    m_freeSlots = {};
     for (auto *panels : {&m_payPanels, &m_freePanels})
         for (auto &p : *panels) {
             p->panel->setText(QString());

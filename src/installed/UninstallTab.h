@@ -1,5 +1,6 @@
 #pragma once
 
+#include "installed/Top3Requests.h"
 #include "online/SoftwareTop3.h"
 #include "online/WebAPIClient.h"
 #include "platform/MainThread.h"
@@ -100,9 +101,10 @@ public:
     bool DetailsHidden() const { return m_detailsHidden; }
     bool SearchShowsPlaceholder() const { return m_searchSilver; }
     int NextSearchPosition() const { return m_nextSearch; }
-    // Web API calls started, and the ones still awaited.
-    int Top3RequestsStarted() const { return m_top3Requests; }
-    bool Top3Pending() const;
+    // The recommendation requests: started, awaited, cancelled, answered.
+    const TTop3Requests &Top3Requests() const { return m_top3; }
+    int Top3RequestsStarted() const { return m_top3.Started(); }
+    bool Top3Pending() const { return m_top3.Pending(); }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -110,7 +112,6 @@ protected:
 
 private:
     struct PanelControls;
-    struct Top3Link;
     void BuildTop3();
     void ApplyLayout();
     void SelectionChanged();
@@ -121,6 +122,8 @@ private:
     void SearchTextChanged(const QString &Text);
     void Top3Arrived(bool Ok, const TSoftwareTop3 &Top3);
     void FillTop3Panel(bool Pay, int Index);
+    void ClearTop3();
+    void ClearDetails();
     int AskQuestion(const char *TextKey);
 
     TUninstManager *m_mgr;
@@ -157,10 +160,8 @@ private:
     QString m_freeMoreURL;
     int m_payShown = 0;
     int m_freeShown = 0;
-    std::shared_ptr<Top3Link> m_top3Link;
+    TTop3Requests m_top3;
     platform::MainThreadChannel m_channel;
-    quint64 m_top3Current = 0; // the request whose answer is awaited; 0 for none
-    int m_top3Requests = 0;
 
     QList<QIcon> m_icons;
     bool m_detailsHidden = false;

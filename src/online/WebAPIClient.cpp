@@ -220,6 +220,7 @@ QString THttpClient::Execute()
     o.stallTimeoutMs = 0; // the whole exchange is bounded already
     o.maxBytes = MaxBodyBytes;
     o.headers = {"Accept: text/html, */*", "Expect:"};
+    o.cancel = Cancel;
     const online::HttpResponse r = online::HttpPost(URL + QLatin1Char('?') + Query(), QByteArray(),
                                                     "application/x-www-form-urlencoded", o);
     if (!r.ok || r.status < 200 || r.status >= 300)
@@ -251,6 +252,7 @@ bool TWebAPIClient::GetSoftwareTop3(const QString &Keywords, TSoftwareTop3 &Top3
         http.Encrypt = Encrypt;
         http.ConnectTimeoutMs = ConnectTimeoutMs;
         http.TotalTimeoutMs = TotalTimeoutMs;
+        http.Cancel = Cancel;
         http.AddParam(QStringLiteral("lng"), QString::number(LanguageID));
         http.AddParam(QStringLiteral("method"), QStringLiteral("software_top3"));
         http.AddParam(QStringLiteral("keywords"), Keywords);

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <utility>
 #include <vector>
 
@@ -25,6 +26,8 @@ public:
     long TotalTimeoutMs = 30000;
     // Answers beyond this size are refused rather than held in memory.
     qint64 MaxBodyBytes = 16 * 1024 * 1024;
+    // When set, raising it from another thread abandons the exchange.
+    const std::atomic<bool> *Cancel = nullptr;
 
     // Encodes Value and sets the entry Name to it; an empty result removes the entry.
     void AddParam(const QString &Name, const QString &Value);
@@ -58,6 +61,8 @@ public:
     QString LastResponse;
     long ConnectTimeoutMs = 10000;
     long TotalTimeoutMs = 30000;
+    // Set on the copy a worker calls with; raising it from another thread abandons the call.
+    const std::atomic<bool> *Cancel = nullptr;
 
     // The "software_top3" call; false on any failure, with Top3 emptied.
     bool GetSoftwareTop3(const QString &Keywords, TSoftwareTop3 &Top3);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <string_view>
 #include <vector>
 
@@ -122,7 +123,9 @@ public:
     // (another user's process without the rights, a kernel thread).
     bool readImagePath(QString *out) const;
     // /proc/<pid>/cmdline as text; false when it cannot be read or is empty.
-    bool readCommandLine(QString *out, QString *firstWord = nullptr) const;
+    // leadingWords gets its first three words on their own (argv[0] and what
+    // follows it: for a script, its interpreter, an option and the script).
+    bool readCommandLine(QString *out, QStringList *leadingWords = nullptr) const;
 
     // 0 on success, else the errno of the failure (EPERM without the rights,
     // ESRCH when the process has ended). Kernel threads ignore signals: they
@@ -137,8 +140,11 @@ public:
     // 0 on success, else the errno of the first failure.
     int setScheduling(int nice, bool realtime) const;
 
-    // The direct children, each opened and checked to still be a child of this process.
-    std::vector<ProcessHandle> openChildren() const;
+    // The direct children, each opened and checked to still be a child of this
+    // process. False, with none, when the process has ended or the process
+    // directory (another one only in tests) cannot be listed: then nobody can
+    // tell which processes are its children.
+    bool openChildren(std::vector<ProcessHandle> *children, const char *processDirectory = "/proc") const;
 
 private:
     bool stillSameProcess() const { return !hasExited(); }

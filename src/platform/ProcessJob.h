@@ -39,6 +39,12 @@ inline constexpr int kStillRunning = -2;
 // after timeoutMs (it is then collected in the background).
 int runAndWaitForExit(const QStringList &argv, int timeoutMs);
 
+// Every program started here gets the soft limit of open descriptors the
+// user started Orvane with, whatever Orvane raised its own to since.
+quint64 startingDescriptorLimit();
+// Takes the current soft limit as that starting limit (for tests that set their own).
+void rememberDescriptorLimit();
+
 // Number of live (non-zombie) processes whose session id is sid.
 int liveProcessesInSession(qint64 sid);
 

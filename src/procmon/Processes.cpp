@@ -224,7 +224,7 @@ void TProcessItem::LookupImagePath()
 void TProcessItem::LookupCommandLine()
 {
     QString line;
-    if (!KernelThread && Handle.isOpen() && Handle.readCommandLine(&line, &m_firstWord))
+    if (!KernelThread && Handle.isOpen() && Handle.readCommandLine(&line, &m_leadingWords))
         CommandLine = line;
 }
 
@@ -272,6 +272,11 @@ void TProcessItem::UpdateCpu(const platform::ProcStat *Stat)
         m_renamed = true;
         m_comm = QByteArray(Stat->comm, Stat->commLength);
     }
+    // A program with the same short name (another sleep, say) shows only in the executable.
+    QString path;
+    if (!m_renamed && !KernelThread && !ImagePath.isEmpty() && Handle.readImagePath(&path)
+        && path != ImagePath)
+        m_renamed = true;
     const double now = platform::monotonicTime100ns();
     const double processTime = ticksTo100ns(Stat->userTicks + Stat->systemTicks);
     m_faults = Stat->minorFaults + Stat->majorFaults;
@@ -290,9 +295,13 @@ void TProcessItem::TakeName(const platform::ProcStat &Stat)
 {
     m_comm = QByteArray(Stat.comm, Stat.commLength);
     Name = platform::processText({Stat.comm, size_t(Stat.commLength)});
-    // The kernel keeps 15 bytes of a name: the file's own name is the whole of it.
+    // The kernel keeps 15 bytes of a name: the file's own name is the whole of it. For a
+    // script the file is its interpreter; the script is one of the first words of the command line.
     if (Stat.commLength == 15) {
-        for (const QString &full : {baseName(ImagePath), baseName(m_firstWord)}) {
+        QStringList candidates {baseName(ImagePath)};
+        for (const QString &word : m_leadingWords)
+            candidates << baseName(word);
+        for (const QString &full : std::as_const(candidates)) {
             if (full.size() > Name.size() && full.startsWith(Name)) {
                 Name = full;
                 break;
@@ -310,7 +319,7 @@ void TProcessItem::ReloadAfterRename()
     // After an exec the file, the arguments and possibly the owner are new.
     ImagePath.clear();
     CommandLine.clear();
-    m_firstWord.clear();
+    m_leadingWords.clear();
     LookupOwner();
     LookupImagePath();
     LookupCommandLine();
@@ -385,13 +394,16 @@ bool TProcessHelper::Terminate(quint32 ProcessID)
     return Terminate(platform::ProcessHandle::open(ProcessID));
 }
 
-bool TProcessHelper::TerminateTree(const platform::ProcessHandle &Process)
+bool TProcessHelper::TerminateTree(const platform::ProcessHandle &Process, const char *ProcessDirectory)
 {
-    // Without the right to end the parent nothing is ended.
+    // Without the right to end the parent, or without knowing its children, nothing is ended.
     if (!Process.isOpen() || Process.checkSignalRights() != 0)
         return false;
+    std::vector<platform::ProcessHandle> children;
+    if (!Process.openChildren(&children, ProcessDirectory))
+        return false;
     bool result = true;
-    for (const platform::ProcessHandle &child : Process.openChildren())
+    for (const platform::ProcessHandle &child : children)
         if (child.kill() != 0)
             result = false;
     if (Process.kill() != 0)

@@ -122,7 +122,9 @@ private:
     void TakeName(const platform::ProcStat &Stat);
     void ReloadAfterRename();
 
-    QString m_firstWord; // argv[0], for names the kernel cut short
+    // The first words of the command line (the interpreter, its option and the
+    // script for a script), for names the kernel cut short.
+    QStringList m_leadingWords;
     QByteArray m_comm; // the kernel's name as last read: a change means a new program or a rename
     bool m_renamed = false;
     quint64 m_faults = 0;
@@ -137,9 +139,10 @@ public:
     static bool Terminate(quint32 ProcessID);
     static bool Terminate(const platform::ProcessHandle &Process);
     // The process and its direct children (children first); their children
-    // are left running. False when anything could not be terminated.
+    // are left running. False when anything could not be terminated; when the
+    // process directory (another one only in tests) cannot be listed nothing is terminated.
     static bool TerminateTree(quint32 ProcessID);
-    static bool TerminateTree(const platform::ProcessHandle &Process);
+    static bool TerminateTree(const platform::ProcessHandle &Process, const char *ProcessDirectory = "/proc");
     static bool SetPriorityClass(quint32 ProcessID, quint32 PriorityClass);
     static bool SetPriorityClass(const platform::ProcessHandle &Process, quint32 PriorityClass);
 };

@@ -542,6 +542,9 @@ void TOVRunningTab::ProcessReloaded(quint32 ProcessID)
     }
     SetRowIcon(row, item->SmallIconIndex);
     SetRowDetails(row, item);
+    // The selected process's panel shows the same name, path and description as its row.
+    if (row->isSelected())
+        UpdateSelItemPanel(false);
 }
 
 void TOVRunningTab::ProcessRemoved(quint32 ProcessID)

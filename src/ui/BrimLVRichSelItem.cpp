@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
@@ -9,6 +10,12 @@
 const TBrimBlankItemData BLANK_ITEM_DATA {};
 
 namespace {
+
+bool isMouseButtonEvent(QEvent::Type type)
+{
+    return type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease
+        || type == QEvent::MouseButtonDblClick;
+}
 
 quintptr blankMarker()
 {
@@ -260,6 +267,13 @@ void TBrimLVRichSelItem::placePanel(QTreeWidgetItem *item)
     }
 }
 
+bool TBrimLVRichSelItem::overPanel(const QPoint &globalPos) const
+{
+    if (!m_panel || !m_panel->isVisible())
+        return false;
+    return m_panel->rect().contains(m_panel->mapFromGlobal(globalPos));
+}
+
 void TBrimLVRichSelItem::CollapseItem(QTreeWidgetItem *item)
 {
     if (!m_list || !item)
@@ -347,6 +361,8 @@ bool TBrimLVRichSelItem::eventFilter(QObject *watched, QEvent *event)
     case QEvent::KeyPress:
     case QEvent::Wheel:
     case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
     case QEvent::Paint:
         break;
     default:
@@ -361,6 +377,17 @@ bool TBrimLVRichSelItem::eventFilter(QObject *watched, QEvent *event)
     }
     if (watched != m_list.data() && watched != m_list->viewport())
         return false;
+    if (isMouseButtonEvent(event->type())) {
+        // A click on the panel that none of its controls took (a label, a
+        // blank part) reaches the viewport when the panel is the viewport's
+        // child: it belongs to the panel, not to the placeholder row below.
+        if (watched == m_list->viewport()
+            && overPanel(static_cast<QMouseEvent *>(event)->globalPosition().toPoint()))
+            return true;
+        // Only a press re-places the panel.
+        if (event->type() != QEvent::MouseButtonPress)
+            return false;
+    }
     if (event->type() == QEvent::Paint) {
         // Rows are not inserted while the list paints; the placement follows
         // right after.

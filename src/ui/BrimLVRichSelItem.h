@@ -58,6 +58,7 @@ private:
     QTreeWidgetItem *selectedItem() const;
     int removeBlanksBelow(int index);
     void placePanel(QTreeWidgetItem *item);
+    bool overPanel(const QPoint &globalPos) const;
     void schedulePlacement();
     void adoptSorting();
     void rowsAboutToBeRemoved(int first, int last);

@@ -6,6 +6,7 @@
 #include "installed/UninstallTab.h"
 #include "online/LoopbackServer.h"
 #include "platform/Registry.h"
+#include "support/Wait.h"
 #include "ui/BrimImageButton.h"
 
 #include <QApplication>
@@ -40,23 +41,8 @@ QApplication *app()
     return instance ? instance : qApp;
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(3);
-    }
-    return true;
-}
-
-void settle(int ms)
-{
-    waitUntil([] { return false; }, ms);
-}
+using testsupport::flushQueuedCalls;
+using testsupport::waitUntil;
 
 bool writeFile(const QString &path, const QByteArray &data)
 {
@@ -91,6 +77,8 @@ public:
             if (delay)
                 std::this_thread::sleep_for(std::chrono::milliseconds(delay));
             res.set_content(QUrl::toPercentEncoding(QString::fromStdString(body)).toStdString(), "text/html");
+            std::lock_guard<std::mutex> lock(mutex);
+            answered << keywords;
         });
         started = srv.start();
     }
@@ -99,6 +87,12 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         return asked;
     }
+    // The keywords whose answer the server has finished (sent, or found nobody listening).
+    QStringList answeredSoFar()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return answered;
+    }
     QString url() const { return QString::fromStdString(srv.url("/api")); }
 
     std::mutex mutex;
@@ -106,6 +100,7 @@ public:
     QHash<QString, int> delays;
     std::string fallback = R"({"result":"failure"})";
     QStringList asked;
+    QStringList answered;
     LoopbackServer srv;
     bool started = false;
 };
@@ -357,7 +352,7 @@ TEST_F(UninstallTab, UninstallAndRemoval)
     EXPECT_EQ(
         boxes,
         QStringList {QStringLiteral("Question|Are you sure you want to uninstall this application?|124")});
-    settle(100);
+    ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(mgr->RunningUninstalls(), 0);
 
     answer = IDYES;
@@ -366,6 +361,12 @@ TEST_F(UninstallTab, UninstallAndRemoval)
     ASSERT_TRUE(waitUntil([&] { return mgr->RunningUninstalls() == 0; }));
     EXPECT_TRUE(QFileInfo::exists(marker)) << "the list was rebuilt before the uninstaller's processes ended";
     EXPECT_TRUE(tab->lvUninst()->selectedItems().isEmpty()) << "the list was rebuilt";
+    // Nothing shows the removed program any more.
+    for (const char *value : {"NameV", "PublisherV", "VersionV", "DateV"})
+        EXPECT_TRUE(tab->DetailValue(value)->text().isEmpty()) << value;
+    EXPECT_TRUE(tab->DetailValue("LocationV")->isHidden());
+    EXPECT_FALSE(tab->pnlUninstSelItem()->isVisible());
+    EXPECT_FALSE(tab->Top3Pending());
 
     // An entry without an uninstaller is offered for removal from the list.
     boxes.clear();
@@ -432,16 +433,44 @@ TEST_F(UninstallTab, RecommendationPanels)
     }
     EXPECT_EQ(tab->lblTop3PayWares()->text(), QStringLiteral("Recommended paid software 0"));
 
-    // A late answer for an earlier selection is dropped, and the window never waits for it.
+    // While a request is pending nothing of the previous answer is shown or clickable.
+    select(QStringLiteral("Full"));
+    ASSERT_TRUE(waitUntil([&] { return !tab->Top3Pending(); }));
+    ASSERT_TRUE(tab->Top3Slot(true, 0).Valid);
+    tasks.clear();
+    launcher.calls.clear();
     QElapsedTimer clock;
     clock.start();
     select(QStringLiteral("Slow"));
+    EXPECT_LT(clock.elapsed(), 1000) << "the window waited for the web API";
+    EXPECT_TRUE(tab->Top3Pending());
+    EXPECT_EQ(tab->lblTop3PayWares()->text(), QStringLiteral("Recommended paid software 0"));
+    for (int i = 0; i < 3; ++i)
+        for (bool pay : {true, false}) {
+            EXPECT_FALSE(tab->Top3Slot(pay, i).Valid);
+            EXPECT_TRUE(tab->Top3Button(pay, i)->isHidden());
+            tab->Top3ButtonClick(pay, i);
+            tab->Top3IconClick(pay, i);
+        }
+    EXPECT_TRUE(tasks.isEmpty()) << "a download of an empty slot";
+    EXPECT_TRUE(launcher.calls.isEmpty());
+    const TTop3Requests::CancelFlag slowFlag = tab->Top3Requests().CurrentCancelFlag();
+    ASSERT_NE(slowFlag, nullptr);
+    // The slow request is on the server before the next selection supersedes it.
+    ASSERT_TRUE(waitUntil([&] { return api.askedSoFar().contains(QStringLiteral("Slow")); }));
+
+    // A new selection cancels the pending request; its late answer is dropped, and the window never waits.
+    clock.restart();
     select(QStringLiteral("Quick"));
     EXPECT_LT(clock.elapsed(), 1000) << "the window waited for the web API";
+    EXPECT_TRUE(slowFlag->load()) << "the superseded request was not cancelled";
     ASSERT_TRUE(waitUntil([&] { return api.askedSoFar().contains(QStringLiteral("Quick")); }));
     ASSERT_TRUE(waitUntil([&] { return !tab->Top3Pending(); }));
     EXPECT_EQ(tab->lblTop3FreeWares()->text(), QStringLiteral("Recommended free software 1"));
-    settle(1800); // the slow answer arrives now and must change nothing
+    // The slow answer has been sent and every worker has reported back: it changed nothing.
+    ASSERT_TRUE(waitUntil([&] { return api.answeredSoFar().contains(QStringLiteral("Slow")); }));
+    ASSERT_TRUE(waitUntil([&] { return tab->Top3Requests().Finished() == tab->Top3RequestsStarted(); }));
+    ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(tab->lblTop3FreeWares()->text(), QStringLiteral("Recommended free software 1"));
     EXPECT_EQ(tab->lblTop3PayWares()->text(), QStringLiteral("Recommended paid software 0"));
     EXPECT_EQ(tab->Top3Slot(false, 0).Title, QStringLiteral("Q"));
@@ -453,7 +482,8 @@ TEST_F(UninstallTab, RecommendationPanels)
     const int asked = int(api.askedSoFar().size());
     const int started = tab->Top3RequestsStarted();
     select(QStringLiteral("Full"));
-    settle(300);
+    ASSERT_TRUE(flushQueuedCalls());
+    EXPECT_FALSE(tab->Top3Pending());
     EXPECT_EQ(tab->Top3RequestsStarted(), started);
     EXPECT_EQ(api.askedSoFar().size(), asked);
 }
@@ -469,6 +499,57 @@ TEST_F(UninstallTab, TabGoneBeforeTheAnswerArrives)
     open();
     select(QStringLiteral("Slow"));
     ASSERT_TRUE(waitUntil([&] { return api.askedSoFar().size() == 1; }));
+    const TTop3Requests::CancelFlag flag = tab->Top3Requests().CurrentCancelFlag();
+    ASSERT_NE(flag, nullptr);
     tab.reset();
-    settle(800); // the answer comes to nobody
+    EXPECT_TRUE(flag->load()) << "the request outlived the tab";
+    // The answer comes to nobody: once it is sent and what was queued has run, nothing happened.
+    ASSERT_TRUE(waitUntil([&] { return api.answeredSoFar().size() == 1; }));
+    ASSERT_TRUE(flushQueuedCalls());
+    EXPECT_TRUE(tasks.isEmpty());
+    EXPECT_TRUE(boxes.isEmpty());
+    EXPECT_TRUE(launcher.calls.isEmpty());
+}
+
+// Clicks on the selected row's panel that none of its buttons take stay on the
+// panel: the selection stays, and no new recommendation request starts.
+TEST_F(UninstallTab, ClicksOnTheSelectionPanelStayThere)
+{
+    QByteArray entries;
+    for (int i = 1; i <= 6; ++i)
+        entries
+            += entry(QByteArray::number(i),
+                     "\"DisplayName\"=\"Program " + QByteArray::number(i) + "\"\n\"Publisher\"=\"Maker\"\n");
+    user(entries);
+    open();
+    select(QStringLiteral("Program 2"));
+    QWidget *panel = tab->pnlUninstSelItem();
+    ASSERT_TRUE(waitUntil([&] { return panel->isVisible() && panel->height() > 0; }));
+    QWidget *icon = panel->findChild<QWidget *>(QStringLiteral("imgUninstSelItemIcon"));
+    ASSERT_NE(icon, nullptr);
+    EXPECT_TRUE(panel->rect().contains(icon->geometry())) << "the icon is cut by its panel";
+    QLabel *publisher = tab->lblUninstSelItemPublisher();
+    struct Target
+    {
+        const char *what;
+        QWidget *widget;
+        QPoint at;
+        bool togglesDetails;
+    };
+    const Target targets[] = {
+        {"publisher", publisher, publisher->rect().center(), false},
+        {"blank part", panel, QPoint(3, panel->height() - 3), false},
+        {"icon, lower half", icon, QPoint(icon->width() / 2, icon->height() * 3 / 4), true},
+        {"title", tab->lblUninstSelItemTitle(), QPoint(2, 2), false},
+    };
+    for (const Target &t : targets) {
+        SCOPED_TRACE(t.what);
+        const int started = tab->Top3RequestsStarted();
+        const bool hidden = tab->DetailsHidden();
+        QTest::mouseClick(t.widget, Qt::LeftButton, {}, t.at);
+        ASSERT_TRUE(flushQueuedCalls());
+        EXPECT_EQ(selectedCaption(), QStringLiteral("Program 2"));
+        EXPECT_EQ(tab->Top3RequestsStarted(), started);
+        EXPECT_EQ(tab->DetailsHidden(), t.togglesDetails ? !hidden : hidden);
+    }
 }

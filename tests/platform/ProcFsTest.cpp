@@ -177,8 +177,10 @@ TEST(ProcFs, HandleReadsSelfNamedProcesses)
     const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(copied));
     QString path, line;
     ASSERT_TRUE(waitFor([&] { return handle.readImagePath(&path) && path == exe; }));
-    ASSERT_TRUE(handle.readCommandLine(&line));
+    QStringList words;
+    ASSERT_TRUE(handle.readCommandLine(&line, &words));
     EXPECT_EQ(line, QStringLiteral("\"%1\" 300").arg(exe));
+    EXPECT_EQ(words, (QStringList {exe, QStringLiteral("300")}));
 
     // Unlinked while running: the kernel's mark is not part of the path.
     ASSERT_TRUE(QFile::remove(exe));
@@ -222,4 +224,27 @@ TEST(ProcFs, DirectoryListsProcesses)
     EXPECT_NE(std::find(again.begin(), again.end(), quint32(getpid())), again.end());
     platform::ProcessDirectory missing("/nonexistent");
     EXPECT_FALSE(missing.list(&pids));
+}
+
+TEST(ProcFs, ChildrenAreFoundOnlyWhereTheProcessesCanBeListed)
+{
+    char *argv[] = {const_cast<char *>("/bin/sh"), const_cast<char *>("-c"),
+                    const_cast<char *>("sleep 300 & wait"), nullptr};
+    pid_t shell = -1;
+    ASSERT_EQ(posix_spawn(&shell, "/bin/sh", nullptr, nullptr, argv, environ), 0);
+    const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(shell));
+    ASSERT_TRUE(handle.isOpen());
+    std::vector<platform::ProcessHandle> children;
+    ASSERT_TRUE(waitFor([&] { return handle.openChildren(&children) && children.size() == 1; }));
+    const quint32 sleeper = children.front().pid();
+
+    // Without a list nobody can tell the children: that is a failure, not "no children".
+    EXPECT_FALSE(handle.openChildren(&children, "/nonexistent"));
+    EXPECT_TRUE(children.empty());
+    QTemporaryDir empty;
+    EXPECT_FALSE(handle.openChildren(&children, QFile::encodeName(empty.path()).constData()));
+
+    ASSERT_EQ(::kill(pid_t(sleeper), SIGKILL), 0);
+    endChild(shell);
+    EXPECT_FALSE(handle.openChildren(&children)) << "an ended process has no children to find";
 }

@@ -1,9 +1,16 @@
 #include "platform/ProcessJob.h"
 
+#include "platform/Launcher.h"
+#include "platform/ProcFs.h"
+#include "support/Files.h"
+#include "support/Wait.h"
+
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace {
 
@@ -74,4 +81,74 @@ TEST(ProcessJob, ArgumentsReachTheProgramUnchanged)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(QString::fromUtf8(f.readAll()), tricky);
     EXPECT_FALSE(QFileInfo::exists(out + QStringLiteral(".bad")));
+}
+
+// Started programs get the descriptor limit the user gave us, not the one the
+// process list raised ours to.
+TEST(ProcessJob, ProgramsStartWithTheUsersDescriptorLimit)
+{
+    rlimit original {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
+    if (original.rlim_max != RLIM_INFINITY && original.rlim_max < 128)
+        GTEST_SKIP() << "the hard limit leaves no room to raise the soft one";
+    // As a user whose soft limit is below the hard one would start us.
+    rlimit user = original;
+    user.rlim_cur = 100;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &user), 0);
+    platform::rememberDescriptorLimit();
+    platform::raiseDescriptorLimit();
+    rlimit raised {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &raised), 0);
+    ASSERT_GT(raised.rlim_cur, 100u);
+
+    testsupport::ScratchDir dir;
+    // The child writes the soft limit it got; the file appears whole.
+    auto reporter = [&](const QString &name) {
+        return QStringList {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                            QStringLiteral("ulimit -Sn > \"$1.part\" && mv \"$1.part\" \"$1\""),
+                            QStringLiteral("sh"), dir.path(name)};
+    };
+    const std::vector<std::pair<QString, std::function<bool(const QStringList &)>>> starts = {
+        {QStringLiteral("job"), [](const QStringList &a) { return platform::runJobAndWait(a, 10000) == 0; }},
+        {QStringLiteral("waited"),
+         [](const QStringList &a) { return platform::runAndWaitForExit(a, 10000) == 0; }},
+        {QStringLiteral("detached"), [](const QStringList &a) { return platform::startDetached(a) > 0; }},
+        {QStringLiteral("launcher"),
+         [](const QStringList &a) { return platform::launcher().startProgram(a); }},
+    };
+    for (const auto &[name, start] : starts) {
+        ASSERT_TRUE(start(reporter(name))) << name.toStdString();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !dir.read(name).isEmpty(); })) << name.toStdString();
+        EXPECT_EQ(dir.read(name).trimmed(), "100") << name.toStdString();
+    }
+    rlimit still {};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &still), 0);
+    EXPECT_EQ(still.rlim_cur, raised.rlim_cur) << "our own limit stays raised";
+
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
+    platform::rememberDescriptorLimit();
+}
+
+TEST(ProcessJob, ProgramsAreFoundAsExecvpWouldOrNotStarted)
+{
+    testsupport::ScratchDir dir;
+    ASSERT_TRUE(dir.write(QStringLiteral("plain"), "#!/bin/sh\nexit 0\n")); // not executable
+    struct Case
+    {
+        QStringList argv;
+        bool starts;
+    };
+    const Case cases[] = {
+        {{QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("exit 3")}, true}, // found in PATH
+        {{QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("exit 3")}, true},
+        {{dir.path(QStringLiteral("plain"))}, false},
+        {{QStringLiteral("no-such-program-here")}, false},
+        {{dir.path()}, false}, // a folder
+    };
+    for (const Case &c : cases) {
+        const int code = platform::runAndWaitForExit(c.argv, 10000);
+        EXPECT_EQ(code, c.starts ? 3 : -1) << c.argv.join(u' ').toStdString();
+        EXPECT_EQ(platform::runJobAndWait(c.argv, 10000) != platform::JobStartFailed, c.starts)
+            << c.argv.join(u' ').toStdString();
+    }
 }

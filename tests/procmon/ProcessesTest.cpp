@@ -56,6 +56,47 @@ int indexOf(const TProcesses &procs, quint32 pid)
 
 const std::string kSleep = QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath().toStdString();
 
+// A child running argv with its input on a pipe the test holds: a shell in it
+// waits at "read" until the test writes a line.
+struct GatedChild
+{
+    pid_t pid = -1;
+    int gate = -1;
+    explicit GatedChild(const std::vector<std::string> &args)
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            dup2(fds[0], 0);
+            close(fds[0]);
+            close(fds[1]);
+            std::vector<char *> argv;
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(fds[0]);
+        gate = fds[1];
+    }
+    bool open() { return pid > 0 && write(gate, "\n", 1) == 1; }
+    ~GatedChild()
+    {
+        if (gate >= 0)
+            close(gate);
+        proctest::endProcess(pid);
+    }
+};
+
+bool commandLineIs(pid_t pid, const QByteArray &expected)
+{
+    QFile f(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    return f.open(QIODevice::ReadOnly) && f.readAll() == expected;
+}
+
 } // namespace
 
 TEST(Processes, FirstRefreshIsSilentThenChangesAreAnnouncedInOrder)
@@ -252,6 +293,86 @@ TEST(Processes, AProcessThatStartsAnotherProgramIsDescribedAgain)
         const TProcessItem *r = procs.ItemByID(quint32(renamer));
         return r && r->Name == "renamed";
     }));
+}
+
+TEST(Processes, AnExecOfAProgramWithTheSameNameIsDescribedAgain)
+{
+    // A shell copied under the name "sleep" that, once let go, runs the real sleep.
+    QTemporaryDir dir;
+    const QString fake = dir.filePath(QStringLiteral("sleep"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sh"), fake));
+    QFile::setPermissions(fake, QFile::ReadOwner | QFile::ExeOwner);
+    const std::string fakePath = QFile::encodeName(fake).toStdString();
+    GatedChild child({fakePath, "-c", "read x; exec " + kSleep + " 300"});
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(waitFor([&] { return proctest::runs(child.pid, fakePath); }));
+
+    TProcesses procs;
+    Recorder rec(procs);
+    ASSERT_TRUE(waitFor([&] {
+        procs.Refresh();
+        const TProcessItem *item = procs.ItemByID(quint32(child.pid));
+        return item && item->ImagePath == fake && !item->CommandLine.isEmpty();
+    }));
+    const TProcessItem *item = procs.ItemByID(quint32(child.pid));
+    EXPECT_EQ(item->Name, "sleep");
+
+    ASSERT_TRUE(child.open());
+    ASSERT_TRUE(waitFor([&] {
+        return proctest::runs(child.pid, kSleep)
+            && commandLineIs(child.pid, QByteArray::fromStdString(kSleep) + '\0' + "300" + '\0');
+    }));
+    rec.events.clear();
+    ASSERT_TRUE(procs.Refresh());
+    EXPECT_EQ(rec.count('r', quint32(child.pid)), 1);
+    EXPECT_EQ(procs.ItemByID(quint32(child.pid)), item);
+    EXPECT_EQ(item->Name, "sleep");
+    EXPECT_EQ(item->ImagePath.toStdString(), kSleep);
+    EXPECT_EQ(item->CommandLine.toStdString(), kSleep + " 300");
+}
+
+TEST(Processes, AScriptKeepsItsWholeNameThoughTheKernelCutIt)
+{
+    QTemporaryDir dir;
+    const QString script = dir.filePath(QStringLiteral("my-script-applet"));
+    // The kernel names the process after the script (cut to 15 bytes); the
+    // file it runs is the interpreter, given an option or not.
+    for (const char *interpreter : {"#!/bin/sh\n", "#!/bin/sh -e\n"}) {
+        SCOPED_TRACE(interpreter);
+        QFile::remove(script);
+        QFile f(script);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(interpreter) + "read x\n");
+        f.close();
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
+        GatedChild child({QFile::encodeName(script).toStdString()});
+        ASSERT_GT(child.pid, 0);
+        ASSERT_TRUE(waitFor([&] {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(child.pid));
+            return cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("my-script-applet");
+        }));
+        TProcesses procs;
+        ASSERT_TRUE(procs.Refresh());
+        const TProcessItem *item = procs.ItemByID(quint32(child.pid));
+        ASSERT_NE(item, nullptr);
+        EXPECT_EQ(item->Name, "my-script-applet");
+        EXPECT_NE(item->ImagePath, script) << "the interpreter is the file that runs";
+    }
+}
+
+TEST(Processes, TerminateTreeEndsNothingWithoutTheProcessList)
+{
+    Child parent({"/bin/sh", "-c", "sleep 300 & wait"});
+    ASSERT_TRUE(waitFor([&] { return !proctest::childrenOf(parent.pid).empty(); }));
+    const pid_t child = proctest::childrenOf(parent.pid).front();
+    const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(parent.pid));
+    ASSERT_TRUE(handle.isOpen());
+    EXPECT_FALSE(TProcessHelper::TerminateTree(handle, "/nonexistent"));
+    EXPECT_TRUE(proctest::isRunning(parent.pid));
+    EXPECT_TRUE(proctest::isRunning(child));
+    // With the list, the same call ends both.
+    EXPECT_TRUE(TProcessHelper::TerminateTree(handle));
+    EXPECT_TRUE(waitFor([&] { return !proctest::isRunning(parent.pid) && !proctest::isRunning(child); }));
 }
 
 TEST(Processes, TerminateTreeEndsParentAndChildrenAndLeavesGrandchildren)

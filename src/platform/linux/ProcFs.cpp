@@ -364,7 +364,7 @@ bool ProcessHandle::readImagePath(QString *out) const
     return true;
 }
 
-bool ProcessHandle::readCommandLine(QString *out, QString *firstWord) const
+bool ProcessHandle::readCommandLine(QString *out, QStringList *leadingWords) const
 {
     if (m_pidfd < 0)
         return false;
@@ -379,8 +379,17 @@ bool ProcessHandle::readCommandLine(QString *out, QString *firstWord) const
     if (text.isEmpty())
         return false;
     *out = text;
-    if (firstWord)
-        *firstWord = processText(raw.substr(0, raw.find('\0')));
+    if (leadingWords) {
+        leadingWords->clear();
+        std::string_view rest = raw;
+        while (!rest.empty() && leadingWords->size() < 3) {
+            const size_t end = rest.find('\0');
+            *leadingWords << processText(rest.substr(0, end));
+            if (end == std::string_view::npos)
+                break;
+            rest.remove_prefix(end + 1);
+        }
+    }
     return true;
 }
 
@@ -451,21 +460,21 @@ int ProcessHandle::setScheduling(int nice, bool realtime) const
     return firstError;
 }
 
-std::vector<ProcessHandle> ProcessHandle::openChildren() const
+bool ProcessHandle::openChildren(std::vector<ProcessHandle> *children, const char *processDirectory) const
 {
-    std::vector<ProcessHandle> children;
+    children->clear();
     if (m_pidfd < 0 || hasExited())
-        return children;
-    ProcessDirectory dir;
+        return false;
+    ProcessDirectory dir(processDirectory);
     std::vector<quint32> pids;
     if (!dir.list(&pids))
-        return children;
+        return false;
     std::vector<char> &buffer = scratch();
     for (quint32 pid : pids) {
         if (pid == m_pid)
             continue;
-        char path[64];
-        procPath(path, pid, "stat");
+        char path[PATH_MAX];
+        std::snprintf(path, sizeof path, "%s/%u/stat", processDirectory, pid);
         size_t size = 0;
         ProcStat stat;
         if (!readWholeFile(path, &buffer, &size) || !parseProcStat({buffer.data(), size}, &stat)
@@ -475,12 +484,14 @@ std::vector<ProcessHandle> ProcessHandle::openChildren() const
         // Read again through the child's own handle: the number may have passed to another process.
         if (!child.isOpen() || !child.readStat(&stat) || stat.ppid != qint64(m_pid) || stat.isDead())
             continue;
-        children.push_back(std::move(child));
+        children->push_back(std::move(child));
     }
     // While this process lives its number is its own, so "parent = this number" meant this process.
-    if (hasExited())
-        children.clear();
-    return children;
+    if (hasExited()) {
+        children->clear();
+        return false;
+    }
+    return true;
 }
 
 // ---- machine facts ----

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -14,7 +15,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <spawn.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -25,6 +28,37 @@ extern char **environ;
 namespace platform {
 namespace {
 
+// The soft limit of open descriptors the user started us with. The process
+// list raises ours; the programs we start must not inherit that. Taken when
+// the program loads, before anything had a chance to raise it.
+std::atomic<rlim_t> startingSoftLimit {[] {
+    rlimit limit {};
+    return ::getrlimit(RLIMIT_NOFILE, &limit) == 0 ? limit.rlim_cur : RLIM_INFINITY;
+}()};
+
+// A program named without a slash is looked up in PATH as execvp would, here
+// in the parent: between fork and exec the child makes only system calls.
+QByteArray resolveProgram(const QByteArray &name)
+{
+    if (name.contains('/'))
+        return name;
+    const char *path = std::getenv("PATH");
+    const QByteArray dirs = path ? QByteArray(path) : QByteArray("/usr/local/bin:/usr/bin:/bin");
+    for (const QByteArray &dir : dirs.split(':')) {
+        const QByteArray candidate = (dir.isEmpty() ? QByteArray(".") : dir) + '/' + name;
+        struct stat info
+        {
+        };
+        if (::stat(candidate.constData(), &info) == 0 && S_ISREG(info.st_mode)
+            && ::access(candidate.constData(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+// The one place a program is started. posix_spawn cannot set a resource
+// limit, so this forks and execs itself: the child gets a session of its own,
+// default signal handling, an empty signal mask and the user's descriptor limit.
 pid_t spawnInNewSession(const QStringList &argv, char *const *envp = environ)
 {
     if (argv.isEmpty() || argv.first().isEmpty())
@@ -37,22 +71,68 @@ pid_t spawnInNewSession(const QStringList &argv, char *const *envp = environ)
     for (QByteArray &a : storage)
         args.push_back(a.data());
     args.push_back(nullptr);
+    const QByteArray program = resolveProgram(storage.front());
+    if (program.isEmpty())
+        return -1;
 
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    sigaddset(&defaults, SIGCHLD);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), envp);
-    posix_spawnattr_destroy(&attr);
-    return rc == 0 ? pid : -1;
+    rlimit limit {};
+    const bool haveLimit = ::getrlimit(RLIMIT_NOFILE, &limit) == 0;
+    if (haveLimit)
+        limit.rlim_cur = std::min(startingSoftLimit.load(), limit.rlim_max);
+
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return -1;
+    // No handler of ours may run in the child before exec; it resets them all first.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(report[0]);
+        for (int sig = 1; sig < NSIG; ++sig) {
+            struct sigaction action
+            {
+            };
+            if (::sigaction(sig, nullptr, &action) != 0)
+                continue;
+            const bool ignored = !(action.sa_flags & SA_SIGINFO) && action.sa_handler == SIG_IGN;
+            if (!ignored || sig == SIGPIPE || sig == SIGCHLD) {
+                struct sigaction fallback
+                {
+                };
+                fallback.sa_handler = SIG_DFL;
+                sigemptyset(&fallback.sa_mask);
+                ::sigaction(sig, &fallback, nullptr);
+            }
+        }
+        ::setsid();
+        if (haveLimit)
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::execve(program.constData(), args.data(), envp);
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = ::write(report[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(report[1]);
+    if (pid < 0) {
+        ::close(report[0]);
+        return -1;
+    }
+    // The pipe closes at a successful exec; an errno arrives when exec failed.
+    int error = 0;
+    ssize_t n = 0;
+    while ((n = ::read(report[0], &error, sizeof error)) < 0 && errno == EINTR) { }
+    ::close(report[0]);
+    if (n > 0) {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) { }
+        return -1;
+    }
+    return pid;
 }
 
 // Fields after the command name in /proc/<pid>/stat: state, ppid, pgrp, session.
@@ -120,6 +200,18 @@ struct JobEnvironment
 };
 
 } // namespace
+
+quint64 startingDescriptorLimit()
+{
+    return quint64(startingSoftLimit.load());
+}
+
+void rememberDescriptorLimit()
+{
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0)
+        startingSoftLimit.store(limit.rlim_cur);
+}
 
 QString registryToolPath()
 {
