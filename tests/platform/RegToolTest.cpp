@@ -185,7 +185,9 @@ TEST_F(RegTool, ProcessesWritingAtOnceLoseNothing)
 
 // A copy of the tool in an application folder of its own, as a package or a
 // portable folder holds it: without ORVANE_REGISTRY_DIR it finds the hives
-// where the program keeps them in that folder's layout.
+// where the program keeps them in that folder's layout. The package also puts
+// a link to it on PATH (/usr/bin/orvane-reg -> ../lib/orvane/orvane-reg) for
+// installers started by hand: found there by name, it still finds its folder.
 TEST(RegToolLayout, FindsTheProgramsHivesInEachLayout)
 {
     const struct
@@ -194,10 +196,12 @@ TEST(RegToolLayout, FindsTheProgramsHivesInEachLayout)
         bool marker;
         bool readOnly;
         bool inUserFolder;
+        bool onPath; // started by name through a relative link in a folder on PATH
     } cases[] = {
-        {"portable", false, false, false},
-        {"marked as installed", true, false, true},
-        {"read-only, unmarked", false, true, true},
+        {"portable", false, false, false, false},
+        {"marked as installed", true, false, true, false},
+        {"read-only, unmarked", false, true, true, false},
+        {"installed, through the link on PATH", true, false, true, true},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -229,14 +233,26 @@ TEST(RegToolLayout, FindsTheProgramsHivesInEachLayout)
             }
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QStringList command {exe};
+        if (c.onPath) {
+            const QString bin = scratch.filePath(QStringLiteral("bin"));
+            ASSERT_TRUE(QDir().mkpath(bin));
+            ASSERT_TRUE(
+                QFile::link(QStringLiteral("../app/orvane-reg"), bin + QStringLiteral("/orvane-reg")));
+            env.insert(QStringLiteral("PATH"), bin + QStringLiteral(":/usr/bin:/bin"));
+            // As an installer script calls it: by name, through the shell's lookup.
+            command = {QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("exec orvane-reg \"$@\""),
+                       QStringLiteral("sh")};
+        }
         env.remove(QStringLiteral("ORVANE_REGISTRY_DIR"));
+        env.remove(QStringLiteral("ORVANE_REG"));
         env.insert(QStringLiteral("ORVANE_PACKAGE_STATUS"), QString());
         env.insert(QStringLiteral("XDG_DATA_HOME"), data);
         env.insert(QStringLiteral("HOME"), data);
         auto run = [&](const QStringList &args) {
             QProcess p;
             p.setProcessEnvironment(env);
-            const QStringList argv = prefix + QStringList {exe} + args;
+            const QStringList argv = prefix + command + args;
             p.start(argv.first(), argv.mid(1));
             if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)
                 return std::make_pair(-1, QString());

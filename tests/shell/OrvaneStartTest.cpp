@@ -230,6 +230,50 @@ TEST_F(OrvaneStart, InstalledProgramKeepsItsFilesInTheUsersFolder)
     EXPECT_EQ(finish(second), "orvane: tab 0, handed over 0, language 1033");
 }
 
+// The package's layout: the program in lib/orvane/ beside its marker and the
+// relative link Langs -> ../../share/orvane/Langs to the shared data, started
+// through the link bin/orvane on PATH. It finds its folder through the link,
+// reads its language file through the other one and writes only into the
+// user's folder.
+TEST_F(OrvaneStart, PackagedProgramStartedThroughItsLinkReadsTheSharedData)
+{
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    const QString lib = dir.filePath("lib/orvane/");
+    const QString share = dir.filePath("share/orvane/");
+    ASSERT_TRUE(QDir().mkpath(lib) && QDir().mkpath(dir.filePath("bin")));
+    ASSERT_TRUE(QFile::rename(exe, lib + "orvane"));
+    ASSERT_TRUE(writeFile(lib + "installed-layout", ""));
+    ASSERT_TRUE(writeFile(share + "Langs/2052/Orvane.ini",
+                          "[HEAD]\r\nLCID=2052\r\n[LANG_ITEMS]\r\nString.URL.Home=http://127.0.0.1:9/\r\n"
+                          "String.URL.Help=http://127.0.0.1:9/help.html\r\n"
+                          "String.URL.TopX=http://127.0.0.1:9/soft_api\r\n"
+                          "String.URL.WAPI=http://127.0.0.1:9/halvex_api\r\n"));
+    ASSERT_TRUE(QFile::link("../../share/orvane/Langs", lib + "Langs"));
+    ASSERT_TRUE(QFile::link("../lib/orvane/orvane", dir.filePath("bin/orvane")));
+    exe = dir.filePath("bin/orvane");
+    env.insert("ORVANE_PROBE_URLS", "http://127.0.0.1:9/");
+    env.insert("XDG_DATA_HOME", data.path());
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"})
+        env.remove(name);
+    env.insert("LANG", "zh_CN.UTF-8");
+
+    OpenedFiles opened(share + "Langs/2052");
+    ASSERT_TRUE(opened.watching());
+    QProcess p;
+    start(p, {"--quit-after", "800"});
+    EXPECT_EQ(finish(p), "orvane: tab 0, handed over 0, language 2052");
+    EXPECT_TRUE(opened.contains("Orvane.ini")) << "the language file read through lib/orvane/Langs";
+    EXPECT_TRUE(QFileInfo(data.filePath("orvane/Config/Config.ini")).isFile());
+    const auto entries = [](const QString &folder) {
+        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                                      QDir::Name);
+    };
+    EXPECT_EQ(entries(lib), (QStringList {"Langs", "installed-layout", "orvane"}));
+    EXPECT_EQ(entries(share), QStringList {"Langs"});
+    EXPECT_EQ(entries(share + "Langs/2052"), QStringList {"Orvane.ini"});
+}
+
 TEST_F(OrvaneStart, SecondStartHandsItsPopupCodeToTheFirst)
 {
     QProcess first;
