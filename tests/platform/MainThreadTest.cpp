@@ -132,7 +132,10 @@ TEST(MainThreadChannel, DestroyedReceiverGetsNothingMore)
     QCoreApplication::processEvents();
     EXPECT_TRUE(done);
     EXPECT_EQ(handled, count);
-    EXPECT_GE(refusedAfter, 3);
+    // The worker stops at the delivery after the last one handled, or at that
+    // last one itself: it ran, but the receiver went before its worker woke up.
+    EXPECT_GE(count, 3);
+    EXPECT_TRUE(refusedAfter == count || refusedAfter == count - 1) << refusedAfter << " of " << count;
     EXPECT_TRUE(channel.cancelled());
     EXPECT_FALSE(channel.deliver([&] { ++handled; }));
     EXPECT_EQ(handled, count);
