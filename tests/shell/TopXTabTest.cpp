@@ -148,9 +148,8 @@ protected:
     }
 
     // A script call on the online page, answered: the engine reports the start
-    // of a load asked for before the call (it first asks the shown page whether
-    // it may be left) before it answers, so onlineLoads is then up to date. A
-    // load starts before anything reaches the server.
+    // of a load asked for before the call before it answers it, so onlineLoads
+    // is then up to date. A load starts before anything reaches the server.
     bool loadsSettled() { return js(tab->wbTopXOnline, "true").toBool(); }
 
     bool saved()
@@ -316,8 +315,9 @@ TEST_F(TopXTabTest, ALanguageChangeReloadsTheLivePageOnlyWhileTheTabIsCurrent)
     ASSERT_TRUE(waitUntil([&] { return t.wbTopXOnline->Page()->title() == "other"; }, 15000));
     EXPECT_EQ(otherHits, 1);
     EXPECT_TRUE(t.wbTopXOnline->isVisible());
-    // Saved once per run only. Once the reload has finished (the tab handles it
-    // before the state is complete) no save runs: the tab's saver takes a new one.
+    // Saved once per run only. The tab handles the reload's end before the state
+    // is complete; after that no save runs (the tab's saver, one save at a time,
+    // takes a new one) and the copy is still the first page's.
     ASSERT_TRUE(waitUntil([&] { return t.wbTopXOnline->ReadyState() == READYSTATE_COMPLETE; }, 15000));
     EXPECT_EQ(onlineLoads, 1);
     int reports = 0;

@@ -340,8 +340,8 @@ TEST_F(WebBrowserTest, NoContextMenuAnywhereAndMaskedControlKeysSwallowed)
     ASSERT_TRUE(waitUntil([&] { return js("window.keys.join(',')").toString().endsWith("Z"); }));
     EXPECT_EQ(js("window.keys.join(',')").toString(), "CSN,CM,Z");
     EXPECT_EQ(masked, (std::vector<QChar> {u'N', u'N'}));
-    // No extra windows: one a script opens (here after the keys gave the page a
-    // user gesture) is closed at once, before it could load anything.
+    // No extra windows: one a script opens (after the keys the page may ask for
+    // one) is closed at once and loads nothing.
     js("window.opened = window.open('/first')");
     EXPECT_TRUE(waitUntil([&] { return js("window.opened === null || window.opened.closed").toBool(); }));
     EXPECT_EQ(firstHits, 0);
