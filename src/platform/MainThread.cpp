@@ -20,6 +20,7 @@ struct HandOff::State
     std::mutex m;
     std::condition_variable cv;
     bool cancelled = false; // guarded by m
+    int waiting = 0; // workers blocked in deliver(); guarded by m
     // Main thread only.
     bool hasReceiver = false;
     QPointer<QObject> receiver;
@@ -135,10 +136,12 @@ bool HandOff::deliver(std::function<void()> fn)
     ticket.reset(); // from here on only the event holds it
 
     std::unique_lock<std::mutex> lock(s->m);
+    ++s->waiting;
     s->cv.wait(lock, [&] {
         return call->state == CallState::Done || call->state == CallState::Dropped
             || (call->state == CallState::Pending && s->cancelled);
     });
+    --s->waiting;
     if (call->state == CallState::Pending)
         call->state = CallState::Dropped; // the event, when it comes, runs nothing
     return call->state == CallState::Done && !s->cancelled;
@@ -173,6 +176,13 @@ void MainThreadChannel::cancel()
     std::lock_guard<std::mutex> lock(s.m);
     s.cancelled = true;
     s.cv.notify_all();
+}
+
+int MainThreadChannel::waitingWorkers() const
+{
+    HandOff::State &s = *m_handOff->m_state;
+    std::lock_guard<std::mutex> lock(s.m);
+    return s.waiting;
 }
 
 bool MainThreadChannel::delivering() const

@@ -63,6 +63,11 @@ public:
     void cancel();
     bool cancelled() const { return m_handOff->cancelled(); }
 
+    // How many workers are blocked in deliver() right now, waiting for the main
+    // thread: an owner that neither runs the event loop nor cancels would keep
+    // them there. Any thread.
+    int waitingWorkers() const;
+
     // True while one of this channel's functions is running on the main
     // thread, that is, when the caller is inside a handler of it: its worker is
     // then waiting for this very call and must not be joined. Main thread only.

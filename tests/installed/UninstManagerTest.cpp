@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <functional>
@@ -360,18 +361,35 @@ TEST_F(UninstManager, UninstallWaitsForTheWholeProcessTree)
     EXPECT_TRUE(env.readAll().endsWith("orvane-reg"));
 }
 
+// The threads of this process, by id.
+QSet<QString> threadIds()
+{
+    const QStringList ids
+        = QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    return QSet<QString>(ids.begin(), ids.end());
+}
+
 TEST_F(UninstManager, AManagerDestroyedDuringAnUninstallHearsNothing)
 {
-    user({{"Slow", "\"DisplayName\"=\"Slow\"\n\"UninstallString\"=\"/bin/sleep 0.3\"\n"}});
+    const QString marker = dir.path() + QStringLiteral("/uninstalled");
+    const QString script = dir.path() + QStringLiteral("/slow-uninstall.sh");
+    ASSERT_TRUE(writeFile(script, "#!/bin/sh\nsleep 0.3\ntouch \"$1\"\n"));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QByteArray command = "'" + QFile::encodeName(script) + "' '" + QFile::encodeName(marker) + "'";
+    user({{"Slow", "\"DisplayName\"=\"Slow\"\n\"UninstallString\"=\"" + command + "\"\n"}});
     bool called = false;
+    const QSet<QString> before = threadIds();
     {
         TUninstManager m;
         m.Rescan();
         m.OnUninstCompleted = [&](TUninstManager *, const QString &) { called = true; };
         m.Item(0)->StartUninstall();
     }
-    QElapsedTimer t;
-    t.start();
-    pumpUntil([] { return false; }, 800);
+    // The uninstaller has done its work and every thread the uninstall started
+    // (its worker, a reaper) has ended: a report, had one been sent, was
+    // posted before its worker ended, and the event loop ran meanwhile.
+    ASSERT_TRUE(pumpUntil([&] { return QFileInfo::exists(marker) && before.contains(threadIds()); }))
+        << "the uninstaller or its worker did not end";
+    QCoreApplication::processEvents();
     EXPECT_FALSE(called);
 }

@@ -25,7 +25,6 @@
 
 namespace {
 
-using uitest::settle;
 using uitest::waitUntil;
 
 QByteArray pngBytes()
@@ -77,8 +76,12 @@ protected:
         s.set_keep_alive_max_count(1);
         s.Get("/index.php/soft_api", [this](const httplib::Request &req, httplib::Response &r) {
             ++pageHits;
-            while (holdLive && !release
-                   && req.get_header_value("User-Agent").find("QtWebEngine") != std::string::npos)
+            // The browser's request waits here until the test lets it go.
+            const bool hold
+                = holdLive && req.get_header_value("User-Agent").find("QtWebEngine") != std::string::npos;
+            if (hold)
+                ++heldRequests;
+            while (hold && holdLive && !release)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             std::string version;
             {
@@ -137,6 +140,18 @@ protected:
 
     QVariant js(TBrimWebBrowser *wb, const QString &code) { return uitest::evalInPage(wb->Page(), code); }
 
+    // Counts in onlineLoads the loads the online browser starts. See loadsSettled.
+    void countOnlineLoads()
+    {
+        QObject::connect(tab->wbTopXOnline->Page(), &QWebEnginePage::loadStarted, tab.get(),
+                         [this] { ++onlineLoads; });
+    }
+
+    // A script call on the online page, answered: the engine reports the start
+    // of a load asked for before the call before it answers it, so onlineLoads
+    // is then up to date. A load starts before anything reaches the server.
+    bool loadsSettled() { return js(tab->wbTopXOnline, "true").toBool(); }
+
     bool saved()
     {
         return waitUntil([&] { return tab->TopXSaveDone == -1; }, 20000);
@@ -155,6 +170,8 @@ protected:
     std::string pageVersion = "first";
     std::atomic<int> pageHits {0};
     std::atomic<int> otherHits {0};
+    std::atomic<int> heldRequests {0};
+    int onlineLoads = 0;
     std::atomic<bool> holdLive {false};
     std::atomic<bool> release {false};
 };
@@ -184,10 +201,12 @@ TEST_F(TopXTabTest, FirstRunShowsTheLivePageAndWritesTheCopyOnce)
 
     // Coming back to the tab reloads nothing and saves nothing.
     const int hits = pageHits;
+    countOnlineLoads();
     t.Deactivate();
     t.Activate();
     t.ShowTopXPage();
-    settle(500);
+    ASSERT_TRUE(loadsSettled());
+    EXPECT_EQ(onlineLoads, 0);
     EXPECT_EQ(pageHits, hits);
     EXPECT_TRUE(t.wbTopXOnline->isVisible());
 }
@@ -207,8 +226,9 @@ TEST_F(TopXTabTest, NextRunShowsTheCopyFirstThenTheLivePageAndRenewsTheCopy)
     EXPECT_TRUE(waitUntil(
         [&] { return js(t.wbTopXLocal, "document.getElementById('icon').naturalWidth").toInt() == 16; },
         15000));
-    settle(200);
-    EXPECT_TRUE(t.wbTopXLocal->isVisible()); // the live page is still on its way
+    // The live page's request is held at the server, so it cannot have been shown yet.
+    ASSERT_TRUE(waitUntil([&] { return heldRequests > 0; }, 15000));
+    EXPECT_TRUE(t.wbTopXLocal->isVisible());
     EXPECT_FALSE(t.wbTopXOnline->isVisible());
 
     holdLive = false;
@@ -236,8 +256,8 @@ TEST_F(TopXTabTest, WithTheSiteDownTheCopyStaysAndItsButtonsStillAddTasks)
     t.Activate();
     QObject::connect(t.wbTopXOnline->Page(), &QWebEnginePage::loadFinished, [&] { onlineDone = true; });
     ASSERT_TRUE(waitUntil([&] { return t.wbTopXLocal->Page()->title() == "first"; }, 15000));
+    // The tab handles the failed load in the same signal, before onlineDone is set.
     ASSERT_TRUE(waitUntil([&] { return onlineDone; }, 15000));
-    settle(200);
     EXPECT_TRUE(t.wbTopXLocal->isVisible());
     EXPECT_FALSE(t.wbTopXOnline->isVisible());
     EXPECT_TRUE(t.TopXSaveOnce); // nothing to save from
@@ -252,6 +272,9 @@ TEST_F(TopXTabTest, WithTheSiteDownTheCopyStaysAndItsButtonsStillAddTasks)
     QFile f(appPath + "Files/TopX.mht");
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_EQ(f.readAll(), before);
+    // Still so after the round trips through the copy's page.
+    EXPECT_TRUE(t.wbTopXLocal->isVisible());
+    EXPECT_FALSE(t.wbTopXOnline->isVisible());
 }
 
 TEST_F(TopXTabTest, ADamagedCopyIsNotShownAndTheNextSaveReplacesIt)
@@ -280,9 +303,11 @@ TEST_F(TopXTabTest, ALanguageChangeReloadsTheLivePageOnlyWhileTheTabIsCurrent)
     ASSERT_TRUE(saved());
 
     topXUrl = QString::fromStdString(site->url("/index.php/other_api"));
+    countOnlineLoads();
     t.Deactivate();
     t.ApplyTexts();
-    settle(300);
+    ASSERT_TRUE(loadsSettled());
+    EXPECT_EQ(onlineLoads, 0);
     EXPECT_EQ(otherHits, 0);
 
     t.Activate();
@@ -290,8 +315,16 @@ TEST_F(TopXTabTest, ALanguageChangeReloadsTheLivePageOnlyWhileTheTabIsCurrent)
     ASSERT_TRUE(waitUntil([&] { return t.wbTopXOnline->Page()->title() == "other"; }, 15000));
     EXPECT_EQ(otherHits, 1);
     EXPECT_TRUE(t.wbTopXOnline->isVisible());
-    settle(300);
-    EXPECT_EQ(copy()->Root()->Location.path(), "/index.php/soft_api"); // saved once per run only
+    // Saved once per run only. The tab handles the reload's end before the state
+    // is complete; after that no save runs (the tab's saver, one save at a time,
+    // takes a new one) and the copy is still the first page's.
+    ASSERT_TRUE(waitUntil([&] { return t.wbTopXOnline->ReadyState() == READYSTATE_COMPLETE; }, 15000));
+    EXPECT_EQ(onlineLoads, 1);
+    int reports = 0;
+    t.OnCopySaved = [&](TOVTopXTab *, bool) { ++reports; };
+    ASSERT_TRUE(t.SaveUrlAsMht(topXUrl, appPath + "probe.mht")) << "a second save was running";
+    ASSERT_TRUE(waitUntil([&] { return reports == 1; }, 20000));
+    EXPECT_EQ(copy()->Root()->Location.path(), "/index.php/soft_api");
 }
 
 TEST_F(TopXTabTest, TooLongAnAddressOrFileNameIsNotSaved)

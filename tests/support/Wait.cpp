@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -50,6 +51,13 @@ bool flushQueuedCalls(int timeoutMs)
     QMetaObject::invokeMethod(
         coreApp(), [reached] { *reached = true; }, Qt::QueuedConnection);
     return waitUntil([&] { return reached->load(); }, timeoutMs);
+}
+
+bool passTimer(int ms, int timeoutMs)
+{
+    auto fired = std::make_shared<std::atomic<bool>>(false);
+    QTimer::singleShot(ms, Qt::PreciseTimer, coreApp(), [fired] { *fired = true; });
+    return waitUntil([&] { return fired->load(); }, ms + timeoutMs);
 }
 
 } // namespace testsupport

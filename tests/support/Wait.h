@@ -21,6 +21,12 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
 // on the application's thread; false if the marker did not come through in time.
 bool flushQueuedCalls(int timeoutMs = 10000);
 
+// Runs the event loop until a precise timer of ms, started now on the application's
+// thread, has fired. Qt fires due timers in the order they fall due, so every timer of
+// this thread due before it has fired by then, however late the loop got to run: the
+// wait for "a timer-driven change did not happen" where the interval is what is tested.
+bool passTimer(int ms, int timeoutMs = 10000);
+
 // Delivers what is already queued for this thread, including deferred deletes, without waiting.
 void processPendingEvents();
 
