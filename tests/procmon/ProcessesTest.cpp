@@ -585,7 +585,7 @@ TEST(Processes, AnotherUsersProcessSeenWithoutRights)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs to start a root process and look at it as another user";
     Child target({kSleep, "300"});
-    ASSERT_TRUE(waitFor([&] { return proctest::isRunning(target.pid); }));
+    ASSERT_TRUE(waitFor([&] { return proctest::runs(target.pid, kSleep); }));
     // The look happens in a child that gives up root; its findings come back as bits of its exit code.
     const pid_t viewer = fork();
     if (viewer == 0) {

@@ -309,7 +309,8 @@ TEST_F(RunningTabTest, TerminateAsksThenActsOrReportsFailure)
 TEST_F(RunningTabTest, PriorityMenuShowsAndSetsTheClass)
 {
     Child child(kNobody, {kSleep, "300"});
-    ASSERT_TRUE(proctest::waitFor([&] { return proctest::isRunning(child.pid); }));
+    // Running is not enough: the question names the program, so wait for its exec.
+    ASSERT_TRUE(proctest::waitFor([&] { return proctest::runs(child.pid, kSleep); }));
     showAll();
     ASSERT_TRUE(select(quint32(child.pid)));
     tab->PriorityMenuOpened();
@@ -354,7 +355,8 @@ TEST_F(RunningTabTest, PanelShowsAndCopiesTheSelectedProcess)
     ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), exe));
     QFile::setPermissions(exe, QFile::ReadOwner | QFile::ExeOwner);
     Child odd({QFile::encodeName(exe).toStdString(), "300"});
-    ASSERT_TRUE(proctest::waitFor([&] { return proctest::isRunning(odd.pid); }));
+    ASSERT_TRUE(
+        proctest::waitFor([&] { return proctest::runs(odd.pid, QFile::encodeName(exe).toStdString()); }));
     showAll();
     tab->TimerRefresh();
     ASSERT_TRUE(select(quint32(odd.pid)));
