@@ -2,12 +2,12 @@
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/OVCommandLine.h"
-#include "core/RecordingLauncher.h"
 #include "online/BrimNetConnCheck.h"
-#include "online/LoopbackServer.h"
 #include "online/WebAPIClient.h"
 #include "shell/FormOVAbout.h"
 #include "shell/FormOVSettings.h"
+#include "support/LoopbackServer.h"
+#include "support/RecordingLauncher.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/TasksTab.h"
@@ -33,6 +33,7 @@
 #include <QTreeWidget>
 
 using namespace mwtest;
+using testsupport::LoopbackServer;
 
 namespace {
 

@@ -3,12 +3,13 @@
 // when damaged, and the live page following a language change.
 #include "shell/TopXTab.h"
 
-#include "online/LoopbackServer.h"
 #include "online/PageArchive.h"
 #include "shell/OVWebExternal.h"
+#include "support/GuiApp.h"
+#include "support/LoopbackServer.h"
+#include "support/Wait.h"
+#include "support/WebPage.h"
 #include "ui/BrimWebBrowser.h"
-#include "ui/UiTestSupport.h"
-#include "ui/WebTestSupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -23,10 +24,21 @@
 #include <stdexcept>
 #include <vector>
 
+// The shared test helpers under the names this file's tests use.
+namespace uitest {
+inline QApplication *app()
+{
+    return testsupport::guiApp();
+}
+using testsupport::evalInPage;
+} // namespace uitest
+
 namespace {
 
-using uitest::settle;
-using uitest::waitUntil;
+using testsupport::LoopbackServer;
+
+using testsupport::settle;
+using testsupport::waitUntil;
 
 QByteArray pngBytes()
 {

@@ -16,6 +16,8 @@
 #include "shell/FormOVMain.h"
 #include "shell/TopXTab.h"
 #include "support/Files.h"
+#include "support/GuiApp.h"
+#include "support/WebPage.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/TasksTab.h"
@@ -24,7 +26,6 @@
 #include "ui/BrimImageButton.h"
 #include "ui/BrimWebBrowser.h"
 #include "ui/DictLoginDialog.h"
-#include "ui/WebTestSupport.h"
 
 #include <QAbstractButton>
 #include <QDate>
@@ -58,7 +59,7 @@ void PrintTo(const QString &text, std::ostream *os)
 
 namespace {
 
-using uitest::waitUntil;
+using testsupport::waitUntil;
 
 const QString kUninstallKey
     = QStringLiteral("Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\");
@@ -181,7 +182,7 @@ protected:
         if (qEnvironmentVariableIntValue("QTWEBENGINE_DISABLE_SANDBOX") == 1)
             engineFlags << QStringLiteral("--no-zygote");
         TBrimWebBrowser::PrepareApplication(engineFlags);
-        uitest::app();
+        testsupport::guiApp();
         QApplication::setQuitOnLastWindowClosed(false);
         online::installHttpFetcher();
         // The installers put their programs and menu entries under the user's
@@ -386,7 +387,7 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     // The recommendation page: the vendor's live page.
     ASSERT_EQ(f.CurrentTab(), TFormOVMain::TabTopX);
     TBrimWebBrowser *page = f.TopXTab->wbTopXOnline;
-    const auto js = [&](const QString &code) { return uitest::evalInPage(page->Page(), code); };
+    const auto js = [&](const QString &code) { return testsupport::evalInPage(page->Page(), code); };
     ASSERT_TRUE(reach("the recommendation page shows the site's list", [&] {
         return page->isVisible() && js("document.querySelectorAll('#list .app .get').length").toInt() > 0;
     }));
@@ -601,8 +602,8 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     ASSERT_TRUE(reach("the second upgrade question is answered No", [&] { return boxes.contains(upgrade); }));
     ASSERT_TRUE(reach("the second start shows the live page", [&] {
         return again.TopXTab->wbTopXOnline->isVisible()
-            && uitest::evalInPage(again.TopXTab->wbTopXOnline->Page(),
-                                  "document.querySelectorAll('#list .app .get').length")
+            && testsupport::evalInPage(again.TopXTab->wbTopXOnline->Page(),
+                                       "document.querySelectorAll('#list .app .get').length")
                    .toInt()
             > 0;
     }));

@@ -4,11 +4,12 @@
 #include "ui/BrimWebBrowser.h"
 
 #include "core/MessageBoxTypes.h"
-#include "online/LoopbackServer.h"
 #include "online/PageArchive.h"
+#include "support/GuiApp.h"
+#include "support/LoopbackServer.h"
+#include "support/Wait.h"
+#include "support/WebPage.h"
 #include "ui/BrimArchiveSchemeHandler.h"
-#include "ui/UiTestSupport.h"
-#include "ui/WebTestSupport.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -24,10 +25,21 @@
 #include <memory>
 #include <vector>
 
+// The shared test helpers under the names this file's tests use.
+namespace uitest {
+inline QApplication *app()
+{
+    return testsupport::guiApp();
+}
+using testsupport::evalInPage;
+} // namespace uitest
+
 namespace {
 
-using uitest::settle;
-using uitest::waitUntil;
+using testsupport::LoopbackServer;
+
+using testsupport::settle;
+using testsupport::waitUntil;
 
 struct Call
 {

@@ -1,8 +1,9 @@
 #include "online/HttpFetcher.h"
+#include "support/GuiApp.h"
 #include "support/LoopbackServer.h"
+#include "support/Wait.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImagePanel.h"
-#include "ui/UiTestSupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -18,7 +19,19 @@
 #include <mutex>
 #include <thread>
 
-using uitest::solid;
+using testsupport::solid;
+
+// The shared test helpers under the names this file's tests use.
+namespace uitest {
+inline QApplication *app()
+{
+    return testsupport::guiApp();
+}
+using testsupport::boundsOf;
+using testsupport::settle;
+using testsupport::solid;
+using testsupport::waitUntil;
+} // namespace uitest
 
 namespace {
 
