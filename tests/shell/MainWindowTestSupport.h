@@ -4,6 +4,7 @@
 #include "core/OVSettings.h"
 #include "platform/AppPath.h"
 #include "shell/FormOVMain.h"
+#include "shell/OVHeaderBand.h"
 #include "support/Files.h"
 #include "support/GuiApp.h"
 #include "support/Wait.h"

@@ -14,6 +14,7 @@
 #include "procmon/Processes.h"
 #include "procmon/RunningTab.h"
 #include "shell/FormOVMain.h"
+#include "shell/OVHeaderBand.h"
 #include "shell/TopXTab.h"
 #include "support/Files.h"
 #include "support/GuiApp.h"
@@ -403,7 +404,7 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     EXPECT_EQ(task->HttpUrl, site.Url("/files/") + c.programId + "-setup.exe");
     EXPECT_TRUE(task->LocalFile.startsWith(appDir + "Downloads/")) << qPrintable(task->LocalFile);
     const QString localFile = task->LocalFile;
-    EXPECT_TRUE(f.imgTabTasksFrame->isVisible()) << "the Tasks shortcut shows the new task";
+    EXPECT_TRUE(f.Header->imgTabTasksFrame->isVisible()) << "the Tasks shortcut shows the new task";
 
     // Downloaded, then installed without a question.
     ASSERT_TRUE(reach(
@@ -419,13 +420,13 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
         readAll(appDir + "Registry/HKEY_CURRENT_USER.reg").contains((kUninstallKey + c.programId).toUtf8()));
 
     // The Tasks tab lists it.
-    click(f.imgTabTasks);
+    click(f.Header->imgTabTasks);
     ASSERT_TRUE(reach("the Tasks tab shows", [&] { return f.CurrentTab() == TFormOVMain::TabTasks; }));
     ASSERT_EQ(f.TasksTab->lvTasks()->topLevelItemCount(), 1);
     EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItem(0)->text(0), title);
     EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItem(0)->text(1),
               f.MultiLangs()->GetText(OVTaskState::Key(OVTaskState::InstallCompleted)));
-    EXPECT_EQ(f.lblTabTasks->text(),
+    EXPECT_EQ(f.Header->lblTabTasks->text(),
               f.MultiLangs()->FormatText(QStringLiteral("String.TasksInfo_1"), {0, 0}));
 
     // The Uninstall tab lists the program; the search selects it and its
