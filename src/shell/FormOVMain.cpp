@@ -16,6 +16,7 @@
 #include "procmon/RunningTab.h"
 #include "shell/FormOVAbout.h"
 #include "shell/FormOVSettings.h"
+#include "shell/OVHeaderBand.h"
 #include "shell/TopXTab.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVTaskItem.h"
@@ -34,12 +35,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QScreen>
 #include <QSessionManager>
 #include <QTimer>
@@ -53,10 +52,6 @@ constexpr int kHeight = 600;
 constexpr int kHeaderTop = 30; // below the skin's title bar
 constexpr int kHeaderHeight = 84;
 constexpr int kStatusHeight = 26;
-constexpr int kTabPitch = 88;
-// Centre of the Tasks shortcut on the header band.
-constexpr int kShortcutCenter = 388;
-constexpr int kShortcutTop = 8;
 
 // Probe addresses besides the vendor's own site: an operating system's and a
 // search engine's home pages.
@@ -120,146 +115,19 @@ void TFormOVMain::buildControls()
     btnMainMenu->OnClick = [this](QObject *) { btnMainMenuClick(); };
 
     // The header band: tab buttons, the Tasks shortcut and the upgrade banner.
-    pnlHeader = new TBrimImagePanel(this);
-    pnlHeader->setObjectName(QStringLiteral("pnlHeader"));
-    pnlHeader->SetPicture(brim::skinImage(QStringLiteral("header_bg")));
-    pnlHeader->SetStretch(true);
-    pnlHeader->setGeometry(3, kHeaderTop, kWidth - 6, kHeaderHeight);
-
-    const auto tabButton = [this](const char *name, const char *art, int slot) {
-        auto *b = new TBrimImageButton(pnlHeader);
-        b->setObjectName(QLatin1String(name));
-        b->SetTransparent(true);
-        brim::setButtonPictures(b, QLatin1String(art), QStringLiteral("selected"));
-        b->SetTextAlign(BrimAlign_CustomCenter);
-        b->SetTextY(57);
-        const QFont f = ovlook::UiFont(12, true);
-        b->SetFont({f, QColor(0xdb, 0xe7, 0xfb)});
-        b->SetEnableStatesFont(true);
-        b->SetFontMouseHover({f, Qt::white});
-        b->SetFontMouseDown({f, QColor(0xdb, 0xe7, 0xfb)});
-        b->SetFontDisabled({f, ovlook::Ink});
-        b->move(10 + slot * kTabPitch, 4);
-        // The tab control follows the mouse and switches after the button's own
-        // click; Enter and Space on a focused tab switch once that has had its turn.
-        b->OnClick = [this, slot](QObject *) {
-            QTimer::singleShot(0, this, [this, slot] {
-                if (CurrentTab() != slot)
-                    SelectTab(slot);
-            });
-        };
-        return b;
+    Header = new TOVHeaderBand(QRect(3, kHeaderTop, kWidth - 6, kHeaderHeight), this);
+    Header->OnTabClick = [this](TOVHeaderBand *, int index) {
+        if (CurrentTab() != index)
+            SelectTab(index);
     };
-    btnTabTopX = tabButton("btnTabTopX", "tab_recommend", 0);
-    btnTabRunning = tabButton("btnTabRunning", "tab_running", 1);
-    btnTabUninst = tabButton("btnTabUninst", "tab_uninstall", 2);
-    btnTabTasks = tabButton("btnTabTasks", "tab_tasks", 3);
-    btnTabTasks->setVisible(false);
-    btnTabTasks->SetTabStop(false);
+    Header->OnTasksClick = [this](TOVHeaderBand *) { imgTabTasksClick(); };
+    Header->OnUpgradeClick = [this](TOVHeaderBand *) { imgADClick(); };
+    btnTabTopX = Header->btnTabTopX;
+    btnTabRunning = Header->btnTabRunning;
+    btnTabUninst = Header->btnTabUninst;
+    btnTabTasks = Header->btnTabTasks;
 
-    pnlTabTasksBack = new QWidget(pnlHeader);
-    pnlTabTasksBack->setObjectName(QStringLiteral("pnlTabTasksBack"));
-    pnlTabTasksBack->setAttribute(Qt::WA_StyledBackground);
-    pnlTabTasksBack->setAttribute(Qt::WA_TransparentForMouseEvents);
-    pnlTabTasksBack->setStyleSheet(
-        QStringLiteral("#pnlTabTasksBack { background: rgba(255, 255, 255, 36); border-radius: 8px; }"));
-    pnlTabTasksBack->hide();
-
-    imgTabTasks = new TBrimImage(pnlHeader);
-    imgTabTasks->setObjectName(QStringLiteral("imgTabTasks"));
-    imgTabTasks->SetTransparent(true);
-    imgTabTasks->SetAnimationFrames(brim::skinFrames(QStringLiteral("tasks_shortcut")), 120);
-    if (!imgTabTasks->HasPicture())
-        imgTabTasks->SetPicture(brim::skinPicture(QStringLiteral("tab_tasks_normal")));
-    imgTabTasks->setGeometry(kShortcutCenter - 24, kShortcutTop, 48, 48);
-    imgTabTasks->setCursor(Qt::PointingHandCursor);
-    imgTabTasks->OnClick = [this](QObject *) { imgTabTasksClick(); };
-    imgTabTasks->OnMouseEnter = [this](QObject *) { imgTabTasksMouseEnter(); };
-    imgTabTasks->OnMouseLeave = [this](QObject *) { imgTabTasksMouseLeave(); };
-
-    lblTabTasks = new QLabel(pnlHeader);
-    lblTabTasks->setObjectName(QStringLiteral("lblTabTasks"));
-    lblTabTasks->setAlignment(Qt::AlignCenter);
-    lblTabTasks->setFont(ovlook::UiFont(12, true));
-    ovlook::SetTextColor(lblTabTasks, QColor(0xdb, 0xe7, 0xfb));
-    lblTabTasks->setCursor(Qt::PointingHandCursor);
-    lblTabTasks->setFocusPolicy(Qt::TabFocus);
-    lblTabTasks->installEventFilter(this);
-
-    // The frame lies on the window so it may reach past the header band; it
-    // takes no clicks, the shortcut below it does.
-    imgTabTasksFrame = new TBrimImage(this);
-    imgTabTasksFrame->setObjectName(QStringLiteral("imgTabTasksFrame"));
-    imgTabTasksFrame->SetTransparent(true);
-    imgTabTasksFrame->SetStretch(true);
-    imgTabTasksFrame->SetAnimationFrames(brim::skinFrames(QStringLiteral("tasks_frame")), 90);
-    imgTabTasksFrame->setAttribute(Qt::WA_TransparentForMouseEvents);
-    imgTabTasksFrame->hide();
-
-    imgAD = new TBrimImageButton(pnlHeader);
-    imgAD->setObjectName(QStringLiteral("imgAD"));
-    imgAD->SetTransparent(true);
-    brim::setButtonPictures(imgAD, QStringLiteral("banner_upgrade"));
-    imgAD->SetTextAlign(BrimAlign_CustomMiddle);
-    imgAD->SetTextX(30);
-    imgAD->SetFont({ovlook::UiFont(11, true), Qt::white});
-    imgAD->setCursor(Qt::PointingHandCursor);
-    imgAD->SetTabStop(false);
-    imgAD->move(pnlHeader->width() - imgAD->width() - 14, (kHeaderHeight - imgAD->height()) / 2 - 6);
-    imgAD->OnClick = [this](QObject *) { imgADClick(); };
-    imgAD->hide();
-
-    // The tab sheets.
-    auto *content = new QWidget(this);
-    content->setObjectName(QStringLiteral("pnlContent"));
-    content->setGeometry(3, kHeaderTop + kHeaderHeight, kWidth - 6,
-                         kHeight - kHeaderTop - kHeaderHeight - kStatusHeight - 3);
-    const auto sheet = [content](const char *name) {
-        auto *page = new QWidget(content);
-        page->setObjectName(QLatin1String(name));
-        page->setGeometry(content->rect());
-        page->hide();
-        return page;
-    };
-    tsTopX = sheet("tsTopX");
-    tsRunning = sheet("tsRunning");
-    tsUninst = sheet("tsUninst");
-    tsTasks = sheet("tsTasks");
-
-    TopXTab = new TOVTopXTab(
-        appfiles::TopXArchiveFile(), [this] { return URL_TOPX; },
-        [this](const QString &title, const QString &url) {
-            return AddDownloadTask(title, url) ? QString()
-                                               : QStringLiteral("The download task could not be added.");
-        },
-        tsTopX);
-    SetTabPage(TabTopX, TopXTab);
-
-    TasksTab = new TOVTasksTab(m_taskMgr.get(), tsTasks);
-    TasksTab->setGeometry(tsTasks->rect());
-    TasksTab->MessageBox
-        = [this](QWidget *owner, const QString &text, const QString &caption, unsigned type) {
-              if (MessageBox)
-                  return MessageBox(owner, text, caption, type, LanguageId);
-              return ShowMessageBox(owner, text, caption, type, LanguageId);
-          };
-    TasksTab->OnNewTask = [this](TOVTasksTab *) { StartTasksAnimation(); };
-    TasksTab->OnCountersChanged = [this](TOVTasksTab *, const QString &text) {
-        lblTabTasks->setText(text);
-        layoutTasksShortcut();
-    };
-    TasksTab->OnSetDownloadDir = [this](TOVTasksTab *) { mniMainSettingsClick(); };
-    m_pages[TabTasks] = TasksTab;
-
-    RunningTab = new TOVRunningTab(nullptr, nullptr, nullptr, tsRunning);
-    RunningTab->MessageBox = TasksTab->MessageBox;
-    SetTabPage(TabRunning, RunningTab);
-
-    UninstTab = new TOVUninstallTab(m_uninstMgr.get(), tsUninst);
-    UninstTab->MessageBox = TasksTab->MessageBox;
-    UninstTab->AddDownloadTask
-        = [this](const QString &title, const QString &url) { AddDownloadTask(title, url); };
-    SetTabPage(TabUninst, UninstTab);
+    buildTabs();
 
     // The status line.
     auto *status = new QWidget(this);
@@ -284,11 +152,6 @@ void TFormOVMain::buildControls()
     TabCtrl->OnActivateing = [this](QObject *, TBrimTabItem *item) { TabCtrlActivating(item); };
     TabCtrl->OnInactivating = [this](QObject *, TBrimTabItem *item) { TabCtrlInactivating(item); };
 
-    tmrTasksAnimate = new QTimer(this);
-    tmrTasksAnimate->setObjectName(QStringLiteral("tmrTasksAnimate"));
-    tmrTasksAnimate->setInterval(5000);
-    connect(tmrTasksAnimate, &QTimer::timeout, this, &TFormOVMain::tmrTasksAnimateTimer);
-
     pmMain = new QMenu(this);
     pmMain->setObjectName(QStringLiteral("pmMain"));
     mniMainSettings = pmMain->addAction(QString(), this, &TFormOVMain::mniMainSettingsClick);
@@ -308,8 +171,61 @@ void TFormOVMain::buildControls()
     // Keyboard order: the tabs, the Tasks shortcut, then the sheet's controls.
     setTabOrder(btnTabTopX, btnTabRunning);
     setTabOrder(btnTabRunning, btnTabUninst);
-    setTabOrder(btnTabUninst, lblTabTasks);
-    setTabOrder(lblTabTasks, TasksTab);
+    setTabOrder(btnTabUninst, Header->lblTabTasks);
+    setTabOrder(Header->lblTabTasks, TasksTab);
+}
+
+void TFormOVMain::buildTabs()
+{
+    auto *content = new QWidget(this);
+    content->setObjectName(QStringLiteral("pnlContent"));
+    content->setGeometry(3, kHeaderTop + kHeaderHeight, kWidth - 6,
+                         kHeight - kHeaderTop - kHeaderHeight - kStatusHeight - 3);
+    const char *const names[] = {"tsTopX", "tsRunning", "tsUninst", "tsTasks"};
+    for (int i = 0; i < int(m_sheets.size()); ++i) {
+        auto *sheet = new QWidget(content);
+        sheet->setObjectName(QLatin1String(names[i]));
+        sheet->setGeometry(content->rect());
+        sheet->hide();
+        m_sheets[i] = sheet;
+    }
+    tsTopX = m_sheets[TabTopX];
+    tsRunning = m_sheets[TabRunning];
+    tsUninst = m_sheets[TabUninst];
+    tsTasks = m_sheets[TabTasks];
+
+    const auto box = [this](QWidget *owner, const QString &text, const QString &caption, unsigned type) {
+        if (MessageBox)
+            return MessageBox(owner, text, caption, type, LanguageId);
+        return ShowMessageBox(owner, text, caption, type, LanguageId);
+    };
+
+    TopXTab = new TOVTopXTab(
+        appfiles::TopXArchiveFile(), [this] { return URL_TOPX; },
+        [this](const QString &title, const QString &url) {
+            return AddDownloadTask(title, url) ? QString()
+                                               : QStringLiteral("The download task could not be added.");
+        },
+        tsTopX);
+    SetTabPage(TabTopX, TopXTab);
+
+    TasksTab = new TOVTasksTab(m_taskMgr.get(), tsTasks);
+    TasksTab->setGeometry(tsTasks->rect());
+    TasksTab->MessageBox = box;
+    TasksTab->OnNewTask = [this](TOVTasksTab *) { Header->StartTasksAnimation(); };
+    TasksTab->OnCountersChanged = [this](TOVTasksTab *, const QString &text) { Header->SetTasksText(text); };
+    TasksTab->OnSetDownloadDir = [this](TOVTasksTab *) { mniMainSettingsClick(); };
+    m_pages[TabTasks] = TasksTab;
+
+    RunningTab = new TOVRunningTab(nullptr, nullptr, nullptr, tsRunning);
+    RunningTab->MessageBox = box;
+    SetTabPage(TabRunning, RunningTab);
+
+    UninstTab = new TOVUninstallTab(m_uninstMgr.get(), tsUninst);
+    UninstTab->MessageBox = box;
+    UninstTab->AddDownloadTask
+        = [this](const QString &title, const QString &url) { AddDownloadTask(title, url); };
+    SetTabPage(TabUninst, UninstTab);
 }
 
 void TFormOVMain::SetupSkin()
@@ -343,10 +259,8 @@ void TFormOVMain::LoadLanguageSelection()
 
 void TFormOVMain::SetupTabs()
 {
-    TabCtrl->AddTab(btnTabTopX, tsTopX);
-    TabCtrl->AddTab(btnTabRunning, tsRunning);
-    TabCtrl->AddTab(btnTabUninst, tsUninst);
-    TabCtrl->AddTab(btnTabTasks, tsTasks);
+    for (int i = 0; i < int(m_sheets.size()); ++i)
+        TabCtrl->AddTab(Header->TabButton(i), m_sheets[i]);
 }
 
 void TFormOVMain::FormCreate()
@@ -365,7 +279,7 @@ void TFormOVMain::FormCreate()
     LoadTasks();
     ApplyPopupCode(GetPopupCode());
     StartReachabilityCheck();
-    imgAD->show();
+    Header->imgAD->show();
     ListenForLanguageBroadcast();
     ShowCentred();
     // Asked once the window is on screen and the loop runs.
@@ -545,7 +459,7 @@ void TFormOVMain::SetTabPage(int Index, IOVTabPage *Page)
     }
     m_pages[Index] = Page;
     m_pageActivated[Index] = false;
-    QWidget *sheet = QList<QWidget *> {tsTopX, tsRunning, tsUninst, tsTasks}.value(Index);
+    QWidget *sheet = m_sheets[Index];
     if (Page && sheet && Page->PageWidget()) {
         Page->PageWidget()->setParent(sheet);
         Page->PageWidget()->setGeometry(sheet->rect());
@@ -571,9 +485,7 @@ void TFormOVMain::TabCtrlActivating(TBrimTabItem *Item)
         }
         page->Activate();
     }
-    const bool tasks = button == btnTabTasks;
-    ovlook::SetTextColor(lblTabTasks, tasks ? QColor(Qt::white) : QColor(0xdb, 0xe7, 0xfb));
-    pnlTabTasksBack->setVisible(tasks);
+    Header->SetTasksCurrent(button == btnTabTasks);
 }
 
 void TFormOVMain::TabCtrlInactivating(TBrimTabItem *Item)
@@ -654,34 +566,6 @@ void TFormOVMain::imgTabTasksClick()
     SelectTab(TabTasks);
 }
 
-void TFormOVMain::imgTabTasksMouseEnter()
-{
-    imgTabTasksFrame->SetGIFAnimation(false);
-    imgTabTasks->SetGIFAnimation(true);
-}
-
-void TFormOVMain::imgTabTasksMouseLeave()
-{
-    imgTabTasks->SetGIFAnimation(false);
-}
-
-void TFormOVMain::StartTasksAnimation()
-{
-    tmrTasksAnimate->setInterval(5000);
-    tmrTasksAnimate->start();
-    layoutTasksShortcut();
-    imgTabTasksFrame->show();
-    imgTabTasksFrame->raise();
-    imgTabTasksFrame->SetGIFAnimation(true);
-}
-
-void TFormOVMain::tmrTasksAnimateTimer()
-{
-    tmrTasksAnimate->stop();
-    imgTabTasksFrame->hide();
-    imgTabTasksFrame->SetGIFAnimation(false);
-}
-
 void TFormOVMain::imgADClick()
 {
     RunCommandLine(QStringList {appfiles::SiblingProgram(QStringLiteral("Upwell"))}, SW_SHOWNORMAL);
@@ -697,37 +581,6 @@ bool TFormOVMain::WndProcLanguageBroadcast(quint32 Message, quint64 WParam, qint
     LanguageFile = appfiles::LanguageFile(LanguageId);
     ovlang::LoadLanguageFile(m_multiLangs.get(), LanguageFile);
     return true;
-}
-
-bool TFormOVMain::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == lblTabTasks) {
-        switch (event->type()) {
-        case QEvent::Enter:
-            imgTabTasksMouseEnter();
-            break;
-        case QEvent::Leave:
-            imgTabTasksMouseLeave();
-            break;
-        case QEvent::MouseButtonRelease:
-            if (static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
-                imgTabTasksClick();
-                return true;
-            }
-            break;
-        case QEvent::KeyPress: {
-            const int key = static_cast<QKeyEvent *>(event)->key();
-            if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) {
-                imgTabTasksClick();
-                return true;
-            }
-            break;
-        }
-        default:
-            break;
-        }
-    }
-    return QWidget::eventFilter(watched, event);
 }
 
 void TFormOVMain::setTabsFont(const char *key, TBrimImageButton *button)
@@ -750,19 +603,6 @@ void TFormOVMain::layoutStatusLine()
     lblStatusVersion->adjustSize();
     lblStatusInfo->adjustSize();
     lblStatusInfo->move(lblStatusVersion->x() + lblStatusVersion->width() + 6, lblStatusVersion->y());
-}
-
-void TFormOVMain::layoutTasksShortcut()
-{
-    const int w = qMax(84, lblTabTasks->sizeHint().width() + 8);
-    lblTabTasks->setGeometry(kShortcutCenter - w / 2, 57 + 4 - 2, w, 20);
-    pnlTabTasksBack->setGeometry(lblTabTasks->x() - 4, 4, w + 8, 80);
-    // The frame goes round the label too, however long its text is.
-    QSize frame = imgTabTasksFrame->HasPicture() ? imgTabTasksFrame->Picture().size() : QSize(92, 88);
-    frame.setWidth(qMax(frame.width(), pnlTabTasksBack->width() + 4));
-    imgTabTasksFrame->setGeometry(pnlHeader->x() + kShortcutCenter - frame.width() / 2,
-                                  pnlHeader->y() + 4 - (frame.height() - 80) / 2, frame.width(),
-                                  frame.height());
 }
 
 // The toolkit's own words (message-box buttons, the folder picker, edit
@@ -838,11 +678,11 @@ void TFormOVMain::MultiLangsLanguageChanged()
     btnTabTasks->SetCaption(text("FormOVMain.btnTabTasks.Caption"));
     for (TBrimImageButton *b : {btnTabTopX, btnTabRunning, btnTabUninst, btnTabTasks})
         b->setAccessibleName(b->Caption());
-    lblTabTasks->setText(text("String.TasksInfo_0"));
-    lblTabTasks->setAccessibleName(btnTabTasks->Caption());
-    imgTabTasks->setAccessibleName(btnTabTasks->Caption());
-    imgAD->SetCaption(text("String.Upgrade"));
-    imgAD->setAccessibleName(imgAD->Caption());
+    Header->lblTabTasks->setText(text("String.TasksInfo_0"));
+    Header->lblTabTasks->setAccessibleName(btnTabTasks->Caption());
+    Header->imgTabTasks->setAccessibleName(btnTabTasks->Caption());
+    Header->imgAD->SetCaption(text("String.Upgrade"));
+    Header->imgAD->setAccessibleName(Header->imgAD->Caption());
 
     // Status line.
     lblStatusVersion->setText(
@@ -862,7 +702,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
 
     // Layout.
     layoutStatusLine();
-    layoutTasksShortcut();
+    Header->LayoutTasksShortcut();
 
     // Open dialogs.
     if (m_formAbout)

@@ -12,11 +12,8 @@
 class QAction;
 class QLabel;
 class QMenu;
-class QTimer;
 class QTranslator;
-class TBrimImage;
 class TBrimImageButton;
-class TBrimImagePanel;
 class TBrimNetConnCheck;
 class TBrimSkinManager;
 class TBrimTabControl;
@@ -25,6 +22,7 @@ class TBrimTaskManager;
 class TFormOVAbout;
 class TFormOVSettings;
 class IOVTabPage;
+class TOVHeaderBand;
 class TOVLanguageBroadcastReceiver;
 class TOVTaskItem;
 class TOVTaskListKeeper;
@@ -92,13 +90,9 @@ public:
     void TabCtrlActivating(TBrimTabItem *Item);
     void TabCtrlInactivating(TBrimTabItem *Item);
     void imgTabTasksClick();
-    void imgTabTasksMouseEnter();
-    void imgTabTasksMouseLeave();
     void imgADClick();
     void MultiLangsLanguageChanged();
     void NetCheckCheckOK();
-    void tmrTasksAnimateTimer();
-    void StartTasksAnimation();
 
     // Start-up state.
     quint16 LanguageId = 0;
@@ -118,11 +112,11 @@ public:
     TOVRunningTab *RunningTab = nullptr;
     TOVUninstallTab *UninstTab = nullptr;
     TUninstManager *UninstMgr() const { return m_uninstMgr.get(); }
-    QTimer *tmrTasksAnimate = nullptr;
 
     // Controls.
-    TBrimImagePanel *pnlHeader = nullptr;
     TBrimImageButton *btnMainMenu = nullptr;
+    TOVHeaderBand *Header = nullptr; // the tab buttons, the Tasks shortcut, the upgrade banner
+    // The header's tab buttons, in tab order.
     TBrimImageButton *btnTabTopX = nullptr;
     TBrimImageButton *btnTabRunning = nullptr;
     TBrimImageButton *btnTabUninst = nullptr;
@@ -131,11 +125,6 @@ public:
     QWidget *tsRunning = nullptr;
     QWidget *tsUninst = nullptr;
     QWidget *tsTasks = nullptr;
-    TBrimImage *imgTabTasks = nullptr;
-    TBrimImage *imgTabTasksFrame = nullptr;
-    QLabel *lblTabTasks = nullptr;
-    QWidget *pnlTabTasksBack = nullptr; // marks the shortcut while the Tasks tab is current
-    TBrimImageButton *imgAD = nullptr;
     QLabel *lblStatusVersion = nullptr;
     QLabel *lblStatusInfo = nullptr;
     QMenu *pmMain = nullptr;
@@ -149,11 +138,10 @@ public:
     TFormOVSettings *FormSettings() const;
     TFormOVAbout *FormAbout() const;
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void buildControls();
+    // The tab sheets and their pages, in tab order.
+    void buildTabs();
     void SetupSkin();
     void SetupTabs();
     void CreateWebAPIClient();
@@ -166,7 +154,6 @@ private:
     int showBox(const QString &textKey, const QString &captionKey, unsigned type, quint16 languageId);
     void setTabsFont(const char *key, TBrimImageButton *button);
     void layoutStatusLine();
-    void layoutTasksShortcut();
     void applyToolkitLanguage();
 
     ovlang::Owner m_multiLangs;
@@ -180,6 +167,7 @@ private:
     QString m_toolkitLocale;
     QPointer<TFormOVSettings> m_formSettings;
     QPointer<TFormOVAbout> m_formAbout;
+    std::array<QWidget *, 4> m_sheets {};
     std::array<IOVTabPage *, 4> m_pages {};
     std::array<bool, 4> m_pageActivated {};
     bool m_created = false;

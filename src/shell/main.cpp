@@ -2,21 +2,18 @@
 #include "core/AppFiles.h"
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
-#include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
 #include "core/OVSingleInst.h"
 #include "online/HttpFetcher.h"
 #include "platform/LanguageBroadcast.h"
+#include "shell/Demonstration.h"
 #include "shell/FormOVMain.h"
 #include "ui/BrimDialogs.h"
 #include "ui/BrimWebBrowser.h"
 #include "ui/DictLoginDialog.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QCoreApplication>
-#include <QPixmap>
-#include <QTimer>
 #include <cstdio>
 
 int main(int argc, char **argv)
@@ -73,9 +70,7 @@ int main(int argc, char **argv)
         TFormOVMain form;
         // An encrypted database asks for its password in a dialog of the program's.
         installDictLoginDialog(&form);
-        if (!options.screenshot.isEmpty()) // a picture of the window, not of questions
-            form.MessageBox
-                = [](QWidget *, const QString &, const QString &, unsigned, quint16) { return IDNO; };
+        PrepareDemonstration(form, options);
         SetInstanceMessageHandler([&form, &handedOver](int code) {
             ++handedOver;
             ApplyPopupCode(code);
@@ -87,44 +82,7 @@ int main(int argc, char **argv)
             form.AddDownloadTask(title, url);
         if (options.selectTab >= 0)
             form.SelectTab(options.selectTab);
-        if (options.selectRow >= 0)
-            // Once the tab has filled its list: the row's selected look and panels.
-            QTimer::singleShot(1500, &form, [&form, row = options.selectRow] {
-                for (QAbstractItemView *list : form.findChildren<QAbstractItemView *>()) {
-                    if (!list->isVisible() || !list->model() || row >= list->model()->rowCount())
-                        continue;
-                    list->setFocus();
-                    list->setCurrentIndex(list->model()->index(row, 0));
-                    break;
-                }
-            });
-
-        if (options.openDialog == QLatin1String("settings"))
-            QTimer::singleShot(300, &form, [&form] { form.mniMainSettingsClick(); });
-        else if (options.openDialog == QLatin1String("about"))
-            QTimer::singleShot(300, &form, [&form] { form.mniMainAboutClick(); });
-        else if (options.openDialog == QLatin1String("question"))
-            // The longest question the program asks, to see how message boxes look.
-            QTimer::singleShot(300, &form, [&form] {
-                ShowMessageBox(&form,
-                               OVFormatText(QStringLiteral("String.MsgText.TerminateQuery"),
-                                            {QStringLiteral("evolution-alarm-notify"), 24817}),
-                               OVGetText(QStringLiteral("String.MsgTitle.Question")),
-                               MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, form.LanguageId);
-            });
-        if (options.quitAfterMs >= 0)
-            QTimer::singleShot(options.quitAfterMs, &app, &QApplication::quit);
-        if (!options.screenshot.isEmpty()) {
-            const QString out = options.screenshot;
-            QTimer::singleShot(
-                options.quitAfterMs >= 0 ? options.quitAfterMs / 2 : 2500, &form, [&form, out] {
-                    QWidget *shown = QApplication::activeModalWidget();
-                    const bool ok = (shown ? shown : static_cast<QWidget *>(&form))->grab().save(out, "PNG");
-                    std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write",
-                                 qPrintable(out));
-                    QApplication::exit(ok ? 0 : 1);
-                });
-        }
+        StartDemonstration(form, options);
         rc = app.exec();
         lastTab = form.CurrentTab();
         languageId = form.LanguageId;

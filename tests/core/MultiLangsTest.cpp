@@ -3,6 +3,7 @@
 #include "core/BrimMultiLangs.h"
 #include "core/IniFile.h"
 #include "core/OVDefaultTexts.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,19 +13,8 @@
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 QString selectedMark(const QString &path)
 {

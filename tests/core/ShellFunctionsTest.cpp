@@ -1,7 +1,7 @@
-#include "RecordingLauncher.h"
 #include "core/BrimSystem.h"
 #include "core/OVFuncs.h"
 #include "platform/AppPath.h"
+#include "support/RecordingLauncher.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,8 +1,8 @@
 // Ciphers and digest against published test vectors and, where libgcrypt offers the
 // same variant, against libgcrypt.
-#include "DbTestUtil.h"
 #include "db/DictCipher.h"
 #include "db/DictDBCommon.h"
+#include "support/DbTestUtil.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -1,5 +1,5 @@
 // The filter language over a small table.
-#include "DbTestUtil.h"
+#include "support/DbTestUtil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Round trips through the writer and the reader: every field type, blobs, orders,
 // navigation, bookmarks, Locate and Lookup, deleted records and unique keys.
-#include "DbTestUtil.h"
 #include "db/DictCipher.h"
+#include "support/DbTestUtil.h"
 
 #include <gtest/gtest.h>
 #include <random>

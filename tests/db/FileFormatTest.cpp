@@ -1,8 +1,8 @@
 // The file format read from a fixture built byte by byte from the format tables (so the
 // writer and the reader cannot share a misunderstanding), the identification and
 // version rules, and damaged files.
-#include "DbTestUtil.h"
 #include "db/DictDBCheck.h"
+#include "support/DbTestUtil.h"
 
 #include <QFile>
 #include <functional>

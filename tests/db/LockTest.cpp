@@ -1,5 +1,5 @@
 // The inter-process lock on byte 1, contended by a second process.
-#include "DbTestUtil.h"
+#include "support/DbTestUtil.h"
 
 #include <QDir>
 #include <QElapsedTimer>

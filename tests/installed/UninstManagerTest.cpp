@@ -4,6 +4,8 @@
 #include "platform/AnsiCodePage.h"
 #include "platform/MainThread.h"
 #include "platform/Registry.h"
+#include "support/Files.h"
+#include "support/Wait.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -23,35 +25,16 @@ namespace {
 
 QCoreApplication *app()
 {
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char name[] = "test_installed";
-        static char *argv[] = {name, nullptr};
-        static QCoreApplication instance(argc, argv);
-    }
-    return QCoreApplication::instance();
+    return testsupport::coreApp();
 }
 
 bool pumpUntil(const std::function<bool()> &pred, int timeoutMs = 15000)
 {
     app();
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(2);
-    }
-    return true;
+    return testsupport::waitUntil(pred, timeoutMs);
 }
 
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
+using testsupport::writeFile;
 
 // One uninstall entry of a fixture hive: key name and value lines.
 struct Entry

@@ -1,11 +1,13 @@
 #include "core/BrimMultiLangs.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVDefaultTexts.h"
-#include "core/RecordingLauncher.h"
 #include "installed/UninstManager.h"
 #include "installed/UninstallTab.h"
-#include "online/LoopbackServer.h"
 #include "platform/Registry.h"
+#include "support/Files.h"
+#include "support/GuiApp.h"
+#include "support/LoopbackServer.h"
+#include "support/RecordingLauncher.h"
 #include "support/Wait.h"
 #include "ui/BrimImageButton.h"
 
@@ -32,24 +34,13 @@ using namespace platform;
 
 namespace {
 
-QApplication *app()
-{
-    static int argc = 1;
-    static char name[] = "test_uninstall_tab";
-    static char *argv[] = {name, nullptr};
-    static QApplication *instance = QApplication::instance() ? nullptr : new QApplication(argc, argv);
-    return instance ? instance : qApp;
-}
+using testsupport::LoopbackServer;
 
 using testsupport::flushQueuedCalls;
+using testsupport::guiApp;
 using testsupport::waitUntil;
 
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
+using testsupport::writeFile;
 
 QByteArray entry(const char *key, const QByteArray &values)
 {
@@ -117,7 +108,7 @@ class UninstallTab : public ::testing::Test
 protected:
     void SetUp() override
     {
-        app();
+        guiApp();
         langs.SetOnMakeDefault(MultiLangsMakeDefault);
         SetOVMultiLangs(&langs);
         setRegistryDirectory(dir.path() + QStringLiteral("/Registry"));

@@ -1,6 +1,6 @@
 #include "online/HttpSetup.h"
 
-#include "online/LoopbackServer.h"
+#include "support/LoopbackServer.h"
 
 #include <QElapsedTimer>
 #include <atomic>
@@ -8,6 +8,8 @@
 #include <mutex>
 
 namespace {
+
+using testsupport::LoopbackServer;
 
 // Pages with the answers the set-up has to deal with.
 class Site

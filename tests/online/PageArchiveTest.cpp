@@ -3,8 +3,8 @@
 // mirror addresses under which a browser is shown the copy.
 #include "online/PageArchive.h"
 
-#include "online/LoopbackServer.h"
 #include "online/PageSaveJob.h"
+#include "support/LoopbackServer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -15,6 +15,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+using testsupport::LoopbackServer;
 
 QCoreApplication *app()
 {

@@ -1,7 +1,7 @@
 #include "online/WebAPIClient.h"
 
 #include "online/JSONValues.h"
-#include "online/LoopbackServer.h"
+#include "support/LoopbackServer.h"
 
 #include <QElapsedTimer>
 #include <QUrl>
@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 namespace {
+
+using testsupport::LoopbackServer;
 
 std::string s(const QString &q)
 {

@@ -1,5 +1,7 @@
 #include "platform/DpkgPackageIndex.h"
 
+#include "support/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,12 +10,7 @@
 
 namespace {
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
+using testsupport::writeFile;
 
 const QByteArray kStatus = "Package: tool\n"
                            "Status: install ok installed\n"
@@ -43,12 +40,13 @@ TEST(DpkgPackageIndex, FindsTheOwnerOfAFileFromFixtureLists)
     QTemporaryDir dir;
     const QString info = dir.filePath(QStringLiteral("info"));
     QDir().mkpath(info);
-    writeFile(dir.filePath(QStringLiteral("status")), kStatus);
-    writeFile(info + QStringLiteral("/tool.list"),
-              "/.\n/usr\n/usr/bin\n/usr/bin/tool\n/usr/share/doc/tool/README\n");
-    writeFile(info + QStringLiteral("/libthing:amd64.list"), "/.\n/usr\n/usr/lib/libthing.so.2\n");
-    writeFile(info + QStringLiteral("/gone.list"), "/usr/bin/gone\n");
-    writeFile(info + QStringLiteral("/tool.md5sums"), "0123 usr/bin/other\n");
+    ASSERT_TRUE(writeFile(dir.filePath(QStringLiteral("status")), kStatus));
+    ASSERT_TRUE(writeFile(info + QStringLiteral("/tool.list"),
+                          "/.\n/usr\n/usr/bin\n/usr/bin/tool\n/usr/share/doc/tool/README\n"));
+    ASSERT_TRUE(
+        writeFile(info + QStringLiteral("/libthing:amd64.list"), "/.\n/usr\n/usr/lib/libthing.so.2\n"));
+    ASSERT_TRUE(writeFile(info + QStringLiteral("/gone.list"), "/usr/bin/gone\n"));
+    ASSERT_TRUE(writeFile(info + QStringLiteral("/tool.md5sums"), "0123 usr/bin/other\n"));
 
     platform::DpkgPackageIndex index(info, dir.filePath(QStringLiteral("status")));
     index.startBuild();

@@ -1,6 +1,6 @@
 #include "platform/FileVersion.h"
 
-#include "platform/PeTestImage.h"
+#include "support/PeTestImage.h"
 
 #include <QTemporaryDir>
 #include <QtEndian>

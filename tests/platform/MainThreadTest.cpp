@@ -1,5 +1,7 @@
 #include "platform/MainThread.h"
 
+#include "support/Wait.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -13,11 +15,7 @@ namespace {
 
 QCoreApplication *app()
 {
-    static int argc = 1;
-    static char name[] = "test";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication *instance = new QCoreApplication(argc, argv);
-    return instance;
+    return testsupport::coreApp();
 }
 
 bool onMainThread()
@@ -28,14 +26,7 @@ bool onMainThread()
 // Runs the main thread's events until pred holds or ten seconds pass.
 template<class Pred> bool processUntil(Pred pred)
 {
-    QElapsedTimer clock;
-    clock.start();
-    while (!pred()) {
-        if (clock.elapsed() > 10000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
+    return testsupport::waitUntil(pred);
 }
 
 TEST(MainThreadChannel, WorkerWaitsUntilTheHandlerHasReturned)

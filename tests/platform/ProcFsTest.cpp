@@ -1,5 +1,7 @@
 #include "platform/ProcFs.h"
 
+#include "support/Wait.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -27,16 +29,7 @@ std::string statLine(const std::string &comm, const std::string &rest)
 const std::string kRest = "S 77 4242 88 0 -1 4194368 11 0 3 0 150 50 0 0 25 5 1 0 123456 9000000 321 "
                           "18446744073709551615 1 1 0 0 0 0 0 0 0 0 0 0 17 1 0 0 0 0 0 0 0 0 0 0 0 0 0";
 
-template<typename Pred> bool waitFor(Pred pred, int timeoutMs = 10000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return pred();
-}
+using testsupport::waitUntil;
 
 // A child that names itself (as any process may) and then waits to be killed.
 pid_t childNamed(const char *name)
@@ -168,7 +161,7 @@ TEST(ProcFs, HandleReadsSelfNamedProcesses)
         const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(e.pid));
         ASSERT_TRUE(handle.isOpen());
         platform::ProcStat stat;
-        ASSERT_TRUE(waitFor([&] {
+        ASSERT_TRUE(waitUntil([&] {
             return handle.readStat(&stat) && std::string(stat.comm, size_t(stat.commLength)) == e.comm;
         })) << e.comm;
         EXPECT_EQ(stat.ppid, getpid());
@@ -176,7 +169,7 @@ TEST(ProcFs, HandleReadsSelfNamedProcesses)
     }
     const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(copied));
     QString path, line;
-    ASSERT_TRUE(waitFor([&] { return handle.readImagePath(&path) && path == exe; }));
+    ASSERT_TRUE(waitUntil([&] { return handle.readImagePath(&path) && path == exe; }));
     QStringList words;
     ASSERT_TRUE(handle.readCommandLine(&line, &words));
     EXPECT_EQ(line, QStringLiteral("\"%1\" 300").arg(exe));
@@ -206,7 +199,7 @@ TEST(ProcFs, AFileReallyNamedDeletedKeepsItsName)
     ASSERT_EQ(posix_spawn(&pid, exeBytes.constData(), nullptr, nullptr, argv, environ), 0);
     const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(pid));
     QString path;
-    ASSERT_TRUE(waitFor([&] { return handle.readImagePath(&path) && path.startsWith(dir.path()); }));
+    ASSERT_TRUE(waitUntil([&] { return handle.readImagePath(&path) && path.startsWith(dir.path()); }));
     EXPECT_EQ(path, exe);
     endChild(pid);
 }
@@ -235,7 +228,7 @@ TEST(ProcFs, ChildrenAreFoundOnlyWhereTheProcessesCanBeListed)
     const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(shell));
     ASSERT_TRUE(handle.isOpen());
     std::vector<platform::ProcessHandle> children;
-    ASSERT_TRUE(waitFor([&] { return handle.openChildren(&children) && children.size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return handle.openChildren(&children) && children.size() == 1; }));
     const quint32 sleeper = children.front().pid();
 
     // Without a list nobody can tell the children: that is a failure, not "no children".

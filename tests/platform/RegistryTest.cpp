@@ -1,5 +1,7 @@
 #include "platform/Registry.h"
 
+#include "support/Files.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -15,18 +17,8 @@ namespace {
 
 const QString kUninstall = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall");
 
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 void setMtime(const QString &path, const QDateTime &when)
 {

@@ -2,9 +2,10 @@
 
 #include "core/BrimMultiLangs.h"
 #include "platform/DpkgPackageIndex.h"
-#include "platform/PeTestImage.h"
 #include "procmon/OVProcDB.h"
 #include "procmon/ProcessDescription.h"
+#include "support/Files.h"
+#include "support/PeTestImage.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,16 +14,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
-{
-    const QString path = dir.filePath(name);
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return {};
-    f.write(bytes);
-    return path;
-}
 
 const petest::StringList kTwelve = {
     {"Comments", "c1"},     {"CompanyName", "c2"},     {"FileDescription", "c3"}, {"FileVersion", "c4"},
@@ -42,9 +33,8 @@ platform::DpkgPackageIndex &emptyIndex()
 
 TEST(FileProp, TwelveStringsOfTheFirstTranslation)
 {
-    QTemporaryDir dir;
-    const QString tool
-        = writeFile(dir, "tool.exe", petest::peImage(petest::versionResource("040904B0", kTwelve)));
+    const testsupport::ScratchDir dir;
+    const QString tool = dir.file("tool.exe", petest::peImage(petest::versionResource("040904B0", kTwelve)));
     TFileProp props(&emptyIndex());
     ASSERT_TRUE(props.Open(tool));
     EXPECT_EQ(props.FileName(), tool);
@@ -56,8 +46,8 @@ TEST(FileProp, TwelveStringsOfTheFirstTranslation)
         EXPECT_EQ(got[i], QStringLiteral("c%1").arg(i + 1)) << i;
 
     // Strings stored under another language than the first translation are not read.
-    const QString other = writeFile(
-        dir, "other.exe",
+    const QString other = dir.file(
+        "other.exe",
         petest::peImage(petest::versionResource("080404B0", {{"FileDescription", "x"}}, 0x040904B0u)));
     ASSERT_TRUE(props.Open(other));
     EXPECT_TRUE(props.VersionInfo().FileDescription.isEmpty());
@@ -65,10 +55,10 @@ TEST(FileProp, TwelveStringsOfTheFirstTranslation)
 
     // Opening the next file drops the first one's strings; a missing file fails.
     ASSERT_TRUE(props.Open(tool));
-    const QString plain = writeFile(dir, "notes.txt", "plain text");
+    const QString plain = dir.file("notes.txt", "plain text");
     ASSERT_TRUE(props.Open(plain));
     EXPECT_TRUE(props.VersionInfo().FileDescription.isEmpty());
-    EXPECT_FALSE(props.Open(dir.filePath("missing.exe")));
+    EXPECT_FALSE(props.Open(dir.path("missing.exe")));
     EXPECT_TRUE(props.FileName().isEmpty());
     EXPECT_FALSE(props.Open(QString()));
     props.Close();
@@ -77,14 +67,13 @@ TEST(FileProp, TwelveStringsOfTheFirstTranslation)
 
 TEST(FileProp, PackageFieldsForAFileOfAPackage)
 {
-    QTemporaryDir dir;
-    QDir().mkpath(dir.filePath("info"));
-    const QString program = writeFile(dir, "prog", "#!/bin/sh\n");
-    writeFile(dir, "status",
-              "Package: prog\nStatus: install ok installed\nMaintainer: Ann <ann@example.org>\n"
-              "Version: 3.1-2\nDescription: does a thing\n more\n");
-    writeFile(dir, "info/prog.list", QFile::encodeName(program) + "\n");
-    platform::DpkgPackageIndex index(dir.filePath("info"), dir.filePath("status"));
+    const testsupport::ScratchDir dir;
+    const QString program = dir.file("prog", "#!/bin/sh\n");
+    ASSERT_TRUE(dir.write("status",
+                          "Package: prog\nStatus: install ok installed\nMaintainer: Ann <ann@example.org>\n"
+                          "Version: 3.1-2\nDescription: does a thing\n more\n"));
+    ASSERT_TRUE(dir.write("info/prog.list", QFile::encodeName(program) + "\n"));
+    platform::DpkgPackageIndex index(dir.path("info"), dir.path("status"));
     TFileProp props(&index);
     ASSERT_TRUE(props.Open(program));
     const TVersionInfo &v = props.VersionInfo();
@@ -108,26 +97,26 @@ TEST(FileProp, InstalledSystemBinary)
 
 TEST(ProcessDescription, KnowledgeBaseOnlyUnderSimplifiedChinese)
 {
-    QTemporaryDir dir;
-    const QString tool = writeFile(dir, "tool.exe", petest::peImage());
+    const testsupport::ScratchDir dir;
+    const QString tool = dir.file("tool.exe", petest::peImage());
     TFileProp props(&emptyIndex());
-    procmon::OVProcDB knowledge(dir.filePath("missing.db"));
+    procmon::OVProcDB knowledge(dir.path("missing.db"));
 
     // No language component: the file's own description, and the knowledge base is not opened.
     SetOVMultiLangs(nullptr);
     EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
-    EXPECT_EQ(OVProcessDescription("tool.exe", dir.filePath("gone"), props, &knowledge), "");
+    EXPECT_EQ(OVProcessDescription("tool.exe", dir.path("gone"), props, &knowledge), "");
 
     TBrimMultiLangs langs;
     langs.SetDefaultText("String.ProcessDesc.Unknown", "(Unknown)");
-    const QString english = writeFile(dir, "en.ini", "[HEAD]\nLCID=1033\nSelected=1\n");
+    const QString english = dir.file("en.ini", "[HEAD]\nLCID=1033\nSelected=1\n");
     langs.LoadLanguageList({english});
     SetOVMultiLangs(&langs);
     EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
     EXPECT_EQ(knowledge.OpenCount(), 0);
 
     // Simplified Chinese asks the knowledge base; a missing one knows nothing, also of odd names.
-    const QString chinese = writeFile(dir, "zh.ini", "[HEAD]\nLCID= 2052\nSelected=1\n");
+    const QString chinese = dir.file("zh.ini", "[HEAD]\nLCID= 2052\nSelected=1\n");
     langs.LoadLanguageList({chinese});
     ASSERT_TRUE(langs.CurrentLanguage().has_value());
     EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "(Unknown)");

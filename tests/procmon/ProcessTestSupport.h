@@ -2,33 +2,21 @@
 
 // Real processes for the process monitor's tests: started by the test,
 // ended by pid, waited for by condition.
+#include "support/Wait.h"
+
 #include <QString>
 #include <QStringList>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <functional>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
 extern char **environ;
 
 namespace proctest {
-
-inline bool waitFor(const std::function<bool()> &pred, int timeoutMs = 10000)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < end) {
-        if (pred())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return pred();
-}
 
 // Starts argv; -1 when it could not be started.
 inline pid_t spawn(const std::vector<std::string> &args)
@@ -45,7 +33,7 @@ inline pid_t spawn(const std::vector<std::string> &args)
     // see the process as every later observer will.
     char path[64];
     std::snprintf(path, sizeof path, "/proc/%d/cmdline", pid);
-    waitFor(
+    testsupport::pollUntil(
         [&] {
             FILE *f = std::fopen(path, "r");
             if (!f)

@@ -13,7 +13,7 @@
 #include <sys/syscall.h>
 
 using proctest::Child;
-using proctest::waitFor;
+using testsupport::waitUntil;
 
 namespace {
 
@@ -207,7 +207,7 @@ TEST(Processes, SelfChosenNamesAreKeptWhole)
         while (true)
             pause();
     }
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         char path[64];
         std::snprintf(path, sizeof path, "/proc/%d/comm", renamed.pid);
         QFile f(QString::fromLatin1(path));
@@ -215,7 +215,7 @@ TEST(Processes, SelfChosenNamesAreKeptWhole)
     }));
 
     TProcesses procs;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         procs.Refresh();
         const TProcessItem *a = procs.ItemByID(quint32(oddChild.pid));
         return a && a->ImagePath == odd;
@@ -261,7 +261,7 @@ TEST(Processes, AProcessThatStartsAnotherProgramIsDescribedAgain)
     ASSERT_EQ(write(gate[1], "x", 1), 1);
     close(gate[1]);
     // The new image shows in /proc before its arguments do: wait for both.
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
         return proctest::runs(pid, kSleep) && cmdline.open(QIODevice::ReadOnly)
             && !cmdline.readAll().isEmpty();
@@ -288,7 +288,7 @@ TEST(Processes, AProcessThatStartsAnotherProgramIsDescribedAgain)
     proctest::endProcess(renamerGuard.pid);
     renamerGuard.pid = renamer;
     ASSERT_TRUE(procs.Refresh());
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         procs.Refresh();
         const TProcessItem *r = procs.ItemByID(quint32(renamer));
         return r && r->Name == "renamed";
@@ -305,11 +305,11 @@ TEST(Processes, AnExecOfAProgramWithTheSameNameIsDescribedAgain)
     const std::string fakePath = QFile::encodeName(fake).toStdString();
     GatedChild child({fakePath, "-c", "read x; exec " + kSleep + " 300"});
     ASSERT_GT(child.pid, 0);
-    ASSERT_TRUE(waitFor([&] { return proctest::runs(child.pid, fakePath); }));
+    ASSERT_TRUE(waitUntil([&] { return proctest::runs(child.pid, fakePath); }));
 
     TProcesses procs;
     Recorder rec(procs);
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         procs.Refresh();
         const TProcessItem *item = procs.ItemByID(quint32(child.pid));
         return item && item->ImagePath == fake && !item->CommandLine.isEmpty();
@@ -318,7 +318,7 @@ TEST(Processes, AnExecOfAProgramWithTheSameNameIsDescribedAgain)
     EXPECT_EQ(item->Name, "sleep");
 
     ASSERT_TRUE(child.open());
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         return proctest::runs(child.pid, kSleep)
             && commandLineIs(child.pid, QByteArray::fromStdString(kSleep) + '\0' + "300" + '\0');
     }));
@@ -347,7 +347,7 @@ TEST(Processes, AScriptKeepsItsWholeNameThoughTheKernelCutIt)
         QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
         GatedChild child({QFile::encodeName(script).toStdString()});
         ASSERT_GT(child.pid, 0);
-        ASSERT_TRUE(waitFor([&] {
+        ASSERT_TRUE(waitUntil([&] {
             QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(child.pid));
             return cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains("my-script-applet");
         }));
@@ -363,7 +363,7 @@ TEST(Processes, AScriptKeepsItsWholeNameThoughTheKernelCutIt)
 TEST(Processes, TerminateTreeEndsNothingWithoutTheProcessList)
 {
     Child parent({"/bin/sh", "-c", "sleep 300 & wait"});
-    ASSERT_TRUE(waitFor([&] { return !proctest::childrenOf(parent.pid).empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !proctest::childrenOf(parent.pid).empty(); }));
     const pid_t child = proctest::childrenOf(parent.pid).front();
     const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(parent.pid));
     ASSERT_TRUE(handle.isOpen());
@@ -372,7 +372,7 @@ TEST(Processes, TerminateTreeEndsNothingWithoutTheProcessList)
     EXPECT_TRUE(proctest::isRunning(child));
     // With the list, the same call ends both.
     EXPECT_TRUE(TProcessHelper::TerminateTree(handle));
-    EXPECT_TRUE(waitFor([&] { return !proctest::isRunning(parent.pid) && !proctest::isRunning(child); }));
+    EXPECT_TRUE(waitUntil([&] { return !proctest::isRunning(parent.pid) && !proctest::isRunning(child); }));
 }
 
 TEST(Processes, TerminateTreeEndsParentAndChildrenAndLeavesGrandchildren)
@@ -381,7 +381,7 @@ TEST(Processes, TerminateTreeEndsParentAndChildrenAndLeavesGrandchildren)
     ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
     Child parent({"/bin/sh", "-c", "sh -c 'sleep 300 & wait' & wait"});
     pid_t child = -1, grandchild = -1;
-    ASSERT_TRUE(waitFor([&] {
+    ASSERT_TRUE(waitUntil([&] {
         const auto children = proctest::childrenOf(parent.pid);
         if (children.empty())
             return false;
@@ -398,7 +398,7 @@ TEST(Processes, TerminateTreeEndsParentAndChildrenAndLeavesGrandchildren)
     const TProcessItem *item = procs.ItemByID(quint32(parent.pid));
     ASSERT_NE(item, nullptr);
     EXPECT_TRUE(item->TerminateTree());
-    EXPECT_TRUE(waitFor([&] { return !proctest::isRunning(parent.pid) && !proctest::isRunning(child); }));
+    EXPECT_TRUE(waitUntil([&] { return !proctest::isRunning(parent.pid) && !proctest::isRunning(child); }));
     EXPECT_TRUE(proctest::isRunning(grandchild));
     proctest::endProcess(grandchild);
     waitpid(child, nullptr, 0);
@@ -410,7 +410,7 @@ TEST(Processes, TerminateTreeEndsParentAndChildrenAndLeavesGrandchildren)
     ASSERT_TRUE(procs.Refresh());
     EXPECT_TRUE(procs.ItemByID(quint32(one.pid))->Terminate());
     EXPECT_TRUE(TProcessHelper::Terminate(quint32(two.pid)));
-    EXPECT_TRUE(waitFor([&] { return !proctest::isRunning(one.pid) && !proctest::isRunning(two.pid); }));
+    EXPECT_TRUE(waitUntil([&] { return !proctest::isRunning(one.pid) && !proctest::isRunning(two.pid); }));
 }
 
 TEST(Processes, AReusedIdentifierIsNotTouched)
@@ -463,7 +463,7 @@ TEST(Processes, AReusedIdentifierIsNotTouched)
     item = procs.ItemByID(quint32(number));
     ASSERT_NE(item, nullptr);
     EXPECT_TRUE(item->Terminate());
-    EXPECT_TRUE(waitFor([&] { return !proctest::isRunning(successor); }));
+    EXPECT_TRUE(waitUntil([&] { return !proctest::isRunning(successor); }));
 }
 
 TEST(Processes, PriorityClassesMapToTheScheduler)
@@ -529,7 +529,7 @@ TEST(Processes, BusyProcessShowsItsShare)
     TProcesses procs;
     ASSERT_TRUE(procs.Refresh());
     quint32 idleMax = 0;
-    EXPECT_TRUE(waitFor(
+    EXPECT_TRUE(waitUntil(
         [&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             procs.Refresh();
@@ -585,7 +585,7 @@ TEST(Processes, AnotherUsersProcessSeenWithoutRights)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs to start a root process and look at it as another user";
     Child target({kSleep, "300"});
-    ASSERT_TRUE(waitFor([&] { return proctest::runs(target.pid, kSleep); }));
+    ASSERT_TRUE(waitUntil([&] { return proctest::runs(target.pid, kSleep); }));
     // The look happens in a child that gives up root; its findings come back as bits of its exit code.
     const pid_t viewer = fork();
     if (viewer == 0) {

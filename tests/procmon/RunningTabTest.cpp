@@ -4,12 +4,13 @@
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVDefaultTexts.h"
-#include "core/RecordingLauncher.h"
 #include "platform/DpkgPackageIndex.h"
 #include "procmon/FileProp.h"
 #include "procmon/ProcessTestSupport.h"
 #include "procmon/Processes.h"
 #include "procmon/RunningTabRules.h"
+#include "support/GuiApp.h"
+#include "support/RecordingLauncher.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimLVRichSelItem.h"
 
@@ -32,25 +33,9 @@ using proctest::Child;
 
 namespace {
 
-void guiApp()
-{
-    // Never destroyed: tearing the GUI application down at exit races Qt's own statics.
-    static int argc = 1;
-    static char name[] = "test_running_tab";
-    static char *argv[] = {name, nullptr};
-    if (!QCoreApplication::instance())
-        new QApplication(argc, argv);
-}
-
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000)
-{
-    return proctest::waitFor(
-        [&] {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            return done();
-        },
-        timeoutMs);
-}
+using testsupport::guiApp;
+using testsupport::pollUntil;
+using testsupport::waitUntil;
 
 struct BoxCall
 {
@@ -122,7 +107,7 @@ protected:
 TEST_F(RunningTabTest, HideSystemLinkAndRows)
 {
     Child user(kNobody, {kSleep, "300"});
-    ASSERT_TRUE(proctest::waitFor([&] { return proctest::isRunning(user.pid); }));
+    ASSERT_TRUE(pollUntil([&] { return proctest::isRunning(user.pid); }));
     // Before the first show nothing is listed and the link has its form caption.
     EXPECT_EQ(tab->lvRunning->topLevelItemCount(), 0);
     EXPECT_EQ(linkText(), "Hide system applications");
@@ -155,7 +140,7 @@ TEST_F(RunningTabTest, NewAndEndedProcessesFollowTheRefresh)
 {
     showAll();
     Child late(kNobody, {kSleep, "300"});
-    ASSERT_TRUE(proctest::waitFor([&] { return proctest::runs(late.pid, kSleep); }));
+    ASSERT_TRUE(pollUntil([&] { return proctest::runs(late.pid, kSleep); }));
     // Rows by process: an ended process's row may be freed and its memory reused by a new one.
     auto pidOf
         = [&](int i) { return tab->lvRunning->topLevelItem(i)->data(0, TOVRunningTab::ProcessIdRole); };
@@ -264,7 +249,7 @@ TEST_F(RunningTabTest, TerminateAsksThenActsOrReportsFailure)
 {
     Child victim(kNobody, {kSleep, "300"});
     // Running sleep already, not still the copy of this program before its exec.
-    ASSERT_TRUE(proctest::waitFor([&] { return proctest::runs(victim.pid, kSleep); }));
+    ASSERT_TRUE(pollUntil([&] { return proctest::runs(victim.pid, kSleep); }));
     showAll();
     ASSERT_TRUE(select(quint32(victim.pid)));
 
@@ -295,13 +280,13 @@ TEST_F(RunningTabTest, TerminateAsksThenActsOrReportsFailure)
 
     // Yes: the process ends, and its row goes with the next refresh.
     Child second(kNobody, {kSleep, "300"});
-    ASSERT_TRUE(proctest::waitFor([&] { return proctest::runs(second.pid, kSleep); }));
+    ASSERT_TRUE(pollUntil([&] { return proctest::runs(second.pid, kSleep); }));
     tab->TimerRefresh();
     ASSERT_TRUE(select(quint32(second.pid)));
     boxes.clear();
     tab->CommandTerminate();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_TRUE(proctest::waitFor([&] { return !proctest::isRunning(second.pid); }));
+    EXPECT_TRUE(pollUntil([&] { return !proctest::isRunning(second.pid); }));
     tab->TimerRefresh();
     EXPECT_EQ(tab->RowOf(quint32(second.pid)), nullptr);
 }
@@ -310,7 +295,7 @@ TEST_F(RunningTabTest, PriorityMenuShowsAndSetsTheClass)
 {
     Child child(kNobody, {kSleep, "300"});
     // Running is not enough: the question names the program, so wait for its exec.
-    ASSERT_TRUE(proctest::waitFor([&] { return proctest::runs(child.pid, kSleep); }));
+    ASSERT_TRUE(pollUntil([&] { return proctest::runs(child.pid, kSleep); }));
     showAll();
     ASSERT_TRUE(select(quint32(child.pid)));
     tab->PriorityMenuOpened();
@@ -355,8 +340,7 @@ TEST_F(RunningTabTest, PanelShowsAndCopiesTheSelectedProcess)
     ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/sleep"), exe));
     QFile::setPermissions(exe, QFile::ReadOwner | QFile::ExeOwner);
     Child odd({QFile::encodeName(exe).toStdString(), "300"});
-    ASSERT_TRUE(
-        proctest::waitFor([&] { return proctest::runs(odd.pid, QFile::encodeName(exe).toStdString()); }));
+    ASSERT_TRUE(pollUntil([&] { return proctest::runs(odd.pid, QFile::encodeName(exe).toStdString()); }));
     showAll();
     tab->TimerRefresh();
     ASSERT_TRUE(select(quint32(odd.pid)));

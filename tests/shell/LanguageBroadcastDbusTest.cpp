@@ -89,7 +89,7 @@ TEST_F(Broadcast, ProgramsBroadcastSwitchesTheLanguageAndKeepsKeysTheNextFileLac
     ASSERT_TRUE(waitUntil([&] { return f.LanguageId == 1036; }));
     EXPECT_EQ(f.mniMainAbout->text(), "A propos...");
     EXPECT_EQ(f.btnTabTopX->Caption(), "Programme"); // missing from the second file
-    EXPECT_EQ(f.lblTabTasks->text(), "Download(0) / Install(0)");
+    EXPECT_EQ(f.Header->lblTabTasks->text(), "Download(0) / Install(0)");
 
     // Malformed broadcasts change nothing. The valid one sent after them arrives after them, and
     // its language has no file: had a malformed one been taken for 1031, its texts would remain.

@@ -2,12 +2,12 @@
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/OVCommandLine.h"
-#include "core/RecordingLauncher.h"
 #include "online/BrimNetConnCheck.h"
-#include "online/LoopbackServer.h"
 #include "online/WebAPIClient.h"
 #include "shell/FormOVAbout.h"
 #include "shell/FormOVSettings.h"
+#include "support/LoopbackServer.h"
+#include "support/RecordingLauncher.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/TasksTab.h"
@@ -33,6 +33,7 @@
 #include <QTreeWidget>
 
 using namespace mwtest;
+using testsupport::LoopbackServer;
 
 namespace {
 
@@ -80,7 +81,7 @@ TEST_F(MainWindow, FormCreateBringsTheWindowToLifeInOrder)
     EXPECT_TRUE(f.WebAPI()->Encrypt);
     ASSERT_EQ(f.TasksTab->lvTasks()->topLevelItemCount(), 1); // the task list was loaded into the tab
     EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItem(0)->text(0), "Kept Tool");
-    EXPECT_TRUE(f.imgAD->isVisible());
+    EXPECT_TRUE(f.Header->imgAD->isVisible());
     EXPECT_TRUE(f.isVisible());
     EXPECT_EQ(f.size(), QSize(800, 600));
     EXPECT_EQ(OVMultiLangs(), f.MultiLangs());
@@ -295,7 +296,7 @@ TEST_F(MainWindow, HelpByMenuAndF1OpensTheLanguagesHelpFileOrWarns)
     launcher.failingKinds.clear();
     launcher.calls.clear();
     f.mniMainHomePage->trigger();
-    f.imgAD->Click();
+    f.Header->imgAD->Click();
     EXPECT_EQ(launcher.calls, QStringList({"open|" + f.URL_HOME, "start|" + appDir + "Upwell"}));
 }
 
@@ -518,7 +519,7 @@ TEST_F(MainWindow, StatusLineShortcutAndMenuCarryTheirTexts)
     TFormOVMain &f = makeForm();
     EXPECT_TRUE(f.lblStatusVersion->text().startsWith("Orvane Version: "));
     EXPECT_EQ(f.lblStatusInfo->x(), f.lblStatusVersion->x() + f.lblStatusVersion->width() + 6);
-    EXPECT_EQ(f.lblTabTasks->text(), "Download(0) / Install(0)");
+    EXPECT_EQ(f.Header->lblTabTasks->text(), "Download(0) / Install(0)");
     EXPECT_EQ(f.mniMainSettings->text(), "Settings...");
     EXPECT_EQ(f.mniMainHelp->text(), "Help");
     EXPECT_EQ(f.mniMainHomePage->text(), "Homepage");
@@ -542,16 +543,16 @@ TEST_F(MainWindow, NewTaskIsListedAnimatesTheShortcutAndIsSavedAtTheEnd)
     TOVTaskItem *task = f.AddDownloadTask("Tiny Tool", QString::fromStdString(server.url("/tool.bin")));
     ASSERT_NE(task, nullptr);
     EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItemCount(), 1);
-    EXPECT_TRUE(f.tmrTasksAnimate->isActive());
-    EXPECT_EQ(f.tmrTasksAnimate->interval(), 5000);
-    EXPECT_TRUE(f.imgTabTasksFrame->isVisible());
-    EXPECT_TRUE(f.imgTabTasksFrame->GIFAnimation());
+    EXPECT_TRUE(f.Header->tmrTasksAnimate->isActive());
+    EXPECT_EQ(f.Header->tmrTasksAnimate->interval(), 5000);
+    EXPECT_TRUE(f.Header->imgTabTasksFrame->isVisible());
+    EXPECT_TRUE(f.Header->imgTabTasksFrame->GIFAnimation());
     ASSERT_TRUE(waitUntil([&] { return task->State == 7; }, 10000)); // DownloadCompleted
-    EXPECT_EQ(f.lblTabTasks->text(), f.TasksTab->ShortcutText());
+    EXPECT_EQ(f.Header->lblTabTasks->text(), f.TasksTab->ShortcutText());
 
-    f.tmrTasksAnimateTimer(); // five seconds later
-    EXPECT_FALSE(f.tmrTasksAnimate->isActive());
-    EXPECT_FALSE(f.imgTabTasksFrame->isVisible());
+    f.Header->tmrTasksAnimateTimer(); // five seconds later
+    EXPECT_FALSE(f.Header->tmrTasksAnimate->isActive());
+    EXPECT_FALSE(f.Header->imgTabTasksFrame->isVisible());
 
     form.reset(); // FormDestroy writes the list
     QFile list(appDir + "Config/OVTasks.ini");

@@ -4,9 +4,11 @@
 #include "core/OVSettings.h"
 #include "platform/AppPath.h"
 #include "shell/FormOVMain.h"
+#include "shell/OVHeaderBand.h"
 #include "support/Files.h"
+#include "support/GuiApp.h"
+#include "support/Wait.h"
 #include "ui/BrimWebBrowser.h"
-#include "ui/UiTestSupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -22,9 +24,8 @@
 
 namespace mwtest {
 
-using uitest::app;
-using uitest::settle;
-using uitest::waitUntil;
+using testsupport::settle;
+using testsupport::waitUntil;
 
 using testsupport::writeFile;
 
@@ -44,7 +45,7 @@ protected:
     void SetUp() override
     {
         TBrimWebBrowser::PrepareApplication(); // before the application object
-        app();
+        testsupport::guiApp();
         ASSERT_TRUE(dir.isValid());
         appDir = dir.path() + QLatin1Char('/');
         platform::setApplicationDirectoryOverride(appDir);

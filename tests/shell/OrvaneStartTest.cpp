@@ -1,6 +1,7 @@
 #include "core/BrimSystem.h"
 #include "core/OVSingleInst.h"
 #include "platform/SingleInstance.h"
+#include "support/Files.h"
 #include "support/Wait.h"
 
 #include <QDir>
@@ -63,12 +64,7 @@ protected:
     QProcessEnvironment env;
 };
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
+using testsupport::writeFile;
 
 // Names of the files opened in one folder, as the kernel reports them.
 class OpenedFiles

@@ -3,12 +3,13 @@
 // when damaged, and the live page following a language change.
 #include "shell/TopXTab.h"
 
-#include "online/LoopbackServer.h"
 #include "online/PageArchive.h"
 #include "shell/OVWebExternal.h"
+#include "support/GuiApp.h"
+#include "support/LoopbackServer.h"
+#include "support/Wait.h"
+#include "support/WebPage.h"
 #include "ui/BrimWebBrowser.h"
-#include "ui/UiTestSupport.h"
-#include "ui/WebTestSupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -25,7 +26,9 @@
 
 namespace {
 
-using uitest::waitUntil;
+using testsupport::LoopbackServer;
+
+using testsupport::waitUntil;
 
 QByteArray pngBytes()
 {
@@ -44,7 +47,7 @@ protected:
     static void SetUpTestSuite()
     {
         TBrimWebBrowser::PrepareApplication();
-        uitest::app();
+        testsupport::guiApp();
     }
 
     void SetUp() override
@@ -138,7 +141,10 @@ protected:
         return *tab;
     }
 
-    QVariant js(TBrimWebBrowser *wb, const QString &code) { return uitest::evalInPage(wb->Page(), code); }
+    QVariant js(TBrimWebBrowser *wb, const QString &code)
+    {
+        return testsupport::evalInPage(wb->Page(), code);
+    }
 
     // Counts in onlineLoads the loads the online browser starts. See loadsSettled.
     void countOnlineLoads()

@@ -14,8 +14,11 @@
 #include "procmon/Processes.h"
 #include "procmon/RunningTab.h"
 #include "shell/FormOVMain.h"
+#include "shell/OVHeaderBand.h"
 #include "shell/TopXTab.h"
 #include "support/Files.h"
+#include "support/GuiApp.h"
+#include "support/WebPage.h"
 #include "tasks/BrimTaskManager.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/TasksTab.h"
@@ -24,7 +27,6 @@
 #include "ui/BrimImageButton.h"
 #include "ui/BrimWebBrowser.h"
 #include "ui/DictLoginDialog.h"
-#include "ui/WebTestSupport.h"
 
 #include <QAbstractButton>
 #include <QDate>
@@ -58,7 +60,7 @@ void PrintTo(const QString &text, std::ostream *os)
 
 namespace {
 
-using uitest::waitUntil;
+using testsupport::waitUntil;
 
 const QString kUninstallKey
     = QStringLiteral("Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall\\\\");
@@ -181,7 +183,7 @@ protected:
         if (qEnvironmentVariableIntValue("QTWEBENGINE_DISABLE_SANDBOX") == 1)
             engineFlags << QStringLiteral("--no-zygote");
         TBrimWebBrowser::PrepareApplication(engineFlags);
-        uitest::app();
+        testsupport::guiApp();
         QApplication::setQuitOnLastWindowClosed(false);
         online::installHttpFetcher();
         // The installers put their programs and menu entries under the user's
@@ -386,7 +388,7 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     // The recommendation page: the vendor's live page.
     ASSERT_EQ(f.CurrentTab(), TFormOVMain::TabTopX);
     TBrimWebBrowser *page = f.TopXTab->wbTopXOnline;
-    const auto js = [&](const QString &code) { return uitest::evalInPage(page->Page(), code); };
+    const auto js = [&](const QString &code) { return testsupport::evalInPage(page->Page(), code); };
     ASSERT_TRUE(reach("the recommendation page shows the site's list", [&] {
         return page->isVisible() && js("document.querySelectorAll('#list .app .get').length").toInt() > 0;
     }));
@@ -402,7 +404,7 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     EXPECT_EQ(task->HttpUrl, site.Url("/files/") + c.programId + "-setup.exe");
     EXPECT_TRUE(task->LocalFile.startsWith(appDir + "Downloads/")) << qPrintable(task->LocalFile);
     const QString localFile = task->LocalFile;
-    EXPECT_TRUE(f.imgTabTasksFrame->isVisible()) << "the Tasks shortcut shows the new task";
+    EXPECT_TRUE(f.Header->imgTabTasksFrame->isVisible()) << "the Tasks shortcut shows the new task";
 
     // Downloaded, then installed without a question.
     ASSERT_TRUE(reach(
@@ -418,13 +420,13 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
         readAll(appDir + "Registry/HKEY_CURRENT_USER.reg").contains((kUninstallKey + c.programId).toUtf8()));
 
     // The Tasks tab lists it.
-    click(f.imgTabTasks);
+    click(f.Header->imgTabTasks);
     ASSERT_TRUE(reach("the Tasks tab shows", [&] { return f.CurrentTab() == TFormOVMain::TabTasks; }));
     ASSERT_EQ(f.TasksTab->lvTasks()->topLevelItemCount(), 1);
     EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItem(0)->text(0), title);
     EXPECT_EQ(f.TasksTab->lvTasks()->topLevelItem(0)->text(1),
               f.MultiLangs()->GetText(OVTaskState::Key(OVTaskState::InstallCompleted)));
-    EXPECT_EQ(f.lblTabTasks->text(),
+    EXPECT_EQ(f.Header->lblTabTasks->text(),
               f.MultiLangs()->FormatText(QStringLiteral("String.TasksInfo_1"), {0, 0}));
 
     // The Uninstall tab lists the program; the search selects it and its
@@ -601,8 +603,8 @@ TEST_P(UserRoad, FromTheRecommendationPageToTheRestoredTaskList)
     ASSERT_TRUE(reach("the second upgrade question is answered No", [&] { return boxes.contains(upgrade); }));
     ASSERT_TRUE(reach("the second start shows the live page", [&] {
         return again.TopXTab->wbTopXOnline->isVisible()
-            && uitest::evalInPage(again.TopXTab->wbTopXOnline->Page(),
-                                  "document.querySelectorAll('#list .app .get').length")
+            && testsupport::evalInPage(again.TopXTab->wbTopXOnline->Page(),
+                                       "document.querySelectorAll('#list .app .get').length")
                    .toInt()
             > 0;
     }));

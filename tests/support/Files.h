@@ -24,6 +24,11 @@ public:
         return name.isEmpty() ? m_dir.path() : m_dir.filePath(name);
     }
     bool write(const QString &name, const QByteArray &bytes) const { return writeFile(path(name), bytes); }
+    // Writes the file and names it: its path, or empty when it could not be written.
+    QString file(const QString &name, const QByteArray &bytes) const
+    {
+        return write(name, bytes) ? path(name) : QString();
+    }
     QByteArray read(const QString &name) const { return readFile(path(name)); }
 
 private:

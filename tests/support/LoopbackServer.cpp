@@ -1,6 +1,6 @@
 #include "support/LoopbackServer.h"
 
-#include <chrono>
+#include "support/Wait.h"
 
 namespace testsupport {
 
@@ -20,11 +20,7 @@ bool LoopbackServer::start(int timeoutMs)
         return false;
     if (!m_thread.joinable())
         m_thread = std::thread([this] { server.listen_after_bind(); });
-    // Plain polling: starting a server must not deliver the caller's pending Qt events.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!server.is_running() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::yield();
-    return server.is_running();
+    return pollUntil([this] { return server.is_running(); }, timeoutMs);
 }
 
 void LoopbackServer::stop()

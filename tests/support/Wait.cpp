@@ -45,6 +45,22 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
     return true;
 }
 
+bool pollUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void settle(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
 bool flushQueuedCalls(int timeoutMs)
 {
     auto reached = std::make_shared<std::atomic<bool>>(false);

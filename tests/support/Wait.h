@@ -16,6 +16,14 @@ QCoreApplication *coreApp();
 // posted events (also deferred deletes) reach their receivers.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 10000);
 
+// The same without delivering any event: for helpers that start something (a server, a
+// process) and must not run the caller's pending events meanwhile.
+bool pollUntil(const std::function<bool()> &done, int timeoutMs = 10000);
+
+// A fixed wait with the event loop running: only where the delay itself is what a test
+// is about (nothing may happen within it).
+void settle(int ms);
+
 // Returns once every call queued to the application's thread before this one has been
 // delivered: the positive sign that nothing queued earlier is still on its way. Call it
 // on the application's thread; false if the marker did not come through in time.

@@ -99,7 +99,7 @@ void writePartial(const QString &file, quint32 offset, quint32 total)
 class DownloaderTest : public ::testing::Test
 {
 protected:
-    void SetUp() override { app(); }
+    void SetUp() override { coreApp(); }
     QTemporaryDir dir;
     TestHttpServer server;
     QString target() const { return dir.filePath("sub/dir/file.exe"); }
@@ -162,7 +162,7 @@ TEST_F(DownloaderTest, ResumingFollowsThePartialState)
         ASSERT_TRUE(d.Download(server.url(c.path), file));
         EXPECT_TRUE(d.Busy());
         EXPECT_FALSE(d.Download(server.url(c.path), file)); // busy: ignored
-        ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+        ASSERT_TRUE(waitUntil([&] { return r.ended; }));
         EXPECT_FALSE(d.Busy());
 
         EXPECT_EQ(r.events.front(), "start");
@@ -289,7 +289,7 @@ TEST_F(DownloaderTest, FailuresReportTheirCodes)
         Recorder r;
         r.attach(d);
         ASSERT_TRUE(d.Download(c.url, file));
-        ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+        ASSERT_TRUE(waitUntil([&] { return r.ended; }));
         EXPECT_EQ(r.last(), "error");
         EXPECT_EQ(r.count("completed"), 0);
         EXPECT_EQ(r.errorCode, c.code);
@@ -308,7 +308,7 @@ TEST_F(DownloaderTest, SizesBeyond32BitsFailBeforeWriting)
     Recorder r;
     r.attach(d);
     ASSERT_TRUE(d.Download(server.url(), target()));
-    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    ASSERT_TRUE(waitUntil([&] { return r.ended; }));
     EXPECT_EQ(r.events, (std::vector<std::string> {"start", "error"}));
     EXPECT_EQ(r.errorCode, 0xFFFFFFFFu);
     EXPECT_EQ(QFileInfo(target()).size(), 0);
@@ -324,7 +324,7 @@ TEST_F(DownloaderTest, StopDuringTransferFiresOnlyStopped)
     Recorder r;
     r.attach(d);
     ASSERT_TRUE(d.Download(server.url(), target()));
-    ASSERT_TRUE(pumpUntil([&] { return r.count("process") >= 3; }));
+    ASSERT_TRUE(waitUntil([&] { return r.count("process") >= 3; }));
     QElapsedTimer t;
     t.start();
     d.Stop();
@@ -356,7 +356,7 @@ TEST_F(DownloaderTest, StopFromInsideAnEventHandlerDoesNotDeadlock)
             sender->Stop();
     };
     ASSERT_TRUE(d.Download(server.url(), target()));
-    ASSERT_TRUE(pumpUntil([&] { return r.last() == "stopped"; }));
+    ASSERT_TRUE(waitUntil([&] { return r.last() == "stopped"; }));
     ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(r.count("process"), 2);
     EXPECT_EQ(r.last(), "stopped");
@@ -372,7 +372,7 @@ TEST_F(DownloaderTest, PauseHoldsTheTransferAndResumeFinishesIt)
     Recorder r;
     r.attach(d);
     ASSERT_TRUE(d.Download(server.url(), target()));
-    ASSERT_TRUE(pumpUntil([&] { return r.count("process") >= 2; }));
+    ASSERT_TRUE(waitUntil([&] { return r.count("process") >= 2; }));
     d.Pause();
     EXPECT_TRUE(d.Paused());
     EXPECT_EQ(r.last(), "paused");
@@ -380,12 +380,12 @@ TEST_F(DownloaderTest, PauseHoldsTheTransferAndResumeFinishesIt)
     EXPECT_EQ(r.count("paused"), 1);
     ASSERT_TRUE(flushQueuedCalls());
     const qint64 held = QFileInfo(target()).size();
-    pumpFor(300); // holding is a matter of time: nothing may arrive in this window
+    settle(300); // holding is a matter of time: nothing may arrive in this window
     EXPECT_EQ(r.last(), "paused"); // no progress reported while paused
     EXPECT_EQ(QFileInfo(target()).size(), held);
     d.Resume();
     EXPECT_EQ(r.last(), "resumed");
-    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    ASSERT_TRUE(waitUntil([&] { return r.ended; }));
     EXPECT_EQ(r.last(), "completed");
     EXPECT_EQ(readFile(target()), content(300000));
 }
@@ -399,7 +399,7 @@ TEST_F(DownloaderTest, SpeedIsZeroInTheFirstSecondThenMeasured)
     Recorder r;
     r.attach(d);
     ASSERT_TRUE(d.Download(server.url(), target()));
-    ASSERT_TRUE(pumpUntil([&] { return r.ended; }));
+    ASSERT_TRUE(waitUntil([&] { return r.ended; }));
     ASSERT_EQ(r.last(), "completed");
     EXPECT_EQ(r.speeds.front(), 0u);
     const quint32 last = r.speeds.back();
@@ -417,7 +417,7 @@ TEST_F(DownloaderTest, DestroyingARunningDownloaderFiresNothing)
         TBrimHttpDownload d;
         r.attach(d);
         ASSERT_TRUE(d.Download(server.url(), target()));
-        ASSERT_TRUE(pumpUntil([&] { return r.count("process") >= 1; }));
+        ASSERT_TRUE(waitUntil([&] { return r.count("process") >= 1; }));
         d.Pause();
     }
     const size_t seen = r.events.size();
@@ -446,7 +446,7 @@ TEST_F(DownloaderTest, BatchRunCountsCompletedFiles)
     d.LocalFiles
         = {dir.filePath("a.exe"), dir.filePath("b.exe"), dir.filePath("c.exe"), dir.filePath("extra")};
     ASSERT_TRUE(d.DownloadList());
-    ASSERT_TRUE(pumpUntil([&] { return done; }));
+    ASSERT_TRUE(waitUntil([&] { return done; }));
     EXPECT_EQ(success, 2u);
     EXPECT_EQ(total, 3u);
     EXPECT_EQ(starts, (std::vector<std::pair<int, int>> {{0, 3}, {1, 3}, {2, 3}}));
@@ -485,7 +485,7 @@ TEST_F(DownloaderTest, SystemProxyVariablesAreHonoured)
     Recorder r;
     r.attach(d);
     ASSERT_TRUE(d.Download(QStringLiteral("http://unresolvable.invalid/missing"), target()));
-    const bool ended = pumpUntil([&] { return r.ended; });
+    const bool ended = waitUntil([&] { return r.ended; });
     oldProxy.isNull() ? qunsetenv("http_proxy") : qputenv("http_proxy", oldProxy);
     if (!oldNoProxy.isNull())
         qputenv("no_proxy", oldNoProxy);
@@ -526,7 +526,7 @@ TEST_F(DownloaderTest, HttpsVerifiesTheServerCertificate)
     Recorder r;
     r.attach(d);
     ASSERT_TRUE(d.Download(QStringLiteral("HTTPS://127.0.0.1:%1/file").arg(port), target()));
-    const bool ended = pumpUntil([&] { return r.ended; });
+    const bool ended = waitUntil([&] { return r.ended; });
     tls.stop();
     serving.join();
     ASSERT_TRUE(ended);
@@ -558,7 +558,7 @@ TEST_F(DownloaderTest, WriteFailureReportsThePlatformError)
     Recorder r;
     r.attach(d);
     ASSERT_TRUE(d.Download(server.url(), target()));
-    const bool ended = pumpUntil([&] { return r.ended; });
+    const bool ended = waitUntil([&] { return r.ended; });
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     ASSERT_TRUE(ended);

@@ -21,7 +21,7 @@ class TaskListModelTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        app();
+        coreApp();
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         langs.SetOnMakeDefault(MultiLangsMakeDefault);
         SetOVMultiLangs(&langs);
@@ -310,7 +310,7 @@ TEST_F(TaskListModelTest, InstallResultIsReportedOnceWhenARunEnds)
     EXPECT_EQ(model.RowOf(bad)->Icon, IconFailed) << "the row shows the result first";
 
     good->Install();
-    ASSERT_TRUE(pumpUntil([&] { return good->State == St::InstallCompleted; }));
+    ASSERT_TRUE(waitUntil([&] { return good->State == St::InstallCompleted; }));
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[1], std::make_pair(QStringLiteral("Good"), true));
 

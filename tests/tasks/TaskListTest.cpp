@@ -28,7 +28,7 @@ class TaskListTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        app();
+        coreApp();
         platform::setApplicationDirectoryOverride(dir.path() + "/app/");
         OVSettings::ResetSettings();
     }
@@ -289,7 +289,7 @@ TEST_F(TaskListTest, KeeperSavesAfterAddDeleteClearAndOnTermination)
     OVSettings::AutoInstall = false;
     auto *t = AddDownloadTask(mgr, "First App", server.url());
     EXPECT_EQ(IniFile(listFile()).readString("0", "Name"), "First App");
-    ASSERT_TRUE(pumpUntil([&] { return t->State == St::DownloadCompleted; }));
+    ASSERT_TRUE(waitUntil([&] { return t->State == St::DownloadCompleted; }));
     AddDownloadTask(mgr, "Second", server.url("/missing"));
     EXPECT_EQ(IniFile(listFile()).readInteger("COUNT", "N", 0), 2);
 
@@ -302,7 +302,7 @@ TEST_F(TaskListTest, KeeperSavesAfterAddDeleteClearAndOnTermination)
     third->Name = "Third";
     keeper.HandleTerminationSignals();
     ASSERT_EQ(::raise(SIGTERM), 0);
-    ASSERT_TRUE(pumpUntil([&] { return IniFile(listFile()).readInteger("COUNT", "N", 0) == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return IniFile(listFile()).readInteger("COUNT", "N", 0) == 2; }));
 
     mgr.Clear();
     EXPECT_EQ(QFileInfo(listFile()).size(), 0);
@@ -424,7 +424,7 @@ TEST_F(TaskListTest, KeeperWritesTheLastProgressAfterTheInterval)
         t->SetState(St::Downloading);
     }
     EXPECT_EQ(keeper.SaveCount(), 1);
-    ASSERT_TRUE(pumpUntil([&] { return storedTask(listFile()).current == 500; }));
+    ASSERT_TRUE(waitUntil([&] { return storedTask(listFile()).current == 500; }));
     EXPECT_EQ(keeper.SaveCount(), 2);
     ASSERT_TRUE(flushQueuedCalls());
     EXPECT_FALSE(keeper.ProgressPending());
@@ -456,7 +456,7 @@ TEST_F(TaskListTest, KeeperFollowsARealDownloadAndInstallBesideTheView)
     QElapsedTimer clock;
     clock.start();
     auto *t = AddDownloadTask(mgr, "Waiting Installer", server.url("/script"));
-    ASSERT_TRUE(pumpUntil([&] { return t->State == St::Installing && QFile::exists(started); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return t->State == St::Installing && QFile::exists(started); }, 30000));
     const int size = int(server.script.size());
     EXPECT_EQ(storedTask(listFile()), (Stored {St::DownloadCompleted, size, size, false}));
     EXPECT_GT(blocks, 50);
@@ -464,7 +464,7 @@ TEST_F(TaskListTest, KeeperFollowsARealDownloadAndInstallBesideTheView)
     EXPECT_LE(keeper.SaveCount(), 3 + int(clock.elapsed() / TOVTaskListKeeper::DefaultProgressIntervalMs));
 
     ASSERT_TRUE(writeFile(release, {}));
-    ASSERT_TRUE(pumpUntil([&] { return t->State == St::InstallCompleted; }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return t->State == St::InstallCompleted; }, 30000));
     EXPECT_EQ(storedTask(listFile()), (Stored {St::DownloadCompleted, size, size, true}));
 }
 
@@ -499,7 +499,7 @@ TEST_F(TaskListTest, EveryTaskGetsAFileOfItsOwn)
         files.insert(t->LocalFile);
     }
     EXPECT_EQ(files.size(), 8);
-    ASSERT_TRUE(pumpUntil([&] {
+    ASSERT_TRUE(waitUntil([&] {
         return std::all_of(tasks.begin(), tasks.end(),
                            [](TOVTaskItem *t) { return t->State == St::DownloadCompleted; });
     }));

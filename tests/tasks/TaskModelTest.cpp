@@ -39,7 +39,7 @@ class TaskModelTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        app();
+        coreApp();
         OVSettings::FileKeepDays = 7;
         log.attach(mgr);
     }
@@ -111,7 +111,7 @@ TEST_F(TaskModelTest, AutomaticInstallWaitsForTheWholeProcessTree)
             markerAtCompletion = QFile::exists(marker);
     };
     t->Start();
-    ASSERT_TRUE(pumpUntil([&] { return log.has(St::InstallCompleted) || log.has(St::Failed); }));
+    ASSERT_TRUE(waitUntil([&] { return log.has(St::InstallCompleted) || log.has(St::Failed); }));
     EXPECT_EQ(log.states(),
               (S {St::StartDownload, St::Downloading, St::DownloadCompleted, St::StartInstall, St::Installing,
                   St::InstallCompleted}));
@@ -128,7 +128,7 @@ TEST_F(TaskModelTest, DownloadOnlyNeverInstallsAndGatedCommandsDoNothing)
     auto *t = addTask(server.url("/script"));
     t->AutoInstall = true;
     EXPECT_TRUE(t->Download());
-    ASSERT_TRUE(pumpUntil([&] { return log.has(St::DownloadCompleted); }));
+    ASSERT_TRUE(waitUntil([&] { return log.has(St::DownloadCompleted); }));
     ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(t->State, St::DownloadCompleted);
     const size_t seen = log.changes.size();
@@ -139,7 +139,7 @@ TEST_F(TaskModelTest, DownloadOnlyNeverInstallsAndGatedCommandsDoNothing)
 
     // Installing by command, with files kept: the file stays, Installed is set.
     t->Install();
-    ASSERT_TRUE(pumpUntil([&] { return log.has(St::InstallCompleted); }));
+    ASSERT_TRUE(waitUntil([&] { return log.has(St::InstallCompleted); }));
     EXPECT_TRUE(t->Installed);
     EXPECT_TRUE(QFile::exists(t->LocalFile));
 }
@@ -167,7 +167,7 @@ TEST_F(TaskModelTest, FailedDownloadEndsInFailed)
 {
     auto *t = addTask(server.url("/missing"));
     t->Start();
-    ASSERT_TRUE(pumpUntil([&] { return log.has(St::Failed); }));
+    ASSERT_TRUE(waitUntil([&] { return log.has(St::Failed); }));
     EXPECT_EQ(log.states(), (S {St::StartDownload, St::Failed}));
 }
 
@@ -179,7 +179,7 @@ TEST_F(TaskModelTest, PauseResumeAndDeleteDuringDownload)
     auto *t = addTask(server.url());
     t->Resume(); // not paused: nothing
     t->Start();
-    ASSERT_TRUE(pumpUntil([&] { return t->State == St::Downloading; }));
+    ASSERT_TRUE(waitUntil([&] { return t->State == St::Downloading; }));
     t->Resume();
     EXPECT_EQ(t->State, St::Downloading);
     t->Pause();
@@ -188,7 +188,7 @@ TEST_F(TaskModelTest, PauseResumeAndDeleteDuringDownload)
     EXPECT_EQ(log.changes.back().second, St::DownloadPaused);
     t->Resume();
     EXPECT_EQ(t->State, St::DownloadResumed);
-    ASSERT_TRUE(pumpUntil([&] { return t->State == St::Downloading; }));
+    ASSERT_TRUE(waitUntil([&] { return t->State == St::Downloading; }));
 
     const QString file = t->LocalFile;
     ASSERT_TRUE(QFile::exists(file + ".rb"));
@@ -197,7 +197,7 @@ TEST_F(TaskModelTest, PauseResumeAndDeleteDuringDownload)
     EXPECT_EQ(mgr.Count(), 0);
     EXPECT_EQ(log.changes.back(), std::make_pair(gone, int(St::DownloadStopped)));
     const size_t seen = log.changes.size();
-    EXPECT_TRUE(pumpUntil([&] { return !QFile::exists(file) && !QFile::exists(file + ".rb"); }));
+    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(file) && !QFile::exists(file + ".rb"); }));
     ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(log.changes.size(), seen);
 }
@@ -209,9 +209,9 @@ TEST_F(TaskModelTest, DeleteWhileStartingLeavesNoFilesBehind)
     auto *t = addTask(server.url());
     const QString file = t->LocalFile;
     t->Start();
-    ASSERT_TRUE(pumpUntil([&] { return t->State == St::StartDownload; }));
+    ASSERT_TRUE(waitUntil([&] { return t->State == St::StartDownload; }));
     t->Delete(); // not yet Downloading: no OnStopped, but the run must end
-    EXPECT_TRUE(pumpUntil([&] { return !QFile::exists(file) && !QFile::exists(file + ".rb"); }));
+    EXPECT_TRUE(waitUntil([&] { return !QFile::exists(file) && !QFile::exists(file + ".rb"); }));
 }
 
 TEST_F(TaskModelTest, TasksFreedWhileInstallingAreNeverTouchedAgain)
@@ -231,7 +231,7 @@ TEST_F(TaskModelTest, TasksFreedWhileInstallingAreNeverTouchedAgain)
     mgr.Clear();
     const size_t seen = log.changes.size();
     // Past the installers' end, which no event announces: their results must be dropped.
-    pumpFor(1200);
+    settle(1200);
     EXPECT_EQ(log.changes.size(), seen);
 }
 

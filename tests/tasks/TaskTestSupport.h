@@ -24,25 +24,10 @@ namespace tasktest {
 using testsupport::readFile;
 using testsupport::writeFile;
 
-inline QCoreApplication *app()
-{
-    return testsupport::coreApp();
-}
-
-// Runs the main thread's event loop until pred holds or the time is up.
-inline bool pumpUntil(const std::function<bool()> &pred, int timeoutMs = 10000)
-{
-    app();
-    return testsupport::waitUntil(pred, timeoutMs);
-}
-
+using testsupport::coreApp;
 using testsupport::flushQueuedCalls;
-
-// A fixed wait: only where the delay itself is what a test is about.
-inline void pumpFor(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
+using testsupport::settle;
+using testsupport::waitUntil;
 
 // Deterministic file content: byte i of a download.
 inline QByteArray content(qint64 size, qint64 from = 0)

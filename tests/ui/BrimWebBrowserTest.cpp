@@ -4,11 +4,12 @@
 #include "ui/BrimWebBrowser.h"
 
 #include "core/MessageBoxTypes.h"
-#include "online/LoopbackServer.h"
 #include "online/PageArchive.h"
+#include "support/GuiApp.h"
+#include "support/LoopbackServer.h"
+#include "support/Wait.h"
+#include "support/WebPage.h"
 #include "ui/BrimArchiveSchemeHandler.h"
-#include "ui/UiTestSupport.h"
-#include "ui/WebTestSupport.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -26,7 +27,9 @@
 
 namespace {
 
-using uitest::waitUntil;
+using testsupport::LoopbackServer;
+
+using testsupport::waitUntil;
 
 struct Call
 {
@@ -83,7 +86,7 @@ protected:
     static void SetUpTestSuite()
     {
         TBrimWebBrowser::PrepareApplication();
-        uitest::app();
+        testsupport::guiApp();
     }
 
     void SetUp() override
@@ -222,7 +225,7 @@ protected:
         return waitUntil([&] { return wb->Page()->title() == title; }, ms);
     }
 
-    QVariant js(const QString &code) { return uitest::evalInPage(wb->Page(), code); }
+    QVariant js(const QString &code) { return testsupport::evalInPage(wb->Page(), code); }
 
     struct Box
     {
@@ -327,7 +330,7 @@ TEST_F(WebBrowserTest, NoContextMenuAnywhereAndMaskedControlKeysSwallowed)
         // The page counted the event before it asked for the menu, in the same
         // dispatch, so the answer carrying the count comes after that request.
         ASSERT_TRUE(waitUntil([&] { return js("window.menus").toInt() == expected; })) << at.y();
-        ASSERT_TRUE(uitest::flushQueuedCalls());
+        ASSERT_TRUE(testsupport::flushQueuedCalls());
         EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << at.y();
     }
 
@@ -471,7 +474,7 @@ TEST_F(WebBrowserTest, ArchiveCopyRunsItsScriptsAndCallsTheHostWithTheSiteGone)
     EXPECT_EQ(copy->ReadyState(), READYSTATE_COMPLETE);
     EXPECT_EQ(copy->Page()->title(), QString::fromUtf8("Caf\xc3\xa9"));
 
-    const auto eval = [&](const QString &code) { return uitest::evalInPage(copy->Page(), code); };
+    const auto eval = [&](const QString &code) { return testsupport::evalInPage(copy->Page(), code); };
     EXPECT_EQ(eval("window.shopScript").toString(), UrlOriginText(page));
     EXPECT_TRUE(waitUntil([&] { return eval("document.getElementById('logo').naturalWidth").toInt() == 8; }));
     EXPECT_NE(eval("getComputedStyle(document.getElementById('tile')).backgroundImage")

@@ -1,7 +1,8 @@
 #include "ui/DictLoginDialog.h"
 
-#include "db/DbTestUtil.h"
-#include "ui/UiTestSupport.h"
+#include "support/DbTestUtil.h"
+#include "support/GuiApp.h"
+#include "support/Wait.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -33,7 +34,7 @@ class DictLoginDialogTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        uitest::app();
+        testsupport::guiApp();
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath(QStringLiteral("secret.db"));
         TDictCreateOptions o;

@@ -1,5 +1,6 @@
+#include "support/GuiApp.h"
+#include "support/Wait.h"
 #include "ui/BrimImageButton.h"
-#include "ui/UiTestSupport.h"
 
 #include <QDialog>
 #include <QLineEdit>
@@ -7,8 +8,8 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-using uitest::boundsOf;
-using uitest::solid;
+using testsupport::boundsOf;
+using testsupport::solid;
 
 namespace {
 
@@ -17,7 +18,7 @@ class ButtonTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        uitest::app();
+        testsupport::guiApp();
         window = std::make_unique<QWidget>();
         window->resize(300, 200);
         button = new TBrimImageButton(window.get());
@@ -125,7 +126,7 @@ TEST_F(ButtonTest, DefaultAndCancel)
 
 TEST(ButtonModalResult, ClosesDialogWithResult)
 {
-    uitest::app();
+    testsupport::guiApp();
     QDialog dialog;
     auto *ok = new TBrimImageButton(&dialog);
     ok->SetModalResult(QDialog::Accepted);

@@ -1,8 +1,9 @@
 #include "online/HttpFetcher.h"
+#include "support/GuiApp.h"
 #include "support/LoopbackServer.h"
+#include "support/Wait.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImagePanel.h"
-#include "ui/UiTestSupport.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -18,7 +19,7 @@
 #include <mutex>
 #include <thread>
 
-using uitest::solid;
+using testsupport::solid;
 
 namespace {
 
@@ -40,7 +41,7 @@ QImage filled(QSize size, QColor color)
 
 TEST(BrimImage, DestinationRectangle)
 {
-    uitest::app();
+    testsupport::guiApp();
     struct Case
     {
         QSize picture;
@@ -75,7 +76,7 @@ TEST(BrimImage, DestinationRectangle)
     image.SetStretch(false);
     image.SetProportional(true);
     image.SetCenter(true);
-    EXPECT_EQ(uitest::boundsOf(image.grab().toImage(), qRgb(255, 0, 0)), QRect(0, 25, 100, 50));
+    EXPECT_EQ(testsupport::boundsOf(image.grab().toImage(), qRgb(255, 0, 0)), QRect(0, 25, 100, 50));
 
     image.SetAutoSize(true);
     image.SetPicture(filled({40, 30}, Qt::red));
@@ -84,7 +85,7 @@ TEST(BrimImage, DestinationRectangle)
 
 TEST(BrimImage, GifAnimation)
 {
-    uitest::app();
+    testsupport::guiApp();
     // Two 2 x 2 frames, red then blue, 50 ms each, looping.
     const QByteArray gif = QByteArray::fromHex(
         "47494638396102000200f10000ff00000000ff00ff0000000021ff0b4e45545343415045322e30030100000021f904000500"
@@ -95,7 +96,7 @@ TEST(BrimImage, GifAnimation)
     EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
     image.SetGIFAnimation(true);
     EXPECT_TRUE(image.IsAnimated());
-    EXPECT_TRUE(uitest::waitUntil(
+    EXPECT_TRUE(testsupport::waitUntil(
         [&] { return image.Picture().toImage().pixelColor(0, 0) == QColor(Qt::blue); }, 2000));
     image.SetGIFAnimation(false);
     EXPECT_FALSE(image.IsAnimated());
@@ -108,10 +109,10 @@ TEST(BrimImage, GifAnimation)
 
 TEST(BrimImage, FrameAnimation)
 {
-    uitest::app();
+    testsupport::guiApp();
     TBrimImage image;
     image.SetAutoSize(true);
-    image.SetAnimationFrames({uitest::solid({4, 3}, Qt::red), uitest::solid({4, 3}, Qt::blue)}, 20);
+    image.SetAnimationFrames({testsupport::solid({4, 3}, Qt::red), testsupport::solid({4, 3}, Qt::blue)}, 20);
     EXPECT_EQ(image.size(), QSize(4, 3));
     EXPECT_FALSE(image.IsAnimated());
     // A frame timer started by mistake would have fired before this one.
@@ -119,7 +120,7 @@ TEST(BrimImage, FrameAnimation)
     EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
     image.SetGIFAnimation(true);
     EXPECT_TRUE(image.IsAnimated());
-    EXPECT_TRUE(uitest::waitUntil(
+    EXPECT_TRUE(testsupport::waitUntil(
         [&] { return image.Picture().toImage().pixelColor(0, 0) == QColor(Qt::blue); }, 2000));
     image.SetGIFAnimation(false);
     EXPECT_EQ(image.Picture().toImage().pixelColor(0, 0), QColor(Qt::red));
@@ -232,7 +233,7 @@ class HttpPictureTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        uitest::app();
+        testsupport::guiApp();
         online::installHttpFetcher(); // as the program does at start-up
         ASSERT_TRUE(tmp.isValid());
         ASSERT_TRUE(server.started);
@@ -250,7 +251,7 @@ protected:
     // (it is made before the request), and whatever the fetch queued has been delivered.
     bool fetchEnded(const std::string &path)
     {
-        return uitest::waitUntil([&] {
+        return testsupport::waitUntil([&] {
                    return server.answered(path) > 0
                        && QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).isEmpty();
                })
@@ -300,12 +301,12 @@ TEST_F(HttpPictureTest, SecondQuickSettingWins)
     image.SetHttpPicture(server.url("/slow.png"));
     EXPECT_FALSE(image.HasPicture()); // cleared at once
     image.SetHttpPicture(server.url("/quick.bmp"));
-    ASSERT_TRUE(uitest::waitUntil([&] { return completed > 0; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return completed > 0; }));
     EXPECT_EQ(image.Picture().size(), QSize(9, 3));
     // The superseded slow fetch stops its transfer (or its answer is
     // discarded): once its temporary file is gone nothing more arrives.
-    ASSERT_TRUE(
-        uitest::waitUntil([&] { return QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).isEmpty(); }));
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).isEmpty(); }));
     ASSERT_TRUE(testsupport::flushQueuedCalls());
     EXPECT_EQ(completed, 1);
     EXPECT_EQ(image.Picture().size(), QSize(9, 3));
@@ -343,7 +344,7 @@ TEST_F(HttpPictureTest, DestroyedImageIgnoresLateAnswer)
     int laterCompleted = 0;
     later.OnHttpPictureCompleted = [&](QObject *) { ++laterCompleted; };
     later.SetHttpPicture(server.url("/quick.bmp"));
-    ASSERT_TRUE(uitest::waitUntil([&] {
+    ASSERT_TRUE(testsupport::waitUntil([&] {
         return laterCompleted == 1 && QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden).isEmpty();
     }));
     ASSERT_TRUE(testsupport::flushQueuedCalls());
@@ -352,7 +353,7 @@ TEST_F(HttpPictureTest, DestroyedImageIgnoresLateAnswer)
 
 TEST(BrimImagePanel, KeyColourShowsParent)
 {
-    uitest::app();
+    testsupport::guiApp();
     QWidget parent;
     parent.resize(100, 60);
     parent.setAutoFillBackground(true);
@@ -390,7 +391,7 @@ TEST(BrimImagePanel, KeyColourShowsParent)
 
 TEST(BrimImagePanel, PlacementStretchAndAutoSize)
 {
-    uitest::app();
+    testsupport::guiApp();
     TBrimImagePanel panel;
     panel.resize(100, 80);
     panel.show();

@@ -1,5 +1,6 @@
+#include "support/GuiApp.h"
+#include "support/Wait.h"
 #include "ui/BrimLVRichSelItem.h"
-#include "ui/UiTestSupport.h"
 
 #include <QHeaderView>
 #include <QScrollBar>
@@ -13,7 +14,7 @@ class RichSelTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        uitest::app();
+        testsupport::guiApp();
         window = std::make_unique<QWidget>();
         window->resize(500, 520);
         list = new QTreeWidget(window.get());
@@ -89,17 +90,17 @@ TEST_F(RichSelTest, ArrowKeysStepOffPlaceholders)
     select(5);
     list->setFocus();
     QTest::keyClick(list, Qt::Key_Down);
-    ASSERT_TRUE(
-        uitest::waitUntil([&] { return list->currentItem() && list->currentItem()->text(1) == "6"; }, 2000))
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return list->currentItem() && list->currentItem()->text(1) == "6"; }, 2000))
         << names().toStdString();
-    ASSERT_TRUE(uitest::flushQueuedCalls());
+    ASSERT_TRUE(testsupport::flushQueuedCalls());
     EXPECT_EQ(names().toStdString(), "0 1 2 3 4 5 6 - - 7 8 9");
     EXPECT_EQ(rich->ExpandedItem()->text(1), "6");
 
     QTest::keyClick(list, Qt::Key_Up);
-    ASSERT_TRUE(
-        uitest::waitUntil([&] { return list->currentItem() && list->currentItem()->text(1) == "5"; }, 2000));
-    ASSERT_TRUE(uitest::flushQueuedCalls());
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return list->currentItem() && list->currentItem()->text(1) == "5"; }, 2000));
+    ASSERT_TRUE(testsupport::flushQueuedCalls());
     EXPECT_EQ(names().toStdString(), "0 1 2 3 4 5 - - 6 7 8 9");
 }
 
@@ -125,7 +126,7 @@ TEST_F(RichSelTest, PanelIsClampedToHeaderAndScrollBars)
 {
     list->resize(150, 120); // narrow and low: both scroll bars
     list->header()->resizeSection(0, 300);
-    ASSERT_TRUE(uitest::flushQueuedCalls());
+    ASSERT_TRUE(testsupport::flushQueuedCalls());
     select(4);
     ASSERT_TRUE(list->horizontalScrollBar()->isVisible());
     ASSERT_TRUE(list->verticalScrollBar()->isVisible());
@@ -178,7 +179,7 @@ TEST_F(RichSelTest, DeletingAndSortingCollapse)
     const QPoint header(list->header()->sectionViewportPosition(1) + 10, 5);
     for (int click = 0; click < 2; ++click) {
         QTest::mouseClick(list->header()->viewport(), Qt::LeftButton, {}, header);
-        ASSERT_TRUE(uitest::flushQueuedCalls());
+        ASSERT_TRUE(testsupport::flushQueuedCalls());
         const QString order = click == 0 ? "0 1 2 3 4 6 7 - - 8 9" : "9 8 7 - - 6 4 3 2 1 0";
         EXPECT_EQ(names().toStdString(), order.toStdString());
         EXPECT_EQ(rich->ExpandedItem()->text(1), "7");
@@ -186,7 +187,7 @@ TEST_F(RichSelTest, DeletingAndSortingCollapse)
 
     // Clearing the list forgets everything.
     list->clear();
-    ASSERT_TRUE(uitest::flushQueuedCalls());
+    ASSERT_TRUE(testsupport::flushQueuedCalls());
     EXPECT_EQ(rich->ExpandedItem(), nullptr);
     EXPECT_FALSE(panel->isVisible());
 }
@@ -197,7 +198,7 @@ TEST_F(RichSelTest, BlankItemTest)
     std::unique_ptr<QTreeWidgetItem> blank(TBrimLVRichSelItem::CreateBlankItem());
     EXPECT_TRUE(TBrimLVRichSelItem::IsBlankItem(blank.get()));
     EXPECT_FALSE(TBrimLVRichSelItem::IsBlankItem(row(0)));
-    blank->setIcon(0, QIcon(uitest::solid({4, 4}, Qt::red)));
+    blank->setIcon(0, QIcon(testsupport::solid({4, 4}, Qt::red)));
     EXPECT_FALSE(TBrimLVRichSelItem::IsBlankItem(blank.get()));
     row(1)->setData(0, TBrimLVRichSelItem::ItemDataRole, 42);
     EXPECT_FALSE(TBrimLVRichSelItem::IsBlankItem(row(1)));

@@ -1,4 +1,5 @@
 #include "platform/AppPath.h"
+#include "support/GuiApp.h"
 #include "ui/BrimDialogs.h"
 
 #include <QApplication>
@@ -11,21 +12,13 @@
 
 namespace {
 
-// Made once and never destroyed: tearing Qt down during static destruction crashes.
-QApplication &app()
-{
-    static int argc = 1;
-    static char arg0[] = "test";
-    static char *argv[] = {arg0, nullptr};
-    static QApplication *a = new QApplication(argc, argv);
-    return *a;
-}
+using testsupport::guiApp;
 
 // Shows a box and, once it is up, presses a button chosen from it.
 int showAndPress(quint32 type, const std::function<QAbstractButton *(QMessageBox *)> &choose,
                  QMessageBox::Icon *icon = nullptr, QStringList *buttons = nullptr)
 {
-    app();
+    guiApp();
     QTimer::singleShot(0, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         ASSERT_NE(box, nullptr);
@@ -111,7 +104,7 @@ TEST(ShellDialogs, LineBreaksOfTheTextShowAsLineBreaks)
     UnloadMessageBoxLibrary();
     platform::setApplicationDirectoryOverride("/nonexistent-app-dir");
     LoadMessageBoxLibrary();
-    app();
+    guiApp();
     const struct
     {
         const char *text, *shown;
@@ -140,7 +133,7 @@ TEST(ShellDialogs, LineBreaksOfTheTextShowAsLineBreaks)
 
 TEST(ShellDialogs, LibraryBesideTheExecutableTakesOver)
 {
-    app();
+    guiApp();
     platform::setApplicationDirectoryOverride(CMBLIB_DIR);
     ASSERT_TRUE(LoadMessageBoxLibrary());
     EXPECT_EQ(ShowMessageBox(nullptr, "Upgrade now?", "Upgrade", MB_YESNO | MB_ICONINFORMATION, 2052, 0),
@@ -152,7 +145,7 @@ TEST(ShellDialogs, LibraryBesideTheExecutableTakesOver)
 
 TEST(ShellDialogs, BringFormToFrontShowsAndRestores)
 {
-    app();
+    guiApp();
     BringFormToFront(nullptr);
     QWidget form;
     BringFormToFront(&form);
@@ -167,7 +160,7 @@ TEST(ShellDialogs, BringFormToFrontShowsAndRestores)
 
 TEST(ShellDialogs, BrowseForFolderGivesTheChoiceOrNothing)
 {
-    app();
+    guiApp();
     QTemporaryDir dir;
     auto answer = [](const QString &choice) {
         QTimer::singleShot(0, [choice] {

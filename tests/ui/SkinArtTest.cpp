@@ -1,7 +1,8 @@
+#include "support/GuiApp.h"
+#include "support/Wait.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
-#include "ui/UiTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,7 @@ namespace {
 // the layout relies on.
 TEST(SkinArt, EveryPictureExistsAtItsSize)
 {
-    uitest::app();
+    testsupport::guiApp();
     QStringList names;
     QMap<QString, QSize> sizes;
     for (const char *b : {"btn_min", "btn_max", "btn_close", "btn_menu"}) {
@@ -59,7 +60,7 @@ TEST(SkinArt, EveryPictureExistsAtItsSize)
 
 TEST(SkinArt, WindowSkinFitsTheTitleBar)
 {
-    uitest::app();
+    testsupport::guiApp();
     QWidget window;
     window.resize(800, 600);
     auto *skin = new TBrimSkinManager(&window);

@@ -1,12 +1,13 @@
+#include "support/GuiApp.h"
+#include "support/Wait.h"
 #include "ui/BrimSkinManager.h"
-#include "ui/UiTestSupport.h"
 
 #include <QPainter>
 #include <QScreen>
 #include <QTest>
 #include <gtest/gtest.h>
 
-using uitest::solid;
+using testsupport::solid;
 
 namespace {
 
@@ -15,7 +16,7 @@ class SkinTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        uitest::app();
+        testsupport::guiApp();
         window = std::make_unique<QWidget>();
         window->resize(800, 600);
         skin = new TBrimSkinManager(window.get());
@@ -157,7 +158,7 @@ TEST_F(SkinTest, DoubleClickTogglesMaximizeUnlessFixed)
     EXPECT_FALSE(skin->SizeGrip()->isEnabled());
     // A maximized window stays within the screen's work area and does not move.
     const QRect avail = window->screen()->availableGeometry();
-    ASSERT_TRUE(uitest::flushQueuedCalls());
+    ASSERT_TRUE(testsupport::flushQueuedCalls());
     EXPECT_TRUE(avail.contains(window->geometry()));
     const QPoint before = window->pos();
     QTest::mousePress(skin->TitleLabel(), Qt::LeftButton, {}, QPoint(2, 2));
@@ -175,7 +176,7 @@ TEST_F(SkinTest, MinimizeButtonFiresOnce)
 {
     showApplied();
     QTest::mouseClick(skin->CommandButton(TSMButtonKind::Min), Qt::LeftButton, {}, QPoint(3, 3));
-    ASSERT_TRUE(uitest::flushQueuedCalls());
+    ASSERT_TRUE(testsupport::flushQueuedCalls());
     EXPECT_EQ(events.join(','), "minimized");
 }
 

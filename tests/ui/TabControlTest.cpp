@@ -1,6 +1,7 @@
+#include "support/GuiApp.h"
+#include "support/Wait.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimTabControl.h"
-#include "ui/UiTestSupport.h"
 
 #include <QStringList>
 #include <QTest>
@@ -13,7 +14,7 @@ class TabTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        uitest::app();
+        testsupport::guiApp();
         window = std::make_unique<QWidget>();
         window->resize(400, 300);
         tabs = new TBrimTabControl(window.get());

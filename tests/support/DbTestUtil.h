@@ -1,5 +1,5 @@
 #pragma once
-// Small helpers shared by the database tests.
+// Small helpers of the tests that make database files.
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "ui/UiTestSupport.h"
+// Scripts in a web engine page, for tests that link the web engine.
+
+#include "support/Wait.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,7 +10,7 @@
 #include <QWebEnginePage>
 #include <memory>
 
-namespace uitest {
+namespace testsupport {
 
 // Runs code (statements allowed; the last value counts) in the page's main
 // world and waits for its value. It runs inside try/catch: a probe that
@@ -34,4 +36,4 @@ inline QVariant evalInPage(QWebEnginePage *page, const QString &code, int timeou
     return result->value;
 }
 
-} // namespace uitest
+} // namespace testsupport
