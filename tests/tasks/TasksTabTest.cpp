@@ -214,10 +214,12 @@ TEST_F(TasksTabTest, PopupMenuShowsTheModelsItemsForTheSelectedTask)
         };
         for (const auto &[action, visible] : items)
             EXPECT_EQ(action->isVisible(), visible) << state << " " << action->objectName().toStdString();
-        if (menu.Pause)
+        if (menu.Pause) {
             EXPECT_EQ(tab->mniTasksPause->isEnabled(), menu.PauseEnabled) << state;
-        if (menu.Resume)
+        }
+        if (menu.Resume) {
             EXPECT_EQ(tab->mniTasksResume->isEnabled(), menu.ResumeEnabled) << state;
+        }
     }
     EXPECT_EQ(tab->mniTasksStart->text(), "Download and Install");
 }
