@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
-#include <QTimeZone>
 #include <algorithm>
 #include <cerrno>
 #include <regex>
@@ -241,11 +240,10 @@ bool IfRangeMatches(const QString &Validator, const QString &ETag, const QDateTi
     const QString Value = Validator.trimmed();
     if (Value.startsWith('"'))
         return Value == ETag;
-    if (Value.startsWith("W/"))
-        return false; // a weak tag never vouches for identical bytes
-    QDateTime Date = QLocale::c().toDateTime(Value, QString::fromLatin1(HttpDateFormat));
-    Date.setTimeZone(QTimeZone::utc());
-    return Date.isValid() && Date == Modified;
+    // A date vouches for the bytes only when it is exactly the Last-Modified value
+    // sent: a date parsed leniently (another case, another day name, another
+    // form) may come from another copy, and a weak tag never vouches for them.
+    return Modified.isValid() && !Value.isEmpty() && Value == HttpDate(Modified);
 }
 
 QString SiteServer::InstallersModified() const
