@@ -12,7 +12,6 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
-#include <QTimeZone>
 #include <algorithm>
 #include <cerrno>
 #include <regex>
@@ -236,16 +235,30 @@ QString HttpDate(const QDateTime &Time)
     return QLocale::c().toString(Time.toUTC(), QString::fromLatin1(HttpDateFormat));
 }
 
+namespace {
+
+QString WithoutOws(const QString &Value)
+{
+    // Only spaces and tabs surround a header value; anything else is part of it.
+    qsizetype First = 0, End = Value.size();
+    while (First < End && (Value[First] == u' ' || Value[First] == u'\t'))
+        ++First;
+    while (End > First && (Value[End - 1] == u' ' || Value[End - 1] == u'\t'))
+        --End;
+    return Value.mid(First, End - First);
+}
+
+} // namespace
+
 bool IfRangeMatches(const QString &Validator, const QString &ETag, const QDateTime &Modified)
 {
-    const QString Value = Validator.trimmed();
+    const QString Value = WithoutOws(Validator);
     if (Value.startsWith('"'))
         return Value == ETag;
-    if (Value.startsWith("W/"))
-        return false; // a weak tag never vouches for identical bytes
-    QDateTime Date = QLocale::c().toDateTime(Value, QString::fromLatin1(HttpDateFormat));
-    Date.setTimeZone(QTimeZone::utc());
-    return Date.isValid() && Date == Modified;
+    // A date vouches for the bytes only when it is exactly the Last-Modified value
+    // sent: a date parsed leniently (another case, another day name, another
+    // form) may come from another copy, and a weak tag never vouches for them.
+    return Modified.isValid() && !Value.isEmpty() && Value == HttpDate(Modified);
 }
 
 QString SiteServer::InstallersModified() const
@@ -361,7 +374,7 @@ std::string SiteServer::RecommendationPage(const std::string &Base, Language Lan
 void SiteServer::Routes()
 {
     m_server.set_payload_max_length(64 * 1024);
-    m_server.set_pre_routing_handler([this](const httplib::Request &Req, httplib::Response &Res) {
+    m_server.set_pre_routing_handler([](const httplib::Request &Req, httplib::Response &Res) {
         for (const Route &R : RouteTable()) {
             if (!std::regex_match(Req.path, R.Path))
                 continue;

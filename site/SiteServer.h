@@ -24,7 +24,7 @@ QString ParamValue(const std::string &Value);
 // Makes a text survive the client's URL-decoding of the answer unchanged.
 QByteArray AnswerEncode(const QByteArray &Utf8);
 // Whether an If-Range validator names this very version of a file: its strong
-// entity tag, or exactly its modification time. Weak tags never do.
+// entity tag, or exactly the Last-Modified text sent for it. Weak tags never do.
 bool IfRangeMatches(const QString &Validator, const QString &ETag, const QDateTime &Modified);
 // A time as HTTP headers write it ("Sun, 06 Nov 1994 08:49:37 GMT").
 QString HttpDate(const QDateTime &Time);

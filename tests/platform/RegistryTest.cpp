@@ -231,6 +231,68 @@ TEST_F(Registry, HiveTextRoundTrip)
     EXPECT_EQ(read->type, quint32(REG_EXPAND_SZ));
 }
 
+// Hives as Wine itself writes them (its header, "\x" escapes for every non-ASCII
+// character, str(2)/str(7) strings, links as hex(6)) read without damage, give
+// back what "reg add" stored, and write back byte for byte.
+TEST_F(Registry, HivesWrittenByWineReadAsStoredAndWriteBackUnchanged)
+{
+    const QString corpus = QStringLiteral(ORVANE_SOURCE_DIR "/fuzz/reg_hive/corpus/");
+    for (const char *name : {"wine_system_uninstall.reg", "wine_system_head.reg", "wine_user.reg",
+                             "wine_userdef.reg", "full/wine_system.reg"}) {
+        SCOPED_TRACE(name);
+        const QByteArray bytes = readFile(corpus + QLatin1String(name));
+        ASSERT_FALSE(bytes.isEmpty());
+        auto hive = RegHive::parse(bytes);
+        ASSERT_FALSE(hive->isDamaged()) << hive->problems().join(u'\n').toStdString();
+        EXPECT_EQ(hive->serialize(), bytes);
+    }
+
+    auto system = RegHive::parse(readFile(corpus + QStringLiteral("wine_system_uninstall.reg")));
+    const QString app = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\")
+        + QStringLiteral("潮汐笔记");
+    ASSERT_TRUE(system->keyExists(app));
+    EXPECT_EQ(
+        system->subKeyNames(QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall")),
+        QStringList({QStringLiteral("{3F2504E0-4F89-11D3-9A0C-0305E82C3301}"), QStringLiteral("潮汐笔记")}));
+    const auto text = [&](const QString &key, const char *value) {
+        const RegValue *v = system->value(key, QLatin1String(value));
+        return v ? v->stringValue().value_or(QStringLiteral("<not a string>")) : QStringLiteral("<missing>");
+    };
+    EXPECT_EQ(text(app, "DisplayName"), QStringLiteral("潮汐笔记 2.1（简体中文）"));
+    EXPECT_EQ(text(app, "Publisher"), QStringLiteral("海风软件有限公司"));
+    EXPECT_EQ(text(app, "UninstallString"), QStringLiteral("\"%ProgramFiles%\\潮汐笔记\\uninst.exe\" /S"));
+    ASSERT_NE(system->value(app, QStringLiteral("UninstallString")), nullptr);
+    EXPECT_EQ(system->value(app, QStringLiteral("UninstallString"))->type, quint32(REG_EXPAND_SZ));
+    ASSERT_NE(system->value(app, QStringLiteral("EstimatedSize")), nullptr);
+    EXPECT_EQ(system->value(app, QStringLiteral("EstimatedSize"))->dwordValue(), 20480u);
+    const RegValue *languages = system->value(app, QStringLiteral("Languages"));
+    ASSERT_NE(languages, nullptr);
+    EXPECT_EQ(languages->type, quint32(REG_MULTI_SZ));
+    EXPECT_EQ(languages->text, QStringLiteral("zh-CN\0en-US\0日本語\0"));
+    EXPECT_FALSE(languages->stringValue()) << "a list is not one string";
+
+    const QString guid = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                                        "{3F2504E0-4F89-11D3-9A0C-0305E82C3301}");
+    EXPECT_EQ(text(guid, "DisplayName"), QStringLiteral("Notelark \"Quote\" \\ Back"));
+    EXPECT_EQ(text(guid, ""), QStringLiteral("default value"));
+    EXPECT_EQ(text(guid, "Empty"), QString());
+    EXPECT_EQ(system->value(guid, QStringLiteral("VersionMajor"))->dwordValue(), 0xffffffffu);
+    const QString wow
+        = QStringLiteral("SOFTWARE\\WOW6432NODE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\tidewave32");
+    EXPECT_EQ(text(wow, "DisplayName"), QStringLiteral("Tidewave (32 位) ü"));
+    EXPECT_EQ(system->value(wow, QStringLiteral("EstimatedSize"))->dwordValue(), 512u);
+
+    auto user = RegHive::parse(readFile(corpus + QStringLiteral("wine_user.reg")));
+    const QString mine = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\")
+        + QStringLiteral("用户程序");
+    ASSERT_NE(user->value(mine, QStringLiteral("DisplayName")), nullptr);
+    EXPECT_EQ(user->value(mine, QStringLiteral("DisplayName"))->stringValue(),
+              QStringLiteral("用户程序 – 单用户安装"));
+    EXPECT_EQ(user->value(mine, QStringLiteral("Count"))->dwordValue(), 7u);
+    EXPECT_EQ(user->value(QStringLiteral("Software\\Halvex\\设置"), QStringLiteral("名称"))->stringValue(),
+              QStringLiteral("值"));
+}
+
 TEST_F(Registry, PackageView)
 {
     const QString admin = dir.path() + QStringLiteral("/dpkg");

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <arpa/inet.h>
+#include <cctype>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -336,6 +337,14 @@ TEST_F(SiteTest, InstallersCarryValidatorsAndHonourIfRange)
     ASSERT_TRUE(Other);
     EXPECT_NE(Other->get_header_value("ETag"), ETag);
 
+    // Only the exact Last-Modified text allows a part: the same instant written
+    // any other way may be another copy's date.
+    std::string MixedCase = Modified;
+    MixedCase[1] = char(std::toupper(static_cast<unsigned char>(MixedCase[1])));
+    std::string OtherDay = Modified;
+    OtherDay.replace(0, 3, Modified.compare(0, 3, "Mon") == 0 ? "Tue" : "Mon");
+    std::string LowerZone = Modified;
+    LowerZone.replace(LowerZone.size() - 3, 3, "gmt");
     const struct
     {
         std::string Validator;
@@ -343,6 +352,11 @@ TEST_F(SiteTest, InstallersCarryValidatorsAndHonourIfRange)
     } Cases[] = {
         {ETag, true},
         {Modified, true},
+        {" " + Modified + " ", true},
+        {MixedCase, false},
+        {OtherDay, false},
+        {LowerZone, false},
+        {std::string(Modified).insert(4, " "), false},
         {"\"0123456789abcdef0123456789abcdef\"", false},
         {"W/" + ETag, false}, // weak tags never allow a part
         {"Mon, 01 Jan 2001 00:00:00 GMT", false},
