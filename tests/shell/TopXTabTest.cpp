@@ -4,7 +4,7 @@
 #include "shell/TopXTab.h"
 
 #include "online/LoopbackServer.h"
-#include "online/PageArchive.h"
+#include "online/PageCollect.h"
 #include "shell/OVWebExternal.h"
 #include "ui/BrimWebBrowser.h"
 #include "ui/UiTestSupport.h"

@@ -5,7 +5,8 @@
 
 #include "core/MessageBoxTypes.h"
 #include "online/LoopbackServer.h"
-#include "online/PageArchive.h"
+#include "online/PageCollect.h"
+#include "online/PageMirror.h"
 #include "ui/BrimArchiveSchemeHandler.h"
 #include "ui/UiTestSupport.h"
 #include "ui/WebTestSupport.h"
