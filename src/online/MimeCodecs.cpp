@@ -1,6 +1,7 @@
 #include "online/MimeCodecs.h"
 
 #include "online/PageArchiveDetail.h"
+#include "platform/TextHelpers.h"
 
 #include <QCryptographicHash>
 #include <QList>
@@ -12,17 +13,6 @@ namespace {
 
 constexpr int kMaxHeaderLines = 64;
 constexpr qsizetype kMaxHeaderLineBytes = 8192;
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 } // namespace
 
@@ -99,8 +89,8 @@ std::optional<QByteArray> decodeQuotedPrintable(const QByteArray &text)
             }
             if (i + 2 >= end)
                 return std::nullopt;
-            const int hi = hexValue(text[i + 1]);
-            const int lo = hexValue(text[i + 2]);
+            const int hi = textutil::hexDigit(text[i + 1]);
+            const int lo = textutil::hexDigit(text[i + 2]);
             if (hi < 0 || lo < 0)
                 return std::nullopt;
             out += char(hi * 16 + lo);
