@@ -1,7 +1,9 @@
 #include "platform/Registry.h"
 
 #include "platform/AppPath.h"
+#include "platform/DesktopIcons.h"
 #include "platform/DpkgStatus.h"
+#include "platform/FileIO.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -67,19 +69,6 @@ FileStamp stampOf(const QString &path)
     s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
     s.ctimeNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     return s;
-}
-
-QByteArray readWholeFile(const QString &path, bool *ok = nullptr)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        if (ok)
-            *ok = false;
-        return {};
-    }
-    if (ok)
-        *ok = true;
-    return f.readAll();
 }
 
 // One uninstall entry of the package view.
@@ -219,26 +208,6 @@ QString removalCommand(const QString &statusFile, const QString &package)
     return words.join(u' ');
 }
 
-// The Icon key of a desktop entry's main group.
-QString desktopEntryIcon(const QString &file)
-{
-    const QByteArray data = readWholeFile(file);
-    bool inMain = false;
-    for (const QByteArray &rawLine : data.split('\n')) {
-        const QByteArray line = rawLine.trimmed();
-        if (line.startsWith('[')) {
-            inMain = line == "[Desktop Entry]";
-            continue;
-        }
-        if (inMain && line.startsWith("Icon")) {
-            const qsizetype eq = line.indexOf('=');
-            if (eq > 0 && line.left(eq).trimmed() == "Icon")
-                return QString::fromUtf8(line.mid(eq + 1).trimmed());
-        }
-    }
-    return {};
-}
-
 // A themed icon name resolved to a picture file under share/icons/hicolor
 // and share/pixmaps; an absolute path is taken when it exists.
 QString resolveIcon(const QString &icon, const QString &shareDir)
@@ -298,7 +267,7 @@ QHash<QString, QString> packageIcons(const QString &infoDir, const QString &apps
             from = end;
             if (!path.endsWith(QStringLiteral(".desktop")) || path.mid(needle.size()).contains(u'/'))
                 continue;
-            const QString icon = desktopEntryIcon(path);
+            const QString icon = readDesktopEntry(path).value(QStringLiteral("Icon"));
             if (icon.isEmpty())
                 continue;
             const QString resolved = resolveIcon(icon, shareDir);
@@ -550,56 +519,6 @@ private:
     int m_fd = -1;
 };
 
-bool writeAtomically(const QString &file, const QByteArray &data, QString &error)
-{
-    const QByteArray target = QFile::encodeName(file);
-    QByteArray temp = target + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = QStringLiteral("cannot create a temporary file beside %1: %2")
-                    .arg(file, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    bool ok = true;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= n;
-    }
-    int savedErrno = errno;
-    if (ok && ::fchmod(fd, 0644) != 0) { }
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    ::close(fd);
-    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.constData());
-        error = QStringLiteral("cannot write %1: %2")
-                    .arg(file, QString::fromLocal8Bit(std::strerror(savedErrno)));
-        return false;
-    }
-    const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());
-    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
-}
-
 // Locks the root's hive file, reads it afresh, lets change edit it and, when
 // change reports an edit, writes it back atomically.
 template<typename Change> RegWriteResult editHive(const QString &path, Change change)
@@ -657,7 +576,7 @@ template<typename Change> RegWriteResult editHive(const QString &path, Change ch
     if (!result.ok || !changed)
         return result;
     QString error;
-    if (!writeAtomically(file, hive->serialize(), error)) {
+    if (!writeFileAtomically(file, hive->serialize(), error)) {
         result.ok = false;
         result.error = error;
         return result;
