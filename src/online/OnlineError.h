@@ -4,8 +4,8 @@
 #include <QString>
 #include <exception>
 
-// Base of every error raised by the online services (JSON values, cipher
-// helper). Callers catch this one type and treat the answer as failed.
+// Base of every error raised by the online services (JSON values,
+// web API answers). Callers catch this one type and treat the answer as failed.
 class EOnlineError : public std::exception
 {
 public:

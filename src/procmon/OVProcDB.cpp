@@ -1,8 +1,8 @@
 #include "procmon/OVProcDB.h"
 
 #include "core/AppFiles.h"
+#include "db/AESCipher.h"
 #include "db/DictTable.h"
-#include "online/AESCipher.h"
 #include "platform/TextHelpers.h"
 
 #include <QBuffer>
@@ -74,7 +74,7 @@ QString DecryptDescription(const QString &hexText, const QString &keyText)
         QBuffer dest(&plain);
         source.open(QIODevice::ReadOnly);
         dest.open(QIODevice::WriteOnly);
-        online::DecryptStream(source, dest, 0, 0, keyText);
+        dictdb::DecryptStream(source, dest, 0, 0, keyText);
     } catch (const std::exception &) {
         return {};
     }

@@ -3,22 +3,38 @@
 // AES decryption of a byte stream in electronic-code-book mode, the key given
 // as a text. Used for the encrypted descriptions of the process knowledge base.
 
-#include "online/OnlineError.h"
-
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
+#include <exception>
 
-namespace online {
+namespace dictdb {
 
-class EAESError : public EOnlineError
+// Base of the helper's errors.
+class ECipherError : public std::exception
 {
-    using EOnlineError::EOnlineError;
+public:
+    explicit ECipherError(const QString &message)
+        : m_message(message)
+        , m_utf8(message.toUtf8())
+    { }
+
+    const QString &Message() const noexcept { return m_message; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
 };
 
-class EStreamError : public EOnlineError
+class EAESError : public ECipherError
 {
-    using EOnlineError::EOnlineError;
+    using ECipherError::ECipherError;
+};
+
+class EStreamError : public ECipherError
+{
+    using ECipherError::ECipherError;
 };
 
 // The key bytes for a key text: its UTF-16LE bytes cut or zero-filled to the
@@ -32,4 +48,4 @@ QByteArray AESKeyFromText(const QString &KeyText, int KeySize);
 // short read or write; blocks already written stay in Dest.
 void DecryptStream(QIODevice &Source, QIODevice &Dest, int KeySize, qint64 Count, const QString &KeyText);
 
-} // namespace online
+} // namespace dictdb
