@@ -3,28 +3,18 @@
 // AES decryption of a byte stream in electronic-code-book mode, the key given
 // as a text. Used for the encrypted descriptions of the process knowledge base.
 
+#include "platform/MessageError.h"
+
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
-#include <exception>
 
 namespace dictdb {
 
 // Base of the helper's errors.
-class ECipherError : public std::exception
+class ECipherError : public EMessageError
 {
-public:
-    explicit ECipherError(const QString &message)
-        : m_message(message)
-        , m_utf8(message.toUtf8())
-    { }
-
-    const QString &Message() const noexcept { return m_message; }
-    const char *what() const noexcept override { return m_utf8.constData(); }
-
-private:
-    QString m_message;
-    QByteArray m_utf8;
+    using EMessageError::EMessageError;
 };
 
 class EAESError : public ECipherError
