@@ -9,7 +9,7 @@
 // serves it, as wall-clock milliseconds; the program's and Chromium's start
 // times are taken just before each is started.
 
-#include "online/PageArchive.h"
+#include "online/PageCollect.h"
 
 #include <QBuffer>
 #include <QColor>

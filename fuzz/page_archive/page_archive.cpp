@@ -1,7 +1,8 @@
 // Any bytes as a saved page archive; whatever is read must serve every part
 // through the mirror, and write a file that reads back with the same parts.
 // The same bytes also go through the reference finders as a page and a style sheet.
-#include "online/PageArchive.h"
+#include "online/PageMirror.h"
+#include "online/PageReferences.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -10,6 +10,7 @@
 #include "ui/BrimImageButton.h"
 #include "ui/BrimLVRichSelItem.h"
 #include "ui/BrimSkin.h"
+#include "ui/OVWindowLook.h"
 
 #include <QCheckBox>
 #include <QDate>
@@ -44,12 +45,6 @@ QString format(const char *key, const QVariantList &args)
     return OVFormatText(QLatin1String(key), args);
 }
 
-QString linkHtml(const QString &caption)
-{
-    return QStringLiteral("<a href=\"#\" style=\"color:#2f6fde; text-decoration:none\">%1</a>")
-        .arg(caption.toHtmlEscaped());
-}
-
 // A row of the list: sorts by the tab's rule instead of Qt's own text order.
 class UninstRow : public QTreeWidgetItem
 {
@@ -67,21 +62,6 @@ TUninstItem *entryOf(const QTreeWidgetItem *row)
     if (!row || TBrimLVRichSelItem::IsBlankItem(row))
         return nullptr;
     return reinterpret_cast<TUninstItem *>(row->data(0, TBrimLVRichSelItem::ItemDataRole).value<quintptr>());
-}
-
-// The text cut at a word boundary with "..." so that it fits width.
-QString elideAtWord(const QString &s, const QFontMetrics &fm, int width)
-{
-    if (fm.horizontalAdvance(s) <= width)
-        return s;
-    QString cut = s;
-    while (!cut.isEmpty()) {
-        const qsizetype space = cut.lastIndexOf(u' ');
-        cut = space > 0 ? cut.left(space).trimmed() : cut.left(cut.size() - 1);
-        if (fm.horizontalAdvance(cut + QStringLiteral("...")) <= width)
-            return cut + QStringLiteral("...");
-    }
-    return QStringLiteral("...");
 }
 
 const char *const kDetailNames[] = {"Name", "Publisher", "Version", "Date", "Location", "Link"};
@@ -552,10 +532,10 @@ void TOVUninstallTab::ToggleDetails()
     m_pnlUninstDetails->setVisible(!m_detailsHidden);
     ApplyLayout();
     if (m_detailsHidden) {
-        m_lblUninstShowDetails->setText(linkHtml(text("String.ShowSoftwareDetails")));
+        m_lblUninstShowDetails->setText(ovlook::LinkHtml(text("String.ShowSoftwareDetails")));
     } else {
         UpdateDetails();
-        m_lblUninstShowDetails->setText(linkHtml(text("String.HideSoftwareDetails")));
+        m_lblUninstShowDetails->setText(ovlook::LinkHtml(text("String.HideSoftwareDetails")));
     }
     if (m_selItem)
         m_selItem->ExpandItem();
@@ -726,8 +706,8 @@ void TOVUninstallTab::ApplyTexts()
     m_lvUninst->setHeaderLabels({text("FormOVMain.lvUninst.Columns.Items[0].Caption"),
                                  text("FormOVMain.lvUninst.Columns.Items[1].Caption")});
     UpdateCount();
-    m_lblUninstShowPatches->setText(linkHtml(text("FormOVMain.lblUninstShowPatches.Caption")));
-    m_lblUninstRefreshList->setText(linkHtml(text("FormOVMain.lblUninstRefreshList.Caption")));
+    m_lblUninstShowPatches->setText(ovlook::LinkHtml(text("FormOVMain.lblUninstShowPatches.Caption")));
+    m_lblUninstRefreshList->setText(ovlook::LinkHtml(text("FormOVMain.lblUninstRefreshList.Caption")));
     m_imgUninstSelItemIcon->setToolTip(text("FormOVMain.imgUninstSelItemIcon.Hint"));
     m_btnUninstSelItemUninstall->SetCaption(text("String.Uninstall"));
     for (int i = 0; i < 6; ++i) {
@@ -737,8 +717,8 @@ void TOVUninstallTab::ApplyTexts()
     }
     m_detailValues[4]->setToolTip(text("FormOVMain.lblUninstDetails_LocationV.Hint"));
     m_detailValues[5]->setToolTip(text("FormOVMain.lblUninstDetails_LinkV.Hint"));
-    m_lblUninstShowDetails->setText(
-        linkHtml(text(m_detailsHidden ? "String.ShowSoftwareDetails" : "String.HideSoftwareDetails")));
+    m_lblUninstShowDetails->setText(ovlook::LinkHtml(
+        text(m_detailsHidden ? "String.ShowSoftwareDetails" : "String.HideSoftwareDetails")));
     {
         QSignalBlocker block(m_edtUninstSearch);
         SetPlaceholder();
@@ -870,7 +850,7 @@ void TOVUninstallTab::FillTop3Panel(bool Pay, int Index)
         p.title->setText(slot.Title);
         p.title->setToolTip(slot.Title);
         p.fullDescription = slot.Description;
-        p.desc->setText(elideAtWord(slot.Description, p.desc->fontMetrics(), p.desc->width()));
+        p.desc->setText(ovlook::ElideAtWord(slot.Description, p.desc->fontMetrics(), p.desc->width()));
         p.desc->setToolTip(slot.Description);
         if (slot.DownloadURL.trimmed().isEmpty()) {
             p.button->SetCaption(text("String.Purchase"));

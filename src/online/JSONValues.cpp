@@ -1,5 +1,7 @@
 #include "online/JSONValues.h"
 
+#include "platform/TextHelpers.h"
+
 #include <QHash>
 #include <QStringBuilder>
 #include <cerrno>
@@ -46,18 +48,6 @@ bool sameTextAscii(const QString &a, const char *b)
     return true;
 }
 
-int hexDigit(QChar c)
-{
-    const ushort u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
-
 // Hexadecimal digits into a 32-bit value (8 digits at most, as the integer type holds).
 bool hexToInt(const QString &digits, int &value)
 {
@@ -65,7 +55,7 @@ bool hexToInt(const QString &digits, int &value)
         return false;
     quint32 v = 0;
     for (QChar c : digits) {
-        const int d = hexDigit(c);
+        const int d = textutil::hexDigit(c);
         if (d < 0)
             return false;
         v = (v << 4) | quint32(d);

@@ -3,7 +3,7 @@
 // Saves a live page into an archive file on a worker thread and reports the
 // result on the main thread. At most one save runs per job object.
 
-#include "online/PageArchive.h"
+#include "online/PageCollect.h"
 #include "platform/MainThread.h"
 
 #include <QString>

@@ -2,6 +2,7 @@
 
 #include "online/HttpSetup.h"
 #include "online/JSONValues.h"
+#include "platform/TextHelpers.h"
 
 #include <cstring>
 
@@ -55,17 +56,6 @@ bool declaresUtf8(const QByteArray &contentType)
     return false;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // "+" is a space, "%XX" a byte, "%%" a percent sign; false for any other "%".
 bool urlDecode(const QByteArray &in, QByteArray &out)
 {
@@ -83,8 +73,8 @@ bool urlDecode(const QByteArray &in, QByteArray &out)
             }
             if (i + 2 >= in.size())
                 return false;
-            const int hi = hexValue(in.at(i + 1));
-            const int lo = hexValue(in.at(i + 2));
+            const int hi = textutil::hexDigit(in.at(i + 1));
+            const int lo = textutil::hexDigit(in.at(i + 2));
             if (hi < 0 || lo < 0)
                 return false;
             out += char((hi << 4) | lo);

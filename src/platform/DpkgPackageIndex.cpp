@@ -1,5 +1,6 @@
 #include "platform/DpkgPackageIndex.h"
 
+#include "platform/FileIO.h"
 #include "platform/ProcFs.h"
 
 #include <QDir>

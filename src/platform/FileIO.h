@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <vector>
 
 namespace platform {
 
@@ -42,6 +44,21 @@ private:
     int m_fd = -1;
     int m_error = 0;
 };
+
+// pread from the start of an open file until its end; the buffer grows when the
+// file does not fit (up to 64 MiB). false on a read error or a larger file.
+bool preadWhole(int fd, std::vector<char> *buffer, size_t *size);
+// Reads a file whole into the buffer (grown as needed, up to 64 MiB, and kept
+// for the next call); false when it cannot be read. Works for /proc files,
+// whose size is not known beforehand.
+bool readWholeFile(const char *path, std::vector<char> *buffer, size_t *size);
+// The same into a byte array; *ok (when given) false when the file cannot be read.
+QByteArray readWholeFile(const QString &path, bool *ok = nullptr);
+
+// Replaces file with data so that a crash leaves the old or the new content,
+// never a part: a temporary file beside it, flushed to disk, renamed over it
+// (mode 0644). On failure error names the file and the reason.
+bool writeFileAtomically(const QString &file, const QByteArray &data, QString &error);
 
 // Creates dir and any missing parents; 0, or the error number of the failure.
 int makeDirectories(const QString &dir);

@@ -68,8 +68,6 @@ QString commandLineText(std::string_view raw);
 // Bytes a process chose (name, path) as text: invalid UTF-8 becomes U+FFFD.
 QString processText(std::string_view raw);
 
-// Reads a small file whole into the buffer (grown as needed); false when it cannot be read.
-bool readWholeFile(const char *path, std::vector<char> *buffer, size_t *size);
 // /proc/<pid>/stat of whatever process holds pid now (no handle needed).
 bool readProcStatOf(quint32 pid, ProcStat *out);
 // The system-wide files, read and parsed (paths are given so tests can use fixtures).

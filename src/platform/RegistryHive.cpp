@@ -1,5 +1,7 @@
 #include "platform/RegistryHive.h"
 
+#include "platform/TextHelpers.h"
+
 #include <QDateTime>
 #include <cstdio>
 #include <map>
@@ -9,18 +11,6 @@ namespace platform {
 namespace {
 
 const QByteArray kHeader = QByteArrayLiteral("WINE REGISTRY Version 2");
-
-int hexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= '0' && u <= '9')
-        return u - '0';
-    if (u >= 'a' && u <= 'f')
-        return u - 'a' + 10;
-    if (u >= 'A' && u <= 'F')
-        return u - 'A' + 10;
-    return -1;
-}
 
 // Reads a quoted string starting at pos (on the opening quote) or, for key
 // names, the text up to an unescaped ']' (pos just after '['). On success pos
@@ -71,8 +61,8 @@ bool readEscaped(const QString &line, qsizetype &pos, QChar close, QString &out)
         case 'x': {
             int digits = 0;
             char16_t v = 0;
-            while (digits < 4 && i < line.size() && hexDigit(line.at(i)) >= 0) {
-                v = char16_t(v * 16 + hexDigit(line.at(i)));
+            while (digits < 4 && i < line.size() && textutil::hexDigit(line.at(i)) >= 0) {
+                v = char16_t(v * 16 + textutil::hexDigit(line.at(i)));
                 ++i;
                 ++digits;
             }
@@ -111,8 +101,8 @@ bool readHexNumber(const QString &s, qsizetype &pos, int maxDigits, quint32 &out
 {
     int digits = 0;
     quint32 v = 0;
-    while (pos < s.size() && digits < maxDigits && hexDigit(s.at(pos)) >= 0) {
-        v = v * 16 + quint32(hexDigit(s.at(pos)));
+    while (pos < s.size() && digits < maxDigits && textutil::hexDigit(s.at(pos)) >= 0) {
+        v = v * 16 + quint32(textutil::hexDigit(s.at(pos)));
         ++pos;
         ++digits;
     }

@@ -1,8 +1,9 @@
 #include "procmon/OVProcDB.h"
 
 #include "core/AppFiles.h"
+#include "db/AESCipher.h"
 #include "db/DictTable.h"
-#include "online/AESCipher.h"
+#include "platform/TextHelpers.h"
 
 #include <QBuffer>
 #include <exception>
@@ -15,18 +16,6 @@ const QString TableName = QStringLiteral("Process");
 const QString NameField = QStringLiteral("ProcessName");
 const QString DescriptionField = QStringLiteral("Description");
 const QString RiskField = QStringLiteral("Virus");
-
-int hexDigit(QChar c)
-{
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    return -1;
-}
 
 // Blanks and control characters at either end go, as the names are reported with them
 // at times; inside the name they stay and simply match nothing.
@@ -70,7 +59,7 @@ QString DecryptDescription(const QString &hexText, const QString &keyText)
         quint64 word = 0;
         const qsizetype end = std::min<qsizetype>(p + 16, hexText.size());
         for (qsizetype i = p; i < end; ++i) {
-            const int d = hexDigit(hexText.at(i));
+            const int d = textutil::hexDigit(hexText.at(i));
             if (d < 0)
                 return {};
             word = word << 4 | quint64(d);
@@ -85,7 +74,7 @@ QString DecryptDescription(const QString &hexText, const QString &keyText)
         QBuffer dest(&plain);
         source.open(QIODevice::ReadOnly);
         dest.open(QIODevice::WriteOnly);
-        online::DecryptStream(source, dest, 0, 0, keyText);
+        dictdb::DecryptStream(source, dest, 0, 0, keyText);
     } catch (const std::exception &) {
         return {};
     }

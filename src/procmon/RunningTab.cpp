@@ -13,6 +13,7 @@
 #include "ui/BrimImageButton.h"
 #include "ui/BrimLVRichSelItem.h"
 #include "ui/BrimSkin.h"
+#include "ui/OVWindowLook.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -50,23 +51,6 @@ QString text(const char *key)
     return OVGetText(QLatin1String(key));
 }
 
-QString linkHtml(const QString &caption)
-{
-    return QStringLiteral("<a href=\"#\" style=\"color:#2f6fde; text-decoration:none\">%1</a>")
-        .arg(caption.toHtmlEscaped());
-}
-
-quint16 currentLanguageId()
-{
-    const TBrimMultiLangs *langs = OVMultiLangs();
-    const auto lang = langs ? langs->CurrentLanguage() : std::nullopt;
-    if (!lang)
-        return 0;
-    bool ok = false;
-    const uint id = lang->LCID.trimmed().toUInt(&ok, 0);
-    return ok && id <= 0xFFFF ? quint16(id) : 0;
-}
-
 bool isProcessRow(const QTreeWidgetItem *row)
 {
     return row && row->data(0, TOVRunningTab::ProcessIdRole).typeId() == QMetaType::UInt;
@@ -87,31 +71,6 @@ void setLabelText(QLabel *label, const QString &full)
 }
 
 } // namespace
-
-namespace procmon {
-
-QString ElideAtWord(const QString &Text, const QFontMetrics &Metrics, int Width)
-{
-    if (Metrics.horizontalAdvance(Text) <= Width)
-        return Text;
-    const QString ellipsis = QStringLiteral("...");
-    for (qsizetype i = Text.size() - 1; i > 0; --i) {
-        if (!Text.at(i).isSpace())
-            continue;
-        const QString cut = Text.left(i).trimmed();
-        if (!cut.isEmpty() && Metrics.horizontalAdvance(cut + ellipsis) <= Width)
-            return cut + ellipsis;
-    }
-    // Not even the first word fits: cut inside it.
-    for (qsizetype n = Text.size() - 1; n > 0; --n) {
-        const QString cut = Text.left(n) + ellipsis;
-        if (Metrics.horizontalAdvance(cut) <= Width)
-            return cut;
-    }
-    return ellipsis;
-}
-
-} // namespace procmon
 
 // A process row: sorted by the tab's compare rule.
 class TOVRunningTab::Row : public QTreeWidgetItem
@@ -190,17 +149,8 @@ TOVRunningTab::TOVRunningTab(TProcesses *RunningProcs, TSystemStatus *SysStatus,
         lvRunning->header()->resizeSection(i, widths[i]);
     // Colours through the palette: a style sheet on the list would make every repaint of
     // its cells, once a second, several times dearer. Only the header takes one.
-    QPalette colours = lvRunning->palette();
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        colours.setColor(group, QPalette::Base, Qt::white);
-        colours.setColor(group, QPalette::Text, QColor(0x1f, 0x2d, 0x3d));
-        colours.setColor(group, QPalette::Highlight, QColor(0xd6, 0xe4, 0xfb));
-        colours.setColor(group, QPalette::HighlightedText, QColor(0x1f, 0x2d, 0x3d));
-    }
-    lvRunning->setPalette(colours);
-    lvRunning->header()->setStyleSheet(QStringLiteral(
-        "QHeaderView::section { background: #f4f6f9; color: #4a5868; border: none;"
-        " border-bottom: 1px solid #dbe2ea; border-right: 1px solid #e6ebf1; padding: 4px 6px; }"));
+    ovlook::SetListPalette(lvRunning);
+    lvRunning->header()->setStyleSheet(ovlook::ListHeaderStyleSheet());
     lvRunning->installEventFilter(this);
     connect(lvRunning, &QWidget::customContextMenuRequested, this, [this] { OpenPopupMenu(); });
     connect(lvRunning, &QTreeWidget::itemSelectionChanged, this, [this] { ListSelectionChanged(); });
@@ -516,7 +466,7 @@ void TOVRunningTab::UpdateHideSystemLink()
 {
     const QString caption = m_shown ? OVGetText(HideSystemLinkKey(m_hideSystem))
                                     : text("FormOVMain.lblRunningHideSystem.Caption");
-    lblRunningHideSystem->setText(linkHtml(caption));
+    lblRunningHideSystem->setText(ovlook::LinkHtml(caption));
     lblRunningHideSystem->setAccessibleName(caption);
 }
 
@@ -612,7 +562,8 @@ void TOVRunningTab::PlaceSelItemLabels()
     for (QLabel *label : {lblRunningSelItemPath, lblRunningSelItemDesc}) {
         const int room = qMax(0, buttonLeft - label->x() - kLabelGap);
         if (room < label->width()) {
-            label->setText(ElideAtWord(label->property(kFullText).toString(), label->fontMetrics(), room));
+            label->setText(
+                ovlook::ElideAtWord(label->property(kFullText).toString(), label->fontMetrics(), room));
             label->resize(room, label->height());
         }
     }
@@ -654,7 +605,7 @@ int TOVRunningTab::Ask(const QString &Text, const QString &CaptionKey, unsigned 
     const QString caption = OVGetText(CaptionKey);
     if (MessageBox)
         return MessageBox(this, Text, caption, Type);
-    return ShowMessageBox(this, Text, caption, Type, currentLanguageId(), 0);
+    return ShowMessageBox(this, Text, caption, Type, OVLanguageId(), 0);
 }
 
 void TOVRunningTab::FocusList()

@@ -13,7 +13,6 @@
 
 class QAction;
 class QActionGroup;
-class QFontMetrics;
 class QLabel;
 class QMenu;
 class QTimer;
@@ -156,9 +155,3 @@ private:
     int m_sortColumn = 0;
     std::array<int, 5> m_columnTags {};
 };
-
-namespace procmon {
-// Text cut to fit width: whole when it fits, else the longest run of whole
-// words followed by "..." (a run of characters when not even the first word fits).
-QString ElideAtWord(const QString &Text, const QFontMetrics &Metrics, int Width);
-} // namespace procmon

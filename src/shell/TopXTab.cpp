@@ -1,6 +1,6 @@
 #include "shell/TopXTab.h"
 
-#include "online/PageArchive.h"
+#include "online/PageMirror.h"
 #include "online/PageSaveJob.h"
 #include "platform/Memory.h"
 #include "shell/OVWebExternal.h"

@@ -177,6 +177,14 @@ public:
     bool execute();
 
 private:
+    // Whether and where the transfer resumes, from the partial-state file beside
+    // the target (created for a fresh resumable transfer). range is the request
+    // header when it resumes past 0. False when an error was reported.
+    bool decideResume(QByteArray &range);
+    // Runs the transfer on multi until it ends or the run stops; takes ownership
+    // of multi. loopFailed when the loop ended with the transfer still running.
+    CURLcode perform(CURLM *multi, bool &loopFailed);
+
     enum class Failure { None, Status, File, Overflow, Range };
 
     bool stopped() const { return m_run->stop; }
@@ -427,6 +435,76 @@ size_t Transfer::onData(const char *data, size_t size)
     return size;
 }
 
+bool Transfer::decideResume(QByteArray &range)
+{
+    const QString rbPath = TBrimHttpDownload::PartialStateFileName(m_file);
+    m_expectedStatus = 200;
+    m_offset = 0;
+    if (m_run->resumeBroken) {
+        if (QFileInfo::exists(rbPath)) {
+            char b[4];
+            const bool opened = m_rb.open(rbPath, platform::RawFile::Mode::ReadWrite);
+            const qint64 n = opened ? m_rb.readAt(0, b, 4) : -1;
+            const std::optional<tasks::PartialState> state
+                = n >= 0 ? tasks::ParsePartialState(QByteArrayView(b, n)) : std::nullopt;
+            if (!state)
+                return reportError(osError(n < 0 ? m_rb.error() : 0));
+            m_offset = state->Written;
+            // Bytes the target no longer holds cannot be resumed into it: start over.
+            const QFileInfo target(m_file);
+            const qint64 have = target.exists() ? target.size() : -1;
+            if (tasks::ResumeOffset(m_offset, have) != m_offset) {
+                m_offset = 0;
+                if (!writeLe32(m_rb, 0, 0) || !writeLe32(m_rb, 0, 4))
+                    return reportError(osError(m_rb.error()));
+            } else if (m_offset > 0) {
+                // An offset of 0 (the last attempt received nothing, say it could not
+                // connect) stays a fresh request, so servers without ranges still serve it.
+                m_expectedStatus = 206;
+                range = "RANGE: bytes=" + QByteArray::number(m_offset) + "-";
+            }
+        } else {
+            if (!m_rb.open(rbPath, platform::RawFile::Mode::ReadWriteCreateTruncate))
+                return reportError(osError(m_rb.error()));
+            const char zeros[8] = {};
+            if (!m_rb.write(zeros, sizeof zeros))
+                return reportError(osError(m_rb.error()));
+        }
+    }
+    return true;
+}
+
+CURLcode Transfer::perform(CURLM *multi, bool &loopFailed)
+{
+    curl_multi_add_handle(multi, m_easy);
+    {
+        std::lock_guard<std::mutex> lock(m_run->m);
+        m_run->multi = multi;
+    }
+    CURLcode result = CURLE_OK;
+    int running = 1;
+    while (running && !stopped()) {
+        if (curl_multi_perform(multi, &running) != CURLM_OK)
+            break;
+        if (!running || stopped())
+            break;
+        curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    int queued = 0;
+    while (CURLMsg *msg = curl_multi_info_read(multi, &queued)) {
+        if (msg->msg == CURLMSG_DONE)
+            result = msg->data.result;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_run->m);
+        m_run->multi = nullptr;
+    }
+    curl_multi_remove_handle(multi, m_easy);
+    curl_multi_cleanup(multi);
+    loopFailed = running != 0;
+    return result;
+}
+
 bool Transfer::execute()
 {
     // Directory of the target.
@@ -456,42 +534,11 @@ bool Transfer::execute()
     if (!target.valid)
         return reportError(TBrimHttpDownload::UnknownError);
 
-    // Resuming.
-    const QString rbPath = TBrimHttpDownload::PartialStateFileName(m_file);
-    m_expectedStatus = 200;
-    m_offset = 0;
-    if (m_run->resumeBroken) {
-        if (QFileInfo::exists(rbPath)) {
-            char b[4];
-            const bool opened = m_rb.open(rbPath, platform::RawFile::Mode::ReadWrite);
-            const qint64 n = opened ? m_rb.readAt(0, b, 4) : -1;
-            const std::optional<tasks::PartialState> state
-                = n >= 0 ? tasks::ParsePartialState(QByteArrayView(b, n)) : std::nullopt;
-            if (!state)
-                return reportError(osError(n < 0 ? m_rb.error() : 0));
-            m_offset = state->Written;
-            // Bytes the target no longer holds cannot be resumed into it: start over.
-            const QFileInfo target(m_file);
-            const qint64 have = target.exists() ? target.size() : -1;
-            if (tasks::ResumeOffset(m_offset, have) != m_offset) {
-                m_offset = 0;
-                if (!writeLe32(m_rb, 0, 0) || !writeLe32(m_rb, 0, 4))
-                    return reportError(osError(m_rb.error()));
-            } else if (m_offset > 0) {
-                // An offset of 0 (the last attempt received nothing, say it could not
-                // connect) stays a fresh request, so servers without ranges still serve it.
-                m_expectedStatus = 206;
-                guard.headers = curl_slist_append(
-                    nullptr, QByteArray("RANGE: bytes=" + QByteArray::number(m_offset) + "-").constData());
-            }
-        } else {
-            if (!m_rb.open(rbPath, platform::RawFile::Mode::ReadWriteCreateTruncate))
-                return reportError(osError(m_rb.error()));
-            const char zeros[8] = {};
-            if (!m_rb.write(zeros, sizeof zeros))
-                return reportError(osError(m_rb.error()));
-        }
-    }
+    QByteArray range;
+    if (!decideResume(range))
+        return false;
+    if (!range.isEmpty())
+        guard.headers = curl_slist_append(nullptr, range.constData());
     if (stopped())
         return false;
 
@@ -517,38 +564,15 @@ bool Transfer::execute()
     CURLM *multi = curl_multi_init();
     if (!multi)
         return reportError(TBrimHttpDownload::UnknownError);
-    curl_multi_add_handle(multi, m_easy);
-    {
-        std::lock_guard<std::mutex> lock(m_run->m);
-        m_run->multi = multi;
-    }
-    CURLcode result = CURLE_OK;
-    int running = 1;
-    while (running && !stopped()) {
-        if (curl_multi_perform(multi, &running) != CURLM_OK)
-            break;
-        if (!running || stopped())
-            break;
-        curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
-    }
-    int queued = 0;
-    while (CURLMsg *msg = curl_multi_info_read(multi, &queued)) {
-        if (msg->msg == CURLMSG_DONE)
-            result = msg->data.result;
-    }
-    {
-        std::lock_guard<std::mutex> lock(m_run->m);
-        m_run->multi = nullptr;
-    }
-    curl_multi_remove_handle(multi, m_easy);
-    curl_multi_cleanup(multi);
+    bool loopFailed = false;
+    CURLcode result = perform(multi, loopFailed);
 
     if (stopped()) {
         closeFiles();
         return false;
     }
-    if (running && m_failure == Failure::None)
-        result = CURLE_RECV_ERROR; // the multi loop itself failed
+    if (loopFailed && m_failure == Failure::None)
+        result = CURLE_RECV_ERROR;
     if (!m_started && m_failure == Failure::None) {
         if (result != CURLE_OK) {
             long err = 0;

@@ -2,6 +2,7 @@
 
 #include "core/BrimMultiLangs.h"
 #include "tasks/BrimTaskManager.h"
+#include "tasks/Clock.h"
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 
@@ -69,13 +70,9 @@ int DownloadPercent(quint32 CurrentSize, quint32 TotalSize)
 {
     if (TotalSize == 0)
         return -1;
-    const quint64 scaled = quint64(CurrentSize) * 100u;
-    quint64 percent = scaled / TotalSize;
-    const quint64 rest = scaled % TotalSize;
-    if (rest * 2 > TotalSize || (rest * 2 == TotalSize && (percent & 1u)))
-        ++percent;
+    const quint32 percent = divRoundHalfEven(quint64(CurrentSize) * 100u, TotalSize);
     // A server that sends more than it announced must not push the figure past the whole.
-    return int(std::min<quint64>(percent, 100));
+    return int(std::min<quint32>(percent, 100));
 }
 
 QString DownloadProgressText(quint32 CurrentSize, quint32 TotalSize)

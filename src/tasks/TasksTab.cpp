@@ -14,6 +14,7 @@
 #include "ui/BrimDialogs.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
+#include "ui/OVWindowLook.h"
 
 #include <QAction>
 #include <QEvent>
@@ -49,12 +50,6 @@ QIcon taskIcon(int index)
         pic = QPixmap::fromImage(grey);
     }
     return QIcon(pic);
-}
-
-QString linkHtml(const QString &text)
-{
-    return QStringLiteral("<a href=\"#\" style=\"color:#2f6fde; text-decoration:none\">%1</a>")
-        .arg(text.toHtmlEscaped());
 }
 
 } // namespace
@@ -96,12 +91,7 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
     for (int i = 0; i < 4; ++i)
         m_lvTasks->header()->resizeSection(i, widths[i]);
     // The selection keeps its colour when the list loses the focus.
-    m_lvTasks->setStyleSheet(QStringLiteral(
-        "QTreeWidget { border: 1px solid #dbe2ea; background: white; }"
-        "QTreeWidget::item { height: 24px; color: #1f2d3d; }"
-        "QTreeWidget::item:selected { background: #d6e4fb; color: #1f2d3d; }"
-        "QHeaderView::section { background: #f4f6f9; color: #4a5868; border: none;"
-        " border-bottom: 1px solid #dbe2ea; border-right: 1px solid #e6ebf1; padding: 4px 6px; }"));
+    m_lvTasks->setStyleSheet(ovlook::ListStyleSheet(24));
     m_lvTasks->installEventFilter(this);
     m_lblTasksTitle->setBuddy(m_lvTasks);
 
@@ -139,8 +129,7 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
         // follow its only link (see eventFilter).
         l->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
         l->setFocusPolicy(Qt::StrongFocus);
-        l->setStyleSheet(QStringLiteral("QLabel { border: 1px solid transparent; padding: 1px; }"
-                                        "QLabel:focus { border: 1px dotted #2f6fde; }"));
+        l->setStyleSheet(ovlook::LinkFocusStyleSheet());
         l->installEventFilter(this);
         l->setCursor(Qt::PointingHandCursor);
         return l;
@@ -315,7 +304,7 @@ void TOVTasksTab::MultiLangsLanguageChanged()
         a->setText(OVGetText(QStringLiteral("FormOVMain.%1.Caption").arg(a->objectName())));
     for (QLabel *l : {m_lblTasksOpenDownloadDir, m_lblTasksSetDownloadDir}) {
         const QString text = OVGetText(QStringLiteral("FormOVMain.%1.Caption").arg(l->objectName()));
-        l->setText(linkHtml(text));
+        l->setText(ovlook::LinkHtml(text));
         l->setAccessibleName(text);
     }
     const QString clear = OVGetText(QStringLiteral("FormOVMain.btnTasksClear.Caption"));

@@ -1,5 +1,7 @@
 #include "ui/BrimArchiveSchemeHandler.h"
 
+#include "online/PageMirror.h"
+
 #include <QBuffer>
 #include <QPointer>
 #include <QWebEngineProfile>

@@ -1,7 +1,7 @@
 #include "ui/BrimWebBrowser.h"
 
 #include "core/MessageBoxTypes.h"
-#include "online/PageArchive.h"
+#include "online/PageMirror.h"
 #include "ui/BrimArchiveSchemeHandler.h"
 #include "ui/BrimDialogs.h"
 

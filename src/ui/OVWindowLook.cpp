@@ -4,9 +4,11 @@
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMouseEvent>
 
@@ -49,6 +51,68 @@ QFont UiFont(int pixelSize, bool bold)
     f.setPixelSize(pixelSize);
     f.setBold(bold);
     return f;
+}
+
+QString ElideAtWord(const QString &Text, const QFontMetrics &Metrics, int Width)
+{
+    if (Metrics.horizontalAdvance(Text) <= Width)
+        return Text;
+    const QString ellipsis = QStringLiteral("...");
+    for (qsizetype i = Text.size() - 1; i > 0; --i) {
+        if (!Text.at(i).isSpace())
+            continue;
+        const QString cut = Text.left(i).trimmed();
+        if (!cut.isEmpty() && Metrics.horizontalAdvance(cut + ellipsis) <= Width)
+            return cut + ellipsis;
+    }
+    // Not even the first word fits: cut inside it.
+    for (qsizetype n = Text.size() - 1; n > 0; --n) {
+        const QString cut = Text.left(n) + ellipsis;
+        if (Metrics.horizontalAdvance(cut) <= Width)
+            return cut;
+    }
+    return ellipsis;
+}
+
+QString LinkHtml(const QString &caption)
+{
+    return QStringLiteral("<a href=\"#\" style=\"color:%1; text-decoration:none\">%2</a>")
+        .arg(Link.name(), caption.toHtmlEscaped());
+}
+
+QString LinkFocusStyleSheet()
+{
+    return QStringLiteral("QLabel { border: 1px solid transparent; padding: 1px; }"
+                          "QLabel:focus { border: 1px dotted %1; }")
+        .arg(Link.name());
+}
+
+void SetListPalette(QAbstractItemView *list)
+{
+    QPalette colours = list->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        colours.setColor(group, QPalette::Base, Qt::white);
+        colours.setColor(group, QPalette::Text, Ink);
+        colours.setColor(group, QPalette::Highlight, Selection);
+        colours.setColor(group, QPalette::HighlightedText, Ink);
+    }
+    list->setPalette(colours);
+}
+
+QString ListHeaderStyleSheet()
+{
+    return QStringLiteral("QHeaderView::section { background: %1; color: %2; border: none;"
+                          " border-bottom: 1px solid %3; border-right: 1px solid %4; padding: 4px 6px; }")
+        .arg(Body.name(), HeaderInk.name(), Rule.name(), RuleLight.name());
+}
+
+QString ListStyleSheet(int rowHeight)
+{
+    return QStringLiteral("QTreeWidget { border: 1px solid %1; background: white; }"
+                          "QTreeWidget::item { height: %2px; color: %3; }"
+                          "QTreeWidget::item:selected { background: %4; color: %3; }")
+               .arg(Rule.name(), QString::number(rowHeight), Ink.name(), Selection.name())
+        + ListHeaderStyleSheet();
 }
 
 void SetTextColor(QWidget *widget, const QColor &color)

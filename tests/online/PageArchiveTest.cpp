@@ -3,6 +3,9 @@
 // mirror addresses under which a browser is shown the copy.
 #include "online/PageArchive.h"
 
+#include "online/PageCollect.h"
+#include "online/PageMirror.h"
+#include "online/PageReferences.h"
 #include "online/PageSaveJob.h"
 #include "support/LoopbackServer.h"
 
@@ -291,6 +294,44 @@ TEST(PageArchiveFormat, RefusesDamagedTruncatedAndForeignFiles)
     TPageArchive pictureFirst;
     pictureFirst.Parts = {archive.Parts[1], archive.Parts[0]};
     EXPECT_FALSE(ParsePageArchive(SerializePageArchive(pictureFirst)));
+}
+
+TEST(PageReferences, EachTagsAttributeIsItsKindOfReference)
+{
+    // Expected: the references in order, "R" resource, "S" style sheet, "B" base.
+    const struct
+    {
+        const char *html;
+        const char *expected;
+    } cases[] = {
+        {"<IMG SRC=a.png srcset='b.png 1x, c.png 2x'>", "R a.png|R b.png|R c.png"},
+        {"<picture><source srcset=\"d.webp, e.webp 2x\"></picture>", "R d.webp|R e.webp"},
+        {"<script src=j.js>var s = '<img src=no.png>';</script>", "R j.js"},
+        {"<link rel='Alternate Stylesheet' href=s.css><link rel=\"shortcut icon\" href=i.ico>"
+         "<link rel=next href=no.html>",
+         "S s.css|R i.ico"},
+        {"<input type=IMAGE src=go.png><input type=text src=no.png>", "R go.png"},
+        {"<video poster=p.jpg><table background=t.gif><tr><td background=&quot;q&amp;.gif>",
+         "R p.jpg|R t.gif|R \"q&.gif"},
+        {"<base href=/b/><base href=/c/>", "B /b/"},
+        {"<div style='background:url(u&amp;v.png)'>", "R u&v.png"},
+        {"<style>@import 'i.css'; a { background: url(z.png) }</style>", "S i.css|R z.png"},
+        {"<!-- <img src=no.png> --><textarea><img src=no.png></textarea><img src=yes.png>", "R yes.png"},
+        {"<plaintext style='background:url(p.png)'><img src=no.png>", "R p.png"},
+        {"<img src=''><img src>", ""},
+    };
+    for (const auto &c : cases) {
+        const QByteArray html(c.html);
+        QStringList got;
+        for (const TPageReference &ref : FindHtmlReferences(html)) {
+            const char kind = ref.RefKind == TPageReference::Resource ? 'R'
+                : ref.RefKind == TPageReference::StyleSheet           ? 'S'
+                                                                      : 'B';
+            got << QString(QLatin1Char(kind)) + QLatin1Char(' ') + ref.Value;
+            ASSERT_LE(ref.Offset + ref.Length, html.size()) << c.html;
+        }
+        EXPECT_EQ(got.join(QLatin1Char('|')), QString::fromUtf8(c.expected)) << c.html;
+    }
 }
 
 TEST(PageArchiveMirror, AddressesAndOrigins)

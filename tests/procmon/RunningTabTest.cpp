@@ -367,18 +367,3 @@ TEST_F(RunningTabTest, PanelShowsAndCopiesTheSelectedProcess)
     EXPECT_EQ(launcher.calls[1], "properties|" + exe);
     EXPECT_TRUE(launcher.calls[2].startsWith("open|")) << launcher.calls[2].toStdString();
 }
-
-TEST(RunningTabElide, CutsAtAWordOrInsideTheOnlyWord)
-{
-    guiApp();
-    const QFontMetrics fm(QApplication::font());
-    const QString words = QStringLiteral("alpha beta gamma delta");
-    EXPECT_EQ(procmon::ElideAtWord(words, fm, fm.horizontalAdvance(words)), words);
-    const int room = fm.horizontalAdvance(QStringLiteral("alpha beta gam..."));
-    EXPECT_EQ(procmon::ElideAtWord(words, fm, room), "alpha beta...");
-    const QString path = QStringLiteral("/usr/lib/very/long/path/without/blanks");
-    const QString cut
-        = procmon::ElideAtWord(path, fm, fm.horizontalAdvance(QStringLiteral("/usr/lib/ve...")));
-    EXPECT_TRUE(cut.endsWith("...") && path.startsWith(cut.chopped(3))) << cut.toStdString();
-    EXPECT_LE(fm.horizontalAdvance(cut), fm.horizontalAdvance(QStringLiteral("/usr/lib/ve...")));
-}

@@ -4,6 +4,7 @@
 #include "shell/TopXTab.h"
 
 #include "online/PageArchive.h"
+#include "online/PageCollect.h"
 #include "shell/OVWebExternal.h"
 #include "support/GuiApp.h"
 #include "support/LoopbackServer.h"

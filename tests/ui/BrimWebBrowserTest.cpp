@@ -5,6 +5,8 @@
 
 #include "core/MessageBoxTypes.h"
 #include "online/PageArchive.h"
+#include "online/PageCollect.h"
+#include "online/PageMirror.h"
 #include "support/GuiApp.h"
 #include "support/LoopbackServer.h"
 #include "support/Wait.h"

@@ -5,9 +5,9 @@
 // line names the columns. Names are lower case, printable ASCII, each once. The
 // descriptions are enciphered the way the program deciphers them. OUTPUT is replaced only
 // when the whole file was written. Exit status: 0 done, 1 bad source, 2 bad usage or error.
+#include "db/AESCipher.h"
 #include "db/DictDBWriter.h"
 #include "db/DictTable.h"
-#include "online/AESCipher.h"
 #include "procmon/OVProcDB.h"
 
 #include <QFile>
@@ -118,7 +118,7 @@ QString encipher(const QString &description)
     }
     plain.append(QByteArray((16 - plain.size() % 16) % 16, '\0'));
 
-    const QByteArray key = online::AESKeyFromText(procmon::ProcDBKeyText(), 0);
+    const QByteArray key = dictdb::AESKeyFromText(procmon::ProcDBKeyText(), 0);
     const EVP_CIPHER *cipher = key.size() == 16 ? EVP_aes_128_ecb()
         : key.size() == 24                      ? EVP_aes_192_ecb()
                                                 : EVP_aes_256_ecb();

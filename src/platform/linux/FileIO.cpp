@@ -1,12 +1,114 @@
 #include "platform/FileIO.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
+
+bool preadWhole(int fd, std::vector<char> *buffer, size_t *size)
+{
+    while (true) {
+        size_t got = 0;
+        while (true) {
+            const ssize_t n = ::pread(fd, buffer->data() + got, buffer->size() - got, off_t(got));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return false;
+            }
+            if (n == 0)
+                break;
+            got += size_t(n);
+            if (got == buffer->size())
+                break;
+        }
+        if (got < buffer->size()) {
+            *size = got;
+            return true;
+        }
+        if (buffer->size() >= (64u << 20))
+            return false;
+        buffer->resize(buffer->size() * 2);
+    }
+}
+
+bool readWholeFile(const char *path, std::vector<char> *buffer, size_t *size)
+{
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (buffer->empty())
+        buffer->resize(4096);
+    const bool ok = preadWhole(fd, buffer, size);
+    ::close(fd);
+    return ok;
+}
+
+QByteArray readWholeFile(const QString &path, bool *ok)
+{
+    std::vector<char> buffer;
+    size_t size = 0;
+    const bool read = readWholeFile(QFile::encodeName(path).constData(), &buffer, &size);
+    if (ok)
+        *ok = read;
+    return read ? QByteArray(buffer.data(), qsizetype(size)) : QByteArray();
+}
+
+bool writeFileAtomically(const QString &file, const QByteArray &data, QString &error)
+{
+    const QByteArray target = QFile::encodeName(file);
+    QByteArray temp = target + ".XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        error = QStringLiteral("cannot create a temporary file beside %1: %2")
+                    .arg(file, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    bool ok = true;
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        p += n;
+        left -= n;
+    }
+    int savedErrno = errno;
+    if (ok && ::fchmod(fd, 0644) != 0) { }
+    if (ok && ::fsync(fd) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    ::close(fd);
+    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
+        ok = false;
+        savedErrno = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.constData());
+        error = QStringLiteral("cannot write %1: %2")
+                    .arg(file, QString::fromLocal8Bit(std::strerror(savedErrno)));
+        return false;
+    }
+    const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());
+    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
 
 bool RawFile::open(const QString &path, Mode mode)
 {

@@ -1,5 +1,7 @@
 #include "platform/ProcFs.h"
 
+#include "platform/FileIO.h"
+
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -36,34 +38,6 @@ std::vector<char> &scratch()
 {
     thread_local std::vector<char> buffer(4096);
     return buffer;
-}
-
-// pread from the start until the end of the file; the buffer grows when the file does not fit.
-bool preadWhole(int fd, std::vector<char> *buffer, size_t *size)
-{
-    while (true) {
-        size_t got = 0;
-        while (true) {
-            const ssize_t n = ::pread(fd, buffer->data() + got, buffer->size() - got, off_t(got));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            if (n == 0)
-                break;
-            got += size_t(n);
-            if (got == buffer->size())
-                break;
-        }
-        if (got < buffer->size()) {
-            *size = got;
-            return true;
-        }
-        if (buffer->size() >= (64u << 20))
-            return false;
-        buffer->resize(buffer->size() * 2);
-    }
 }
 
 void closeFd(int &fd)
@@ -151,18 +125,6 @@ int applyScheduling(pid_t tid, int nice, bool realtime)
 }
 
 } // namespace
-
-bool readWholeFile(const char *path, std::vector<char> *buffer, size_t *size)
-{
-    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    if (buffer->empty())
-        buffer->resize(4096);
-    const bool ok = preadWhole(fd, buffer, size);
-    ::close(fd);
-    return ok;
-}
 
 bool readProcStatOf(quint32 pid, ProcStat *out)
 {

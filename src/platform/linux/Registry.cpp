@@ -1,7 +1,8 @@
 #include "platform/Registry.h"
 
 #include "platform/AppPath.h"
-#include "platform/DpkgStatus.h"
+#include "platform/FileIO.h"
+#include "platform/linux/PackageView.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -69,31 +70,8 @@ FileStamp stampOf(const QString &path)
     return s;
 }
 
-QByteArray readWholeFile(const QString &path, bool *ok = nullptr)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        if (ok)
-            *ok = false;
-        return {};
-    }
-    if (ok)
-        *ok = true;
-    return f.readAll();
-}
-
-// One uninstall entry of the package view.
-struct ViewEntry
-{
-    QString keyName;
-    QList<RegValue> values;
-};
-
-struct ViewData
-{
-    QHash<QString, ViewEntry> byName; // lower-cased key name
-    QStringList names; // in status-file order
-};
+using ViewEntry = PackageViewEntry;
+using ViewData = PackageView;
 
 struct HiveSlot
 {
@@ -147,220 +125,6 @@ QString hiveFileLocked(const State &s, quint32 root)
     return hiveDirLocked(s) + RegRootName(root) + QStringLiteral(".reg");
 }
 
-// ---- the package view ------------------------------------------------------
-
-QString uninstallPrefixLower()
-{
-    static const QString p = QString::fromUtf16(kUninstallKeyPath).toLower();
-    return p;
-}
-
-RegValue textValue(const char *name, const QString &text)
-{
-    RegValue v;
-    v.name = QString::fromLatin1(name);
-    v.type = REG_SZ;
-    v.isText = true;
-    v.text = text;
-    return v;
-}
-
-RegValue dwordValue(const char *name, quint32 n)
-{
-    RegValue v;
-    v.name = QString::fromLatin1(name);
-    v.type = REG_DWORD;
-    v.bytes = QByteArray(4, '\0');
-    for (int k = 0; k < 4; ++k)
-        v.bytes[k] = char((n >> (8 * k)) & 0xFF);
-    return v;
-}
-
-QString maintainerName(const QString &maintainer)
-{
-    const qsizetype lt = maintainer.indexOf(u'<');
-    const QString name = (lt >= 0 ? maintainer.left(lt) : maintainer).trimmed();
-    return name.isEmpty() ? maintainer.trimmed() : name;
-}
-
-QString quoteWord(const QString &word)
-{
-    bool plain = !word.isEmpty();
-    for (QChar c : word)
-        if (!(c.isLetterOrNumber() || QStringLiteral("/._-+:=,@").contains(c)))
-            plain = false;
-    if (plain)
-        return word;
-    QString quoted = word;
-    quoted.replace(u'\'', QLatin1String("'\\''"));
-    return u'\'' + quoted + u'\'';
-}
-
-// The folder that holds the status file is the package manager's
-// administrative folder; per-package file lists lie in its "info" folder.
-QString adminDirOf(const QString &statusFile)
-{
-    return QFileInfo(statusFile).absolutePath();
-}
-
-QString removalCommand(const QString &statusFile, const QString &package)
-{
-    QStringList argv;
-    if (::geteuid() != 0)
-        argv << QStringLiteral("pkexec");
-    argv << QStringLiteral("/usr/bin/dpkg");
-    const QString admin = adminDirOf(statusFile);
-    if (QDir::cleanPath(admin) != QStringLiteral("/var/lib/dpkg"))
-        argv << QStringLiteral("--admindir=") + admin;
-    argv << QStringLiteral("--remove") << package;
-    QStringList words;
-    for (const QString &a : argv)
-        words << quoteWord(a);
-    return words.join(u' ');
-}
-
-// The Icon key of a desktop entry's main group.
-QString desktopEntryIcon(const QString &file)
-{
-    const QByteArray data = readWholeFile(file);
-    bool inMain = false;
-    for (const QByteArray &rawLine : data.split('\n')) {
-        const QByteArray line = rawLine.trimmed();
-        if (line.startsWith('[')) {
-            inMain = line == "[Desktop Entry]";
-            continue;
-        }
-        if (inMain && line.startsWith("Icon")) {
-            const qsizetype eq = line.indexOf('=');
-            if (eq > 0 && line.left(eq).trimmed() == "Icon")
-                return QString::fromUtf8(line.mid(eq + 1).trimmed());
-        }
-    }
-    return {};
-}
-
-// A themed icon name resolved to a picture file under share/icons/hicolor
-// and share/pixmaps; an absolute path is taken when it exists.
-QString resolveIcon(const QString &icon, const QString &shareDir)
-{
-    if (icon.isEmpty())
-        return {};
-    if (icon.startsWith(u'/'))
-        return QFileInfo(icon).isFile() ? icon : QString();
-    if (icon.contains(u'/'))
-        return {};
-    static const char *const sizes[]
-        = {"48x48", "64x64", "32x32", "128x128", "256x256", "scalable", "24x24", "16x16"};
-    static const char *const exts[] = {".png", ".svg", ".xpm"};
-    for (const char *size : sizes)
-        for (const char *ext : exts) {
-            const QString f = shareDir + QStringLiteral("/icons/hicolor/") + QLatin1String(size)
-                + QStringLiteral("/apps/") + icon + QLatin1String(ext);
-            if (QFileInfo(f).isFile())
-                return f;
-        }
-    for (const char *ext : exts) {
-        const QString f = shareDir + QStringLiteral("/pixmaps/") + icon + QLatin1String(ext);
-        if (QFileInfo(f).isFile())
-            return f;
-    }
-    return {};
-}
-
-// Package (qualified name) -> icon, from the desktop entries each package's
-// file list names. Reading every file list is the costly part of the view,
-// so this runs only when the lists or the desktop entries have changed.
-QHash<QString, QString> packageIcons(const QString &infoDir, const QString &appsDir)
-{
-    QHash<QString, QString> icons;
-    QDir apps(appsDir);
-    const QStringList desktopFiles = apps.entryList({QStringLiteral("*.desktop")}, QDir::Files);
-    if (desktopFiles.isEmpty())
-        return icons;
-    const QString shareDir = QFileInfo(QDir::cleanPath(appsDir)).absolutePath();
-    const QByteArray needle = QFile::encodeName(QDir::cleanPath(apps.absolutePath())) + '/';
-    QDir info(infoDir);
-    for (const QString &list : info.entryList({QStringLiteral("*.list")}, QDir::Files)) {
-        const QByteArray data = readWholeFile(info.filePath(list));
-        qsizetype from = 0;
-        for (;;) {
-            const qsizetype at = data.indexOf(needle, from);
-            if (at < 0)
-                break;
-            if (at > 0 && data.at(at - 1) != '\n') {
-                from = at + 1;
-                continue;
-            }
-            qsizetype end = data.indexOf('\n', at);
-            if (end < 0)
-                end = data.size();
-            const QString path = QFile::decodeName(data.mid(at, end - at));
-            from = end;
-            if (!path.endsWith(QStringLiteral(".desktop")) || path.mid(needle.size()).contains(u'/'))
-                continue;
-            const QString icon = desktopEntryIcon(path);
-            if (icon.isEmpty())
-                continue;
-            const QString resolved = resolveIcon(icon, shareDir);
-            const QString package = list.chopped(5);
-            icons.insert(package, resolved.isEmpty() ? icon : resolved);
-            break;
-        }
-    }
-    return icons;
-}
-
-std::shared_ptr<const ViewData> buildView(const QString &statusFile, const QString &appsDir,
-                                          const std::shared_ptr<const ViewData> &previous, bool listsChanged)
-{
-    auto view = std::make_shared<ViewData>();
-    bool ok = false;
-    const QByteArray data = readWholeFile(statusFile, &ok);
-    if (!ok)
-        return view;
-    const QString infoDir = adminDirOf(statusFile) + QStringLiteral("/info/");
-    static QHash<QString, QString> iconCache;
-    static QString iconCacheKey;
-    const QString cacheKey = infoDir + u'\n' + appsDir;
-    if (listsChanged || iconCacheKey != cacheKey || !previous) {
-        iconCache = packageIcons(infoDir, appsDir);
-        iconCacheKey = cacheKey;
-    }
-    const QList<DpkgPackage> packages = parseDpkgStatus(data);
-    view->byName.reserve(packages.size());
-    for (const DpkgPackage &p : packages) {
-        if (!p.isInstalled())
-            continue;
-        const QString key = p.qualifiedName();
-        const QString lower = key.toLower();
-        if (view->byName.contains(lower))
-            continue;
-        ViewEntry e;
-        e.keyName = key;
-        const bool summaryHelps = !p.summary.isEmpty() && p.summary.compare(p.name, Qt::CaseInsensitive) != 0;
-        e.values << textValue("DisplayName",
-                              summaryHelps ? p.name + QStringLiteral(" - ") + p.summary : p.name);
-        e.values << textValue("Publisher", maintainerName(p.maintainer));
-        e.values << textValue("DisplayVersion", p.version);
-        if (p.installedSizeKiB >= 0)
-            e.values << dwordValue("EstimatedSize", quint32(qMin<qint64>(p.installedSizeKiB, 0x7FFFFFFF)));
-        struct stat st;
-        const QByteArray listFile = QFile::encodeName(infoDir + key + QStringLiteral(".list"));
-        if (::stat(listFile.constData(), &st) == 0)
-            e.values << textValue(
-                "InstallDate",
-                QDateTime::fromSecsSinceEpoch(st.st_mtim.tv_sec).toString(QStringLiteral("yyyyMMdd")));
-        e.values << textValue("UninstallString", removalCommand(statusFile, key));
-        e.values << textValue("Comments", p.summary);
-        const QString icon = iconCache.value(key);
-        if (!icon.isEmpty())
-            e.values << textValue("DisplayIcon", icon);
-        view->names << key;
-        view->byName.insert(lower, std::move(e));
-    }
-    return view;
-}
-
 // ---- caches ----------------------------------------------------------------
 
 bool checkedThisScope(quint64 checkedIn)
@@ -394,12 +158,12 @@ std::shared_ptr<const ViewData> viewLocked(State &s)
     if (slot.loaded && checkedThisScope(slot.checkedInScope))
         return slot.data;
     const FileStamp status = stampOf(s.statusFile);
-    const FileStamp info = stampOf(adminDirOf(s.statusFile) + QStringLiteral("/info"));
+    const FileStamp info = stampOf(packageAdminDir(s.statusFile) + QStringLiteral("/info"));
     const FileStamp apps = stampOf(s.appsDir);
     if (!slot.loaded || !(status == slot.statusStamp) || !(info == slot.infoStamp)
         || !(apps == slot.appsStamp)) {
         const bool listsChanged = !slot.loaded || !(info == slot.infoStamp) || !(apps == slot.appsStamp);
-        slot.data = buildView(s.statusFile, s.appsDir, slot.data, listsChanged);
+        slot.data = buildPackageView(s.statusFile, s.appsDir, slot.data, listsChanged);
         slot.statusStamp = status;
         slot.infoStamp = info;
         slot.appsStamp = apps;
@@ -550,56 +314,6 @@ private:
     int m_fd = -1;
 };
 
-bool writeAtomically(const QString &file, const QByteArray &data, QString &error)
-{
-    const QByteArray target = QFile::encodeName(file);
-    QByteArray temp = target + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = QStringLiteral("cannot create a temporary file beside %1: %2")
-                    .arg(file, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    bool ok = true;
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= n;
-    }
-    int savedErrno = errno;
-    if (ok && ::fchmod(fd, 0644) != 0) { }
-    if (ok && ::fsync(fd) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    ::close(fd);
-    if (ok && ::rename(temp.constData(), target.constData()) != 0) {
-        ok = false;
-        savedErrno = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.constData());
-        error = QStringLiteral("cannot write %1: %2")
-                    .arg(file, QString::fromLocal8Bit(std::strerror(savedErrno)));
-        return false;
-    }
-    const QByteArray dir = QFile::encodeName(QFileInfo(file).absolutePath());
-    const int dfd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
-}
-
 // Locks the root's hive file, reads it afresh, lets change edit it and, when
 // change reports an edit, writes it back atomically.
 template<typename Change> RegWriteResult editHive(const QString &path, Change change)
@@ -657,7 +371,7 @@ template<typename Change> RegWriteResult editHive(const QString &path, Change ch
     if (!result.ok || !changed)
         return result;
     QString error;
-    if (!writeAtomically(file, hive->serialize(), error)) {
+    if (!writeFileAtomically(file, hive->serialize(), error)) {
         result.ok = false;
         result.error = error;
         return result;

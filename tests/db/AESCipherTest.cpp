@@ -1,9 +1,9 @@
-#include "online/AESCipher.h"
+#include "db/AESCipher.h"
 
 #include <QBuffer>
 #include <gtest/gtest.h>
 
-using online::DecryptStream;
+using dictdb::DecryptStream;
 
 namespace {
 
@@ -68,7 +68,7 @@ TEST(AESCipher, KeyFromText)
         {QString(QChar(0x20AC)), 16, QByteArray("\xAC\x20", 2) + QByteArray(14, '\0')},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(online::AESKeyFromText(c.text, c.keySize).toHex(), c.key.toHex()) << c.text.toStdString();
+        EXPECT_EQ(dictdb::AESKeyFromText(c.text, c.keySize).toHex(), c.key.toHex()) << c.text.toStdString();
 }
 
 TEST(AESCipher, BlocksAreIndependentAndCountsAreChecked)
@@ -91,10 +91,10 @@ TEST(AESCipher, BlocksAreIndependentAndCountsAreChecked)
     try {
         decrypt(QByteArray(20, 'x'), 0, key);
         FAIL() << "no error";
-    } catch (const online::EAESError &e) {
+    } catch (const dictdb::EAESError &e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Invalid buffer size for decryption"));
     }
-    EXPECT_THROW(decrypt(a + b, 0, key, 24), online::EAESError);
+    EXPECT_THROW(decrypt(a + b, 0, key, 24), dictdb::EAESError);
 }
 
 TEST(AESCipher, AppendsAtTheDestinationPositionAndReportsShortWrites)
@@ -119,7 +119,7 @@ TEST(AESCipher, AppendsAtTheDestinationPositionAndReportsShortWrites)
     try {
         DecryptStream(in, readOnly, 16, 0, key);
         FAIL() << "no error";
-    } catch (const online::EStreamError &e) {
+    } catch (const dictdb::EStreamError &e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Stream write error"));
     }
 }

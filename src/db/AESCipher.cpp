@@ -1,9 +1,9 @@
-#include "online/AESCipher.h"
+#include "db/AESCipher.h"
 
 #include <memory>
 #include <openssl/evp.h>
 
-namespace online {
+namespace dictdb {
 
 namespace {
 
@@ -72,4 +72,4 @@ void DecryptStream(QIODevice &Source, QIODevice &Dest, int KeySize, qint64 Count
     }
 }
 
-} // namespace online
+} // namespace dictdb

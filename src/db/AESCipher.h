@@ -3,22 +3,28 @@
 // AES decryption of a byte stream in electronic-code-book mode, the key given
 // as a text. Used for the encrypted descriptions of the process knowledge base.
 
-#include "online/OnlineError.h"
+#include "platform/MessageError.h"
 
 #include <QByteArray>
 #include <QIODevice>
 #include <QString>
 
-namespace online {
+namespace dictdb {
 
-class EAESError : public EOnlineError
+// Base of the helper's errors.
+class ECipherError : public EMessageError
 {
-    using EOnlineError::EOnlineError;
+    using EMessageError::EMessageError;
 };
 
-class EStreamError : public EOnlineError
+class EAESError : public ECipherError
 {
-    using EOnlineError::EOnlineError;
+    using ECipherError::ECipherError;
+};
+
+class EStreamError : public ECipherError
+{
+    using ECipherError::ECipherError;
 };
 
 // The key bytes for a key text: its UTF-16LE bytes cut or zero-filled to the
@@ -32,4 +38,4 @@ QByteArray AESKeyFromText(const QString &KeyText, int KeySize);
 // short read or write; blocks already written stay in Dest.
 void DecryptStream(QIODevice &Source, QIODevice &Dest, int KeySize, qint64 Count, const QString &KeyText);
 
-} // namespace online
+} // namespace dictdb
