@@ -2,14 +2,11 @@
 
 #include "core/BrimSystem.h"
 #include "installed/NameOrder.h"
-#include "platform/MainThread.h"
 #include "platform/Registry.h"
 
 #include <QDate>
 #include <QFileInfo>
 #include <algorithm>
-#include <atomic>
-#include <thread>
 #include <unordered_map>
 
 namespace installed {
@@ -58,33 +55,20 @@ void TUninstItem::AddChild(std::unique_ptr<TUninstItem> Child)
     m_children.push_back(std::move(Child));
 }
 
-struct TUninstManager::WorkerLink
-{
-    TUninstManager *manager = nullptr; // main thread only; null once the manager is gone
-    std::atomic<bool> cancel {false};
-};
-
 void TUninstItem::StartUninstall()
 {
     if (!HasUninstallCommand() || !Manager)
         return;
-    auto link = std::make_shared<TUninstManager::WorkerLink>();
-    link->manager = Manager;
-    Manager->m_workers.push_back(link);
     // The command comes from whoever registered the entry: it is split into
     // words and started without a shell.
     const QStringList argv = SplitCommandLine(UninstallString);
-    const QString name = DisplayName;
-    std::shared_ptr<platform::HandOff> handOff = Manager->m_channel.handOff();
-    std::thread([link, argv, name, handOff] {
-        RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, &link->cancel);
-        if (link->cancel.load())
-            return;
-        handOff->deliver([link, name] {
-            if (link->manager)
-                link->manager->WorkerFinished(link, name);
-        });
-    }).detach();
+    TUninstManager *manager = Manager;
+    // The report reaches the manager only while it exists (this item may be gone by then).
+    manager->m_workers.start(
+        [argv](const platform::WorkerContext &run) {
+            RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, run.cancelFlag());
+        },
+        [manager, name = DisplayName] { manager->WorkerFinished(name); });
 }
 
 void TUninstItem::RemoveFromList()
@@ -117,10 +101,7 @@ TUninstManager::TUninstManager()
 TUninstManager::~TUninstManager()
 {
     // Running uninstallers go on; their workers stop waiting and never report.
-    for (const auto &link : m_workers) {
-        link->manager = nullptr;
-        link->cancel = true;
-    }
+    m_workers.cancel();
 }
 
 TUninstItem *TUninstManager::Item(int Index) const
@@ -132,13 +113,11 @@ TUninstItem *TUninstManager::Item(int Index) const
 
 int TUninstManager::RunningUninstalls() const
 {
-    return int(m_workers.size());
+    return m_workers.running();
 }
 
-void TUninstManager::WorkerFinished(const std::shared_ptr<WorkerLink> &Link, const QString &ItemName)
+void TUninstManager::WorkerFinished(const QString &ItemName)
 {
-    m_workers.erase(std::remove(m_workers.begin(), m_workers.end(), Link), m_workers.end());
-    Link->manager = nullptr;
     if (OnUninstCompleted)
         OnUninstCompleted(this, ItemName);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MainThread.h"
+#include "platform/Worker.h"
 
 #include <QString>
 #include <QStringList>
@@ -93,18 +93,17 @@ public:
 
 private:
     friend class TUninstItem;
-    struct WorkerLink;
     void Scan(const QString &Root);
     void Group();
     void Sort();
     int IconIndexFor(const QString &IconFile);
-    void WorkerFinished(const std::shared_ptr<WorkerLink> &Link, const QString &ItemName);
+    void WorkerFinished(const QString &ItemName);
 
     std::vector<std::unique_ptr<TUninstItem>> m_programs;
     std::vector<std::unique_ptr<TUninstItem>> m_updates; // own until filed under a parent
     QStringList m_iconFiles;
-    std::vector<std::shared_ptr<WorkerLink>> m_workers;
-    platform::MainThreadChannel m_channel;
+    // One job per uninstaller run; cancelled when the manager goes.
+    platform::Worker m_workers;
 };
 
 namespace installed {

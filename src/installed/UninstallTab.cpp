@@ -4,7 +4,6 @@
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "installed/UninstManager.h"
-#include "platform/MainThread.h"
 #include "ui/BrimDialogs.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImageButton.h"
@@ -25,8 +24,7 @@
 #include <QStyle>
 #include <QTimer>
 #include <QTreeWidget>
-#include <atomic>
-#include <thread>
+#include <utility>
 
 namespace {
 
@@ -221,7 +219,7 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
 TOVUninstallTab::~TOVUninstallTab()
 {
     // No answer reaches the tab from here on, and the awaited request stops.
-    m_channel.cancel();
+    m_top3Workers.cancel();
     m_top3.Cancel();
     if (m_mgr)
         m_mgr->OnUninstCompleted = nullptr;
@@ -801,22 +799,24 @@ void TOVUninstallTab::RefreshTop3()
     if (WebAPI)
         client = *WebAPI;
     client.LastResponse.clear();
-    const QString keywords = e->DisplayName;
-    std::shared_ptr<platform::HandOff> handOff = m_channel.handOff();
-    std::thread([this, client, keywords, ticket, handOff]() mutable {
-        TSoftwareTop3 top3;
-        bool ok = false;
-        if (!ticket.Cancel->load()) {
-            client.Cancel = ticket.Cancel.get();
-            ok = client.GetSoftwareTop3(keywords, top3);
-        }
-        // Reported also when cancelled, so the tab knows the worker is done;
-        // a cancelled channel (the tab is gone) runs nothing.
-        handOff->deliver([this, id = ticket.Id, ok, top3] {
+    // The ticket's flag stops a superseded request; its answer still comes back,
+    // so the tab knows the worker is done, and is dropped there. Once the tab is
+    // gone nothing comes back.
+    const bool started = m_top3Workers.start(
+        [client, keywords = e->DisplayName, ticket](const platform::WorkerContext &) mutable {
+            std::pair<bool, TSoftwareTop3> answer {false, {}};
+            if (!ticket.Cancel->load()) {
+                client.Cancel = ticket.Cancel.get();
+                answer.first = client.GetSoftwareTop3(keywords, answer.second);
+            }
+            return answer;
+        },
+        [this, id = ticket.Id](const std::pair<bool, TSoftwareTop3> &answer) {
             if (m_top3.Finish(id))
-                Top3Arrived(ok, top3);
+                Top3Arrived(answer.first, answer.second);
         });
-    }).detach();
+    if (!started && m_top3.Finish(ticket.Id))
+        Top3Arrived(false, {});
 }
 
 void TOVUninstallTab::Top3Arrived(bool Ok, const TSoftwareTop3 &Top3)

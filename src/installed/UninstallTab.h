@@ -3,7 +3,7 @@
 #include "installed/Top3Requests.h"
 #include "online/SoftwareTop3.h"
 #include "online/WebAPIClient.h"
-#include "platform/MainThread.h"
+#include "platform/Worker.h"
 #include "ui/OVTabPage.h"
 
 #include <QIcon>
@@ -161,7 +161,8 @@ private:
     int m_payShown = 0;
     int m_freeShown = 0;
     TTop3Requests m_top3;
-    platform::MainThreadChannel m_channel;
+    // The request workers, superseded ones included; cancelled when the tab goes.
+    platform::Worker m_top3Workers;
 
     QList<QIcon> m_icons;
     bool m_detailsHidden = false;

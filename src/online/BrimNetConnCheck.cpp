@@ -6,7 +6,6 @@
 #include <QUrl>
 #include <chrono>
 #include <climits>
-#include <system_error>
 #include <thread>
 
 namespace {
@@ -38,10 +37,10 @@ TBrimNetConnCheck::TBrimNetConnCheck()
 TBrimNetConnCheck::~TBrimNetConnCheck()
 {
     // The worker is not waited for: it may be blocked handing its result to this
-    // (main) thread. Closing the channel releases it; it keeps its own state and
-    // touches nothing of ours.
+    // (main) thread. Cancelling releases it; it keeps its own state and touches
+    // nothing of ours.
     m_timer.stop();
-    m_channel.reset();
+    m_worker.cancel();
 }
 
 int TBrimNetConnCheck::Status() const
@@ -64,14 +63,16 @@ void TBrimNetConnCheck::Check()
     run->probeMs = Timeout == NoTimeout ? UnlimitedProbeMs : Timeout;
     run->async = AsynMode;
     m_run = run;
-    // A result of an earlier check still on its way is dropped with its channel.
-    m_channel = std::make_unique<platform::MainThreadChannel>();
+    // A result of an earlier check still on its way is dropped.
+    m_worker.cancel();
 
-    auto work = [run, handOff = m_channel->handOff(), this] {
+    auto work = [run, this](const platform::WorkerContext &context) {
         int result = StatusNone;
         try {
             bool reached = false;
             for (const QString &url : run->urls) {
+                if (context.cancelled())
+                    break; // nobody takes the result any more
                 if (run->probe(url, run->probeMs)) {
                     reached = true;
                     break;
@@ -85,13 +86,11 @@ void TBrimNetConnCheck::Check()
         if (mine)
             run->status = result;
         run->busy = false;
-        // Runs only while the channel is open, that is, while this component exists.
+        // Runs only while the check is wanted, that is, while this component exists.
         if (run->async && mine)
-            handOff->deliver([this, run] { deliver(run); });
+            context.deliver([this, run] { deliver(run); });
     };
-    try {
-        std::thread(work).detach();
-    } catch (const std::system_error &) {
+    if (!m_worker.start(work)) {
         // No worker: the run ends at once without a result, reported like any other.
         run->delivered = true;
         run->busy = false;

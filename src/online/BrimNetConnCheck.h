@@ -4,7 +4,7 @@
 // one after the other on a worker thread until one answers, with an optional
 // time-out, and reports the result once per check.
 
-#include "platform/MainThread.h"
+#include "platform/Worker.h"
 
 #include <QString>
 #include <QStringList>
@@ -51,6 +51,7 @@ private:
     void deliver(const std::shared_ptr<Run> &run);
 
     std::shared_ptr<Run> m_run;
-    std::unique_ptr<platform::MainThreadChannel> m_channel;
+    // The probing; not waited for when the component goes, and cancelled then.
+    platform::Worker m_worker;
     QTimer m_timer;
 };

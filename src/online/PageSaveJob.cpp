@@ -1,53 +1,27 @@
 #include "online/PageSaveJob.h"
 
-#include <atomic>
+TPageSaveJob::TPageSaveJob() = default;
 
-struct TPageSaveJob::State
-{
-    std::atomic<bool> cancel {false};
-    std::atomic<bool> running {false};
-};
-
-TPageSaveJob::TPageSaveJob()
-    : m_state(std::make_shared<State>())
-{ }
-
-TPageSaveJob::~TPageSaveJob()
-{
-    m_state->cancel = true;
-    const bool fromOwnReport = m_channel && m_channel->delivering();
-    // Releases a worker waiting to report; nothing more is delivered.
-    m_channel.reset();
-    if (m_worker.joinable()) {
-        if (fromOwnReport)
-            m_worker.detach(); // it only returns from the report and ends
-        else
-            m_worker.join();
-    }
-}
+// The worker cancels the save and waits for it, or leaves it to end when
+// called from its own report.
+TPageSaveJob::~TPageSaveJob() = default;
 
 bool TPageSaveJob::Start(const QString &Url, const QString &FileName, TDone OnDone)
 {
     if (Url.isEmpty() || FileName.isEmpty() || Url.size() > PageArchiveMaxUrlLength
-        || FileName.size() > PageArchiveMaxUrlLength || m_state->running)
+        || FileName.size() > PageArchiveMaxUrlLength || Running())
         return false;
-    if (m_worker.joinable())
-        m_worker.join(); // the previous save has ended
-    m_channel = std::make_unique<platform::MainThreadChannel>();
-    m_state->running = true;
-    m_worker = std::thread([state = m_state, handOff = m_channel->handOff(), Url, FileName,
-                            OnDone = std::move(OnDone), limits = Limits, fetch = Fetch] {
-        const TArchiveSaveResult result = SavePageArchive(Url, FileName, limits, fetch, &state->cancel);
-        handOff->deliver([&] {
+    return m_worker.start(
+        [Url, FileName, limits = Limits, fetch = Fetch](const platform::WorkerContext &run) {
+            return SavePageArchive(Url, FileName, limits, fetch, run.cancelFlag());
+        },
+        [OnDone = std::move(OnDone)](const TArchiveSaveResult &result) {
             if (OnDone)
                 OnDone(result);
         });
-        state->running = false;
-    });
-    return true;
 }
 
 bool TPageSaveJob::Running() const
 {
-    return m_state->running;
+    return m_worker.running() > 0;
 }

@@ -4,17 +4,15 @@
 // result on the main thread. At most one save runs per job object.
 
 #include "online/PageCollect.h"
-#include "platform/MainThread.h"
+#include "platform/Worker.h"
 
 #include <QString>
 #include <functional>
-#include <memory>
-#include <thread>
 
 class TPageSaveJob
 {
 public:
-    // Runs on the main thread once the worker has ended (not after the job was destroyed).
+    // Runs on the main thread once the save has ended (not after the job was destroyed).
     using TDone = std::function<void(const TArchiveSaveResult &Result)>;
 
     TPageSaveJob();
@@ -24,17 +22,16 @@ public:
     TPageSaveJob(const TPageSaveJob &) = delete;
     TPageSaveJob &operator=(const TPageSaveJob &) = delete;
 
-    // Starts the worker; false when a save is already running or Url or
-    // FileName is empty or longer than PageArchiveMaxUrlLength.
+    // Starts the worker; false when a save is already running, Url or
+    // FileName is empty or longer than PageArchiveMaxUrlLength, or no thread
+    // could be started.
     bool Start(const QString &Url, const QString &FileName, TDone OnDone);
+    // True from Start until the report begins (or, without one, the worker ends).
     bool Running() const;
 
     TArchiveLimits Limits;
     TArchiveFetchFunc Fetch = FetchForArchive;
 
 private:
-    struct State;
-    std::shared_ptr<State> m_state;
-    std::unique_ptr<platform::MainThreadChannel> m_channel;
-    std::thread m_worker;
+    platform::Worker m_worker {platform::Worker::Ending::Join};
 };

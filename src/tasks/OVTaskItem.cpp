@@ -2,13 +2,10 @@
 
 #include "core/BrimSystem.h"
 #include "core/OVSettings.h"
-#include "platform/MainThread.h"
 #include "platform/ProcessJob.h"
 
 #include <QFile>
 #include <QStandardPaths>
-#include <atomic>
-#include <thread>
 
 namespace OVTaskState {
 
@@ -57,17 +54,6 @@ QString DefaultText(int state)
 
 namespace tasks {
 
-// The task's side of one installer run. Dropping it closes the channel, so the
-// run's result is no longer delivered, and stops the waiting (the installer
-// itself goes on by itself).
-struct InstallLink
-{
-    ~InstallLink() { *cancel = true; }
-
-    platform::MainThreadChannel channel;
-    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
-};
-
 QStringList installerCommand(const QString &file)
 {
     QFile f(file);
@@ -95,7 +81,7 @@ QStringList installerCommand(const QString &file)
 TOVTaskItem::~TOVTaskItem()
 {
     *m_alive = false;
-    m_install.reset(); // the installer goes on by itself; its result is no longer ours
+    m_installer.cancel(); // the installer goes on by itself; its result is no longer ours
     Downloader.reset();
 }
 
@@ -184,7 +170,7 @@ void TOVTaskItem::Delete()
 
 void TOVTaskItem::Install()
 {
-    if (m_install)
+    if (InstallRunning())
         return; // one installer run per task at a time
     const std::weak_ptr<bool> alive = m_alive;
     SetState(OVTaskState::StartInstall);
@@ -198,18 +184,18 @@ void TOVTaskItem::Install()
         installFinished(platform::JobStartFailed);
         return;
     }
-    m_install = std::make_shared<tasks::InstallLink>();
-    std::thread([handOff = m_install->channel.handOff(), cancel = m_install->cancel, argv, this] {
-        const quint32 result = RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel.get());
-        // Runs only while the run is still the task's, that is, the task exists.
-        if (!*cancel)
-            handOff->deliver([this, result] { installFinished(result); });
-    }).detach();
+    // The result reaches the task only while it exists: freeing it cancels the run.
+    const bool started = m_installer.start(
+        [argv](const platform::WorkerContext &run) {
+            return RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, run.cancelFlag());
+        },
+        [this](quint32 result) { installFinished(result); });
+    if (!started)
+        installFinished(platform::JobStartFailed);
 }
 
 void TOVTaskItem::installFinished(quint32 result)
 {
-    m_install.reset();
     Installed = true;
     // Before the state is reported, so that the list written for it tells
     // whether the installer file is still there.

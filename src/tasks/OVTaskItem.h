@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Worker.h"
 #include "tasks/BrimHttpDownload.h"
 #include "tasks/BrimTaskManager.h"
 
@@ -30,8 +31,6 @@ QString DefaultText(int state);
 } // namespace OVTaskState
 
 namespace tasks {
-struct InstallLink;
-
 // How a downloaded installer is started, judged by its content: ELF binaries and
 // "#!" scripts run directly (given the owner's execute bit), Windows programs
 // through wine when it is on PATH. Empty when the file cannot be run.
@@ -70,13 +69,14 @@ public:
     // Runs the downloaded installer on a worker and waits for everything it started.
     void Install();
 
-    bool InstallRunning() const { return bool(m_install); }
+    bool InstallRunning() const { return m_installer.running() > 0; }
 
 private:
     bool beginDownload();
     void installFinished(quint32 result);
 
-    std::shared_ptr<tasks::InstallLink> m_install;
+    // The installer run; cancelled when the task goes (the installer itself goes on by itself).
+    platform::Worker m_installer;
     // Lets code that fires events find out whether a handler freed this item.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -2,7 +2,6 @@
 
 #include "core/UrlFetcher.h"
 #include "platform/Clock.h"
-#include "platform/MainThread.h"
 #include "ui/BrimWindowDrag.h"
 
 #include <QBitmap>
@@ -15,8 +14,6 @@
 #include <QPainter>
 #include <QTemporaryFile>
 #include <QTimer>
-#include <atomic>
-#include <thread>
 
 namespace brim {
 
@@ -81,19 +78,6 @@ HttpPictureResult fetchHttpPicture(const QString &url, const std::atomic<bool> *
 
 // ---------------------------------------------------------------------------
 
-struct TBrimImage::Download
-{
-    explicit Download(QObject *receiver)
-        : channel(receiver)
-    { }
-    ~Download() { *cancel = true; }
-
-    // Closed when the download is superseded or the image goes away.
-    platform::MainThreadChannel channel;
-    // Abandons the transfer itself; it outlives this object in the worker.
-    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
-};
-
 TBrimImage::TBrimImage(QWidget *parent)
     : QWidget(parent)
 {
@@ -103,7 +87,7 @@ TBrimImage::TBrimImage(QWidget *parent)
 TBrimImage::~TBrimImage()
 {
     // A download still running is abandoned; its worker delivers nothing.
-    m_download.reset();
+    m_download.cancel();
     ClearPicture();
 }
 
@@ -420,20 +404,17 @@ void TBrimImage::SetHttpPicture(const QString &url)
     m_httpPicture = url;
     ClearPicture();
     pictureChanged();
-    m_download.reset(); // an earlier download is discarded
+    m_download.cancel(); // an earlier download is abandoned and its result discarded
     if (url.trimmed().isEmpty())
         return;
-    m_download = std::make_unique<Download>(this);
-    std::thread([handOff = m_download->channel.handOff(), cancel = m_download->cancel, this, url] {
-        const brim::HttpPictureResult result = brim::fetchHttpPicture(url, cancel.get());
-        // Runs only while this download is still the image's current one.
-        handOff->deliver([&] { httpPictureArrived(result); });
-    }).detach();
+    // The result arrives only while this download is still the image's current one.
+    m_download.start(
+        [url](const platform::WorkerContext &run) { return brim::fetchHttpPicture(url, run.cancelFlag()); },
+        [this](const brim::HttpPictureResult &result) { httpPictureArrived(result); });
 }
 
 void TBrimImage::httpPictureArrived(const brim::HttpPictureResult &result)
 {
-    m_download.reset();
     if (!result.ok)
         return;
     if (!LoadPicture(result.data, result.format))

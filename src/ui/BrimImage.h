@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Worker.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPixmap>
@@ -101,7 +103,6 @@ protected:
     void leaveEvent(QEvent *) override;
 
 private:
-    struct Download;
     void pictureChanged();
     void applyGif();
     QSize pictureSize() const;
@@ -125,7 +126,8 @@ private:
     bool m_gifAnimation = false;
     int m_gifAnimationSpeed = 1000;
     QString m_httpPicture;
-    std::unique_ptr<Download> m_download;
+    // The picture download; cancelled when superseded or when the image goes.
+    platform::Worker m_download;
     QObject *m_drag = nullptr;
     bool m_pressed = false;
 };
