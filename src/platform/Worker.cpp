@@ -193,6 +193,11 @@ bool Worker::delivering() const
     return d->counters->delivering > 0;
 }
 
+int Worker::waiting() const
+{
+    return d->channel ? d->channel->waitingWorkers() : 0;
+}
+
 bool Worker::launch(std::function<void(const WorkerContext &)> body)
 {
     d->prune();

@@ -93,6 +93,9 @@ public:
     // True while one of this Worker's deliveries is running, that is, when the
     // caller is inside a handler of one of its jobs.
     bool delivering() const;
+    // Jobs of this Worker blocked in a hand-off to the main thread, waiting for
+    // it to run what they delivered (any thread).
+    int waiting() const;
 
     // The end of the program: cancels the jobs of every Worker and waits up to
     // wait for their threads to end. Returns how many are still running; they

@@ -248,8 +248,7 @@ TEST_F(WorkerTest, CancellingReleasesAJobWaitingInAHandOff)
                 returned = true;
             },
             [&] { doneRan = true; }));
-        ASSERT_TRUE(spinUntil([&] { return waiting.load(); }));
-        std::this_thread::sleep_for(30ms); // into the hand-off
+        ASSERT_TRUE(spinUntil([&] { return waiting.load() && w->waiting() == 1; })); // in the hand-off
         if (c.destroy)
             w.reset(); // waits for the job when it is to be joined
         else
@@ -460,8 +459,7 @@ TEST_F(WorkerTest, TheEndOfTheProgramWaitsForJobsOrAbandonsThem)
                 return 0;
             },
             [s](int) { ++s->delivered; });
-        spinUntil([&] { return s->waiting && s->looping; });
-        std::this_thread::sleep_for(30ms);
+        spinUntil([&] { return s->waiting && s->looping && worker.waiting() == 1; });
     }
     std::fprintf(stderr, "released %d, loop ended %d, delivered %d, live %d\n", int(s->released),
                  int(s->loopEnded), s->delivered.load(), Worker::live());
