@@ -49,6 +49,23 @@ void endChild(pid_t pid)
     waitpid(pid, nullptr, 0);
 }
 
+// Ends a test's child however the test leaves its scope: a failed assertion
+// must not leave a process behind that holds the test's output open.
+struct EndsAtExit
+{
+    pid_t &pid;
+    ~EndsAtExit()
+    {
+        if (pid > 0)
+            endChild(pid);
+    }
+    void end()
+    {
+        endChild(pid);
+        pid = -1;
+    }
+};
+
 } // namespace
 
 TEST(ProcFs, StatNamesCannotShiftTheFields)
@@ -149,9 +166,11 @@ TEST(ProcFs, HandleReadsSelfNamedProcesses)
     const QByteArray exeBytes = QFile::encodeName(exe);
     char *argv[] = {const_cast<char *>(exeBytes.constData()), const_cast<char *>("300"), nullptr};
     pid_t copied = -1;
+    EndsAtExit endCopied {copied};
     ASSERT_EQ(posix_spawn(&copied, exeBytes.constData(), nullptr, nullptr, argv, environ), 0);
 
-    const pid_t renamed = childNamed("x\n) R 1 (\xff");
+    pid_t renamed = childNamed("x\n) R 1 (\xff");
+    EndsAtExit endRenamed {renamed};
     struct Expect
     {
         pid_t pid;
@@ -171,7 +190,8 @@ TEST(ProcFs, HandleReadsSelfNamedProcesses)
     QString path, line;
     ASSERT_TRUE(waitUntil([&] { return handle.readImagePath(&path) && path == exe; }));
     QStringList words;
-    ASSERT_TRUE(handle.readCommandLine(&line, &words));
+    // The new program's image can be seen a moment before its arguments are laid out.
+    ASSERT_TRUE(waitUntil([&] { return handle.readCommandLine(&line, &words) && words.size() == 2; }));
     EXPECT_EQ(line, QStringLiteral("\"%1\" 300").arg(exe));
     EXPECT_EQ(words, (QStringList {exe, QStringLiteral("300")}));
 
@@ -180,8 +200,8 @@ TEST(ProcFs, HandleReadsSelfNamedProcesses)
     ASSERT_TRUE(handle.readImagePath(&path));
     EXPECT_EQ(path, exe);
 
-    endChild(copied);
-    endChild(renamed);
+    endCopied.end();
+    endRenamed.end();
     EXPECT_TRUE(handle.hasExited());
     platform::ProcStat stat;
     EXPECT_FALSE(handle.readStat(&stat));
@@ -196,12 +216,12 @@ TEST(ProcFs, AFileReallyNamedDeletedKeepsItsName)
     const QByteArray exeBytes = QFile::encodeName(exe);
     char *argv[] = {const_cast<char *>(exeBytes.constData()), const_cast<char *>("300"), nullptr};
     pid_t pid = -1;
+    EndsAtExit endPid {pid};
     ASSERT_EQ(posix_spawn(&pid, exeBytes.constData(), nullptr, nullptr, argv, environ), 0);
     const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(pid));
     QString path;
     ASSERT_TRUE(waitUntil([&] { return handle.readImagePath(&path) && path.startsWith(dir.path()); }));
     EXPECT_EQ(path, exe);
-    endChild(pid);
 }
 
 TEST(ProcFs, DirectoryListsProcesses)
@@ -224,6 +244,7 @@ TEST(ProcFs, ChildrenAreFoundOnlyWhereTheProcessesCanBeListed)
     char *argv[] = {const_cast<char *>("/bin/sh"), const_cast<char *>("-c"),
                     const_cast<char *>("sleep 300 & wait"), nullptr};
     pid_t shell = -1;
+    EndsAtExit endShell {shell};
     ASSERT_EQ(posix_spawn(&shell, "/bin/sh", nullptr, nullptr, argv, environ), 0);
     const platform::ProcessHandle handle = platform::ProcessHandle::open(quint32(shell));
     ASSERT_TRUE(handle.isOpen());
@@ -238,6 +259,6 @@ TEST(ProcFs, ChildrenAreFoundOnlyWhereTheProcessesCanBeListed)
     EXPECT_FALSE(handle.openChildren(&children, QFile::encodeName(empty.path()).constData()));
 
     ASSERT_EQ(::kill(pid_t(sleeper), SIGKILL), 0);
-    endChild(shell);
+    endShell.end();
     EXPECT_FALSE(handle.openChildren(&children)) << "an ended process has no children to find";
 }
