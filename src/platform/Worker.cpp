@@ -108,6 +108,11 @@ bool WorkerContext::cancelled() const
     return m_job.cancel.load();
 }
 
+void WorkerContext::waitUntilCancelled() const
+{
+    m_job.cancel.wait(false);
+}
+
 const std::atomic<bool> *WorkerContext::cancelFlag() const
 {
     return &m_job.cancel;
@@ -174,8 +179,10 @@ Worker::~Worker()
 
 void Worker::cancel()
 {
-    for (Private::Entry &e : d->jobs)
+    for (Private::Entry &e : d->jobs) {
         e.job->cancel = true;
+        e.job->cancel.notify_all();
+    }
     if (d->channel) {
         d->channel->cancel();
         d->channel.reset();
@@ -254,6 +261,7 @@ int Worker::endAll(std::chrono::milliseconds wait)
         std::lock_guard<std::mutex> lock(r.m);
         for (const std::shared_ptr<WorkerJob> &job : r.live) {
             job->cancel = true;
+            job->cancel.notify_all();
             if (std::shared_ptr<MainThreadChannel> c = job->channel.lock())
                 channels.push_back(std::move(c));
         }

@@ -31,6 +31,8 @@ public:
     // away, or the program is ending. The job should return soon; whatever it
     // returns is not delivered.
     bool cancelled() const;
+    // Blocks until the job is cancelled: for a job that only waits to be stopped.
+    void waitUntilCancelled() const;
     // The same, for calls that watch a flag themselves (process waits, transfers).
     const std::atomic<bool> *cancelFlag() const;
     // An event of the job: runs fn on the main thread and returns after fn has

@@ -21,6 +21,7 @@ using platform::Worker;
 using platform::WorkerContext;
 using testsupport::coreApp;
 using testsupport::flushQueuedCalls;
+using testsupport::pollUntil;
 using testsupport::waitUntil;
 using namespace std::chrono_literals;
 
@@ -45,19 +46,6 @@ struct Gate
         cv.wait_for(lock, 10s, [this] { return open; });
     }
 };
-
-// Waits without running the main thread's events: what an owner that stops its
-// worker from a handler, or at the end, looks like.
-template<class Pred> bool spinUntil(Pred pred)
-{
-    const auto end = std::chrono::steady_clock::now() + 10s;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // Every test leaves no thread behind for the next one.
 class WorkerTest : public ::testing::Test
@@ -185,11 +173,9 @@ TEST_F(WorkerTest, AnOwnerGoneWhileTheJobRunsGetsNothing)
         ASSERT_TRUE(w->start(
             [s](const WorkerContext &ctx) {
                 s->started = true;
-                while (!ctx.cancelled())
-                    std::this_thread::sleep_for(1ms);
+                ctx.waitUntilCancelled();
                 s->sawCancel = ctx.cancelFlag()->load();
                 s->eventRefused = !ctx.deliver([s] { s->eventRan = true; });
-                std::this_thread::sleep_for(20ms); // still working after the owner is gone
                 s->ended = true;
                 return 1;
             },
@@ -248,13 +234,13 @@ TEST_F(WorkerTest, CancellingReleasesAJobWaitingInAHandOff)
                 returned = true;
             },
             [&] { doneRan = true; }));
-        ASSERT_TRUE(spinUntil([&] { return waiting.load() && w->waiting() == 1; })); // in the hand-off
+        ASSERT_TRUE(pollUntil([&] { return waiting.load() && w->waiting() == 1; })); // in the hand-off
         if (c.destroy)
             w.reset(); // waits for the job when it is to be joined
         else
             w->cancel();
-        ASSERT_TRUE(spinUntil([&] { return returned.load(); })) << "the worker stays blocked";
-        ASSERT_TRUE(spinUntil([] { return Worker::live() == 0; }));
+        ASSERT_TRUE(pollUntil([&] { return returned.load(); })) << "the worker stays blocked";
+        ASSERT_TRUE(pollUntil([] { return Worker::live() == 0; }));
         EXPECT_EQ(answer, 0);
         ASSERT_TRUE(flushQueuedCalls());
         EXPECT_FALSE(ran) << "a cancelled hand-off ran on the main thread";
@@ -396,8 +382,7 @@ TEST_F(WorkerTest, TheEndOfTheProgramWaitsForJobsOrAbandonsThem)
     auto w = std::make_unique<Worker>();
     ASSERT_TRUE(w->start(
         [s](const WorkerContext &ctx) {
-            while (!ctx.cancelled())
-                std::this_thread::sleep_for(1ms);
+            ctx.waitUntilCancelled();
             s->quickEnded = true;
         },
         [p = owner.get()] { ++*p; }));
@@ -453,13 +438,12 @@ TEST_F(WorkerTest, TheEndOfTheProgramWaitsForJobsOrAbandonsThem)
         worker.start(
             [s](const WorkerContext &ctx) {
                 s->looping = true;
-                while (!ctx.cancelled())
-                    std::this_thread::sleep_for(1ms);
+                ctx.waitUntilCancelled();
                 s->loopEnded = true;
                 return 0;
             },
             [s](int) { ++s->delivered; });
-        spinUntil([&] { return s->waiting && s->looping && worker.waiting() == 1; });
+        pollUntil([&] { return s->waiting && s->looping && worker.waiting() == 1; });
     }
     std::fprintf(stderr, "released %d, loop ended %d, delivered %d, live %d\n", int(s->released),
                  int(s->loopEnded), s->delivered.load(), Worker::live());
