@@ -5,7 +5,6 @@
 #include "platform/Registry.h"
 
 #include <QDate>
-#include <QFileInfo>
 #include <algorithm>
 #include <unordered_map>
 
@@ -131,92 +130,33 @@ int TUninstManager::IconIndexFor(const QString &IconFile)
     return int(m_iconFiles.size() - 1);
 }
 
+void TUninstManager::SetSources(std::vector<std::unique_ptr<installed::InstalledSource>> Sources)
+{
+    m_sources = std::move(Sources);
+}
+
 void TUninstManager::Rescan()
 {
     m_updates.clear();
     m_programs.clear();
     m_iconFiles = QStringList {QString()};
+    if (m_sources.empty())
+        m_sources.push_back(installed::MakeRegistrySource());
     platform::RegistryReadScope scope;
-    // Each root is read on its own: a machine-wide list that is missing or
-    // empty must not hide the per-user entries.
-    for (const QString &root : UninstallRoots())
-        Scan(root);
+    for (auto &source : m_sources) {
+        std::vector<std::unique_ptr<TUninstItem>> entries;
+        source->Scan(*this, entries);
+        for (auto &entry : entries) {
+            if (entry->SystemComponent && !m_showSystemComponents)
+                continue;
+            if (!entry->ParentName.trimmed().isEmpty())
+                m_updates.push_back(std::move(entry));
+            else
+                m_programs.push_back(std::move(entry));
+        }
+    }
     Group();
     Sort();
-}
-
-namespace {
-
-// Value names, made once: a scan asks for each of them thousands of times.
-struct ValueNames
-{
-    const QString DisplayName = QStringLiteral("DisplayName");
-    const QString SystemComponent = QStringLiteral("SystemComponent");
-    const QString UninstallString = QStringLiteral("UninstallString");
-    const QString ModifyPath = QStringLiteral("ModifyPath");
-    const QString ParentDisplayName = QStringLiteral("ParentDisplayName");
-    const QString DisplayVersion = QStringLiteral("DisplayVersion");
-    const QString Publisher = QStringLiteral("Publisher");
-    const QString EstimatedSize = QStringLiteral("EstimatedSize");
-    const QString InstallDate = QStringLiteral("InstallDate");
-    const QString InstallLocation = QStringLiteral("InstallLocation");
-    const QString HelpLink = QStringLiteral("HelpLink");
-    const QString URLInfoAbout = QStringLiteral("URLInfoAbout");
-    const QString URLUpdateInfo = QStringLiteral("URLUpdateInfo");
-    const QString Comments = QStringLiteral("Comments");
-    const QString TSAware = QStringLiteral("TSAware");
-    const QString ReleaseType = QStringLiteral("ReleaseType");
-    const QString DisplayIcon = QStringLiteral("DisplayIcon");
-};
-
-const ValueNames &names()
-{
-    static const ValueNames n;
-    return n;
-}
-
-} // namespace
-
-void TUninstManager::Scan(const QString &Root)
-{
-    const ValueNames &v = ::names();
-    QStringList names;
-    if (platform::RegKeyNames(Root, names) == 0)
-        return;
-    for (const QString &name : names) {
-        const QString path = Root + name;
-        if (!platform::RegValueExists(path, v.DisplayName)
-            || platform::RegReadInteger(path, v.SystemComponent) == 1)
-            continue;
-        auto item = std::make_unique<TUninstItem>(this);
-        item->KeyPath = path;
-        item->KeyName = name;
-        auto str = [&path](const QString &value) { return platform::RegReadString(path, value); };
-        item->UninstallString = str(v.UninstallString);
-        item->ModifyPath = str(v.ModifyPath);
-        item->ParentName = str(v.ParentDisplayName);
-        item->DisplayName = str(v.DisplayName);
-        item->Version = str(v.DisplayVersion);
-        item->Publisher = str(v.Publisher);
-        item->EstimatedSize = platform::RegReadInteger(path, v.EstimatedSize);
-        item->InstallDate = installed::ParseInstallDate(str(v.InstallDate));
-        item->InstallLocation = str(v.InstallLocation);
-        item->HelpLink = str(v.HelpLink);
-        item->AboutLink = str(v.URLInfoAbout);
-        item->UpdateLink = str(v.URLUpdateInfo);
-        item->Comments = str(v.Comments);
-        item->TSAware = platform::RegReadInteger(path, v.TSAware) == 1;
-        item->ReleaseType = str(v.ReleaseType);
-        item->SmallIconIndex = item->LargeIconIndex = DefaultIconIndex();
-        item->IconFile = str(v.DisplayIcon);
-        // A path followed by an icon number (",0") names no file and keeps the default icon.
-        if (!item->IconFile.isEmpty() && QFileInfo(item->IconFile).isFile())
-            item->SmallIconIndex = item->LargeIconIndex = IconIndexFor(item->IconFile);
-        if (!item->ParentName.trimmed().isEmpty())
-            m_updates.push_back(std::move(item));
-        else
-            m_programs.push_back(std::move(item));
-    }
 }
 
 void TUninstManager::Group()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "installed/InstalledSource.h"
 #include "platform/Worker.h"
 
 #include <QString>
@@ -39,6 +40,17 @@ public:
     int LargeIconIndex = 0;
     bool TSAware = false;
     QString ReleaseType;
+    // Which source made the entry, and its own name for it there (the
+    // package, the Flatpak reference, the registry key).
+    installed::EntrySource Source = installed::EntrySource::Registry;
+    QString SourceId;
+    // "SystemComponent" = 1, or a package that is no application: hidden
+    // unless the manager shows system components.
+    bool SystemComponent = false;
+    QString Summary;
+    // Why an entry with an uninstall command must not be removed (an
+    // essential package); empty when it may.
+    QString NoUninstallReason;
 
     bool HasUninstallCommand() const { return !UninstallString.trimmed().isEmpty(); }
     int ChildCount() const { return int(m_children.size()); }
@@ -75,6 +87,11 @@ public:
 
     // Clears the lists and reads them again: scan, file updates, sort.
     void Rescan();
+    // The sources a rescan reads, in order (the registry unless set).
+    void SetSources(std::vector<std::unique_ptr<installed::InstalledSource>> Sources);
+    // Whether entries marked SystemComponent are listed too (from the next rescan).
+    void SetShowSystemComponents(bool Show) { m_showSystemComponents = Show; }
+    bool ShowSystemComponents() const { return m_showSystemComponents; }
     int Count() const { return int(m_programs.size()); }
     TUninstItem *Item(int Index) const;
 
@@ -83,6 +100,8 @@ public:
     // "DisplayIcon". An item's icon indices point into this list.
     const QStringList &IconFiles() const { return m_iconFiles; }
     int DefaultIconIndex() const { return 0; }
+    // The index of a picture file in IconFiles(), added when new.
+    int IconIndexFor(const QString &IconFile);
 
     TCompletedEvent OnUninstCompleted;
     // Declared for a modify run, which this program never starts.
@@ -93,15 +112,15 @@ public:
 
 private:
     friend class TUninstItem;
-    void Scan(const QString &Root);
     void Group();
     void Sort();
-    int IconIndexFor(const QString &IconFile);
     void WorkerFinished(const QString &ItemName);
 
     std::vector<std::unique_ptr<TUninstItem>> m_programs;
     std::vector<std::unique_ptr<TUninstItem>> m_updates; // own until filed under a parent
     QStringList m_iconFiles;
+    std::vector<std::unique_ptr<installed::InstalledSource>> m_sources;
+    bool m_showSystemComponents = false;
     // One job per uninstaller run; cancelled when the manager goes.
     platform::Worker m_workers;
 };

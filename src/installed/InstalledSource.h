@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <vector>
+
+class TUninstItem;
+class TUninstManager;
+
+namespace installed {
+
+// Where an uninstall entry comes from.
+enum class EntrySource { Registry, Package, Flatpak, Wine };
+
+// "registry", "package", "flatpak", "wine": the words a listing prints.
+QString EntrySourceName(EntrySource Source);
+
+// One origin of uninstall entries. A rescan asks each source in turn; a
+// source hands over its programs and updates (ParentName set) and the manager
+// files and sorts them together with the other sources' entries. Entries a
+// source marks SystemComponent are left out unless system components are
+// shown. Called on the main thread.
+class InstalledSource
+{
+public:
+    virtual ~InstalledSource() = default;
+    virtual EntrySource Kind() const = 0;
+    virtual void Scan(TUninstManager &Manager, std::vector<std::unique_ptr<TUninstItem>> &Entries) = 0;
+};
+
+// The uninstall keys of the registry (both roots, in order).
+std::unique_ptr<InstalledSource> MakeRegistrySource();
+
+} // namespace installed
