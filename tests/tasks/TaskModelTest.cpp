@@ -1,4 +1,5 @@
 #include "core/OVSettings.h"
+#include "platform/Worker.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/TaskTestSupport.h"
 
@@ -230,8 +231,10 @@ TEST_F(TaskModelTest, TasksFreedWhileInstallingAreNeverTouchedAgain)
     EXPECT_FALSE(QFile::exists(fileA));
     mgr.Clear();
     const size_t seen = log.changes.size();
-    // Past the installers' end, which no event announces: their results must be dropped.
-    settle(1200);
+    // Once the install threads have ended, anything they handed over has run:
+    // their results must have been dropped.
+    ASSERT_TRUE(waitUntil([] { return platform::Worker::live() == 0; }));
+    ASSERT_TRUE(flushQueuedCalls());
     EXPECT_EQ(log.changes.size(), seen);
 }
 
