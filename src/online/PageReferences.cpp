@@ -349,8 +349,17 @@ QList<TPageReference> FindHtmlReferences(const QByteArray &Html)
         for (TPageReference ref : FindCssReferences(css)) {
             ref.Offset += offset;
             ref.InAttribute = inAttribute;
-            if (inAttribute)
+            if (inAttribute) {
                 ref.Value = decodeEntities(ref.Value.toUtf8()).trimmed();
+                // A quoted url() in a style attribute is usually written with
+                // &quot; or &#39;: the quotes only appear once decoded.
+                const qsizetype n = ref.Value.size();
+                if (ref.RefSyntax == TPageReference::CssBare && n >= 2 && ref.Value[0] == ref.Value[n - 1]
+                    && (ref.Value[0] == u'"' || ref.Value[0] == u'\''))
+                    ref.Value = ref.Value.mid(1, n - 2).trimmed();
+                if (ref.Value.isEmpty())
+                    continue;
+            }
             refs << ref;
         }
     };

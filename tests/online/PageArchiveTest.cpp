@@ -315,6 +315,9 @@ TEST(PageReferences, EachTagsAttributeIsItsKindOfReference)
          "R p.jpg|R t.gif|R \"q&.gif"},
         {"<base href=/b/><base href=/c/>", "B /b/"},
         {"<div style='background:url(u&amp;v.png)'>", "R u&v.png"},
+        {"<div style=\"background:url(&quot;q.png&quot;)\"><p style='x:url( &#39;r s.png&#39; )'>",
+         "R q.png|R r s.png"},
+        {"<div style=\"background:url(&quot;&quot;)\">", ""},
         {"<style>@import 'i.css'; a { background: url(z.png) }</style>", "S i.css|R z.png"},
         {"<!-- <img src=no.png> --><textarea><img src=no.png></textarea><img src=yes.png>", "R yes.png"},
         {"<plaintext style='background:url(p.png)'><img src=no.png>", "R p.png"},
@@ -378,6 +381,7 @@ TEST(PageArchiveMirror, ServedPagePointsAtArchivedPartsOnly)
          "<img src=http://site.test/a.png?x=1&amp;y=2>"
          "<img src=\"http://cdn.test/d.png\"><img src=\"http://site.test/gone.png\">"
          "<div style=\"background:url(http://site.test/a.png)\"></div>"
+         "<p style=\"background:url(&quot;/c.png&quot;)\"></p>"
          "<style>p{background:url('/c.png')} q{background:url(gone.png)}</style>"
          "<a href=\"http://site.test/a.png\">link</a>"});
     archive.Parts.append({QUrl("http://site.test/a.png"), "image/png", "a"});
@@ -395,6 +399,7 @@ TEST(PageArchiveMirror, ServedPagePointsAtArchivedPartsOnly)
               "<img src=orvane-mht://site.test/a.png?x=1&amp;y=2>"
               "<img src=\"orvane-mht://cdn.test/d.png\"><img src=\"http://site.test/gone.png\">"
               "<div style=\"background:url(&quot;orvane-mht://site.test/a.png&quot;)\"></div>"
+              "<p style=\"background:url(&quot;orvane-mht://site.test/c.png&quot;)\"></p>"
               "<style>p{background:url('orvane-mht://site.test/c.png')} q{background:url(gone.png)}</style>"
               "<a href=\"http://site.test/a.png\">link</a>");
     EXPECT_EQ(MirroredPartBody(archive, archive.Parts[6]),
