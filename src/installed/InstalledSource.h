@@ -30,5 +30,8 @@ public:
 
 // The uninstall keys of the registry (both roots, in order).
 std::unique_ptr<InstalledSource> MakeRegistrySource();
+// The applications of the Flatpak installations, system and user; each is
+// removed with "flatpak uninstall" for its own installation and reference.
+std::unique_ptr<InstalledSource> MakeFlatpakSource();
 
 } // namespace installed

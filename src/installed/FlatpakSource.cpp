@@ -1,0 +1,86 @@
+#include "installed/FlatpakSource.h"
+
+#include "core/BrimMultiLangs.h"
+#include "installed/InstalledSource.h"
+#include "installed/UninstManager.h"
+#include "platform/FlatpakApps.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <cstdint>
+
+namespace installed {
+
+QStringList FlatpakUninstallCommand(const platform::FlatpakApp &App)
+{
+    QStringList argv = {QStringLiteral("flatpak"), QStringLiteral("uninstall")};
+    if (App.User)
+        argv << QStringLiteral("--user");
+    else if (App.Installation == QLatin1String("default"))
+        argv << QStringLiteral("--system");
+    else
+        argv << QStringLiteral("--installation=") + App.Installation;
+    // The whole reference (id/arch/branch): another branch or architecture of
+    // the same application stays.
+    argv << QStringLiteral("-y") << QStringLiteral("--noninteractive")
+         << App.Id + u'/' + App.Arch + u'/' + App.Branch;
+    return argv;
+}
+
+void FillFlatpakEntry(TUninstItem &Item, const platform::FlatpakApp &App)
+{
+    Item.Source = EntrySource::Flatpak;
+    Item.SourceId = App.Ref;
+    Item.KeyName = App.Id;
+    Item.DisplayName = App.Name.isEmpty() ? App.Id : App.Name;
+    Item.Version = App.Version;
+    Item.Publisher = App.Developer;
+    Item.Summary = App.Summary;
+    Item.InstallLocation = App.DeployDir;
+    Item.AboutLink = App.Homepage;
+    Item.HelpLink = App.HelpLink;
+    Item.IconFile = App.IconFile;
+    Item.EstimatedSize = qint32(std::min<quint64>(App.InstalledSize / 1024, INT32_MAX));
+    if (App.DeployedAt > 0)
+        Item.InstallDate = ParseInstallDate(
+            QDateTime::fromSecsSinceEpoch(App.DeployedAt).date().toString(QStringLiteral("yyyyMMdd")));
+    // Words, no quoting needed: ids, arches and branches hold no blanks.
+    Item.UninstallString = FlatpakUninstallCommand(App).join(u' ');
+    Item.Branch = App.Branch;
+    Item.Origin = App.Origin;
+    Item.Installation = App.Installation;
+}
+
+namespace {
+
+// The language tag of the interface language, for translated names.
+QString interfaceLocale()
+{
+    return OVLanguageId() == 2052 ? QStringLiteral("zh_CN") : QStringLiteral("en_US");
+}
+
+class FlatpakSource final : public InstalledSource
+{
+public:
+    EntrySource Kind() const override { return EntrySource::Flatpak; }
+    void Scan(TUninstManager &Manager, std::vector<std::unique_ptr<TUninstItem>> &Entries) override
+    {
+        for (const platform::FlatpakApp &app : platform::ListFlatpakApps(interfaceLocale())) {
+            auto item = std::make_unique<TUninstItem>(&Manager);
+            FillFlatpakEntry(*item, app);
+            item->SmallIconIndex = item->LargeIconIndex = item->IconFile.isEmpty()
+                ? Manager.DefaultIconIndex()
+                : Manager.IconIndexFor(item->IconFile);
+            Entries.push_back(std::move(item));
+        }
+    }
+};
+
+} // namespace
+
+std::unique_ptr<InstalledSource> MakeFlatpakSource()
+{
+    return std::make_unique<FlatpakSource>();
+}
+
+} // namespace installed
