@@ -53,8 +53,8 @@ void FillFlatpakEntry(TUninstItem &Item, const platform::FlatpakApp &App)
 
 namespace {
 
-// The language tag of the interface language, for translated names.
-QString interfaceLocale()
+// The locale of the published interface language, for translated names.
+QString publishedLocale()
 {
     return OVLanguageId() == 2052 ? QStringLiteral("zh_CN") : QStringLiteral("en_US");
 }
@@ -62,10 +62,14 @@ QString interfaceLocale()
 class FlatpakSource final : public InstalledSource
 {
 public:
+    explicit FlatpakSource(std::function<QString()> Locale)
+        : m_locale(std::move(Locale))
+    { }
     EntrySource Kind() const override { return EntrySource::Flatpak; }
     void Scan(TUninstManager &Manager, std::vector<std::unique_ptr<TUninstItem>> &Entries) override
     {
-        for (const platform::FlatpakApp &app : platform::ListFlatpakApps(interfaceLocale())) {
+        for (const platform::FlatpakApp &app :
+             platform::ListFlatpakApps(m_locale ? m_locale() : publishedLocale())) {
             auto item = std::make_unique<TUninstItem>(&Manager);
             FillFlatpakEntry(*item, app);
             item->SmallIconIndex = item->LargeIconIndex = item->IconFile.isEmpty()
@@ -74,13 +78,16 @@ public:
             Entries.push_back(std::move(item));
         }
     }
+
+private:
+    std::function<QString()> m_locale;
 };
 
 } // namespace
 
-std::unique_ptr<InstalledSource> MakeFlatpakSource()
+std::unique_ptr<InstalledSource> MakeFlatpakSource(std::function<QString()> Locale)
 {
-    return std::make_unique<FlatpakSource>();
+    return std::make_unique<FlatpakSource>(std::move(Locale));
 }
 
 } // namespace installed

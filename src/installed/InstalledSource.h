@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -32,6 +33,8 @@ public:
 std::unique_ptr<InstalledSource> MakeRegistrySource();
 // The applications of the Flatpak installations, system and user; each is
 // removed with "flatpak uninstall" for its own installation and reference.
-std::unique_ptr<InstalledSource> MakeFlatpakSource();
+// Locale: the interface language's locale ("zh_CN"), asked at every scan;
+// empty function: the published language's.
+std::unique_ptr<InstalledSource> MakeFlatpakSource(std::function<QString()> Locale = {});
 
 } // namespace installed

@@ -256,6 +256,19 @@ TEST(FlatpakUninstall, CommandNamesItsInstallationAndReference)
     }
 }
 
+TEST_F(FlatpakSource, NamesInTheInterfaceLanguage)
+{
+    TUninstManager m;
+    std::vector<std::unique_ptr<installed::InstalledSource>> sources;
+    sources.push_back(installed::MakeFlatpakSource([] { return QStringLiteral("zh_CN"); }));
+    m.SetSources(std::move(sources));
+    m.Rescan();
+    TUninstItem *hello = find(m, QStringLiteral("app/org.orvane.Hello/x86_64/1"));
+    ASSERT_TRUE(hello);
+    EXPECT_EQ(hello->DisplayName, QStringLiteral("你好工具"));
+    EXPECT_EQ(hello->Summary, QStringLiteral("问好"));
+}
+
 // Listed through the manager, removed with its uninstall command, gone after the
 // rescan that follows; the other application stays.
 TEST_F(FlatpakSource, ManagerListsAndRemoves)
