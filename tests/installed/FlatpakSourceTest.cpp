@@ -83,7 +83,8 @@ bool buildApp(const Fixture &f, const QString &id, bool withData, QString &error
     ok = ok
         && testsupport::writeFile(
              files + QStringLiteral("share/applications/") + id + QStringLiteral(".desktop"),
-             "[Desktop Entry]\nType=Application\nName=Hello\nExec=hello\nIcon=" + id.toUtf8() + "\n");
+             "[Desktop Entry]\nType=Application\nName=Hello\nName[zh]=你好\nExec=hello\nIcon=" + id.toUtf8()
+                 + "\n");
     if (withData)
         ok = ok
             && testsupport::writeFile(
@@ -225,9 +226,11 @@ TEST_F(FlatpakSource, ListsApplicationsWithTheirData)
     EXPECT_TRUE(QFileInfo(hello->IconFile).isFile());
     EXPECT_GT(hello->DeployedAt, 0);
 
-    // Without metainfo: the id names it, nothing is made up.
+    // Without metainfo: its desktop entry names it (Name[zh] for zh_CN), nothing is made up.
     const platform::FlatpakApp *bare = find(apps, QStringLiteral("org.orvane.Bare"));
     ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->Name, QStringLiteral("你好"));
+    EXPECT_TRUE(bare->Version.isEmpty());
     EXPECT_TRUE(bare->Developer.isEmpty());
     EXPECT_TRUE(bare->IconFile.isEmpty());
 }
@@ -296,7 +299,7 @@ TEST_F(FlatpakSource, ManagerListsAndRemoves)
     TUninstItem *bare = find(m, QStringLiteral("app/org.orvane.Bare/x86_64/1"));
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->SmallIconIndex, m.DefaultIconIndex());
-    EXPECT_FALSE(bare->DisplayName.isEmpty());
+    EXPECT_EQ(bare->DisplayName, QStringLiteral("Hello"));
 
     QString completed;
     m.OnUninstCompleted = [&completed](TUninstManager *, const QString &name) { completed = name; };

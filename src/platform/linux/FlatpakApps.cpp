@@ -1,8 +1,12 @@
 #include "platform/FlatpakApps.h"
 
+#include "platform/DesktopIcons.h"
+
 // Compiled with QT_NO_KEYWORDS: GLib's headers use "signals" as a name.
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 #include <appstream.h>
 #include <flatpak.h>
 
@@ -56,6 +60,32 @@ void readMetainfo(FlatpakApp &app, const QString &Locale)
     }
 }
 
+// A localised key of a desktop entry: "Name[zh_CN]", "Name[zh]", then "Name".
+QString localised(const QHash<QString, QString> &entry, const QString &key, const QString &Locale)
+{
+    if (!Locale.isEmpty()) {
+        const QString exact = entry.value(key + u'[' + Locale + u']');
+        if (!exact.isEmpty())
+            return exact;
+        const QString language = Locale.section(u'_', 0, 0);
+        const QString general = entry.value(key + u'[' + language + u']');
+        if (!general.isEmpty())
+            return general;
+    }
+    return entry.value(key);
+}
+
+// Without metainfo, the application's own desktop entry names it.
+void readDesktopEntryOf(FlatpakApp &app, const QString &Locale)
+{
+    const QHash<QString, QString> entry = readDesktopEntry(
+        app.DeployDir + QStringLiteral("/export/share/applications/") + app.Id + QStringLiteral(".desktop"));
+    if (app.Name.isEmpty())
+        app.Name = localised(entry, QStringLiteral("Name"), Locale);
+    if (app.Summary.isEmpty())
+        app.Summary = localised(entry, QStringLiteral("Comment"), Locale);
+}
+
 // The exported icon with the most pixels; a scalable one wins.
 QString findIcon(const QString &DeployDir, const QString &Id)
 {
@@ -78,6 +108,45 @@ QString findIcon(const QString &DeployDir, const QString &Id)
         }
     }
     return best;
+}
+
+// A deployed commit never changes, so what was read from it once is kept: a
+// rescan parses no metainfo again.
+struct AppData
+{
+    QString Name, Summary, Version, Developer, Homepage, HelpLink, IconFile;
+};
+
+QMutex cacheLock;
+QHash<QString, AppData> cache; // deploy folder, commit and locale
+
+QString cacheKey(const FlatpakApp &app, const QString &Commit, const QString &Locale)
+{
+    return app.DeployDir + u'\n' + Commit + u'\n' + Locale;
+}
+
+bool cachedData(FlatpakApp &app, const QString &Key)
+{
+    const QMutexLocker lock(&cacheLock);
+    const auto it = cache.constFind(Key);
+    if (it == cache.constEnd())
+        return false;
+    app.Name = it->Name;
+    app.Summary = it->Summary;
+    app.Version = it->Version;
+    app.Developer = it->Developer;
+    app.Homepage = it->Homepage;
+    app.HelpLink = it->HelpLink;
+    app.IconFile = it->IconFile;
+    return true;
+}
+
+void cacheData(const FlatpakApp &app, const QString &Key)
+{
+    const QMutexLocker lock(&cacheLock);
+    cache.insert(Key,
+                 AppData {app.Name, app.Summary, app.Version, app.Developer, app.Homepage, app.HelpLink,
+                          app.IconFile});
 }
 
 void listInstallation(FlatpakInstallation *installation, const QString &Locale, std::vector<FlatpakApp> &out)
@@ -108,15 +177,20 @@ void listInstallation(FlatpakInstallation *installation, const QString &Locale, 
         const QFileInfo deploy(app.DeployDir);
         if (deploy.exists())
             app.DeployedAt = deploy.lastModified().toSecsSinceEpoch();
-        readMetainfo(app, Locale);
-        // What Flatpak kept of the application's data when it deployed it.
-        if (app.Name.isEmpty())
-            app.Name = fromUtf8(flatpak_installed_ref_get_appdata_name(installed)).trimmed();
-        if (app.Summary.isEmpty())
-            app.Summary = fromUtf8(flatpak_installed_ref_get_appdata_summary(installed)).trimmed();
-        if (app.Version.isEmpty())
-            app.Version = fromUtf8(flatpak_installed_ref_get_appdata_version(installed)).trimmed();
-        app.IconFile = findIcon(app.DeployDir, app.Id);
+        const QString key = cacheKey(app, fromUtf8(flatpak_ref_get_commit(ref)), Locale);
+        if (!cachedData(app, key)) {
+            readMetainfo(app, Locale);
+            // What Flatpak kept of the application's data when it deployed it.
+            if (app.Name.isEmpty())
+                app.Name = fromUtf8(flatpak_installed_ref_get_appdata_name(installed)).trimmed();
+            if (app.Summary.isEmpty())
+                app.Summary = fromUtf8(flatpak_installed_ref_get_appdata_summary(installed)).trimmed();
+            if (app.Version.isEmpty())
+                app.Version = fromUtf8(flatpak_installed_ref_get_appdata_version(installed)).trimmed();
+            readDesktopEntryOf(app, Locale);
+            app.IconFile = findIcon(app.DeployDir, app.Id);
+            cacheData(app, key);
+        }
         out.push_back(std::move(app));
     }
 }
