@@ -27,6 +27,21 @@ QStringList FlatpakUninstallCommand(const platform::FlatpakApp &App)
     return argv;
 }
 
+QString FlatpakCommandLine(const QStringList &Argv)
+{
+    // References are plain words; an installation's own name may not be, so
+    // such a word is quoted the way SplitCommandLine reads it back.
+    QStringList words;
+    for (const QString &word : Argv) {
+        bool plain = !word.isEmpty();
+        for (QChar c : word)
+            if (!(c.isLetterOrNumber() || QStringLiteral("-_./=:@+,").contains(c)))
+                plain = false;
+        words << (plain ? word : u'\'' + QString(word).replace(u'\'', QStringLiteral("'\\''")) + u'\'');
+    }
+    return words.join(u' ');
+}
+
 void FillFlatpakEntry(TUninstItem &Item, const platform::FlatpakApp &App)
 {
     Item.Source = EntrySource::Flatpak;
@@ -44,8 +59,7 @@ void FillFlatpakEntry(TUninstItem &Item, const platform::FlatpakApp &App)
     if (App.DeployedAt > 0)
         Item.InstallDate = ParseInstallDate(
             QDateTime::fromSecsSinceEpoch(App.DeployedAt).date().toString(QStringLiteral("yyyyMMdd")));
-    // Words, no quoting needed: ids, arches and branches hold no blanks.
-    Item.UninstallString = FlatpakUninstallCommand(App).join(u' ');
+    Item.UninstallString = FlatpakCommandLine(FlatpakUninstallCommand(App));
     Item.Branch = App.Branch;
     Item.Origin = App.Origin;
     Item.Installation = App.Installation;

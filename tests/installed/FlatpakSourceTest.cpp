@@ -5,6 +5,7 @@
 
 #include "installed/FlatpakSource.h"
 
+#include "core/BrimSystem.h"
 #include "installed/InstalledSource.h"
 #include "installed/UninstManager.h"
 #include "platform/FlatpakApps.h"
@@ -255,8 +256,16 @@ TEST(FlatpakUninstall, CommandNamesItsInstallationAndReference)
     for (const auto &c : cases) {
         app.User = c.user;
         app.Installation = QString::fromLatin1(c.installation);
-        EXPECT_EQ(installed::FlatpakUninstallCommand(app).join(u' '), c.expected);
+        const QStringList argv = installed::FlatpakUninstallCommand(app);
+        EXPECT_EQ(argv.join(u' '), c.expected);
+        EXPECT_EQ(SplitCommandLine(installed::FlatpakCommandLine(argv)), argv);
     }
+    // An installation named with blanks and quotes stays one word.
+    app.User = false;
+    app.Installation = QStringLiteral("my \"big\" disk's");
+    const QStringList argv = installed::FlatpakUninstallCommand(app);
+    EXPECT_EQ(argv.at(2), QStringLiteral("--installation=my \"big\" disk's"));
+    EXPECT_EQ(SplitCommandLine(installed::FlatpakCommandLine(argv)), argv);
 }
 
 TEST_F(FlatpakSource, NamesInTheInterfaceLanguage)
