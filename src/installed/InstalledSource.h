@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -30,5 +31,10 @@ public:
 
 // The uninstall keys of the registry (both roots, in order).
 std::unique_ptr<InstalledSource> MakeRegistrySource();
+// The applications of the Flatpak installations, system and user; each is
+// removed with "flatpak uninstall" for its own installation and reference.
+// Locale: the interface language's locale ("zh_CN"), asked at every scan;
+// empty function: the published language's.
+std::unique_ptr<InstalledSource> MakeFlatpakSource(std::function<QString()> Locale = {});
 
 } // namespace installed

@@ -51,6 +51,11 @@ public:
     // Why an entry with an uninstall command must not be removed (an
     // essential package); empty when it may.
     QString NoUninstallReason;
+    // Flatpak: the branch, the remote it came from, and the installation
+    // ("user", or a system installation's id such as "default").
+    QString Branch;
+    QString Origin;
+    QString Installation;
 
     bool HasUninstallCommand() const { return !UninstallString.trimmed().isEmpty(); }
     int ChildCount() const { return int(m_children.size()); }
