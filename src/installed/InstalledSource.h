@@ -1,11 +1,17 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class TUninstItem;
 class TUninstManager;
+
+namespace platform {
+class DpkgPackageIndex;
+}
 
 namespace installed {
 
@@ -30,5 +36,35 @@ public:
 
 // The uninstall keys of the registry (both roots, in order).
 std::unique_ptr<InstalledSource> MakeRegistrySource();
+
+// Where the package source reads from; the defaults are the machine's.
+struct PackageSourceOptions
+{
+    QString StatusFile = QStringLiteral("/var/lib/dpkg/status");
+    QString InfoDir; // empty: "info" beside the status file
+    QStringList DataFolders; // XDG data folders; empty: the user's and the system's
+    // Which package owns a file (not owned); null: the program's shared index
+    // for the machine's database, else one of the source's own.
+    platform::DpkgPackageIndex *Index = nullptr;
+    // The interface language's locale ("zh_CN"), asked at every scan; empty
+    // function: the published language's.
+    std::function<QString()> Locale;
+    // Read the files in the background from the start, so that the first scan finds them parsed.
+    bool Prefetch = false;
+};
+
+// The installed packages: one entry per application a package brings (its
+// AppStream component or menu-shown desktop entry; SourceId = the package,
+// Siblings = the package's other applications), and one SystemComponent
+// entry for every package without an application.
+std::unique_ptr<InstalledSource> MakePackageSource(PackageSourceOptions Options = {});
+
+// The locale of an interface language (2052 -> "zh_CN", 1033 -> "en_US"); empty when unknown.
+QString LocaleOfLanguage(quint16 LanguageId);
+
+// The sources the program reads, in order: its own registry hives, the
+// system's packages. Language: the interface language at scan time (empty
+// function: the published language's).
+std::vector<std::unique_ptr<InstalledSource>> MakeDefaultSources(std::function<quint16()> Language = {});
 
 } // namespace installed

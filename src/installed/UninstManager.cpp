@@ -58,6 +58,10 @@ void TUninstItem::StartUninstall()
 {
     if (!HasUninstallCommand() || !Manager)
         return;
+    // A package's command is informational: packages are removed through the
+    // package manager's checked path, never by running the text.
+    if (Source == installed::EntrySource::Package)
+        return;
     // The command comes from whoever registered the entry: it is split into
     // words and started without a shell.
     const QStringList argv = SplitCommandLine(UninstallString);

@@ -51,6 +51,9 @@ public:
     // Why an entry with an uninstall command must not be removed (an
     // essential package); empty when it may.
     QString NoUninstallReason;
+    // The display names of the other entries that go with this one when its
+    // source removes it (the other applications of one package).
+    QStringList Siblings;
 
     bool HasUninstallCommand() const { return !UninstallString.trimmed().isEmpty(); }
     int ChildCount() const { return int(m_children.size()); }

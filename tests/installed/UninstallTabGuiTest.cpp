@@ -112,7 +112,6 @@ protected:
         langs.SetOnMakeDefault(MultiLangsMakeDefault);
         SetOVMultiLangs(&langs);
         setRegistryDirectory(dir.path() + QStringLiteral("/Registry"));
-        setPackageStatusFile(QString());
         ASSERT_TRUE(api.started);
         web.APIUrl = api.url();
         web.Encrypt = false;
@@ -124,7 +123,6 @@ protected:
         mgr.reset();
         SetOVMultiLangs(nullptr);
         setRegistryDirectory(QString());
-        setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
     }
     void user(const QByteArray &entries)
     {

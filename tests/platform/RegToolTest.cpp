@@ -30,12 +30,10 @@ protected:
     void SetUp() override
     {
         setRegistryDirectory(dir.path());
-        setPackageStatusFile(QString());
     }
     void TearDown() override
     {
         setRegistryDirectory(QString());
-        setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
     }
 
     QProcess *start(const QStringList &args)
@@ -43,7 +41,6 @@ protected:
         auto *p = new QProcess;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("ORVANE_REGISTRY_DIR"), dir.path());
-        env.insert(QStringLiteral("ORVANE_PACKAGE_STATUS"), QString());
         p->setProcessEnvironment(env);
         p->start(QStringLiteral(ORVANE_REG_EXE), args);
         return p;
@@ -246,7 +243,6 @@ TEST(RegToolLayout, FindsTheProgramsHivesInEachLayout)
         }
         env.remove(QStringLiteral("ORVANE_REGISTRY_DIR"));
         env.remove(QStringLiteral("ORVANE_REG"));
-        env.insert(QStringLiteral("ORVANE_PACKAGE_STATUS"), QString());
         env.insert(QStringLiteral("XDG_DATA_HOME"), data);
         env.insert(QStringLiteral("HOME"), data);
         auto run = [&](const QStringList &args) {
