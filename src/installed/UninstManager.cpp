@@ -34,6 +34,40 @@ double ParseInstallDate(const QString &Text)
     return double(QDate(1899, 12, 30).daysTo(date));
 }
 
+std::vector<TUninstItem *> ListedEntries(const TUninstManager &Manager)
+{
+    std::vector<TUninstItem *> rows;
+    for (int i = 0; i < Manager.Count(); ++i) {
+        TUninstItem *t = Manager.Item(i);
+        if (!t->HasUninstallCommand()) {
+            for (int c = 0; c < t->ChildCount(); ++c)
+                if (!t->Child(c)->TSAware)
+                    rows.push_back(t->Child(c));
+            if (t->ChildCount() > 0)
+                continue;
+        }
+        if (!t->TSAware)
+            rows.push_back(t);
+    }
+    return rows;
+}
+
+QStringList InstalledListing(const TUninstManager &Manager)
+{
+    auto field = [](QString text) {
+        for (QChar &c : text)
+            if (c == u'\t' || c == u'\n' || c == u'\r')
+                c = u' ';
+        return text;
+    };
+    QStringList lines;
+    for (const TUninstItem *e : ListedEntries(Manager))
+        lines << QStringList {field(e->DisplayName), field(e->Version), field(e->Publisher),
+                              EntrySourceName(e->Source), field(e->UninstallString)}
+                     .join(u'\t');
+    return lines;
+}
+
 } // namespace installed
 
 // ---- TUninstItem -------------------------------------------------------------

@@ -26,7 +26,7 @@ struct PackageRecord
 {
     DpkgPackage package;
     qint64 installTime = 0; // seconds since 1970 of the file list; 0 when unknown
-    QString location; // /usr/share/<package> or /usr/lib/<package> when there; else empty
+    QString location; // <system data folder>/<package> or /usr/lib/<package> when there; else empty
 };
 
 struct PackageAppRecord
@@ -78,6 +78,7 @@ private:
     std::shared_ptr<Parsed> m_parsed;
     std::shared_ptr<const PackageAppsSnapshot> m_snapshot;
     QHash<QString, QString> m_owners; // file -> package, while the status file is unchanged
+    int m_unowned = 0; // applications of the last snapshot no package owned
 };
 
 } // namespace platform

@@ -67,8 +67,15 @@ struct PackageAppsReader::Parsed
 
 namespace {
 
-void parseStatus(PackageAppsReader::Parsed &p, const QString &statusFile, const QString &infoDir)
+void parseStatus(PackageAppsReader::Parsed &p, const QString &statusFile, const QString &infoDir,
+                 const QStringList &dataFolders)
 {
+    // A package's own folder: <data>/<name> in a system data folder (the
+    // first folder is the user's), else /usr/lib/<name>.
+    QStringList bases;
+    for (qsizetype i = 1; i < dataFolders.size(); ++i)
+        bases << dataFolders.at(i) + u'/';
+    bases << QStringLiteral("/usr/lib/");
     p.status = stampOf(statusFile);
     p.info = stampOf(infoDir);
     p.packages.clear();
@@ -87,7 +94,7 @@ void parseStatus(PackageAppsReader::Parsed &p, const QString &statusFile, const 
         struct stat st;
         if (::stat(QFile::encodeName(infoDir + u'/' + key + QStringLiteral(".list")).constData(), &st) == 0)
             r.installTime = st.st_mtim.tv_sec;
-        for (const QString &base : {QStringLiteral("/usr/share/"), QStringLiteral("/usr/lib/")})
+        for (const QString &base : std::as_const(bases))
             if (isDir(base + pkg.name)) {
                 r.location = base + pkg.name;
                 break;
@@ -228,7 +235,7 @@ std::shared_ptr<PackageAppsReader::Parsed> parseAll(const QString &statusFile, c
                                                     const QStringList &dataFolders)
 {
     auto p = std::make_shared<PackageAppsReader::Parsed>();
-    parseStatus(*p, statusFile, infoDir);
+    parseStatus(*p, statusFile, infoDir, dataFolders);
     parseApps(*p, dataFolders);
     return p;
 }
@@ -289,11 +296,13 @@ std::shared_ptr<const PackageAppsSnapshot> PackageAppsReader::read()
         statusChanged = !(stampOf(m_statusFile) == m_parsed->status) || !(stampOf(m_infoDir) == m_parsed->info);
         appsChanged = foldersChanged(*m_parsed) || (m_parsed->icons && m_parsed->icons->refresh());
         if (statusChanged)
-            parseStatus(*m_parsed, m_statusFile, m_infoDir);
+            parseStatus(*m_parsed, m_statusFile, m_infoDir, m_dataFolders);
         if (appsChanged)
             parseApps(*m_parsed, m_dataFolders);
     }
-    if (m_snapshot && !statusChanged && !appsChanged)
+    // Files without an owner are asked about again: the owner index may not
+    // have caught up with a package installed a moment ago.
+    if (m_snapshot && !statusChanged && !appsChanged && m_unowned == 0)
         return m_snapshot;
     if (statusChanged)
         m_owners.clear();
@@ -311,17 +320,21 @@ std::shared_ptr<const PackageAppsSnapshot> PackageAppsReader::read()
         if (m_index)
             if (const std::optional<DpkgPackage> p = m_index->packageOfFile(file))
                 owner = p->qualifiedName();
-        m_owners.insert(file, owner);
+        if (!owner.isEmpty())
+            m_owners.insert(file, owner);
         return owner;
     };
+    m_unowned = 0;
     for (const Candidate &c : std::as_const(m_parsed->apps)) {
         QString owner = ownerOf(c.record.file);
         if (owner.isEmpty() || !snapshot->byName.contains(owner))
             owner = ownerOf(c.desktopFile);
         const auto at = snapshot->byName.constFind(owner);
         // Files no package owns belong to other sources (Flatpak's exports, Wine's menus) or to nobody.
-        if (owner.isEmpty() || at == snapshot->byName.constEnd())
+        if (owner.isEmpty() || at == snapshot->byName.constEnd()) {
+            ++m_unowned;
             continue;
+        }
         PackageAppRecord r = c.record;
         r.owner = owner;
         r.location = appLocation(c, snapshot->packages.at(*at));
