@@ -11,6 +11,7 @@
 
 #ifdef BENCH_WITH_TAB
 #include "installed/UninstallTab.h"
+
 #include <QApplication>
 #endif
 

@@ -1,6 +1,5 @@
-#include "installed/InstalledSource.h"
-
 #include "core/BrimMultiLangs.h"
+#include "installed/InstalledSource.h"
 #include "installed/UninstManager.h"
 #include "platform/DpkgPackageIndex.h"
 #include "platform/PackageApps.h"

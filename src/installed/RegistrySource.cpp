@@ -1,5 +1,4 @@
 #include "installed/InstalledSource.h"
-
 #include "installed/UninstManager.h"
 #include "platform/Registry.h"
 
@@ -48,9 +47,10 @@ enum Field {
 };
 
 constexpr const char *kFieldNames[FieldCount] = {
-    "DisplayName",  "SystemComponent", "UninstallString", "ModifyPath",    "ParentDisplayName", "DisplayVersion",
-    "Publisher",    "EstimatedSize",   "InstallDate",     "InstallLocation", "HelpLink",        "URLInfoAbout",
-    "URLUpdateInfo", "Comments",       "TSAware",         "ReleaseType",   "DisplayIcon",
+    "DisplayName",    "SystemComponent", "UninstallString", "ModifyPath",  "ParentDisplayName",
+    "DisplayVersion", "Publisher",       "EstimatedSize",   "InstallDate", "InstallLocation",
+    "HelpLink",       "URLInfoAbout",    "URLUpdateInfo",   "Comments",    "TSAware",
+    "ReleaseType",    "DisplayIcon",
 };
 
 // Value name -> field, as written and in lower case; made once.
@@ -73,7 +73,8 @@ const FieldNames &fieldNames()
     return n;
 }
 
-void scanRoot(TUninstManager &manager, const QString &Root, std::vector<std::unique_ptr<TUninstItem>> &entries)
+void scanRoot(TUninstManager &manager, const QString &Root,
+              std::vector<std::unique_ptr<TUninstItem>> &entries)
 {
     const FieldNames &fields = fieldNames();
     QStringList names;

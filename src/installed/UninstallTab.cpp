@@ -342,7 +342,8 @@ void TOVUninstallTab::ApplyLayout()
     m_lvUninst->setGeometry(10, listTop, listWidth, listBottom - listTop);
     m_lblUninstShowDetails->setGeometry(10, linksY, 150, 18);
     m_chkUninstShowSystem->adjustSize();
-    m_chkUninstShowSystem->setGeometry(140, linksY, qMin(m_chkUninstShowSystem->width(), listWidth - 230), 18);
+    m_chkUninstShowSystem->setGeometry(140, linksY, qMin(m_chkUninstShowSystem->width(), listWidth - 230),
+                                       18);
     m_lblUninstRefreshList->setGeometry(listWidth - 80, linksY, 90, 18);
     m_lblUninstRefreshList->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }

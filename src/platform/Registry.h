@@ -74,9 +74,9 @@ QString hiveFileName(quint32 root);
 // Problems of a hive file that does not parse; empty when it parses or is absent.
 QStringList hiveProblems(quint32 root);
 
-// While one of these exists on a thread, each hive file is checked for changes on disk only once (at first use) instead of
-// at every call: a scan that reads thousands of values sees one consistent
-// state and does not ask the file system each time.
+// While one of these exists on a thread, each hive file is checked for changes on disk only once (at first
+// use) instead of at every call: a scan that reads thousands of values sees one consistent state and does not
+// ask the file system each time.
 class RegistryReadScope
 {
 public:

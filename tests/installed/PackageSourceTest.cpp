@@ -48,17 +48,20 @@ protected:
         platform::setRegistryDirectory(dir.path(QStringLiteral("Registry")));
         const QString sys = dir.path(QStringLiteral("usr/share"));
         const QString home = dir.path(QStringLiteral("home/share"));
-        ASSERT_TRUE(dir.write(QStringLiteral("usr/share/metainfo/org.example.Editor.metainfo.xml"), kEditorMetainfo));
+        ASSERT_TRUE(
+            dir.write(QStringLiteral("usr/share/metainfo/org.example.Editor.metainfo.xml"), kEditorMetainfo));
         // A component of another kind is no application.
         ASSERT_TRUE(dir.write(QStringLiteral("usr/share/metainfo/libfoo.metainfo.xml"),
                               "<component type=\"addon\"><id>foo</id><name>Foo</name></component>"));
         ASSERT_TRUE(dir.write(QStringLiteral("usr/share/applications/org.example.Editor.desktop"),
                               "[Desktop Entry]\nType=Application\nName=Editor (menu)\nIcon=editor\n"
-                              "Exec=" + dir.path("opt/editor/bin/editor").toUtf8() + " %F\n"));
+                              "Exec="
+                                  + dir.path("opt/editor/bin/editor").toUtf8() + " %F\n"));
         ASSERT_TRUE(dir.write(QStringLiteral("opt/editor/bin/editor"), "#!/bin/sh\n"));
         ASSERT_TRUE(dir.write(QStringLiteral("usr/share/applications/suite-writer.desktop"),
                               "[Desktop Entry]\nType=Application\nName=Suite Writer\nName[zh_CN]=套件文字\n"
-                              "Name[zh]=套件\nComment=Writes\nIcon=" + dir.path("pics/writer.svg").toUtf8() + "\n"));
+                              "Name[zh]=套件\nComment=Writes\nIcon="
+                                  + dir.path("pics/writer.svg").toUtf8() + "\n"));
         ASSERT_TRUE(dir.write(QStringLiteral("usr/share/applications/suite/calc.desktop"),
                               "[Desktop Entry]\nType=Application\nName=Suite Calc\nName[zh]=套件计算\n"
                               "Icon=suite-calc\n[Desktop Action New]\nName=Not the name\n"));
@@ -77,7 +80,8 @@ protected:
                               "[Desktop Entry]\nType=Application\nName=Tool\n"));
         ASSERT_TRUE(dir.write(QStringLiteral("usr/share/icons/hicolor/16x16/apps/editor.png"), "small"));
         ASSERT_TRUE(dir.write(QStringLiteral("usr/share/icons/hicolor/48x48/apps/editor.png"), "png"));
-        ASSERT_TRUE(dir.write(QStringLiteral("usr/share/icons/hicolor/scalable/apps/suite-calc.svg"), "<svg/>"));
+        ASSERT_TRUE(
+            dir.write(QStringLiteral("usr/share/icons/hicolor/scalable/apps/suite-calc.svg"), "<svg/>"));
         ASSERT_TRUE(dir.write(QStringLiteral("pics/writer.svg"), "<svg/>"));
         ASSERT_TRUE(QDir().mkpath(dir.path(QStringLiteral("usr/share/suite"))));
 
@@ -87,20 +91,25 @@ protected:
             + paragraph("hidden-pkg", "1", "installed") + paragraph("tool", "1", "installed")
             + paragraph("removed", "1", "config-files");
         ASSERT_TRUE(dir.write(QStringLiteral("admin/status"), status));
-        list("editor", {"usr/share/metainfo/org.example.Editor.metainfo.xml",
-                        "usr/share/applications/org.example.Editor.desktop"});
-        list("suite", {"usr/share/applications/suite-writer.desktop", "usr/share/applications/suite/calc.desktop"});
+        list("editor",
+             {"usr/share/metainfo/org.example.Editor.metainfo.xml",
+              "usr/share/applications/org.example.Editor.desktop"});
+        list("suite",
+             {"usr/share/applications/suite-writer.desktop", "usr/share/applications/suite/calc.desktop"});
         list("libfoo", {"usr/share/metainfo/libfoo.metainfo.xml", "usr/share/applications/link.desktop"});
-        list("hidden-pkg", {"usr/share/applications/hidden.desktop", "usr/share/applications/nodisplay.desktop"});
+        list("hidden-pkg",
+             {"usr/share/applications/hidden.desktop", "usr/share/applications/nodisplay.desktop"});
         list("tool", {"usr/share/applications/tool.desktop"});
         list("removed", {"usr/share/applications/unowned.desktop"});
         // The editor's list is dated: its date is the package's install date.
-        struct utimbuf when {};
+        struct utimbuf when
+        {
+        };
         when.actime = when.modtime = QDateTime(QDate(2024, 5, 17), QTime(12, 0)).toSecsSinceEpoch();
         ::utime(QFile::encodeName(dir.path(QStringLiteral("admin/info/editor.list"))).constData(), &when);
 
         index = std::make_unique<platform::DpkgPackageIndex>(dir.path(QStringLiteral("admin/info")),
-                                                              dir.path(QStringLiteral("admin/status")));
+                                                             dir.path(QStringLiteral("admin/status")));
         installed::PackageSourceOptions o;
         o.StatusFile = dir.path(QStringLiteral("admin/status"));
         o.DataFolders = {home, sys};
@@ -127,10 +136,17 @@ protected:
         QStringList out;
         for (TUninstItem *e : installed::ListedEntries(manager)) {
             const QString icon = manager.IconFiles().value(e->SmallIconIndex);
-            out << QStringList {e->DisplayName, e->Version, e->Publisher, e->SourceId,
+            out << QStringList {e->DisplayName,
+                                e->Version,
+                                e->Publisher,
+                                e->SourceId,
                                 e->SystemComponent ? QStringLiteral("system") : QStringLiteral("app"),
-                                e->Siblings.join(u','), icon.isEmpty() ? QString() : icon.mid(dir.path().size() + 1),
-                                e->AboutLink, e->HelpLink, e->InstallLocation.mid(dir.path().size()), e->Summary}
+                                e->Siblings.join(u','),
+                                icon.isEmpty() ? QString() : icon.mid(dir.path().size() + 1),
+                                e->AboutLink,
+                                e->HelpLink,
+                                e->InstallLocation.mid(dir.path().size()),
+                                e->Summary}
                        .join(u'|');
         }
         return out;
@@ -160,14 +176,14 @@ TEST_F(PackageSource, ApplicationsByLanguageAndSystemPackagesOnRequest)
          // The editor lives in its program's folder, the suite in its data folder.
          {"Editor|1.0-1|Example Makers|editor|app||usr/share/icons/hicolor/48x48/apps/editor.png|"
           "https://editor.example.org/|https://editor.example.org/help|/opt/editor/bin|Edits text",
-          "Suite Calc|2:3.1|Pack Ager|suite|app|Suite Writer|usr/share/icons/hicolor/scalable/apps/suite-calc.svg|"
+          "Suite Calc|2:3.1|Pack Ager|suite|app|Suite "
+          "Writer|usr/share/icons/hicolor/scalable/apps/suite-calc.svg|"
           "https://suite.example.org||{suite}|",
-          "Suite Writer|2:3.1|Pack Ager|suite|app|Suite Calc|pics/writer.svg|https://suite.example.org||{suite}|"
+          "Suite Writer|2:3.1|Pack Ager|suite|app|Suite "
+          "Calc|pics/writer.svg|https://suite.example.org||{suite}|"
           "Writes"}},
         // Name[zh_CN] first, then Name[zh], then the untranslated name.
-        {"zh_CN",
-         false,
-         {"套件计算", "编辑器", "套件文字"}},
+        {"zh_CN", false, {"套件计算", "编辑器", "套件文字"}},
         {"en_US",
          true,
          {"Editor", "hidden-pkg|1|Pack Ager|hidden-pkg|system||||||the hidden-pkg package",
@@ -199,6 +215,9 @@ TEST_F(PackageSource, ApplicationsByLanguageAndSystemPackagesOnRequest)
     EXPECT_EQ(editor->Source, installed::EntrySource::Package);
     EXPECT_EQ(editor->UninstallString, QStringLiteral("apt-get remove editor"));
     EXPECT_EQ(QDate(1899, 12, 30).addDays(qint64(editor->InstallDate)), QDate(2024, 5, 17));
+    // The command is there to read: starting the uninstall of a package entry runs nothing.
+    manager.Item(0)->StartUninstall();
+    EXPECT_EQ(manager.RunningUninstalls(), 0);
 }
 
 TEST_F(PackageSource, ARescanSeesChangedFoldersAndPackages)
@@ -216,5 +235,6 @@ TEST_F(PackageSource, ARescanSeesChangedFoldersAndPackages)
     QByteArray without = status;
     without.replace(paragraph("suite", "2:3.1", "installed", "Homepage: https://suite.example.org\n"), "");
     ASSERT_TRUE(dir.write(QStringLiteral("admin/status"), without));
-    EXPECT_TRUE(testsupport::pollUntil([&] { return !rows().join(u'\n').contains(QStringLiteral("Suite")); }));
+    EXPECT_TRUE(
+        testsupport::pollUntil([&] { return !rows().join(u'\n').contains(QStringLiteral("Suite")); }));
 }

@@ -546,8 +546,9 @@ TEST_F(UninstallTab, ClicksOnTheSelectionPanelStayThere)
 TEST_F(UninstallTab, ShowSystemPackagesListsSystemComponentsToo)
 {
     user(entry("App", "\"DisplayName\"=\"Editor\"\n\"UninstallString\"=\"/bin/true\"\n")
-         + entry("Lib", "\"DisplayName\"=\"Base Library\"\n\"UninstallString\"=\"/bin/true\"\n"
-                        "\"SystemComponent\"=dword:00000001\n"));
+         + entry("Lib",
+                 "\"DisplayName\"=\"Base Library\"\n\"UninstallString\"=\"/bin/true\"\n"
+                 "\"SystemComponent\"=dword:00000001\n"));
     open();
     QCheckBox *show = tab->chkUninstShowSystem();
     EXPECT_EQ(show->text(), QStringLiteral("Show system packages"));

@@ -27,14 +27,8 @@ struct ToolRun
 class RegTool : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        setRegistryDirectory(dir.path());
-    }
-    void TearDown() override
-    {
-        setRegistryDirectory(QString());
-    }
+    void SetUp() override { setRegistryDirectory(dir.path()); }
+    void TearDown() override { setRegistryDirectory(QString()); }
 
     QProcess *start(const QStringList &args)
     {

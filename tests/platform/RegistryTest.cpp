@@ -8,8 +8,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utime.h>
 
 using namespace platform;
 
@@ -20,25 +18,12 @@ const QString kUninstall = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\Current
 using testsupport::readFile;
 using testsupport::writeFile;
 
-void setMtime(const QString &path, const QDateTime &when)
-{
-    struct utimbuf t;
-    t.actime = t.modtime = time_t(when.toSecsSinceEpoch());
-    ::utime(QFile::encodeName(path).constData(), &t);
-}
-
 // Every test gets its own hive folder.
 class Registry : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        setRegistryDirectory(dir.path() + QStringLiteral("/Registry"));
-    }
-    void TearDown() override
-    {
-        setRegistryDirectory(QString());
-    }
+    void SetUp() override { setRegistryDirectory(dir.path() + QStringLiteral("/Registry")); }
+    void TearDown() override { setRegistryDirectory(QString()); }
     QString hive(const char *root)
     {
         return dir.path() + QStringLiteral("/Registry/") + QLatin1String(root) + QStringLiteral(".reg");
@@ -289,4 +274,3 @@ TEST_F(Registry, HivesWrittenByWineReadAsStoredAndWriteBackUnchanged)
     EXPECT_EQ(user->value(QStringLiteral("Software\\Halvex\\设置"), QStringLiteral("名称"))->stringValue(),
               QStringLiteral("值"));
 }
-

@@ -58,8 +58,10 @@ protected:
                 {QStringLiteral("-W"), QStringLiteral("-f=${db:Status-Status} ${binary:Package}\\n")});
         EXPECT_TRUE(p.waitForFinished(60000));
         QSet<QString> names;
-        for (const QString &line : QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
-            if (!line.startsWith(QLatin1String("config-files")) && !line.startsWith(QLatin1String("not-installed")))
+        for (const QString &line :
+             QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts))
+            if (!line.startsWith(QLatin1String("config-files"))
+                && !line.startsWith(QLatin1String("not-installed")))
                 names.insert(line.section(u' ', 1));
         return names;
     }
@@ -73,7 +75,8 @@ protected:
 
 TEST_F(ListInstalled, DefaultListAndSystemPackagesWithAll)
 {
-    const QString editor = QString::fromUtf8("Editor \xc3\xa9\t1.2\tMaker\tregistry\t/opt/editor/uninstall --all");
+    const QString editor
+        = QString::fromUtf8("Editor \xc3\xa9\t1.2\tMaker\tregistry\t/opt/editor/uninstall --all");
     EXPECT_EQ(run({"--list-installed"}), QStringList {editor});
 
     const QStringList all = run({"--list-installed", "--all"});

@@ -250,8 +250,9 @@ QString appLocation(const Candidate &c, const PackageRecord &package)
         const QString top = exe.section(u'/', 0, 2);
         return isDir(top) ? top : QFileInfo(exe).absolutePath();
     }
-    if (!exe.isEmpty() && !exe.startsWith(QLatin1String("/usr/bin/")) && !exe.startsWith(QLatin1String("/bin/"))
-        && !exe.startsWith(QLatin1String("/usr/games/")) && !exe.startsWith(QLatin1String("/usr/sbin/")))
+    if (!exe.isEmpty() && !exe.startsWith(QLatin1String("/usr/bin/"))
+        && !exe.startsWith(QLatin1String("/bin/")) && !exe.startsWith(QLatin1String("/usr/games/"))
+        && !exe.startsWith(QLatin1String("/usr/sbin/")))
         return QFileInfo(exe).absolutePath();
     if (!package.location.isEmpty())
         return package.location;
@@ -293,7 +294,8 @@ std::shared_ptr<const PackageAppsSnapshot> PackageAppsReader::read()
         m_parsed = parseAll(m_statusFile, m_infoDir, m_dataFolders);
         statusChanged = appsChanged = true;
     } else {
-        statusChanged = !(stampOf(m_statusFile) == m_parsed->status) || !(stampOf(m_infoDir) == m_parsed->info);
+        statusChanged
+            = !(stampOf(m_statusFile) == m_parsed->status) || !(stampOf(m_infoDir) == m_parsed->info);
         appsChanged = foldersChanged(*m_parsed) || (m_parsed->icons && m_parsed->icons->refresh());
         if (statusChanged)
             parseStatus(*m_parsed, m_statusFile, m_infoDir, m_dataFolders);
