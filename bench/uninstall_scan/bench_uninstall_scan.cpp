@@ -76,14 +76,13 @@ void rescan(TUninstManager &m)
     g_entries = m.Count();
 }
 
-// A manager reading what the program reads; package data of its own (not the shared index).
+// A manager reading what the program reads.
 std::unique_ptr<TUninstManager> makeManager(bool prefetch)
 {
     auto m = std::make_unique<TUninstManager>();
     std::vector<std::unique_ptr<installed::InstalledSource>> sources;
     sources.push_back(installed::MakeRegistrySource());
     installed::PackageSourceOptions o;
-    o.InfoDir = QStringLiteral("/var/lib/dpkg/info/"); // not the shared index's spelling: an index of its own
     o.Prefetch = prefetch;
     sources.push_back(installed::MakePackageSource(o));
     m->SetSources(std::move(sources));
@@ -128,7 +127,7 @@ static void BM_FirstScanCold(benchmark::State &state)
 {
     for (auto _ : state) {
         platform::setRegistryDirectory(g_dir->path());
-        auto m = makeManager(false); // and the package data, with its owner index
+        auto m = makeManager(false); // and the package data with the owners of the applications' files
         rescan(*m);
     }
 }

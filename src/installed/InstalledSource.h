@@ -9,10 +9,6 @@
 class TUninstItem;
 class TUninstManager;
 
-namespace platform {
-class DpkgPackageIndex;
-}
-
 namespace installed {
 
 // Where an uninstall entry comes from.
@@ -43,9 +39,6 @@ struct PackageSourceOptions
     QString StatusFile = QStringLiteral("/var/lib/dpkg/status");
     QString InfoDir; // empty: "info" beside the status file
     QStringList DataFolders; // XDG data folders; empty: the user's and the system's
-    // Which package owns a file (not owned); null: the program's shared index
-    // for the machine's database, else one of the source's own.
-    platform::DpkgPackageIndex *Index = nullptr;
     // The interface language's locale ("zh_CN"), asked at every scan; empty
     // function: the published language's.
     std::function<QString()> Locale;

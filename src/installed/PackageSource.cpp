@@ -1,7 +1,6 @@
 #include "core/BrimMultiLangs.h"
 #include "installed/InstalledSource.h"
 #include "installed/UninstManager.h"
-#include "platform/DpkgPackageIndex.h"
 #include "platform/PackageApps.h"
 
 #include <QDate>
@@ -59,17 +58,8 @@ public:
         QString info = m_options.InfoDir;
         if (info.isEmpty())
             info = QFileInfo(m_options.StatusFile).absolutePath() + QStringLiteral("/info");
-        platform::DpkgPackageIndex *index = m_options.Index;
-        if (!index) {
-            if (m_options.StatusFile == u"/var/lib/dpkg/status" && info == u"/var/lib/dpkg/info") {
-                index = &platform::DpkgPackageIndex::shared();
-            } else {
-                m_ownIndex = std::make_unique<platform::DpkgPackageIndex>(info, m_options.StatusFile);
-                index = m_ownIndex.get();
-            }
-        }
         m_reader = std::make_unique<platform::PackageAppsReader>(m_options.StatusFile, info,
-                                                                 m_options.DataFolders, index);
+                                                                 m_options.DataFolders);
         if (m_options.Prefetch)
             m_reader->prefetch();
     }
@@ -149,7 +139,6 @@ private:
     }
 
     PackageSourceOptions m_options;
-    std::unique_ptr<platform::DpkgPackageIndex> m_ownIndex;
     std::unique_ptr<platform::PackageAppsReader> m_reader;
 };
 

@@ -20,8 +20,6 @@
 
 namespace platform {
 
-class DpkgPackageIndex;
-
 struct PackageRecord
 {
     DpkgPackage package;
@@ -53,16 +51,15 @@ class PackageAppsReader
 {
 public:
     // dataFolders: the XDG data folders (metainfo/, applications/, icons/,
-    // pixmaps/ below each); empty for the user's and the system's. The index
-    // tells which package owns a file (not owned; it must read the same
-    // package database).
-    PackageAppsReader(QString statusFile, QString infoDir, QStringList dataFolders, DpkgPackageIndex *index);
+    // pixmaps/ below each); empty for the user's and the system's. The
+    // packages' file lists in infoDir tell which package owns a file.
+    PackageAppsReader(QString statusFile, QString infoDir, QStringList dataFolders);
     ~PackageAppsReader();
     PackageAppsReader(const PackageAppsReader &) = delete;
     PackageAppsReader &operator=(const PackageAppsReader &) = delete;
 
     // Starts reading the files in the background, so that the first read()
-    // finds them parsed; the owner index is started too.
+    // finds them parsed.
     void prefetch();
     // The current state; only what changed on disk since the last call is read again.
     std::shared_ptr<const PackageAppsSnapshot> read();
@@ -73,12 +70,9 @@ private:
     QString m_statusFile;
     QString m_infoDir;
     QStringList m_dataFolders;
-    DpkgPackageIndex *m_index;
     std::future<std::shared_ptr<Parsed>> m_pending;
     std::shared_ptr<Parsed> m_parsed;
     std::shared_ptr<const PackageAppsSnapshot> m_snapshot;
-    QHash<QString, QString> m_owners; // file -> package, while the status file is unchanged
-    int m_unowned = 0; // applications of the last snapshot no package owned
 };
 
 } // namespace platform

@@ -1,7 +1,6 @@
 #include "platform/PackageApps.h"
 
 #include "platform/DesktopIcons.h"
-#include "platform/DpkgPackageIndex.h"
 #include "platform/FileIO.h"
 
 #include <QDir>
@@ -62,6 +61,7 @@ struct PackageAppsReader::Parsed
     QHash<QString, int> byName;
     QHash<QString, Stamp> folders; // every metainfo and applications folder looked at
     QList<Candidate> apps;
+    QHash<QString, QString> owners; // application file -> package
     std::unique_ptr<IconThemeLookup> icons;
 };
 
@@ -223,6 +223,53 @@ void parseApps(PackageAppsReader::Parsed &p, const QStringList &dataFolders)
     }
 }
 
+// Which package owns each application file: the packages' file lists name
+// them. Only lines that can be such a file (.desktop, .xml) are looked up,
+// so this reads the lists without indexing every path they hold.
+void scanOwners(PackageAppsReader::Parsed &p, const QString &infoDir)
+{
+    p.owners.clear();
+    QHash<QByteArray, QString> wanted; // a path as the lists write it -> the file's name here
+    auto want = [&wanted](const QString &file) {
+        if (file.isEmpty())
+            return;
+        wanted.insert(QFile::encodeName(file), file);
+        // A folder reached through a link: the lists name the real path.
+        const QString real = QFileInfo(file).canonicalFilePath();
+        if (!real.isEmpty() && real != file)
+            wanted.insert(QFile::encodeName(real), file);
+    };
+    for (const Candidate &c : std::as_const(p.apps)) {
+        want(c.record.file);
+        want(c.desktopFile);
+    }
+    if (wanted.isEmpty())
+        return;
+    std::vector<char> buffer(1 << 16);
+    size_t size = 0;
+    for (const QString &list : QDir(infoDir).entryList({QStringLiteral("*.list")}, QDir::Files, QDir::Name)) {
+        const QString package = list.chopped(5);
+        if (!p.byName.contains(package))
+            continue;
+        if (!readWholeFile(QFile::encodeName(infoDir + u'/' + list).constData(), &buffer, &size))
+            continue;
+        std::string_view text(buffer.data(), size);
+        while (!text.empty()) {
+            const size_t nl = text.find('\n');
+            const std::string_view line = text.substr(0, nl);
+            if (line.ends_with(".desktop") || line.ends_with(".xml")) {
+                const auto it
+                    = wanted.constFind(QByteArray::fromRawData(line.data(), qsizetype(line.size())));
+                if (it != wanted.constEnd() && !p.owners.contains(*it))
+                    p.owners.insert(*it, package);
+            }
+            if (nl == std::string_view::npos)
+                break;
+            text.remove_prefix(nl + 1);
+        }
+    }
+}
+
 bool foldersChanged(const PackageAppsReader::Parsed &p)
 {
     for (auto it = p.folders.constBegin(); it != p.folders.constEnd(); ++it)
@@ -237,6 +284,7 @@ std::shared_ptr<PackageAppsReader::Parsed> parseAll(const QString &statusFile, c
     auto p = std::make_shared<PackageAppsReader::Parsed>();
     parseStatus(*p, statusFile, infoDir, dataFolders);
     parseApps(*p, dataFolders);
+    scanOwners(*p, infoDir);
     return p;
 }
 
@@ -261,12 +309,10 @@ QString appLocation(const Candidate &c, const PackageRecord &package)
 
 } // namespace
 
-PackageAppsReader::PackageAppsReader(QString statusFile, QString infoDir, QStringList dataFolders,
-                                     DpkgPackageIndex *index)
+PackageAppsReader::PackageAppsReader(QString statusFile, QString infoDir, QStringList dataFolders)
     : m_statusFile(std::move(statusFile))
     , m_infoDir(std::move(infoDir))
     , m_dataFolders(dataFolders.isEmpty() ? xdgDataFolders() : std::move(dataFolders))
-    , m_index(index)
 { }
 
 PackageAppsReader::~PackageAppsReader()
@@ -279,8 +325,6 @@ void PackageAppsReader::prefetch()
 {
     if (m_pending.valid() || m_parsed)
         return;
-    if (m_index)
-        m_index->startBuild();
     m_pending = std::async(std::launch::async, parseAll, m_statusFile, m_infoDir, m_dataFolders);
 }
 
@@ -301,42 +345,23 @@ std::shared_ptr<const PackageAppsSnapshot> PackageAppsReader::read()
             parseStatus(*m_parsed, m_statusFile, m_infoDir, m_dataFolders);
         if (appsChanged)
             parseApps(*m_parsed, m_dataFolders);
+        if (statusChanged || appsChanged)
+            scanOwners(*m_parsed, m_infoDir);
     }
-    // Files without an owner are asked about again: the owner index may not
-    // have caught up with a package installed a moment ago.
-    if (m_snapshot && !statusChanged && !appsChanged && m_unowned == 0)
+    if (m_snapshot && !statusChanged && !appsChanged)
         return m_snapshot;
-    if (statusChanged)
-        m_owners.clear();
 
     auto snapshot = std::make_shared<PackageAppsSnapshot>();
     snapshot->packages = m_parsed->packages;
     snapshot->byName = m_parsed->byName;
-    auto ownerOf = [this](const QString &file) -> QString {
-        if (file.isEmpty())
-            return {};
-        const auto known = m_owners.constFind(file);
-        if (known != m_owners.constEnd())
-            return *known;
-        QString owner;
-        if (m_index)
-            if (const std::optional<DpkgPackage> p = m_index->packageOfFile(file))
-                owner = p->qualifiedName();
-        if (!owner.isEmpty())
-            m_owners.insert(file, owner);
-        return owner;
-    };
-    m_unowned = 0;
     for (const Candidate &c : std::as_const(m_parsed->apps)) {
-        QString owner = ownerOf(c.record.file);
-        if (owner.isEmpty() || !snapshot->byName.contains(owner))
-            owner = ownerOf(c.desktopFile);
+        QString owner = m_parsed->owners.value(c.record.file);
+        if (owner.isEmpty())
+            owner = m_parsed->owners.value(c.desktopFile);
         const auto at = snapshot->byName.constFind(owner);
         // Files no package owns belong to other sources (Flatpak's exports, Wine's menus) or to nobody.
-        if (owner.isEmpty() || at == snapshot->byName.constEnd()) {
-            ++m_unowned;
+        if (owner.isEmpty() || at == snapshot->byName.constEnd())
             continue;
-        }
         PackageAppRecord r = c.record;
         r.owner = owner;
         r.location = appLocation(c, snapshot->packages.at(*at));
