@@ -64,6 +64,10 @@ OVCommandLineOptions ParseCommandLineOptions(const QStringList &args)
         bool ok = false;
         if (a == QLatin1String("--version")) {
             o.version = true;
+        } else if (a == QLatin1String("--list-installed")) {
+            o.listInstalled = true;
+        } else if (a == QLatin1String("--all")) {
+            o.listAll = true;
         } else if (a == QLatin1String("--quit-after") && hasValue) {
             const int ms = args.at(++i).toInt(&ok);
             if (ok && ms >= 0)

@@ -36,6 +36,8 @@ struct OVCommandLineOptions
     int quitAfterMs = -1; // --quit-after MS: smoke starts end the loop after this long and report
     int broadcastLanguage = -1; // --broadcast-language LCID: send the broadcast and end
     bool broadcastBad = false; // an LCID that is missing or outside 0 to 65535
+    bool listInstalled = false; // --list-installed: print the installed software and end
+    bool listAll = false; // --all with it: the system components too
     // Debugging and screenshots: tasks added at start, a tab to show, a dialog
     // to open and a picture to take (of the window, or of the open dialog).
     std::vector<std::pair<QString, QString>> addTasks; // --add-task TITLE URL

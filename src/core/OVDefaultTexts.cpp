@@ -162,6 +162,7 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"FormOVMain.lblUninstStatus.Caption", u"%s: %d"},
     {u"FormOVMain.lblUninstShowPatches.Caption", u"Show updates"},
     {u"FormOVMain.lblUninstRefreshList.Caption", u"Refresh"},
+    {u"FormOVMain.chkUninstShowSystem.Caption", u"Show system packages"},
     {u"FormOVMain.imgUninstSelItemIcon.Hint", u"Click icon to get software details (show/hide)"},
     {u"FormOVMain.lblUninstDetails_Name.Caption", u"Software Name:"},
     {u"FormOVMain.lblUninstDetails_NameV.Caption", u""},

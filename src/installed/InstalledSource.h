@@ -1,6 +1,10 @@
 #pragma once
 
 #include <QString>
+<<<<<<< HEAD
+=======
+#include <QStringList>
+>>>>>>> h-apps
 #include <functional>
 #include <memory>
 #include <vector>
@@ -36,5 +40,32 @@ std::unique_ptr<InstalledSource> MakeRegistrySource();
 // Locale: the interface language's locale ("zh_CN"), asked at every scan;
 // empty function: the published language's.
 std::unique_ptr<InstalledSource> MakeFlatpakSource(std::function<QString()> Locale = {});
+
+// Where the package source reads from; the defaults are the machine's.
+struct PackageSourceOptions
+{
+    QString StatusFile = QStringLiteral("/var/lib/dpkg/status");
+    QString InfoDir; // empty: "info" beside the status file
+    QStringList DataFolders; // XDG data folders; empty: the user's and the system's
+    // The interface language's locale ("zh_CN"), asked at every scan; empty
+    // function: the published language's.
+    std::function<QString()> Locale;
+    // Read the files in the background from the start, so that the first scan finds them parsed.
+    bool Prefetch = false;
+};
+
+// The installed packages: one entry per application a package brings (its
+// AppStream component or menu-shown desktop entry; SourceId = the package,
+// Siblings = the package's other applications), and one SystemComponent
+// entry for every package without an application.
+std::unique_ptr<InstalledSource> MakePackageSource(PackageSourceOptions Options = {});
+
+// The locale of an interface language (2052 -> "zh_CN", 1033 -> "en_US"); empty when unknown.
+QString LocaleOfLanguage(quint16 LanguageId);
+
+// The sources the program reads, in order: its own registry hives, the
+// system's packages. Language: the interface language at scan time (empty
+// function: the published language's).
+std::vector<std::unique_ptr<InstalledSource>> MakeDefaultSources(std::function<quint16()> Language = {});
 
 } // namespace installed

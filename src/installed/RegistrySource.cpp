@@ -1,9 +1,9 @@
 #include "installed/InstalledSource.h"
-
 #include "installed/UninstManager.h"
 #include "platform/Registry.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 namespace installed {
 
@@ -24,67 +24,113 @@ QString EntrySourceName(EntrySource Source)
 
 namespace {
 
-// Value names, made once: a scan asks for each of them thousands of times.
-struct ValueNames
-{
-    const QString DisplayName = QStringLiteral("DisplayName");
-    const QString SystemComponent = QStringLiteral("SystemComponent");
-    const QString UninstallString = QStringLiteral("UninstallString");
-    const QString ModifyPath = QStringLiteral("ModifyPath");
-    const QString ParentDisplayName = QStringLiteral("ParentDisplayName");
-    const QString DisplayVersion = QStringLiteral("DisplayVersion");
-    const QString Publisher = QStringLiteral("Publisher");
-    const QString EstimatedSize = QStringLiteral("EstimatedSize");
-    const QString InstallDate = QStringLiteral("InstallDate");
-    const QString InstallLocation = QStringLiteral("InstallLocation");
-    const QString HelpLink = QStringLiteral("HelpLink");
-    const QString URLInfoAbout = QStringLiteral("URLInfoAbout");
-    const QString URLUpdateInfo = QStringLiteral("URLUpdateInfo");
-    const QString Comments = QStringLiteral("Comments");
-    const QString TSAware = QStringLiteral("TSAware");
-    const QString ReleaseType = QStringLiteral("ReleaseType");
-    const QString DisplayIcon = QStringLiteral("DisplayIcon");
+// The values an entry is read from, in the order they are read.
+enum Field {
+    DisplayName,
+    SystemComponent,
+    UninstallString,
+    ModifyPath,
+    ParentDisplayName,
+    DisplayVersion,
+    Publisher,
+    EstimatedSize,
+    InstallDate,
+    InstallLocation,
+    HelpLink,
+    URLInfoAbout,
+    URLUpdateInfo,
+    Comments,
+    TSAware,
+    ReleaseType,
+    DisplayIcon,
+    FieldCount
 };
 
-const ValueNames &names()
+constexpr const char *kFieldNames[FieldCount] = {
+    "DisplayName",    "SystemComponent", "UninstallString", "ModifyPath",  "ParentDisplayName",
+    "DisplayVersion", "Publisher",       "EstimatedSize",   "InstallDate", "InstallLocation",
+    "HelpLink",       "URLInfoAbout",    "URLUpdateInfo",   "Comments",    "TSAware",
+    "ReleaseType",    "DisplayIcon",
+};
+
+// Value name -> field, as written and in lower case; made once.
+struct FieldNames
 {
-    static const ValueNames n;
+    QHash<QString, int> exact;
+    QHash<QString, int> lower;
+    FieldNames()
+    {
+        for (int i = 0; i < FieldCount; ++i) {
+            exact.insert(QLatin1String(kFieldNames[i]), i);
+            lower.insert(QString::fromLatin1(kFieldNames[i]).toLower(), i);
+        }
+    }
+};
+
+const FieldNames &fieldNames()
+{
+    static const FieldNames n;
     return n;
 }
 
-void scanRoot(TUninstManager &manager, const QString &Root, std::vector<std::unique_ptr<TUninstItem>> &entries)
+void scanRoot(TUninstManager &manager, const QString &Root,
+              std::vector<std::unique_ptr<TUninstItem>> &entries)
 {
-    const ValueNames &v = names();
+    const FieldNames &fields = fieldNames();
     QStringList names;
     if (platform::RegKeyNames(Root, names) == 0)
         return;
     for (const QString &name : names) {
         const QString path = Root + name;
-        if (!platform::RegValueExists(path, v.DisplayName))
+        // One pass over the key's values finds every field: a value written
+        // as the field is named wins over one that differs only in case.
+        const QList<platform::RegValue> values = platform::RegReadValues(path);
+        const platform::RegValue *exact[FieldCount] = {};
+        const platform::RegValue *folded[FieldCount] = {};
+        for (const platform::RegValue &v : values) {
+            const auto e = fields.exact.constFind(v.name);
+            if (e != fields.exact.constEnd()) {
+                if (!exact[*e])
+                    exact[*e] = &v;
+                continue;
+            }
+            const auto l = fields.lower.constFind(v.name.toLower());
+            if (l != fields.lower.constEnd() && !folded[*l])
+                folded[*l] = &v;
+        }
+        auto value = [&](Field f) { return exact[f] ? exact[f] : folded[f]; };
+        auto str = [&](Field f) {
+            const platform::RegValue *v = value(f);
+            return v ? v->stringValue().value_or(QString()) : QString();
+        };
+        auto num = [&](Field f) {
+            const platform::RegValue *v = value(f);
+            return v ? qint32(v->dwordValue().value_or(0)) : 0;
+        };
+        if (!value(DisplayName))
             continue;
         auto item = std::make_unique<TUninstItem>(&manager);
-        item->SystemComponent = platform::RegReadInteger(path, v.SystemComponent) == 1;
+        item->SystemComponent = num(SystemComponent) == 1;
         item->SourceId = path;
         item->KeyPath = path;
         item->KeyName = name;
-        auto str = [&path](const QString &value) { return platform::RegReadString(path, value); };
-        item->UninstallString = str(v.UninstallString);
-        item->ModifyPath = str(v.ModifyPath);
-        item->ParentName = str(v.ParentDisplayName);
-        item->DisplayName = str(v.DisplayName);
-        item->Version = str(v.DisplayVersion);
-        item->Publisher = str(v.Publisher);
-        item->EstimatedSize = platform::RegReadInteger(path, v.EstimatedSize);
-        item->InstallDate = installed::ParseInstallDate(str(v.InstallDate));
-        item->InstallLocation = str(v.InstallLocation);
-        item->HelpLink = str(v.HelpLink);
-        item->AboutLink = str(v.URLInfoAbout);
-        item->UpdateLink = str(v.URLUpdateInfo);
-        item->Comments = str(v.Comments);
-        item->TSAware = platform::RegReadInteger(path, v.TSAware) == 1;
-        item->ReleaseType = str(v.ReleaseType);
+        item->UninstallString = str(UninstallString);
+        item->ModifyPath = str(ModifyPath);
+        item->ParentName = str(ParentDisplayName);
+        item->DisplayName = str(DisplayName);
+        item->Version = str(DisplayVersion);
+        item->Publisher = str(Publisher);
+        item->EstimatedSize = num(EstimatedSize);
+        item->InstallDate = installed::ParseInstallDate(str(InstallDate));
+        item->InstallLocation = str(InstallLocation);
+        item->HelpLink = str(HelpLink);
+        item->AboutLink = str(URLInfoAbout);
+        item->UpdateLink = str(URLUpdateInfo);
+        item->Comments = str(Comments);
+        item->TSAware = num(TSAware) == 1;
+        item->ReleaseType = str(ReleaseType);
         item->SmallIconIndex = item->LargeIconIndex = manager.DefaultIconIndex();
-        item->IconFile = str(v.DisplayIcon);
+        item->IconFile = str(DisplayIcon);
         // A path followed by an icon number (",0") names no file and keeps the default icon.
         if (!item->IconFile.isEmpty() && QFileInfo(item->IconFile).isFile())
             item->SmallIconIndex = item->LargeIconIndex = manager.IconIndexFor(item->IconFile);

@@ -5,6 +5,7 @@
 #include "platform/Registry.h"
 
 #include <QDate>
+#include <QHash>
 #include <algorithm>
 #include <unordered_map>
 
@@ -34,6 +35,40 @@ double ParseInstallDate(const QString &Text)
     return double(QDate(1899, 12, 30).daysTo(date));
 }
 
+std::vector<TUninstItem *> ListedEntries(const TUninstManager &Manager)
+{
+    std::vector<TUninstItem *> rows;
+    for (int i = 0; i < Manager.Count(); ++i) {
+        TUninstItem *t = Manager.Item(i);
+        if (!t->HasUninstallCommand()) {
+            for (int c = 0; c < t->ChildCount(); ++c)
+                if (!t->Child(c)->TSAware)
+                    rows.push_back(t->Child(c));
+            if (t->ChildCount() > 0)
+                continue;
+        }
+        if (!t->TSAware)
+            rows.push_back(t);
+    }
+    return rows;
+}
+
+QStringList InstalledListing(const TUninstManager &Manager)
+{
+    auto field = [](QString text) {
+        for (QChar &c : text)
+            if (c == u'\t' || c == u'\n' || c == u'\r')
+                c = u' ';
+        return text;
+    };
+    QStringList lines;
+    for (const TUninstItem *e : ListedEntries(Manager))
+        lines << QStringList {field(e->DisplayName), field(e->Version), field(e->Publisher),
+                              EntrySourceName(e->Source), field(e->UninstallString)}
+                     .join(u'\t');
+    return lines;
+}
+
 } // namespace installed
 
 // ---- TUninstItem -------------------------------------------------------------
@@ -57,6 +92,10 @@ void TUninstItem::AddChild(std::unique_ptr<TUninstItem> Child)
 void TUninstItem::StartUninstall()
 {
     if (!HasUninstallCommand() || !Manager)
+        return;
+    // A package's command is informational: packages are removed through the
+    // package manager's checked path, never by running the text.
+    if (Source == installed::EntrySource::Package)
         return;
     // The command comes from whoever registered the entry: it is split into
     // words and started without a shell.
@@ -173,31 +212,39 @@ void TUninstManager::Group()
         return false;
     };
 
+    // Names compared ignoring case: looked up by their case-folded text
+    // instead of comparing every update with every entry.
+    QHash<QString, std::vector<TUninstItem *>> updatesByName;
+    for (auto &u : m_updates)
+        updatesByName[u->DisplayName.toCaseFolded()].push_back(u.get());
     for (auto &u : m_updates) {
-        for (auto &other : m_updates) {
-            if (other.get() == u.get() || other->DisplayName.compare(u->ParentName, Qt::CaseInsensitive) != 0
-                || wouldLoop(u.get(), other.get()))
+        const auto candidates = updatesByName.constFind(u->ParentName.toCaseFolded());
+        if (candidates == updatesByName.constEnd())
+            continue;
+        for (TUninstItem *other : *candidates) {
+            if (other == u.get() || wouldLoop(u.get(), other))
                 continue;
-            parentOf[u.get()] = other.get();
+            parentOf[u.get()] = other;
             u->ParentName.clear();
             break;
         }
     }
+    QHash<QString, TUninstItem *> programsByName;
+    // Filled from the end, so that the first of equal names stays.
+    for (auto it = m_programs.rbegin(); it != m_programs.rend(); ++it)
+        programsByName.insert((*it)->DisplayName.toCaseFolded(), it->get());
     for (auto &u : m_updates) {
         if (u->ParentName.isEmpty())
             continue;
-        TUninstItem *parent = nullptr;
-        for (auto &program : m_programs)
-            if (program->DisplayName.compare(u->ParentName, Qt::CaseInsensitive) == 0) {
-                parent = program.get();
-                break;
-            }
+        const QString key = u->ParentName.toCaseFolded();
+        TUninstItem *parent = programsByName.value(key);
         if (!parent) {
             auto created = std::make_unique<TUninstItem>(this);
             created->DisplayName = u->ParentName;
             created->SmallIconIndex = u->SmallIconIndex;
             created->LargeIconIndex = u->LargeIconIndex;
             parent = created.get();
+            programsByName.insert(key, parent);
             m_programs.push_back(std::move(created));
         }
         parentOf[u.get()] = parent;

@@ -56,6 +56,9 @@ public:
     QString Branch;
     QString Origin;
     QString Installation;
+    // The display names of the other entries that go with this one when its
+    // source removes it (the other applications of one package).
+    QStringList Siblings;
 
     bool HasUninstallCommand() const { return !UninstallString.trimmed().isEmpty(); }
     int ChildCount() const { return int(m_children.size()); }
@@ -131,6 +134,15 @@ private:
 };
 
 namespace installed {
+// The entries a list shows, in the manager's order: a top-level entry with an
+// uninstall command (or without one and without updates) is one row unless
+// TSAware; one without an uninstall command but with updates is replaced by
+// its updates that are not TSAware.
+std::vector<TUninstItem *> ListedEntries(const TUninstManager &Manager);
+// One line per listed entry, tab-separated: name, version, publisher, source
+// word, uninstall command (tabs and line breaks inside a field become blanks).
+QStringList InstalledListing(const TUninstManager &Manager);
+
 // "InstallDate" text to a day count since 1899-12-30; 0 when it is not a date
 // written as yyyyMMdd.
 double ParseInstallDate(const QString &Text);

@@ -204,6 +204,18 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     connect(m_lblUninstRefreshList, &QLabel::linkActivated, this, [this] { ListFill(); });
     m_lblUninstShowPatches = link("lblUninstShowPatches");
     m_lblUninstShowPatches->hide();
+    m_chkUninstShowSystem = new QCheckBox(this);
+    m_chkUninstShowSystem->setObjectName(QStringLiteral("chkUninstShowSystem"));
+    if (m_mgr)
+        m_chkUninstShowSystem->setChecked(m_mgr->ShowSystemComponents());
+    connect(m_chkUninstShowSystem, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_mgr)
+            return;
+        m_mgr->SetShowSystemComponents(on);
+        // Before the first show the list is filled then anyway.
+        if (m_firstShown)
+            ListFill();
+    });
 
     BuildTop3();
 
@@ -329,6 +341,9 @@ void TOVUninstallTab::ApplyLayout()
     const int listBottom = m_detailsHidden ? detailsTop + detailsHeight : detailsTop - 6;
     m_lvUninst->setGeometry(10, listTop, listWidth, listBottom - listTop);
     m_lblUninstShowDetails->setGeometry(10, linksY, 150, 18);
+    m_chkUninstShowSystem->adjustSize();
+    m_chkUninstShowSystem->setGeometry(140, linksY, qMin(m_chkUninstShowSystem->width(), listWidth - 230),
+                                       18);
     m_lblUninstRefreshList->setGeometry(listWidth - 80, linksY, 90, 18);
     m_lblUninstRefreshList->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 }
@@ -385,20 +400,8 @@ void TOVUninstallTab::ListFill()
             const QIcon icon = file.isEmpty() ? QIcon() : QIcon(file);
             m_icons << (icon.isNull() || icon.pixmap(16, 16).isNull() ? fallback : icon);
         }
-        for (int i = 0; i < m_mgr->Count(); ++i) {
-            TUninstItem *t = m_mgr->Item(i);
-            if (!t->HasUninstallCommand()) {
-                for (int c = 0; c < t->ChildCount(); ++c)
-                    if (!t->Child(c)->TSAware) {
-                        AddRow(t->Child(c));
-                        ++count;
-                    }
-                if (t->ChildCount() > 0)
-                    continue;
-            }
-            if (t->TSAware)
-                continue;
-            AddRow(t);
+        for (TUninstItem *e : installed::ListedEntries(*m_mgr)) {
+            AddRow(e);
             ++count;
         }
     }
@@ -706,6 +709,7 @@ void TOVUninstallTab::ApplyTexts()
     UpdateCount();
     m_lblUninstShowPatches->setText(ovlook::LinkHtml(text("FormOVMain.lblUninstShowPatches.Caption")));
     m_lblUninstRefreshList->setText(ovlook::LinkHtml(text("FormOVMain.lblUninstRefreshList.Caption")));
+    m_chkUninstShowSystem->setText(text("FormOVMain.chkUninstShowSystem.Caption"));
     m_imgUninstSelItemIcon->setToolTip(text("FormOVMain.imgUninstSelItemIcon.Hint"));
     m_btnUninstSelItemUninstall->SetCaption(text("String.Uninstall"));
     for (int i = 0; i < 6; ++i) {

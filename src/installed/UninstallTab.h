@@ -92,6 +92,8 @@ public:
     QLabel *DetailValue(const char *Name) const; // "NameV", "PublisherV", ...
     QLabel *lblUninstShowDetails() const { return m_lblUninstShowDetails; }
     QLabel *lblUninstRefreshList() const { return m_lblUninstRefreshList; }
+    // Lists the packages that are parts of the system too (the manager's system components).
+    QCheckBox *chkUninstShowSystem() const { return m_chkUninstShowSystem; }
     QLabel *lblTop3PayWares() const { return m_lblTop3PayWares; }
     QLabel *lblTop3FreeWares() const { return m_lblTop3FreeWares; }
     QCheckBox *chkTop3Disabled() const { return m_chkTop3Disabled; }
@@ -144,6 +146,7 @@ private:
     QLabel *m_lblUninstShowDetails = nullptr;
     QLabel *m_lblUninstRefreshList = nullptr;
     QLabel *m_lblUninstShowPatches = nullptr;
+    QCheckBox *m_chkUninstShowSystem = nullptr;
 
     QLabel *m_lblTop3Title = nullptr;
     QLabel *m_lblTop3PayWares = nullptr;

@@ -19,6 +19,11 @@ QString desktopIconFor(const QString &executablePath);
 // file that cannot be read or is larger than 1 MiB.
 QHash<QString, QString> readDesktopEntry(const QString &file);
 
+// The program an Exec value starts (its first word; "env A=b prog" names
+// prog), and that program resolved to a file through PATH; empty when none.
+QString desktopExecProgram(const QString &exec);
+QString resolveDesktopProgram(const QString &program);
+
 // The folders holding *.desktop files: the user's and the system's
 // "applications" folders by the XDG base directory rules.
 QStringList desktopEntryFolders();

@@ -100,6 +100,8 @@ QList<DpkgPackage> parseDpkgStatus(const QByteArray &data)
                     current.version = trimmedUtf8(v, vlen);
                 else if (fieldIs(p, nameLen, "Maintainer"))
                     current.maintainer = trimmedUtf8(v, vlen);
+                else if (fieldIs(p, nameLen, "Homepage"))
+                    current.homepage = trimmedUtf8(v, vlen);
                 else if (fieldIs(p, nameLen, "Description"))
                     current.summary = trimmedUtf8(v, vlen);
                 else if (fieldIs(p, nameLen, "Installed-Size")) {

@@ -15,6 +15,7 @@ struct DpkgPackage
     QString version;
     QString maintainer;
     QString summary; // first line of Description
+    QString homepage; // Homepage field
     QString status; // third word of Status ("installed", "config-files" ...)
     qint64 installedSizeKiB = -1; // -1 when not given or not a number
     bool multiArchSame = false;

@@ -8,9 +8,8 @@
 namespace platform {
 
 // The registry: one hive file per root in the registry text format under a
-// folder (<app>Registry/ unless set), plus a read-only view of the system's
-// installed packages as uninstall entries under HKEY_LOCAL_MACHINE. Paths
-// are one text: root name, backslash, key path ("HKCU\Software\X").
+// folder (<app>Registry/ unless set). Paths are one text: root name,
+// backslash, key path ("HKCU\Software\X").
 
 inline constexpr quint32 HKEY_CLASSES_ROOT = 0x80000000u;
 inline constexpr quint32 HKEY_CURRENT_USER = 0x80000001u;
@@ -53,8 +52,8 @@ bool RegKeyExists(const QString &path);
 
 // Changes, for tools that edit the hives. Each locks the hive file against
 // other processes, re-reads it, changes it and replaces it atomically. They
-// fail with a message for an unknown root, a key of the read-only package
-// view, a hive file that does not parse (it is never overwritten) and file errors.
+// fail with a message for an unknown root, a hive file that does not parse
+// (it is never overwritten) and file errors.
 struct RegWriteResult
 {
     bool ok = false;
@@ -67,25 +66,17 @@ RegWriteResult RegSetValue(const QString &path, const RegValue &value);
 RegWriteResult RegDeleteValue(const QString &path, const QString &valueName, bool *notFound = nullptr);
 RegWriteResult RegDeleteKey(const QString &path, bool *notFound = nullptr);
 
-// Settings. The hive folder defaults to <app>Registry/; the package view
-// reads the package manager's status file (default /var/lib/dpkg/status;
-// empty switches the view off), the per-package file lists in the "info"
-// folder beside it and the desktop entries of applicationsDir (default
-// /usr/share/applications; icons are looked up under its parent folder).
+// Settings. The hive folder defaults to <app>Registry/.
 void setRegistryDirectory(const QString &dir);
 QString registryDirectory();
-void setPackageStatusFile(const QString &path);
-QString packageStatusFile();
-void setApplicationsDirectory(const QString &dir);
 // The hive file of a root (whether or not it exists).
 QString hiveFileName(quint32 root);
 // Problems of a hive file that does not parse; empty when it parses or is absent.
 QStringList hiveProblems(quint32 root);
 
-// While one of these exists on a thread, each hive file and the package
-// view are checked for changes on disk only once (at first use) instead of
-// at every call: a scan that reads thousands of values sees one consistent
-// state and does not ask the file system each time.
+// While one of these exists on a thread, each hive file is checked for changes on disk only once (at first
+// use) instead of at every call: a scan that reads thousands of values sees one consistent state and does not
+// ask the file system each time.
 class RegistryReadScope
 {
 public:

@@ -78,6 +78,8 @@ TFormOVMain::TFormOVMain(QWidget *parent)
 {
     setObjectName(QStringLiteral("FormOVMain"));
     setAttribute(Qt::WA_DeleteOnClose, false);
+    // Installed software of every source, named in the window's language.
+    m_uninstMgr->SetSources(installed::MakeDefaultSources([this] { return LanguageId; }));
     buildControls();
     // The language component: defaults registered, then applied once.
     m_multiLangs = ovlang::Create();

@@ -4,6 +4,8 @@
 #include "core/BrimSystem.h"
 #include "core/OVCommandLine.h"
 #include "core/OVSingleInst.h"
+#include "core/OVStartup.h"
+#include "installed/UninstManager.h"
 #include "online/HttpFetcher.h"
 #include "platform/LanguageBroadcast.h"
 #include "shell/Demonstration.h"
@@ -36,6 +38,23 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "orvane: no session bus to send the language broadcast on\n");
             return 1;
         }
+        return 0;
+    }
+
+    if (options.listInstalled) {
+        // A listing for scripts: no window, no web engine, no hand-over to a running instance.
+        QCoreApplication app(argc, argv);
+        appfiles::Initialise();
+        const quint16 language = LoadLanguageSelection(ConfigFileName()).LanguageId;
+        TUninstManager manager;
+        manager.SetSources(installed::MakeDefaultSources([language] { return language; }));
+        manager.SetShowSystemComponents(options.listAll);
+        manager.Rescan();
+        for (const QString &line : installed::InstalledListing(manager)) {
+            const QByteArray bytes = line.toUtf8() + '\n';
+            std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+        }
+        std::fflush(stdout);
         return 0;
     }
 

@@ -59,12 +59,10 @@ protected:
     {
         app();
         setRegistryDirectory(dir.path() + QStringLiteral("/Registry"));
-        setPackageStatusFile(QString());
     }
     void TearDown() override
     {
         setRegistryDirectory(QString());
-        setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
         setAnsiCodePageOverride({});
     }
     void machine(const QList<Entry> &e)

@@ -112,7 +112,6 @@ protected:
         langs.SetOnMakeDefault(MultiLangsMakeDefault);
         SetOVMultiLangs(&langs);
         setRegistryDirectory(dir.path() + QStringLiteral("/Registry"));
-        setPackageStatusFile(QString());
         ASSERT_TRUE(api.started);
         web.APIUrl = api.url();
         web.Encrypt = false;
@@ -124,7 +123,6 @@ protected:
         mgr.reset();
         SetOVMultiLangs(nullptr);
         setRegistryDirectory(QString());
-        setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
     }
     void user(const QByteArray &entries)
     {
@@ -543,4 +541,31 @@ TEST_F(UninstallTab, ClicksOnTheSelectionPanelStayThere)
         EXPECT_EQ(tab->Top3RequestsStarted(), started);
         EXPECT_EQ(tab->DetailsHidden(), t.togglesDetails ? !hidden : hidden);
     }
+}
+
+TEST_F(UninstallTab, ShowSystemPackagesListsSystemComponentsToo)
+{
+    user(entry("App", "\"DisplayName\"=\"Editor\"\n\"UninstallString\"=\"/bin/true\"\n")
+         + entry("Lib",
+                 "\"DisplayName\"=\"Base Library\"\n\"UninstallString\"=\"/bin/true\"\n"
+                 "\"SystemComponent\"=dword:00000001\n"));
+    open();
+    QCheckBox *show = tab->chkUninstShowSystem();
+    EXPECT_EQ(show->text(), QStringLiteral("Show system packages"));
+    EXPECT_TRUE(show->isVisible());
+    EXPECT_FALSE(show->isChecked());
+    EXPECT_EQ(captions(), QStringList {QStringLiteral("Editor")});
+
+    QTest::mouseClick(show, Qt::LeftButton, {}, QPoint(6, show->height() / 2));
+    EXPECT_TRUE(show->isChecked());
+    EXPECT_TRUE(mgr->ShowSystemComponents());
+    EXPECT_EQ(captions(), (QStringList {QStringLiteral("Base Library"), QStringLiteral("Editor")}));
+    EXPECT_EQ(tab->lblUninstStatus()->text(), QStringLiteral("Applications: 2"));
+    // The refresh link keeps the choice.
+    tab->ListFill();
+    EXPECT_EQ(captions().size(), 2);
+
+    show->click();
+    EXPECT_EQ(captions(), QStringList {QStringLiteral("Editor")});
+    EXPECT_EQ(tab->lblUninstStatus()->text(), QStringLiteral("Applications: 1"));
 }

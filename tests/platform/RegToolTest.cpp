@@ -27,23 +27,14 @@ struct ToolRun
 class RegTool : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        setRegistryDirectory(dir.path());
-        setPackageStatusFile(QString());
-    }
-    void TearDown() override
-    {
-        setRegistryDirectory(QString());
-        setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
-    }
+    void SetUp() override { setRegistryDirectory(dir.path()); }
+    void TearDown() override { setRegistryDirectory(QString()); }
 
     QProcess *start(const QStringList &args)
     {
         auto *p = new QProcess;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("ORVANE_REGISTRY_DIR"), dir.path());
-        env.insert(QStringLiteral("ORVANE_PACKAGE_STATUS"), QString());
         p->setProcessEnvironment(env);
         p->start(QStringLiteral(ORVANE_REG_EXE), args);
         return p;
@@ -246,7 +237,6 @@ TEST(RegToolLayout, FindsTheProgramsHivesInEachLayout)
         }
         env.remove(QStringLiteral("ORVANE_REGISTRY_DIR"));
         env.remove(QStringLiteral("ORVANE_REG"));
-        env.insert(QStringLiteral("ORVANE_PACKAGE_STATUS"), QString());
         env.insert(QStringLiteral("XDG_DATA_HOME"), data);
         env.insert(QStringLiteral("HOME"), data);
         auto run = [&](const QStringList &args) {

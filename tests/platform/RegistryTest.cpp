@@ -8,8 +8,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <utime.h>
 
 using namespace platform;
 
@@ -20,28 +18,12 @@ const QString kUninstall = QStringLiteral("SOFTWARE\\Microsoft\\Windows\\Current
 using testsupport::readFile;
 using testsupport::writeFile;
 
-void setMtime(const QString &path, const QDateTime &when)
-{
-    struct utimbuf t;
-    t.actime = t.modtime = time_t(when.toSecsSinceEpoch());
-    ::utime(QFile::encodeName(path).constData(), &t);
-}
-
-// Every test gets its own hive folder and no package view unless it sets one.
+// Every test gets its own hive folder.
 class Registry : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        setRegistryDirectory(dir.path() + QStringLiteral("/Registry"));
-        setPackageStatusFile(QString());
-    }
-    void TearDown() override
-    {
-        setRegistryDirectory(QString());
-        setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
-        setApplicationsDirectory(QString());
-    }
+    void SetUp() override { setRegistryDirectory(dir.path() + QStringLiteral("/Registry")); }
+    void TearDown() override { setRegistryDirectory(QString()); }
     QString hive(const char *root)
     {
         return dir.path() + QStringLiteral("/Registry/") + QLatin1String(root) + QStringLiteral(".reg");
@@ -291,80 +273,4 @@ TEST_F(Registry, HivesWrittenByWineReadAsStoredAndWriteBackUnchanged)
     EXPECT_EQ(user->value(mine, QStringLiteral("Count"))->dwordValue(), 7u);
     EXPECT_EQ(user->value(QStringLiteral("Software\\Halvex\\设置"), QStringLiteral("名称"))->stringValue(),
               QStringLiteral("值"));
-}
-
-TEST_F(Registry, PackageView)
-{
-    const QString admin = dir.path() + QStringLiteral("/dpkg");
-    const QString share = dir.path() + QStringLiteral("/share");
-    ASSERT_TRUE(writeFile(admin + QStringLiteral("/status"),
-                          "Package: editor\n"
-                          "Status: install ok installed\n"
-                          "Installed-Size: 2048\n"
-                          "Maintainer: Jane Doe <jane@example.org>\n"
-                          "Architecture: amd64\n"
-                          "Version: 2:9.0-1\n"
-                          "Description: a text editor\n"
-                          " Long description.\n"
-                          "\n"
-                          "Package: libthing1\n"
-                          "Status: install ok installed\n"
-                          "Multi-Arch: same\n"
-                          "Architecture: amd64\n"
-                          "Maintainer: Lib Team <lib@example.org>\n"
-                          "Version: 1.2\n"
-                          "Description: libthing1\n"
-                          "\n"
-                          "Package: gone\n"
-                          "Status: deinstall ok config-files\n"
-                          "Version: 1\n"
-                          "\n"
-                          "Package: Bad_Name\n"
-                          "Status: install ok installed\n"));
-    ASSERT_TRUE(writeFile(admin + QStringLiteral("/info/editor.list"),
-                          "/usr\n" + QFile::encodeName(share) + "/applications/editor.desktop\n"));
-    ASSERT_TRUE(writeFile(admin + QStringLiteral("/info/libthing1:amd64.list"), "/usr/lib\n"));
-    setMtime(admin + QStringLiteral("/info/editor.list"), QDateTime(QDate(2021, 6, 7), QTime(12, 0)));
-    ASSERT_TRUE(writeFile(share + QStringLiteral("/applications/editor.desktop"),
-                          "[Desktop Entry]\nName=Editor\nIcon=editor\n[Desktop Action new]\nIcon=other\n"));
-    ASSERT_TRUE(writeFile(share + QStringLiteral("/icons/hicolor/48x48/apps/editor.png"), "png"));
-    setApplicationsDirectory(share + QStringLiteral("/applications"));
-    setPackageStatusFile(admin + QStringLiteral("/status"));
-
-    const QString root = QStringLiteral("HKLM\\") + kUninstall;
-    QStringList names;
-    ASSERT_EQ(RegKeyNames(root, names), 2);
-    EXPECT_EQ(names, (QStringList {QStringLiteral("editor"), QStringLiteral("libthing1:amd64")}));
-    QStringList parents;
-    EXPECT_EQ(RegKeyNames(QStringLiteral("HKLM\\Software\\Microsoft"), parents), 1);
-
-    const QString editor = root + QStringLiteral("\\editor");
-    EXPECT_EQ(RegReadString(editor, QStringLiteral("DisplayName")), QStringLiteral("editor - a text editor"));
-    EXPECT_EQ(RegReadString(editor, QStringLiteral("Publisher")), QStringLiteral("Jane Doe"));
-    EXPECT_EQ(RegReadString(editor, QStringLiteral("DisplayVersion")), QStringLiteral("2:9.0-1"));
-    EXPECT_EQ(RegReadInteger(editor, QStringLiteral("EstimatedSize")), 2048);
-    EXPECT_EQ(RegReadString(editor, QStringLiteral("InstallDate")), QStringLiteral("20210607"));
-    EXPECT_EQ(RegReadString(editor, QStringLiteral("Comments")), QStringLiteral("a text editor"));
-    EXPECT_EQ(RegReadString(editor, QStringLiteral("DisplayIcon")),
-              share + QStringLiteral("/icons/hicolor/48x48/apps/editor.png"));
-    const QString uninstall = RegReadString(editor, QStringLiteral("UninstallString"));
-    EXPECT_TRUE(uninstall.endsWith(QStringLiteral("/usr/bin/dpkg --admindir=") + admin
-                                   + QStringLiteral(" --remove editor")))
-        << uninstall.toStdString();
-    EXPECT_EQ(uninstall.startsWith(QStringLiteral("pkexec ")), ::geteuid() != 0);
-
-    const QString lib = root + QStringLiteral("\\LIBTHING1:amd64");
-    EXPECT_EQ(RegReadString(lib, QStringLiteral("DisplayName")), QStringLiteral("libthing1"));
-    EXPECT_FALSE(RegValueExists(lib, QStringLiteral("DisplayIcon")));
-    EXPECT_FALSE(RegValueExists(lib, QStringLiteral("EstimatedSize")));
-
-    // The view is read-only: its keys cannot be deleted or changed.
-    EXPECT_FALSE(RegDeleteKeyTree(root, QStringLiteral("editor")));
-    EXPECT_FALSE(RegCreateKey(editor).ok);
-    EXPECT_TRUE(RegKeyExists(editor));
-
-    // Entries of the machine hive sit beside the packages.
-    ASSERT_TRUE(RegCreateKey(root + QStringLiteral("\\Registered")).ok);
-    EXPECT_EQ(RegKeyNames(root, names), 3);
-    EXPECT_TRUE(names.contains(QStringLiteral("Registered")));
 }

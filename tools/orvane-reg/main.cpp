@@ -224,8 +224,6 @@ int main(int argc, char **argv)
     const QByteArray dir = qgetenv("ORVANE_REGISTRY_DIR");
     if (!dir.isEmpty())
         setRegistryDirectory(QString::fromLocal8Bit(dir));
-    if (qEnvironmentVariableIsSet("ORVANE_PACKAGE_STATUS"))
-        setPackageStatusFile(qEnvironmentVariable("ORVANE_PACKAGE_STATUS"));
 
     Options o;
     const QString error = parseOptions(args, o);

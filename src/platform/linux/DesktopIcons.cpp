@@ -149,6 +149,16 @@ void buildIndex(IconIndex &index)
 
 } // namespace
 
+QString desktopExecProgram(const QString &exec)
+{
+    return execProgram(exec);
+}
+
+QString resolveDesktopProgram(const QString &program)
+{
+    return resolveProgram(program);
+}
+
 QStringList desktopEntryFolders()
 {
     QStringList folders;

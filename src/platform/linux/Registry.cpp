@@ -2,7 +2,6 @@
 
 #include "platform/AppPath.h"
 #include "platform/FileIO.h"
-#include "platform/linux/PackageView.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -23,9 +22,6 @@
 namespace platform {
 
 namespace {
-
-constexpr char16_t kDefaultStatusFile[] = u"/var/lib/dpkg/status";
-constexpr char16_t kDefaultApplicationsDir[] = u"/usr/share/applications";
 
 struct RootName
 {
@@ -70,9 +66,6 @@ FileStamp stampOf(const QString &path)
     return s;
 }
 
-using ViewEntry = PackageViewEntry;
-using ViewData = PackageView;
-
 struct HiveSlot
 {
     FileStamp stamp;
@@ -81,24 +74,11 @@ struct HiveSlot
     quint64 checkedInScope = 0;
 };
 
-struct ViewSlot
-{
-    FileStamp statusStamp;
-    FileStamp infoStamp;
-    FileStamp appsStamp;
-    bool loaded = false;
-    std::shared_ptr<const ViewData> data;
-    quint64 checkedInScope = 0;
-};
-
 struct State
 {
     QMutex mutex;
     QString hiveDir; // empty: <app>Registry/
-    QString statusFile = QString::fromUtf16(kDefaultStatusFile);
-    QString appsDir = QString::fromUtf16(kDefaultApplicationsDir);
     std::map<quint32, HiveSlot> hives;
-    ViewSlot view;
 };
 
 State &state()
@@ -150,70 +130,15 @@ std::shared_ptr<const RegHive> hiveLocked(State &s, quint32 root)
     return slot.hive;
 }
 
-std::shared_ptr<const ViewData> viewLocked(State &s)
-{
-    ViewSlot &slot = s.view;
-    if (s.statusFile.isEmpty())
-        return nullptr;
-    if (slot.loaded && checkedThisScope(slot.checkedInScope))
-        return slot.data;
-    const FileStamp status = stampOf(s.statusFile);
-    const FileStamp info = stampOf(packageAdminDir(s.statusFile) + QStringLiteral("/info"));
-    const FileStamp apps = stampOf(s.appsDir);
-    if (!slot.loaded || !(status == slot.statusStamp) || !(info == slot.infoStamp)
-        || !(apps == slot.appsStamp)) {
-        const bool listsChanged = !slot.loaded || !(info == slot.infoStamp) || !(apps == slot.appsStamp);
-        slot.data = buildPackageView(s.statusFile, s.appsDir, slot.data, listsChanged);
-        slot.statusStamp = status;
-        slot.infoStamp = info;
-        slot.appsStamp = apps;
-        slot.loaded = true;
-        ++g_generation;
-    }
-    slot.checkedInScope = t_scopeDepth > 0 ? t_scope : 0;
-    return slot.data;
-}
-
 // An opened key: where its values live.
 struct KeyRef
 {
     bool exists = false;
     std::shared_ptr<const RegHive> hive;
-    std::shared_ptr<const ViewData> view;
     const QList<RegValue> *values = nullptr;
-    const ViewEntry *viewEntry = nullptr; // a key of the package view
     quint32 root = 0;
     QString keyPath;
 };
-
-// The view's entry for keyPath, when keyPath is Uninstall\<name>.
-const ViewEntry *viewEntryFor(const ViewData &view, const QString &keyPath)
-{
-    const QString norm = RegHive::normalisePath(keyPath);
-    const QString prefix = uninstallPrefixLower();
-    if (norm.size() <= prefix.size() + 1 || norm.at(prefix.size()) != u'\\'
-        || !norm.startsWith(prefix, Qt::CaseInsensitive))
-        return nullptr;
-    const QString name = norm.mid(prefix.size() + 1);
-    if (name.contains(u'\\'))
-        return nullptr;
-    auto it = view.byName.constFind(name.toLower());
-    return it == view.byName.constEnd() ? nullptr : &it.value();
-}
-
-// True when keyPath is the uninstall key or one of its parents.
-bool isViewAncestor(const QString &keyPath)
-{
-    const QString norm = RegHive::normalisePath(keyPath).toLower();
-    const QString prefix = uninstallPrefixLower();
-    return norm.isEmpty() || norm == prefix || prefix.startsWith(norm + u'\\');
-}
-
-bool isUnderViewRoot(const QString &keyPath)
-{
-    const QString prefix = uninstallPrefixLower();
-    return keyPath.size() > prefix.size() && keyPath.startsWith(prefix, Qt::CaseInsensitive);
-}
 
 struct LastKey
 {
@@ -239,25 +164,13 @@ const KeyRef &openKey(const QString &path)
     if (root != 0) {
         QMutexLocker lock(&s.mutex);
         std::shared_ptr<const RegHive> hive = hiveLocked(s, root);
-        const bool viewMayMatter = root == HKEY_LOCAL_MACHINE && !s.statusFile.isEmpty()
-            && (isUnderViewRoot(keyPath) || isViewAncestor(keyPath));
-        std::shared_ptr<const ViewData> view = viewMayMatter ? viewLocked(s) : nullptr;
         lock.unlock();
         ref.root = root;
         ref.keyPath = keyPath;
         ref.hive = hive;
-        ref.view = view;
         if (hive->keyExists(keyPath)) {
             ref.exists = true;
             ref.values = hive->values(keyPath);
-        } else if (view) {
-            if (const ViewEntry *e = viewEntryFor(*view, keyPath)) {
-                ref.exists = true;
-                ref.viewEntry = e;
-                ref.values = &e->values;
-            } else if (isViewAncestor(keyPath) && !view->names.isEmpty()) {
-                ref.exists = true;
-            }
         }
     }
     t_last.path = path;
@@ -328,21 +241,10 @@ template<typename Change> RegWriteResult editHive(const QString &path, Change ch
     }
     State &s = state();
     QString file, dir;
-    bool viewKey = false;
     {
         QMutexLocker lock(&s.mutex);
         file = hiveFileLocked(s, root);
         dir = hiveDirLocked(s);
-        if (root == HKEY_LOCAL_MACHINE && !s.statusFile.isEmpty()) {
-            auto view = viewLocked(s);
-            auto hive = hiveLocked(s, root);
-            viewKey = view && viewEntryFor(*view, keyPath) && !hive->keyExists(keyPath);
-        }
-    }
-    if (viewKey) {
-        result.error
-            = QStringLiteral("%1 is an installed package of the system and cannot be changed here").arg(path);
-        return result;
     }
     if (!QDir().mkpath(dir)) {
         result.error = QStringLiteral("cannot create the registry folder %1").arg(dir);
@@ -449,28 +351,6 @@ int RegKeyNames(const QString &path, QStringList &names)
     if (!key.hive)
         return 0;
     names = key.hive->subKeyNames(key.keyPath);
-    if (key.view) {
-        const QString norm = RegHive::normalisePath(key.keyPath);
-        if (norm.compare(QString::fromUtf16(kUninstallKeyPath), Qt::CaseInsensitive) == 0) {
-            QSet<QString> taken;
-            for (const QString &n : names)
-                taken.insert(n.toLower());
-            for (const QString &n : key.view->names)
-                if (!taken.contains(n.toLower()))
-                    names << n;
-        } else if (isViewAncestor(key.keyPath) && !key.view->names.isEmpty()) {
-            // The next component towards the uninstall key exists too.
-            const QStringList want = QString::fromUtf16(kUninstallKeyPath).split(u'\\');
-            const int depth = int(norm.split(u'\\', Qt::SkipEmptyParts).size());
-            if (depth < want.size()) {
-                bool present = false;
-                for (const QString &n : names)
-                    present = present || n.compare(want.at(depth), Qt::CaseInsensitive) == 0;
-                if (!present)
-                    names << want.at(depth);
-            }
-        }
-    }
     return int(names.size());
 }
 
@@ -587,31 +467,6 @@ QString registryDirectory()
     State &s = state();
     QMutexLocker lock(&s.mutex);
     return hiveDirLocked(s);
-}
-
-void setPackageStatusFile(const QString &path)
-{
-    State &s = state();
-    QMutexLocker lock(&s.mutex);
-    s.statusFile = path;
-    s.view = ViewSlot();
-    ++g_generation;
-}
-
-QString packageStatusFile()
-{
-    State &s = state();
-    QMutexLocker lock(&s.mutex);
-    return s.statusFile;
-}
-
-void setApplicationsDirectory(const QString &dir)
-{
-    State &s = state();
-    QMutexLocker lock(&s.mutex);
-    s.appsDir = dir.isEmpty() ? QString::fromUtf16(kDefaultApplicationsDir) : dir;
-    s.view = ViewSlot();
-    ++g_generation;
 }
 
 QString hiveFileName(quint32 root)
