@@ -1,10 +1,7 @@
 #pragma once
 
 #include <QString>
-<<<<<<< HEAD
-=======
 #include <QStringList>
->>>>>>> h-apps
 #include <functional>
 #include <memory>
 #include <vector>
@@ -64,7 +61,7 @@ std::unique_ptr<InstalledSource> MakePackageSource(PackageSourceOptions Options 
 QString LocaleOfLanguage(quint16 LanguageId);
 
 // The sources the program reads, in order: its own registry hives, the
-// system's packages. Language: the interface language at scan time (empty
+// system's packages, the Flatpak installations. Language: the interface language at scan time (empty
 // function: the published language's).
 std::vector<std::unique_ptr<InstalledSource>> MakeDefaultSources(std::function<quint16()> Language = {});
 
