@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,9 +28,21 @@ public:
     virtual ~InstalledSource() = default;
     virtual EntrySource Kind() const = 0;
     virtual void Scan(TUninstManager &Manager, std::vector<std::unique_ptr<TUninstItem>> &Entries) = 0;
+
+    // What an uninstall worker runs for one of this source's entries (it
+    // holds copies, never the entry); empty: the uninstall command split into
+    // words and waited for as written.
+    using UninstallJob = std::function<void(const std::atomic<bool> *Cancel)>;
+    virtual UninstallJob MakeUninstallJob(const TUninstItem & /*Item*/) { return {}; }
+    // Removes a dead entry from where the source keeps it; false leaves it to
+    // the deletion of its key in the program's own registry.
+    virtual bool RemoveEntry(const TUninstItem & /*Item*/) { return false; }
 };
 
 // The uninstall keys of the registry (both roots, in order).
 std::unique_ptr<InstalledSource> MakeRegistrySource();
+// The uninstall keys of a Wine prefix's hive files (the user's default
+// prefix when Prefix is empty, read again at every scan).
+std::unique_ptr<InstalledSource> MakeWineSource(const QString &Prefix = {});
 
 } // namespace installed

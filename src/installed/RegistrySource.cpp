@@ -1,6 +1,7 @@
 #include "installed/InstalledSource.h"
 
 #include "installed/UninstManager.h"
+#include "installed/UninstallKeyScan.h"
 #include "platform/Registry.h"
 
 #include <QFileInfo>
@@ -52,49 +53,82 @@ const ValueNames &names()
     return n;
 }
 
-void scanRoot(TUninstManager &manager, const QString &Root, std::vector<std::unique_ptr<TUninstItem>> &entries)
+} // namespace
+
+void ScanUninstallKeys(TUninstManager &manager, UninstallKeyReader &keys, const QString &Root,
+                       std::vector<std::unique_ptr<TUninstItem>> &entries)
 {
     const ValueNames &v = names();
-    QStringList names;
-    if (platform::RegKeyNames(Root, names) == 0)
-        return;
-    for (const QString &name : names) {
+    const QStringList keyNames = keys.KeyNames(Root);
+    for (const QString &name : keyNames) {
         const QString path = Root + name;
-        if (!platform::RegValueExists(path, v.DisplayName))
+        if (!keys.ValueExists(path, v.DisplayName))
             continue;
         auto item = std::make_unique<TUninstItem>(&manager);
-        item->SystemComponent = platform::RegReadInteger(path, v.SystemComponent) == 1;
+        item->SystemComponent = keys.ReadInteger(path, v.SystemComponent) == 1;
         item->SourceId = path;
         item->KeyPath = path;
         item->KeyName = name;
-        auto str = [&path](const QString &value) { return platform::RegReadString(path, value); };
+        auto str = [&path, &keys](const QString &value) { return keys.ReadString(path, value); };
         item->UninstallString = str(v.UninstallString);
         item->ModifyPath = str(v.ModifyPath);
         item->ParentName = str(v.ParentDisplayName);
         item->DisplayName = str(v.DisplayName);
         item->Version = str(v.DisplayVersion);
         item->Publisher = str(v.Publisher);
-        item->EstimatedSize = platform::RegReadInteger(path, v.EstimatedSize);
+        item->EstimatedSize = keys.ReadInteger(path, v.EstimatedSize);
         item->InstallDate = installed::ParseInstallDate(str(v.InstallDate));
         item->InstallLocation = str(v.InstallLocation);
         item->HelpLink = str(v.HelpLink);
         item->AboutLink = str(v.URLInfoAbout);
         item->UpdateLink = str(v.URLUpdateInfo);
         item->Comments = str(v.Comments);
-        item->TSAware = platform::RegReadInteger(path, v.TSAware) == 1;
+        item->TSAware = keys.ReadInteger(path, v.TSAware) == 1;
         item->ReleaseType = str(v.ReleaseType);
         item->SmallIconIndex = item->LargeIconIndex = manager.DefaultIconIndex();
         item->IconFile = str(v.DisplayIcon);
-        // A path followed by an icon number (",0") names no file and keeps the default icon.
-        if (!item->IconFile.isEmpty() && QFileInfo(item->IconFile).isFile())
-            item->SmallIconIndex = item->LargeIconIndex = manager.IconIndexFor(item->IconFile);
         entries.push_back(std::move(item));
     }
 }
 
-} // namespace
-
 namespace {
+
+// The program's own hives, through the registry layer.
+class OwnRegistryKeys final : public UninstallKeyReader
+{
+public:
+    QStringList KeyNames(const QString &Path) override
+    {
+        QStringList names;
+        platform::RegKeyNames(Path, names);
+        return names;
+    }
+    bool ValueExists(const QString &Path, const QString &Name) override
+    {
+        return platform::RegValueExists(Path, Name);
+    }
+    QString ReadString(const QString &Path, const QString &Name) override
+    {
+        return platform::RegReadString(Path, Name);
+    }
+    qint32 ReadInteger(const QString &Path, const QString &Name) override
+    {
+        return platform::RegReadInteger(Path, Name);
+    }
+};
+
+void scanRoot(TUninstManager &manager, const QString &Root, std::vector<std::unique_ptr<TUninstItem>> &entries)
+{
+    OwnRegistryKeys keys;
+    const size_t first = entries.size();
+    ScanUninstallKeys(manager, keys, Root, entries);
+    for (size_t i = first; i < entries.size(); ++i) {
+        TUninstItem &item = *entries[i];
+        // A path followed by an icon number (",0") names no file and keeps the default icon.
+        if (!item.IconFile.isEmpty() && QFileInfo(item.IconFile).isFile())
+            item.SmallIconIndex = item.LargeIconIndex = manager.IconIndexFor(item.IconFile);
+    }
+}
 
 class RegistrySource final : public InstalledSource
 {

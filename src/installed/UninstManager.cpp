@@ -62,19 +62,25 @@ void TUninstItem::StartUninstall()
     // words and started without a shell.
     const QStringList argv = SplitCommandLine(UninstallString);
     TUninstManager *manager = Manager;
+    installed::InstalledSource::UninstallJob job;
+    if (installed::InstalledSource *source = manager->SourceOf(*this))
+        job = source->MakeUninstallJob(*this);
+    if (!job)
+        job = [argv](const std::atomic<bool> *cancel) { RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel); };
     // The report reaches the manager only while it exists (this item may be gone by then).
     manager->m_workers.start(
-        [argv](const platform::WorkerContext &run) {
-            RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, run.cancelFlag());
-        },
+        [job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
         [manager, name = DisplayName] { manager->WorkerFinished(name); });
 }
 
 void TUninstItem::RemoveFromList()
 {
     TUninstManager *manager = Manager;
+    installed::InstalledSource *source = manager ? manager->SourceOf(*this) : nullptr;
     const qsizetype slash = KeyPath.lastIndexOf(u'\\');
-    if (slash > 0)
+    if (source && source->RemoveEntry(*this)) {
+        // Removed where the source keeps it.
+    } else if (slash > 0)
         platform::RegDeleteKeyTree(KeyPath.left(slash), KeyPath.mid(slash + 1));
     // The rescan destroys this entry: nothing of it may be used afterwards.
     if (manager)
@@ -108,6 +114,14 @@ TUninstItem *TUninstManager::Item(int Index) const
     if (Index < 0 || Index >= Count())
         return nullptr;
     return m_programs[size_t(Index)].get();
+}
+
+installed::InstalledSource *TUninstManager::SourceOf(const TUninstItem &Item) const
+{
+    for (const auto &source : m_sources)
+        if (source->Kind() == Item.Source)
+            return source.get();
+    return nullptr;
 }
 
 int TUninstManager::RunningUninstalls() const

@@ -107,6 +107,9 @@ public:
     // Declared for a modify run, which this program never starts.
     TCompletedEvent OnModifyCompleted;
 
+    // The source that made an entry (none for an entry created for updates).
+    installed::InstalledSource *SourceOf(const TUninstItem &Item) const;
+
     // For tests: how many uninstall workers are still running or waiting to report.
     int RunningUninstalls() const;
 

@@ -1,0 +1,218 @@
+// The Wine prefix as an uninstall source, against a prefix that Wine itself
+// created and wrote (wineboot, then Wine's own reg tool).
+#include "installed/UninstManager.h"
+
+#include "platform/AnsiCodePage.h"
+#include "platform/FileVersion.h"
+#include "platform/Registry.h"
+#include "platform/WinePrefix.h"
+#include "support/Files.h"
+#include "support/Wait.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+// One scratch prefix for the whole test program: wineboot takes a while.
+struct Prefix
+{
+    QTemporaryDir dir;
+    QString prefix;
+    QString home;
+    QString error;
+
+    QProcessEnvironment env() const
+    {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("WINEPREFIX"), prefix);
+        e.insert(QStringLiteral("HOME"), home);
+        e.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+        // No Mono or Gecko install dialogs in a test prefix.
+        e.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
+        return e;
+    }
+    // Runs a program with the prefix's environment; its exit code, or -1.
+    int run(const QString &program, const QStringList &args, int timeoutMs = 120000) const
+    {
+        QProcess p;
+        p.setProcessEnvironment(env());
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(program, args);
+        if (!p.waitForFinished(timeoutMs)) {
+            p.kill();
+            p.waitForFinished();
+            return -1;
+        }
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    int wine(const QStringList &args) const { return run(QStringLiteral("wine"), args); }
+    // Until the server has ended, the hive files may not hold the latest changes.
+    void flush() const { run(QStringLiteral("wineserver"), {QStringLiteral("-w")}); }
+    bool regAdd(const QString &key, const QString &name, const QString &type, const QString &data) const
+    {
+        return wine({QStringLiteral("reg"), QStringLiteral("add"), key, QStringLiteral("/v"), name, QStringLiteral("/t"),
+                     type, QStringLiteral("/d"), data, QStringLiteral("/f")})
+            == 0;
+    }
+};
+
+const QString kUninst = QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\");
+
+Prefix *g_prefix = nullptr;
+
+class WineSource : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        testsupport::coreApp();
+        if (g_prefix)
+            return;
+        g_prefix = new Prefix;
+        Prefix &p = *g_prefix;
+        if (QStandardPaths::findExecutable(QStringLiteral("wine")).isEmpty()) {
+            p.error = QStringLiteral("wine is not installed");
+            return;
+        }
+        p.prefix = p.dir.path() + QStringLiteral("/prefix");
+        p.home = p.dir.path() + QStringLiteral("/home");
+        QDir().mkpath(p.home);
+        if (p.run(QStringLiteral("wineboot"), {QStringLiteral("-i")}, 240000) != 0) {
+            p.error = QStringLiteral("wineboot failed");
+            return;
+        }
+        const QString m = QStringLiteral("HKLM\\") + kUninst;
+        const bool ok = p.regAdd(m + u"App1"_qs, u"DisplayName"_qs, u"REG_SZ"_qs, u"中文软件"_qs)
+            && p.regAdd(m + u"App1"_qs, u"UninstallString"_qs, u"REG_EXPAND_SZ"_qs,
+                        u"\"C:\\Program Files\\App1\\uninst.exe\" /S"_qs)
+            && p.regAdd(m + u"App1"_qs, u"Comments"_qs, u"REG_MULTI_SZ"_qs, u"one\\0two"_qs)
+            && p.regAdd(m + u"App1"_qs, u"EstimatedSize"_qs, u"REG_DWORD"_qs, u"1234"_qs)
+            && p.regAdd(m + u"App1"_qs, u"Publisher"_qs, u"REG_SZ"_qs, u"出版者"_qs)
+            && p.regAdd(m + u"App1"_qs, u"InstallLocation"_qs, u"REG_SZ"_qs, u"C:\\Program Files\\App1"_qs)
+            && p.regAdd(m + u"App1"_qs, u"DisplayIcon"_qs, u"REG_SZ"_qs, u"C:\\windows\\system32\\NOTEPAD.EXE,0"_qs)
+            && p.regAdd(m + u"Patch1"_qs, u"DisplayName"_qs, u"REG_SZ"_qs, u"App1 hotfix"_qs)
+            && p.regAdd(m + u"Patch1"_qs, u"ParentDisplayName"_qs, u"REG_SZ"_qs, u"中文软件"_qs)
+            && p.regAdd(m + u"Hidden"_qs, u"DisplayName"_qs, u"REG_SZ"_qs, u"Hidden part"_qs)
+            && p.regAdd(m + u"Hidden"_qs, u"SystemComponent"_qs, u"REG_DWORD"_qs, u"1"_qs)
+            && p.regAdd(QStringLiteral("HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Old32"),
+                        u"DisplayName"_qs, u"REG_SZ"_qs, u"Old 32-bit tool"_qs)
+            && p.regAdd(QStringLiteral("HKCU\\") + kUninst + u"Mine"_qs, u"DisplayName"_qs, u"REG_SZ"_qs, u"Bei user"_qs)
+            && p.regAdd(QStringLiteral("HKCU\\") + kUninst + u"Mine"_qs, u"UninstallString"_qs, u"REG_SZ"_qs,
+                        u"MsiExec.exe /X{11111111-2222-3333-4444-555555555555}"_qs);
+        p.flush();
+        if (!ok)
+            p.error = QStringLiteral("wine reg add failed");
+    }
+
+    void SetUp() override
+    {
+        if (!g_prefix->error.isEmpty())
+            GTEST_SKIP() << g_prefix->error.toStdString();
+        // The program's own hives and the package view stay out of these scans.
+        platform::setRegistryDirectory(scratch.path(QStringLiteral("Registry")));
+        platform::setPackageStatusFile(QString());
+        platform::setAnsiCodePageOverride("GBK");
+        qputenv("XDG_CACHE_HOME", scratch.path(QStringLiteral("cache")).toUtf8());
+    }
+    void TearDown() override
+    {
+        platform::setRegistryDirectory(QString());
+        platform::setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
+        platform::setAnsiCodePageOverride({});
+        qunsetenv("XDG_CACHE_HOME");
+    }
+
+    std::vector<std::unique_ptr<installed::InstalledSource>> wineOnly() const
+    {
+        std::vector<std::unique_ptr<installed::InstalledSource>> s;
+        s.push_back(installed::MakeWineSource(g_prefix->prefix));
+        return s;
+    }
+    static TUninstItem *byName(const TUninstManager &m, const QString &name)
+    {
+        for (int i = 0; i < m.Count(); ++i)
+            if (m.Item(i)->DisplayName == name)
+                return m.Item(i);
+        return nullptr;
+    }
+
+    testsupport::ScratchDir scratch;
+};
+
+TEST_F(WineSource, ListsThePrefixEntriesAsWineWroteThem)
+{
+    TUninstManager m;
+    m.SetSources(wineOnly());
+    m.Rescan();
+    QStringList names;
+    for (int i = 0; i < m.Count(); ++i)
+        names << m.Item(i)->DisplayName;
+    // Latin names first, then Chinese by pinyin; the system component is left out.
+    EXPECT_EQ(names, (QStringList {u"Bei user"_qs, u"Old 32-bit tool"_qs, u"中文软件"_qs})) << names.join(u", ").toStdString();
+
+    TUninstItem *app = byName(m, u"中文软件"_qs);
+    ASSERT_NE(app, nullptr);
+    EXPECT_EQ(app->Source, installed::EntrySource::Wine);
+    EXPECT_EQ(app->Publisher, u"出版者"_qs);
+    EXPECT_EQ(app->UninstallString, u"\"C:\\Program Files\\App1\\uninst.exe\" /S"_qs); // str(2) as stored
+    EXPECT_EQ(app->Comments, QString()); // str(7) is no string value
+    EXPECT_EQ(app->EstimatedSize, 1234);
+    EXPECT_EQ(app->InstallLocation, g_prefix->prefix + u"/drive_c/Program Files/App1"_qs);
+    EXPECT_EQ(app->KeyPath, u"HKEY_LOCAL_MACHINE\\"_qs + kUninst + u"App1"_qs);
+    ASSERT_EQ(app->ChildCount(), 1);
+    EXPECT_EQ(app->Child(0)->DisplayName, u"App1 hotfix"_qs);
+
+    // DisplayIcon names notepad's first icon group (written as NOTEPAD.EXE: matched ignoring case).
+    ASSERT_NE(app->SmallIconIndex, m.DefaultIconIndex());
+    const QString picture = m.IconFiles().value(app->SmallIconIndex);
+    EXPECT_TRUE(picture.startsWith(scratch.path(QStringLiteral("cache")))) << picture.toStdString();
+    const QByteArray ico = testsupport::readFile(picture);
+    EXPECT_TRUE(ico.startsWith(QByteArray("\0\0\1\0", 4)));
+    EXPECT_GT(ico.size(), 100);
+
+    // The user's root is read too; entries without an icon keep the default.
+    TUninstItem *mine = byName(m, u"Bei user"_qs);
+    ASSERT_NE(mine, nullptr);
+    EXPECT_EQ(mine->KeyPath, u"HKEY_CURRENT_USER\\"_qs + kUninst + u"Mine"_qs);
+    EXPECT_EQ(mine->SmallIconIndex, m.DefaultIconIndex());
+
+    m.SetShowSystemComponents(true);
+    m.Rescan();
+    EXPECT_NE(byName(m, u"Hidden part"_qs), nullptr);
+}
+
+TEST_F(WineSource, AMissingPrefixListsNothing)
+{
+    TUninstManager m;
+    std::vector<std::unique_ptr<installed::InstalledSource>> s;
+    s.push_back(installed::MakeWineSource(scratch.path(QStringLiteral("no-prefix"))));
+    m.SetSources(std::move(s));
+    m.Rescan();
+    EXPECT_EQ(m.Count(), 0);
+}
+
+TEST(WinePaths, CommandLinesSplitAsWindowsSplitsThem)
+{
+    struct Case
+    {
+        QString line;
+        QStringList words;
+    } cases[] = {
+        {u"\"C:\\Program Files\\A\\uninst.exe\" /S"_qs, {u"C:\\Program Files\\A\\uninst.exe"_qs, u"/S"_qs}},
+        {u"MsiExec.exe /X{1-2}"_qs, {u"MsiExec.exe"_qs, u"/X{1-2}"_qs}},
+        {u"C:\\a\\b.exe \"x y\" z"_qs, {u"C:\\a\\b.exe"_qs, u"x y"_qs, u"z"_qs}},
+        // Backslashes are literal unless they precede a quote.
+        {u"p.exe C:\\dir\\ a\\\\\\\"b \"c\\\\\""_qs, {u"p.exe"_qs, u"C:\\dir\\"_qs, u"a\\\"b"_qs, u"c\\"_qs}},
+        {u"   "_qs, {}},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(platform::splitWindowsCommandLine(c.line), c.words) << c.line.toStdString();
+}
+
+} // namespace
