@@ -197,6 +197,74 @@ TEST_F(WineSource, AMissingPrefixListsNothing)
     EXPECT_EQ(m.Count(), 0);
 }
 
+// Builds the site's installer for one small program with makensis; its path, or empty.
+QString buildInstaller(const testsupport::ScratchDir &dir, const QString &key)
+{
+    const QString src = QStringLiteral(ORVANE_SOURCE_DIR "/data/site/windows/");
+    const QString icon = QStringLiteral("/usr/share/nsis/Contrib/Graphics/Icons/box-install.ico");
+    const QString program = dir.path(key + u".exe"_qs), setup = dir.path(key + u"-setup.exe"_qs);
+    const QStringList common = {u"-V1"_qs, u"-DNAME=Tiny Tool"_qs, u"-DVERSION=1.2.3"_qs, u"-DPUBLISHER=Halvex"_qs,
+                                u"-DICON="_qs + icon};
+    if (g_prefix->run(u"makensis"_qs, common + QStringList {u"-DOUTFILE="_qs + program, src + u"program.nsi"_qs}) != 0
+        || g_prefix->run(u"makensis"_qs, common + QStringList {u"-DKEY="_qs + key, u"-DPROGRAM="_qs + program,
+                                                                u"-DSIZE=120"_qs, u"-DOUTFILE="_qs + setup,
+                                                                src + u"installer.nsi"_qs})
+            != 0)
+        return {};
+    return setup;
+}
+
+TEST_F(WineSource, AnInstalledProgramIsListedAndItsUninstallerRemovesIt)
+{
+    if (QStandardPaths::findExecutable(u"makensis"_qs).isEmpty())
+        GTEST_SKIP() << "makensis is not installed";
+    const QString setup = buildInstaller(scratch, u"TinyTool"_qs);
+    ASSERT_FALSE(setup.isEmpty());
+    ASSERT_EQ(g_prefix->wine({setup}), 0);
+    g_prefix->flush();
+    const QString folder = g_prefix->prefix + u"/drive_c/Program Files/TinyTool"_qs;
+    ASSERT_TRUE(QFileInfo::exists(folder + u"/TinyTool.exe"_qs));
+
+    TUninstManager m;
+    m.SetSources(wineOnly());
+    m.Rescan();
+    TUninstItem *tool = byName(m, u"Tiny Tool"_qs);
+    ASSERT_NE(tool, nullptr);
+    EXPECT_EQ(tool->Version, u"1.2.3"_qs);
+    EXPECT_EQ(tool->Publisher, u"Halvex"_qs);
+    EXPECT_EQ(tool->EstimatedSize, 120);
+    EXPECT_EQ(tool->InstallLocation, folder);
+    EXPECT_NE(tool->SmallIconIndex, m.DefaultIconIndex()); // the program's own icon
+
+    // The NSIS uninstaller copies itself to a temporary file and starts that
+    // copy: the completion comes only once the copy has removed the program.
+    QString completed;
+    m.OnUninstCompleted = [&completed](TUninstManager *, const QString &name) { completed = name; };
+    tool->StartUninstall();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !completed.isEmpty(); }, 120000));
+    EXPECT_EQ(completed, u"Tiny Tool"_qs);
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    m.Rescan();
+    EXPECT_EQ(byName(m, u"Tiny Tool"_qs), nullptr);
+}
+
+TEST_F(WineSource, ADeadEntryIsDeletedThroughWinesRegTool)
+{
+    ASSERT_TRUE(g_prefix->regAdd(u"HKLM\\"_qs + kUninst + u"Dead"_qs, u"DisplayName"_qs, u"REG_SZ"_qs, u"Dead entry"_qs));
+    g_prefix->flush();
+    TUninstManager m;
+    m.SetSources(wineOnly());
+    m.Rescan();
+    TUninstItem *dead = byName(m, u"Dead entry"_qs);
+    ASSERT_NE(dead, nullptr);
+    ASSERT_FALSE(dead->HasUninstallCommand());
+    dead->RemoveFromList();
+    EXPECT_EQ(byName(m, u"Dead entry"_qs), nullptr);
+    EXPECT_FALSE(testsupport::readFile(g_prefix->prefix + u"/system.reg"_qs).contains("Uninstall\\\\Dead]"));
+    // The program's own hives were left alone.
+    EXPECT_FALSE(QFileInfo::exists(scratch.path(u"Registry"_qs)));
+}
+
 TEST(WinePaths, CommandLinesSplitAsWindowsSplitsThem)
 {
     struct Case
