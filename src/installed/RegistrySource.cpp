@@ -1,5 +1,4 @@
 #include "installed/InstalledSource.h"
-
 #include "installed/UninstManager.h"
 #include "installed/UninstallKeyScan.h"
 #include "platform/Registry.h"
@@ -117,7 +116,8 @@ public:
     }
 };
 
-void scanRoot(TUninstManager &manager, const QString &Root, std::vector<std::unique_ptr<TUninstItem>> &entries)
+void scanRoot(TUninstManager &manager, const QString &Root,
+              std::vector<std::unique_ptr<TUninstItem>> &entries)
 {
     OwnRegistryKeys keys;
     const size_t first = entries.size();

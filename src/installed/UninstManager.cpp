@@ -66,11 +66,12 @@ void TUninstItem::StartUninstall()
     if (installed::InstalledSource *source = manager->SourceOf(*this))
         job = source->MakeUninstallJob(*this);
     if (!job)
-        job = [argv](const std::atomic<bool> *cancel) { RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel); };
+        job = [argv](const std::atomic<bool> *cancel) {
+            RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel);
+        };
     // The report reaches the manager only while it exists (this item may be gone by then).
-    manager->m_workers.start(
-        [job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
-        [manager, name = DisplayName] { manager->WorkerFinished(name); });
+    manager->m_workers.start([job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
+                             [manager, name = DisplayName] { manager->WorkerFinished(name); });
 }
 
 void TUninstItem::RemoveFromList()

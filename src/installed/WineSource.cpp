@@ -1,6 +1,5 @@
-#include "installed/InstalledSource.h"
-
 #include "core/BrimSystem.h"
+#include "installed/InstalledSource.h"
 #include "installed/UninstManager.h"
 #include "installed/UninstallKeyScan.h"
 #include "platform/FileIO.h"
@@ -65,7 +64,10 @@ public:
         const platform::RegHive *hive = hiveFor(Path, key);
         return hive ? hive->subKeyNames(key) : QStringList();
     }
-    bool ValueExists(const QString &Path, const QString &Name) override { return find(Path, Name) != nullptr; }
+    bool ValueExists(const QString &Path, const QString &Name) override
+    {
+        return find(Path, Name) != nullptr;
+    }
     QString ReadString(const QString &Path, const QString &Name) override
     {
         const platform::RegValue *v = find(Path, Name);
@@ -141,13 +143,14 @@ QString iconPicture(const QString &linuxFile, int index)
         return {};
     if (info.suffix().compare(QStringLiteral("ico"), Qt::CaseInsensitive) == 0)
         return linuxFile;
-    const QByteArray id = (linuxFile + u'|' + QString::number(index) + u'|' + QString::number(info.size()) + u'|'
-                           + QString::number(info.lastModified().toMSecsSinceEpoch()))
+    const QByteArray id = (linuxFile + u'|' + QString::number(index) + u'|' + QString::number(info.size())
+                           + u'|' + QString::number(info.lastModified().toMSecsSinceEpoch()))
                               .toUtf8();
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
         + QStringLiteral("/orvane/wine-icons/");
-    const QString picture
-        = dir + QString::fromLatin1(QCryptographicHash::hash(id, QCryptographicHash::Sha1).toHex()) + QStringLiteral(".ico");
+    const QString picture = dir
+        + QString::fromLatin1(QCryptographicHash::hash(id, QCryptographicHash::Sha1).toHex())
+        + QStringLiteral(".ico");
     if (QFileInfo::exists(picture))
         return picture;
     const QByteArray ico = platform::readPeIconFile(linuxFile, index);
@@ -215,8 +218,9 @@ public:
             QString iconFile;
             int index = 0;
             splitIconLocation(item.IconFile, iconFile, index);
-            QString picture = iconFile.isEmpty() ? QString()
-                                                 : iconPicture(platform::wineLinuxPath(prefix, iconFile), index);
+            QString picture = iconFile.isEmpty()
+                ? QString()
+                : iconPicture(platform::wineLinuxPath(prefix, iconFile), index);
             if (picture.isEmpty() && item.HasUninstallCommand()) {
                 const QStringList words = uninstallWords(prefix, item.UninstallString);
                 if (!words.isEmpty())
@@ -251,7 +255,8 @@ public:
             key.chop(1);
         if (!key.isEmpty()) {
             platform::runAndWaitForExit(
-                platform::wineArgv(prefix, {QStringLiteral("reg"), QStringLiteral("delete"), key, QStringLiteral("/f")}),
+                platform::wineArgv(
+                    prefix, {QStringLiteral("reg"), QStringLiteral("delete"), key, QStringLiteral("/f")}),
                 60000);
             platform::waitForWineServer(prefix, kServerSaveWaitMs);
         }

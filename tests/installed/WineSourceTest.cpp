@@ -1,7 +1,6 @@
 // The Wine prefix as an uninstall source, against a prefix that Wine itself
 // created and wrote (wineboot, then Wine's own reg tool).
 #include "installed/UninstManager.h"
-
 #include "platform/AnsiCodePage.h"
 #include "platform/FileVersion.h"
 #include "platform/Registry.h"
@@ -56,8 +55,8 @@ struct Prefix
     void flush() const { run(QStringLiteral("wineserver"), {QStringLiteral("-w")}); }
     bool regAdd(const QString &key, const QString &name, const QString &type, const QString &data) const
     {
-        return wine({QStringLiteral("reg"), QStringLiteral("add"), key, QStringLiteral("/v"), name, QStringLiteral("/t"),
-                     type, QStringLiteral("/d"), data, QStringLiteral("/f")})
+        return wine({QStringLiteral("reg"), QStringLiteral("add"), key, QStringLiteral("/v"), name,
+                     QStringLiteral("/t"), type, QStringLiteral("/d"), data, QStringLiteral("/f")})
             == 0;
     }
 };
@@ -95,14 +94,18 @@ protected:
             && p.regAdd(m + u"App1"_qs, u"EstimatedSize"_qs, u"REG_DWORD"_qs, u"1234"_qs)
             && p.regAdd(m + u"App1"_qs, u"Publisher"_qs, u"REG_SZ"_qs, u"出版者"_qs)
             && p.regAdd(m + u"App1"_qs, u"InstallLocation"_qs, u"REG_SZ"_qs, u"C:\\Program Files\\App1"_qs)
-            && p.regAdd(m + u"App1"_qs, u"DisplayIcon"_qs, u"REG_SZ"_qs, u"C:\\windows\\system32\\NOTEPAD.EXE,0"_qs)
+            && p.regAdd(m + u"App1"_qs, u"DisplayIcon"_qs, u"REG_SZ"_qs,
+                        u"C:\\windows\\system32\\NOTEPAD.EXE,0"_qs)
             && p.regAdd(m + u"Patch1"_qs, u"DisplayName"_qs, u"REG_SZ"_qs, u"App1 hotfix"_qs)
             && p.regAdd(m + u"Patch1"_qs, u"ParentDisplayName"_qs, u"REG_SZ"_qs, u"中文软件"_qs)
             && p.regAdd(m + u"Hidden"_qs, u"DisplayName"_qs, u"REG_SZ"_qs, u"Hidden part"_qs)
             && p.regAdd(m + u"Hidden"_qs, u"SystemComponent"_qs, u"REG_DWORD"_qs, u"1"_qs)
-            && p.regAdd(QStringLiteral("HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Old32"),
-                        u"DisplayName"_qs, u"REG_SZ"_qs, u"Old 32-bit tool"_qs)
-            && p.regAdd(QStringLiteral("HKCU\\") + kUninst + u"Mine"_qs, u"DisplayName"_qs, u"REG_SZ"_qs, u"Bei user"_qs)
+            && p.regAdd(
+                QStringLiteral(
+                    "HKLM\\Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Old32"),
+                u"DisplayName"_qs, u"REG_SZ"_qs, u"Old 32-bit tool"_qs)
+            && p.regAdd(QStringLiteral("HKCU\\") + kUninst + u"Mine"_qs, u"DisplayName"_qs, u"REG_SZ"_qs,
+                        u"Bei user"_qs)
             && p.regAdd(QStringLiteral("HKCU\\") + kUninst + u"Mine"_qs, u"UninstallString"_qs, u"REG_SZ"_qs,
                         u"MsiExec.exe /X{11111111-2222-3333-4444-555555555555}"_qs);
         p.flush();
@@ -154,7 +157,8 @@ TEST_F(WineSource, ListsThePrefixEntriesAsWineWroteThem)
     for (int i = 0; i < m.Count(); ++i)
         names << m.Item(i)->DisplayName;
     // Latin names first, then Chinese by pinyin; the system component is left out.
-    EXPECT_EQ(names, (QStringList {u"Bei user"_qs, u"Old 32-bit tool"_qs, u"中文软件"_qs})) << names.join(u", ").toStdString();
+    EXPECT_EQ(names, (QStringList {u"Bei user"_qs, u"Old 32-bit tool"_qs, u"中文软件"_qs}))
+        << names.join(u", ").toStdString();
 
     TUninstItem *app = byName(m, u"中文软件"_qs);
     ASSERT_NE(app, nullptr);
@@ -203,12 +207,15 @@ QString buildInstaller(const testsupport::ScratchDir &dir, const QString &key)
     const QString src = QStringLiteral(ORVANE_SOURCE_DIR "/data/site/windows/");
     const QString icon = QStringLiteral("/usr/share/nsis/Contrib/Graphics/Icons/box-install.ico");
     const QString program = dir.path(key + u".exe"_qs), setup = dir.path(key + u"-setup.exe"_qs);
-    const QStringList common = {u"-V1"_qs, u"-DNAME=Tiny Tool"_qs, u"-DVERSION=1.2.3"_qs, u"-DPUBLISHER=Halvex"_qs,
-                                u"-DICON="_qs + icon};
-    if (g_prefix->run(u"makensis"_qs, common + QStringList {u"-DOUTFILE="_qs + program, src + u"program.nsi"_qs}) != 0
-        || g_prefix->run(u"makensis"_qs, common + QStringList {u"-DKEY="_qs + key, u"-DPROGRAM="_qs + program,
-                                                                u"-DSIZE=120"_qs, u"-DOUTFILE="_qs + setup,
-                                                                src + u"installer.nsi"_qs})
+    const QStringList common = {u"-V1"_qs, u"-DNAME=Tiny Tool"_qs, u"-DVERSION=1.2.3"_qs,
+                                u"-DPUBLISHER=Halvex"_qs, u"-DICON="_qs + icon};
+    if (g_prefix->run(u"makensis"_qs,
+                      common + QStringList {u"-DOUTFILE="_qs + program, src + u"program.nsi"_qs})
+            != 0
+        || g_prefix->run(u"makensis"_qs,
+                         common
+                             + QStringList {u"-DKEY="_qs + key, u"-DPROGRAM="_qs + program, u"-DSIZE=120"_qs,
+                                            u"-DOUTFILE="_qs + setup, src + u"installer.nsi"_qs})
             != 0)
         return {};
     return setup;
@@ -250,7 +257,8 @@ TEST_F(WineSource, AnInstalledProgramIsListedAndItsUninstallerRemovesIt)
 
 TEST_F(WineSource, ADeadEntryIsDeletedThroughWinesRegTool)
 {
-    ASSERT_TRUE(g_prefix->regAdd(u"HKLM\\"_qs + kUninst + u"Dead"_qs, u"DisplayName"_qs, u"REG_SZ"_qs, u"Dead entry"_qs));
+    ASSERT_TRUE(g_prefix->regAdd(u"HKLM\\"_qs + kUninst + u"Dead"_qs, u"DisplayName"_qs, u"REG_SZ"_qs,
+                                 u"Dead entry"_qs));
     g_prefix->flush();
     TUninstManager m;
     m.SetSources(wineOnly());

@@ -35,13 +35,14 @@ QString wineLinuxPath(const QString &prefix, const QString &windowsPath)
     QString base = QFileInfo(link).canonicalFilePath();
     if (base.isEmpty())
         return {};
-    const QStringList parts = p.mid(2).split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts);
+    const QStringList parts
+        = p.mid(2).split(QRegularExpression(QStringLiteral("[\\\\/]")), Qt::SkipEmptyParts);
     for (const QString &part : parts) {
         QString next = base + u'/' + part;
         if (!QFileInfo::exists(next)) {
             // Windows names ignore case: find the entry spelled otherwise.
-            const QStringList entries = QDir(base).entryList(QDir::AllEntries | QDir::System | QDir::Hidden
-                                                             | QDir::NoDotAndDotDot);
+            const QStringList entries
+                = QDir(base).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
             for (const QString &e : entries)
                 if (e.compare(part, Qt::CaseInsensitive) == 0) {
                     next = base + u'/' + e;
@@ -132,7 +133,7 @@ QStringList wineArgv(const QString &prefix, const QStringList &windowsArgs)
         wine = QStringLiteral("wine");
     return QStringList {QStringLiteral("/usr/bin/env"), QStringLiteral("WINEPREFIX=") + prefix,
                         QStringLiteral("WINEDEBUG=-all"), wine}
-        + windowsArgs;
+    + windowsArgs;
 }
 
 bool waitForWineServer(const QString &prefix, int timeoutMs)
@@ -145,9 +146,9 @@ bool waitForWineServer(const QString &prefix, int timeoutMs)
         server = beside;
     if (server.isEmpty())
         return true;
-    const int rc = runAndWaitForExit(
-        {QStringLiteral("/usr/bin/env"), QStringLiteral("WINEPREFIX=") + prefix, server, QStringLiteral("-w")},
-        timeoutMs);
+    const int rc = runAndWaitForExit({QStringLiteral("/usr/bin/env"), QStringLiteral("WINEPREFIX=") + prefix,
+                                      server, QStringLiteral("-w")},
+                                     timeoutMs);
     return rc != kStillRunning;
 }
 
