@@ -155,8 +155,10 @@ void TUninstManager::Rescan()
     m_updates.clear();
     m_programs.clear();
     m_iconFiles = QStringList {QString()};
-    if (m_sources.empty())
+    if (m_sources.empty()) {
         m_sources.push_back(installed::MakeRegistrySource());
+        m_sources.push_back(installed::MakeWineSource());
+    }
     platform::RegistryReadScope scope;
     for (auto &source : m_sources) {
         std::vector<std::unique_ptr<TUninstItem>> entries;

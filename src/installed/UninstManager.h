@@ -87,7 +87,7 @@ public:
 
     // Clears the lists and reads them again: scan, file updates, sort.
     void Rescan();
-    // The sources a rescan reads, in order (the registry unless set).
+    // The sources a rescan reads, in order (the registry and the user's Wine prefix unless set).
     void SetSources(std::vector<std::unique_ptr<installed::InstalledSource>> Sources);
     // Whether entries marked SystemComponent are listed too (from the next rescan).
     void SetShowSystemComponents(bool Show) { m_showSystemComponents = Show; }

@@ -1,5 +1,7 @@
 // The Wine prefix as an uninstall source, against a prefix that Wine itself
 // created and wrote (wineboot, then Wine's own reg tool).
+#include "SiteFixture.h"
+#include "core/OVSettings.h"
 #include "installed/UninstManager.h"
 #include "platform/AnsiCodePage.h"
 #include "platform/FileVersion.h"
@@ -7,6 +9,8 @@
 #include "platform/WinePrefix.h"
 #include "support/Files.h"
 #include "support/Wait.h"
+#include "tasks/BrimTaskManager.h"
+#include "tasks/OVTaskItem.h"
 
 #include <QDir>
 #include <QFile>
@@ -271,6 +275,65 @@ TEST_F(WineSource, ADeadEntryIsDeletedThroughWinesRegTool)
     EXPECT_FALSE(testsupport::readFile(g_prefix->prefix + u"/system.reg"_qs).contains("Uninstall\\\\Dead]"));
     // The program's own hives were left alone.
     EXPECT_FALSE(QFileInfo::exists(scratch.path(u"Registry"_qs)));
+}
+
+// The whole road: a task downloads the site's Windows installer, runs it under
+// wine in the user's prefix, the Uninstall list shows the program, and its
+// uninstaller takes it away again.
+TEST_F(WineSource, FromTheSitesDownloadToUninstalled)
+{
+    RunningSite site(QStringLiteral(SITE_STAGE_ROOT));
+    ASSERT_TRUE(site.Ok()) << site.Error;
+    const orvane::site::Program *notelark = nullptr;
+    for (const orvane::site::Program &p : site.Site.Programs())
+        if (p.Id == u"notelark"_qs)
+            notelark = &p;
+    ASSERT_TRUE(notelark && !notelark->WindowsInstaller.isEmpty());
+
+    // The user's prefix is the scratch one.
+    const QByteArray oldPrefix = qgetenv("WINEPREFIX");
+    qputenv("WINEPREFIX", g_prefix->prefix.toUtf8());
+    struct Restore
+    {
+        QByteArray value;
+        ~Restore() { qputenv("WINEPREFIX", value); }
+    } restore {oldPrefix};
+    OVSettings::FileKeepDays = 1;
+
+    TBrimTaskManager tasks;
+    auto *task = tasks.Add<TOVTaskItem>();
+    task->Name = notelark->Title;
+    task->HttpUrl = QString::fromStdString(site.Base) + u"/files/windows/"_qs + notelark->WindowsInstaller;
+    task->LocalFile = scratch.path(notelark->WindowsInstaller);
+    task->AutoInstall = true;
+    int finalState = 0;
+    tasks.OnItemStateChange = [&finalState](TBrimTaskManager *, TBrimTaskItem &item) {
+        if (item.State == int(OVTaskState::InstallCompleted) || item.State == int(OVTaskState::Failed))
+            finalState = item.State;
+    };
+    task->Start();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return finalState != 0; }, 180000));
+    ASSERT_EQ(finalState, int(OVTaskState::InstallCompleted));
+    g_prefix->flush();
+
+    TUninstManager m; // the default sources: the program's own registry and the user's prefix
+    m.Rescan();
+    TUninstItem *entry = byName(m, notelark->Title);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->Source, installed::EntrySource::Wine);
+    EXPECT_EQ(entry->Version, notelark->Version);
+    EXPECT_EQ(entry->Publisher, notelark->Publisher);
+    EXPECT_NE(entry->SmallIconIndex, m.DefaultIconIndex());
+    const QString folder = entry->InstallLocation;
+    EXPECT_TRUE(QFileInfo::exists(folder + u"/notelark.exe"_qs)) << folder.toStdString();
+
+    bool done = false;
+    m.OnUninstCompleted = [&done](TUninstManager *, const QString &) { done = true; };
+    entry->StartUninstall();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }, 120000));
+    m.Rescan();
+    EXPECT_EQ(byName(m, notelark->Title), nullptr);
+    EXPECT_FALSE(QFileInfo::exists(folder));
 }
 
 TEST(WinePaths, CommandLinesSplitAsWindowsSplitsThem)
