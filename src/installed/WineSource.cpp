@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <cstring>
 
 namespace installed {
 
@@ -22,6 +23,41 @@ namespace {
 // end and write its hive files, after Wine's own programs have ended. A
 // server kept alive by another program of the prefix is not waited for longer.
 constexpr int kServerSaveWaitMs = 15000;
+
+// The part of a hive file below the uninstall keys, with the file's header
+// line: a prefix's system.reg holds tens of thousands of other keys, and
+// parsing only this part keeps a rescan fast. A key's block runs from its
+// "[" line to the next one (value and continuation lines never start with "[").
+QByteArray uninstallKeysOnly(const QByteArray &data)
+{
+    static const QByteArray wanted[] = {
+        QByteArrayLiteral("[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall"),
+        QByteArrayLiteral("[Software\\\\Wow6432Node\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Uninstall"),
+    };
+    const qsizetype firstLine = data.indexOf('\n');
+    if (firstLine < 0)
+        return data;
+    QByteArray out = data.left(firstLine + 1);
+    const char *d = data.constData();
+    const qsizetype n = data.size();
+    qsizetype at = firstLine + 1;
+    bool keep = false;
+    while (at < n) {
+        const char *nl = static_cast<const char *>(memchr(d + at, '\n', size_t(n - at)));
+        const qsizetype end = nl ? qsizetype(nl - d) + 1 : n;
+        if (d[at] == '[') {
+            keep = false;
+            for (const QByteArray &w : wanted)
+                if (end - at > w.size() && qstrnicmp(d + at, w.constData(), size_t(w.size())) == 0
+                    && (d[at + w.size()] == '\\' || d[at + w.size()] == ']'))
+                    keep = true;
+        }
+        if (keep)
+            out.append(d + at, end - at);
+        at = end;
+    }
+    return out;
+}
 
 // One hive file of the prefix, parsed again only when the file changed.
 struct HiveFile
@@ -40,7 +76,7 @@ struct HiveFile
             return nullptr;
         }
         if (!hive || info.size() != size || info.lastModified() != modified) {
-            hive = platform::RegHive::parse(platform::readWholeFile(file));
+            hive = platform::RegHive::parse(uninstallKeysOnly(platform::readWholeFile(file)));
             size = info.size();
             modified = info.lastModified();
         }
