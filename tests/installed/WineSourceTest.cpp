@@ -7,6 +7,7 @@
 #include "platform/FileVersion.h"
 #include "platform/Registry.h"
 #include "platform/WinePrefix.h"
+#include "procmon/Processes.h"
 #include "support/Files.h"
 #include "support/Wait.h"
 #include "tasks/BrimTaskManager.h"
@@ -334,6 +335,65 @@ TEST_F(WineSource, FromTheSitesDownloadToUninstalled)
     m.Rescan();
     EXPECT_EQ(byName(m, notelark->Title), nullptr);
     EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+// A Windows program under Wine is named by its own executable, whose version
+// resource describes it, not by Wine's loader.
+TEST_F(WineSource, RunningWindowsProgramsAreNamedByTheirExecutable)
+{
+    if (QStandardPaths::findExecutable(u"makensis"_qs).isEmpty())
+        GTEST_SKIP() << "makensis is not installed";
+    // A Windows program that waits a while, with a version resource.
+    const QString folder = g_prefix->prefix + u"/drive_c/Program Files/Sleeper"_qs;
+    const QString exe = folder + u"/sleeper.exe"_qs;
+    const QString script
+        = scratch.file(u"sleeper.nsi"_qs,
+                       "Unicode true\nTarget amd64-unicode\nOutFile \"" + exe.toUtf8()
+                           + "\"\nSilentInstall silent\nRequestExecutionLevel user\n"
+                             "VIProductVersion \"1.0.0.0\"\n"
+                             "VIAddVersionKey /LANG=1033 \"FileDescription\" \"Sleeper tool\"\n"
+                             "VIAddVersionKey /LANG=1033 \"FileVersion\" \"1.0\"\n"
+                             "VIAddVersionKey /LANG=1033 \"ProductName\" \"Sleeper\"\n"
+                             "VIAddVersionKey /LANG=1033 \"LegalCopyright\" \"none\"\n"
+                             "Section\n  Sleep 60000\nSectionEnd\n");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(g_prefix->run(u"makensis"_qs, {u"-V1"_qs, script}), 0);
+
+    QProcess sleeper;
+    sleeper.setProcessEnvironment(g_prefix->env());
+    sleeper.start(u"wine"_qs, {u"C:\\Program Files\\Sleeper\\sleeper.exe"_qs});
+    ASSERT_TRUE(sleeper.waitForStarted());
+    struct End
+    {
+        QProcess &p;
+        ~End()
+        {
+            // Ends the programs of the scratch prefix only.
+            g_prefix->run(u"wineserver"_qs, {u"-k"_qs});
+            p.waitForFinished(30000);
+        }
+    } end {sleeper};
+
+    TProcesses procs;
+    const TProcessItem *found = nullptr;
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            procs.Refresh();
+            for (int i = 0; i < procs.Count() && !found; ++i)
+                if (procs.Items(i)->ImagePath == exe)
+                    found = procs.Items(i);
+            return found != nullptr;
+        },
+        60000));
+    EXPECT_EQ(found->Name, u"sleeper.exe"_qs);
+    const auto info = platform::readFileVersionInfo(found->ImagePath);
+    ASSERT_TRUE(info.has_value());
+    QString description;
+    for (const auto &table : info->stringTables)
+        for (const auto &[name, value] : table.second)
+            if (name == u"FileDescription"_qs)
+                description = value;
+    EXPECT_EQ(description, u"Sleeper tool"_qs);
 }
 
 TEST(WinePaths, CommandLinesSplitAsWindowsSplitsThem)
