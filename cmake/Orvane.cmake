@@ -103,7 +103,7 @@ function(orvane_test name)
     set_tests_properties(${name} PROPERTIES LABELS webengine)
   endif()
   set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;ORVANE_PROBE_URLS=http://127.0.0.1:9/;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1;${A_ENV}")
+    ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/no-wine-prefix;QT_QPA_PLATFORM=offscreen;QTWEBENGINE_DISABLE_SANDBOX=1;ORVANE_PROBE_URLS=http://127.0.0.1:9/;ASAN_OPTIONS=detect_leaks=0;UBSAN_OPTIONS=print_stacktrace=1;${A_ENV}")
 endfunction()
 
 # orvane_fuzz(NAME SOURCES ... [LIBS ...] CORPUS dir)

@@ -43,6 +43,10 @@ struct Program
     QString IconType; // its content type, from the picture's own first bytes
     QString Installer; // file name under /files/; empty when not downloadable
     qint64 InstallerSize = 0; // bytes, the same for every client
+    // The Windows installer built for the program (NSIS), served under
+    // /files/windows/; empty name when there is none.
+    QString WindowsInstaller;
+    QByteArray WindowsInstallerBytes;
     QString TitleZh; // Simplified Chinese texts; empty when the catalogue has none
     QString DescriptionZh;
 

@@ -152,6 +152,7 @@ const std::vector<Route> &RouteTable()
         {std::regex(R"(/index\.php/halvex_api)"), {"GET", "HEAD", "POST"}},
         {std::regex(R"(/icons/[^/]+)"), Read},
         {std::regex(R"(/files/[^/]+)"), Read},
+        {std::regex(R"(/files/windows/[^/]+)"), Read},
     };
     return Table;
 }
@@ -192,6 +193,11 @@ bool SiteServer::Load(const QString &Root, QString &Error)
         Program &P = Programs[I];
         if (!P.Downloadable)
             continue;
+        QFile Windows(Dir + "windows/" + P.Id + "-setup.exe");
+        if (Windows.open(QIODevice::ReadOnly)) {
+            P.WindowsInstaller = P.Id + "-setup.exe";
+            P.WindowsInstallerBytes = Windows.readAll();
+        }
         P.InstallerSize = 0; // measures the script alone
         P.InstallerSize = std::max(InstallerSizeFor(I), qint64(MakeInstaller(P, LongestBase).size()) + 1024);
     }
@@ -326,6 +332,8 @@ QByteArray SiteServer::Top3Json(const QString &Keywords, const std::string &Base
                               {"freeware", P->Freeware}};
             if (P->Downloadable)
                 Item["download_url"] = Base + "/files/" + P->Installer;
+            if (!P->WindowsInstaller.isEmpty())
+                Item["windows_download_url"] = Base + "/files/windows/" + P->WindowsInstaller;
             if (!P->Freeware)
                 Item["purchase_url"] = WithLanguage(Base + P->PurchasePath, Lang);
             Items.append(Item);
@@ -443,6 +451,19 @@ void SiteServer::Routes()
             }
         }
         Res.status = 404;
+    });
+    m_server.Get(R"(/files/windows/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
+        const QString Name = QString::fromStdString(Req.matches[1].str());
+        const auto It = std::find_if(m_programs.begin(), m_programs.end(), [&](const Program &P) {
+            return !P.WindowsInstaller.isEmpty() && P.WindowsInstaller == Name;
+        });
+        if (It == m_programs.end()) {
+            Res.status = 404;
+            return;
+        }
+        Res.set_header("Content-Disposition", "attachment; filename=\"" + Name.toStdString() + "\"");
+        Res.set_content(It->WindowsInstallerBytes.toStdString(),
+                        "application/vnd.microsoft.portable-executable");
     });
     m_server.Get(R"(/files/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
         const QString Name = QString::fromStdString(Req.matches[1].str());

@@ -113,6 +113,8 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"String.Notify.InstallCompletedText", u"%s was installed."},
     {u"String.Notify.InstallFailed", u"Installation failed"},
     {u"String.Notify.InstallFailedText", u"%s could not be installed."},
+    {u"String.MsgText.WineMissing",
+     u"%s is a Windows program. Install the Debian package \"%s\" (Wine) to install and run it."},
     {u"String.BrowseFolder.Title", u"Specify a folder to save download files."},
     {u"FormOVMain.SkinMgr.Title.Text", u"Orvane"},
     {u"FormOVMain.Caption", u"Orvane"},

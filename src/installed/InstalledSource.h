@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -28,6 +29,15 @@ public:
     virtual ~InstalledSource() = default;
     virtual EntrySource Kind() const = 0;
     virtual void Scan(TUninstManager &Manager, std::vector<std::unique_ptr<TUninstItem>> &Entries) = 0;
+
+    // What an uninstall worker runs for one of this source's entries (it
+    // holds copies, never the entry); empty: the uninstall command split into
+    // words and waited for as written.
+    using UninstallJob = std::function<void(const std::atomic<bool> *Cancel)>;
+    virtual UninstallJob MakeUninstallJob(const TUninstItem & /*Item*/) { return {}; }
+    // Removes a dead entry from where the source keeps it; false leaves it to
+    // the deletion of its key in the program's own registry.
+    virtual bool RemoveEntry(const TUninstItem & /*Item*/) { return false; }
 };
 
 // The uninstall keys of the registry (both roots, in order).
@@ -61,8 +71,12 @@ std::unique_ptr<InstalledSource> MakePackageSource(PackageSourceOptions Options 
 QString LocaleOfLanguage(quint16 LanguageId);
 
 // The sources the program reads, in order: its own registry hives, the
-// system's packages, the Flatpak installations. Language: the interface language at scan time (empty
+// system's packages, the Flatpak installations, the user's Wine prefix.
+// Language: the interface language at scan time (empty
 // function: the published language's).
 std::vector<std::unique_ptr<InstalledSource>> MakeDefaultSources(std::function<quint16()> Language = {});
+// The uninstall keys of a Wine prefix's hive files (the user's default
+// prefix when Prefix is empty, read again at every scan).
+std::unique_ptr<InstalledSource> MakeWineSource(const QString &Prefix = {});
 
 } // namespace installed

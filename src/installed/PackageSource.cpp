@@ -162,6 +162,7 @@ std::vector<std::unique_ptr<InstalledSource>> MakeDefaultSources(std::function<q
     sources.push_back(MakeFlatpakSource(
         Language ? std::function<QString()>([Language] { return LocaleOfLanguage(Language()); })
                  : std::function<QString()>()));
+    sources.push_back(MakeWineSource());
     return sources;
 }
 

@@ -1,5 +1,6 @@
 #include "installed/InstalledSource.h"
 #include "installed/UninstManager.h"
+#include "installed/UninstallKeyScan.h"
 #include "platform/Registry.h"
 
 #include <QFileInfo>
@@ -73,18 +74,18 @@ const FieldNames &fieldNames()
     return n;
 }
 
-void scanRoot(TUninstManager &manager, const QString &Root,
-              std::vector<std::unique_ptr<TUninstItem>> &entries)
+} // namespace
+
+void ScanUninstallKeys(TUninstManager &manager, UninstallKeyReader &keys, const QString &Root,
+                       std::vector<std::unique_ptr<TUninstItem>> &entries)
 {
     const FieldNames &fields = fieldNames();
-    QStringList names;
-    if (platform::RegKeyNames(Root, names) == 0)
-        return;
+    const QStringList names = keys.KeyNames(Root);
     for (const QString &name : names) {
         const QString path = Root + name;
         // One pass over the key's values finds every field: a value written
         // as the field is named wins over one that differs only in case.
-        const QList<platform::RegValue> values = platform::RegReadValues(path);
+        const QList<platform::RegValue> values = keys.Values(path);
         const platform::RegValue *exact[FieldCount] = {};
         const platform::RegValue *folded[FieldCount] = {};
         for (const platform::RegValue &v : values) {
@@ -131,16 +132,39 @@ void scanRoot(TUninstManager &manager, const QString &Root,
         item->ReleaseType = str(ReleaseType);
         item->SmallIconIndex = item->LargeIconIndex = manager.DefaultIconIndex();
         item->IconFile = str(DisplayIcon);
-        // A path followed by an icon number (",0") names no file and keeps the default icon.
-        if (!item->IconFile.isEmpty() && QFileInfo(item->IconFile).isFile())
-            item->SmallIconIndex = item->LargeIconIndex = manager.IconIndexFor(item->IconFile);
         entries.push_back(std::move(item));
     }
 }
 
-} // namespace
 
 namespace {
+
+// The program's own hives, through the registry layer.
+class OwnRegistryKeys final : public UninstallKeyReader
+{
+public:
+    QStringList KeyNames(const QString &Path) override
+    {
+        QStringList names;
+        platform::RegKeyNames(Path, names);
+        return names;
+    }
+    QList<platform::RegValue> Values(const QString &Path) override { return platform::RegReadValues(Path); }
+};
+
+void scanRoot(TUninstManager &manager, const QString &Root,
+              std::vector<std::unique_ptr<TUninstItem>> &entries)
+{
+    OwnRegistryKeys keys;
+    const size_t first = entries.size();
+    ScanUninstallKeys(manager, keys, Root, entries);
+    for (size_t i = first; i < entries.size(); ++i) {
+        TUninstItem &item = *entries[i];
+        // A path followed by an icon number (",0") names no file and keeps the default icon.
+        if (!item.IconFile.isEmpty() && QFileInfo(item.IconFile).isFile())
+            item.SmallIconIndex = item.LargeIconIndex = manager.IconIndexFor(item.IconFile);
+    }
+}
 
 class RegistrySource final : public InstalledSource
 {

@@ -101,19 +101,26 @@ void TUninstItem::StartUninstall()
     // words and started without a shell.
     const QStringList argv = SplitCommandLine(UninstallString);
     TUninstManager *manager = Manager;
+    installed::InstalledSource::UninstallJob job;
+    if (installed::InstalledSource *source = manager->SourceOf(*this))
+        job = source->MakeUninstallJob(*this);
+    if (!job)
+        job = [argv](const std::atomic<bool> *cancel) {
+            RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel);
+        };
     // The report reaches the manager only while it exists (this item may be gone by then).
-    manager->m_workers.start(
-        [argv](const platform::WorkerContext &run) {
-            RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, run.cancelFlag());
-        },
-        [manager, name = DisplayName] { manager->WorkerFinished(name); });
+    manager->m_workers.start([job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
+                             [manager, name = DisplayName] { manager->WorkerFinished(name); });
 }
 
 void TUninstItem::RemoveFromList()
 {
     TUninstManager *manager = Manager;
+    installed::InstalledSource *source = manager ? manager->SourceOf(*this) : nullptr;
     const qsizetype slash = KeyPath.lastIndexOf(u'\\');
-    if (slash > 0)
+    if (source && source->RemoveEntry(*this)) {
+        // Removed where the source keeps it.
+    } else if (slash > 0)
         platform::RegDeleteKeyTree(KeyPath.left(slash), KeyPath.mid(slash + 1));
     // The rescan destroys this entry: nothing of it may be used afterwards.
     if (manager)
@@ -149,6 +156,14 @@ TUninstItem *TUninstManager::Item(int Index) const
     return m_programs[size_t(Index)].get();
 }
 
+installed::InstalledSource *TUninstManager::SourceOf(const TUninstItem &Item) const
+{
+    for (const auto &source : m_sources)
+        if (source->Kind() == Item.Source)
+            return source.get();
+    return nullptr;
+}
+
 int TUninstManager::RunningUninstalls() const
 {
     return m_workers.running();
@@ -179,8 +194,9 @@ void TUninstManager::Rescan()
     m_updates.clear();
     m_programs.clear();
     m_iconFiles = QStringList {QString()};
-    if (m_sources.empty())
+    if (m_sources.empty()) {
         m_sources.push_back(installed::MakeRegistrySource());
+    }
     platform::RegistryReadScope scope;
     for (auto &source : m_sources) {
         std::vector<std::unique_ptr<TUninstItem>> entries;

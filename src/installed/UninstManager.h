@@ -95,7 +95,7 @@ public:
 
     // Clears the lists and reads them again: scan, file updates, sort.
     void Rescan();
-    // The sources a rescan reads, in order (the registry unless set).
+    // The sources a rescan reads, in order (the registry and the user's Wine prefix unless set).
     void SetSources(std::vector<std::unique_ptr<installed::InstalledSource>> Sources);
     // Whether entries marked SystemComponent are listed too (from the next rescan).
     void SetShowSystemComponents(bool Show) { m_showSystemComponents = Show; }
@@ -114,6 +114,9 @@ public:
     TCompletedEvent OnUninstCompleted;
     // Declared for a modify run, which this program never starts.
     TCompletedEvent OnModifyCompleted;
+
+    // The source that made an entry (none for an entry created for updates).
+    installed::InstalledSource *SourceOf(const TUninstItem &Item) const;
 
     // For tests: how many uninstall workers are still running or waiting to report.
     int RunningUninstalls() const;

@@ -349,6 +349,111 @@ std::optional<FileVersionInfo> readPeVersionInfo(const ByteSource &source)
     return info;
 }
 
+namespace {
+
+// The data of the first language of a resource directory entry (one level
+// of names, one of languages), as the PE file stores it.
+QByteArray resourceData(const PeImage &pe, quint32 resourceRva, DirEntry entry, quint32 cap)
+{
+    for (int depth = 0; entry.isDirectory; ++depth) {
+        const std::vector<DirEntry> next = readResourceDirectory(pe, resourceRva, entry.offset);
+        if (next.empty() || depth > kMaxResourceDepth)
+            return {};
+        entry = next.front();
+    }
+    const QByteArray dataEntry = pe.readRva(resourceRva + entry.offset, 16);
+    if (dataEntry.size() < 16)
+        return {};
+    return pe.readRva(le32(dataEntry, 0), std::min(le32(dataEntry, 4), cap));
+}
+
+std::vector<DirEntry> resourcesOfType(const PeImage &pe, quint32 resourceRva, quint32 type)
+{
+    for (const DirEntry &e : readResourceDirectory(pe, resourceRva, 0))
+        if (!e.named && e.id == type && e.isDirectory)
+            return readResourceDirectory(pe, resourceRva, e.offset);
+    return {};
+}
+
+void appendLe32(QByteArray &out, quint32 v)
+{
+    char b[4];
+    qToLittleEndian<quint32>(v, b);
+    out.append(b, 4);
+}
+
+constexpr quint32 kRtIcon = 3;
+constexpr quint32 kRtGroupIcon = 14;
+constexpr quint32 kMaxIconImage = 4u << 20;
+
+} // namespace
+
+QByteArray readPeIcon(const ByteSource &source, int index)
+{
+    PeImage pe(source);
+    quint32 resourceRva = 0;
+    if (!pe.load(&resourceRva))
+        return {};
+    const std::vector<DirEntry> groups = resourcesOfType(pe, resourceRva, kRtGroupIcon);
+    const DirEntry *group = nullptr;
+    if (index >= 0) {
+        if (size_t(index) < groups.size())
+            group = &groups[size_t(index)];
+    } else {
+        for (const DirEntry &g : groups)
+            if (!g.named && qint64(g.id) == -qint64(index))
+                group = &g;
+    }
+    if (!group)
+        return {};
+    // GRPICONDIR: reserved, type 1, count, then 14-byte entries ending in the RT_ICON id.
+    const QByteArray dir = resourceData(pe, resourceRva, *group, 6 + 14 * 256);
+    const quint16 count = le16(dir, 4);
+    if (le16(dir, 2) != 1 || count == 0 || !has(dir, 6, quint64(count) * 14))
+        return {};
+    const std::vector<DirEntry> icons = resourcesOfType(pe, resourceRva, kRtIcon);
+    QList<QPair<QByteArray, QByteArray>> images; // 12 header bytes (without offset), image
+    for (quint16 i = 0; i < count; ++i) {
+        const qsizetype at = 6 + qsizetype(i) * 14;
+        const quint16 id = le16(dir, at + 12);
+        for (const DirEntry &e : icons) {
+            if (e.named || e.id != id)
+                continue;
+            const QByteArray image = resourceData(pe, resourceRva, e, kMaxIconImage);
+            if (image.isEmpty())
+                break;
+            QByteArray head = dir.mid(at, 8);
+            appendLe32(head, quint32(image.size()));
+            images.append({head, image});
+            break;
+        }
+    }
+    if (images.isEmpty())
+        return {};
+    QByteArray out;
+    const quint16 n = quint16(images.size());
+    out.append("\0\0\1\0", 4);
+    out.append(char(n & 0xFF));
+    out.append(char(n >> 8));
+    quint32 offset = 6 + 16u * n;
+    for (const auto &img : images) {
+        out += img.first;
+        appendLe32(out, offset);
+        offset += quint32(img.second.size());
+    }
+    for (const auto &img : images)
+        out += img.second;
+    return out;
+}
+
+QByteArray readPeIconFile(const QString &fileName, int index)
+{
+    FileByteSource source(fileName);
+    if (!source.open())
+        return {};
+    return readPeIcon(source, index);
+}
+
 std::optional<FileVersionInfo> readElfVersionNote(const ByteSource &source)
 {
     const QByteArray ident = source.read(0, 64);

@@ -55,6 +55,13 @@ std::optional<FileVersionInfo> readElfVersionNote(const ByteSource &source);
 // cannot be read or carries no version.
 std::optional<FileVersionInfo> readFileVersionInfo(const QString &fileName);
 
+// An icon group of a Windows PE file as the bytes of an .ico file: index 0
+// or above is the index-th RT_GROUP_ICON in resource order, a negative index
+// the group whose resource id is its absolute value (as "file.exe,-101" names
+// it). Empty when the file has no such icon.
+QByteArray readPeIcon(const ByteSource &source, int index);
+QByteArray readPeIconFile(const QString &fileName, int index);
+
 // "major.minor.release.build" from the two version double words.
 QString formatVersion(quint32 ms, quint32 ls);
 

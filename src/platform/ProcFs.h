@@ -124,6 +124,8 @@ public:
     // leadingWords gets its first three words on their own (argv[0] and what
     // follows it: for a script, its interpreter, an option and the script).
     bool readCommandLine(QString *out, QStringList *leadingWords = nullptr) const;
+    // One variable of /proc/<pid>/environ; false when it is not set or cannot be read.
+    bool readEnvironmentValue(const QByteArray &name, QString *out) const;
 
     // 0 on success, else the errno of the failure (EPERM without the rights,
     // ESRCH when the process has ended). Kernel threads ignore signals: they

@@ -1,7 +1,10 @@
 #include "procmon/Processes.h"
 
 #include "platform/DesktopIcons.h"
+#include "platform/WinePrefix.h"
 
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -217,15 +220,41 @@ void TProcessItem::LookupOwner()
 void TProcessItem::LookupImagePath()
 {
     QString path;
-    if (!KernelThread && Handle.isOpen() && Handle.readImagePath(&path))
+    if (!KernelThread && Handle.isOpen() && Handle.readImagePath(&path)) {
         ImagePath = path;
+        m_procExe = path;
+    }
 }
 
 void TProcessItem::LookupCommandLine()
 {
     QString line;
-    if (!KernelThread && Handle.isOpen() && Handle.readCommandLine(&line, &m_leadingWords))
+    if (!KernelThread && Handle.isOpen() && Handle.readCommandLine(&line, &m_leadingWords)) {
         CommandLine = line;
+        ResolveWineProgram();
+    }
+}
+
+void TProcessItem::ResolveWineProgram()
+{
+    // Wine runs a Windows program in its own loader and puts the program's
+    // Windows path first on the command line: the program is what the user
+    // knows, so its Linux path stands for the loader's.
+    static const QRegularExpression loader(QStringLiteral("^wine(64)?(-preloader)?$"));
+    static const QRegularExpression windowsPath(QStringLiteral("^[A-Za-z]:\\\\"));
+    if (m_procExe.isEmpty() || m_leadingWords.isEmpty() || !loader.match(baseName(m_procExe)).hasMatch()
+        || !windowsPath.match(m_leadingWords.first()).hasMatch())
+        return;
+    QString prefix;
+    if (!Handle.readEnvironmentValue("WINEPREFIX", &prefix) || prefix.isEmpty()) {
+        QString home;
+        prefix = Handle.readEnvironmentValue("HOME", &home) && !home.isEmpty()
+            ? home + QStringLiteral("/.wine")
+            : platform::defaultWinePrefix();
+    }
+    const QString program = platform::wineLinuxPath(prefix, m_leadingWords.first());
+    if (!program.isEmpty() && QFileInfo(program).isFile())
+        ImagePath = program;
 }
 
 void TProcessItem::LookupIcon()
@@ -274,8 +303,8 @@ void TProcessItem::UpdateCpu(const platform::ProcStat *Stat)
     }
     // A program with the same short name (another sleep, say) shows only in the executable.
     QString path;
-    if (!m_renamed && !KernelThread && !ImagePath.isEmpty() && Handle.readImagePath(&path)
-        && path != ImagePath)
+    if (!m_renamed && !KernelThread && !m_procExe.isEmpty() && Handle.readImagePath(&path)
+        && path != m_procExe)
         m_renamed = true;
     const double now = platform::monotonicTime100ns();
     const double processTime = ticksTo100ns(Stat->userTicks + Stat->systemTicks);

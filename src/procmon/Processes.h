@@ -116,6 +116,8 @@ private:
     void LookupOwner();
     void LookupImagePath();
     void LookupCommandLine();
+    // A Windows program under Wine: its own executable as the image path.
+    void ResolveWineProgram();
     void LookupIcon();
     void UpdateCpu(const platform::ProcStat *Stat);
     void CompleteDetails();
@@ -127,6 +129,7 @@ private:
     QStringList m_leadingWords;
     QByteArray m_comm; // the kernel's name as last read: a change means a new program or a rename
     bool m_renamed = false;
+    QString m_procExe; // the executable the kernel names (wine's loader for a Windows program)
     quint64 m_faults = 0;
 };
 

@@ -4,7 +4,7 @@
 
 namespace tasks {
 
-platform::DesktopNotice InstallNotice(const QString &Title, bool Succeeded)
+platform::DesktopNotice InstallNotice(const QString &Title, bool Succeeded, const QString &Reason)
 {
     platform::DesktopNotice notice;
     notice.AppName = QStringLiteral("Orvane");
@@ -14,7 +14,9 @@ platform::DesktopNotice InstallNotice(const QString &Title, bool Succeeded)
         notice.Body = OVFormatText(QStringLiteral("String.Notify.InstallCompletedText"), {Title});
     } else {
         notice.Summary = OVGetText(QStringLiteral("String.Notify.InstallFailed"));
-        notice.Body = OVFormatText(QStringLiteral("String.Notify.InstallFailedText"), {Title});
+        notice.Body = Reason.isEmpty()
+            ? OVFormatText(QStringLiteral("String.Notify.InstallFailedText"), {Title})
+            : Reason;
     }
     return notice;
 }

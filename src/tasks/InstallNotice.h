@@ -7,7 +7,7 @@
 namespace tasks {
 
 // The desktop notice at the end of an installer run for the program Title,
-// in the current language.
-platform::DesktopNotice InstallNotice(const QString &Title, bool Succeeded);
+// in the current language; Reason, when given, replaces the failure text.
+platform::DesktopNotice InstallNotice(const QString &Title, bool Succeeded, const QString &Reason = {});
 
 } // namespace tasks

@@ -1,8 +1,10 @@
 #include "tasks/OVTaskItem.h"
 
+#include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/OVSettings.h"
 #include "platform/ProcessJob.h"
+#include "platform/WinePrefix.h"
 
 #include <QFile>
 #include <QStandardPaths>
@@ -54,6 +56,12 @@ QString DefaultText(int state)
 
 namespace tasks {
 
+bool isWindowsProgram(const QString &file)
+{
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) && f.read(2) == "MZ";
+}
+
 QStringList installerCommand(const QString &file)
 {
     QFile f(file);
@@ -68,11 +76,9 @@ QStringList installerCommand(const QString &file)
             return {};
         return {file};
     }
-    if (head.startsWith("MZ")) {
-        const QString wine = QStandardPaths::findExecutable(QStringLiteral("wine"));
-        if (!wine.isEmpty())
-            return {wine, file};
-    }
+    // In the user's prefix, the one the Uninstall tab lists.
+    if (head.startsWith("MZ") && !platform::wineProgram().isEmpty())
+        return platform::wineArgv(platform::defaultWinePrefix(), {file});
     return {};
 }
 
@@ -179,7 +185,11 @@ void TOVTaskItem::Install()
     SetState(OVTaskState::Installing);
     if (alive.expired())
         return;
+    InstallError.clear();
     const QStringList argv = tasks::installerCommand(LocalFile);
+    if (argv.isEmpty() && tasks::isWindowsProgram(LocalFile) && platform::wineProgram().isEmpty())
+        InstallError = OVFormatText(QStringLiteral("String.MsgText.WineMissing"),
+                                    {Name, QString::fromLatin1(platform::kWinePackage)});
     if (argv.isEmpty()) {
         installFinished(platform::JobStartFailed);
         return;

@@ -33,8 +33,10 @@ QString DefaultText(int state);
 namespace tasks {
 // How a downloaded installer is started, judged by its content: ELF binaries and
 // "#!" scripts run directly (given the owner's execute bit), Windows programs
-// through wine when it is on PATH. Empty when the file cannot be run.
+// through wine in the user's prefix when Wine is installed. Empty when the file cannot be run.
 QStringList installerCommand(const QString &file);
+// Whether the file starts as a Windows program does ("MZ").
+bool isWindowsProgram(const QString &file);
 } // namespace tasks
 
 // One download task: drives its HTTP download and, optionally, the installer run.
@@ -55,6 +57,9 @@ public:
     quint32 CurrentSize = 0;
     quint32 TotalSize = 0;
     quint32 SpeedBPS = 0;
+    // Why the last installer run could not start, in the user's language
+    // (a Windows installer without Wine); empty otherwise.
+    QString InstallError;
 
     void Init() override;
     // Downloads, then installs when AutoInstall is set.

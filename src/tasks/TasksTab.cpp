@@ -180,7 +180,8 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
     // Installers run for minutes while the window may be hidden or on another
     // tab: the desktop tells the user when one is done.
     m_model.OnInstallFinished = [](tasks::TaskListModel *, const tasks::TaskRow &Row, bool Succeeded) {
-        platform::desktopNotifier().notify(tasks::InstallNotice(Row.Task->Name, Succeeded));
+        platform::desktopNotifier().notify(
+            tasks::InstallNotice(Row.Task->Name, Succeeded, Row.Task->InstallError));
     };
     MultiLangsLanguageChanged();
 }

@@ -663,3 +663,30 @@ TEST(SiteProgram, RefusesAPortThatIsTaken)
     EXPECT_EQ(Second.Bind("127.0.0.1", First.Port), -1);
     EXPECT_EQ(Second.BindError(), EADDRINUSE);
 }
+
+// The Windows installers built at build time are offered beside the others.
+TEST(SiteWindows, ThreeProgramsOfferTheirBuiltWindowsInstallers)
+{
+    RunningSite Staged(QStringLiteral(SITE_STAGE_ROOT));
+    ASSERT_TRUE(Staged.Ok()) << Staged.Error;
+    httplib::Client Http {"127.0.0.1", Staged.Port};
+    int Offered = 0;
+    for (const Program &P : Staged.Site.Programs()) {
+        if (P.WindowsInstaller.isEmpty())
+            continue;
+        ++Offered;
+        auto Got = Http.Get("/files/windows/" + P.WindowsInstaller.toStdString());
+        ASSERT_TRUE(Got);
+        EXPECT_EQ(Got->status, 200);
+        EXPECT_EQ(Got->body.rfind("MZ", 0), 0u);
+        EXPECT_EQ(QByteArray::fromStdString(Got->body), P.WindowsInstallerBytes);
+        auto Part = Http.Get("/files/windows/" + P.WindowsInstaller.toStdString(), {{"Range", "bytes=0-1"}});
+        ASSERT_TRUE(Part);
+        EXPECT_EQ(Part->status, 206);
+        EXPECT_EQ(Part->body, "MZ");
+    }
+    EXPECT_GE(Offered, 3);
+    auto Missing = Http.Get("/files/windows/nothing-setup.exe");
+    ASSERT_TRUE(Missing);
+    EXPECT_EQ(Missing->status, 404);
+}

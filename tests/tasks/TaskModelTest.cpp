@@ -1,5 +1,9 @@
+#include "core/BrimMultiLangs.h"
+#include "core/OVDefaultTexts.h"
 #include "core/OVSettings.h"
 #include "platform/Worker.h"
+#include "platform/WinePrefix.h"
+#include "tasks/InstallNotice.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/TaskTestSupport.h"
 
@@ -159,9 +163,28 @@ TEST_F(TaskModelTest, FilesThatCannotRunFailAtOnce)
     ASSERT_TRUE(writeFile(dir.filePath("pe.exe"), QByteArray("MZ\x90\x00", 4)));
     const QStringList pe = tasks::installerCommand(dir.filePath("pe.exe"));
     if (!pe.isEmpty()) {
-        EXPECT_TRUE(pe.first().endsWith("/wine"));
+        EXPECT_TRUE(pe.contains(platform::wineProgram()));
         EXPECT_EQ(pe.last(), dir.filePath("pe.exe"));
     }
+}
+
+// Without Wine a Windows installer fails at once, saying which package to install.
+TEST_F(TaskModelTest, AWindowsInstallerWithoutWineFailsNamingThePackage)
+{
+    TBrimMultiLangs langs;
+    langs.SetOnMakeDefault(MultiLangsMakeDefault);
+    SetOVMultiLangs(&langs);
+    qputenv("ORVANE_WINE", dir.filePath("no-wine-here").toUtf8());
+    auto *t = addTask(QString());
+    t->Name = QStringLiteral("NoteLark");
+    ASSERT_TRUE(writeFile(t->LocalFile, QByteArray("MZ\x90\x00", 4)));
+    t->Install();
+    qunsetenv("ORVANE_WINE");
+    EXPECT_EQ(log.states(), (S {St::StartInstall, St::Installing, St::Failed}));
+    EXPECT_TRUE(t->InstallError.contains(QStringLiteral("NoteLark"))) << t->InstallError.toStdString();
+    EXPECT_TRUE(t->InstallError.contains(QStringLiteral("\"wine\""))) << t->InstallError.toStdString();
+    EXPECT_TRUE(tasks::InstallNotice(t->Name, false, t->InstallError).Body == t->InstallError);
+    SetOVMultiLangs(nullptr);
 }
 
 TEST_F(TaskModelTest, FailedDownloadEndsInFailed)

@@ -355,6 +355,32 @@ bool ProcessHandle::readCommandLine(QString *out, QStringList *leadingWords) con
     return true;
 }
 
+bool ProcessHandle::readEnvironmentValue(const QByteArray &name, QString *out) const
+{
+    if (m_pidfd < 0)
+        return false;
+    char path[64];
+    procPath(path, m_pid, "environ");
+    thread_local std::vector<char> buffer(4096);
+    size_t size = 0;
+    if (!readWholeFile(path, &buffer, &size) || !stillSameProcess())
+        return false;
+    std::string_view rest(buffer.data(), size);
+    const std::string key = name.toStdString() + '=';
+    while (!rest.empty()) {
+        const size_t end = rest.find('\0');
+        const std::string_view entry = rest.substr(0, end);
+        if (entry.substr(0, key.size()) == key) {
+            *out = QString::fromLocal8Bit(entry.data() + key.size(), qsizetype(entry.size() - key.size()));
+            return true;
+        }
+        if (end == std::string_view::npos)
+            break;
+        rest.remove_prefix(end + 1);
+    }
+    return false;
+}
+
 int ProcessHandle::checkSignalRights() const
 {
     if (m_pidfd < 0)
