@@ -122,16 +122,14 @@ protected:
     {
         if (!g_prefix->error.isEmpty())
             GTEST_SKIP() << g_prefix->error.toStdString();
-        // The program's own hives and the package view stay out of these scans.
+        // The program's own hives stay out of these scans.
         platform::setRegistryDirectory(scratch.path(QStringLiteral("Registry")));
-        platform::setPackageStatusFile(QString());
         platform::setAnsiCodePageOverride("GBK");
         qputenv("XDG_CACHE_HOME", scratch.path(QStringLiteral("cache")).toUtf8());
     }
     void TearDown() override
     {
         platform::setRegistryDirectory(QString());
-        platform::setPackageStatusFile(QStringLiteral("/var/lib/dpkg/status"));
         platform::setAnsiCodePageOverride({});
         qunsetenv("XDG_CACHE_HOME");
     }
