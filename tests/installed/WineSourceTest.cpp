@@ -315,7 +315,11 @@ TEST_F(WineSource, FromTheSitesDownloadToUninstalled)
     ASSERT_EQ(finalState, int(OVTaskState::InstallCompleted));
     g_prefix->flush();
 
-    TUninstManager m; // the default sources: the program's own registry and the user's prefix
+    TUninstManager m; // as the program reads them: its own registry and the user's prefix
+    std::vector<std::unique_ptr<installed::InstalledSource>> sources;
+    sources.push_back(installed::MakeRegistrySource());
+    sources.push_back(installed::MakeWineSource());
+    m.SetSources(std::move(sources));
     m.Rescan();
     TUninstItem *entry = byName(m, notelark->Title);
     ASSERT_NE(entry, nullptr);
