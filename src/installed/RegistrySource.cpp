@@ -136,7 +136,6 @@ void ScanUninstallKeys(TUninstManager &manager, UninstallKeyReader &keys, const 
     }
 }
 
-
 namespace {
 
 // The program's own hives, through the registry layer.
