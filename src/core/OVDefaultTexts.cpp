@@ -69,6 +69,9 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"String.MsgText.OpenDiretoryFailed", u"Failure to open directory!"},
     {u"String.MsgText.OpenUrlFailed", u"Failure to open the link!"},
     {u"String.MsgText.UninstallQuery", u"Are you sure you want to uninstall this application?"},
+    {u"String.MsgText.PackageRemovalByCommand",
+     u"This application belongs to a system package. Remove it with the package manager, which shows what "
+     u"else would go: %s"},
     {u"String.MsgText.RemoveFromListQuery",
      u"Cannot uninstall this application, do you want to remove this item from the list?"},
     {u"String.MsgText.DeleteTaskQuery", u"Are you sure you want to delete this task?"},

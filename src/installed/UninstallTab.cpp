@@ -567,7 +567,13 @@ void TOVUninstallTab::CommandUninstall()
     TUninstItem *e = SelectedEntry();
     if (!e)
         return;
-    if (e->HasUninstallCommand()) {
+    if (e->Source == installed::EntrySource::Package) {
+        // Packages go only through a checked removal of exactly what the user
+        // saw; until the tab offers one, it names the command instead of
+        // running anything.
+        MessageBox(window(), format("String.MsgText.PackageRemovalByCommand", {e->UninstallString}),
+                   text("String.MsgTitle.Information"), MB_ICONINFORMATION);
+    } else if (e->HasUninstallCommand()) {
         if (AskQuestion("String.MsgText.UninstallQuery") == IDYES) {
             // The answer may have come after a rebuild of the list: use the entry only if it is still
             // selected.
