@@ -86,11 +86,22 @@ QList<HeldLock> locksOn(const QString &path)
                            .arg(major(st.st_dev), 2, 16, QLatin1Char('0'))
                            .arg(minor(st.st_dev), 2, 16, QLatin1Char('0'))
                            .arg(quint64(st.st_ino));
-    QFile f(QStringLiteral("/proc/locks"));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
+    // The kernel prints the list a page per read and walks it again from the line count
+    // on the next read, so locks other processes take or drop meanwhile can repeat or
+    // skip a line: read until two reads agree.
+    auto snapshot = [] {
+        QFile f(QStringLiteral("/proc/locks"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    QByteArray text = snapshot();
+    for (int i = 0; i < 50; ++i) {
+        QByteArray again = snapshot();
+        if (again == text)
+            break;
+        text = std::move(again);
+    }
     QList<HeldLock> held;
-    for (const QByteArray &line : f.readAll().split('\n')) {
+    for (const QByteArray &line : text.split('\n')) {
         // "1: OFDLCK ADVISORY  READ  -1 08:01:1234 0 0"; waiters ("->") are not held
         const QStringList p = QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
         if (p.size() == 8 && p[5] == id)
