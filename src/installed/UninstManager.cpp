@@ -117,10 +117,13 @@ void TUninstItem::RemoveFromList()
 {
     TUninstManager *manager = Manager;
     installed::InstalledSource *source = manager ? manager->SourceOf(*this) : nullptr;
+    if (installed::InstalledSource::UninstallJob job = source ? source->MakeRemoveJob(*this) : nullptr) {
+        manager->m_workers.start([job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
+                                 [manager] { manager->EntryRemoved(); });
+        return;
+    }
     const qsizetype slash = KeyPath.lastIndexOf(u'\\');
-    if (source && source->RemoveEntry(*this)) {
-        // Removed where the source keeps it.
-    } else if (slash > 0)
+    if (slash > 0)
         platform::RegDeleteKeyTree(KeyPath.left(slash), KeyPath.mid(slash + 1));
     // The rescan destroys this entry: nothing of it may be used afterwards.
     if (manager)
@@ -167,6 +170,14 @@ installed::InstalledSource *TUninstManager::SourceOf(const TUninstItem &Item) co
 int TUninstManager::RunningUninstalls() const
 {
     return m_workers.running();
+}
+
+void TUninstManager::EntryRemoved()
+{
+    if (OnEntryRemoved)
+        OnEntryRemoved(this);
+    else
+        Rescan();
 }
 
 void TUninstManager::WorkerFinished(const QString &ItemName)

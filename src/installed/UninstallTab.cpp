@@ -219,8 +219,10 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
 
     BuildTop3();
 
-    if (m_mgr)
+    if (m_mgr) {
         m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &) { ListFill(); };
+        m_mgr->OnEntryRemoved = [this](TUninstManager *) { ListFill(); };
+    }
     MessageBox = [](QWidget *owner, const QString &t, const QString &caption, unsigned type) {
         return ShowMessageBox(owner, t, caption, type, OVLanguageId(), 0);
     };
@@ -233,8 +235,10 @@ TOVUninstallTab::~TOVUninstallTab()
     // No answer reaches the tab from here on, and the awaited request stops.
     m_top3Workers.cancel();
     m_top3.Cancel();
-    if (m_mgr)
+    if (m_mgr) {
         m_mgr->OnUninstCompleted = nullptr;
+        m_mgr->OnEntryRemoved = nullptr;
+    }
 }
 
 void TOVUninstallTab::BuildTop3()
