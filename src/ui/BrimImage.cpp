@@ -2,6 +2,7 @@
 
 #include "core/UrlFetcher.h"
 #include "platform/Clock.h"
+#include "ui/BrimSkin.h"
 #include "ui/BrimWindowDrag.h"
 
 #include <QBitmap>
@@ -347,7 +348,7 @@ bool TBrimImage::IsOpaque() const
 
 void TBrimImage::paintEvent(QPaintEvent *)
 {
-    QPixmap pix = shownPixmap();
+    QPixmap pix = brim::skinPictureAt(shownPixmap(), devicePixelRatioF());
     if (pix.isNull())
         return;
     if (m_transparent && !pix.hasAlphaChannel()) {

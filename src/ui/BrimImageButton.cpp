@@ -1,5 +1,7 @@
 #include "ui/BrimImageButton.h"
 
+#include "ui/BrimSkin.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
@@ -221,8 +223,11 @@ void TBrimCustomButton::PaintCaption(QPainter &p)
 void TBrimCustomButton::paintEvent(QPaintEvent *)
 {
     // Composed off-screen and copied once, so a transparent button over a
-    // picture background never shows a half-drawn state.
-    QPixmap buffer(size());
+    // picture background never shows a half-drawn state. The buffer has the
+    // screen's pixel density, so captions and pictures stay sharp on it.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap buffer((QSizeF(size()) * ratio).toSize());
+    buffer.setDevicePixelRatio(ratio);
     buffer.fill(Qt::transparent);
     {
         QPainter p(&buffer);
@@ -575,21 +580,24 @@ QSize TBrimImageButton::sizeHint() const
 
 void TBrimImageButton::PaintPicture(QPainter &p)
 {
-    const QPixmap *pic = ChoosePicture();
-    if (!pic)
+    const QPixmap *chosen = ChoosePicture();
+    if (!chosen)
         return;
+    const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    const QPixmap pic = brim::skinPictureAt(*chosen, ratio);
     const QRect target = PictureRect();
     if (!m_transparentColor) {
-        p.drawPixmap(target, *pic);
+        p.drawPixmap(target, pic);
         return;
     }
     // Compose the picture alone, then leave out the key colour's pixels so the
     // background shows through them.
-    QImage layer(size(), QImage::Format_ARGB32);
+    QImage layer((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32);
+    layer.setDevicePixelRatio(ratio);
     layer.fill(Qt::transparent);
     {
         QPainter lp(&layer);
-        lp.drawPixmap(target, *pic);
+        lp.drawPixmap(target, pic);
     }
     const QRgb key = m_transparentColorValue.rgb() & 0xFFFFFF;
     for (int y = 0; y < layer.height(); ++y) {
