@@ -1,5 +1,6 @@
 #include "ui/BrimImageButton.h"
 
+#include "ui/BrimAccessible.h"
 #include "ui/BrimSkin.h"
 
 #include <QAbstractButton>
@@ -30,6 +31,7 @@ bool isEnterKey(int key)
 TBrimCustomButton::TBrimCustomButton(QWidget *parent)
     : QWidget(parent)
 {
+    brim::EnsureAccessibility();
     setAttribute(Qt::WA_Hover, false);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -195,20 +197,12 @@ void TBrimCustomButton::PaintCaption(QPainter &p)
         flags |= Qt::TextSingleLine;
     }
 
-    TBrimColorFont f {font(), m_fontColor};
+    const TBrimColorFont f = StateFont();
     bool shadow = false;
     if (isEnabled()) {
-        if (m_down) {
-            if (m_enableStatesFont)
-                f = m_fontDown;
-            if (brim::isEdgeAlign(m_textAlign))
-                box.translate(1, 1);
-        } else if (m_hover && m_enableStatesFont) {
-            f = m_fontHover;
-        }
+        if (m_down && brim::isEdgeAlign(m_textAlign))
+            box.translate(1, 1);
     } else {
-        if (m_enableStatesFont)
-            f = m_fontDisabled;
         shadow = m_showDisabledShadow;
     }
     p.setFont(f.Font);
@@ -218,6 +212,19 @@ void TBrimCustomButton::PaintCaption(QPainter &p)
         p.setPen(kGrey);
         p.drawText(box.translated(1, 1), flags, m_caption);
     }
+}
+
+TBrimColorFont TBrimCustomButton::StateFont() const
+{
+    if (!m_enableStatesFont)
+        return {font(), m_fontColor};
+    if (!isEnabled())
+        return m_fontDisabled;
+    if (m_down)
+        return m_fontDown;
+    if (m_hover)
+        return m_fontHover;
+    return {font(), m_fontColor};
 }
 
 void TBrimCustomButton::paintEvent(QPaintEvent *)
@@ -360,6 +367,18 @@ void TBrimCustomButton::keyReleaseEvent(QKeyEvent *e)
 
 void TBrimCustomButton::focusInEvent(QFocusEvent *e)
 {
+    switch (e->reason()) {
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::ShortcutFocusReason:
+        m_focusShown = true;
+        break;
+    case Qt::MouseFocusReason:
+        m_focusShown = false;
+        break;
+    default: // the window coming back, a menu closing: as it was
+        break;
+    }
     QWidget::focusInEvent(e);
     update();
     if (OnEnter)
@@ -612,17 +631,20 @@ void TBrimImageButton::PaintPicture(QPainter &p)
 
 void TBrimImageButton::PaintFocusRect(QPainter &p)
 {
-    if (!m_drawFocused || !hasFocus() || !TabStop())
+    if (!m_drawFocused || !FocusShown() || !TabStop())
         return;
     const int m = FocusedRectMargin();
-    const QRect r = rect().adjusted(m, m, -m - 1, -m - 1);
+    const QRectF r = QRectF(rect()).adjusted(m + 0.5, m + 0.5, -m - 0.5, -m - 0.5);
     if (r.width() <= 0 || r.height() <= 0)
         return;
-    QPen pen(Font().Color, 1, Qt::DotLine);
+    // Dotted, in the caption's colour of the moment, which the skin's pictures
+    // are drawn to carry; rounded like the pictures' own corners.
+    QPen pen(StateFont().Color, 1.5, Qt::DotLine);
     p.save();
+    p.setRenderHint(QPainter::Antialiasing);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
-    p.drawRect(r);
+    p.drawRoundedRect(r, 4, 4);
     p.restore();
 }
 

@@ -161,6 +161,8 @@ void setButtonPictures(TBrimImageButton *button, const QString &base, const QStr
         skinPicture(base + QStringLiteral("_down")), skinPicture(base + QLatin1Char('_') + fourth));
     if (!button->PicNormal().isNull())
         button->resize(button->PicNormal().size());
+    // The skin's buttons show where the keyboard's focus is.
+    button->SetDrawFocused(true);
 }
 
 void applyWindowSkin(TBrimSkinManager *skin)

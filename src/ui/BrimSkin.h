@@ -44,8 +44,8 @@ QPixmap skinPictureAt(const QPixmap &picture, qreal ratio);
 QImage skinImageAt(const SkinArt &art, qreal ratio);
 
 // Gives a button the four pictures "<base>_normal", "_hover", "_down" and
-// "_<fourth>" (the tabs use "selected" as their disabled picture) and the
-// normal picture's size.
+// "_<fourth>" (the tabs use "selected" as their disabled picture), the
+// normal picture's size and the mark of the keyboard's focus.
 void setButtonPictures(TBrimImageButton *button, const QString &base,
                        const QString &fourth = QStringLiteral("disabled"));
 
