@@ -4,6 +4,7 @@
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "installed/UninstManager.h"
+#include "ui/BrimAccessible.h"
 #include "ui/BrimDialogs.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImageButton.h"
@@ -138,7 +139,7 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     // The selected row's panel: icon, title, publisher and the Uninstall button.
     // A sibling of the list laid over it, not a child of the list: clicks the
     // panel's labels do not take must not reach the rows underneath.
-    m_pnlUninstSelItem = new QWidget(this);
+    m_pnlUninstSelItem = new TBrimRoleLabel(this); // one group for a screen reader, named by the entry
     m_pnlUninstSelItem->setObjectName(QStringLiteral("pnlUninstSelItem"));
     m_pnlUninstSelItem->setAutoFillBackground(true);
     QPalette selPalette = m_pnlUninstSelItem->palette();
@@ -275,7 +276,7 @@ void TOVUninstallTab::BuildTop3()
         for (int i = 0; i < 3; ++i) {
             const QString kind = pay ? QStringLiteral("PayWare") : QStringLiteral("FreeWare");
             auto p = std::make_unique<PanelControls>();
-            p->panel = new QLabel(this);
+            p->panel = new TBrimRoleLabel(this); // one group, named by the recommendation
             p->panel->setObjectName(QStringLiteral("pnlTop3%1_%2").arg(kind).arg(i));
             p->panel->setGeometry(x, pay ? payY[i] : freeY[i], 336, 53);
             p->panel->setFrameShape(QFrame::Box);
