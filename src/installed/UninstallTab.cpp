@@ -63,6 +63,14 @@ TUninstItem *entryOf(const QTreeWidgetItem *row)
     return reinterpret_cast<TUninstItem *>(row->data(0, TBrimLVRichSelItem::ItemDataRole).value<quintptr>());
 }
 
+bool isActivationKey(QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+}
+
 const char *const kDetailNames[] = {"Name", "Publisher", "Version", "Date", "Location", "Link"};
 
 } // namespace
@@ -182,6 +190,7 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     for (int i : {4, 5}) {
         QLabel *l = m_detailValues.at(i);
         l->setCursor(Qt::PointingHandCursor);
+        l->setFocusPolicy(Qt::TabFocus); // opened with Enter or Space as with a click
         QPalette p = l->palette();
         p.setColor(QPalette::WindowText, QColor(0x2f, 0x6f, 0xde));
         l->setPalette(p);
@@ -197,6 +206,8 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
         l->setObjectName(QLatin1String(name));
         l->setTextFormat(Qt::RichText);
         l->setCursor(Qt::PointingHandCursor);
+        // Reached with Tab and followed with Enter, as the mouse follows it.
+        l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
         return l;
     };
     m_lblUninstShowDetails = link("lblUninstShowDetails");
@@ -314,6 +325,8 @@ void TOVUninstallTab::BuildTop3()
                 w->hide();
             (pay ? m_payPanels : m_freePanels)[size_t(i)] = std::move(p);
         }
+    // The switch under the panels comes after their buttons.
+    setTabOrder(m_freePanels[2]->button, m_chkTop3Disabled);
 }
 
 void TOVUninstallTab::ApplyLayout()
@@ -690,7 +703,7 @@ bool TOVUninstallTab::eventFilter(QObject *watched, QEvent *event)
                 m_searchClearing = false;
             }
         }
-    } else if (event->type() == QEvent::MouseButtonRelease) {
+    } else if (event->type() == QEvent::MouseButtonRelease || isActivationKey(event)) {
         if (watched == m_detailValues.value(4)) {
             OpenLocation();
             return true;
@@ -705,6 +718,14 @@ bool TOVUninstallTab::eventFilter(QObject *watched, QEvent *event)
         }
     } else if (watched == m_pnlUninstSelItem && event->type() == QEvent::Resize) {
         UpdateSelItemPanel();
+    }
+    if ((event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+        && (watched == m_detailValues.value(4) || watched == m_detailValues.value(5))) {
+        // The focused link is underlined, as the keyboard's mark.
+        auto *label = static_cast<QLabel *>(watched);
+        QFont f = label->font();
+        f.setUnderline(event->type() == QEvent::FocusIn);
+        label->setFont(f);
     }
     return QWidget::eventFilter(watched, event);
 }

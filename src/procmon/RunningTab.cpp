@@ -260,7 +260,9 @@ TOVRunningTab::TOVRunningTab(TProcesses *RunningProcs, TSystemStatus *SysStatus,
     layout->addLayout(top);
     layout->addWidget(lvRunning, 1);
     layout->addLayout(bottom);
-    setTabOrder(lvRunning, lblRunningHideSystem);
+    // The list, the button on its selected row, then the switch below it.
+    setTabOrder(lvRunning, btnRunningSelItemTerminate);
+    setTabOrder(btnRunningSelItemTerminate, lblRunningHideSystem);
 
     MultiLangsLanguageChanged();
 }

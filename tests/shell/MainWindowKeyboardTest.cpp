@@ -156,6 +156,45 @@ TEST_F(MainWindowKeys, TabVisitsEveryControlInOrderAndLeavesTheWebPage)
     EXPECT_TRUE(waitUntil([&] { return pageFocus(f) == "c"; }, 3000));
 }
 
+TEST_F(MainWindowKeys, EveryPagesControlsComeBetweenTheTabsAndTheTitleBar)
+{
+    TFormOVMain &f = readyForm();
+    const struct
+    {
+        int tab;
+        QStringList controls; // in the order Tab reaches them
+    } pages[] = {
+        {TFormOVMain::TabRunning, {"lvRunning", "lblRunningHideSystem"}},
+        {TFormOVMain::TabUninst,
+         {"edtUninstSearch", "btnUninstSearch", "lvUninst", "lblUninstShowDetails", "lblUninstRefreshList",
+          "chkUninstShowSystem", "chkTop3Disabled"}},
+        {TFormOVMain::TabTasks,
+         {"lvTasks", "lblTasksOpenDownloadDir", "lblTasksSetDownloadDir", "btnTasksClear"}},
+    };
+    for (const auto &page : pages) {
+        ASSERT_TRUE(f.SelectTab(page.tab));
+        f.btnTabTopX->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(waitUntil([&] { return f.btnTabTopX->hasFocus(); }));
+        QStringList visited;
+        for (int i = 0; i < 40; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *now = QApplication::focusWidget();
+            ASSERT_NE(now, nullptr);
+            if (now == f.btnTabTopX)
+                break;
+            visited << now->objectName();
+        }
+        qsizetype last = visited.indexOf("imgAD");
+        for (const QString &name : page.controls) {
+            const qsizetype at = visited.indexOf(name);
+            EXPECT_GT(at, last) << name.toStdString() << " on tab " << page.tab << ": "
+                                << visited.join(' ').toStdString();
+            last = qMax(last, at);
+        }
+        EXPECT_GT(visited.indexOf("btnMainMenu"), last) << visited.join(' ').toStdString();
+    }
+}
+
 TEST_F(MainWindowKeys, TabKeysSwitchTabsFromAnywhereAndTakeTheFocusAlong)
 {
     TFormOVMain &f = readyForm();
