@@ -193,6 +193,11 @@ void SetAccessibleRole(QWidget *Widget, QAccessible::Role Role)
     Widget->setProperty(kRoleProperty, int(Role));
 }
 
+bool HasAccessibleRole(const QWidget *Widget)
+{
+    return Widget && Widget->property(kRoleProperty).isValid();
+}
+
 void SetAccessibleSelected(QWidget *Widget, bool Selected)
 {
     if (!Widget)

@@ -18,6 +18,7 @@ void EnsureAccessibility();
 // pane without an accessible name is named by its own text or else by its
 // first visible label, so a panel that shows an item reads as that item.
 void SetAccessibleRole(QWidget *Widget, QAccessible::Role Role);
+bool HasAccessibleRole(const QWidget *Widget);
 // Marks a page tab that is not an image button as the current one.
 void SetAccessibleSelected(QWidget *Widget, bool Selected);
 

@@ -4,6 +4,7 @@
 #include "ui/BrimSkin.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QKeyEvent>
@@ -54,6 +55,11 @@ void TBrimCustomButton::SetCaption(const QString &caption)
     m_caption = caption;
     updateShortcut();
     update();
+    // A button without a name of its own is read by its caption.
+    if (QAccessible::isActive() && accessibleName().isEmpty()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void TBrimCustomButton::SetTextAlign(TBrimAlign align)

@@ -39,7 +39,7 @@ int TBrimTabControl::AddTab(TBrimImageButton *button, QWidget *page)
     button->installEventFilter(this);
     // Read as a page tab, in a page tab list: the row the buttons sit in.
     button->setProperty(ButtonProperty, QVariant::fromValue<QObject *>(this));
-    if (QWidget *row = button->parentWidget(); row && !row->property("brimAccessibleRole").isValid())
+    if (QWidget *row = button->parentWidget(); row && !brim::HasAccessibleRole(row))
         brim::SetAccessibleRole(row, QAccessible::PageTabList);
     if (m_items.size() == 1)
         activate(raw);

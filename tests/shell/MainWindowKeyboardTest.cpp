@@ -4,6 +4,7 @@
 // controls read with their roles and captions in both languages.
 #include "MainWindowTestSupport.h"
 #include "platform/LanguageBroadcast.h"
+#include "shell/FormOVAbout.h"
 #include "shell/TopXTab.h"
 #include "support/LoopbackServer.h"
 #include "ui/BrimImage.h"
@@ -292,6 +293,15 @@ TEST_F(MainWindowKeys, ScreenReaderReadsRolesAndCaptionsInEitherLanguage)
         EXPECT_EQ(button->role(), QAccessible::Button) << b.name;
         EXPECT_EQ(button->text(QAccessible::Name), b.name);
         EXPECT_TRUE(button->state().focusable) << b.name;
+    }
+
+    {
+        // The dialogs' close button too.
+        TFormOVAbout about(f.URL_HOME, &f);
+        QAccessibleInterface *close = iface(about.SkinMgr->CommandButton(TSMButtonKind::Close));
+        ASSERT_NE(close, nullptr);
+        EXPECT_EQ(close->role(), QAccessible::Button);
+        EXPECT_EQ(close->text(QAccessible::Name), "Close");
     }
 
     // Pressing a tab selects it.
