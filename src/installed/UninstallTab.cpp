@@ -202,7 +202,7 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     m_imgUninstDetailsIcon->resize(32, 32);
 
     auto link = [this](const char *name) {
-        auto *l = new QLabel(this);
+        auto *l = new TBrimRoleLabel(this, QAccessible::Link); // read as a link
         l->setObjectName(QLatin1String(name));
         l->setTextFormat(Qt::RichText);
         l->setCursor(Qt::PointingHandCursor);

@@ -204,7 +204,7 @@ TOVRunningTab::TOVRunningTab(TProcesses *RunningProcs, TSystemStatus *SysStatus,
     lblRunningSysStatus = new QLabel(this);
     lblRunningSysStatus->setObjectName(QStringLiteral("lblRunningSysStatus"));
     lblRunningSysStatus->setTextFormat(Qt::PlainText);
-    lblRunningHideSystem = new QLabel(this);
+    lblRunningHideSystem = new TBrimRoleLabel(this, QAccessible::Link);
     lblRunningHideSystem->setObjectName(QStringLiteral("lblRunningHideSystem"));
     lblRunningHideSystem->setTextFormat(Qt::RichText);
     lblRunningHideSystem->setTextInteractionFlags(Qt::LinksAccessibleByMouse);

@@ -4,6 +4,8 @@
 #include "ui/BrimTabControl.h"
 
 #include <QAccessibleWidget>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QVariant>
 
 namespace {
@@ -28,11 +30,20 @@ QString withoutMnemonic(const QString &caption)
     return out.trimmed();
 }
 
+// A label's text as read: a link's caption, not its markup.
+QString labelText(const QLabel *label)
+{
+    const QString text = label->text();
+    const bool rich = label->textFormat() == Qt::RichText
+        || (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(text));
+    return (rich ? QTextDocumentFragment::fromHtml(text).toPlainText() : text).trimmed();
+}
+
 QString firstLabelText(const QWidget *widget)
 {
     for (const QLabel *label : widget->findChildren<QLabel *>()) {
-        if (label->isVisibleTo(widget) && !label->text().trimmed().isEmpty())
-            return label->text().trimmed();
+        if (label->isVisibleTo(widget) && !labelText(label).isEmpty())
+            return labelText(label);
     }
     return {};
 }
@@ -136,12 +147,12 @@ public:
         QString s = QAccessibleWidget::text(t);
         const auto *label = qobject_cast<const QLabel *>(widget());
         if (t == QAccessible::Description && s.isEmpty() && label && !widget()->accessibleName().isEmpty()
-            && label->text() != widget()->accessibleName())
-            return label->text().trimmed(); // a named label's own text says more
+            && labelText(label) != widget()->accessibleName())
+            return labelText(label); // a named label's own text says more
         if (t != QAccessible::Name || !s.isEmpty())
             return s;
         if (label)
-            s = label->text().trimmed();
+            s = labelText(label);
         if (s.isEmpty() && (role() == QAccessible::Grouping || role() == QAccessible::Pane))
             s = firstLabelText(widget());
         return s;

@@ -304,6 +304,21 @@ TEST_F(MainWindowKeys, ScreenReaderReadsRolesAndCaptionsInEitherLanguage)
         EXPECT_EQ(close->text(QAccessible::Name), "Close");
     }
 
+    // Link labels read as links by their captions, not their markup.
+    const struct
+    {
+        const char *label;
+        const char *caption;
+    } links[] = {{"lblUninstRefreshList", "Refresh"},
+                 {"lblTasksOpenDownloadDir", "Open directory of downloaded files"},
+                 {"lblRunningHideSystem", "Hide system applications"}};
+    for (const auto &l : links) {
+        auto *label = f.findChild<QLabel *>(l.label);
+        ASSERT_NE(label, nullptr) << l.label;
+        EXPECT_EQ(iface(label)->role(), QAccessible::Link) << l.label;
+        EXPECT_EQ(iface(label)->text(QAccessible::Name), l.caption);
+    }
+
     // Pressing a tab selects it.
     QAccessibleInterface *uninst = iface(f.btnTabUninst);
     QAccessibleActionInterface *press = uninst->actionInterface();
