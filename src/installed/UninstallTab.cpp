@@ -302,6 +302,9 @@ void TOVUninstallTab::BuildTop3()
             p->icon->setGeometry(10, 10, 32, 32);
             p->icon->SetStretch(true);
             p->icon->setCursor(Qt::PointingHandCursor);
+            // The way to a recommendation's page: reached with Tab as well.
+            p->icon->setFocusPolicy(Qt::TabFocus);
+            brim::SetAccessibleRole(p->icon, QAccessible::Button);
             p->icon->OnClick = [this, pay, i](QObject *) { Top3IconClick(pay, i); };
             p->title = new QLabel(p->panel);
             p->title->setObjectName(QStringLiteral("lblTop3%1Title_%2").arg(kind).arg(i));
@@ -765,8 +768,10 @@ void TOVUninstallTab::ApplyTexts()
     m_lblTop3FreeWareMore->setText(text("FormOVMain.lblTop3FreeWareMore.Caption"));
     m_lblTop3FreeWareMore->setToolTip(text("FormOVMain.lblTop3FreeWareMore.Hint"));
     for (auto *panels : {&m_payPanels, &m_freePanels})
-        for (auto &p : *panels)
+        for (auto &p : *panels) {
             p->icon->setToolTip(text("FormOVMain.imgTop3WareIcon.Hint"));
+            p->icon->setAccessibleName(p->icon->toolTip());
+        }
     m_chkTop3Disabled->setText(text("FormOVMain.chkTop3Disabled.Caption"));
     ApplyLayout();
     UpdateSelItemPanel();

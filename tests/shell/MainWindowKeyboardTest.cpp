@@ -339,6 +339,12 @@ TEST_F(MainWindowKeys, ScreenReaderReadsRolesAndCaptionsInEitherLanguage)
     panel->findChild<QLabel *>("lblTop3PayWareTitle_0")->show();
     panel->setText(QString());
     EXPECT_EQ(iface(panel)->text(QAccessible::Name), "Atlas Notes");
+    // Its icon, the way to the recommendation's page, is a button.
+    auto *icon = panel->findChild<QWidget *>("imgTop3PayWareIcon_0");
+    ASSERT_NE(icon, nullptr);
+    EXPECT_EQ(iface(icon)->role(), QAccessible::Button);
+    EXPECT_FALSE(iface(icon)->text(QAccessible::Name).isEmpty());
+    EXPECT_TRUE(icon->focusPolicy() & Qt::TabFocus);
     for (const char *name : {"pnlUninstSelItem", "pnlRunningSelItem"}) {
         auto *sel = f.findChild<QWidget *>(name);
         ASSERT_NE(sel, nullptr) << name;
