@@ -4,6 +4,7 @@
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "installed/UninstManager.h"
+#include "ui/BrimAccessible.h"
 #include "ui/BrimDialogs.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImageButton.h"
@@ -60,6 +61,14 @@ TUninstItem *entryOf(const QTreeWidgetItem *row)
     if (!row || TBrimLVRichSelItem::IsBlankItem(row))
         return nullptr;
     return reinterpret_cast<TUninstItem *>(row->data(0, TBrimLVRichSelItem::ItemDataRole).value<quintptr>());
+}
+
+bool isActivationKey(QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
 }
 
 const char *const kDetailNames[] = {"Name", "Publisher", "Version", "Date", "Location", "Link"};
@@ -138,7 +147,7 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     // The selected row's panel: icon, title, publisher and the Uninstall button.
     // A sibling of the list laid over it, not a child of the list: clicks the
     // panel's labels do not take must not reach the rows underneath.
-    m_pnlUninstSelItem = new QWidget(this);
+    m_pnlUninstSelItem = new TBrimRoleLabel(this); // one group for a screen reader, named by the entry
     m_pnlUninstSelItem->setObjectName(QStringLiteral("pnlUninstSelItem"));
     m_pnlUninstSelItem->setAutoFillBackground(true);
     QPalette selPalette = m_pnlUninstSelItem->palette();
@@ -181,6 +190,7 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     for (int i : {4, 5}) {
         QLabel *l = m_detailValues.at(i);
         l->setCursor(Qt::PointingHandCursor);
+        l->setFocusPolicy(Qt::TabFocus); // opened with Enter or Space as with a click
         QPalette p = l->palette();
         p.setColor(QPalette::WindowText, QColor(0x2f, 0x6f, 0xde));
         l->setPalette(p);
@@ -192,10 +202,12 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     m_imgUninstDetailsIcon->resize(32, 32);
 
     auto link = [this](const char *name) {
-        auto *l = new QLabel(this);
+        auto *l = new TBrimRoleLabel(this, QAccessible::Link); // read as a link
         l->setObjectName(QLatin1String(name));
         l->setTextFormat(Qt::RichText);
         l->setCursor(Qt::PointingHandCursor);
+        // Reached with Tab and followed with Enter, as the mouse follows it.
+        l->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
         return l;
     };
     m_lblUninstShowDetails = link("lblUninstShowDetails");
@@ -279,7 +291,7 @@ void TOVUninstallTab::BuildTop3()
         for (int i = 0; i < 3; ++i) {
             const QString kind = pay ? QStringLiteral("PayWare") : QStringLiteral("FreeWare");
             auto p = std::make_unique<PanelControls>();
-            p->panel = new QLabel(this);
+            p->panel = new TBrimRoleLabel(this); // one group, named by the recommendation
             p->panel->setObjectName(QStringLiteral("pnlTop3%1_%2").arg(kind).arg(i));
             p->panel->setGeometry(x, pay ? payY[i] : freeY[i], 336, 53);
             p->panel->setFrameShape(QFrame::Box);
@@ -294,6 +306,9 @@ void TOVUninstallTab::BuildTop3()
             p->icon->setGeometry(10, 10, 32, 32);
             p->icon->SetStretch(true);
             p->icon->setCursor(Qt::PointingHandCursor);
+            // The way to a recommendation's page: reached with Tab as well.
+            p->icon->setFocusPolicy(Qt::TabFocus);
+            brim::SetAccessibleRole(p->icon, QAccessible::Button);
             p->icon->OnClick = [this, pay, i](QObject *) { Top3IconClick(pay, i); };
             p->title = new QLabel(p->panel);
             p->title->setObjectName(QStringLiteral("lblTop3%1Title_%2").arg(kind).arg(i));
@@ -317,6 +332,8 @@ void TOVUninstallTab::BuildTop3()
                 w->hide();
             (pay ? m_payPanels : m_freePanels)[size_t(i)] = std::move(p);
         }
+    // The switch under the panels comes after their buttons.
+    setTabOrder(m_freePanels[2]->button, m_chkTop3Disabled);
 }
 
 void TOVUninstallTab::ApplyLayout()
@@ -693,7 +710,7 @@ bool TOVUninstallTab::eventFilter(QObject *watched, QEvent *event)
                 m_searchClearing = false;
             }
         }
-    } else if (event->type() == QEvent::MouseButtonRelease) {
+    } else if (event->type() == QEvent::MouseButtonRelease || isActivationKey(event)) {
         if (watched == m_detailValues.value(4)) {
             OpenLocation();
             return true;
@@ -708,6 +725,14 @@ bool TOVUninstallTab::eventFilter(QObject *watched, QEvent *event)
         }
     } else if (watched == m_pnlUninstSelItem && event->type() == QEvent::Resize) {
         UpdateSelItemPanel();
+    }
+    if ((event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+        && (watched == m_detailValues.value(4) || watched == m_detailValues.value(5))) {
+        // The focused link is underlined, as the keyboard's mark.
+        auto *label = static_cast<QLabel *>(watched);
+        QFont f = label->font();
+        f.setUnderline(event->type() == QEvent::FocusIn);
+        label->setFont(f);
     }
     return QWidget::eventFilter(watched, event);
 }
@@ -747,8 +772,10 @@ void TOVUninstallTab::ApplyTexts()
     m_lblTop3FreeWareMore->setText(text("FormOVMain.lblTop3FreeWareMore.Caption"));
     m_lblTop3FreeWareMore->setToolTip(text("FormOVMain.lblTop3FreeWareMore.Hint"));
     for (auto *panels : {&m_payPanels, &m_freePanels})
-        for (auto &p : *panels)
+        for (auto &p : *panels) {
             p->icon->setToolTip(text("FormOVMain.imgTop3WareIcon.Hint"));
+            p->icon->setAccessibleName(p->icon->toolTip());
+        }
     m_chkTop3Disabled->setText(text("FormOVMain.chkTop3Disabled.Caption"));
     ApplyLayout();
     UpdateSelItemPanel();

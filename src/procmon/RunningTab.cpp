@@ -9,6 +9,7 @@
 #include "procmon/Processes.h"
 #include "procmon/RunningTabRules.h"
 #include "procmon/SystemStatus.h"
+#include "ui/BrimAccessible.h"
 #include "ui/BrimDialogs.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimLVRichSelItem.h"
@@ -158,7 +159,8 @@ TOVRunningTab::TOVRunningTab(TProcesses *RunningProcs, TSystemStatus *SysStatus,
             [this](int column) { ColumnClick(column); });
 
     // The selected process's panel, laid over its row by the selection panel.
-    pnlRunningSelItem = new QWidget(this);
+    // Read as one group, named by the process it shows.
+    pnlRunningSelItem = new TBrimRoleLabel(this);
     pnlRunningSelItem->setObjectName(QStringLiteral("pnlRunningSelItem"));
     pnlRunningSelItem->setAttribute(Qt::WA_StyledBackground, true);
     pnlRunningSelItem->setStyleSheet(QStringLiteral("#pnlRunningSelItem { background: #d6e4fb; }"
@@ -202,7 +204,7 @@ TOVRunningTab::TOVRunningTab(TProcesses *RunningProcs, TSystemStatus *SysStatus,
     lblRunningSysStatus = new QLabel(this);
     lblRunningSysStatus->setObjectName(QStringLiteral("lblRunningSysStatus"));
     lblRunningSysStatus->setTextFormat(Qt::PlainText);
-    lblRunningHideSystem = new QLabel(this);
+    lblRunningHideSystem = new TBrimRoleLabel(this, QAccessible::Link);
     lblRunningHideSystem->setObjectName(QStringLiteral("lblRunningHideSystem"));
     lblRunningHideSystem->setTextFormat(Qt::RichText);
     lblRunningHideSystem->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
@@ -258,7 +260,9 @@ TOVRunningTab::TOVRunningTab(TProcesses *RunningProcs, TSystemStatus *SysStatus,
     layout->addLayout(top);
     layout->addWidget(lvRunning, 1);
     layout->addLayout(bottom);
-    setTabOrder(lvRunning, lblRunningHideSystem);
+    // The list, the button on its selected row, then the switch below it.
+    setTabOrder(lvRunning, btnRunningSelItemTerminate);
+    setTabOrder(btnRunningSelItemTerminate, lblRunningHideSystem);
 
     MultiLangsLanguageChanged();
 }

@@ -100,6 +100,8 @@ void TFormOVAbout::ApplyTexts(const QString &homeUrl)
         lblTitle->resize(lblTitle->width(), qMax(32, lblTitle->sizeHint().height()));
     }
     SkinMgr->Title().SetText(text("FormOVAbout.SkinMgr.Title.Text"));
+    if (TBrimImageButton *close = SkinMgr->CommandButton(TSMButtonKind::Close))
+        close->setAccessibleName(text("String.Close"));
     setWindowTitle(text("FormOVAbout.Caption"));
     lblTitle->setText(text("FormOVAbout.lblTitle.Caption"));
     lblVersion->setText(

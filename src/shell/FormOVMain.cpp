@@ -41,6 +41,7 @@
 #include <QMenu>
 #include <QScreen>
 #include <QSessionManager>
+#include <QShortcut>
 #include <QTimer>
 #include <QTranslator>
 #include <QUrl>
@@ -113,7 +114,7 @@ void TFormOVMain::buildControls()
     btnMainMenu->setObjectName(QStringLiteral("btnMainMenu"));
     btnMainMenu->SetTransparent(true);
     brim::setButtonPictures(btnMainMenu, QStringLiteral("btn_menu"));
-    btnMainMenu->setAccessibleName(QStringLiteral("Menu"));
+    btnMainMenu->SetFont({btnMainMenu->Font().Font, Qt::white}); // its focus mark on the title bar
     btnMainMenu->OnClick = [this](QObject *) { btnMainMenuClick(); };
 
     // The header band: tab buttons, the Tasks shortcut and the upgrade banner.
@@ -153,6 +154,7 @@ void TFormOVMain::buildControls()
     TabCtrl->setObjectName(QStringLiteral("TabCtrl"));
     TabCtrl->OnActivateing = [this](QObject *, TBrimTabItem *item) { TabCtrlActivating(item); };
     TabCtrl->OnInactivating = [this](QObject *, TBrimTabItem *item) { TabCtrlInactivating(item); };
+    TabCtrl->OnActivated = [this](QObject *, TBrimTabItem *item) { TabCtrlActivated(item); };
 
     pmMain = new QMenu(this);
     pmMain->setObjectName(QStringLiteral("pmMain"));
@@ -170,11 +172,19 @@ void TFormOVMain::buildControls()
     connect(actHelp, &QAction::triggered, this, &TFormOVMain::mniMainHelpClick);
     addAction(actHelp);
 
-    // Keyboard order: the tabs, the Tasks shortcut, then the sheet's controls.
-    setTabOrder(btnTabTopX, btnTabRunning);
-    setTabOrder(btnTabRunning, btnTabUninst);
-    setTabOrder(btnTabUninst, Header->lblTabTasks);
-    setTabOrder(Header->lblTabTasks, TasksTab);
+    // Switching tabs from the keyboard, from anywhere in the window (the web
+    // page included), the way tabbed windows do it.
+    const auto tabKeys = [this](std::initializer_list<QKeySequence> keys, bool forward) {
+        for (const QKeySequence &key : keys) {
+            auto *shortcut = new QShortcut(key, this);
+            shortcut->setContext(Qt::WindowShortcut);
+            connect(shortcut, &QShortcut::activated, this, [this, forward] { SelectNextTab(forward); });
+        }
+    };
+    tabKeys({QKeySequence(Qt::CTRL | Qt::Key_Tab), QKeySequence(Qt::CTRL | Qt::Key_PageDown)}, true);
+    tabKeys({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab),
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), QKeySequence(Qt::CTRL | Qt::Key_PageUp)},
+            false);
 }
 
 void TFormOVMain::buildTabs()
@@ -244,6 +254,15 @@ void TFormOVMain::SetupSkin()
     SkinMgr->CmdButtons().BtnMin().SetPosX(width() - 55);
     SkinMgr->CmdButtons().BtnMin().SetPosY(5);
     SkinMgr->ApplySkin();
+    // The caption buttons are reached with Tab too; their focus mark is light
+    // on the dark title bar.
+    for (TSMButtonKind kind : {TSMButtonKind::Min, TSMButtonKind::Max, TSMButtonKind::Close}) {
+        if (TBrimImageButton *b = SkinMgr->CommandButton(kind)) {
+            b->SetTabStop(true);
+            b->SetDrawFocused(true);
+            b->SetFont({b->Font().Font, Qt::white});
+        }
+    }
     ovlook::MakeLabelsTransparent(this);
     btnMainMenu->move(width() - 80, 5);
     btnMainMenu->raise();
@@ -438,6 +457,90 @@ bool TFormOVMain::SelectTab(int Index)
     return TabCtrl->SelectTab(Index);
 }
 
+void TFormOVMain::SelectNextTab(bool Forward)
+{
+    const int count = TabCtrl->Count();
+    if (count == 0)
+        return;
+    QWidget *focus = QApplication::focusWidget();
+    const int current = CurrentTab();
+    const bool focusInPage = current >= 0 && focus && m_sheets[size_t(current)]->isAncestorOf(focus);
+    SelectTab(((current < 0 ? 0 : current) + (Forward ? 1 : count - 1)) % count);
+    // Where the focus was in the page left behind, it goes into the new one,
+    // so the keys go on working there.
+    if (focusInPage || !focus || !focus->isVisible())
+        focusPage(CurrentTab(), Qt::TabFocusReason);
+}
+
+void TFormOVMain::focusPage(int Index, Qt::FocusReason Reason)
+{
+    if (Index < 0 || Index >= int(m_sheets.size()))
+        return;
+    for (QWidget *w : FocusOrder()) {
+        if (m_sheets[size_t(Index)]->isAncestorOf(w)) {
+            w->setFocus(Reason);
+            return;
+        }
+    }
+}
+
+QList<QWidget *> TFormOVMain::FocusOrder() const
+{
+    QList<QWidget *> order;
+    const auto add = [&order](QWidget *w) {
+        if (!w)
+            return;
+        // A compound control is entered through its focus proxy.
+        while (w->focusProxy())
+            w = w->focusProxy();
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisible() && w->isEnabled() && !order.contains(w))
+            order << w;
+    };
+    for (QWidget *w : {static_cast<QWidget *>(btnTabTopX), static_cast<QWidget *>(btnTabRunning),
+                       static_cast<QWidget *>(btnTabUninst), static_cast<QWidget *>(Header->lblTabTasks),
+                       static_cast<QWidget *>(Header->imgAD)})
+        add(w);
+    // The page shown (also while the tab control is still switching); its
+    // own order is the one its controller gave the window's chain.
+    for (QWidget *sheet : m_sheets) {
+        if (!sheet->isVisible())
+            continue;
+        for (QWidget *w = sheet->nextInFocusChain(); w && w != sheet; w = w->nextInFocusChain()) {
+            if (w != this && sheet->isAncestorOf(w))
+                add(w);
+        }
+    }
+    add(btnMainMenu);
+    add(SkinMgr->CommandButton(TSMButtonKind::Min));
+    add(SkinMgr->CommandButton(TSMButtonKind::Max));
+    add(SkinMgr->CommandButton(TSMButtonKind::Close));
+    return order;
+}
+
+bool TFormOVMain::focusNextPrevChild(bool next)
+{
+    // Every Tab of the window ends here, also the one the web page hands back
+    // when its own last (or first) element is left.
+    const QList<QWidget *> order = FocusOrder();
+    if (order.isEmpty())
+        return QWidget::focusNextPrevChild(next);
+    QWidget *focus = QApplication::focusWidget();
+    qsizetype at = -1;
+    for (qsizetype i = 0; focus && i < order.size(); ++i) {
+        if (order[i] == focus || order[i]->isAncestorOf(focus)) {
+            at = i;
+            break;
+        }
+    }
+    qsizetype to;
+    if (at < 0)
+        to = next ? 0 : order.size() - 1;
+    else
+        to = (at + (next ? 1 : order.size() - 1)) % order.size();
+    order[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
 int TFormOVMain::CurrentTab() const
 {
     return TabCtrl->ActiveItem() ? TabCtrl->IndexOf(TabCtrl->ActiveItem()) : -1;
@@ -477,6 +580,12 @@ IOVTabPage *TFormOVMain::TabPage(int Index) const
 void TFormOVMain::TabCtrlActivating(TBrimTabItem *Item)
 {
     TBrimImageButton *button = Item->Button();
+    // A tab button that had the focus hands it to its page once that shows,
+    // rather than to whatever control follows the disabled button.
+    m_focusIntoPage = button && button->hasFocus();
+    m_focusShownInPage = m_focusIntoPage && button->FocusShown();
+    if (m_focusIntoPage)
+        setFocus(Qt::OtherFocusReason);
     if (button)
         button->setEnabled(false);
     const int index = TabCtrl->IndexOf(Item);
@@ -488,6 +597,14 @@ void TFormOVMain::TabCtrlActivating(TBrimTabItem *Item)
         page->Activate();
     }
     Header->SetTasksCurrent(button == btnTabTasks);
+}
+
+void TFormOVMain::TabCtrlActivated(TBrimTabItem *Item)
+{
+    if (!m_focusIntoPage)
+        return;
+    m_focusIntoPage = false;
+    focusPage(TabCtrl->IndexOf(Item), m_focusShownInPage ? Qt::TabFocusReason : Qt::OtherFocusReason);
 }
 
 void TFormOVMain::TabCtrlInactivating(TBrimTabItem *Item)
@@ -682,6 +799,11 @@ void TFormOVMain::MultiLangsLanguageChanged()
         b->setAccessibleName(b->Caption());
     Header->lblTabTasks->setText(text("String.TasksInfo_0"));
     Header->lblTabTasks->setAccessibleName(btnTabTasks->Caption());
+    btnMainMenu->setAccessibleName(text("String.MainMenu"));
+    if (TBrimImageButton *b = SkinMgr->CommandButton(TSMButtonKind::Min))
+        b->setAccessibleName(text("String.Minimize"));
+    if (TBrimImageButton *b = SkinMgr->CommandButton(TSMButtonKind::Close))
+        b->setAccessibleName(text("String.Close"));
     Header->imgTabTasks->setAccessibleName(btnTabTasks->Caption());
     Header->imgAD->SetCaption(text("String.Upgrade"));
     Header->imgAD->setAccessibleName(Header->imgAD->Caption());

@@ -11,6 +11,7 @@
 
 class QAction;
 class QLabel;
+class QShortcut;
 class QMenu;
 class QTranslator;
 class TBrimImageButton;
@@ -88,6 +89,7 @@ public:
     void mniMainHomePageClick();
     void mniMainAboutClick();
     void TabCtrlActivating(TBrimTabItem *Item);
+    void TabCtrlActivated(TBrimTabItem *Item);
     void TabCtrlInactivating(TBrimTabItem *Item);
     void imgTabTasksClick();
     void imgADClick();
@@ -138,6 +140,16 @@ public:
     TFormOVSettings *FormSettings() const;
     TFormOVAbout *FormAbout() const;
 
+    // The controls Tab visits, in order: the tab buttons, the Tasks shortcut
+    // and the upgrade banner, the current page's controls, then the main menu
+    // and the caption buttons. Only those that can take the focus now.
+    QList<QWidget *> FocusOrder() const;
+    // The next (or previous) tab, wrapping round; the keyboard's tab switch.
+    void SelectNextTab(bool Forward);
+
+protected:
+    bool focusNextPrevChild(bool next) override;
+
 private:
     void buildControls();
     // The tab sheets and their pages, in tab order.
@@ -155,6 +167,8 @@ private:
     void setTabsFont(const char *key, TBrimImageButton *button);
     void layoutStatusLine();
     void applyToolkitLanguage();
+    // Gives the focus to the first control of a tab's page.
+    void focusPage(int Index, Qt::FocusReason Reason);
 
     ovlang::Owner m_multiLangs;
     std::unique_ptr<TBrimNetConnCheck> m_netCheck;
@@ -170,6 +184,8 @@ private:
     std::array<QWidget *, 4> m_sheets {};
     std::array<IOVTabPage *, 4> m_pages {};
     std::array<bool, 4> m_pageActivated {};
+    bool m_focusIntoPage = false;
+    bool m_focusShownInPage = false;
     bool m_created = false;
     bool m_destroyed = false;
 };

@@ -171,6 +171,8 @@ void TFormOVSettings::ApplyTexts()
         SkinMgr->Title().SetFont(title);
     }
     SkinMgr->Title().SetText(text("FormOVSettings.SkinMgr.Title.Text"));
+    if (TBrimImageButton *close = SkinMgr->CommandButton(TSMButtonKind::Close))
+        close->setAccessibleName(text("String.Close"));
     setWindowTitle(text("FormOVSettings.Caption"));
     lblDownloadsDirTitle->setText(text("FormOVSettings.lblDownloadsDirTitle.Caption"));
     const QString browseHint = text("FormOVSettings.btnDownloadsDirBrowse.Hint");

@@ -1,5 +1,6 @@
 #include "shell/OVHeaderBand.h"
 
+#include "ui/BrimAccessible.h"
 #include "ui/BrimImage.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
@@ -55,7 +56,8 @@ TOVHeaderBand::TOVHeaderBand(const QRect &Bounds, QWidget *Window)
     imgTabTasks->OnMouseEnter = [this](QObject *) { imgTabTasksMouseEnter(); };
     imgTabTasks->OnMouseLeave = [this](QObject *) { imgTabTasksMouseLeave(); };
 
-    lblTabTasks = new QLabel(this);
+    // The Tasks tab's stand-in, read as that tab.
+    lblTabTasks = new TBrimRoleLabel(this, QAccessible::PageTab);
     lblTabTasks->setObjectName(QStringLiteral("lblTabTasks"));
     lblTabTasks->setAlignment(Qt::AlignCenter);
     lblTabTasks->setFont(ovlook::UiFont(12, true));
@@ -81,7 +83,6 @@ TOVHeaderBand::TOVHeaderBand(const QRect &Bounds, QWidget *Window)
     imgAD->SetTextX(30);
     imgAD->SetFont({ovlook::UiFont(11, true), Qt::white});
     imgAD->setCursor(Qt::PointingHandCursor);
-    imgAD->SetTabStop(false);
     imgAD->move(width() - imgAD->width() - 14, (height() - imgAD->height()) / 2 - 6);
     imgAD->OnClick = [this](QObject *) {
         if (OnUpgradeClick)
@@ -145,6 +146,7 @@ void TOVHeaderBand::SetTasksText(const QString &Text)
 
 void TOVHeaderBand::SetTasksCurrent(bool Current)
 {
+    brim::SetAccessibleSelected(lblTabTasks, Current);
     ovlook::SetTextColor(lblTabTasks, Current ? QColor(Qt::white) : kTabInk);
     pnlTabTasksBack->setVisible(Current);
 }

@@ -11,6 +11,7 @@
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
+#include "ui/BrimAccessible.h"
 #include "ui/BrimDialogs.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
@@ -122,7 +123,7 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
     });
 
     auto link = [this](const char *name) {
-        auto *l = new QLabel(this);
+        auto *l = new TBrimRoleLabel(this, QAccessible::Link); // read as a link
         l->setObjectName(QLatin1String(name));
         l->setTextFormat(Qt::RichText);
         // One stop per link in the Tab order: the label takes the focus and Enter or Space

@@ -2,6 +2,7 @@
 
 #include "core/UrlFetcher.h"
 #include "platform/Clock.h"
+#include "ui/BrimSkin.h"
 #include "ui/BrimWindowDrag.h"
 
 #include <QBitmap>
@@ -9,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QMovie>
 #include <QPainter>
@@ -347,7 +349,7 @@ bool TBrimImage::IsOpaque() const
 
 void TBrimImage::paintEvent(QPaintEvent *)
 {
-    QPixmap pix = shownPixmap();
+    QPixmap pix = brim::skinPictureAt(shownPixmap(), devicePixelRatioF());
     if (pix.isNull())
         return;
     if (m_transparent && !pix.hasAlphaChannel()) {
@@ -359,6 +361,40 @@ void TBrimImage::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     p.drawPixmap(DestRect(), pix);
+    if (m_focusShown && hasFocus()) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(palette().color(QPalette::Highlight), 1.5, Qt::DotLine));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 3, 3);
+    }
+}
+
+void TBrimImage::keyPressEvent(QKeyEvent *e)
+{
+    const int key = e->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) && !e->isAutoRepeat()
+        && OnClick) {
+        OnClick(this);
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+void TBrimImage::focusInEvent(QFocusEvent *e)
+{
+    const Qt::FocusReason reason = e->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+        m_focusShown = true;
+    else if (reason == Qt::MouseFocusReason)
+        m_focusShown = false;
+    update();
+    QWidget::focusInEvent(e);
+}
+
+void TBrimImage::focusOutEvent(QFocusEvent *e)
+{
+    update();
+    QWidget::focusOutEvent(e);
 }
 
 void TBrimImage::mousePressEvent(QMouseEvent *e)

@@ -101,10 +101,16 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *) override;
     void enterEvent(QEnterEvent *) override;
     void leaveEvent(QEvent *) override;
+    // An image its owner lets take the focus is clicked with Enter or Space,
+    // and shows a dotted frame while the keyboard's focus is on it.
+    void keyPressEvent(QKeyEvent *) override;
+    void focusInEvent(QFocusEvent *) override;
+    void focusOutEvent(QFocusEvent *) override;
 
 private:
     void pictureChanged();
     void applyGif();
+    bool m_focusShown = false;
     QSize pictureSize() const;
     QPixmap shownPixmap() const;
     void httpPictureArrived(const brim::HttpPictureResult &result);

@@ -1,6 +1,10 @@
 #include "ui/BrimImageButton.h"
 
+#include "ui/BrimAccessible.h"
+#include "ui/BrimSkin.h"
+
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDialog>
 #include <QKeyEvent>
@@ -28,6 +32,7 @@ bool isEnterKey(int key)
 TBrimCustomButton::TBrimCustomButton(QWidget *parent)
     : QWidget(parent)
 {
+    brim::EnsureAccessibility();
     setAttribute(Qt::WA_Hover, false);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -50,6 +55,11 @@ void TBrimCustomButton::SetCaption(const QString &caption)
     m_caption = caption;
     updateShortcut();
     update();
+    // A button without a name of its own is read by its caption.
+    if (QAccessible::isActive() && accessibleName().isEmpty()) {
+        QAccessibleEvent event(this, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void TBrimCustomButton::SetTextAlign(TBrimAlign align)
@@ -193,20 +203,12 @@ void TBrimCustomButton::PaintCaption(QPainter &p)
         flags |= Qt::TextSingleLine;
     }
 
-    TBrimColorFont f {font(), m_fontColor};
+    const TBrimColorFont f = StateFont();
     bool shadow = false;
     if (isEnabled()) {
-        if (m_down) {
-            if (m_enableStatesFont)
-                f = m_fontDown;
-            if (brim::isEdgeAlign(m_textAlign))
-                box.translate(1, 1);
-        } else if (m_hover && m_enableStatesFont) {
-            f = m_fontHover;
-        }
+        if (m_down && brim::isEdgeAlign(m_textAlign))
+            box.translate(1, 1);
     } else {
-        if (m_enableStatesFont)
-            f = m_fontDisabled;
         shadow = m_showDisabledShadow;
     }
     p.setFont(f.Font);
@@ -218,11 +220,27 @@ void TBrimCustomButton::PaintCaption(QPainter &p)
     }
 }
 
+TBrimColorFont TBrimCustomButton::StateFont() const
+{
+    if (!m_enableStatesFont)
+        return {font(), m_fontColor};
+    if (!isEnabled())
+        return m_fontDisabled;
+    if (m_down)
+        return m_fontDown;
+    if (m_hover)
+        return m_fontHover;
+    return {font(), m_fontColor};
+}
+
 void TBrimCustomButton::paintEvent(QPaintEvent *)
 {
     // Composed off-screen and copied once, so a transparent button over a
-    // picture background never shows a half-drawn state.
-    QPixmap buffer(size());
+    // picture background never shows a half-drawn state. The buffer has the
+    // screen's pixel density, so captions and pictures stay sharp on it.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap buffer((QSizeF(size()) * ratio).toSize());
+    buffer.setDevicePixelRatio(ratio);
     buffer.fill(Qt::transparent);
     {
         QPainter p(&buffer);
@@ -355,6 +373,18 @@ void TBrimCustomButton::keyReleaseEvent(QKeyEvent *e)
 
 void TBrimCustomButton::focusInEvent(QFocusEvent *e)
 {
+    switch (e->reason()) {
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::ShortcutFocusReason:
+        m_focusShown = true;
+        break;
+    case Qt::MouseFocusReason:
+        m_focusShown = false;
+        break;
+    default: // the window coming back, a menu closing: as it was
+        break;
+    }
     QWidget::focusInEvent(e);
     update();
     if (OnEnter)
@@ -575,21 +605,24 @@ QSize TBrimImageButton::sizeHint() const
 
 void TBrimImageButton::PaintPicture(QPainter &p)
 {
-    const QPixmap *pic = ChoosePicture();
-    if (!pic)
+    const QPixmap *chosen = ChoosePicture();
+    if (!chosen)
         return;
+    const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    const QPixmap pic = brim::skinPictureAt(*chosen, ratio);
     const QRect target = PictureRect();
     if (!m_transparentColor) {
-        p.drawPixmap(target, *pic);
+        p.drawPixmap(target, pic);
         return;
     }
     // Compose the picture alone, then leave out the key colour's pixels so the
     // background shows through them.
-    QImage layer(size(), QImage::Format_ARGB32);
+    QImage layer((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32);
+    layer.setDevicePixelRatio(ratio);
     layer.fill(Qt::transparent);
     {
         QPainter lp(&layer);
-        lp.drawPixmap(target, *pic);
+        lp.drawPixmap(target, pic);
     }
     const QRgb key = m_transparentColorValue.rgb() & 0xFFFFFF;
     for (int y = 0; y < layer.height(); ++y) {
@@ -604,17 +637,20 @@ void TBrimImageButton::PaintPicture(QPainter &p)
 
 void TBrimImageButton::PaintFocusRect(QPainter &p)
 {
-    if (!m_drawFocused || !hasFocus() || !TabStop())
+    if (!m_drawFocused || !FocusShown() || !TabStop())
         return;
     const int m = FocusedRectMargin();
-    const QRect r = rect().adjusted(m, m, -m - 1, -m - 1);
+    const QRectF r = QRectF(rect()).adjusted(m + 0.5, m + 0.5, -m - 0.5, -m - 0.5);
     if (r.width() <= 0 || r.height() <= 0)
         return;
-    QPen pen(Font().Color, 1, Qt::DotLine);
+    // Dotted, in the caption's colour of the moment, which the skin's pictures
+    // are drawn to carry; rounded like the pictures' own corners.
+    QPen pen(StateFont().Color, 1.5, Qt::DotLine);
     p.save();
+    p.setRenderHint(QPainter::Antialiasing);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
-    p.drawRect(r);
+    p.drawRoundedRect(r, 4, 4);
     p.restore();
 }
 

@@ -84,6 +84,11 @@ public:
 
     bool IsHover() const { return m_hover; }
     bool IsDown() const { return m_down; }
+    // The focus came from the keyboard (Tab, Shift+Tab, a shortcut), so its
+    // mark shows; a click that focuses the button shows none.
+    bool FocusShown() const { return hasFocus() && m_focusShown; }
+    // The caption's font and colour in the current state.
+    TBrimColorFont StateFont() const;
 
     // Programmatic click: behaves as a mouse click.
     void Click();
@@ -153,6 +158,7 @@ private:
     bool m_down = false;
     bool m_mousePressed = false; // the left button went down on this button
     bool m_keyDown = false; // Space or Enter holds the button down
+    bool m_focusShown = false;
     QShortcut *m_shortcut = nullptr;
     QPointer<QWidget> m_watchedWindow;
 };

@@ -16,6 +16,8 @@ TBrimImagePanel::TBrimImagePanel(QWidget *parent)
 
 void TBrimImagePanel::SetPicture(const QImage &picture)
 {
+    m_art = brim::skinArtOf(picture);
+    m_dense = QImage();
     if (picture.isNull()) {
         m_picture = QImage();
     } else {
@@ -32,7 +34,9 @@ void TBrimImagePanel::SetPicture(const QImage &picture)
 
 void TBrimImagePanel::SetPicture(const QPixmap &picture)
 {
+    const brim::SkinArt art = brim::skinArtOf(picture);
     SetPicture(picture.toImage());
+    m_art = art;
 }
 
 void TBrimImagePanel::SetPictureAlign(TBrimAlign align)
@@ -112,20 +116,31 @@ void TBrimImagePanel::SetAlign(TAlign align)
     applyAutoSize();
 }
 
-void TBrimImagePanel::rebuildKeyed()
+namespace {
+
+QImage keyedCopy(const QImage &picture, const QColor &color)
 {
-    m_keyed = QImage();
-    if (m_picture.isNull() || !m_transparent)
-        return;
-    m_keyed = m_picture;
-    const QRgb key = m_transparentColor.rgb() & 0xFFFFFF;
-    for (int y = 0; y < m_keyed.height(); ++y) {
-        auto *line = reinterpret_cast<QRgb *>(m_keyed.scanLine(y));
-        for (int x = 0; x < m_keyed.width(); ++x) {
+    QImage keyed = picture.convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = color.rgb() & 0xFFFFFF;
+    for (int y = 0; y < keyed.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(keyed.scanLine(y));
+        for (int x = 0; x < keyed.width(); ++x) {
             if (qAlpha(line[x]) == 255 && (line[x] & 0xFFFFFF) == key)
                 line[x] = 0;
         }
     }
+    return keyed;
+}
+
+} // namespace
+
+void TBrimImagePanel::rebuildKeyed()
+{
+    m_keyed = QImage();
+    m_dense = QImage();
+    if (m_picture.isNull() || !m_transparent)
+        return;
+    m_keyed = keyedCopy(m_picture, m_transparentColor);
 }
 
 void TBrimImagePanel::applyAutoSize()
@@ -153,8 +168,18 @@ void TBrimImagePanel::PaintPicture(QPainter &p)
 {
     if (m_picture.isNull())
         return;
-    const QImage &img = m_transparent ? m_keyed : m_picture;
-    p.drawImage(PictureRect(), img);
+    const QImage *img = m_transparent ? &m_keyed : &m_picture;
+    const qreal ratio = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    if (!m_art.isNull() && qAbs(ratio - 1) > 0.001) {
+        if (m_dense.isNull() || qAbs(m_dense.devicePixelRatio() - ratio) > 0.001) {
+            m_dense = brim::skinImageAt(m_art, ratio);
+            if (m_transparent && !m_dense.isNull())
+                m_dense = keyedCopy(m_dense, m_transparentColor);
+        }
+        if (!m_dense.isNull())
+            img = &m_dense;
+    }
+    p.drawImage(PictureRect(), *img);
 }
 
 void TBrimImagePanel::PaintCaption(QPainter &p)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/BrimAlign.h"
+#include "ui/BrimSkin.h"
 
 #include <QColor>
 #include <QImage>
@@ -65,6 +66,10 @@ private:
 
     QImage m_picture;
     QImage m_keyed; // the picture with key-colour pixels made see-through
+    // The skin's art the picture came from, and it drawn for the last screen
+    // density other than 1 (keyed like m_keyed).
+    brim::SkinArt m_art;
+    QImage m_dense;
     TBrimAlign m_pictureAlign = BrimAlign_TopLeft;
     int m_pictureX = 0;
     int m_pictureY = 0;

@@ -12,6 +12,22 @@
 
 namespace brim {
 
+// Frame pieces are drawn opaque: the window's shape comes from the key colour alone.
+QPixmap opaquePicture(const QPixmap &pic)
+{
+    if (pic.isNull() || !pic.hasAlphaChannel())
+        return pic;
+    QImage img = pic.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < img.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(img.scanLine(y));
+        for (int x = 0; x < img.width(); ++x)
+            line[x] |= 0xFF000000u;
+    }
+    QPixmap opaque = QPixmap::fromImage(img.convertToFormat(QImage::Format_RGB32));
+    opaque.setDevicePixelRatio(pic.devicePixelRatio());
+    return opaque;
+}
+
 // Shortens text at a word boundary and appends "..." so that it fits width.
 // A first word that alone does not fit is cut inside the word.
 QString wordEllipsis(const QString &text, const QFontMetrics &fm, int width)
@@ -45,9 +61,11 @@ public:
             new WindowDragFilter(this, true,
                                  [mgr] { return mgr->Window() && !mgr->Window()->isMaximized(); });
     }
-    void setPicture(const QPixmap &pic)
+    void setPicture(const QPixmap &pic, const SkinArt &art)
     {
         m_pic = pic;
+        m_art = art;
+        m_dense = QPixmap();
         update();
     }
     const QPixmap &picture() const { return m_pic; }
@@ -58,7 +76,19 @@ protected:
         if (m_pic.isNull())
             return;
         QPainter p(this);
-        p.drawPixmap(rect(), m_pic);
+        p.drawPixmap(rect(), densePicture());
+    }
+    // On a dense screen the piece's art drawn for it, opaque like the 1x piece.
+    const QPixmap &densePicture()
+    {
+        const qreal ratio = devicePixelRatioF();
+        if (m_art.isNull() || qAbs(ratio - 1) < 0.001)
+            return m_pic;
+        if (m_dense.isNull() || qAbs(m_dense.devicePixelRatio() - ratio) > 0.001) {
+            const QImage img = skinImageAt(m_art, ratio);
+            m_dense = img.isNull() ? m_pic : opaquePicture(QPixmap::fromImage(img));
+        }
+        return m_dense;
     }
     void mouseDoubleClickEvent(QMouseEvent *) override
     {
@@ -70,6 +100,8 @@ private:
     TBrimSkinManager *m_mgr;
     bool m_titleArea;
     QPixmap m_pic;
+    SkinArt m_art;
+    QPixmap m_dense;
 };
 
 class SkinTitleLabel : public QWidget
@@ -196,17 +228,8 @@ void TSMFrame::SetPicture(Piece piece, const QPixmap &pic)
 {
     if (piece < 0 || piece >= PieceCount)
         return;
-    QPixmap opaque = pic;
-    if (!pic.isNull() && pic.hasAlphaChannel()) {
-        QImage img = pic.toImage().convertToFormat(QImage::Format_ARGB32);
-        for (int y = 0; y < img.height(); ++y) {
-            auto *line = reinterpret_cast<QRgb *>(img.scanLine(y));
-            for (int x = 0; x < img.width(); ++x)
-                line[x] |= 0xFF000000u;
-        }
-        opaque = QPixmap::fromImage(img.convertToFormat(QImage::Format_RGB32));
-    }
-    m_pics[piece] = opaque;
+    m_art[piece] = brim::skinArtOf(pic);
+    m_pics[piece] = brim::opaquePicture(pic);
     changed();
 }
 
@@ -383,7 +406,7 @@ void TBrimSkinManager::syncControls()
     if (m_window->windowTitle() != m_title.Text())
         m_window->setWindowTitle(m_title.Text());
     for (int i = 0; i < TSMFrame::PieceCount; ++i)
-        m_pieces[size_t(i)]->setPicture(m_frame.Picture(TSMFrame::Piece(i)));
+        m_pieces[size_t(i)]->setPicture(m_frame.Picture(TSMFrame::Piece(i)), m_frame.Art(TSMFrame::Piece(i)));
 
     m_iconButton->SetPictures(m_icon.PicNormal(), m_icon.PicMouseHover(), m_icon.PicMouseDown(),
                               m_icon.PicDisabled());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/BrimImageButton.h"
+#include "ui/BrimSkin.h"
 
 #include <QColor>
 #include <QObject>
@@ -63,6 +64,8 @@ public:
     // Frame pieces are drawn opaque: an alpha channel is dropped on assignment.
     void SetPicture(Piece piece, const QPixmap &pic);
     const QPixmap &Picture(Piece piece) const { return m_pics[piece]; }
+    // The skin's art a piece was given, drawn again for dense screens.
+    const brim::SkinArt &Art(Piece piece) const { return m_art[piece]; }
 
     void SetPicTopLeft(const QPixmap &p) { SetPicture(TopLeft, p); }
     void SetPicTop(const QPixmap &p) { SetPicture(Top, p); }
@@ -75,6 +78,7 @@ public:
 
 private:
     std::array<QPixmap, PieceCount> m_pics;
+    std::array<brim::SkinArt, PieceCount> m_art;
 };
 
 class TSMIcon : public TSMPart

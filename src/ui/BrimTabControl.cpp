@@ -1,5 +1,6 @@
 #include "ui/BrimTabControl.h"
 
+#include "ui/BrimAccessible.h"
 #include "ui/BrimImageButton.h"
 
 #include <QCoreApplication>
@@ -18,8 +19,10 @@ TBrimTabControl::TBrimTabControl(QObject *parent)
 TBrimTabControl::~TBrimTabControl()
 {
     for (auto &item : m_items) {
-        if (item->m_button)
+        if (item->m_button) {
             item->m_button->removeEventFilter(this);
+            item->m_button->setProperty(ButtonProperty, QVariant());
+        }
     }
 }
 
@@ -34,6 +37,10 @@ int TBrimTabControl::AddTab(TBrimImageButton *button, QWidget *page)
     TBrimTabItem *raw = item.get();
     m_items.push_back(std::move(item));
     button->installEventFilter(this);
+    // Read as a page tab, in a page tab list: the row the buttons sit in.
+    button->setProperty(ButtonProperty, QVariant::fromValue<QObject *>(this));
+    if (QWidget *row = button->parentWidget(); row && !brim::HasAccessibleRole(row))
+        brim::SetAccessibleRole(row, QAccessible::PageTabList);
     if (m_items.size() == 1)
         activate(raw);
     else
@@ -85,7 +92,18 @@ void TBrimTabControl::activate(TBrimTabItem *item)
     }
     if (OnActivated)
         OnActivated(this, item);
+    TBrimTabItem *previous = m_active;
     m_active = item;
+    if (QAccessible::isActive()) {
+        QAccessible::State selected;
+        selected.selected = true;
+        for (TBrimTabItem *changed : {previous, item}) {
+            if (changed && changed->m_button) {
+                QAccessibleStateChangeEvent event(changed->m_button, selected);
+                QAccessible::updateAccessibility(&event);
+            }
+        }
+    }
 }
 
 void TBrimTabControl::inactivate(TBrimTabItem *item)

@@ -35,6 +35,9 @@ public:
     explicit TBrimTabControl(QObject *parent = nullptr);
     ~TBrimTabControl() override;
 
+    // The property that names a tab's button's tab control (for screen readers).
+    static constexpr const char *ButtonProperty = "brimTabControl";
+
     // Binds button and page; returns the new tab's index, or -1 when either is missing.
     int AddTab(TBrimImageButton *button, QWidget *page);
     bool SelectTab(int index);

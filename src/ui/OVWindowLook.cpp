@@ -1,5 +1,6 @@
 #include "ui/OVWindowLook.h"
 
+#include "ui/BrimAccessible.h"
 #include "ui/BrimImageButton.h"
 #include "ui/BrimSkin.h"
 #include "ui/BrimSkinManager.h"
@@ -145,7 +146,7 @@ void MakeLabelsTransparent(QWidget *window)
 
 QLabel *NewLinkLabel(QWidget *parent, const QString &name)
 {
-    auto *label = new QLabel(parent);
+    auto *label = new TBrimRoleLabel(parent, QAccessible::Link);
     label->setObjectName(name);
     label->setCursor(Qt::PointingHandCursor);
     label->setFocusPolicy(Qt::TabFocus);

@@ -83,6 +83,34 @@ TEST(BrimImage, DestinationRectangle)
     EXPECT_EQ(image.size(), QSize(40, 30));
 }
 
+// An image its owner lets take the focus works from the keyboard: Enter and
+// Space click it, other keys do not, and the keyboard's focus is marked.
+TEST(BrimImage, FocusedImageIsClickedWithEnterOrSpace)
+{
+    testsupport::guiApp();
+    QWidget window;
+    window.resize(100, 100);
+    auto *img = new TBrimImage(&window);
+    img->SetPicture(testsupport::solid(QSize(32, 32), Qt::white));
+    img->setGeometry(10, 10, 32, 32);
+    img->setFocusPolicy(Qt::TabFocus);
+    int clicks = 0;
+    img->OnClick = [&](QObject *) { ++clicks; };
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == &window; }));
+    img->clearFocus(); // the window's activation may have focused it already
+    img->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return img->hasFocus(); }));
+    for (const auto &[key, expected] : {std::pair {Qt::Key_Return, 1}, {Qt::Key_Space, 2}, {Qt::Key_A, 2}}) {
+        QTest::keyClick(img, key);
+        EXPECT_EQ(clicks, expected) << key;
+    }
+    // The dotted mark shows over the white picture.
+    const QImage shown = img->grab().toImage();
+    EXPECT_FALSE(testsupport::boundsOf(shown, qRgb(255, 255, 255), true).isEmpty());
+}
+
 TEST(BrimImage, GifAnimation)
 {
     testsupport::guiApp();

@@ -213,7 +213,12 @@ void buildButtonsPage(QWidget *page)
     focused->SetFocusedRectMargin(4);
     focused->resize(104, 28);
     focused->move(244, 386);
-    focused->setFocus();
+    // Focused as the keyboard focuses it, once the window is up: the mark shows.
+    QTimer::singleShot(0, focused, [focused] {
+        QApplication::setActiveWindow(focused->window());
+        focused->clearFocus();
+        focused->setFocus(Qt::TabFocusReason);
+    });
     auto *multi = new TBrimImageButton(card);
     multi->SetTransparent(true);
     multi->SetMultiLines(true);
