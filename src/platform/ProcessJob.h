@@ -57,7 +57,8 @@ struct CaptureOptions
     const std::atomic<bool> *cancel = nullptr;
     // When the time passes or the caller cancels: kill the program (true), or
     // leave it to end by itself and collect it in the background (false; for
-    // a program that must never be cut off halfway, such as a package removal).
+    // a program that must never be cut off halfway, such as a package removal:
+    // its outputs then go to files in memory, so it can write on after we have gone).
     bool killOnStop = true;
 };
 

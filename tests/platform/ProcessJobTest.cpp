@@ -155,18 +155,22 @@ TEST(ProcessJob, ProgramsAreFoundAsExecvpWouldOrNotStarted)
 
 TEST(ProcessJob, CapturedRunKeepsBothOutputsTheExitCodeAndItsInput)
 {
-    platform::CaptureOptions options;
-    options.input = "fed line\n";
-    options.environment = {QStringLiteral("ORVANE_CAPTURE_PROBE=set here")};
-    const platform::CapturedRun r = platform::runCaptured(
-        {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-         QStringLiteral("read line; echo \"$line|$ORVANE_CAPTURE_PROBE\"; echo oops >&2; exit 3")},
-        options);
-    EXPECT_TRUE(r.started);
-    EXPECT_TRUE(r.finished);
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(r.output, "fed line|set here\n");
-    EXPECT_EQ(r.errors, "oops\n");
+    // Both ways of taking the outputs: pipes, and the files of a program that is never cut off.
+    for (bool kill : {true, false}) {
+        platform::CaptureOptions options;
+        options.input = "fed line\n";
+        options.environment = {QStringLiteral("ORVANE_CAPTURE_PROBE=set here")};
+        options.killOnStop = kill;
+        const platform::CapturedRun r = platform::runCaptured(
+            {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+             QStringLiteral("read line; echo \"$line|$ORVANE_CAPTURE_PROBE\"; echo oops >&2; exit 3")},
+            options);
+        EXPECT_TRUE(r.started);
+        EXPECT_TRUE(r.finished);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.output, "fed line|set here\n");
+        EXPECT_EQ(r.errors, "oops\n");
+    }
 
     const platform::CapturedRun missing = platform::runCaptured({QStringLiteral("/nonexistent/program")});
     EXPECT_FALSE(missing.started);

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -259,16 +260,27 @@ CapturedRun runCaptured(const QStringList &argv, const CaptureOptions &options)
             ::close(fd);
         fd = -1;
     };
+    // A program we may stop waiting for writes into files in memory instead of
+    // pipes: with nobody reading a pipe any more, its next write would end it.
+    const bool toFiles = !options.killOnStop;
+    int files[2] = {-1, -1};
     auto closeAll = [&] {
-        for (int *fd : {&in[0], &in[1], &out[0], &out[1], &err[0], &err[1]})
+        for (int *fd : {&in[0], &in[1], &out[0], &out[1], &err[0], &err[1], &files[0], &files[1]})
             closeFd(*fd);
     };
-    if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    bool made = ::pipe2(in, O_CLOEXEC) == 0;
+    if (toFiles) {
+        files[0] = ::memfd_create("orvane-output", MFD_CLOEXEC);
+        files[1] = ::memfd_create("orvane-errors", MFD_CLOEXEC);
+        made = made && files[0] >= 0 && files[1] >= 0;
+    } else
+        made = made && ::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0;
+    if (!made) {
         closeAll();
         return run;
     }
     const ExtendedEnvironment env(options.environment);
-    const int childFds[3] = {in[0], out[1], err[1]};
+    const int childFds[3] = {in[0], toFiles ? files[0] : out[1], toFiles ? files[1] : err[1]};
     const pid_t pid = spawnInNewSession(argv, env.pointers.data(), childFds);
     closeFd(in[0]);
     closeFd(out[1]);
@@ -292,12 +304,12 @@ CapturedRun runCaptured(const QStringList &argv, const CaptureOptions &options)
     // Once it has ended, what is still in the pipes is read; a descendant that
     // kept them open does not hold us beyond that.
     qint64 endedAt = -1;
-    while (out[0] >= 0 || err[0] >= 0 || in[1] >= 0) {
+    while (out[0] >= 0 || err[0] >= 0 || in[1] >= 0 || (toFiles && !reaped)) {
         if (!reaped && ::waitpid(pid, &status, WNOHANG) == pid) {
             reaped = true;
             endedAt = clock.elapsed();
         }
-        if (reaped && clock.elapsed() - endedAt > 200)
+        if (reaped && (toFiles || clock.elapsed() - endedAt > 200))
             break;
         if ((options.cancel && options.cancel->load())
             || (options.timeoutMs >= 0 && clock.elapsed() >= options.timeoutMs)) {
@@ -311,8 +323,8 @@ CapturedRun runCaptured(const QStringList &argv, const CaptureOptions &options)
                 fds[n++] = {fd, POLLIN, 0};
         if (in[1] >= 0)
             fds[n++] = {in[1], POLLOUT, 0};
-        // Short slices, so that a cancel or the time limit is seen soon.
-        const int ready = ::poll(fds, n, 100);
+        // Short slices, so that a cancel, the time limit or the end is seen soon.
+        const int ready = ::poll(fds, n, toFiles ? 50 : 100);
         if (ready < 0 && errno != EINTR)
             break;
         for (nfds_t i = 0; i < n && ready > 0; ++i) {
@@ -340,6 +352,20 @@ CapturedRun runCaptured(const QStringList &argv, const CaptureOptions &options)
                 into.append(buffer, qMin<qsizetype>(r, kCaptureLimit - into.size()));
         }
     }
+    if (toFiles)
+        for (int i = 0; i < 2; ++i) {
+            QByteArray &into = i == 0 ? run.output : run.errors;
+            char buffer[16384];
+            ssize_t r = 0;
+            while (into.size() < kCaptureLimit
+                   && (r = ::pread(files[i], buffer, sizeof buffer, off_t(into.size()))) != 0) {
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r < 0)
+                    break;
+                into.append(buffer, qMin<qsizetype>(r, kCaptureLimit - into.size()));
+            }
+        }
     closeAll();
     if (stopped && !reaped) {
         if (options.killOnStop)
