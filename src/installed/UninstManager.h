@@ -48,8 +48,8 @@ public:
     // unless the manager shows system components.
     bool SystemComponent = false;
     QString Summary;
-    // Why an entry with an uninstall command must not be removed (an
-    // essential package); empty when it may.
+    // The text key of why an entry with an uninstall command must not be
+    // removed (a package the system needs); empty when it may.
     QString NoUninstallReason;
     // Flatpak: the branch, the remote it came from, and the installation
     // ("user", or a system installation's id such as "default").

@@ -164,6 +164,15 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     m_btnUninstSelItemUninstall->SetFont({bold, QColor(Qt::white)});
     m_btnUninstSelItemUninstall->setFixedSize(80, 24);
     m_btnUninstSelItemUninstall->OnClick = [this](QObject *) { CommandUninstall(); };
+    m_lblUninstSelItemNote = new QLabel(m_pnlUninstSelItem);
+    m_lblUninstSelItemNote->setObjectName(QStringLiteral("lblUninstSelItemNote"));
+    m_lblUninstSelItemNote->setTextFormat(Qt::PlainText);
+    {
+        QPalette grey = m_lblUninstSelItemNote->palette();
+        grey.setColor(QPalette::WindowText, QColor(0x60, 0x60, 0x60));
+        m_lblUninstSelItemNote->setPalette(grey);
+    }
+    m_lblUninstSelItemNote->hide();
     m_pnlUninstSelItem->installEventFilter(this);
 
     // The details panel below the list.
@@ -467,7 +476,17 @@ void TOVUninstallTab::UpdateSelItemPanel()
     const int side = qBound(16, h - 8, 32);
     m_imgUninstSelItemIcon->setGeometry(8, qMax(0, (h - side) / 2), side, side);
     m_btnUninstSelItemUninstall->move(w - 10 - m_btnUninstSelItemUninstall->width(), 6);
-    const int textWidth = qMax(40, m_btnUninstSelItemUninstall->x() - 56);
+    // A package the system needs offers no Uninstall button; a line below the publisher says why.
+    const QString note = e->NoUninstallReason.isEmpty() ? QString() : text(e->NoUninstallReason);
+    m_btnUninstSelItemUninstall->setVisible(note.isEmpty());
+    m_lblUninstSelItemNote->setVisible(!note.isEmpty());
+    const int textWidth = qMax(40, (note.isEmpty() ? m_btnUninstSelItemUninstall->x() : w - 8) - 56);
+    if (!note.isEmpty()) {
+        m_lblUninstSelItemNote->setGeometry(48, 42, textWidth, 16);
+        m_lblUninstSelItemNote->setText(
+            m_lblUninstSelItemNote->fontMetrics().elidedText(note, Qt::ElideRight, textWidth));
+        m_lblUninstSelItemNote->setToolTip(note);
+    }
     m_lblUninstSelItemTitle->setGeometry(48, 6, textWidth, 18);
     // A long name ends in "..." before the button rather than being cut mid-letter.
     m_lblUninstSelItemTitle->setText(
@@ -568,11 +587,10 @@ void TOVUninstallTab::CommandUninstall()
     if (!e)
         return;
     if (e->Source == installed::EntrySource::Package) {
-        // Packages go only through a checked removal of exactly what the user
-        // saw; until the tab offers one, it names the command instead of
-        // running anything.
-        MessageBox(window(), format("String.MsgText.PackageRemovalByCommand", {e->UninstallString}),
-                   text("String.MsgTitle.Information"), MB_ICONINFORMATION);
+        // Packages go only through the package manager's checked removal of
+        // exactly what the user saw, never by running their command text.
+        if (e->NoUninstallReason.isEmpty())
+            StartPackageRemoval(*e);
     } else if (e->HasUninstallCommand()) {
         if (AskQuestion("String.MsgText.UninstallQuery") == IDYES) {
             // The answer may have come after a rebuild of the list: use the entry only if it is still
@@ -588,6 +606,69 @@ void TOVUninstallTab::CommandUninstall()
         }
     }
     m_lvUninst->setFocus();
+}
+
+QString TOVUninstallTab::PackageRemovalQuestion(const QString &Name, const QString &Package,
+                                                const QStringList &Siblings,
+                                                const platform::PackageRemovalPlan &Plan)
+{
+    QStringList parts {format("String.MsgText.PackageRemovalQuery", {Name, Package})};
+    if (!Siblings.isEmpty())
+        parts << format("String.MsgText.PackageRemovalSiblings", {Siblings.join(QStringLiteral(", "))});
+    const QString others = installed::RemovalPlanText(Plan);
+    if (!others.isEmpty())
+        parts << others;
+    return parts.join(QStringLiteral("\n\n"));
+}
+
+void TOVUninstallTab::StartPackageRemoval(const TUninstItem &Entry)
+{
+    // The entry may be gone when the answer comes (a rebuilt list): the answer carries copies.
+    const QString name = DisplayText(&Entry);
+    const QString package = Entry.SourceId;
+    const QStringList siblings = Entry.Siblings;
+    const bool started = m_packageRemover.Plan(
+        package,
+        [this, name, package, siblings](const platform::PackageRemovalPlan &plan,
+                                        const platform::PackageRemovalResult &result) {
+            PackagePlanReady(name, package, siblings, plan, result);
+        });
+    if (!started)
+        MessageBox(window(), text("String.MsgText.PackageRemovalRunning"),
+                   text("String.MsgTitle.Information"), MB_ICONINFORMATION);
+}
+
+void TOVUninstallTab::PackagePlanReady(const QString &Name, const QString &Package,
+                                       const QStringList &Siblings, const platform::PackageRemovalPlan &Plan,
+                                       const platform::PackageRemovalResult &Result)
+{
+    if (!Result.ok()) {
+        ShowRemovalFailure(Result, Plan);
+        return;
+    }
+    if (!Plan.blocked.isEmpty()) {
+        platform::PackageRemovalResult refused;
+        refused.Outcome = platform::RemovalOutcome::Refused;
+        ShowRemovalFailure(refused, Plan);
+        return;
+    }
+    if (MessageBox(window(), PackageRemovalQuestion(Name, Package, Siblings, Plan),
+                   text("String.MsgTitle.Question"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)
+        != IDYES)
+        return;
+    m_packageRemover.Remove(Plan, [this, Plan](const platform::PackageRemovalResult &result) {
+        ShowRemovalFailure(result, Plan);
+        // Whatever happened, the list shows what is installed now.
+        ListFill();
+    });
+}
+
+void TOVUninstallTab::ShowRemovalFailure(const platform::PackageRemovalResult &Result,
+                                         const platform::PackageRemovalPlan &Plan)
+{
+    const QString message = installed::RemovalFailureText(Result, Plan);
+    if (!message.isEmpty())
+        MessageBox(window(), message, text("String.MsgTitle.Failure"), MB_ICONERROR);
 }
 
 void TOVUninstallTab::ColumnClick(int Column)
