@@ -631,9 +631,13 @@ void TOVUninstallTab::StartPackageRemoval(const TUninstItem &Entry)
         package,
         [this, name, package, siblings](const platform::PackageRemovalPlan &plan,
                                         const platform::PackageRemovalResult &result) {
+            unsetCursor();
             PackagePlanReady(name, package, siblings, plan, result);
         });
-    if (!started)
+    // Working out what goes takes the package manager a moment; the tab stays usable meanwhile.
+    if (started)
+        setCursor(Qt::BusyCursor);
+    else
         MessageBox(window(), text("String.MsgText.PackageRemovalRunning"),
                    text("String.MsgTitle.Information"), MB_ICONINFORMATION);
 }
