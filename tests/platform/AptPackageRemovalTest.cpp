@@ -278,3 +278,36 @@ TEST_F(AptRemoval, MissingPkexecAndItsRefusalsAreToldApart)
 }
 
 } // namespace
+
+namespace {
+
+// A removal that fails after marking a package for removal: the stand-in for
+// apt simulates with the real one and, asked to remove, only marks the
+// package with dpkg and fails.
+TEST_F(AptRemoval, SelectionsAFailedRemovalChangedArePutBack)
+{
+    testsupport::ScratchDir bin;
+    const QString fakeApt
+        = bin.file(QStringLiteral("apt-get"),
+                   "#!/bin/sh\n"
+                   "case \" $* \" in *' -s '*) exec apt-get \"$@\";; esac\n"
+                   "echo 'orvt-plugin deinstall' | "
+                       + QFile::encodeName(db.dpkgCommand().join(u' '))
+                       + " --set-selections || exit 2\n"
+                         "echo 'E: Sub-process /usr/bin/dpkg returned an error code (1)' >&2\n"
+                         "exit 100\n");
+    ASSERT_TRUE(QFile::setPermissions(fakeApt, QFile::ReadOwner | QFile::ExeOwner));
+    platform::AptRemovalOptions o = options();
+    o.AptGet = {fakeApt};
+    const auto removal = platform::makeAptPackageRemoval(o);
+    const platform::PackageRemovalPlan p = plan(QStringLiteral("orvt-plugin"), *removal);
+    const QByteArray before = testsupport::readFile(db.statusFile());
+    const platform::PackageRemovalResult r = removal->remove(p, nullptr);
+    EXPECT_EQ(r.Outcome, RemovalOutcome::Failed);
+    EXPECT_EQ(r.Reason, QStringLiteral("Sub-process /usr/bin/dpkg returned an error code (1)"));
+    EXPECT_TRUE(r.SelectionsRestored) << r.SelectionsReason.toStdString();
+    EXPECT_EQ(db.statusOf(QStringLiteral("orvt-plugin")), QStringLiteral("install ok installed"));
+    EXPECT_EQ(testsupport::readFile(db.statusFile()), before);
+}
+
+} // namespace
