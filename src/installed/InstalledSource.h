@@ -32,8 +32,10 @@ public:
 
     // What an uninstall worker runs for one of this source's entries (it
     // holds copies, never the entry); empty: the uninstall command split into
-    // words and waited for as written.
-    using UninstallJob = std::function<void(const std::atomic<bool> *Cancel)>;
+    // words and waited for as written. It returns why the uninstaller
+    // refused or failed, in its own words; empty when it ended well or
+    // nothing is known.
+    using UninstallJob = std::function<QString(const std::atomic<bool> *Cancel)>;
     virtual UninstallJob MakeUninstallJob(const TUninstItem & /*Item*/) { return {}; }
     // Removes a dead entry from where the source keeps it; false leaves it to
     // the deletion of its key in the program's own registry.

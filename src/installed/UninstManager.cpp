@@ -107,10 +107,12 @@ void TUninstItem::StartUninstall()
     if (!job)
         job = [argv](const std::atomic<bool> *cancel) {
             RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel);
+            return QString();
         };
     // The report reaches the manager only while it exists (this item may be gone by then).
-    manager->m_workers.start([job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
-                             [manager, name = DisplayName] { manager->WorkerFinished(name); });
+    manager->m_workers.start(
+        [job](const platform::WorkerContext &run) { return job(run.cancelFlag()); },
+        [manager, name = DisplayName](const QString &reason) { manager->WorkerFinished(name, reason); });
 }
 
 void TUninstItem::RemoveFromList()
@@ -169,8 +171,10 @@ int TUninstManager::RunningUninstalls() const
     return m_workers.running();
 }
 
-void TUninstManager::WorkerFinished(const QString &ItemName)
+void TUninstManager::WorkerFinished(const QString &ItemName, const QString &Reason)
 {
+    if (!Reason.isEmpty() && OnUninstFailed)
+        OnUninstFailed(this, ItemName, Reason);
     if (OnUninstCompleted)
         OnUninstCompleted(this, ItemName);
 }

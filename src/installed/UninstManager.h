@@ -112,6 +112,10 @@ public:
     int IconIndexFor(const QString &IconFile);
 
     TCompletedEvent OnUninstCompleted;
+    // Before OnUninstCompleted, when the uninstaller refused or failed and said
+    // why (Reason, in its own words).
+    std::function<void(TUninstManager *Sender, const QString &ItemName, const QString &Reason)>
+        OnUninstFailed;
     // Declared for a modify run, which this program never starts.
     TCompletedEvent OnModifyCompleted;
 
@@ -125,7 +129,7 @@ private:
     friend class TUninstItem;
     void Group();
     void Sort();
-    void WorkerFinished(const QString &ItemName);
+    void WorkerFinished(const QString &ItemName, const QString &Reason);
 
     std::vector<std::unique_ptr<TUninstItem>> m_programs;
     std::vector<std::unique_ptr<TUninstItem>> m_updates; // own until filed under a parent

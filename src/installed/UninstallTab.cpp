@@ -64,6 +64,22 @@ TUninstItem *entryOf(const QTreeWidgetItem *row)
 
 const char *const kDetailNames[] = {"Name", "Publisher", "Version", "Date", "Location", "Link"};
 
+// A Flatpak application may be installed from several remotes, branches and
+// installations: its version says which one this is.
+QString versionDetail(const TUninstItem &e)
+{
+    if (e.Source != installed::EntrySource::Flatpak)
+        return e.Version;
+    QString where;
+    if (e.Installation == u"user")
+        where = text("String.FlatpakUserInstallation");
+    else if (e.Installation.isEmpty() || e.Installation == u"default")
+        where = text("String.FlatpakSystemInstallation");
+    else
+        where = format("String.FlatpakNamedInstallation", {e.Installation});
+    return format("String.FlatpakDetails", {e.Version, e.Branch, e.Origin, where}).trimmed();
+}
+
 } // namespace
 
 struct TOVUninstallTab::PanelControls
@@ -230,6 +246,11 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
 
     if (m_mgr)
         m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &) { ListFill(); };
+    if (m_mgr)
+        m_mgr->OnUninstFailed = [this](TUninstManager *, const QString &name, const QString &reason) {
+            MessageBox(window(), format("String.MsgText.UninstallFailed", {name, reason}),
+                       text("String.MsgTitle.Failure"), MB_ICONERROR);
+        };
     MessageBox = [](QWidget *owner, const QString &t, const QString &caption, unsigned type) {
         return ShowMessageBox(owner, t, caption, type, OVLanguageId(), 0);
     };
@@ -244,6 +265,8 @@ TOVUninstallTab::~TOVUninstallTab()
     m_top3.Cancel();
     if (m_mgr)
         m_mgr->OnUninstCompleted = nullptr;
+    if (m_mgr)
+        m_mgr->OnUninstFailed = nullptr;
 }
 
 void TOVUninstallTab::BuildTop3()
@@ -510,7 +533,7 @@ void TOVUninstallTab::UpdateDetails()
     m_imgUninstDetailsIcon->SetPicture(EntryIcon(e->LargeIconIndex).pixmap(32, 32));
     ShowDetailValue(0, DisplayText(e));
     ShowDetailValue(1, e->Publisher);
-    ShowDetailValue(2, e->Version);
+    ShowDetailValue(2, versionDetail(*e));
     ShowDetailValue(
         3,
         e->InstallDate == 0

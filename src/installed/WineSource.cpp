@@ -252,6 +252,7 @@ public:
             // still read the entry.
             if (!(cancel && cancel->load()))
                 platform::waitForWineServer(prefix, kServerSaveWaitMs);
+            return QString();
         };
     }
 

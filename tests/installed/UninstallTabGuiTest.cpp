@@ -1,6 +1,7 @@
 #include "core/BrimMultiLangs.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVDefaultTexts.h"
+#include "installed/FlatpakSource.h"
 #include "installed/UninstManager.h"
 #include "installed/UninstallTab.h"
 #include "platform/Registry.h"
@@ -667,4 +668,53 @@ TEST_F(UninstallTab, TheRemovalQuestionNamesTheOtherApplicationsOfThePackage)
                                                       plan),
               QStringLiteral("Are you sure you want to uninstall Writer (package suite)?\n\n"
                              "These applications of the same package are removed with it: Sheets, Slides"));
+}
+
+namespace {
+
+// One Flatpak application whose uninstaller refuses, as a system installation's would.
+class RefusingFlatpakSource final : public installed::InstalledSource
+{
+public:
+    installed::EntrySource Kind() const override { return installed::EntrySource::Flatpak; }
+    void Scan(TUninstManager &Manager, std::vector<std::unique_ptr<TUninstItem>> &Entries) override
+    {
+        platform::FlatpakApp app;
+        app.Ref = QStringLiteral("app/org.example.Paint/x86_64/stable");
+        app.Id = QStringLiteral("org.example.Paint");
+        app.Arch = QStringLiteral("x86_64");
+        app.Branch = QStringLiteral("stable");
+        app.Origin = QStringLiteral("example-remote");
+        app.Installation = QStringLiteral("default");
+        app.Name = QStringLiteral("Paint");
+        app.Version = QStringLiteral("3.1");
+        auto item = std::make_unique<TUninstItem>(&Manager);
+        installed::FillFlatpakEntry(*item, app);
+        Entries.push_back(std::move(item));
+    }
+    UninstallJob MakeUninstallJob(const TUninstItem &) override
+    {
+        return [](const std::atomic<bool> *) {
+            return QStringLiteral("error: Flatpak system operation Uninstall not allowed for user");
+        };
+    }
+};
+
+} // namespace
+
+TEST_F(UninstallTab, AFlatpakEntryNamesItsBranchRemoteAndInstallationAndARefusalSaysWhy)
+{
+    sources.push_back(std::make_unique<RefusingFlatpakSource>());
+    open();
+    select(QStringLiteral("Paint"));
+    EXPECT_EQ(tab->DetailText(2),
+              QStringLiteral("3.1 (branch stable, from example-remote, system installation)"));
+    answer = IDYES;
+    tab->CommandUninstall();
+    ASSERT_TRUE(waitUntil([&] { return boxes.size() == 2; }));
+    EXPECT_EQ(boxes.at(1),
+              QStringLiteral("Failure|Paint was not uninstalled. The uninstaller says:\n"
+                             "error: Flatpak system operation Uninstall not allowed for user|10"));
+    ASSERT_TRUE(waitUntil([&] { return mgr->RunningUninstalls() == 0; }));
+    EXPECT_EQ(captions(), QStringList {QStringLiteral("Paint")});
 }
