@@ -70,6 +70,7 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"String.MsgText.OpenUrlFailed", u"Failure to open the link!"},
     {u"String.MsgText.UninstallQuery", u"Are you sure you want to uninstall this application?"},
     {u"String.MsgText.PackageRemovalQuery", u"Are you sure you want to uninstall %s (package %s)?"},
+    {u"String.MsgText.PackageRemovalQueryPackage", u"Are you sure you want to uninstall the package %s?"},
     {u"String.MsgText.PackageRemovalSiblings",
      u"These applications of the same package are removed with it: %s"},
     {u"String.MsgText.PackageRemovalDependents", u"These packages need it and are removed too: %s"},

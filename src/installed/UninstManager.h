@@ -67,7 +67,8 @@ public:
 
     // Runs the uninstall command on a worker and returns at once; the
     // manager's OnUninstCompleted follows on the main thread when the
-    // uninstaller and every process it started have ended.
+    // uninstaller and every process it started have ended. Does nothing for
+    // a package entry: packages go through the checked package removal.
     void StartUninstall();
     // Deletes the entry's key with its subkeys, then rescans the manager:
     // this entry is gone afterwards, whatever the result.

@@ -635,7 +635,9 @@ QString TOVUninstallTab::PackageRemovalQuestion(const QString &Name, const QStri
                                                 const QStringList &Siblings,
                                                 const platform::PackageRemovalPlan &Plan)
 {
-    QStringList parts {format("String.MsgText.PackageRemovalQuery", {Name, Package})};
+    // An entry that is the package itself (a system component) is named once.
+    QStringList parts {Name == Package ? format("String.MsgText.PackageRemovalQueryPackage", {Package})
+                                       : format("String.MsgText.PackageRemovalQuery", {Name, Package})};
     if (!Siblings.isEmpty())
         parts << format("String.MsgText.PackageRemovalSiblings", {Siblings.join(QStringLiteral(", "))});
     const QString others = installed::RemovalPlanText(Plan);
@@ -671,6 +673,11 @@ void TOVUninstallTab::PackagePlanReady(const QString &Name, const QString &Packa
 {
     if (!Result.ok()) {
         ShowRemovalFailure(Result, Plan);
+        return;
+    }
+    // Already gone (removed elsewhere since the list was read): the list catches up.
+    if (Plan.everything.isEmpty()) {
+        ListFill();
         return;
     }
     if (!Plan.blocked.isEmpty()) {

@@ -34,7 +34,7 @@ enum class RemovalOutcome {
     Failed, // the package manager refused or failed; Reason holds its words
     Locked, // another program holds the package database
     NoElevation, // administrator rights are needed and pkexec is not installed
-    NoAgent, // pkexec found no authentication agent to ask for the password
+    NoAgent, // pkexec found no authentication agent (or no polkit service) to ask for the password
     NotAuthorized, // the user dismissed the password question, or was not allowed
     Changed, // the set has changed since it was shown; nothing was removed
     Cancelled, // the caller stopped waiting

@@ -620,7 +620,7 @@ TEST_F(UninstallTab, APackageGoesWithWhatTheQuestionListedAndRefusalsAreExplaine
     EXPECT_FALSE(tab->btnUninstSelItemUninstall()->isHidden());
     EXPECT_TRUE(tab->lblUninstSelItemNote()->isHidden());
     const QString question
-        = QStringLiteral("Question|Are you sure you want to uninstall orvt-app (package orvt-app)?\n\n"
+        = QStringLiteral("Question|Are you sure you want to uninstall the package orvt-app?\n\n"
                          "These packages need it and are removed too: orvt-plugin\n"
                          "These packages were installed only for it and are removed too: orvt-lib|124");
     answer = IDNO;

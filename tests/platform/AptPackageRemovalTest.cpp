@@ -260,6 +260,10 @@ TEST_F(AptRemoval, MissingPkexecAndItsRefusalsAreToldApart)
         {fake("no-agent",
               "echo 'Error executing command as another user: No authentication agent found.' >&2; exit 127"),
          RemovalOutcome::NoAgent},
+        {fake("no-polkit",
+              "echo 'Error getting authority: Error initializing authority: Could not connect: No "
+              "such file or directory'; exit 127"),
+         RemovalOutcome::NoAgent},
         {fake("dismissed", "echo 'Error executing command as another user: Request dismissed' >&2; exit 126"),
          RemovalOutcome::NotAuthorized},
         {fake("not-allowed", "echo 'Error executing command as another user: Not authorized' >&2; exit 127"),

@@ -194,10 +194,12 @@ public:
         }
         if (elevate && (removal.exitCode == 126 || removal.exitCode == 127)) {
             // pkexec's own refusals: nothing ran.
-            const QString said = QString::fromUtf8(removal.errors).trimmed();
-            result.Outcome = said.contains(QLatin1String("authentication agent"), Qt::CaseInsensitive)
-                ? RemovalOutcome::NoAgent
-                : RemovalOutcome::NotAuthorized;
+            const QString said = QString::fromUtf8(removal.errors + removal.output).trimmed();
+            // Nobody to ask for the password: no agent in the session, or no
+            // authorization service on the system bus at all.
+            const bool noOneToAsk = said.contains(QLatin1String("authentication agent"), Qt::CaseInsensitive)
+                || said.contains(QLatin1String("Error getting authority"), Qt::CaseInsensitive);
+            result.Outcome = noOneToAsk ? RemovalOutcome::NoAgent : RemovalOutcome::NotAuthorized;
             result.Reason = said;
             return result;
         }
