@@ -504,17 +504,20 @@ void TOVUninstallTab::UpdateSelItemPanel()
     m_btnUninstSelItemUninstall->setVisible(note.isEmpty());
     m_lblUninstSelItemNote->setVisible(!note.isEmpty());
     const int textWidth = qMax(40, (note.isEmpty() ? m_btnUninstSelItemUninstall->x() : w - 8) - 56);
+    // With a note the three lines move closer together to fit the panel's three rows.
+    const int top = note.isEmpty() ? 6 : 2;
+    const int step = note.isEmpty() ? 20 : 17;
+    m_lblUninstSelItemTitle->setGeometry(48, top, textWidth, 18);
+    // A long name ends in "..." before the button rather than being cut mid-letter.
+    m_lblUninstSelItemTitle->setText(
+        m_lblUninstSelItemTitle->fontMetrics().elidedText(DisplayText(e), Qt::ElideRight, textWidth));
+    m_lblUninstSelItemPublisher->setGeometry(48, top + step, textWidth, 16);
     if (!note.isEmpty()) {
-        m_lblUninstSelItemNote->setGeometry(48, 42, textWidth, 16);
+        m_lblUninstSelItemNote->setGeometry(48, qMin(top + 2 * step, h - 16), textWidth, 16);
         m_lblUninstSelItemNote->setText(
             m_lblUninstSelItemNote->fontMetrics().elidedText(note, Qt::ElideRight, textWidth));
         m_lblUninstSelItemNote->setToolTip(note);
     }
-    m_lblUninstSelItemTitle->setGeometry(48, 6, textWidth, 18);
-    // A long name ends in "..." before the button rather than being cut mid-letter.
-    m_lblUninstSelItemTitle->setText(
-        m_lblUninstSelItemTitle->fontMetrics().elidedText(DisplayText(e), Qt::ElideRight, textWidth));
-    m_lblUninstSelItemPublisher->setGeometry(48, 26, textWidth, 16);
 }
 
 QLabel *TOVUninstallTab::DetailValue(const char *Name) const
