@@ -1,9 +1,11 @@
 #include "installed/FlatpakSource.h"
 
 #include "core/BrimMultiLangs.h"
+#include "core/BrimSystem.h"
 #include "installed/InstalledSource.h"
 #include "installed/UninstManager.h"
 #include "platform/FlatpakApps.h"
+#include "platform/ProcessJob.h"
 
 #include <QDateTime>
 #include <algorithm>
@@ -80,6 +82,23 @@ public:
         : m_locale(std::move(Locale))
     { }
     EntrySource Kind() const override { return EntrySource::Flatpak; }
+    UninstallJob MakeUninstallJob(const TUninstItem &Item) override
+    {
+        return [argv = SplitCommandLine(Item.UninstallString)](const std::atomic<bool> *cancel) {
+            platform::CaptureOptions options;
+            options.cancel = cancel;
+            // Never cut off halfway; it goes on by itself when nobody waits any more.
+            options.killOnStop = false;
+            const platform::CapturedRun run = platform::runCaptured(argv, options);
+            if (!run.started)
+                return argv.value(0);
+            if (!run.finished || run.exitCode == 0)
+                return QString();
+            // Flatpak's own words: a refusal of the system installation, an unknown reference.
+            const QString said = QString::fromUtf8(run.errors).trimmed();
+            return said.isEmpty() ? QString::fromUtf8(run.output).trimmed() : said;
+        };
+    }
     void Scan(TUninstManager &Manager, std::vector<std::unique_ptr<TUninstItem>> &Entries) override
     {
         for (const platform::FlatpakApp &app :

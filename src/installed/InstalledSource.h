@@ -32,13 +32,16 @@ public:
 
     // What an uninstall worker runs for one of this source's entries (it
     // holds copies, never the entry); empty: the uninstall command split into
-    // words and waited for as written.
-    using UninstallJob = std::function<void(const std::atomic<bool> *Cancel)>;
+    // words and waited for as written. It returns why the uninstaller
+    // refused or failed, in its own words; empty when it ended well or
+    // nothing is known.
+    using UninstallJob = std::function<QString(const std::atomic<bool> *Cancel)>;
     virtual UninstallJob MakeUninstallJob(const TUninstItem & /*Item*/) { return {}; }
     // What a worker runs to remove a dead entry from where the source keeps it
     // (it holds copies, never the entry); empty: the entry's key is deleted
     // from the program's own registry at once.
-    virtual UninstallJob MakeRemoveJob(const TUninstItem & /*Item*/) { return {}; }
+    using RemoveJob = std::function<void(const std::atomic<bool> *Cancel)>;
+    virtual RemoveJob MakeRemoveJob(const TUninstItem & /*Item*/) { return {}; }
 };
 
 // The uninstall keys of the registry (both roots, in order).

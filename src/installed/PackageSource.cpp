@@ -135,6 +135,13 @@ private:
         // manager's own checks, never by running this text.
         item->UninstallString = QStringLiteral("apt-get remove ") + id;
         item->SmallIconIndex = item->LargeIconIndex = manager.DefaultIconIndex();
+        // The package manager would refuse these, or take the system apart with them.
+        if (pkg.package.essential)
+            item->NoUninstallReason = QStringLiteral("String.PackageEssential");
+        else if (pkg.package.protectedPackage)
+            item->NoUninstallReason = QStringLiteral("String.PackageProtected");
+        else if (pkg.package.priority == u"required")
+            item->NoUninstallReason = QStringLiteral("String.PackageRequired");
         return item;
     }
 

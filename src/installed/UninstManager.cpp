@@ -107,17 +107,19 @@ void TUninstItem::StartUninstall()
     if (!job)
         job = [argv](const std::atomic<bool> *cancel) {
             RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel);
+            return QString();
         };
     // The report reaches the manager only while it exists (this item may be gone by then).
-    manager->m_workers.start([job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
-                             [manager, name = DisplayName] { manager->WorkerFinished(name); });
+    manager->m_workers.start(
+        [job](const platform::WorkerContext &run) { return job(run.cancelFlag()); },
+        [manager, name = DisplayName](const QString &reason) { manager->WorkerFinished(name, reason); });
 }
 
 void TUninstItem::RemoveFromList()
 {
     TUninstManager *manager = Manager;
     installed::InstalledSource *source = manager ? manager->SourceOf(*this) : nullptr;
-    if (installed::InstalledSource::UninstallJob job = source ? source->MakeRemoveJob(*this) : nullptr) {
+    if (installed::InstalledSource::RemoveJob job = source ? source->MakeRemoveJob(*this) : nullptr) {
         manager->m_workers.start([job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
                                  [manager] { manager->EntryRemoved(); });
         return;
@@ -180,8 +182,10 @@ void TUninstManager::EntryRemoved()
         Rescan();
 }
 
-void TUninstManager::WorkerFinished(const QString &ItemName)
+void TUninstManager::WorkerFinished(const QString &ItemName, const QString &Reason)
 {
+    if (!Reason.isEmpty() && OnUninstFailed)
+        OnUninstFailed(this, ItemName, Reason);
     if (OnUninstCompleted)
         OnUninstCompleted(this, ItemName);
 }

@@ -48,8 +48,8 @@ public:
     // unless the manager shows system components.
     bool SystemComponent = false;
     QString Summary;
-    // Why an entry with an uninstall command must not be removed (an
-    // essential package); empty when it may.
+    // The text key of why an entry with an uninstall command must not be
+    // removed (a package the system needs); empty when it may.
     QString NoUninstallReason;
     // Flatpak: the branch, the remote it came from, and the installation
     // ("user", or a system installation's id such as "default").
@@ -67,7 +67,8 @@ public:
 
     // Runs the uninstall command on a worker and returns at once; the
     // manager's OnUninstCompleted follows on the main thread when the
-    // uninstaller and every process it started have ended.
+    // uninstaller and every process it started have ended. Does nothing for
+    // a package entry: packages go through the checked package removal.
     void StartUninstall();
     // Deletes the entry's key with its subkeys, then rescans the manager:
     // this entry is gone afterwards, whatever the result. Where its source
@@ -117,6 +118,10 @@ public:
     // A dead entry's removal on a worker has ended; the handler rescans (the
     // manager does itself when none is set).
     std::function<void(TUninstManager *Sender)> OnEntryRemoved;
+    // Before OnUninstCompleted, when the uninstaller refused or failed and said
+    // why (Reason, in its own words).
+    std::function<void(TUninstManager *Sender, const QString &ItemName, const QString &Reason)>
+        OnUninstFailed;
     // Declared for a modify run, which this program never starts.
     TCompletedEvent OnModifyCompleted;
 
@@ -130,8 +135,8 @@ private:
     friend class TUninstItem;
     void Group();
     void Sort();
-    void WorkerFinished(const QString &ItemName);
     void EntryRemoved();
+    void WorkerFinished(const QString &ItemName, const QString &Reason);
 
     std::vector<std::unique_ptr<TUninstItem>> m_programs;
     std::vector<std::unique_ptr<TUninstItem>> m_updates; // own until filed under a parent

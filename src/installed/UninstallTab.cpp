@@ -73,6 +73,22 @@ bool isActivationKey(QEvent *event)
 
 const char *const kDetailNames[] = {"Name", "Publisher", "Version", "Date", "Location", "Link"};
 
+// A Flatpak application may be installed from several remotes, branches and
+// installations: its version says which one this is.
+QString versionDetail(const TUninstItem &e)
+{
+    if (e.Source != installed::EntrySource::Flatpak)
+        return e.Version;
+    QString where;
+    if (e.Installation == u"user")
+        where = text("String.FlatpakUserInstallation");
+    else if (e.Installation.isEmpty() || e.Installation == u"default")
+        where = text("String.FlatpakSystemInstallation");
+    else
+        where = format("String.FlatpakNamedInstallation", {e.Installation});
+    return format("String.FlatpakDetails", {e.Version, e.Branch, e.Origin, where}).trimmed();
+}
+
 } // namespace
 
 struct TOVUninstallTab::PanelControls
@@ -173,6 +189,15 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     m_btnUninstSelItemUninstall->SetFont({bold, QColor(Qt::white)});
     m_btnUninstSelItemUninstall->setFixedSize(80, 24);
     m_btnUninstSelItemUninstall->OnClick = [this](QObject *) { CommandUninstall(); };
+    m_lblUninstSelItemNote = new QLabel(m_pnlUninstSelItem);
+    m_lblUninstSelItemNote->setObjectName(QStringLiteral("lblUninstSelItemNote"));
+    m_lblUninstSelItemNote->setTextFormat(Qt::PlainText);
+    {
+        QPalette grey = m_lblUninstSelItemNote->palette();
+        grey.setColor(QPalette::WindowText, QColor(0x60, 0x60, 0x60));
+        m_lblUninstSelItemNote->setPalette(grey);
+    }
+    m_lblUninstSelItemNote->hide();
     m_pnlUninstSelItem->installEventFilter(this);
 
     // The details panel below the list.
@@ -234,6 +259,10 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     if (m_mgr) {
         m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &) { ListFill(); };
         m_mgr->OnEntryRemoved = [this](TUninstManager *) { ListFill(); };
+        m_mgr->OnUninstFailed = [this](TUninstManager *, const QString &name, const QString &reason) {
+            MessageBox(window(), format("String.MsgText.UninstallFailed", {name, reason}),
+                       text("String.MsgTitle.Failure"), MB_ICONERROR);
+        };
     }
     MessageBox = [](QWidget *owner, const QString &t, const QString &caption, unsigned type) {
         return ShowMessageBox(owner, t, caption, type, OVLanguageId(), 0);
@@ -250,6 +279,7 @@ TOVUninstallTab::~TOVUninstallTab()
     if (m_mgr) {
         m_mgr->OnUninstCompleted = nullptr;
         m_mgr->OnEntryRemoved = nullptr;
+        m_mgr->OnUninstFailed = nullptr;
     }
 }
 
@@ -488,12 +518,25 @@ void TOVUninstallTab::UpdateSelItemPanel()
     const int side = qBound(16, h - 8, 32);
     m_imgUninstSelItemIcon->setGeometry(8, qMax(0, (h - side) / 2), side, side);
     m_btnUninstSelItemUninstall->move(w - 10 - m_btnUninstSelItemUninstall->width(), 6);
-    const int textWidth = qMax(40, m_btnUninstSelItemUninstall->x() - 56);
-    m_lblUninstSelItemTitle->setGeometry(48, 6, textWidth, 18);
+    // A package the system needs offers no Uninstall button; a line below the publisher says why.
+    const QString note = e->NoUninstallReason.isEmpty() ? QString() : text(e->NoUninstallReason);
+    m_btnUninstSelItemUninstall->setVisible(note.isEmpty());
+    m_lblUninstSelItemNote->setVisible(!note.isEmpty());
+    const int textWidth = qMax(40, (note.isEmpty() ? m_btnUninstSelItemUninstall->x() : w - 8) - 56);
+    // With a note the three lines move closer together to fit the panel's three rows.
+    const int top = note.isEmpty() ? 6 : 2;
+    const int step = note.isEmpty() ? 20 : 17;
+    m_lblUninstSelItemTitle->setGeometry(48, top, textWidth, 18);
     // A long name ends in "..." before the button rather than being cut mid-letter.
     m_lblUninstSelItemTitle->setText(
         m_lblUninstSelItemTitle->fontMetrics().elidedText(DisplayText(e), Qt::ElideRight, textWidth));
-    m_lblUninstSelItemPublisher->setGeometry(48, 26, textWidth, 16);
+    m_lblUninstSelItemPublisher->setGeometry(48, top + step, textWidth, 16);
+    if (!note.isEmpty()) {
+        m_lblUninstSelItemNote->setGeometry(48, qMin(top + 2 * step, h - 16), textWidth, 16);
+        m_lblUninstSelItemNote->setText(
+            m_lblUninstSelItemNote->fontMetrics().elidedText(note, Qt::ElideRight, textWidth));
+        m_lblUninstSelItemNote->setToolTip(note);
+    }
 }
 
 QLabel *TOVUninstallTab::DetailValue(const char *Name) const
@@ -512,7 +555,7 @@ void TOVUninstallTab::UpdateDetails()
     m_imgUninstDetailsIcon->SetPicture(EntryIcon(e->LargeIconIndex).pixmap(32, 32));
     ShowDetailValue(0, DisplayText(e));
     ShowDetailValue(1, e->Publisher);
-    ShowDetailValue(2, e->Version);
+    ShowDetailValue(2, versionDetail(*e));
     ShowDetailValue(
         3,
         e->InstallDate == 0
@@ -589,11 +632,10 @@ void TOVUninstallTab::CommandUninstall()
     if (!e)
         return;
     if (e->Source == installed::EntrySource::Package) {
-        // Packages go only through a checked removal of exactly what the user
-        // saw; until the tab offers one, it names the command instead of
-        // running anything.
-        MessageBox(window(), format("String.MsgText.PackageRemovalByCommand", {e->UninstallString}),
-                   text("String.MsgTitle.Information"), MB_ICONINFORMATION);
+        // Packages go only through the package manager's checked removal of
+        // exactly what the user saw, never by running their command text.
+        if (e->NoUninstallReason.isEmpty())
+            StartPackageRemoval(*e);
     } else if (e->HasUninstallCommand()) {
         if (AskQuestion("String.MsgText.UninstallQuery") == IDYES) {
             // The answer may have come after a rebuild of the list: use the entry only if it is still
@@ -609,6 +651,80 @@ void TOVUninstallTab::CommandUninstall()
         }
     }
     m_lvUninst->setFocus();
+}
+
+QString TOVUninstallTab::PackageRemovalQuestion(const QString &Name, const QString &Package,
+                                                const QStringList &Siblings,
+                                                const platform::PackageRemovalPlan &Plan)
+{
+    // An entry that is the package itself (a system component) is named once.
+    QStringList parts {Name == Package ? format("String.MsgText.PackageRemovalQueryPackage", {Package})
+                                       : format("String.MsgText.PackageRemovalQuery", {Name, Package})};
+    if (!Siblings.isEmpty())
+        parts << format("String.MsgText.PackageRemovalSiblings", {Siblings.join(QStringLiteral(", "))});
+    const QString others = installed::RemovalPlanText(Plan);
+    if (!others.isEmpty())
+        parts << others;
+    return parts.join(QStringLiteral("\n\n"));
+}
+
+void TOVUninstallTab::StartPackageRemoval(const TUninstItem &Entry)
+{
+    // The entry may be gone when the answer comes (a rebuilt list): the answer carries copies.
+    const QString name = DisplayText(&Entry);
+    const QString package = Entry.SourceId;
+    const QStringList siblings = Entry.Siblings;
+    const bool started = m_packageRemover.Plan(
+        package,
+        [this, name, package, siblings](const platform::PackageRemovalPlan &plan,
+                                        const platform::PackageRemovalResult &result) {
+            unsetCursor();
+            PackagePlanReady(name, package, siblings, plan, result);
+        });
+    // Working out what goes takes the package manager a moment; the tab stays usable meanwhile.
+    if (started)
+        setCursor(Qt::BusyCursor);
+    else
+        MessageBox(window(), text("String.MsgText.PackageRemovalRunning"),
+                   text("String.MsgTitle.Information"), MB_ICONINFORMATION);
+}
+
+void TOVUninstallTab::PackagePlanReady(const QString &Name, const QString &Package,
+                                       const QStringList &Siblings, const platform::PackageRemovalPlan &Plan,
+                                       const platform::PackageRemovalResult &Result)
+{
+    if (!Result.ok()) {
+        ShowRemovalFailure(Result, Plan);
+        return;
+    }
+    // Already gone (removed elsewhere since the list was read): the list catches up.
+    if (Plan.everything.isEmpty()) {
+        ListFill();
+        return;
+    }
+    if (!Plan.blocked.isEmpty()) {
+        platform::PackageRemovalResult refused;
+        refused.Outcome = platform::RemovalOutcome::Refused;
+        ShowRemovalFailure(refused, Plan);
+        return;
+    }
+    if (MessageBox(window(), PackageRemovalQuestion(Name, Package, Siblings, Plan),
+                   text("String.MsgTitle.Question"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)
+        != IDYES)
+        return;
+    m_packageRemover.Remove(Plan, [this, Plan](const platform::PackageRemovalResult &result) {
+        ShowRemovalFailure(result, Plan);
+        // Whatever happened, the list shows what is installed now.
+        ListFill();
+    });
+}
+
+void TOVUninstallTab::ShowRemovalFailure(const platform::PackageRemovalResult &Result,
+                                         const platform::PackageRemovalPlan &Plan)
+{
+    const QString message = installed::RemovalFailureText(Result, Plan);
+    if (!message.isEmpty())
+        MessageBox(window(), message, text("String.MsgTitle.Failure"), MB_ICONERROR);
 }
 
 void TOVUninstallTab::ColumnClick(int Column)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "installed/PackageRemoval.h"
 #include "installed/Top3Requests.h"
 #include "online/SoftwareTop3.h"
 #include "online/WebAPIClient.h"
@@ -103,6 +104,15 @@ public:
     bool DetailsHidden() const { return m_detailsHidden; }
     bool SearchShowsPlaceholder() const { return m_searchSilver; }
     int NextSearchPosition() const { return m_nextSearch; }
+    // Why the selected entry has no Uninstall button (a package the system needs); hidden otherwise.
+    QLabel *lblUninstSelItemNote() const { return m_lblUninstSelItemNote; }
+    // Works out and carries out package removals; tests point it at a scratch database.
+    installed::TPackageRemover &PackageRemover() { return m_packageRemover; }
+    // The question before a package's removal: the application, the other
+    // applications of its package, and what else the package manager removes with it.
+    static QString PackageRemovalQuestion(const QString &Name, const QString &Package,
+                                          const QStringList &Siblings,
+                                          const platform::PackageRemovalPlan &Plan);
     // The recommendation requests: started, awaited, cancelled, answered.
     const TTop3Requests &Top3Requests() const { return m_top3; }
     int Top3RequestsStarted() const { return m_top3.Started(); }
@@ -127,6 +137,12 @@ private:
     void ClearTop3();
     void ClearDetails();
     int AskQuestion(const char *TextKey);
+    void StartPackageRemoval(const TUninstItem &Entry);
+    void PackagePlanReady(const QString &Name, const QString &Package, const QStringList &Siblings,
+                          const platform::PackageRemovalPlan &Plan,
+                          const platform::PackageRemovalResult &Result);
+    void ShowRemovalFailure(const platform::PackageRemovalResult &Result,
+                            const platform::PackageRemovalPlan &Plan);
 
     TUninstManager *m_mgr;
     QTreeWidget *m_lvUninst = nullptr;
@@ -139,6 +155,7 @@ private:
     QLabel *m_lblUninstSelItemTitle = nullptr;
     QLabel *m_lblUninstSelItemPublisher = nullptr;
     TBrimImageButton *m_btnUninstSelItemUninstall = nullptr;
+    QLabel *m_lblUninstSelItemNote = nullptr;
     QWidget *m_pnlUninstDetails = nullptr;
     TBrimImage *m_imgUninstDetailsIcon = nullptr;
     QList<QLabel *> m_detailCaptions;
@@ -176,4 +193,6 @@ private:
     bool m_searchClearing = false;
     bool m_firstShown = false;
     int m_count = 0;
+    // Declared last: destroyed first, so that no answer of it reaches the tab's parts.
+    installed::TPackageRemover m_packageRemover;
 };

@@ -252,13 +252,14 @@ public:
             // still read the entry.
             if (!(cancel && cancel->load()))
                 platform::waitForWineServer(prefix, kServerSaveWaitMs);
+            return QString();
         };
     }
 
     // Wine's registry tool and the server's save take seconds: never on the
     // main thread. Never handed on to the program's own registry: the key
     // names the prefix's.
-    UninstallJob MakeRemoveJob(const TUninstItem &Item) override
+    RemoveJob MakeRemoveJob(const TUninstItem &Item) override
     {
         const QString prefix = Prefix();
         QString key = Item.KeyPath;

@@ -92,7 +92,14 @@ QList<DpkgPackage> parseDpkgStatus(const QByteArray &data)
                 else if (fieldIs(p, nameLen, "Status")) {
                     const QString s = trimmedUtf8(v, vlen);
                     current.status = s.section(u' ', 2, 2, QString::SectionSkipEmpty);
-                } else if (fieldIs(p, nameLen, "Architecture"))
+                    current.want = s.section(u' ', 0, 0, QString::SectionSkipEmpty);
+                } else if (fieldIs(p, nameLen, "Priority"))
+                    current.priority = trimmedUtf8(v, vlen).toLower();
+                else if (fieldIs(p, nameLen, "Essential"))
+                    current.essential = trimmedUtf8(v, vlen).compare(u"yes", Qt::CaseInsensitive) == 0;
+                else if (fieldIs(p, nameLen, "Protected"))
+                    current.protectedPackage = trimmedUtf8(v, vlen).compare(u"yes", Qt::CaseInsensitive) == 0;
+                else if (fieldIs(p, nameLen, "Architecture"))
                     current.architecture = trimmedUtf8(v, vlen);
                 else if (fieldIs(p, nameLen, "Multi-Arch"))
                     current.multiArchSame = trimmedUtf8(v, vlen) == u"same";

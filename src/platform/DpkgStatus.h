@@ -17,6 +17,10 @@ struct DpkgPackage
     QString summary; // first line of Description
     QString homepage; // Homepage field
     QString status; // third word of Status ("installed", "config-files" ...)
+    QString want; // first word of Status, the selection ("install", "hold", "deinstall", "purge")
+    QString priority; // Priority field ("required", "important", "optional" ...)
+    bool essential = false; // Essential: yes
+    bool protectedPackage = false; // Protected: yes
     qint64 installedSizeKiB = -1; // -1 when not given or not a number
     bool multiArchSame = false;
 

@@ -39,6 +39,37 @@ inline constexpr int kStillRunning = -2;
 // after timeoutMs (it is then collected in the background).
 int runAndWaitForExit(const QStringList &argv, int timeoutMs);
 
+// How a program run by runCaptured ended, and what it wrote.
+struct CapturedRun
+{
+    bool started = false; // false: not found, or it could not be started
+    bool finished = false; // it ended within the time and was not given up on
+    int exitCode = -1; // its exit status; -1 when it died of a signal
+    QByteArray output; // standard output
+    QByteArray errors; // standard error
+};
+
+struct CaptureOptions
+{
+    QByteArray input; // written to its standard input, which is then closed
+    QStringList environment; // "NAME=value" entries added to (or replacing in) ours
+    int timeoutMs = -1; // -1: no limit
+    const std::atomic<bool> *cancel = nullptr;
+    // When the time passes or the caller cancels: kill the program (true), or
+    // leave it to end by itself and collect it in the background (false; for
+    // a program that must never be cut off halfway, such as a package removal:
+    // its outputs then go to files in memory, so it can write on after we have gone).
+    bool killOnStop = true;
+};
+
+// Starts argv (no shell) in a session of its own, feeds it the input, reads
+// both of its outputs and waits for it. Each output is kept up to 4 MiB.
+CapturedRun runCaptured(const QStringList &argv, const CaptureOptions &options = {});
+
+// The program a command's first word names: the path itself, or the first
+// executable of that name in PATH; empty when there is none.
+QString findProgram(const QString &name);
+
 // Every program started here gets the soft limit of open descriptors the
 // user started Orvane with, whatever Orvane raised its own to since.
 quint64 startingDescriptorLimit();

@@ -283,6 +283,32 @@ TEST_F(FlatpakSource, NamesInTheInterfaceLanguage)
 
 // Listed through the manager, removed with its uninstall command, gone after the
 // rescan that follows; the other application stays.
+TEST_F(FlatpakSource, ARefusedUninstallReportsFlatpaksOwnWords)
+{
+    TUninstManager m;
+    std::vector<std::unique_ptr<installed::InstalledSource>> sources;
+    sources.push_back(installed::MakeFlatpakSource());
+    m.SetSources(std::move(sources));
+    m.Rescan();
+    TUninstItem *hello = find(m, QStringLiteral("app/org.orvane.Hello/x86_64/1"));
+    ASSERT_TRUE(hello);
+    // What Flatpak refuses: a reference its installation does not hold.
+    hello->UninstallString
+        = QStringLiteral("flatpak uninstall --user -y --noninteractive app/org.orvane.Missing/x86_64/1");
+    QString failed, reason, completed;
+    m.OnUninstFailed = [&](TUninstManager *, const QString &name, const QString &why) {
+        failed = name;
+        reason = why;
+    };
+    m.OnUninstCompleted = [&completed](TUninstManager *, const QString &name) { completed = name; };
+    hello->StartUninstall();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !completed.isEmpty(); }, 60000));
+    EXPECT_EQ(failed, QStringLiteral("Hello Tool"));
+    EXPECT_TRUE(reason.contains(QLatin1String("org.orvane.Missing"))) << reason.toStdString();
+    m.Rescan();
+    EXPECT_TRUE(find(m, QStringLiteral("app/org.orvane.Hello/x86_64/1")));
+}
+
 TEST_F(FlatpakSource, ManagerListsAndRemoves)
 {
     TUninstManager m;

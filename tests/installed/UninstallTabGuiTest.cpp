@@ -1,6 +1,7 @@
 #include "core/BrimMultiLangs.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVDefaultTexts.h"
+#include "installed/FlatpakSource.h"
 #include "installed/UninstManager.h"
 #include "installed/UninstallTab.h"
 #include "platform/Registry.h"
@@ -8,6 +9,7 @@
 #include "support/GuiApp.h"
 #include "support/LoopbackServer.h"
 #include "support/RecordingLauncher.h"
+#include "support/ScratchPackages.h"
 #include "support/Wait.h"
 #include "ui/BrimImageButton.h"
 
@@ -26,6 +28,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 #include <QUrlQuery>
+#include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
 #include <mutex>
@@ -132,7 +135,13 @@ protected:
     void open()
     {
         mgr = std::make_unique<TUninstManager>();
+        if (!sources.empty()) {
+            mgr->SetSources(std::move(sources));
+            mgr->SetShowSystemComponents(true);
+        }
         tab = std::make_unique<TOVUninstallTab>(mgr.get());
+        if (removal)
+            tab->PackageRemover().SetBackend(removal);
         tab->WebAPI = &web;
         tab->MessageBox = [this](QWidget *, const QString &text, const QString &caption, unsigned type) {
             boxes << QStringLiteral("%1|%2|%3").arg(caption, text).arg(type, 0, 16);
@@ -183,6 +192,9 @@ protected:
     QStringList boxes;
     QStringList tasks;
     int answer = IDNO;
+    // Set before open(): the manager's sources (system components shown) and the tab's package removal.
+    std::vector<std::unique_ptr<installed::InstalledSource>> sources;
+    std::shared_ptr<const platform::IPackageRemoval> removal;
 };
 
 } // namespace
@@ -568,4 +580,141 @@ TEST_F(UninstallTab, ShowSystemPackagesListsSystemComponentsToo)
     show->click();
     EXPECT_EQ(captions(), QStringList {QStringLiteral("Editor")});
     EXPECT_EQ(tab->lblUninstStatus()->text(), QStringLiteral("Applications: 1"));
+}
+
+TEST_F(UninstallTab, APackageGoesWithWhatTheQuestionListedAndRefusalsAreExplained)
+{
+    testsupport::ScratchPackages db;
+    ASSERT_TRUE(db.isValid());
+    QString log;
+    ASSERT_TRUE(db.install({db.build(QStringLiteral("orvt-lib")),
+                            db.build(QStringLiteral("orvt-app"), QStringLiteral("Depends: orvt-lib")),
+                            db.build(QStringLiteral("orvt-plugin"), QStringLiteral("Depends: orvt-app")),
+                            db.build(QStringLiteral("orvt-solo")),
+                            db.build(QStringLiteral("orvt-core"), QStringLiteral("Essential: yes"))},
+                           &log))
+        << log.toStdString();
+    ASSERT_TRUE(db.markAuto({QStringLiteral("orvt-lib")}));
+    installed::PackageSourceOptions packages;
+    packages.StatusFile = db.statusFile();
+    packages.DataFolders = {dir.path() + QStringLiteral("/no-data")};
+    sources.push_back(installed::MakePackageSource(packages));
+    platform::AptRemovalOptions apt;
+    apt.AdminDir = db.adminDir();
+    apt.Environment = db.aptEnvironment();
+    apt.Dpkg = db.dpkgCommand();
+    apt.UsePkexec = 0;
+    removal = platform::makeAptPackageRemoval(apt);
+    open();
+    ASSERT_TRUE(captions().contains(QStringLiteral("orvt-app")));
+
+    // What the system needs offers no button, and says why.
+    select(QStringLiteral("orvt-core"));
+    EXPECT_TRUE(tab->btnUninstSelItemUninstall()->isHidden());
+    EXPECT_FALSE(tab->lblUninstSelItemNote()->isHidden());
+    EXPECT_EQ(tab->lblUninstSelItemNote()->toolTip(), OVGetText(QStringLiteral("String.PackageEssential")));
+    tab->CommandUninstall();
+    EXPECT_FALSE(tab->PackageRemover().Busy());
+
+    select(QStringLiteral("orvt-app"));
+    EXPECT_FALSE(tab->btnUninstSelItemUninstall()->isHidden());
+    EXPECT_TRUE(tab->lblUninstSelItemNote()->isHidden());
+    const QString question
+        = QStringLiteral("Question|Are you sure you want to uninstall the package orvt-app?\n\n"
+                         "These packages need it and are removed too: orvt-plugin\n"
+                         "These packages were installed only for it and are removed too: orvt-lib|124");
+    answer = IDNO;
+    tab->CommandUninstall();
+    ASSERT_TRUE(waitUntil([&] { return !boxes.isEmpty() && !tab->PackageRemover().Busy(); }));
+    EXPECT_EQ(boxes, QStringList {question});
+    EXPECT_TRUE(db.statusOf(QStringLiteral("orvt-app")).endsWith(QLatin1String(" installed")));
+
+    boxes.clear();
+    answer = IDYES;
+    tab->CommandUninstall();
+    ASSERT_TRUE(waitUntil([&] { return !captions().contains(QStringLiteral("orvt-app")); }, 60000));
+    EXPECT_EQ(boxes, QStringList {question}) << "no failure after the question";
+    for (const char *gone : {"orvt-app", "orvt-plugin", "orvt-lib"})
+        EXPECT_FALSE(captions().contains(QLatin1String(gone))) << gone;
+    EXPECT_TRUE(captions().contains(QStringLiteral("orvt-solo")));
+
+    // Another program holds the package database: said so, and nothing goes.
+    const int fd = ::open(QFile::encodeName(db.adminDir() + QStringLiteral("/lock-frontend")).constData(),
+                          O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+    ASSERT_GE(fd, 0);
+    struct flock lock
+    {
+    };
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_EQ(::fcntl(fd, F_SETLK, &lock), 0);
+    boxes.clear();
+    select(QStringLiteral("orvt-solo"));
+    tab->CommandUninstall();
+    ASSERT_TRUE(waitUntil([&] { return boxes.size() == 2; }, 60000));
+    ::close(fd);
+    EXPECT_EQ(boxes.at(1),
+              QStringLiteral("Failure|") + OVGetText(QStringLiteral("String.MsgText.PackageDatabaseLocked"))
+                  + QStringLiteral("|10"));
+    EXPECT_TRUE(captions().contains(QStringLiteral("orvt-solo")));
+}
+
+TEST_F(UninstallTab, TheRemovalQuestionNamesTheOtherApplicationsOfThePackage)
+{
+    platform::PackageRemovalPlan plan;
+    plan.requested = plan.everything = {QStringLiteral("suite")};
+    EXPECT_EQ(TOVUninstallTab::PackageRemovalQuestion(QStringLiteral("Writer"), QStringLiteral("suite"),
+                                                      {QStringLiteral("Sheets"), QStringLiteral("Slides")},
+                                                      plan),
+              QStringLiteral("Are you sure you want to uninstall Writer (package suite)?\n\n"
+                             "These applications of the same package are removed with it: Sheets, Slides"));
+}
+
+namespace {
+
+// One Flatpak application whose uninstaller refuses, as a system installation's would.
+class RefusingFlatpakSource final : public installed::InstalledSource
+{
+public:
+    installed::EntrySource Kind() const override { return installed::EntrySource::Flatpak; }
+    void Scan(TUninstManager &Manager, std::vector<std::unique_ptr<TUninstItem>> &Entries) override
+    {
+        platform::FlatpakApp app;
+        app.Ref = QStringLiteral("app/org.example.Paint/x86_64/stable");
+        app.Id = QStringLiteral("org.example.Paint");
+        app.Arch = QStringLiteral("x86_64");
+        app.Branch = QStringLiteral("stable");
+        app.Origin = QStringLiteral("example-remote");
+        app.Installation = QStringLiteral("default");
+        app.Name = QStringLiteral("Paint");
+        app.Version = QStringLiteral("3.1");
+        auto item = std::make_unique<TUninstItem>(&Manager);
+        installed::FillFlatpakEntry(*item, app);
+        Entries.push_back(std::move(item));
+    }
+    UninstallJob MakeUninstallJob(const TUninstItem &) override
+    {
+        return [](const std::atomic<bool> *) {
+            return QStringLiteral("error: Flatpak system operation Uninstall not allowed for user");
+        };
+    }
+};
+
+} // namespace
+
+TEST_F(UninstallTab, AFlatpakEntryNamesItsBranchRemoteAndInstallationAndARefusalSaysWhy)
+{
+    sources.push_back(std::make_unique<RefusingFlatpakSource>());
+    open();
+    select(QStringLiteral("Paint"));
+    EXPECT_EQ(tab->DetailText(2),
+              QStringLiteral("3.1 (branch stable, from example-remote, system installation)"));
+    answer = IDYES;
+    tab->CommandUninstall();
+    ASSERT_TRUE(waitUntil([&] { return boxes.size() == 2; }));
+    EXPECT_EQ(boxes.at(1),
+              QStringLiteral("Failure|Paint was not uninstalled. The uninstaller says:\n"
+                             "error: Flatpak system operation Uninstall not allowed for user|10"));
+    ASSERT_TRUE(waitUntil([&] { return mgr->RunningUninstalls() == 0; }));
+    EXPECT_EQ(captions(), QStringList {QStringLiteral("Paint")});
 }

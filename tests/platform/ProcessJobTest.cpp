@@ -152,3 +152,50 @@ TEST(ProcessJob, ProgramsAreFoundAsExecvpWouldOrNotStarted)
             << c.argv.join(u' ').toStdString();
     }
 }
+
+TEST(ProcessJob, CapturedRunKeepsBothOutputsTheExitCodeAndItsInput)
+{
+    // Both ways of taking the outputs: pipes, and the files of a program that is never cut off.
+    for (bool kill : {true, false}) {
+        platform::CaptureOptions options;
+        options.input = "fed line\n";
+        options.environment = {QStringLiteral("ORVANE_CAPTURE_PROBE=set here")};
+        options.killOnStop = kill;
+        const platform::CapturedRun r = platform::runCaptured(
+            {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+             QStringLiteral("read line; echo \"$line|$ORVANE_CAPTURE_PROBE\"; echo oops >&2; exit 3")},
+            options);
+        EXPECT_TRUE(r.started);
+        EXPECT_TRUE(r.finished);
+        EXPECT_EQ(r.exitCode, 3);
+        EXPECT_EQ(r.output, "fed line|set here\n");
+        EXPECT_EQ(r.errors, "oops\n");
+    }
+
+    const platform::CapturedRun missing = platform::runCaptured({QStringLiteral("/nonexistent/program")});
+    EXPECT_FALSE(missing.started);
+    EXPECT_TRUE(platform::findProgram(QStringLiteral("/nonexistent/program")).isEmpty());
+    EXPECT_EQ(platform::findProgram(QStringLiteral("sh")).isEmpty(), false);
+}
+
+TEST(ProcessJob, CapturedRunStopsAtItsTimeAndDoesNotWaitForADescendantHoldingItsOutput)
+{
+    platform::CaptureOptions options;
+    options.timeoutMs = 300;
+    QElapsedTimer clock;
+    clock.start();
+    const platform::CapturedRun slow = platform::runCaptured(
+        {QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("sleep 5")}, options);
+    EXPECT_TRUE(slow.started);
+    EXPECT_FALSE(slow.finished);
+    EXPECT_LT(clock.elapsed(), 2500);
+
+    // The shell ends at once; the background sleep keeps the output pipe open.
+    clock.restart();
+    const platform::CapturedRun ended = platform::runCaptured(
+        {QStringLiteral("/bin/sh"), QStringLiteral("-c"), QStringLiteral("echo done; sleep 3 & exit 0")});
+    EXPECT_TRUE(ended.finished);
+    EXPECT_EQ(ended.exitCode, 0);
+    EXPECT_EQ(ended.output, "done\n");
+    EXPECT_LT(clock.elapsed(), 2500);
+}

@@ -15,7 +15,9 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -59,7 +61,8 @@ QByteArray resolveProgram(const QByteArray &name)
 // The one place a program is started. posix_spawn cannot set a resource
 // limit, so this forks and execs itself: the child gets a session of its own,
 // default signal handling, an empty signal mask and the user's descriptor limit.
-pid_t spawnInNewSession(const QStringList &argv, char *const *envp = environ)
+// childFds, when given, become the child's standard input, output and error.
+pid_t spawnInNewSession(const QStringList &argv, char *const *envp = environ, const int *childFds = nullptr)
 {
     if (argv.isEmpty() || argv.first().isEmpty())
         return -1;
@@ -107,6 +110,10 @@ pid_t spawnInNewSession(const QStringList &argv, char *const *envp = environ)
             }
         }
         ::setsid();
+        if (childFds)
+            for (int target = 0; target < 3; ++target)
+                if (childFds[target] >= 0 && ::dup2(childFds[target], target) < 0)
+                    ::_exit(127);
         if (haveLimit)
             ::setrlimit(RLIMIT_NOFILE, &limit);
         sigset_t none;
@@ -199,7 +206,178 @@ struct JobEnvironment
     }
 };
 
+// Our environment with entries added or replaced ("NAME=value").
+struct ExtendedEnvironment
+{
+    std::vector<QByteArray> storage;
+    std::vector<char *> pointers;
+    explicit ExtendedEnvironment(const QStringList &extra)
+    {
+        std::vector<QByteArray> added;
+        for (const QString &e : extra)
+            added.push_back(QFile::encodeName(e));
+        auto nameOf = [](const QByteArray &entry) {
+            const qsizetype eq = entry.indexOf('=');
+            return eq < 0 ? entry : entry.left(eq);
+        };
+        for (char **e = environ; e && *e; ++e) {
+            const QByteArray entry(*e);
+            bool replaced = false;
+            for (const QByteArray &a : added)
+                if (nameOf(a) == nameOf(entry))
+                    replaced = true;
+            if (!replaced)
+                storage.push_back(entry);
+        }
+        storage.insert(storage.end(), added.begin(), added.end());
+        for (QByteArray &b : storage)
+            pointers.push_back(b.data());
+        pointers.push_back(nullptr);
+    }
+};
+
+constexpr qsizetype kCaptureLimit = 4 * 1024 * 1024;
+
 } // namespace
+
+QString findProgram(const QString &name)
+{
+    if (name.isEmpty())
+        return {};
+    const QByteArray found = resolveProgram(QFile::encodeName(name));
+    if (found.isEmpty())
+        return {};
+    const QFileInfo info(QFile::decodeName(found));
+    return info.isFile() && info.isExecutable() ? info.filePath() : QString();
+}
+
+CapturedRun runCaptured(const QStringList &argv, const CaptureOptions &options)
+{
+    CapturedRun run;
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    auto closeFd = [](int &fd) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    };
+    // A program we may stop waiting for writes into files in memory instead of
+    // pipes: with nobody reading a pipe any more, its next write would end it.
+    const bool toFiles = !options.killOnStop;
+    int files[2] = {-1, -1};
+    auto closeAll = [&] {
+        for (int *fd : {&in[0], &in[1], &out[0], &out[1], &err[0], &err[1], &files[0], &files[1]})
+            closeFd(*fd);
+    };
+    bool made = ::pipe2(in, O_CLOEXEC) == 0;
+    if (toFiles) {
+        files[0] = ::memfd_create("orvane-output", MFD_CLOEXEC);
+        files[1] = ::memfd_create("orvane-errors", MFD_CLOEXEC);
+        made = made && files[0] >= 0 && files[1] >= 0;
+    } else
+        made = made && ::pipe2(out, O_CLOEXEC) == 0 && ::pipe2(err, O_CLOEXEC) == 0;
+    if (!made) {
+        closeAll();
+        return run;
+    }
+    const ExtendedEnvironment env(options.environment);
+    const int childFds[3] = {in[0], toFiles ? files[0] : out[1], toFiles ? files[1] : err[1]};
+    const pid_t pid = spawnInNewSession(argv, env.pointers.data(), childFds);
+    closeFd(in[0]);
+    closeFd(out[1]);
+    closeFd(err[1]);
+    if (pid <= 0) {
+        closeAll();
+        return run;
+    }
+    run.started = true;
+    ::fcntl(in[1], F_SETFL, O_NONBLOCK);
+    // A program that stops reading must not block us: its input is written as it takes it.
+    qsizetype written = 0;
+    if (options.input.isEmpty())
+        closeFd(in[1]);
+
+    QElapsedTimer clock;
+    clock.start();
+    bool stopped = false;
+    bool reaped = false;
+    int status = 0;
+    // Once it has ended, what is still in the pipes is read; a descendant that
+    // kept them open does not hold us beyond that.
+    qint64 endedAt = -1;
+    while (out[0] >= 0 || err[0] >= 0 || in[1] >= 0 || (toFiles && !reaped)) {
+        if (!reaped && ::waitpid(pid, &status, WNOHANG) == pid) {
+            reaped = true;
+            endedAt = clock.elapsed();
+        }
+        if (reaped && (toFiles || clock.elapsed() - endedAt > 200))
+            break;
+        if ((options.cancel && options.cancel->load())
+            || (options.timeoutMs >= 0 && clock.elapsed() >= options.timeoutMs)) {
+            stopped = true;
+            break;
+        }
+        pollfd fds[3];
+        nfds_t n = 0;
+        for (int fd : {out[0], err[0]})
+            if (fd >= 0)
+                fds[n++] = {fd, POLLIN, 0};
+        if (in[1] >= 0)
+            fds[n++] = {in[1], POLLOUT, 0};
+        // Short slices, so that a cancel, the time limit or the end is seen soon.
+        const int ready = ::poll(fds, n, toFiles ? 50 : 100);
+        if (ready < 0 && errno != EINTR)
+            break;
+        for (nfds_t i = 0; i < n && ready > 0; ++i) {
+            if (!fds[i].revents)
+                continue;
+            if (fds[i].fd == in[1]) {
+                const ssize_t w = ::write(in[1], options.input.constData() + written,
+                                          size_t(options.input.size() - written));
+                if (w > 0)
+                    written += w;
+                if ((w < 0 && errno != EAGAIN && errno != EINTR) || written >= options.input.size())
+                    closeFd(in[1]);
+                continue;
+            }
+            char buffer[16384];
+            const ssize_t r = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (r < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            QByteArray &into = fds[i].fd == out[0] ? run.output : run.errors;
+            if (r <= 0) {
+                closeFd(fds[i].fd == out[0] ? out[0] : err[0]);
+                continue;
+            }
+            if (into.size() < kCaptureLimit)
+                into.append(buffer, qMin<qsizetype>(r, kCaptureLimit - into.size()));
+        }
+    }
+    if (toFiles)
+        for (int i = 0; i < 2; ++i) {
+            QByteArray &into = i == 0 ? run.output : run.errors;
+            char buffer[16384];
+            ssize_t r = 0;
+            while (into.size() < kCaptureLimit
+                   && (r = ::pread(files[i], buffer, sizeof buffer, off_t(into.size()))) != 0) {
+                if (r < 0 && errno == EINTR)
+                    continue;
+                if (r < 0)
+                    break;
+                into.append(buffer, qMin<qsizetype>(r, kCaptureLimit - into.size()));
+            }
+        }
+    closeAll();
+    if (stopped && !reaped) {
+        if (options.killOnStop)
+            ::kill(-pid, SIGKILL); // its own session's group: helpers it started go too
+        reapInBackground(pid);
+        return run;
+    }
+    while (!reaped && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    run.finished = true;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
 
 quint64 startingDescriptorLimit()
 {

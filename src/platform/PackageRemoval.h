@@ -1,0 +1,96 @@
+#pragma once
+
+// Removal of installed packages through the package manager, in two steps:
+// first work out exactly what would go (the packages that depend on the ones
+// asked for, and the automatically installed dependencies nothing else needs
+// any more), then, once the user has seen that list, remove exactly that set.
+// Nothing here removes a package by itself or asks the user anything; both
+// steps block and belong on a worker thread.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <memory>
+
+namespace platform {
+
+// What a removal of some packages takes with it, in the package manager's order.
+struct PackageRemovalPlan
+{
+    QStringList requested; // the packages asked for
+    QStringList dependents; // installed packages that depend on them
+    QStringList unneeded; // automatically installed dependencies left without a user
+    // Packages of the set the system must keep (essential, required or
+    // protected): a plan with any of them is never carried out.
+    QStringList blocked;
+    // The whole set as the package manager named it: what a removal removes.
+    QStringList everything;
+};
+
+enum class RemovalOutcome {
+    Done,
+    Refused, // the plan holds packages the system must keep; nothing was run
+    Failed, // the package manager refused or failed; Reason holds its words
+    Locked, // another program holds the package database
+    NoElevation, // administrator rights are needed and pkexec is not installed
+    NoAgent, // pkexec found no authentication agent (or no polkit service) to ask for the password
+    NotAuthorized, // the user dismissed the password question, or was not allowed
+    Changed, // the set has changed since it was shown; nothing was removed
+    Cancelled, // the caller stopped waiting
+};
+
+struct PackageRemovalResult
+{
+    RemovalOutcome Outcome = RemovalOutcome::Failed;
+    QString Reason; // the package manager's own message, when it gave one
+    // After a failure: the selections of packages still installed that had
+    // changed were put back (true), or could not be (false, SelectionsReason says why).
+    bool SelectionsRestored = true;
+    QString SelectionsReason;
+    bool ok() const { return Outcome == RemovalOutcome::Done; }
+};
+
+class IPackageRemoval
+{
+public:
+    virtual ~IPackageRemoval() = default;
+    // Works out what removing packages takes (as the user; nothing changes).
+    // Outcome Done with the plan filled, or Failed with the reason.
+    virtual PackageRemovalResult simulate(const QStringList &packages, PackageRemovalPlan &plan,
+                                          const std::atomic<bool> *cancel) const = 0;
+    // Removes plan.everything, no more and no less; with administrator rights
+    // through pkexec unless already running as the administrator. A plan that
+    // no longer matches what the package manager would remove is not carried out.
+    virtual PackageRemovalResult remove(const PackageRemovalPlan &plan,
+                                        const std::atomic<bool> *cancel) const = 0;
+};
+
+// Where the package manager works. The defaults are the machine's own;
+// tests point every part at a scratch root.
+struct AptRemovalOptions
+{
+    QString AdminDir = QStringLiteral("/var/lib/dpkg"); // status file and locks
+    QStringList AptGet = {QStringLiteral("apt-get")}; // the command and its leading options
+    QStringList Dpkg = {QStringLiteral("dpkg")}; // for putting selections back
+    QStringList Environment; // "NAME=value" added for these programs (APT_CONFIG)
+    QString Pkexec = QStringLiteral("pkexec");
+    // -1: pkexec unless running as the administrator; 0: never; 1: always.
+    int UsePkexec = -1;
+};
+
+std::unique_ptr<IPackageRemoval> makeAptPackageRemoval(AptRemovalOptions options = {});
+
+// The packages an apt simulation says it removes ("Remv" and "Purg" lines),
+// in its order, each once, as apt names them ("name" or "name:arch").
+// Lines that do not name a valid package are left out.
+QStringList parseAptRemovals(const QByteArray &simulationOutput);
+
+// apt's error lines ("E: ...") without the prefix, joined by line breaks;
+// the last lines of the text when it wrote none.
+QString aptErrorText(const QByteArray &errors);
+
+// Whether a name apt printed (with or without ":arch") means a package asked for by name.
+bool samePackage(const QString &aptName, const QString &requested);
+
+} // namespace platform
