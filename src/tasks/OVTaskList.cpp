@@ -4,6 +4,7 @@
 #include "core/BrimSystem.h"
 #include "core/IniFile.h"
 #include "core/OVSettings.h"
+#include "core/Sha256Digest.h"
 #include "platform/TerminationSignals.h"
 #include "tasks/BrimHttpDownload.h"
 #include "tasks/Clock.h"
@@ -21,6 +22,7 @@
 namespace {
 
 const QString kCount = QStringLiteral("COUNT");
+constexpr qsizetype kMaxStoredDigest = 128;
 
 int normalisedState(const TOVTaskItem &task)
 {
@@ -45,6 +47,16 @@ quint32 readSize(const IniFile &ini, const QString &section, const QString &key)
 int readInt(const IniFile &ini, const QString &section, const QString &key, int defaultValue)
 {
     return ini.readInteger(section, key, defaultValue);
+}
+
+// A stored digest in its normal form. Anything else that stands there is kept
+// (shortened) rather than dropped: a task whose digest was damaged must not
+// turn into one that installs unchecked; it simply never matches.
+QString readDigest(const IniFile &ini, const QString &section)
+{
+    const QString text = ini.readString(section, QStringLiteral("Sha256")).trimmed();
+    const QString digest = core::NormalisedSha256(text);
+    return digest.isEmpty() ? text.left(kMaxStoredDigest) : digest;
 }
 
 void removeTaskFiles(const QString &localFile)
@@ -118,6 +130,11 @@ bool SaveTaskList(const TBrimTaskManager &TaskMgr, const QString &fileName)
                          task ? normalisedState(*task) : OVTaskState::NotDownloaded);
         ini.writeString(section, QStringLiteral("Installed"),
                         task && task->Installed ? QStringLiteral("1") : QStringLiteral("0"));
+        if (task && !task->Sha256.isEmpty())
+            ini.writeString(section, QStringLiteral("Sha256"), task->Sha256);
+        // Written also when empty: a list without the key predates it, and
+        // its tasks are judged by their address instead.
+        ini.writeString(section, QStringLiteral("PlainHttpHost"), task ? task->PlainHttpHost : QString());
         ini.writeInteger(kCount, QStringLiteral("N"), i + 1);
     }
     return ini.saveAs(fileName);
@@ -183,6 +200,10 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
         task->TotalSize = readSize(ini, section, QStringLiteral("TotalSize"));
         task->State = readInt(ini, section, QStringLiteral("State"), OVTaskState::NotDownloaded);
         task->Installed = ini.readBool(section, QStringLiteral("Installed"), false);
+        task->Sha256 = readDigest(ini, section);
+        task->PlainHttpHost = ini.valueExists(section, QStringLiteral("PlainHttpHost"))
+            ? ini.readString(section, QStringLiteral("PlainHttpHost")).trimmed()
+            : tasks::plainHttpHostOf(task->HttpUrl);
         task->ResumeBroken = OVSettings::ResumeBroken;
         task->AutoInstall = false;
         task->DownloadOnly = false;

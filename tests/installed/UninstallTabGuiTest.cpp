@@ -138,8 +138,10 @@ protected:
             boxes << QStringLiteral("%1|%2|%3").arg(caption, text).arg(type, 0, 16);
             return answer;
         };
-        tab->AddDownloadTask
-            = [this](const QString &title, const QString &url) { tasks << title + u'|' + url; };
+        tab->AddDownloadTask = [this](const QString &title, const QString &url, const QString &sha256) {
+            tasks << title + u'|' + url;
+            digests << sha256;
+        };
         tab->resize(780, 460);
         tab->show();
         tab->FirstActivate();
@@ -182,6 +184,7 @@ protected:
     std::unique_ptr<TOVUninstallTab> tab;
     QStringList boxes;
     QStringList tasks;
+    QStringList digests; // beside tasks
     int answer = IDNO;
 };
 
