@@ -126,15 +126,17 @@ bool SaveTaskList(const TBrimTaskManager &TaskMgr, const QString &fileName)
         ini.writeString(section, QStringLiteral("LocalFile"), task ? task->LocalFile : QString());
         ini.writeInteger(section, QStringLiteral("CurrentSize"), task ? qint32(task->CurrentSize) : 0);
         ini.writeInteger(section, QStringLiteral("TotalSize"), task ? qint32(task->TotalSize) : 0);
-        ini.writeInteger(section, QStringLiteral("State"),
-                         task ? normalisedState(*task) : OVTaskState::NotDownloaded);
+        const int state = task ? normalisedState(*task) : OVTaskState::NotDownloaded;
+        ini.writeInteger(section, QStringLiteral("State"), state);
         ini.writeString(section, QStringLiteral("Installed"),
                         task && task->Installed ? QStringLiteral("1") : QStringLiteral("0"));
         if (task && !task->Sha256.isEmpty())
             ini.writeString(section, QStringLiteral("Sha256"), task->Sha256);
-        // Written also when empty: a list without the key predates it, and
-        // its tasks are judged by their address instead.
-        ini.writeString(section, QStringLiteral("PlainHttpHost"), task ? task->PlainHttpHost : QString());
+        // Where the bytes on disk came from, also when that was nowhere in
+        // doubt (an empty value): a list without the key predates it, and its
+        // files are judged by their address instead.
+        if (task && state != OVTaskState::NotDownloaded)
+            ini.writeString(section, QStringLiteral("PlainHttpHost"), task->PlainHttpHost);
         ini.writeInteger(kCount, QStringLiteral("N"), i + 1);
     }
     return ini.saveAs(fileName);
