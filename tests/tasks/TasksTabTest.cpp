@@ -494,6 +494,52 @@ TEST_F(TasksTabTest, KeyboardOrderMenuKeyAndAccessibleNames)
     tab->pmTasks()->hide();
 }
 
+// An unchecked file from the open network: Install asks once, naming the host
+// and the unencrypted connection, and only Yes runs it. A file that does not
+// match its digest fails, and its row says why.
+TEST_F(TasksTabTest, InstallAsksBeforeAnUncheckedFileAndShowsWhyACheckedOneFailed)
+{
+    const QString marker = dir.filePath("installed");
+    const QByteArray script = "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\nexit 0\n";
+    TOVTaskItem *open = loadedTask("Open Tool", St::DownloadCompleted, script.size(), script.size());
+    open->PlainHttpHost = "mirror.example";
+    writeFile(open->LocalFile, script);
+    TOVTaskItem *altered = loadedTask("Altered Tool", St::DownloadCompleted, script.size(), script.size());
+    altered->Sha256 = QString(64, 'e');
+    writeFile(altered->LocalFile, script);
+    tab->FillFromTaskList();
+
+    select(0);
+    answer = IDNO;
+    tab->mniTasksInstall->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("Open Tool"));
+    EXPECT_TRUE(boxes[0].text.contains("mirror.example"));
+    EXPECT_TRUE(boxes[0].text.contains("not encrypted"));
+    EXPECT_EQ(boxes[0].caption, "Warning");
+    EXPECT_EQ(boxes[0].type, unsigned(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2));
+    EXPECT_TRUE(flushQueuedCalls());
+    EXPECT_EQ(open->State, St::DownloadCompleted);
+    EXPECT_FALSE(QFile::exists(marker));
+
+    answer = IDYES;
+    tab->mniTasksInstall->trigger();
+    ASSERT_EQ(boxes.size(), 2u);
+    ASSERT_TRUE(waitUntil([&] { return open->State == St::InstallCompleted; }));
+    EXPECT_TRUE(QFile::exists(marker));
+    QFile::remove(marker);
+
+    select(1);
+    tab->mniTasksInstall->trigger();
+    ASSERT_TRUE(waitUntil([&] { return altered->State == St::Failed; }));
+    EXPECT_EQ(boxes.size(), 2u); // a checked file is never asked about
+    EXPECT_FALSE(QFile::exists(marker));
+    EXPECT_EQ(row(1)->text(1), "Failed");
+    EXPECT_EQ(row(1)->toolTip(1), altered->InstallError);
+    EXPECT_TRUE(row(1)->toolTip(1).contains(QString(64, 'e')));
+    EXPECT_TRUE(row(1)->toolTip(1).contains(altered->RejectedFile));
+}
+
 // The end of every installer run reaches the desktop with the program's name,
 // in the interface language; the desktop is never asked to wait.
 TEST_F(TasksTabTest, FinishedInstallsAreAnnouncedOnTheDesktop)
