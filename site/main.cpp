@@ -43,8 +43,9 @@ int main(int argc, char **argv)
         if (Arg == "--port") {
             bool Ok = false;
             Port = QString::fromLocal8Bit(Value).toInt(&Ok);
-            if (!Ok || Port < 1 || Port > 65535)
-                return Usage("--port wants a number from 1 to 65535");
+            // 0 picks a free port; the line printed at start names it.
+            if (!Ok || Port < 0 || Port > 65535)
+                return Usage("--port wants a number from 0 to 65535");
         } else if (Arg == "--bind") {
             Bind = Value;
         } else if (Arg == "--root") {
@@ -78,7 +79,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "orvane-site: %s\n", qPrintable(Error));
         return 1;
     }
-    if (Server.Bind(Bind, Port) < 0) {
+    if (Server.Bind(Bind, Port) <= 0) {
         const int Error = Server.BindError();
         std::fprintf(stderr, "orvane-site: cannot listen on %s:%d: %s\n", Bind.c_str(), Port,
                      Error == EADDRINUSE ? "the port is already in use"

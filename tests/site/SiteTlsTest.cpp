@@ -15,6 +15,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
+#include <QProcess>
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -155,6 +156,40 @@ TEST_F(SiteTlsTest, AnUnknownAuthorityFailsEverythingAndKeepsNothing)
         const TArchiveSaveResult saved = SavePageArchive(base + "/index.php/soft_api", copy);
         EXPECT_FALSE(saved.Ok);
         EXPECT_EQ(readFile(copy), "the copy of an earlier run");
+    }
+}
+
+// orvane-site serves HTTPS with the certificate and key on its command line,
+// and refuses a key that does not belong to the certificate.
+TEST_F(SiteTlsTest, TheProgramServesTlsFromItsCommandLine)
+{
+    QProcess served;
+    served.start(
+        SITE_EXE,
+        {"--port", "0", "--root", SITE_STAGE_ROOT, "--tls-cert", ca.certFile, "--tls-key", ca.keyFile});
+    ASSERT_TRUE(served.waitForStarted(5000));
+    ASSERT_TRUE(testsupport::pollUntil([&] {
+        served.waitForReadyRead(100);
+        return served.canReadLine() || served.state() != QProcess::Running;
+    }));
+    // "orvane-site: serving <root> on https://127.0.0.1:<port>/"
+    const QString line = QString::fromLocal8Bit(served.readLine()).trimmed();
+    const qsizetype at = line.indexOf("https://127.0.0.1:");
+    ASSERT_GE(at, 0) << line.toStdString();
+    const QString url = line.mid(at);
+    const online::HttpResponse home = online::HttpGet(url);
+    EXPECT_TRUE(home.ok && home.status == 200) << home.error.toStdString();
+    served.terminate();
+    ASSERT_TRUE(served.waitForFinished(5000));
+    EXPECT_EQ(served.exitCode(), 0);
+
+    for (const QStringList &args : {QStringList {"--tls-cert", ca.certFile, "--tls-key", stranger.keyFile},
+                                    QStringList {"--tls-cert", ca.certFile}}) {
+        QProcess refused;
+        refused.start(SITE_EXE, QStringList {"--port", "0", "--root", SITE_STAGE_ROOT} + args);
+        ASSERT_TRUE(refused.waitForFinished(10000));
+        EXPECT_NE(refused.exitCode(), 0) << args.join(' ').toStdString();
+        EXPECT_TRUE(refused.readAllStandardError().toLower().contains("tls")) << args.join(' ').toStdString();
     }
 }
 
