@@ -116,6 +116,10 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"String.Notify.InstallCompletedText", u"%s was installed."},
     {u"String.Notify.InstallFailed", u"Installation failed"},
     {u"String.Notify.InstallFailedText", u"%s could not be installed."},
+    {u"String.Notify.InstallHeld", u"Download waiting to be installed"},
+    {u"String.Notify.InstallHeldText",
+     u"%s came from %s over a connection that was not encrypted, with no digest to check it, so it was not "
+     u"installed. If you trust it, install it from the Tasks tab."},
     {u"String.MsgText.WineMissing",
      u"%s is a Windows program. Install the Debian package \"%s\" (Wine) to install and run it."},
     {u"String.MsgText.DigestMismatch",

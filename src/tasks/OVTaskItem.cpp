@@ -145,8 +145,10 @@ bool TOVTaskItem::beginDownload()
         return false;
     Downloader->ResumeBroken = ResumeBroken;
     const bool started = Downloader->Download(HttpUrl, LocalFile);
-    if (started)
+    if (started) {
         m_consented = false; // the word was given for the file as it was
+        InstallHeld = false;
+    }
     return started;
 }
 
@@ -159,9 +161,11 @@ void TOVTaskItem::downloadCompleted()
         PlainHttpHost = host;
     else if (PlainHttpHost.isEmpty())
         PlainHttpHost = host.isEmpty() ? tasks::plainHttpHostOf(HttpUrl) : host;
+    const bool install = AutoInstall && !DownloadOnly;
+    InstallHeld = install && NeedsConsent();
     const std::weak_ptr<bool> alive = m_alive;
     SetState(OVTaskState::DownloadCompleted);
-    if (!alive.expired() && AutoInstall && !DownloadOnly && !NeedsConsent())
+    if (!alive.expired() && install && !InstallHeld)
         Install();
 }
 
@@ -217,6 +221,7 @@ void TOVTaskItem::Install()
 {
     if (InstallRunning() || NeedsConsent())
         return; // one installer run per task at a time; an unchecked file waits for the user
+    InstallHeld = false;
     const std::weak_ptr<bool> alive = m_alive;
     SetState(OVTaskState::StartInstall);
     if (alive.expired())

@@ -78,6 +78,9 @@ public:
     QString InstallError;
     // Where the last file that did not match its digest was put aside; empty when none.
     QString RejectedFile;
+    // The automatic install after the last download did not start: it waits
+    // for the user's word (NeedsConsent). Cleared by the next download or install.
+    bool InstallHeld = false;
 
     void Init() override;
     // Downloads, then installs when AutoInstall is set.

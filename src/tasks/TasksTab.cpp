@@ -183,6 +183,10 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
         platform::desktopNotifier().notify(
             tasks::InstallNotice(Row.Task->Name, Succeeded, Row.Task->InstallError));
     };
+    // The user expects an install that did not come: say why, and where to give the word.
+    m_model.OnInstallHeld = [](tasks::TaskListModel *, const tasks::TaskRow &Row) {
+        platform::desktopNotifier().notify(tasks::HeldInstallNotice(Row.Task->Name, Row.Task->PlainHttpHost));
+    };
     MultiLangsLanguageChanged();
 }
 
@@ -191,6 +195,7 @@ TOVTasksTab::~TOVTasksTab()
     m_model.OnRowChanged = nullptr;
     m_model.OnCountersChanged = nullptr;
     m_model.OnInstallFinished = nullptr;
+    m_model.OnInstallHeld = nullptr;
 }
 
 TOVTaskItem *TOVTasksTab::TaskOfRow(const QTreeWidgetItem *Row) const

@@ -8,6 +8,7 @@
 #include "platform/AppPath.h"
 #include "platform/DesktopNotifier.h"
 #include "support/GuiApp.h"
+#include "tasks/DownloadParsing.h"
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
@@ -16,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -538,6 +540,56 @@ TEST_F(TasksTabTest, InstallAsksBeforeAnUncheckedFileAndShowsWhyACheckedOneFaile
     EXPECT_EQ(row(1)->toolTip(1), altered->InstallError);
     EXPECT_TRUE(row(1)->toolTip(1).contains(QString(64, 'e')));
     EXPECT_TRUE(row(1)->toolTip(1).contains(altered->RejectedFile));
+}
+
+// A new task whose download cannot be checked and came over plain HTTP from
+// another machine (loopback counted as one here) is not installed by itself:
+// the desktop says so. One with the vendor's digest (given in capitals, as
+// pages may) installs as usual.
+TEST_F(TasksTabTest, AHeldInstallIsAnnouncedAndACheckedOneRuns)
+{
+    struct Recorder : platform::IDesktopNotifier
+    {
+        std::vector<platform::DesktopNotice> notices;
+        bool notify(const platform::DesktopNotice &n) override
+        {
+            notices.push_back(n);
+            return true;
+        }
+    } recorder;
+    platform::setDesktopNotifier(&recorder);
+    tasks::SetLoopbackCountsAsRemote(true);
+    struct Restore
+    {
+        ~Restore()
+        {
+            platform::setDesktopNotifier(nullptr);
+            tasks::SetLoopbackCountsAsRemote(false);
+        }
+    } restore;
+
+    TestHttpServer server;
+    const QString marker = dir.filePath("installed");
+    server.script = "#!/bin/sh\ntouch '" + marker.toStdString() + "'\nexit 0\n";
+    OVSettings::AutoInstall = true;
+    TOVTaskItem *held = tab->AddDownloadTask("Held Tool", server.url("/script"));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.notices.empty(); }));
+    EXPECT_EQ(held->State, St::DownloadCompleted);
+    EXPECT_TRUE(held->InstallHeld);
+    EXPECT_EQ(recorder.notices[0].Summary, "Download waiting to be installed");
+    EXPECT_TRUE(recorder.notices[0].Body.contains("Held Tool"));
+    EXPECT_TRUE(recorder.notices[0].Body.contains("127.0.0.1"));
+    EXPECT_FALSE(QFile::exists(marker));
+
+    const QString digest = QString::fromLatin1(
+        QCryptographicHash::hash(QByteArray::fromStdString(server.script), QCryptographicHash::Sha256)
+            .toHex());
+    TOVTaskItem *checked = tab->AddDownloadTask("Checked Tool", server.url("/script"), digest.toUpper());
+    EXPECT_EQ(checked->Sha256, digest);
+    ASSERT_TRUE(waitUntil([&] { return checked->State == St::InstallCompleted; }));
+    EXPECT_TRUE(QFile::exists(marker));
+    ASSERT_EQ(recorder.notices.size(), 2u);
+    EXPECT_EQ(recorder.notices[1].Summary, "Installation completed");
 }
 
 // The end of every installer run reaches the desktop with the program's name,
