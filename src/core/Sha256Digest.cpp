@@ -1,7 +1,8 @@
 #include "core/Sha256Digest.h"
 
-#include <QCryptographicHash>
 #include <QFile>
+#include <memory>
+#include <openssl/evp.h>
 
 namespace core {
 
@@ -30,7 +31,12 @@ std::optional<QString> FileSha256(const QString &Path, const std::atomic<bool> *
     QFile file(Path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    // libcrypto's digest uses the processor's SHA instructions where there are
+    // any: about twice the rate of a portable implementation, which matters
+    // for installers of hundreds of megabytes.
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_sha256(), nullptr) != 1)
+        return std::nullopt;
     constexpr qint64 kPiece = 256 * 1024;
     QByteArray buffer(kPiece, Qt::Uninitialized);
     for (;;) {
@@ -41,9 +47,14 @@ std::optional<QString> FileSha256(const QString &Path, const std::atomic<bool> *
             return std::nullopt;
         if (n == 0)
             break;
-        hash.addData(QByteArrayView(buffer.constData(), n));
+        if (EVP_DigestUpdate(ctx.get(), buffer.constData(), size_t(n)) != 1)
+            return std::nullopt;
     }
-    return QString::fromLatin1(hash.result().toHex());
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(ctx.get(), digest, &length) != 1)
+        return std::nullopt;
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex());
 }
 
 } // namespace core
