@@ -23,6 +23,7 @@ namespace {
 
 const QString kCount = QStringLiteral("COUNT");
 constexpr qsizetype kMaxStoredDigest = 128;
+constexpr qsizetype kMaxStoredHost = 255; // the longest host name
 
 int normalisedState(const TOVTaskItem &task)
 {
@@ -204,7 +205,7 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
         task->Installed = ini.readBool(section, QStringLiteral("Installed"), false);
         task->Sha256 = readDigest(ini, section);
         task->PlainHttpHost = ini.valueExists(section, QStringLiteral("PlainHttpHost"))
-            ? ini.readString(section, QStringLiteral("PlainHttpHost")).trimmed()
+            ? ini.readString(section, QStringLiteral("PlainHttpHost")).trimmed().left(kMaxStoredHost)
             : tasks::plainHttpHostOf(task->HttpUrl);
         task->ResumeBroken = OVSettings::ResumeBroken;
         task->AutoInstall = false;

@@ -119,6 +119,12 @@ TEST_F(SiteTlsTest, DownloadsResumesAndTheWebApiWorkAndNameTheDigests)
             ("data-url=\"" + base + "/files/" + P.Installer + "\" data-sha256=\"" + served->Sha256 + "\"")
                 .toUtf8()))
             << P.Id.toStdString();
+        if (!P.Freeware) {
+            const online::HttpResponse buy = online::HttpGet(base + "/index.php/buy?id=" + P.Id);
+            ASSERT_TRUE(buy.ok) << buy.error.toStdString();
+            EXPECT_TRUE(buy.body.contains(("data-sha256=\"" + served->Sha256 + "\"").toUtf8()))
+                << P.Id.toStdString();
+        }
         if (!P.WindowsInstaller.isEmpty()) {
             const online::HttpResponse exe = online::HttpGet(base + "/files/windows/" + P.WindowsInstaller);
             ASSERT_TRUE(exe.ok) << exe.error.toStdString();
