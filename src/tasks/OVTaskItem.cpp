@@ -141,7 +141,8 @@ void TOVTaskItem::Init()
 
 bool TOVTaskItem::beginDownload()
 {
-    if (!Downloader)
+    // A file being checked or run is not rewritten under it: what runs is what was checked.
+    if (!Downloader || InstallRunning())
         return false;
     Downloader->ResumeBroken = ResumeBroken;
     const bool started = Downloader->Download(HttpUrl, LocalFile);

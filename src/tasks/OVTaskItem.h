@@ -85,7 +85,8 @@ public:
     void Init() override;
     // Downloads, then installs when AutoInstall is set.
     void Start() override;
-    // Downloads without installing afterwards; false when the downloader is busy.
+    // Downloads without installing afterwards; false when the downloader is busy
+    // or the file is being checked or installed.
     bool Download();
     void Stop() override;
     void Pause() override;

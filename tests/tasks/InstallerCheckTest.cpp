@@ -208,6 +208,24 @@ TEST_F(InstallerCheckTest, OnlyCheckedOrAuthenticatedDownloadsInstallUnasked)
     tlsThread.join();
 }
 
+// What was checked is what runs: no download may rewrite the file meanwhile.
+TEST_F(InstallerCheckTest, NoDownloadRewritesAFileBeingInstalled)
+{
+    const QString release = dir.filePath("release");
+    server.script = QStringLiteral("#!/bin/sh\nwhile [ ! -e '%1' ]; do sleep 0.05; done\ntouch '%2'\n")
+                        .arg(release, realMarker)
+                        .toStdString();
+    TOVTaskItem *t = startTask(server.url("/script"), sha256Of(QByteArray::fromStdString(server.script)));
+    ASSERT_TRUE(waitUntil([&] { return t->State == St::Installing; }));
+    EXPECT_FALSE(t->Download());
+    t->Start();
+    EXPECT_EQ(t->State, St::Installing);
+    ASSERT_TRUE(writeFile(release, ""));
+    ASSERT_TRUE(waitUntil([&] { return t->State == St::InstallCompleted; }));
+    EXPECT_TRUE(QFile::exists(realMarker));
+    EXPECT_EQ(server.requests().size(), 1u);
+}
+
 TEST(DownloadOrigin, WhatCountsAsThisMachine)
 {
     const struct
