@@ -309,32 +309,49 @@ std::shared_ptr<const SiteServer::ServedInstaller> SiteServer::InstallerAt(const
 {
     if (!P.Downloadable)
         return nullptr;
+    // The bytes are made for every request, as they always were; only their
+    // digest and tag are kept, a few bytes per address.
+    auto Made = std::make_shared<ServedInstaller>();
+    Made->Bytes = MakeInstaller(P, QString::fromStdString(Base));
     const auto Key = std::make_pair(P.Id, Base);
     {
         std::lock_guard<std::mutex> Lock(m_installersMutex);
-        if (const auto It = m_installers.find(Key); It != m_installers.end())
-            return It->second;
+        if (const auto It = m_installers.find(Key); It != m_installers.end()) {
+            Made->Sha256 = It->second.Sha256;
+            Made->ETag = It->second.ETag;
+            return Made;
+        }
     }
-    auto Made = std::make_shared<ServedInstaller>();
-    Made->Bytes = MakeInstaller(P, QString::fromStdString(Base));
     const QByteArray Hash = QCryptographicHash::hash(Made->Bytes, QCryptographicHash::Sha256);
     Made->Sha256 = QString::fromLatin1(Hash.toHex());
     Made->ETag = '"' + Hash.toHex().left(32).toStdString() + '"';
     // Clients may name the site by any address when it listens on all of
-    // them: only so many addresses are kept, the rest are made per request.
+    // them: only so many are kept, the rest are hashed again when asked for.
     constexpr size_t MaxKept = 64 * 64;
     std::lock_guard<std::mutex> Lock(m_installersMutex);
     if (m_installers.size() < MaxKept)
-        m_installers.emplace(Key, Made);
+        m_installers.emplace(Key, Validators {Made->Sha256, Made->ETag});
     return Made;
+}
+
+QString SiteServer::DigestAt(const Program &P, const std::string &Base) const
+{
+    if (!P.Downloadable)
+        return {};
+    {
+        std::lock_guard<std::mutex> Lock(m_installersMutex);
+        if (const auto It = m_installers.find(std::make_pair(P.Id, Base)); It != m_installers.end())
+            return It->second.Sha256;
+    }
+    return InstallerAt(P, Base)->Sha256;
 }
 
 InstallerDigests SiteServer::DigestsAt(const std::string &Base) const
 {
     InstallerDigests Digests;
     for (const Program &P : m_programs)
-        if (const auto Served = InstallerAt(P, Base))
-            Digests.insert(P.Id, Served->Sha256);
+        if (P.Downloadable)
+            Digests.insert(P.Id, DigestAt(P, Base));
     return Digests;
 }
 
@@ -394,9 +411,9 @@ QByteArray SiteServer::Top3Json(const QString &Keywords, const std::string &Base
                               {"icon_url", Base + "/icons/" + P->Icon},
                               {"details_url", WithLanguage(Base + "/index.php/soft_api#" + P->Id, Lang)},
                               {"freeware", P->Freeware}};
-            if (const auto Served = InstallerAt(*P, BaseText)) {
+            if (P->Downloadable) {
                 Item["download_url"] = Base + "/files/" + P->Installer;
-                Item["sha256"] = Served->Sha256;
+                Item["sha256"] = DigestAt(*P, BaseText);
             }
             if (!P->WindowsInstaller.isEmpty()) {
                 Item["windows_download_url"] = Base + "/files/windows/" + P->WindowsInstaller;
@@ -503,10 +520,9 @@ void SiteServer::Routes()
             return;
         }
         const std::string Base = BaseFor(Req);
-        const auto Served = InstallerAt(*P, Base);
         Html(Res,
              PurchasePage(m_buyTemplate, *P, QString::fromStdString(Base), PageLanguage(Req),
-                          Served ? Served->Sha256 : QString())
+                          DigestAt(*P, Base))
                  .toStdString());
     });
     auto Api = [this](const httplib::Request &Req, httplib::Response &Res) {

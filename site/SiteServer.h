@@ -82,9 +82,12 @@ public:
 
     // P's installer as served to a client that reached the site at Base, with
     // its digest; null when P has none. The installers name the address they
-    // came from, so each address has its own bytes: those of the address the
-    // site listens on are made when it binds, others when first asked for.
+    // came from, so each address has its own bytes and digest: the digests of
+    // the address the site listens on are computed when it binds, others when
+    // first asked for.
     std::shared_ptr<const ServedInstaller> InstallerAt(const Program &P, const std::string &Base) const;
+    // Just the digest of that installer; empty when P has none.
+    QString DigestAt(const Program &P, const std::string &Base) const;
     // The digest of every installer as served at Base, by program id.
     InstallerDigests DigestsAt(const std::string &Base) const;
     // "http://host:port" (or https) as a client reaching the site at Host sees it.
@@ -99,7 +102,13 @@ private:
     std::unique_ptr<httplib::Server> m_server;
     bool m_tls = false;
     mutable std::mutex m_installersMutex;
-    mutable std::map<std::pair<QString, std::string>, std::shared_ptr<const ServedInstaller>> m_installers;
+    struct Validators
+    {
+        QString Sha256;
+        std::string ETag;
+    };
+    // By program id and client address.
+    mutable std::map<std::pair<QString, std::string>, Validators> m_installers;
     std::string m_bindAddress = "127.0.0.1";
     int m_port = -1;
     int m_bindError = 0;
