@@ -66,7 +66,8 @@ public:
     quint32 SpeedBPS = 0;
     // The vendor's SHA-256 of the file (64 lower-case hexadecimal digits);
     // empty when none was given. A damaged value read from the task list is
-    // kept as it is: it never matches, so the file is never run unchecked.
+    // kept (marked with a leading "?"): it never matches, so the file is never
+    // run unchecked.
     QString Sha256;
     // The host of a plain-HTTP answer from another machine that LocalFile
     // (or a part of it) came through; empty when it all came over TLS or from

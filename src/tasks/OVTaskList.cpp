@@ -51,13 +51,28 @@ int readInt(const IniFile &ini, const QString &section, const QString &key, int 
 }
 
 // A stored digest in its normal form. Anything else that stands there is kept
-// (shortened) rather than dropped: a task whose digest was damaged must not
-// turn into one that installs unchecked; it simply never matches.
+// rather than dropped: a task whose digest was damaged must not turn into one
+// that installs unchecked; it simply never matches. It is kept marked with a
+// leading "?" (so that no cleaning can make a digest of it) and in a form that
+// reads back as it was written (no blanks, quotes or control characters).
 QString readDigest(const IniFile &ini, const QString &section)
 {
     const QString text = ini.readString(section, QStringLiteral("Sha256")).trimmed();
+    if (text.isEmpty())
+        return {};
     const QString digest = core::NormalisedSha256(text);
-    return digest.isEmpty() ? text.left(kMaxStoredDigest) : digest;
+    if (!digest.isEmpty())
+        return digest;
+    QString kept = QStringLiteral("?");
+    for (const QChar c : text) {
+        if (kept.size() >= kMaxStoredDigest)
+            break;
+        const char16_t u = c.unicode();
+        if ((u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z')
+            || QStringView(u"+/=:._-").contains(c))
+            kept += c;
+    }
+    return kept;
 }
 
 void removeTaskFiles(const QString &localFile)
@@ -205,7 +220,7 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
         task->Installed = ini.readBool(section, QStringLiteral("Installed"), false);
         task->Sha256 = readDigest(ini, section);
         task->PlainHttpHost = ini.valueExists(section, QStringLiteral("PlainHttpHost"))
-            ? ini.readString(section, QStringLiteral("PlainHttpHost")).trimmed().left(kMaxStoredHost)
+            ? ini.readString(section, QStringLiteral("PlainHttpHost")).left(kMaxStoredHost).trimmed()
             : tasks::plainHttpHostOf(task->HttpUrl);
         task->ResumeBroken = OVSettings::ResumeBroken;
         task->AutoInstall = false;

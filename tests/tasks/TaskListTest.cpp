@@ -297,7 +297,7 @@ TEST_F(TaskListTest, DigestsAndOriginsRoundTripAndOldListsStayCautious)
     EXPECT_TRUE(task(0)->NeedsConsent());
     EXPECT_EQ(task(1)->PlainHttpHost, "");
     EXPECT_EQ(task(2)->PlainHttpHost, "");
-    EXPECT_EQ(task(3)->Sha256, "C0FFEE");
+    EXPECT_EQ(task(3)->Sha256, "?C0FFEE");
     EXPECT_FALSE(task(3)->NeedsConsent()); // checked, and it cannot match
 }
 
