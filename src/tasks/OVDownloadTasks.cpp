@@ -91,10 +91,12 @@ TOVTaskItem *AddDownloadTask(TBrimTaskManager &TaskMgr, const QString &Title, co
     task->DownloadDate = OleDateNow();
     task->Name = Title;
     task->HttpUrl = Url;
-    // A value that is not a digest is kept as it is: it never matches, so it
-    // can only stop an install, never let one through unchecked.
-    const QString digest = core::NormalisedSha256(Sha256.trimmed());
-    task->Sha256 = digest.isEmpty() ? Sha256.trimmed() : digest;
+    // A value that is not a digest is kept, marked as the task list marks a
+    // damaged one: it never matches, so it can only stop an install, never let
+    // one through unchecked.
+    const QString given = Sha256.trimmed();
+    const QString digest = core::NormalisedSha256(given);
+    task->Sha256 = digest.isEmpty() && !given.isEmpty() ? QStringLiteral("?") + given : digest;
     // The tick count in the name repeats within one millisecond and after
     // every boot: two downloads must never share a file, nor take over one
     // left in the folder. A number before the extension tells them apart.
