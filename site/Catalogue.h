@@ -47,6 +47,7 @@ struct Program
     // /files/windows/; empty name when there is none.
     QString WindowsInstaller;
     QByteArray WindowsInstallerBytes;
+    QString WindowsSha256; // of WindowsInstallerBytes, lower-case hexadecimal
     QString TitleZh; // Simplified Chinese texts; empty when the catalogue has none
     QString DescriptionZh;
 

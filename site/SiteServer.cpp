@@ -175,6 +175,26 @@ std::string ErrorPage(int Status, const std::string &Base)
 
 } // namespace
 
+SiteServer::SiteServer()
+    : m_server(std::make_unique<httplib::Server>())
+{ }
+
+SiteServer::~SiteServer() = default;
+
+bool SiteServer::UseTls(const QString &CertFile, const QString &KeyFile, QString &Error)
+{
+    const QByteArray Cert = QFile::encodeName(CertFile), Key = QFile::encodeName(KeyFile);
+    auto Server = std::make_unique<httplib::SSLServer>(Cert.constData(), Key.constData());
+    if (!Server->is_valid()) {
+        Error = "cannot serve TLS with the certificate " + CertFile + " and the key " + KeyFile
+            + " (both PEM files, the key matching the certificate)";
+        return false;
+    }
+    m_server = std::move(Server);
+    m_tls = true;
+    return true;
+}
+
 bool SiteServer::Load(const QString &Root, QString &Error)
 {
     const QString Dir = Root.endsWith('/') ? Root : Root + '/';
@@ -197,6 +217,8 @@ bool SiteServer::Load(const QString &Root, QString &Error)
         if (Windows.open(QIODevice::ReadOnly)) {
             P.WindowsInstaller = P.Id + "-setup.exe";
             P.WindowsInstallerBytes = Windows.readAll();
+            P.WindowsSha256 = QString::fromLatin1(
+                QCryptographicHash::hash(P.WindowsInstallerBytes, QCryptographicHash::Sha256).toHex());
         }
         P.InstallerSize = 0; // measures the script alone
         P.InstallerSize = std::max(InstallerSizeFor(I), qint64(MakeInstaller(P, LongestBase).size()) + 1024);
@@ -213,27 +235,29 @@ int SiteServer::Bind(const std::string &Address, int Port)
     m_bindAddress = Address;
     // Only SO_REUSEADDR: it lets a restart bind over connections in TIME_WAIT,
     // but unlike SO_REUSEPORT it never lets a second server share the port.
-    m_server.set_socket_options([](socket_t Socket) {
+    m_server->set_socket_options([](socket_t Socket) {
         const int Yes = 1;
         setsockopt(Socket, SOL_SOCKET, SO_REUSEADDR, &Yes, sizeof Yes);
     });
     errno = 0;
     if (Port == 0)
-        m_port = m_server.bind_to_any_port(Address.c_str());
+        m_port = m_server->bind_to_any_port(Address.c_str());
     else
-        m_port = m_server.bind_to_port(Address.c_str(), Port) ? Port : -1;
+        m_port = m_server->bind_to_port(Address.c_str(), Port) ? Port : -1;
     m_bindError = m_port > 0 ? 0 : errno;
+    if (m_port > 0 && Address != "0.0.0.0" && Address != "::" && !Address.empty())
+        DigestsAt(BaseWithHost(Address)); // every listed installer's digest, before the first client
     return m_port;
 }
 
 bool SiteServer::Listen()
 {
-    return m_port > 0 && m_server.listen_after_bind();
+    return m_port > 0 && m_server->listen_after_bind();
 }
 
 void SiteServer::Stop()
 {
-    m_server.stop();
+    m_server->stop();
 }
 
 QString HttpDate(const QDateTime &Time)
@@ -272,6 +296,65 @@ QString SiteServer::InstallersModified() const
     return HttpDate(m_loaded);
 }
 
+std::string SiteServer::BaseWithHost(const std::string &Address) const
+{
+    std::string Host = Address;
+    if (Host.find(':') != std::string::npos && Host.front() != '[')
+        Host = "[" + Host + "]";
+    return (m_tls ? "https://" : "http://") + Host + ":" + std::to_string(m_port);
+}
+
+std::shared_ptr<const SiteServer::ServedInstaller> SiteServer::InstallerAt(const Program &P,
+                                                                           const std::string &Base) const
+{
+    if (!P.Downloadable)
+        return nullptr;
+    // The bytes are made for every request, as they always were; only their
+    // digest and tag are kept, a few bytes per address.
+    auto Made = std::make_shared<ServedInstaller>();
+    Made->Bytes = MakeInstaller(P, QString::fromStdString(Base));
+    const auto Key = std::make_pair(P.Id, Base);
+    {
+        std::lock_guard<std::mutex> Lock(m_installersMutex);
+        if (const auto It = m_installers.find(Key); It != m_installers.end()) {
+            Made->Sha256 = It->second.Sha256;
+            Made->ETag = It->second.ETag;
+            return Made;
+        }
+    }
+    const QByteArray Hash = QCryptographicHash::hash(Made->Bytes, QCryptographicHash::Sha256);
+    Made->Sha256 = QString::fromLatin1(Hash.toHex());
+    Made->ETag = '"' + Hash.toHex().left(32).toStdString() + '"';
+    // Clients may name the site by any address when it listens on all of
+    // them: only so many are kept, the rest are hashed again when asked for.
+    constexpr size_t MaxKept = 64 * 64;
+    std::lock_guard<std::mutex> Lock(m_installersMutex);
+    if (m_installers.size() < MaxKept)
+        m_installers.emplace(Key, Validators {Made->Sha256, Made->ETag});
+    return Made;
+}
+
+QString SiteServer::DigestAt(const Program &P, const std::string &Base) const
+{
+    if (!P.Downloadable)
+        return {};
+    {
+        std::lock_guard<std::mutex> Lock(m_installersMutex);
+        if (const auto It = m_installers.find(std::make_pair(P.Id, Base)); It != m_installers.end())
+            return It->second.Sha256;
+    }
+    return InstallerAt(P, Base)->Sha256;
+}
+
+InstallerDigests SiteServer::DigestsAt(const std::string &Base) const
+{
+    InstallerDigests Digests;
+    for (const Program &P : m_programs)
+        if (P.Downloadable)
+            Digests.insert(P.Id, DigestAt(P, Base));
+    return Digests;
+}
+
 std::string SiteServer::BaseFor(const httplib::Request &Req) const
 {
     std::string Host = m_bindAddress;
@@ -284,10 +367,8 @@ std::string SiteServer::BaseFor(const httplib::Request &Req) const
         if (Colon != std::string::npos && Header.find(']', Colon) == std::string::npos)
             Header.resize(Colon);
         Host = Valid.match(QString::fromStdString(Header)).hasMatch() ? Header : "127.0.0.1";
-    } else if (Host.find(':') != std::string::npos) {
-        Host = "[" + Host + "]";
     }
-    return "http://" + Host + ":" + std::to_string(m_port);
+    return BaseWithHost(Host);
 }
 
 QVector<const Program *> SiteServer::Choose(const QString &Keywords, bool Free) const
@@ -330,10 +411,14 @@ QByteArray SiteServer::Top3Json(const QString &Keywords, const std::string &Base
                               {"icon_url", Base + "/icons/" + P->Icon},
                               {"details_url", WithLanguage(Base + "/index.php/soft_api#" + P->Id, Lang)},
                               {"freeware", P->Freeware}};
-            if (P->Downloadable)
+            if (P->Downloadable) {
                 Item["download_url"] = Base + "/files/" + P->Installer;
-            if (!P->WindowsInstaller.isEmpty())
+                Item["sha256"] = DigestAt(*P, BaseText);
+            }
+            if (!P->WindowsInstaller.isEmpty()) {
                 Item["windows_download_url"] = Base + "/files/windows/" + P->WindowsInstaller;
+                Item["windows_sha256"] = P->WindowsSha256;
+            }
             if (!P->Freeware)
                 Item["purchase_url"] = WithLanguage(Base + P->PurchasePath, Lang);
             Items.append(Item);
@@ -376,13 +461,15 @@ QByteArray SiteServer::ApiAnswer(const httplib::Params &Params, const std::strin
 
 std::string SiteServer::RecommendationPage(const std::string &Base, Language Lang) const
 {
-    return StorePage(m_storeTemplate, m_programs, QString::fromStdString(Base), {}, {}, Lang).toStdString();
+    return StorePage(m_storeTemplate, m_programs, QString::fromStdString(Base), {}, {}, Lang, DigestsAt(Base))
+        .toStdString();
 }
 
 void SiteServer::Routes()
 {
-    m_server.set_payload_max_length(64 * 1024);
-    m_server.set_pre_routing_handler([](const httplib::Request &Req, httplib::Response &Res) {
+    httplib::Server &Server = *m_server;
+    Server.set_payload_max_length(64 * 1024);
+    Server.set_pre_routing_handler([](const httplib::Request &Req, httplib::Response &Res) {
         for (const Route &R : RouteTable()) {
             if (!std::regex_match(Req.path, R.Path))
                 continue;
@@ -398,7 +485,7 @@ void SiteServer::Routes()
         Res.status = 404;
         return httplib::Server::HandlerResponse::Handled;
     });
-    m_server.set_error_handler([this](const httplib::Request &Req, httplib::Response &Res) {
+    Server.set_error_handler([this](const httplib::Request &Req, httplib::Response &Res) {
         // A short page for people who mistype an address; range requests get
         // no body, which a byte range could cut into.
         if ((Res.status == 404 || Res.status == 405) && Res.body.empty() && Req.ranges.empty())
@@ -408,40 +495,43 @@ void SiteServer::Routes()
     auto Html = [](httplib::Response &Res, const std::string &Body) {
         Res.set_content(Body, "text/html; charset=UTF-8");
     };
-    m_server.Get("/", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
+    Server.Get("/", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
         QByteArray Page = m_home;
         Page.replace("{{BASE}}", QByteArray::fromStdString(BaseFor(Req)));
         Html(Res, Page.toStdString());
     });
-    m_server.Get("/help.html", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
+    Server.Get("/help.html", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
         QByteArray Page = m_help;
         Page.replace("{{BASE}}", QByteArray::fromStdString(BaseFor(Req)));
         Html(Res, Page.toStdString());
     });
-    m_server.Get("/index.php/soft_api", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
+    Server.Get("/index.php/soft_api", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
+        const std::string Base = BaseFor(Req);
         Html(Res,
-             StorePage(m_storeTemplate, m_programs, QString::fromStdString(BaseFor(Req)),
+             StorePage(m_storeTemplate, m_programs, QString::fromStdString(Base),
                        QString::fromStdString(Req.get_param_value("kind")),
-                       QString::fromStdString(Req.get_param_value("cat")), PageLanguage(Req))
+                       QString::fromStdString(Req.get_param_value("cat")), PageLanguage(Req), DigestsAt(Base))
                  .toStdString());
     });
-    m_server.Get("/index.php/buy", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
+    Server.Get("/index.php/buy", [this, Html](const httplib::Request &Req, httplib::Response &Res) {
         const Program *P = FindProgram(Req.get_param_value("id"));
         if (!P || P->Freeware) {
             Res.status = 404;
             return;
         }
+        const std::string Base = BaseFor(Req);
         Html(Res,
-             PurchasePage(m_buyTemplate, *P, QString::fromStdString(BaseFor(Req)), PageLanguage(Req))
+             PurchasePage(m_buyTemplate, *P, QString::fromStdString(Base), PageLanguage(Req),
+                          DigestAt(*P, Base))
                  .toStdString());
     });
     auto Api = [this](const httplib::Request &Req, httplib::Response &Res) {
         Res.set_content(AnswerEncode(ApiAnswer(Req.params, BaseFor(Req))).toStdString(),
                         "application/json; charset=UTF-8");
     };
-    m_server.Post("/index.php/halvex_api", Api);
-    m_server.Get("/index.php/halvex_api", Api);
-    m_server.Get(R"(/icons/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
+    Server.Post("/index.php/halvex_api", Api);
+    Server.Get("/index.php/halvex_api", Api);
+    Server.Get(R"(/icons/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
         const QString Name = QString::fromStdString(Req.matches[1].str());
         for (const Program &P : m_programs) {
             if (P.Icon == Name) {
@@ -452,7 +542,7 @@ void SiteServer::Routes()
         }
         Res.status = 404;
     });
-    m_server.Get(R"(/files/windows/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
+    Server.Get(R"(/files/windows/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
         const QString Name = QString::fromStdString(Req.matches[1].str());
         const auto It = std::find_if(m_programs.begin(), m_programs.end(), [&](const Program &P) {
             return !P.WindowsInstaller.isEmpty() && P.WindowsInstaller == Name;
@@ -465,7 +555,7 @@ void SiteServer::Routes()
         Res.set_content(It->WindowsInstallerBytes.toStdString(),
                         "application/vnd.microsoft.portable-executable");
     });
-    m_server.Get(R"(/files/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
+    Server.Get(R"(/files/([^/]+))", [this](const httplib::Request &Req, httplib::Response &Res) {
         const QString Name = QString::fromStdString(Req.matches[1].str());
         const auto It = std::find_if(m_programs.begin(), m_programs.end(),
                                      [&](const Program &P) { return P.Downloadable && P.Installer == Name; });
@@ -473,13 +563,9 @@ void SiteServer::Routes()
             Res.status = 404;
             return;
         }
-        const std::string Body = MakeInstaller(*It, QString::fromStdString(BaseFor(Req))).toStdString();
-        const std::string ETag = '"'
-            + QCryptographicHash::hash(QByteArray::fromStdString(Body), QCryptographicHash::Sha256)
-                  .toHex()
-                  .left(32)
-                  .toStdString()
-            + '"';
+        const auto Served = InstallerAt(*It, BaseFor(Req));
+        const std::string Body = Served->Bytes.toStdString();
+        const std::string &ETag = Served->ETag;
         Res.set_header("ETag", ETag);
         Res.set_header("Last-Modified", InstallersModified().toStdString());
         Res.set_header("Accept-Ranges", "bytes");

@@ -6,12 +6,16 @@
 // listens on.
 
 #include "Catalogue.h"
+#include "StorePage.h"
 
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <QVector>
 #include <httplib.h>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 
 namespace orvane::site {
@@ -32,6 +36,24 @@ QString HttpDate(const QDateTime &Time);
 class SiteServer
 {
 public:
+    // An installer as one client address gets it.
+    struct ServedInstaller
+    {
+        QByteArray Bytes;
+        QString Sha256; // lower-case hexadecimal
+        std::string ETag;
+    };
+
+    SiteServer();
+    ~SiteServer();
+    SiteServer(const SiteServer &) = delete;
+    SiteServer &operator=(const SiteServer &) = delete;
+
+    // Serves HTTPS with the certificate (chain) and private key of these PEM
+    // files instead of plain HTTP; call before Load. False with Error set when
+    // they cannot be used.
+    bool UseTls(const QString &CertFile, const QString &KeyFile, QString &Error);
+    bool Secure() const { return m_tls; }
     // Loads the catalogue, pages and icons from Root; false with Error set when
     // something needed is missing or malformed.
     bool Load(const QString &Root, QString &Error);
@@ -42,7 +64,7 @@ public:
     // Serves until Stop(); call after Bind.
     bool Listen();
     void Stop();
-    bool IsRunning() const { return m_server.is_running(); }
+    bool IsRunning() const { return m_server->is_running(); }
 
     // The recommendations for Keywords as the JSON envelope (not encoded), with
     // texts and page addresses in Lang.
@@ -58,13 +80,35 @@ public:
     // The value of Last-Modified for every installer of this run.
     QString InstallersModified() const;
 
+    // P's installer as served to a client that reached the site at Base, with
+    // its digest; null when P has none. The installers name the address they
+    // came from, so each address has its own bytes and digest: the digests of
+    // the address the site listens on are computed when it binds, others when
+    // first asked for.
+    std::shared_ptr<const ServedInstaller> InstallerAt(const Program &P, const std::string &Base) const;
+    // Just the digest of that installer; empty when P has none.
+    QString DigestAt(const Program &P, const std::string &Base) const;
+    // The digest of every installer as served at Base, by program id.
+    InstallerDigests DigestsAt(const std::string &Base) const;
+    // "http://host:port" (or https) as a client reaching the site at Host sees it.
+    std::string BaseWithHost(const std::string &Host) const;
+
 private:
     std::string BaseFor(const httplib::Request &Req) const;
     QVector<const Program *> Choose(const QString &Keywords, bool Free) const;
     const Program *FindProgram(const std::string &Id) const;
     void Routes();
 
-    httplib::Server m_server;
+    std::unique_ptr<httplib::Server> m_server;
+    bool m_tls = false;
+    mutable std::mutex m_installersMutex;
+    struct Validators
+    {
+        QString Sha256;
+        std::string ETag;
+    };
+    // By program id and client address.
+    mutable std::map<std::pair<QString, std::string>, Validators> m_installers;
     std::string m_bindAddress = "127.0.0.1";
     int m_port = -1;
     int m_bindError = 0;

@@ -164,16 +164,18 @@ QString IconUrl(const Program &P, const QString &Base)
     return Base + "/icons/" + P.Icon;
 }
 
-QString DownloadButton(const Program &P, const QString &Base, const QString &Label, Language Lang)
+QString DownloadButton(const Program &P, const QString &Base, const QString &Label, Language Lang,
+                       const QString &Digest)
 {
     const QString Title = P.TitleIn(Lang);
-    return QStringLiteral("<button class=\"get\" type=\"button\" data-title=\"%1\" data-url=\"%2\" "
-                          "title=\"%3\">%4</button>")
-        .arg(Esc(Title), Esc(Base + "/files/" + P.Installer), Esc(Texts(Lang).DownloadHint.arg(Title)),
-             Esc(Label));
+    const QString Sha256 = Digest.isEmpty() ? QString() : " data-sha256=\"" + Esc(Digest) + '"';
+    return QStringLiteral("<button class=\"get\" type=\"button\" data-title=\"%1\" data-url=\"%2\"%3 "
+                          "title=\"%4\">%5</button>")
+        .arg(Esc(Title), Esc(Base + "/files/" + P.Installer), Sha256,
+             Esc(Texts(Lang).DownloadHint.arg(Title)), Esc(Label));
 }
 
-QString Item(const Program &P, const QString &Base, Language Lang)
+QString Item(const Program &P, const QString &Base, Language Lang, const QString &Digest)
 {
     const PageTexts &T = Texts(Lang);
     QStringList Search {P.Title, P.Description, P.Category, P.Publisher};
@@ -182,11 +184,11 @@ QString Item(const Program &P, const QString &Base, Language Lang)
     Search += P.Keywords;
     QString Actions;
     if (P.Freeware) {
-        Actions = DownloadButton(P, Base, T.Download, Lang);
+        Actions = DownloadButton(P, Base, T.Download, Lang, Digest);
     } else {
         const QString Buy = Esc(WithLanguage(Base + P.PurchasePath, Lang));
         if (P.Downloadable)
-            Actions = DownloadButton(P, Base, T.TryFree, Lang)
+            Actions = DownloadButton(P, Base, T.TryFree, Lang, Digest)
                 + QStringLiteral("<a class=\"buy\" href=\"%1\">%2</a>").arg(Buy, Esc(T.Buy));
         else
             Actions = QStringLiteral("<a class=\"buy solid\" href=\"%1\">%2</a>").arg(Buy, Esc(T.BuyNow));
@@ -217,7 +219,8 @@ QString SizeText(qint64 Bytes)
 }
 
 QByteArray StorePage(const QByteArray &Template, const QVector<Program> &Programs, const QString &Base,
-                     const QString &Kind, const QString &Category, Language Lang)
+                     const QString &Kind, const QString &Category, Language Lang,
+                     const InstallerDigests &Digests)
 {
     const PageTexts &T = Texts(Lang);
     const QString StartKind = (Kind == "free" || Kind == "pay") ? Kind : QStringLiteral("all");
@@ -236,7 +239,7 @@ QByteArray StorePage(const QByteArray &Template, const QVector<Program> &Program
     }
     QString Items;
     for (const Program &P : Programs)
-        Items += Item(P, Base, Lang);
+        Items += Item(P, Base, Lang, Digests.value(P.Id));
 
     const QString Count = QString::number(Programs.size());
     return Fill(Template,
@@ -265,11 +268,12 @@ QByteArray StorePage(const QByteArray &Template, const QVector<Program> &Program
                  {"SCRIPT_TEXTS", ScriptJson(T.Script)}});
 }
 
-QByteArray PurchasePage(const QByteArray &Template, const Program &P, const QString &Base, Language Lang)
+QByteArray PurchasePage(const QByteArray &Template, const Program &P, const QString &Base, Language Lang,
+                        const QString &Digest)
 {
     const PageTexts &T = Texts(Lang);
     return Fill(Template,
-                {{"TRIAL", P.Downloadable ? DownloadButton(P, Base, T.Trial, Lang) : ""},
+                {{"TRIAL", P.Downloadable ? DownloadButton(P, Base, T.Trial, Lang, Digest) : ""},
                  {"ID", Esc(P.Id)},
                  {"TITLE", Esc(P.TitleIn(Lang))},
                  {"VERSION", Esc(P.Version)},

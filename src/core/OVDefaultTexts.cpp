@@ -151,8 +151,22 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"String.Notify.InstallCompletedText", u"%s was installed."},
     {u"String.Notify.InstallFailed", u"Installation failed"},
     {u"String.Notify.InstallFailedText", u"%s could not be installed."},
+    {u"String.Notify.InstallHeld", u"Download waiting to be installed"},
+    {u"String.Notify.InstallHeldText",
+     u"%s came from %s over a connection that was not encrypted, with no digest to check it, so it was not "
+     u"installed. If you trust it, install it from the Tasks tab."},
     {u"String.MsgText.WineMissing",
      u"%s is a Windows program. Install the Debian package \"%s\" (Wine) to install and run it."},
+    {u"String.MsgText.DigestMismatch",
+     u"%s was not installed: the downloaded file does not match the SHA-256 digest the vendor published, so "
+     u"it may have been altered on the way.#NExpected: %s#NActual: %s#NThe file was not run and was kept as "
+     u"%s."},
+    {u"String.MsgText.DigestUnreadable",
+     u"%s was not installed: the downloaded file %s could not be read to check it against the vendor's "
+     u"SHA-256 digest."},
+    {u"String.MsgText.UnverifiedInstallQuery",
+     u"%s came from %s over a connection that was not encrypted, and the vendor gave no digest to check it "
+     u"with: anyone on the network could have changed it on the way.#NInstall it anyway?"},
     {u"String.BrowseFolder.Title", u"Specify a folder to save download files."},
     {u"FormOVMain.SkinMgr.Title.Text", u"Orvane"},
     {u"FormOVMain.Caption", u"Orvane"},

@@ -1043,7 +1043,7 @@ void TOVUninstallTab::Top3ButtonClick(bool Pay, int Index)
         return;
     }
     if (AddDownloadTask)
-        AddDownloadTask(slot.Title, slot.DownloadURL);
+        AddDownloadTask(slot.Title, slot.DownloadURL, slot.Sha256);
 }
 
 void TOVUninstallTab::Top3MoreClick(bool Pay)

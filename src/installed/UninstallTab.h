@@ -49,8 +49,9 @@ public:
     void ApplyTexts() override;
 
     // Hooks the main window fills.
-    // Creates a download task exactly as the Tasks tab's AddDownloadTask does.
-    std::function<void(const QString &Title, const QString &Url)> AddDownloadTask;
+    // Creates a download task exactly as the Tasks tab's AddDownloadTask does,
+    // with the vendor's digest of the file (empty when the answer gave none).
+    std::function<void(const QString &Title, const QString &Url, const QString &Sha256)> AddDownloadTask;
     // The web API client whose settings the recommendation calls use (not owned).
     TWebAPIClient *WebAPI = nullptr;
     // ShowMessageBox with the current language by default; tests replace it.

@@ -136,6 +136,23 @@ HttpResponse perform(const QString &url, const HttpOptions &options, const HttpS
 
 } // namespace
 
+namespace {
+std::mutex caMutex;
+QString caFileChoice;
+} // namespace
+
+void setTrustedCaFile(const QString &pemFile)
+{
+    std::lock_guard<std::mutex> lock(caMutex);
+    caFileChoice = pemFile;
+}
+
+QString trustedCaFile()
+{
+    std::lock_guard<std::mutex> lock(caMutex);
+    return caFileChoice;
+}
+
 void ensureHttpReady()
 {
     static std::once_flag once;
@@ -159,6 +176,13 @@ bool applyHttpSetup(CURL *c, const QByteArray &url, const HttpOptions &options)
     curl_easy_setopt(c, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    const QString caFile = options.caFile.isEmpty() ? trustedCaFile() : options.caFile;
+    if (!caFile.isEmpty()) {
+        // This file alone: the system's folder of authorities is not consulted.
+        const QByteArray path = caFile.toLocal8Bit();
+        ok = ok && curl_easy_setopt(c, CURLOPT_CAINFO, path.constData()) == CURLE_OK;
+        ok = ok && curl_easy_setopt(c, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+    }
     // Without a proxy option libcurl reads the proxy variables itself; an
     // empty proxy turns them off.
     if (!options.useProxy)

@@ -45,7 +45,18 @@ struct HttpOptions
     QList<QByteArray> headers;
     // Set from another thread to abandon the exchange within about a second.
     const std::atomic<bool> *cancel = nullptr;
+    // The certificate authorities TLS answers are checked against: a PEM file
+    // that replaces the system's store for this exchange. Empty: the program's
+    // choice (setTrustedCaFile), else the system's store.
+    QString caFile;
 };
+
+// A PEM file of certificate authorities that replaces the system's store for
+// every exchange that names none itself; empty returns to the system's store.
+// For a vendor with a private authority, and for tests with a scratch one.
+// Any thread; exchanges that start afterwards use it.
+void setTrustedCaFile(const QString &pemFile);
+QString trustedCaFile();
 
 struct HttpResponse
 {

@@ -1,6 +1,8 @@
 #include "online/SoftwareTop3.h"
 
+#include "core/Sha256Digest.h"
 #include "online/JSONValues.h"
+#include "online/OnlineError.h"
 
 #include <algorithm>
 #include <memory>
@@ -47,6 +49,12 @@ void readSide(const TJSONObject &answer, const char *sideName, bool paid, QStrin
         for (const auto &t : texts)
             if (t.field && present(*src, t.name))
                 *t.field = src->GetString(QLatin1String(t.name));
+        if (present(*src, "sha256")) {
+            const QString text = src->GetString(QStringLiteral("sha256"));
+            item.Sha256 = core::NormalisedSha256(text);
+            if (item.Sha256.isEmpty() && !text.isEmpty())
+                throw EOnlineError(QStringLiteral("\"sha256\" is not a SHA-256 digest"));
+        }
         if (present(*src, "freeware"))
             item.Freeware = src->GetBoolean(QStringLiteral("freeware"));
     }

@@ -14,6 +14,8 @@ struct TSoftwareItem
     QString DetailsURL;
     QString DownloadURL;
     QString PurchaseURL;
+    // The vendor's SHA-256 of the file at DownloadURL, in its stored form; empty when none was given.
+    QString Sha256;
     bool Freeware = false;
 
     bool operator==(const TSoftwareItem &) const = default;
@@ -34,5 +36,7 @@ struct TSoftwareTop3
 
 // Reads a decoded answer into Top3 (emptied first). A text that is not a JSON
 // object leaves it empty; an entry of the wrong kind raises the accessor's
-// error (an EOnlineError), which fails the whole call.
+// error (an EOnlineError), which fails the whole call. So does a "sha256"
+// that is neither empty nor 64 hexadecimal digits: an answer that vouches
+// for a file in a way that cannot be checked is not one to download from.
 void ReadSoftwareTop3(const QString &Answer, TSoftwareTop3 &Top3);

@@ -214,9 +214,10 @@ void TFormOVMain::buildTabs()
 
     TopXTab = new TOVTopXTab(
         appfiles::TopXArchiveFile(), [this] { return URL_TOPX; },
-        [this](const QString &title, const QString &url) {
-            return AddDownloadTask(title, url) ? QString()
-                                               : QStringLiteral("The download task could not be added.");
+        [this](const QString &title, const QString &url, const QString &sha256) {
+            return AddDownloadTask(title, url, sha256)
+                ? QString()
+                : QStringLiteral("The download task could not be added.");
         },
         tsTopX);
     SetTabPage(TabTopX, TopXTab);
@@ -235,8 +236,9 @@ void TFormOVMain::buildTabs()
 
     UninstTab = new TOVUninstallTab(m_uninstMgr.get(), tsUninst);
     UninstTab->MessageBox = box;
-    UninstTab->AddDownloadTask
-        = [this](const QString &title, const QString &url) { AddDownloadTask(title, url); };
+    UninstTab->AddDownloadTask = [this](const QString &title, const QString &url, const QString &sha256) {
+        AddDownloadTask(title, url, sha256);
+    };
     SetTabPage(TabUninst, UninstTab);
 }
 
@@ -447,9 +449,9 @@ int TFormOVMain::showBox(const QString &textKey, const QString &captionKey, unsi
     return ShowMessageBox(this, text, caption, type, languageId);
 }
 
-TOVTaskItem *TFormOVMain::AddDownloadTask(const QString &Title, const QString &Url)
+TOVTaskItem *TFormOVMain::AddDownloadTask(const QString &Title, const QString &Url, const QString &Sha256)
 {
-    return TasksTab ? TasksTab->AddDownloadTask(Title, Url) : nullptr;
+    return TasksTab ? TasksTab->AddDownloadTask(Title, Url, Sha256) : nullptr;
 }
 
 bool TFormOVMain::SelectTab(int Index)

@@ -73,7 +73,7 @@ public:
     IOVTabPage *TabPage(int Index) const;
 
     // Creates a task from the current settings, lists it and starts it.
-    TOVTaskItem *AddDownloadTask(const QString &Title, const QString &Url);
+    TOVTaskItem *AddDownloadTask(const QString &Title, const QString &Url, const QString &Sha256 = {});
     bool SelectTab(int Index);
     int CurrentTab() const;
 

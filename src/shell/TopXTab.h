@@ -23,7 +23,9 @@ class TOVTopXTab : public QWidget, public IOVTabPage
     Q_OBJECT
 public:
     // Adds a download task; an empty text when done, otherwise why not (it may also throw).
-    using TAddDownloadTask = std::function<QString(const QString &Title, const QString &Url)>;
+    // Sha256 is the vendor's digest of the file in its stored form, empty when none was given.
+    using TAddDownloadTask
+        = std::function<QString(const QString &Title, const QString &Url, const QString &Sha256)>;
 
     // CacheFile: where the page's copy is kept (Files/TopX.mht). TopXUrl gives
     // the recommendation page's address as of the last language change.

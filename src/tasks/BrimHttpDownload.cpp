@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <atomic>
 #include <condition_variable>
 #include <curl/curl.h>
@@ -134,6 +135,11 @@ struct Run
     bool continueNext = true;
 
     static void setIdle(TBrimHttpDownload *d) { d->m_busy = d->m_paused = false; }
+    static void setOrigin(TBrimHttpDownload *d, const QString &plainHost, quint32 resumedAt)
+    {
+        d->m_lastPlainHost = plainHost;
+        d->m_lastResumeOffset = resumedAt;
+    }
     static bool isPaused(const TBrimHttpDownload *d) { return d->m_paused; }
 
     void requestStop()
@@ -196,6 +202,7 @@ private:
     bool flushProgress();
     void waitWhilePaused();
     void closeFiles();
+    void noteAnswerOrigin();
 
     static size_t writeCallback(char *data, size_t size, size_t nmemb, void *user)
     {
@@ -226,6 +233,8 @@ private:
     quint32 m_pendingError = 0;
     int m_osError = 0;
     qint64 m_rangeStart = -1; // from Content-Range of the final response
+    // The first answer on the way that came over plain HTTP from another machine.
+    QString m_plainHost;
 
     bool m_measuring = false;
     qint64 m_lastTick = 0;
@@ -233,6 +242,24 @@ private:
     quint32 m_speed = 0;
     std::vector<ProcessEvent> m_progress;
 };
+
+void Transfer::noteAnswerOrigin()
+{
+    if (!m_plainHost.isEmpty())
+        return;
+    const char *effective = nullptr;
+    const char *peer = nullptr;
+    curl_easy_getinfo(m_easy, CURLINFO_EFFECTIVE_URL, &effective);
+    curl_easy_getinfo(m_easy, CURLINFO_PRIMARY_IP, &peer);
+    const QUrl url(QString::fromUtf8(effective ? effective : ""));
+    // libcurl checks the certificate of every TLS answer (the HTTP set-up
+    // turns verification on), so only plain answers are in doubt.
+    if (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0)
+        return;
+    const QString host = url.host().isEmpty() ? QStringLiteral("?") : url.host();
+    if (!tasks::FromThisMachine(host, QString::fromLatin1(peer ? peer : "")))
+        m_plainHost = host;
+}
 
 void Transfer::closeFiles()
 {
@@ -276,9 +303,12 @@ bool Transfer::finish(bool success)
     const int index = m_index, count = m_count;
     const QString url = m_url, file = m_file;
     const quint32 size = m_total;
-    run->deliver([batch, index, count, url, file, size](TBrimHttpDownload *d) {
+    const QString plainHost = m_plainHost;
+    const quint32 resumedAt = m_offset;
+    run->deliver([batch, index, count, url, file, size, plainHost, resumedAt](TBrimHttpDownload *d) {
         if (!batch)
             Run::setIdle(d);
+        Run::setOrigin(d, plainHost, resumedAt);
         if (d->OnFileCompleted) {
             const auto handler = d->OnFileCompleted;
             handler(d, index, count, url, file, size);
@@ -292,6 +322,7 @@ void Transfer::onHeader(const char *data, size_t size)
     const QByteArray line = QByteArray(data, qsizetype(size)).trimmed();
     if (line.startsWith("HTTP/")) {
         m_rangeStart = -1; // a new response (redirects, interim answers) starts over
+        noteAnswerOrigin();
         return;
     }
     if (const std::optional<tasks::ContentRange> range = tasks::ParseContentRangeLine(line))

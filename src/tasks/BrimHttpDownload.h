@@ -71,6 +71,14 @@ public:
     bool Busy() const { return m_busy; }
     bool Paused() const { return m_paused; }
 
+    // How the file of the last OnFileCompleted arrived, valid from that event
+    // on: the host of a plain-HTTP answer from another machine on its way (a
+    // redirect counts: it chose where the bytes came from), empty when every
+    // answer came over TLS or from this machine; and the offset the run
+    // resumed at (the bytes before it came in an earlier run).
+    QString LastPlainHttpHost() const { return m_lastPlainHost; }
+    quint32 LastResumeOffset() const { return m_lastResumeOffset; }
+
     // The partial-state file that belongs to a target file.
     static QString PartialStateFileName(const QString &localFile)
     {
@@ -87,4 +95,6 @@ private:
     std::thread m_thread;
     bool m_busy = false;
     bool m_paused = false;
+    QString m_lastPlainHost;
+    quint32 m_lastResumeOffset = 0;
 };

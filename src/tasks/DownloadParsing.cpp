@@ -1,5 +1,7 @@
 #include "tasks/DownloadParsing.h"
 
+#include <QList>
+#include <atomic>
 #include <limits>
 
 namespace tasks {
@@ -112,6 +114,54 @@ quint32 ResumeOffset(quint32 Written, qint64 TargetSize)
     if (Written > 0 && TargetSize < qint64(Written))
         return 0;
     return Written;
+}
+
+namespace {
+
+std::atomic<bool> loopbackIsRemote {false};
+
+bool isLoopbackIpv4(QStringView text)
+{
+    const QList<QStringView> parts = text.split(u'.');
+    if (parts.size() != 4)
+        return false;
+    for (QStringView p : parts) {
+        bool ok = false;
+        if (p.isEmpty() || p.size() > 3 || p.toUInt(&ok) > 255 || !ok)
+            return false;
+        for (QChar c : p)
+            if (c < u'0' || c > u'9')
+                return false;
+    }
+    return parts.first() == u"127";
+}
+
+bool isLoopbackAddress(QString text)
+{
+    text = text.trimmed().toLower();
+    if (text.startsWith(u'[') && text.endsWith(u']'))
+        text = text.mid(1, text.size() - 2);
+    if (text == u"::1" || text == u"0:0:0:0:0:0:0:1")
+        return true;
+    if (text.startsWith(QLatin1String("::ffff:")))
+        text = text.mid(7);
+    return isLoopbackIpv4(text);
+}
+
+} // namespace
+
+bool FromThisMachine(const QString &Host, const QString &PeerAddress)
+{
+    if (loopbackIsRemote.load())
+        return false;
+    const QString host = Host.trimmed().toLower();
+    const bool named = host == u"localhost" || host == u"localhost." || isLoopbackAddress(host);
+    return named && isLoopbackAddress(PeerAddress);
+}
+
+void SetLoopbackCountsAsRemote(bool On)
+{
+    loopbackIsRemote = On;
 }
 
 } // namespace tasks

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QString>
 #include <QtGlobal>
 #include <optional>
 
@@ -39,5 +40,15 @@ std::optional<PartialState> ParsePartialState(QByteArrayView bytes);
 // Where a resumed run starts: the stored count, unless the target holds fewer
 // bytes than that (TargetSize -1: the target is missing); then from the start.
 quint32 ResumeOffset(quint32 Written, qint64 TargetSize);
+
+// Whether an answer received over plain HTTP came from this machine: the
+// address names it (localhost, 127.0.0.0/8, ::1) and the peer the bytes came
+// from (a proxy, if one was used) is a loopback address as well. Anything
+// else came over the network, where it may have been altered.
+bool FromThisMachine(const QString &Host, const QString &PeerAddress);
+
+// Tests only: counts loopback as another machine, so that the rules for
+// downloads from the open network can be tried against loopback servers.
+void SetLoopbackCountsAsRemote(bool On);
 
 } // namespace tasks

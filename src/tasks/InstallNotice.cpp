@@ -21,4 +21,14 @@ platform::DesktopNotice InstallNotice(const QString &Title, bool Succeeded, cons
     return notice;
 }
 
+platform::DesktopNotice HeldInstallNotice(const QString &Title, const QString &Host)
+{
+    platform::DesktopNotice notice;
+    notice.AppName = QStringLiteral("Orvane");
+    notice.AppIcon = QStringLiteral("orvane");
+    notice.Summary = OVGetText(QStringLiteral("String.Notify.InstallHeld"));
+    notice.Body = OVFormatText(QStringLiteral("String.Notify.InstallHeldText"), {Title, Host});
+    return notice;
+}
+
 } // namespace tasks

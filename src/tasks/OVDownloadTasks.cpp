@@ -3,6 +3,7 @@
 #include "core/AppFiles.h"
 #include "core/BrimSystem.h"
 #include "core/OVSettings.h"
+#include "core/Sha256Digest.h"
 #include "tasks/Clock.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
@@ -81,7 +82,8 @@ QString FormatFileSize(quint32 Bytes, int Decimals)
     return number.rightJustified(3, u' ') + unit;
 }
 
-TOVTaskItem *AddDownloadTask(TBrimTaskManager &TaskMgr, const QString &Title, const QString &Url)
+TOVTaskItem *AddDownloadTask(TBrimTaskManager &TaskMgr, const QString &Title, const QString &Url,
+                             const QString &Sha256)
 {
     auto *task = TaskMgr.Add<TOVTaskItem>();
     task->AutoInstall = OVSettings::AutoInstall;
@@ -89,6 +91,12 @@ TOVTaskItem *AddDownloadTask(TBrimTaskManager &TaskMgr, const QString &Title, co
     task->DownloadDate = OleDateNow();
     task->Name = Title;
     task->HttpUrl = Url;
+    // A value that is not a digest is kept, marked as the task list marks a
+    // damaged one: it never matches, so it can only stop an install, never let
+    // one through unchecked.
+    const QString given = Sha256.trimmed();
+    const QString digest = core::NormalisedSha256(given);
+    task->Sha256 = digest.isEmpty() && !given.isEmpty() ? QStringLiteral("?") + given : digest;
     // The tick count in the name repeats within one millisecond and after
     // every boot: two downloads must never share a file, nor take over one
     // left in the folder. A number before the extension tells them apart.

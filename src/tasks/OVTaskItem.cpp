@@ -3,11 +3,15 @@
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/OVSettings.h"
+#include "core/Sha256Digest.h"
 #include "platform/ProcessJob.h"
 #include "platform/WinePrefix.h"
+#include "tasks/DownloadParsing.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
+#include <QUrl>
 
 namespace OVTaskState {
 
@@ -82,6 +86,28 @@ QStringList installerCommand(const QString &file)
     return {};
 }
 
+QString plainHttpHostOf(const QString &Url)
+{
+    const QUrl url(Url.trimmed().contains(QLatin1String("://")) ? Url.trimmed()
+                                                                : QStringLiteral("http://") + Url.trimmed());
+    if (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0)
+        return {};
+    const QString host = url.host().isEmpty() ? QStringLiteral("?") : url.host();
+    // No peer is known here: a loopback name counts when it is an address.
+    const QString peer = host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        ? QStringLiteral("127.0.0.1")
+        : host;
+    return FromThisMachine(host, peer) ? QString() : host;
+}
+
+QString asideFileName(const QString &File)
+{
+    QString name = File + QStringLiteral(".mismatch");
+    for (int n = 2; QFileInfo::exists(name); ++n)
+        name = File + QStringLiteral(".mismatch-") + QString::number(n);
+    return name;
+}
+
 } // namespace tasks
 
 TOVTaskItem::~TOVTaskItem()
@@ -104,13 +130,8 @@ void TOVTaskItem::Init()
         SpeedBPS = speed;
         SetState(OVTaskState::Downloading);
     };
-    Downloader->OnFileCompleted
-        = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32) {
-              const std::weak_ptr<bool> alive = m_alive;
-              SetState(OVTaskState::DownloadCompleted);
-              if (!alive.expired() && AutoInstall && !DownloadOnly)
-                  Install();
-          };
+    Downloader->OnFileCompleted = [this](TBrimHttpDownload *, int, int, const QString &, const QString &,
+                                         quint32) { downloadCompleted(); };
     Downloader->OnStopped = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadStopped); };
     Downloader->OnPaused = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadPaused); };
     Downloader->OnResumed = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadResumed); };
@@ -120,10 +141,33 @@ void TOVTaskItem::Init()
 
 bool TOVTaskItem::beginDownload()
 {
-    if (!Downloader)
+    // A file being checked or run is not rewritten under it: what runs is what was checked.
+    if (!Downloader || InstallRunning())
         return false;
     Downloader->ResumeBroken = ResumeBroken;
-    return Downloader->Download(HttpUrl, LocalFile);
+    const bool started = Downloader->Download(HttpUrl, LocalFile);
+    if (started) {
+        m_consented = false; // the word was given for the file as it was
+        InstallHeld = false;
+    }
+    return started;
+}
+
+void TOVTaskItem::downloadCompleted()
+{
+    // A resumed file holds bytes of an earlier run, whose answers are not known
+    // here any more: the address it came from then stands for them.
+    const QString host = Downloader->LastPlainHttpHost();
+    if (Downloader->LastResumeOffset() == 0)
+        PlainHttpHost = host;
+    else if (PlainHttpHost.isEmpty())
+        PlainHttpHost = host.isEmpty() ? tasks::plainHttpHostOf(HttpUrl) : host;
+    const bool install = AutoInstall && !DownloadOnly;
+    InstallHeld = install && NeedsConsent();
+    const std::weak_ptr<bool> alive = m_alive;
+    SetState(OVTaskState::DownloadCompleted);
+    if (!alive.expired() && install && !InstallHeld)
+        Install();
 }
 
 void TOVTaskItem::Start()
@@ -176,8 +220,9 @@ void TOVTaskItem::Delete()
 
 void TOVTaskItem::Install()
 {
-    if (InstallRunning())
-        return; // one installer run per task at a time
+    if (InstallRunning() || NeedsConsent())
+        return; // one installer run per task at a time; an unchecked file waits for the user
+    InstallHeld = false;
     const std::weak_ptr<bool> alive = m_alive;
     SetState(OVTaskState::StartInstall);
     if (alive.expired())
@@ -186,6 +231,46 @@ void TOVTaskItem::Install()
     if (alive.expired())
         return;
     InstallError.clear();
+    if (Sha256.isEmpty()) {
+        launchInstaller();
+        return;
+    }
+    // The whole file is read: on the worker, so a large installer never stalls the window.
+    const QString file = LocalFile;
+    const bool started = m_installer.start(
+        [file](const platform::WorkerContext &run) { return core::FileSha256(file, run.cancelFlag()); },
+        [this](const std::optional<QString> &actual) { verified(actual); });
+    if (!started)
+        installFinished(platform::JobStartFailed);
+}
+
+void TOVTaskItem::verified(const std::optional<QString> &actual)
+{
+    if (actual && *actual == Sha256) {
+        launchInstaller();
+        return;
+    }
+    // Nothing of this file runs. A file that does not match goes aside, out of
+    // the way of a new download, and keeps its bytes for whoever looks into it.
+    if (!actual) {
+        InstallError = OVFormatText(QStringLiteral("String.MsgText.DigestUnreadable"), {Name, LocalFile});
+    } else {
+        QString aside = tasks::asideFileName(LocalFile);
+        if (QFile::rename(LocalFile, aside)) {
+            QFile::setPermissions(aside, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        } else {
+            QFile::setPermissions(LocalFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            aside = LocalFile;
+        }
+        RejectedFile = aside;
+        InstallError
+            = OVFormatText(QStringLiteral("String.MsgText.DigestMismatch"), {Name, Sha256, *actual, aside});
+    }
+    SetState(OVTaskState::Failed);
+}
+
+void TOVTaskItem::launchInstaller()
+{
     const QStringList argv = tasks::installerCommand(LocalFile);
     if (argv.isEmpty() && tasks::isWindowsProgram(LocalFile) && platform::wineProgram().isEmpty())
         InstallError = OVFormatText(QStringLiteral("String.MsgText.WineMissing"),

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 // Values of TBrimTaskItem::State for download tasks; also what the task list file stores.
 namespace OVTaskState {
@@ -37,6 +38,12 @@ namespace tasks {
 QStringList installerCommand(const QString &file);
 // Whether the file starts as a Windows program does ("MZ").
 bool isWindowsProgram(const QString &file);
+// The host a download from Url reaches over plain HTTP when that host is not
+// this machine (judged by the address alone); empty for https and loopback.
+QString plainHttpHostOf(const QString &Url);
+// The name a rejected download is kept under beside its place: File + ".mismatch",
+// numbered when that is taken.
+QString asideFileName(const QString &File);
 } // namespace tasks
 
 // One download task: drives its HTTP download and, optionally, the installer run.
@@ -57,31 +64,61 @@ public:
     quint32 CurrentSize = 0;
     quint32 TotalSize = 0;
     quint32 SpeedBPS = 0;
-    // Why the last installer run could not start, in the user's language
-    // (a Windows installer without Wine); empty otherwise.
+    // The vendor's SHA-256 of the file (64 lower-case hexadecimal digits);
+    // empty when none was given. A damaged value read from the task list is
+    // kept (marked with a leading "?"): it never matches, so the file is never
+    // run unchecked.
+    QString Sha256;
+    // The host of a plain-HTTP answer from another machine that LocalFile
+    // (or a part of it) came through; empty when it all came over TLS or from
+    // this machine.
+    QString PlainHttpHost;
+    // Why the last installer run could not start or was refused, in the
+    // user's language (a Windows installer without Wine, a file that does not
+    // match its digest); empty otherwise.
     QString InstallError;
+    // Where the last file that did not match its digest was put aside; empty when none.
+    QString RejectedFile;
+    // The automatic install after the last download did not start: it waits
+    // for the user's word (NeedsConsent). Cleared by the next download or install.
+    bool InstallHeld = false;
 
     void Init() override;
     // Downloads, then installs when AutoInstall is set.
     void Start() override;
-    // Downloads without installing afterwards; false when the downloader is busy.
+    // Downloads without installing afterwards; false when the downloader is busy
+    // or the file is being checked or installed.
     bool Download();
     void Stop() override;
     void Pause() override;
     void Resume() override;
     // Stops the task, removes its file and partial-state file, and frees it.
     void Delete() override;
-    // Runs the downloaded installer on a worker and waits for everything it started.
+    // Runs the downloaded installer on a worker and waits for everything it
+    // started. With a digest, the file is checked first (on the worker) and a
+    // file that does not match is put aside and never run. Does nothing while
+    // NeedsConsent() holds.
     void Install();
+    // Installing waits for the user's word: the file has no digest to check
+    // and came over plain HTTP from another machine (PlainHttpHost). An
+    // automatic install then leaves the task completed.
+    bool NeedsConsent() const { return Sha256.isEmpty() && !PlainHttpHost.isEmpty() && !m_consented; }
+    // The user's word that this file may be installed unchecked; it lasts
+    // until the next download.
+    void AcceptUnverified() { m_consented = true; }
 
     bool InstallRunning() const { return m_installer.running() > 0; }
 
 private:
     bool beginDownload();
+    void downloadCompleted();
+    void launchInstaller();
+    void verified(const std::optional<QString> &actual);
     void installFinished(quint32 result);
 
     // The installer run; cancelled when the task goes (the installer itself goes on by itself).
     platform::Worker m_installer;
     // Lets code that fires events find out whether a handler freed this item.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    bool m_consented = false;
 };

@@ -4,6 +4,7 @@
 #include "core/BrimSystem.h"
 #include "core/IniFile.h"
 #include "core/OVSettings.h"
+#include "core/Sha256Digest.h"
 #include "platform/TerminationSignals.h"
 #include "tasks/BrimHttpDownload.h"
 #include "tasks/Clock.h"
@@ -21,6 +22,8 @@
 namespace {
 
 const QString kCount = QStringLiteral("COUNT");
+constexpr qsizetype kMaxStoredDigest = 128;
+constexpr qsizetype kMaxStoredHost = 255; // the longest host name
 
 int normalisedState(const TOVTaskItem &task)
 {
@@ -45,6 +48,31 @@ quint32 readSize(const IniFile &ini, const QString &section, const QString &key)
 int readInt(const IniFile &ini, const QString &section, const QString &key, int defaultValue)
 {
     return ini.readInteger(section, key, defaultValue);
+}
+
+// A stored digest in its normal form. Anything else that stands there is kept
+// rather than dropped: a task whose digest was damaged must not turn into one
+// that installs unchecked; it simply never matches. It is kept marked with a
+// leading "?" (so that no cleaning can make a digest of it) and in a form that
+// reads back as it was written (no blanks, quotes or control characters).
+QString readDigest(const IniFile &ini, const QString &section)
+{
+    const QString text = ini.readString(section, QStringLiteral("Sha256")).trimmed();
+    if (text.isEmpty())
+        return {};
+    const QString digest = core::NormalisedSha256(text);
+    if (!digest.isEmpty())
+        return digest;
+    QString kept = QStringLiteral("?");
+    for (const QChar c : text) {
+        if (kept.size() >= kMaxStoredDigest)
+            break;
+        const char16_t u = c.unicode();
+        if ((u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z')
+            || QStringView(u"+/=:._-").contains(c))
+            kept += c;
+    }
+    return kept;
 }
 
 void removeTaskFiles(const QString &localFile)
@@ -114,10 +142,17 @@ bool SaveTaskList(const TBrimTaskManager &TaskMgr, const QString &fileName)
         ini.writeString(section, QStringLiteral("LocalFile"), task ? task->LocalFile : QString());
         ini.writeInteger(section, QStringLiteral("CurrentSize"), task ? qint32(task->CurrentSize) : 0);
         ini.writeInteger(section, QStringLiteral("TotalSize"), task ? qint32(task->TotalSize) : 0);
-        ini.writeInteger(section, QStringLiteral("State"),
-                         task ? normalisedState(*task) : OVTaskState::NotDownloaded);
+        const int state = task ? normalisedState(*task) : OVTaskState::NotDownloaded;
+        ini.writeInteger(section, QStringLiteral("State"), state);
         ini.writeString(section, QStringLiteral("Installed"),
                         task && task->Installed ? QStringLiteral("1") : QStringLiteral("0"));
+        if (task && !task->Sha256.isEmpty())
+            ini.writeString(section, QStringLiteral("Sha256"), task->Sha256);
+        // Where the bytes on disk came from, also when that was nowhere in
+        // doubt (an empty value): a list without the key predates it, and its
+        // files are judged by their address instead.
+        if (task && state != OVTaskState::NotDownloaded)
+            ini.writeString(section, QStringLiteral("PlainHttpHost"), task->PlainHttpHost);
         ini.writeInteger(kCount, QStringLiteral("N"), i + 1);
     }
     return ini.saveAs(fileName);
@@ -183,6 +218,10 @@ void LoadTaskList(TBrimTaskManager &TaskMgr, const QString &fileName)
         task->TotalSize = readSize(ini, section, QStringLiteral("TotalSize"));
         task->State = readInt(ini, section, QStringLiteral("State"), OVTaskState::NotDownloaded);
         task->Installed = ini.readBool(section, QStringLiteral("Installed"), false);
+        task->Sha256 = readDigest(ini, section);
+        task->PlainHttpHost = ini.valueExists(section, QStringLiteral("PlainHttpHost"))
+            ? ini.readString(section, QStringLiteral("PlainHttpHost")).left(kMaxStoredHost).trimmed()
+            : tasks::plainHttpHostOf(task->HttpUrl);
         task->ResumeBroken = OVSettings::ResumeBroken;
         task->AutoInstall = false;
         task->DownloadOnly = false;

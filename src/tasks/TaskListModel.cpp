@@ -265,6 +265,12 @@ const TaskRow *TaskListModel::ApplyStateChange(const TBrimTaskItem &Item)
     }
     if (counted)
         countersChanged();
+    if (state == St::DownloadCompleted && task->InstallHeld && OnInstallHeld) {
+        if (const TaskRow *still = find(&Item)) {
+            const auto handler = OnInstallHeld;
+            handler(this, *still);
+        }
+    }
     if (installEnded && OnInstallFinished) {
         // A handler may have dropped the row: hand it only while it is still listed.
         if (const TaskRow *still = find(&Item)) {

@@ -117,6 +117,9 @@ public:
     TNotifyEvent OnCountersChanged;
     // An installer run of a listed task has ended, after the row shows its result.
     TInstallEvent OnInstallFinished;
+    // A listed task's download completed, and its automatic install waits for
+    // the user's word (the file could not be checked).
+    TRowEvent OnInstallHeld;
 
 private:
     TaskRow *find(const TBrimTaskItem *Task);

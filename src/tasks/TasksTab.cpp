@@ -184,6 +184,10 @@ TOVTasksTab::TOVTasksTab(TBrimTaskManager *TaskMgr, QWidget *parent)
         platform::desktopNotifier().notify(
             tasks::InstallNotice(Row.Task->Name, Succeeded, Row.Task->InstallError));
     };
+    // The user expects an install that did not come: say why, and where to give the word.
+    m_model.OnInstallHeld = [](tasks::TaskListModel *, const tasks::TaskRow &Row) {
+        platform::desktopNotifier().notify(tasks::HeldInstallNotice(Row.Task->Name, Row.Task->PlainHttpHost));
+    };
     MultiLangsLanguageChanged();
 }
 
@@ -192,6 +196,7 @@ TOVTasksTab::~TOVTasksTab()
     m_model.OnRowChanged = nullptr;
     m_model.OnCountersChanged = nullptr;
     m_model.OnInstallFinished = nullptr;
+    m_model.OnInstallHeld = nullptr;
 }
 
 TOVTaskItem *TOVTasksTab::TaskOfRow(const QTreeWidgetItem *Row) const
@@ -237,10 +242,16 @@ void TOVTasksTab::ShowRow(QTreeWidgetItem *Item, const tasks::TaskRow &Row)
         Item->setIcon(0, m_ilTasks.value(Row.Icon));
     }
     const QString state = m_model.StateText(Row);
-    if (Item->text(1) != state) {
+    if (Item->text(1) != state)
         Item->setText(1, state);
-        Item->setToolTip(1, state);
-    }
+    // A failed install says why where the user looks: a digest that did not
+    // match names both digests and where the file was kept.
+    const QString reason
+        = Row.Task && Row.Task->State == OVTaskState::Failed && !Row.Task->InstallError.isEmpty()
+        ? Row.Task->InstallError
+        : state;
+    if (Item->toolTip(1) != reason)
+        Item->setToolTip(1, reason);
     if (Item->text(2) != Row.SizeText)
         Item->setText(2, Row.SizeText);
 }
@@ -251,11 +262,11 @@ void TOVTasksTab::RemoveRow(const TBrimTaskItem *Task)
     delete m_items.take(Task);
 }
 
-TOVTaskItem *TOVTasksTab::AddDownloadTask(const QString &Title, const QString &Url)
+TOVTaskItem *TOVTasksTab::AddDownloadTask(const QString &Title, const QString &Url, const QString &Sha256)
 {
     if (!m_taskMgr)
         return nullptr;
-    TOVTaskItem *task = ::AddDownloadTask(*m_taskMgr, Title, Url);
+    TOVTaskItem *task = ::AddDownloadTask(*m_taskMgr, Title, Url, Sha256);
     if (!task || m_taskMgr->IndexOf(task) < 0)
         return nullptr;
     if (const tasks::TaskRow *row = m_model.InsertNew(task))
@@ -379,7 +390,8 @@ void TOVTasksTab::CommandInstall()
     if (!task)
         return;
     if (QFileInfo(task->LocalFile).isFile() && task->CurrentSize == task->TotalSize) {
-        task->Install();
+        if (ConsentToInstall(task))
+            task->Install();
     } else {
         task->AutoInstall = true;
         task->Start();
@@ -393,6 +405,24 @@ int TOVTasksTab::AskQuestion(const QString &TextKey, unsigned Type)
     if (MessageBox)
         return MessageBox(this, text, caption, Type);
     return ShowMessageBox(this, text, caption, Type, OVLanguageId(), 0);
+}
+
+bool TOVTasksTab::ConsentToInstall(TOVTaskItem *Task)
+{
+    if (!Task->NeedsConsent())
+        return true;
+    const QString text = OVFormatText(QStringLiteral("String.MsgText.UnverifiedInstallQuery"),
+                                      {Task->Name, Task->PlainHttpHost});
+    const QString caption = OVGetText(QStringLiteral("String.MsgTitle.Warning"));
+    const unsigned type = MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2;
+    const TBrimTaskItem *key = Task;
+    const int answer = MessageBox ? MessageBox(this, text, caption, type)
+                                  : ShowMessageBox(this, text, caption, type, OVLanguageId(), 0);
+    // The question ran an event loop: the task may have gone meanwhile.
+    if (answer != IDYES || m_model.LiveTask(key) != Task)
+        return false;
+    Task->AcceptUnverified();
+    return true;
 }
 
 void TOVTasksTab::CommandDelete()

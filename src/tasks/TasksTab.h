@@ -41,7 +41,8 @@ public:
 
     // Creates a task from the current settings, lists it at the top, saves the
     // list, announces it through OnNewTask and starts it.
-    TOVTaskItem *AddDownloadTask(const QString &Title, const QString &Url);
+    // Sha256: the vendor's digest of the file, empty when none was given.
+    TOVTaskItem *AddDownloadTask(const QString &Title, const QString &Url, const QString &Sha256 = {});
     // One row per task already in TaskMgr (after LoadTaskList), once at start-up.
     void FillFromTaskList();
     // Refreshes lblTasksTitle and hands the shortcut text to OnCountersChanged.
@@ -113,6 +114,9 @@ private:
     void OpenPopupMenu(const QPoint &ViewportPos);
     void SaveList();
     int AskQuestion(const QString &TextKey, unsigned Type);
+    // Asks whether a file that cannot be checked may be installed; true when
+    // it may (also when there was nothing to ask).
+    bool ConsentToInstall(TOVTaskItem *Task);
 
     TBrimTaskManager *m_taskMgr;
     tasks::TaskListModel m_model;

@@ -101,7 +101,7 @@ public:
 
 const char *const kFullAnswer = R"({"result":"success",
   "top3_pay":{"more_url":"http://127.0.0.1:9/more-pay","count":5,"items":[
-    {"title":"P0","description":"paid zero","icon_url":"","details_url":"http://127.0.0.1:9/d0","download_url":"http://127.0.0.1:9/p0.sh","purchase_url":"http://127.0.0.1:9/buy0"},
+    {"title":"P0","description":"paid zero","icon_url":"","details_url":"http://127.0.0.1:9/d0","download_url":"http://127.0.0.1:9/p0.sh","sha256":"0000000000000000000000000000000000000000000000000000000000ABCDEF","purchase_url":"http://127.0.0.1:9/buy0"},
     {"title":"P1","description":"paid one","download_url":"","purchase_url":"http://127.0.0.1:9/buy1"},
     {"title":"P2"},{"title":"P3"}]},
   "top3_free":{"more_url":"http://127.0.0.1:9/more-free","items":[{"title":"F0","download_url":"http://127.0.0.1:9/f0.sh"}]}})";
@@ -147,8 +147,10 @@ protected:
             boxes << QStringLiteral("%1|%2|%3").arg(caption, text).arg(type, 0, 16);
             return answer;
         };
-        tab->AddDownloadTask
-            = [this](const QString &title, const QString &url) { tasks << title + u'|' + url; };
+        tab->AddDownloadTask = [this](const QString &title, const QString &url, const QString &sha256) {
+            tasks << title + u'|' + url;
+            digests << sha256;
+        };
         tab->resize(780, 460);
         tab->show();
         tab->FirstActivate();
@@ -191,6 +193,7 @@ protected:
     std::unique_ptr<TOVUninstallTab> tab;
     QStringList boxes;
     QStringList tasks;
+    QStringList digests; // beside tasks
     int answer = IDNO;
     // Set before open(): the manager's sources (system components shown) and the tab's package removal.
     std::vector<std::unique_ptr<installed::InstalledSource>> sources;
@@ -419,6 +422,7 @@ TEST_F(UninstallTab, RecommendationPanels)
     EXPECT_EQ(launcher.calls, QStringList {QStringLiteral("open|http://127.0.0.1:9/buy1")});
     tab->Top3ButtonClick(true, 0);
     EXPECT_EQ(tasks, QStringList {QStringLiteral("P0|http://127.0.0.1:9/p0.sh")});
+    EXPECT_EQ(digests, QStringList {QString(58, '0') + "abcdef"}); // the answer's digest, in stored form
     tab->Top3IconClick(true, 0);
     tab->Top3MoreClick(true);
     EXPECT_EQ(launcher.calls.mid(1),

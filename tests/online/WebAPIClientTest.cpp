@@ -364,3 +364,34 @@ TEST(ReadSoftwareTop3, ReadingRules)
         EXPECT_THROW(ReadSoftwareTop3(QString::fromUtf8(answer), t), EOnlineError) << answer;
     }
 }
+
+// An item's "sha256" in either case is kept in lower case; an empty or null
+// one is no digest; anything else fails the whole answer, like an entry of the
+// wrong kind, rather than leave a file to be installed unchecked.
+TEST(ReadSoftwareTop3, DigestsOfTheDownloads)
+{
+    const QString digest = QStringLiteral("9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08");
+    const QString answer
+        = QStringLiteral(R"({"top3_pay":{"count":3,"items":[{"sha256":"%1"},{"sha256":""},{}]},)"
+                         R"("top3_free":{"count":1,"items":[{"sha256":null}]}})")
+              .arg(digest.toUpper());
+    TSoftwareTop3 t;
+    ReadSoftwareTop3(answer, t);
+    ASSERT_EQ(t.PayItems.size(), 3);
+    EXPECT_EQ(t.PayItems[0].Sha256, digest);
+    EXPECT_EQ(t.PayItems[1].Sha256, QString());
+    EXPECT_EQ(t.PayItems[2].Sha256, QString());
+    EXPECT_EQ(t.FreeItems.value(0).Sha256, QString());
+
+    for (const QString &bad :
+         {digest.left(63), digest + "0", " " + digest, digest.left(63) + "g", QString("sha256")}) {
+        TSoftwareTop3 r;
+        EXPECT_THROW(
+            ReadSoftwareTop3(
+                QStringLiteral(R"({"top3_free":{"count":1,"items":[{"sha256":"%1"}]}})").arg(bad), r),
+            EOnlineError)
+            << bad.toStdString();
+    }
+    TSoftwareTop3 r;
+    EXPECT_THROW(ReadSoftwareTop3(R"({"top3_free":{"count":1,"items":[{"sha256":42}]}})", r), EOnlineError);
+}

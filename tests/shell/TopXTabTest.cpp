@@ -132,8 +132,9 @@ protected:
     {
         tab = std::make_unique<TOVTopXTab>(
             appPath + "Files/TopX.mht", [this] { return topXUrl; },
-            [this](const QString &title, const QString &url) {
+            [this](const QString &title, const QString &url, const QString &sha256) {
                 tasks.push_back({title, url});
+                digests.push_back(sha256);
                 return QString();
             },
             window.get());
@@ -173,6 +174,7 @@ protected:
     std::unique_ptr<QWidget> window;
     std::unique_ptr<TOVTopXTab> tab;
     std::vector<std::pair<QString, QString>> tasks;
+    std::vector<QString> digests; // beside tasks
     std::mutex mutex;
     std::string pageVersion = "first";
     std::atomic<int> pageHits {0};
@@ -344,10 +346,47 @@ TEST_F(TopXTabTest, TooLongAnAddressOrFileNameIsNotSaved)
     EXPECT_TRUE(copy());
 }
 
+// What a page hands over as the third argument: a digest in either case, none
+// (two arguments, as before digests, or an empty value), or something that is
+// not a digest, which adds no task.
+TEST_F(TopXTabTest, PageScriptsPassADigestNoneOrGarbage)
+{
+    TOVTopXTab &t = makeTab();
+    t.Activate();
+    ASSERT_TRUE(waitUntil([&] { return t.wbTopXOnline->Page()->title() == "first"; }, 15000));
+    const QString digest = QString(64, 'a').replace(0, 6, "0123AB");
+    js(t.wbTopXOnline,
+       "window.answers = [];"
+       "function note(i, p) { p.then(function () { answers[i] = 'added'; },"
+       "                             function (e) { answers[i] = 'refused: ' + e.message; }); }"
+       "note(0, window.external.DownloadAndInstall('With', 'http://127.0.0.1:9/a.exe', '"
+           + digest
+           + "'));"
+             "note(1, window.external.DownloadAndInstall('Without', 'http://127.0.0.1:9/b.exe'));"
+             "note(2, window.external.DownloadAndInstall('Empty', 'http://127.0.0.1:9/c.exe', ''));"
+             "note(3, window.external.DownloadAndInstall('Short', 'http://127.0.0.1:9/d.exe', 'abc123'));"
+             "note(4, window.external.DownloadAndInstall('Padded', 'http://127.0.0.1:9/e.exe', ' "
+           + digest + "'));");
+    ASSERT_TRUE(waitUntil(
+        [&] { return js(t.wbTopXOnline, "answers.filter(function (a) { return a; }).length").toInt() == 5; },
+        15000));
+    const QStringList answers = js(t.wbTopXOnline, "answers.join('|')").toString().split('|');
+    EXPECT_EQ(answers.mid(0, 3), QStringList({"added", "added", "added"}));
+    EXPECT_TRUE(answers[3].startsWith("refused: ")) << answers[3].toStdString();
+    EXPECT_TRUE(answers[4].startsWith("refused: ")) << answers[4].toStdString();
+    ASSERT_EQ(tasks.size(), 3u);
+    EXPECT_EQ(tasks[0].first, "With");
+    EXPECT_EQ(digests[0], digest.toLower());
+    EXPECT_EQ(tasks[1].first, "Without");
+    EXPECT_EQ(digests[1], QString());
+    EXPECT_EQ(tasks[2].first, "Empty");
+    EXPECT_EQ(digests[2], QString());
+}
+
 TEST(OVWebExternal, ArgumentsAsTextAndFailuresAsRejections)
 {
     std::vector<std::pair<QString, QString>> added;
-    TOVWebExternal external([&](const QString &title, const QString &url) {
+    TOVWebExternal external([&](const QString &title, const QString &url, const QString &) {
         if (title == QLatin1String("throws"))
             throw std::runtime_error("disk full");
         if (title == QLatin1String("refused"))

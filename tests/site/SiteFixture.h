@@ -1,6 +1,7 @@
 #pragma once
 
-// The reference site served from this process on a free loopback port.
+// The reference site served from this process on a free loopback port, over
+// plain HTTP or, given a certificate and its key, over HTTPS.
 
 #include "SiteServer.h"
 
@@ -13,9 +14,14 @@ class RunningSite
 {
 public:
     // Loads the site from Root and serves it; check Ok() afterwards.
-    explicit RunningSite(const QString &Root = QStringLiteral(SITE_ROOT))
+    explicit RunningSite(const QString &Root = QStringLiteral(SITE_ROOT), const QString &CertFile = {},
+                         const QString &KeyFile = {})
     {
         QString Message;
+        if (!CertFile.isEmpty() && !Site.UseTls(CertFile, KeyFile, Message)) {
+            Error = Message.toStdString();
+            return;
+        }
         if (!Site.Load(Root, Message)) {
             Error = Message.toStdString();
             return;
@@ -31,7 +37,7 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         if (!Site.IsRunning())
             Error = "the server did not start";
-        Base = "http://127.0.0.1:" + std::to_string(Port);
+        Base = Site.BaseWithHost("127.0.0.1");
     }
     ~RunningSite()
     {

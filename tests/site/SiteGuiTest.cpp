@@ -126,11 +126,20 @@ protected:
                   "   e => e.hidden || e.getBoundingClientRect().right <= window.innerWidth)")
             .toBool();
     }
-    // Replaces the browser's own object as the program's bridge does; calls are recorded.
+    // Replaces the browser's own object as the program's bridge does; calls are
+    // recorded with every argument they pass.
     void InstallBridge()
     {
         Js("window.calls = []; Object.defineProperty(window, 'external', {configurable: true, value: {"
-           " DownloadAndInstall: function (t, u) { window.calls.push(t + '|' + u); } }});");
+           " DownloadAndInstall: function () { window.calls.push(Array.from(arguments).join('|')); } }});");
+    }
+    // "|" and the digest of the program's installer as served to this client.
+    std::string Digest(const char *Id) const
+    {
+        for (const Program &P : Running.Site.Programs())
+            if (P.Id == QLatin1String(Id))
+                return "|" + Running.Site.InstallerAt(P, Running.Base)->Sha256.toStdString();
+        return "|?";
     }
 
     // The programs whose searchable text holds Word, in ranking order.
@@ -212,9 +221,11 @@ TEST_F(StorePageTest, FitsTheTabFiltersInPlaceAndHandsDownloadsToTheProgram)
     Click("#halvex-guard button.get");
     Click("#tidewave button.get");
     EXPECT_EQ(Js("window.calls.join('\\n')").toString(),
-              QString::fromStdString("Tidewave Player|" + Running.Base + "/files/tidewave-setup.exe\n"
-                                     + "Halvex Guard|" + Running.Base + "/files/halvex-guard-trial.exe\n"
-                                     + "Tidewave Player|" + Running.Base + "/files/tidewave-setup.exe"));
+              QString::fromStdString("Tidewave Player|" + Running.Base + "/files/tidewave-setup.exe"
+                                     + Digest("tidewave") + "\nHalvex Guard|" + Running.Base
+                                     + "/files/halvex-guard-trial.exe" + Digest("halvex-guard")
+                                     + "\nTidewave Player|" + Running.Base + "/files/tidewave-setup.exe"
+                                     + Digest("tidewave")));
     EXPECT_TRUE(Page->Errors.isEmpty()) << Page->Errors.join('\n').toStdString();
 }
 
@@ -253,9 +264,10 @@ TEST_F(StorePageTest, ChinesePageFiltersAndHandsDownloadsInChinese)
     Search("");
     Click("#tidewave button.get");
     EXPECT_EQ(Js("window.calls.join('\\n')").toString(),
-              QString::fromStdString("PebbleZip|" + Running.Base + "/files/pebblezip-setup.exe\n")
+              QString::fromStdString("PebbleZip|" + Running.Base + "/files/pebblezip-setup.exe"
+                                     + Digest("pebblezip") + "\n")
                   + QStringLiteral("Tidewave 播放器|")
-                  + QString::fromStdString(Running.Base + "/files/tidewave-setup.exe"));
+                  + QString::fromStdString(Running.Base + "/files/tidewave-setup.exe" + Digest("tidewave")));
     EXPECT_EQ(Js("document.querySelector('#tidewave button.get').textContent").toString(),
               QStringLiteral("\u2713 已添加"));
     EXPECT_TRUE(FitsWithoutSideScrolling());
@@ -277,7 +289,8 @@ TEST_F(StorePageTest, SavedCopyWorksUnderAnotherScheme)
     InstallBridge();
     Click("#lyrebox button.get");
     EXPECT_EQ(Js("window.calls.join('\\n')").toString(),
-              QString::fromStdString("Lyrebox Radio|" + Running.Base + "/files/lyrebox-setup.exe"));
+              QString::fromStdString("Lyrebox Radio|" + Running.Base + "/files/lyrebox-setup.exe"
+                                     + Digest("lyrebox")));
     EXPECT_TRUE(Page->Errors.isEmpty()) << Page->Errors.join('\n').toStdString();
 }
 

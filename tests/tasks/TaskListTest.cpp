@@ -251,6 +251,56 @@ TEST_F(TaskListTest, DamagedCountsStayBoundedByTheSectionsPresent)
     }
 }
 
+// The vendor's digest and where a file came from survive a restart; a list
+// from before they were kept judges its files by their address, and a damaged
+// digest stays one that never matches instead of turning into no digest.
+TEST_F(TaskListTest, DigestsAndOriginsRoundTripAndOldListsStayCautious)
+{
+    const QString digest = QString(64, 'c');
+    TBrimTaskManager mgr;
+    auto *checked = addTask(mgr, "Checked", 10, 10, true);
+    checked->Sha256 = digest;
+    checked->PlainHttpHost = "mirror.example";
+    addTask(mgr, "Secure", 10, 10, true)->HttpUrl = "http://example.invalid/redirected-to-tls";
+    addTask(mgr, "Nothing yet", 0, 0, false)->PlainHttpHost = "mirror.example";
+    ASSERT_TRUE(SaveTaskList(mgr));
+    const QByteArray text = readFile(listFile());
+    EXPECT_TRUE(
+        text.contains("Installed=0\r\nSha256=" + digest.toLatin1() + "\r\nPlainHttpHost=mirror.example\r\n"));
+    EXPECT_TRUE(text.contains("Name=Secure\r\n"));
+    EXPECT_EQ(text.count("Sha256="), 1);
+    EXPECT_EQ(text.count("PlainHttpHost="), 2); // a task without a file has no origin to keep
+
+    TBrimTaskManager back;
+    LoadTaskList(back);
+    ASSERT_EQ(back.Count(), 3);
+    const auto task = [&](int i) { return dynamic_cast<TOVTaskItem *>(back.Items(i)); };
+    EXPECT_EQ(task(0)->Sha256, digest);
+    EXPECT_EQ(task(0)->PlainHttpHost, "mirror.example");
+    EXPECT_FALSE(task(0)->NeedsConsent()); // the digest decides
+    EXPECT_EQ(task(1)->Sha256, "");
+    EXPECT_EQ(task(1)->PlainHttpHost, ""); // as it was, not as the address suggests
+    EXPECT_FALSE(task(1)->NeedsConsent());
+
+    // A list written before digests: no keys at all (and no dates: nothing is dropped).
+    OVSettings::FileKeepDays = -1;
+    ASSERT_TRUE(
+        writeFile(listFile(),
+                  "[0]\r\nName=Old plain\r\nHttpUrl=http://vendor.example/a.exe\r\nState=7\r\n"
+                  "[COUNT]\r\nN=4\r\n"
+                  "[1]\r\nName=Old tls\r\nHttpUrl=https://vendor.example/a.exe\r\n"
+                  "[2]\r\nName=Old here\r\nHttpUrl=http://127.0.0.1:8770/a.exe\r\n"
+                  "[3]\r\nName=Damaged\r\nHttpUrl=https://vendor.example/a.exe\r\nSha256= C0FFEE \r\n"));
+    LoadTaskList(back);
+    ASSERT_EQ(back.Count(), 4);
+    EXPECT_EQ(task(0)->PlainHttpHost, "vendor.example");
+    EXPECT_TRUE(task(0)->NeedsConsent());
+    EXPECT_EQ(task(1)->PlainHttpHost, "");
+    EXPECT_EQ(task(2)->PlainHttpHost, "");
+    EXPECT_EQ(task(3)->Sha256, "?C0FFEE");
+    EXPECT_FALSE(task(3)->NeedsConsent()); // checked, and it cannot match
+}
+
 // A long list is written and read back whole and in order.
 TEST_F(TaskListTest, LongListRoundTrips)
 {

@@ -8,6 +8,7 @@
 #include "platform/AppPath.h"
 #include "platform/DesktopNotifier.h"
 #include "support/GuiApp.h"
+#include "tasks/DownloadParsing.h"
 #include "tasks/OVDownloadTasks.h"
 #include "tasks/OVTaskItem.h"
 #include "tasks/OVTaskList.h"
@@ -16,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QKeyEvent>
@@ -492,6 +494,102 @@ TEST_F(TasksTabTest, KeyboardOrderMenuKeyAndAccessibleNames)
     EXPECT_TRUE(tab->pmTasks()->isVisible());
     EXPECT_TRUE(tab->mniTasksResume->isVisible() && tab->mniTasksResume->isEnabled());
     tab->pmTasks()->hide();
+}
+
+// An unchecked file from the open network: Install asks once, naming the host
+// and the unencrypted connection, and only Yes runs it. A file that does not
+// match its digest fails, and its row says why.
+TEST_F(TasksTabTest, InstallAsksBeforeAnUncheckedFileAndShowsWhyACheckedOneFailed)
+{
+    const QString marker = dir.filePath("installed");
+    const QByteArray script = "#!/bin/sh\ntouch '" + marker.toUtf8() + "'\nexit 0\n";
+    TOVTaskItem *open = loadedTask("Open Tool", St::DownloadCompleted, script.size(), script.size());
+    open->PlainHttpHost = "mirror.example";
+    writeFile(open->LocalFile, script);
+    TOVTaskItem *altered = loadedTask("Altered Tool", St::DownloadCompleted, script.size(), script.size());
+    altered->Sha256 = QString(64, 'e');
+    writeFile(altered->LocalFile, script);
+    tab->FillFromTaskList();
+
+    select(0);
+    answer = IDNO;
+    tab->mniTasksInstall->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains("Open Tool"));
+    EXPECT_TRUE(boxes[0].text.contains("mirror.example"));
+    EXPECT_TRUE(boxes[0].text.contains("not encrypted"));
+    EXPECT_EQ(boxes[0].caption, "Warning");
+    EXPECT_EQ(boxes[0].type, unsigned(MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2));
+    EXPECT_TRUE(flushQueuedCalls());
+    EXPECT_EQ(open->State, St::DownloadCompleted);
+    EXPECT_FALSE(QFile::exists(marker));
+
+    answer = IDYES;
+    tab->mniTasksInstall->trigger();
+    ASSERT_EQ(boxes.size(), 2u);
+    ASSERT_TRUE(waitUntil([&] { return open->State == St::InstallCompleted; }));
+    EXPECT_TRUE(QFile::exists(marker));
+    QFile::remove(marker);
+
+    select(1);
+    tab->mniTasksInstall->trigger();
+    ASSERT_TRUE(waitUntil([&] { return altered->State == St::Failed; }));
+    EXPECT_EQ(boxes.size(), 2u); // a checked file is never asked about
+    EXPECT_FALSE(QFile::exists(marker));
+    EXPECT_EQ(row(1)->text(1), "Failed");
+    EXPECT_EQ(row(1)->toolTip(1), altered->InstallError);
+    EXPECT_TRUE(row(1)->toolTip(1).contains(QString(64, 'e')));
+    EXPECT_TRUE(row(1)->toolTip(1).contains(altered->RejectedFile));
+}
+
+// A new task whose download cannot be checked and came over plain HTTP from
+// another machine (loopback counted as one here) is not installed by itself:
+// the desktop says so. One with the vendor's digest (given in capitals, as
+// pages may) installs as usual.
+TEST_F(TasksTabTest, AHeldInstallIsAnnouncedAndACheckedOneRuns)
+{
+    struct Recorder : platform::IDesktopNotifier
+    {
+        std::vector<platform::DesktopNotice> notices;
+        bool notify(const platform::DesktopNotice &n) override
+        {
+            notices.push_back(n);
+            return true;
+        }
+    } recorder;
+    platform::setDesktopNotifier(&recorder);
+    tasks::SetLoopbackCountsAsRemote(true);
+    struct Restore
+    {
+        ~Restore()
+        {
+            platform::setDesktopNotifier(nullptr);
+            tasks::SetLoopbackCountsAsRemote(false);
+        }
+    } restore;
+
+    TestHttpServer server;
+    const QString marker = dir.filePath("installed");
+    server.script = "#!/bin/sh\ntouch '" + marker.toStdString() + "'\nexit 0\n";
+    OVSettings::AutoInstall = true;
+    TOVTaskItem *held = tab->AddDownloadTask("Held Tool", server.url("/script"));
+    ASSERT_TRUE(waitUntil([&] { return !recorder.notices.empty(); }));
+    EXPECT_EQ(held->State, St::DownloadCompleted);
+    EXPECT_TRUE(held->InstallHeld);
+    EXPECT_EQ(recorder.notices[0].Summary, "Download waiting to be installed");
+    EXPECT_TRUE(recorder.notices[0].Body.contains("Held Tool"));
+    EXPECT_TRUE(recorder.notices[0].Body.contains("127.0.0.1"));
+    EXPECT_FALSE(QFile::exists(marker));
+
+    const QString digest = QString::fromLatin1(
+        QCryptographicHash::hash(QByteArray::fromStdString(server.script), QCryptographicHash::Sha256)
+            .toHex());
+    TOVTaskItem *checked = tab->AddDownloadTask("Checked Tool", server.url("/script"), digest.toUpper());
+    EXPECT_EQ(checked->Sha256, digest);
+    ASSERT_TRUE(waitUntil([&] { return checked->State == St::InstallCompleted; }));
+    EXPECT_TRUE(QFile::exists(marker));
+    ASSERT_EQ(recorder.notices.size(), 2u);
+    EXPECT_EQ(recorder.notices[1].Summary, "Installation completed");
 }
 
 // The end of every installer run reaches the desktop with the program's name,

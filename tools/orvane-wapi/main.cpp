@@ -30,6 +30,7 @@ void printSide(QTextStream &out, const char *name, const QString &moreUrl, int c
             << "      icon: " << item.IconURL << "\n"
             << "      details: " << item.DetailsURL << "\n"
             << "      download: " << item.DownloadURL << "\n"
+            << "      sha256: " << (item.Sha256.isEmpty() ? QStringLiteral("(none)") : item.Sha256) << "\n"
             << "      purchase: " << item.PurchaseURL << "\n"
             << "      freeware: " << (item.Freeware ? "yes" : "no") << "\n";
     }
