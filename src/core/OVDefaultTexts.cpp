@@ -69,6 +69,12 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"String.MsgText.OpenDiretoryFailed", u"Failure to open directory!"},
     {u"String.MsgText.OpenUrlFailed", u"Failure to open the link!"},
     {u"String.MsgText.UninstallQuery", u"Are you sure you want to uninstall this application?"},
+    {u"String.MsgText.UninstallRunningQuery",
+     u"These programs of the application are running:#N#R%s#N#RThey are closed before the uninstall. Close "
+     u"them "
+     u"and uninstall?"},
+    {u"String.MsgText.UninstallRunningFailed",
+     u"Some programs of the application could not be closed, so the uninstall was not started."},
     {u"String.MsgText.PackageRemovalByCommand",
      u"This application belongs to a system package. Remove it with the package manager, which shows what "
      u"else would go: %s"},
@@ -149,6 +155,7 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"FormOVMain.mniRunningLocation.Caption", u"File Location"},
     {u"FormOVMain.mniRunningProperties.Caption", u"File Properties"},
     {u"FormOVMain.mniRunningSearch.Caption", u"Search Online"},
+    {u"FormOVMain.mniRunningShowInUninstall.Caption", u"Show in the Uninstall list"},
     {u"FormOVMain.lblRunningTitle.Caption", u"View of applications' running state and resource usage."},
     {u"FormOVMain.lblRunningSysStatus.Caption",
      u"%d activated applications %s, CPU usage: %d %%, memory usage: %d %%."},

@@ -148,6 +148,10 @@ public:
     // ESRCH when the process has ended). Kernel threads ignore signals: they
     // are refused with EPERM instead of reporting a kill that never happens.
     int kill() const;
+    // Asks the process to end (SIGTERM), so it may save its work; 0 or the errno, as kill.
+    int requestEnd() const;
+    // Waits up to timeoutMs for the process to end; true once it has.
+    bool waitForExit(int timeoutMs) const;
     // Whether this process may be signalled by us (no signal is sent).
     int checkSignalRights() const;
     // Nice value and scheduling policy of the main thread.

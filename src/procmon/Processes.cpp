@@ -631,6 +631,23 @@ bool TProcessHelper::SetPriorityClass(quint32 ProcessID, quint32 PriorityClass)
     return SetPriorityClass(platform::ProcessHandle::open(ProcessID), PriorityClass);
 }
 
+bool TProcessHelper::EndAll(const std::vector<const platform::ProcessHandle *> &Processes, int GraceMs)
+{
+    for (const platform::ProcessHandle *process : Processes)
+        process->requestEnd();
+    const double deadline = platform::monotonicTime100ns() + double(GraceMs) * 1e4;
+    bool all = true;
+    for (const platform::ProcessHandle *process : Processes) {
+        const int left = int(std::max(0.0, (deadline - platform::monotonicTime100ns()) / 1e4));
+        if (process->waitForExit(left))
+            continue;
+        // Still running after the grace time: ended the hard way, and briefly waited for.
+        if (process->kill() != 0 || !process->waitForExit(1000))
+            all = false;
+    }
+    return all;
+}
+
 // ---- TProcesses ----
 
 TProcesses::TProcesses()

@@ -189,6 +189,9 @@ public:
     static bool TerminateTree(const platform::ProcessHandle &Process, const char *ProcessDirectory = "/proc");
     static bool SetPriorityClass(quint32 ProcessID, quint32 PriorityClass);
     static bool SetPriorityClass(const platform::ProcessHandle &Process, quint32 PriorityClass);
+    // Asks every process to end, gives them GraceMs together to save and go,
+    // then terminates those still running. True when all have ended.
+    static bool EndAll(const std::vector<const platform::ProcessHandle *> &Processes, int GraceMs);
 };
 
 // The processes of the machine, brought up to date by Refresh, which reports

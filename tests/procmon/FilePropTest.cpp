@@ -115,11 +115,12 @@ TEST(ProcessDescription, KnowledgeBaseOnlyUnderSimplifiedChinese)
     EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
     EXPECT_EQ(knowledge.OpenCount(), 0);
 
-    // Simplified Chinese asks the knowledge base; a missing one knows nothing, also of odd names.
+    // Simplified Chinese asks the knowledge base; a missing one knows nothing, also of odd
+    // names, and the file's own description stands in before the unknown mark.
     const QString chinese = dir.file("zh.ini", "[HEAD]\nLCID= 2052\nSelected=1\n");
     langs.LoadLanguageList({chinese});
     ASSERT_TRUE(langs.CurrentLanguage().has_value());
-    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "(Unknown)");
+    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
     EXPECT_EQ(OVProcessDescription(QStringLiteral("x\n) R (") + QChar(0xFFFD), QString(), props, &knowledge),
               "(Unknown)");
     EXPECT_GT(knowledge.OpenCount(), 0);

@@ -106,8 +106,13 @@ protected:
 
 TEST_F(RunningTabTest, HideSystemLinkAndRows)
 {
-    Child user(kNobody, {kSleep, "300"});
-    ASSERT_TRUE(pollUntil([&] { return proctest::isRunning(user.pid); }));
+    // Run as root: a normal user's program and root's own login's (this test) are shown;
+    // nobody's, a root daemon's in a session of its own and init are the system's.
+    Child user(1000, {kSleep, "300"});
+    Child nobody(kNobody, {kSleep, "300"});
+    Child daemon({"/usr/bin/setsid", kSleep, "300"});
+    ASSERT_TRUE(pollUntil([&] { return proctest::isRunning(user.pid) && proctest::isRunning(nobody.pid); }));
+    ASSERT_TRUE(pollUntil([&] { return proctest::runs(daemon.pid, kSleep); }));
     // Before the first show nothing is listed and the link has its form caption.
     EXPECT_EQ(tab->lvRunning->topLevelItemCount(), 0);
     EXPECT_EQ(linkText(), "Hide system applications");
@@ -118,14 +123,15 @@ TEST_F(RunningTabTest, HideSystemLinkAndRows)
     EXPECT_EQ(linkText(), "Show all applications");
     ASSERT_TRUE(waitUntil([&] { return tab->RowOf(quint32(user.pid)) != nullptr; }));
     EXPECT_EQ(tab->RowOf(1), nullptr);
-    EXPECT_EQ(tab->RowOf(quint32(getpid())), nullptr); // root's process
+    EXPECT_EQ(tab->RowOf(quint32(nobody.pid)), nullptr);
+    EXPECT_EQ(tab->RowOf(quint32(daemon.pid)), nullptr);
+    EXPECT_NE(tab->RowOf(quint32(getpid())), nullptr);
     EXPECT_TRUE(tab->lblRunningSysStatus->text().contains("(does not include system applications)"));
 
     tab->ToggleHideSystem();
     EXPECT_EQ(linkText(), "Hide system applications");
-    EXPECT_NE(tab->RowOf(1), nullptr);
-    EXPECT_NE(tab->RowOf(quint32(getpid())), nullptr);
-    EXPECT_NE(tab->RowOf(quint32(user.pid)), nullptr);
+    for (quint32 pid : {1u, quint32(getpid()), quint32(user.pid), quint32(nobody.pid), quint32(daemon.pid)})
+        EXPECT_NE(tab->RowOf(pid), nullptr) << pid;
     EXPECT_FALSE(tab->lblRunningSysStatus->text().contains("(does not include"));
 
     tab->ToggleHideSystem();

@@ -2,6 +2,7 @@
 
 #include "platform/FileIO.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -485,6 +486,35 @@ int ProcessHandle::kill() const
     if (rights != 0)
         return rights;
     return sysPidfdSendSignal(m_pidfd, SIGKILL) == 0 ? 0 : errno;
+}
+
+int ProcessHandle::requestEnd() const
+{
+    const int rights = checkSignalRights();
+    if (rights != 0)
+        return rights;
+    return sysPidfdSendSignal(m_pidfd, SIGTERM) == 0 ? 0 : errno;
+}
+
+bool ProcessHandle::waitForExit(int timeoutMs) const
+{
+    if (m_pidfd < 0)
+        return true;
+    timespec start {};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    while (true) {
+        timespec now {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long spent
+            = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+        const int left = int(std::max<long long>(0, timeoutMs - spent));
+        pollfd p {m_pidfd, POLLIN, 0};
+        const int n = ::poll(&p, 1, left);
+        if (n > 0)
+            return true;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
 }
 
 bool ProcessHandle::readScheduling(int *nice, int *policy) const
