@@ -76,7 +76,10 @@ void ApplicationIndex::Build(const TUninstManager &Manager)
         Application app;
         app.Key = EntryKey(*e);
         app.Name = e->DisplayName;
-        app.Description = e->Summary.trimmed().isEmpty() ? e->Comments : e->Summary;
+        // What the entry says of itself, else its name: either tells the user what runs.
+        app.Description = !e->Summary.trimmed().isEmpty() ? e->Summary
+            : !e->Comments.trimmed().isEmpty()            ? e->Comments
+                                                          : e->DisplayName;
         switch (e->Source) {
         case EntrySource::Flatpak:
             if (!m_byFlatpakId.contains(e->KeyName))

@@ -29,7 +29,7 @@ public:
     {
         QString Key;
         QString Name;
-        QString Description;
+        QString Description; // its summary or comments, else its name
     };
 
     // Packages: the package database to ask (the program's shared one when null).

@@ -244,15 +244,20 @@ bool TProcessItem::IsOwnProgram() const
     const quint32 self = Owner->Viewer().ProcessID;
     if (ProcessID == self)
         return true;
-    // The web engine's helpers are children and grandchildren of the window's process.
+    static const QString folder = platform::applicationDirectory();
+    if (!ImagePath.isEmpty() && folder.size() > 1 && ImagePath.startsWith(folder))
+        return true;
+    // The web engine's helpers are children and grandchildren of the window's process; other
+    // children (installers, uninstallers) are programs of their own.
+    if (baseName(ImagePath) != QLatin1String("QtWebEngineProcess"))
+        return false;
     const TProcessItem *ancestor = this;
     for (int depth = 0; depth < 3 && ancestor && ancestor->ParentProcessID > 2; ++depth) {
         if (ancestor->ParentProcessID == self)
             return true;
         ancestor = Owner->ItemByID(ancestor->ParentProcessID);
     }
-    static const QString folder = platform::applicationDirectory();
-    return !ImagePath.isEmpty() && folder.size() > 1 && ImagePath.startsWith(folder);
+    return false;
 }
 
 void TProcessItem::LookupLoginSession()
