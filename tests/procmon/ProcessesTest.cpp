@@ -733,7 +733,7 @@ TEST(Processes, OtherAccountsProcessesSeenWithoutRights)
     {
         QFile f(script);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\nsleep 300\ntrue\n"); // the shell stays, waiting for its sleep
+        f.write("#!/bin/sh\nread x\n"); // waits on the test's pipe, with no child of its own
     }
     QFile::setPermissions(script, QFile::ReadOwner | QFile::ReadOther);
 
@@ -741,7 +741,7 @@ TEST(Processes, OtherAccountsProcessesSeenWithoutRights)
     // The targets: root's and a system account's programs, named in the ways that occur.
     Child rootAbsolute({kSleep, "301"});
     Child rootLong({longName.toStdString(), "302"});
-    Child rootScript({sh, script.toStdString(), "303"});
+    GatedChild rootScript({sh, script.toStdString(), "303"});
     Child daemon(997, {kSleep, "304"});
     Child bare({"/usr/bin/env", "sleep", "305"}); // env runs it as "sleep", found on PATH
     ASSERT_TRUE(waitUntil([&] {
@@ -751,6 +751,7 @@ TEST(Processes, OtherAccountsProcessesSeenWithoutRights)
                                         10));
     }));
     ASSERT_TRUE(waitUntil([&] { return proctest::runs(daemon.pid, kSleep); }));
+    ASSERT_TRUE(waitUntil([&] { return proctest::runs(rootScript.pid, sh); }));
 
     struct Target
     {
