@@ -373,3 +373,76 @@ TEST_F(RunningTabTest, PanelShowsAndCopiesTheSelectedProcess)
     EXPECT_EQ(launcher.calls[1], "properties|" + exe);
     EXPECT_TRUE(launcher.calls[2].startsWith("open|")) << launcher.calls[2].toStdString();
 }
+
+TEST_F(RunningTabTest, DefaultViewByViewer)
+{
+    // The tab as a normal user and as a system account would see it, started from this
+    // test's session: a system account's programs of that session are its own.
+    Child user(1000, {kSleep, "300"});
+    Child service(997, {kSleep, "300"});
+    Child nobody(kNobody, {kSleep, "300"});
+    for (pid_t pid : {user.pid, service.pid, nobody.pid})
+        ASSERT_TRUE(pollUntil([&] { return proctest::runs(pid, kSleep); }));
+    struct Case
+    {
+        const char *what;
+        quint32 viewerUid;
+        bool root, user, service, nobody;
+    };
+    const Case cases[] = {
+        {"normal user", 1000, false, true, false, false},
+        {"system account", 997, false, true, true, false},
+        {"root", 0, true, true, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TOVRunningTab view(nullptr, nullptr, &props);
+        procmon::ProcessViewer viewer = procmon::ProcessViewer::Current();
+        viewer.Uid = c.viewerUid;
+        viewer.LoginUid = viewer.AuditSession = platform::kNoLoginSession;
+        view.RunningProcs()->SetViewer(viewer);
+        view.FirstActivate();
+        EXPECT_EQ(view.RowOf(quint32(getpid())) != nullptr, c.root);
+        EXPECT_EQ(view.RowOf(quint32(user.pid)) != nullptr, c.user);
+        EXPECT_EQ(view.RowOf(quint32(service.pid)) != nullptr, c.service);
+        EXPECT_EQ(view.RowOf(quint32(nobody.pid)) != nullptr, c.nobody);
+        EXPECT_EQ(view.RowOf(1), nullptr);
+    }
+}
+
+TEST_F(RunningTabTest, RowsKnowTheirApplicationAndFollowTheLanguage)
+{
+    Child program(kNobody, {kSleep, "300"});
+    ASSERT_TRUE(pollUntil([&] { return proctest::runs(program.pid, kSleep); }));
+    QString said = QStringLiteral("first words");
+    int asked = 0;
+    tab->ApplicationOf = [&](const TProcessItem &item) -> TProcessApplication {
+        if (item.ProcessID != quint32(program.pid))
+            return {};
+        ++asked;
+        return {QStringLiteral("registry:Demo"), QStringLiteral("Demo"), said};
+    };
+    QStringList shown;
+    tab->OnShowInUninstallList = [&](const QString &key) { shown << key; };
+    showAll();
+    QTreeWidgetItem *row = tab->RowOf(quint32(program.pid));
+    ASSERT_NE(row, nullptr);
+    // The file has no description here (no package database): the application's stands in.
+    EXPECT_EQ(row->text(procmon::ColDescription), "first words");
+    for (int i = 0; i < 3; ++i)
+        tab->TimerRefresh();
+    EXPECT_EQ(asked, 1) << "looked up once per process, not per refresh";
+
+    ASSERT_TRUE(select(quint32(program.pid)));
+    tab->CommandShowInUninstallList();
+    EXPECT_EQ(shown, QStringList {QStringLiteral("registry:Demo")});
+    ASSERT_TRUE(select(quint32(getpid())));
+    tab->CommandShowInUninstallList(); // a process of no listed application leads nowhere
+    EXPECT_EQ(shown.size(), 1);
+
+    // A language change describes the rows that exist again.
+    said = QStringLiteral("second words");
+    tab->MultiLangsLanguageChanged();
+    EXPECT_EQ(tab->RowOf(quint32(program.pid))->text(procmon::ColDescription), "second words");
+    EXPECT_EQ(asked, 2);
+}
