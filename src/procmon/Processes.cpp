@@ -328,7 +328,8 @@ void TProcessItem::ResolveFromCommandLine()
         program.remove(0, 1);
     if (!program.startsWith(QLatin1Char('/'))) {
         // A server's title ("name: what it does") names its program first.
-        const qsizetype cut = program.indexOf(QRegularExpression(QStringLiteral("[: ]")));
+        static const QRegularExpression titleEnd(QStringLiteral("[: ]"));
+        const qsizetype cut = program.indexOf(titleEnd);
         if (cut >= 0)
             program.truncate(cut);
     } else if (!QFileInfo(program).isFile()) {
@@ -357,8 +358,8 @@ void TProcessItem::ResolveScript()
         return;
     // Options that give the code on the command line, or a module by name: no file stands for it.
     const QString interpreter = baseName(ImagePath);
-    const bool shell
-        = QRegularExpression(QStringLiteral("^(ba|da|z|k|mk)?sh$")).match(interpreter).hasMatch();
+    static const QRegularExpression shells(QStringLiteral("^(ba|da|z|k|mk)?sh$"));
+    const bool shell = shells.match(interpreter).hasMatch();
     const bool python
         = interpreter.startsWith(QLatin1String("python")) || interpreter.startsWith(QLatin1String("pypy"));
     for (qsizetype i = 1; i < m_leadingWords.size(); ++i) {

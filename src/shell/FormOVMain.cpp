@@ -690,6 +690,8 @@ void TFormOVMain::applyToolkitLanguage()
 
 void TFormOVMain::MultiLangsLanguageChanged()
 {
+    // Applications' summaries are translated: the Running tab's rows, described again below, read them anew.
+    m_appIndexBuiltMs = 0;
     TBrimMultiLangs *langs = m_multiLangs.get();
     const auto text = [langs](const char *key) { return langs->GetText(QLatin1String(key)); };
 
