@@ -614,6 +614,15 @@ TEST_F(MainWindow, RunningProgramLeadsToItsEntryAndIsClosedBeforeItsUninstall)
     ASSERT_NE(f.UninstTab->SelectedEntry(), nullptr);
     EXPECT_EQ(f.UninstTab->SelectedEntry()->DisplayName, "Demo Editor");
 
+    // No: nothing is closed and nothing uninstalled.
+    answer = [](const Box &) { return IDNO; };
+    boxes.clear();
+    f.UninstTab->CommandUninstall();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(proctest::isRunning(demo.pid));
+    EXPECT_EQ(f.UninstMgr()->RunningUninstalls(), 0);
+
+    answer = [](const Box &box) { return box.text.contains(QLatin1String("running")) ? IDYES : IDNO; };
     boxes.clear();
     f.UninstTab->CommandUninstall();
     ASSERT_EQ(boxes.size(), 1u);
