@@ -3,10 +3,14 @@
 // with every process of the machine plus extra sleeping processes started
 // here; next to it, in the same run, one `ps -eo pid,user,rss,pcpu,comm,args`
 // and one `top -b -n 1` (their CPU time from wait4). Then the CPU share of the
-// program while the tab is open and refreshing by itself.
+// program while the tab is open and refreshing by itself. The tab ties its rows
+// to the installed applications as the program does; the look-ups are counted.
 //
 //   bench_process_refresh [extra processes]   (default 500)
 
+#include "installed/ApplicationIndex.h"
+#include "installed/InstalledSource.h"
+#include "installed/UninstManager.h"
 #include "platform/DpkgPackageIndex.h"
 #include "procmon/Processes.h"
 #include "procmon/RunningTab.h"
@@ -121,6 +125,18 @@ int main(int argc, char **argv)
     const double modelRefresh = meanCpu([&] { model.Refresh(); }, kRuns);
 
     TOVRunningTab tab;
+    // The applications of the machine, as the main window ties rows to them.
+    TUninstManager applications;
+    applications.SetSources(installed::MakeDefaultSources());
+    applications.Rescan();
+    installed::ApplicationIndex index;
+    index.Build(applications);
+    int lookups = 0;
+    tab.ApplicationOf = [&](const TProcessItem &item) {
+        ++lookups;
+        const auto app = index.Find(item.ImagePath, item.FlatpakId);
+        return app ? TProcessApplication {app->Key, app->Name, app->Description} : TProcessApplication {};
+    };
     tab.resize(800, 500);
     tab.show();
     tab.FirstActivate();
@@ -129,12 +145,14 @@ int main(int argc, char **argv)
         tab.TimerRefresh();
         app.processEvents();
     }
+    const int lookupsBefore = lookups;
     const double tabRefresh = meanCpu(
         [&] {
             tab.TimerRefresh();
             app.processEvents(); // the repaint of the changed cells
         },
         kRuns);
+    const int lookupsInRefreshes = lookups - lookupsBefore;
 
     const double ps = meanChildCpu({"ps", "-eo", "pid,user,rss,pcpu,comm,args"}, 5);
     const double top = meanChildCpu({"top", "-b", "-n", "1"}, 5);
@@ -166,6 +184,8 @@ int main(int argc, char **argv)
     tab.Deactivate();
 
     std::printf("processes listed: %d (%zu started here)\n", model.Count(), sleepers.size());
+    std::printf("application look-ups: %d while filling the rows, %d in %d steady refreshes\n", lookupsBefore,
+                lookupsInRefreshes, kRuns);
     std::printf("%-44s %10s\n", "CPU time per run", "ms");
     std::printf("%-44s %10.2f\n", "model refresh (steady state)", modelRefresh * 1e3);
     std::printf("%-44s %10.2f\n", "tab refresh: model + samples + rows + paint", tabRefresh * 1e3);

@@ -1,5 +1,6 @@
 // The /proc files the process list reads carry text that processes choose
-// (names, arguments): every parser gets the same bytes.
+// (names, arguments), and a sandbox's root holds its own .flatpak-info:
+// every parser gets the same bytes.
 #include "platform/ProcFs.h"
 
 #include <cstddef>
@@ -19,5 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     quint64 total = 0, available = 0;
     (void)platform::parseMeminfo(text, &total, &available);
     (void)platform::commandLineText(text);
+    (void)platform::parseLoginDefsUidMin(text);
+    (void)platform::parseFlatpakInfoAppId(text);
     return 0;
 }

@@ -104,6 +104,12 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"String.FlatpakUserInstallation", u"user installation"},
     {u"String.FlatpakSystemInstallation", u"system installation"},
     {u"String.FlatpakNamedInstallation", u"system installation \"%s\""},
+    {u"String.MsgText.UninstallRunningQuery",
+     u"These programs of the application are running:#N#R%s#N#RThey are closed before the uninstall. Close "
+     u"them "
+     u"and uninstall?"},
+    {u"String.MsgText.UninstallRunningFailed",
+     u"Some programs of the application could not be closed, so the uninstall was not started."},
     {u"String.MsgText.RemoveFromListQuery",
      u"Cannot uninstall this application, do you want to remove this item from the list?"},
     {u"String.MsgText.DeleteTaskQuery", u"Are you sure you want to delete this task?"},
@@ -198,6 +204,7 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"FormOVMain.mniRunningLocation.Caption", u"File Location"},
     {u"FormOVMain.mniRunningProperties.Caption", u"File Properties"},
     {u"FormOVMain.mniRunningSearch.Caption", u"Search Online"},
+    {u"FormOVMain.mniRunningShowInUninstall.Caption", u"Show in the Uninstall list"},
     {u"FormOVMain.lblRunningTitle.Caption", u"View of applications' running state and resource usage."},
     {u"FormOVMain.lblRunningSysStatus.Caption",
      u"%d activated applications %s, CPU usage: %d %%, memory usage: %d %%."},

@@ -3,6 +3,7 @@
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
+#include "installed/ApplicationIndex.h"
 #include "installed/UninstManager.h"
 #include "ui/BrimAccessible.h"
 #include "ui/BrimDialogs.h"
@@ -637,11 +638,15 @@ void TOVUninstallTab::CommandUninstall()
         if (e->NoUninstallReason.isEmpty())
             StartPackageRemoval(*e);
     } else if (e->HasUninstallCommand()) {
-        if (AskQuestion("String.MsgText.UninstallQuery") == IDYES) {
+        const QString key = installed::EntryKey(*e);
+        QList<quint32> running;
+        if (AskUninstall(*e, &running)) {
             // The answer may have come after a rebuild of the list: use the entry only if it is still
-            // selected.
-            if (TUninstItem *still = SelectedEntry(); still == e)
-                e->StartUninstall();
+            // selected, also after its programs were ended.
+            if (TUninstItem *still = SelectedEntry(); still == e && EndRunningPrograms(running)) {
+                if (TUninstItem *now = SelectedEntry(); now && installed::EntryKey(*now) == key)
+                    now->StartUninstall();
+            }
         }
     } else if (AskQuestion("String.MsgText.RemoveFromListQuery") == IDYES) {
         if (TUninstItem *still = SelectedEntry(); still == e) {
@@ -725,6 +730,60 @@ void TOVUninstallTab::ShowRemovalFailure(const platform::PackageRemovalResult &R
     const QString message = installed::RemovalFailureText(Result, Plan);
     if (!message.isEmpty())
         MessageBox(window(), message, text("String.MsgTitle.Failure"), MB_ICONERROR);
+}
+
+bool TOVUninstallTab::AskUninstall(const TUninstItem &Item, QList<quint32> *Running)
+{
+    Running->clear();
+    const QList<QPair<quint32, QString>> programs
+        = RunningProgramsOf ? RunningProgramsOf(installed::EntryKey(Item)) : QList<QPair<quint32, QString>>();
+    if (programs.isEmpty())
+        return AskQuestion("String.MsgText.UninstallQuery") == IDYES;
+    // An uninstaller that meets its program running fails or leaves it broken: it is closed first.
+    QStringList lines;
+    for (const auto &[pid, name] : programs) {
+        *Running << pid;
+        if (lines.size() < 10)
+            lines << QStringLiteral("%1 [%2]").arg(name).arg(pid);
+    }
+    if (programs.size() > lines.size())
+        lines << QStringLiteral("…");
+    const int answer
+        = MessageBox(window(), format("String.MsgText.UninstallRunningQuery", {lines.join(u'\n')}),
+                     text("String.MsgTitle.Question"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    return answer == IDYES;
+}
+
+bool TOVUninstallTab::EndRunningPrograms(const QList<quint32> &Running)
+{
+    if (Running.isEmpty() || !EndPrograms || EndPrograms(Running))
+        return true;
+    MessageBox(window(), text("String.MsgText.UninstallRunningFailed"), text("String.MsgTitle.Failure"),
+               MB_ICONERROR);
+    return false;
+}
+
+bool TOVUninstallTab::SelectEntryByKey(const QString &Key)
+{
+    if (!m_firstShown)
+        FirstActivate();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (int i = 0; i < m_lvUninst->topLevelItemCount(); ++i) {
+            QTreeWidgetItem *row = m_lvUninst->topLevelItem(i);
+            const TUninstItem *e = entryOf(row);
+            if (!e || installed::EntryKey(*e) != Key)
+                continue;
+            m_lvUninst->setCurrentItem(row);
+            row->setSelected(true);
+            m_lvUninst->scrollToItem(row);
+            m_lvUninst->setFocus();
+            return true;
+        }
+        // Installed since the list was read: read it again, once.
+        if (pass == 0)
+            ListFill();
+    }
+    return false;
 }
 
 void TOVUninstallTab::ColumnClick(int Column)

@@ -9,6 +9,7 @@
 
 #include <QIcon>
 #include <QList>
+#include <QPair>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -56,6 +57,15 @@ public:
     TWebAPIClient *WebAPI = nullptr;
     // ShowMessageBox with the current language by default; tests replace it.
     std::function<int(QWidget *Owner, const QString &Text, const QString &Caption, unsigned Type)> MessageBox;
+    // The running processes of an entry, by its key (installed::EntryKey): their
+    // identifiers and names. The main window asks the Running tab; unset: none run.
+    std::function<QList<QPair<quint32, QString>>(const QString &EntryKey)> RunningProgramsOf;
+    // Ends those processes; true when all have ended.
+    std::function<bool(const QList<quint32> &ProcessIDs)> EndPrograms;
+
+    // Selects the listed entry with that key (the list is read again once when it
+    // is not there); false when no listed entry has it.
+    bool SelectEntryByKey(const QString &Key);
 
     // Operations of the tab, as the controls trigger them.
     void ListFill();
@@ -144,6 +154,11 @@ private:
                           const platform::PackageRemovalResult &Result);
     void ShowRemovalFailure(const platform::PackageRemovalResult &Result,
                             const platform::PackageRemovalPlan &Plan);
+    // The uninstall question: with the entry's running programs listed when there are any
+    // (their identifiers go to Running); true when the user agrees.
+    bool AskUninstall(const TUninstItem &Item, QList<quint32> *Running);
+    // Ends the programs before an uninstall; false, after telling the user, when one would not end.
+    bool EndRunningPrograms(const QList<quint32> &Running);
 
     TUninstManager *m_mgr;
     QTreeWidget *m_lvUninst = nullptr;

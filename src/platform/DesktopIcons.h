@@ -15,6 +15,12 @@ inline constexpr char kGenericExecutableIcon[] = "application-x-executable";
 // when no entry names it. The entries are read once, on first use.
 QString desktopIconFor(const QString &executablePath);
 
+// The desktop entry file that starts that executable, matched as for the
+// icon; and the entry of an application id (a Flatpak's, "<id>.desktop").
+// Empty when there is none.
+QString desktopEntryFileFor(const QString &executablePath);
+QString desktopEntryFileOfId(const QString &applicationId);
+
 // The keys of a desktop entry's main group ("[Desktop Entry]"); none for a
 // file that cannot be read or is larger than 1 MiB.
 QHash<QString, QString> readDesktopEntry(const QString &file);

@@ -67,6 +67,14 @@ bool parseMeminfo(std::string_view text, quint64 *totalBytes, quint64 *available
 QString commandLineText(std::string_view raw);
 // Bytes a process chose (name, path) as text: invalid UTF-8 becomes U+FFFD.
 QString processText(std::string_view raw);
+// UID_MIN of /etc/login.defs: the first id of ordinary accounts; fallback when the text sets none.
+quint32 parseLoginDefsUidMin(std::string_view text, quint32 fallback = 1000);
+// The application id of a sandbox's .flatpak-info ("name" of its [Application] group);
+// empty when there is none or it is no application id.
+QString parseFlatpakInfoAppId(std::string_view text);
+
+// Marks an unset login uid or audit session (a process not started from a login).
+inline constexpr quint32 kNoLoginSession = 0xFFFFFFFFu;
 
 // /proc/<pid>/stat of whatever process holds pid now (no handle needed).
 bool readProcStatOf(quint32 pid, ProcStat *out);
@@ -119,10 +127,19 @@ public:
     bool readStatus(ProcStatus *out) const;
     // /proc/<pid>/exe without the kernel's " (deleted)" mark; false when it cannot be read
     // (another user's process without the rights, a kernel thread).
-    bool readImagePath(QString *out) const;
+    // error gets the errno of a failure (EACCES: the file exists but is not ours to see).
+    bool readImagePath(QString *out, int *error = nullptr) const;
+    // /proc/<pid>/cwd, with the same rights as the executable.
+    bool readWorkingDirectory(QString *out) const;
+    // The login uid and the audit session the process belongs to (kNoLoginSession
+    // when unset); readable for every process.
+    bool readLoginSession(quint32 *loginUid, quint32 *auditSession) const;
+    // The Flatpak application a sandboxed process runs (its /.flatpak-info);
+    // false outside a sandbox or without the rights to look into its root.
+    bool readFlatpakAppId(QString *out) const;
     // /proc/<pid>/cmdline as text; false when it cannot be read or is empty.
-    // leadingWords gets its first three words on their own (argv[0] and what
-    // follows it: for a script, its interpreter, an option and the script).
+    // leadingWords gets its first four words on their own (argv[0] and what
+    // follows it: for a script, its interpreter, options and the script).
     bool readCommandLine(QString *out, QStringList *leadingWords = nullptr) const;
     // One variable of /proc/<pid>/environ; false when it is not set or cannot be read.
     bool readEnvironmentValue(const QByteArray &name, QString *out) const;
@@ -131,6 +148,10 @@ public:
     // ESRCH when the process has ended). Kernel threads ignore signals: they
     // are refused with EPERM instead of reporting a kill that never happens.
     int kill() const;
+    // Asks the process to end (SIGTERM), so it may save its work; 0 or the errno, as kill.
+    int requestEnd() const;
+    // Waits up to timeoutMs for the process to end; true once it has.
+    bool waitForExit(int timeoutMs) const;
     // Whether this process may be signalled by us (no signal is sent).
     int checkSignalRights() const;
     // Nice value and scheduling policy of the main thread.
@@ -149,6 +170,7 @@ public:
 private:
     bool stillSameProcess() const { return !hasExited(); }
     bool readKept(int fd, const char *file, std::string_view *text) const;
+    bool readLink(const char *file, std::string_view *target, int *error) const;
 
     quint32 m_pid = 0;
     int m_pidfd = -1;
@@ -166,6 +188,13 @@ quint64 clockTicksPerSecond();
 double monotonicTime100ns();
 // The account name of a user id (looked up once per id); empty when it has none.
 QString accountName(quint32 uid);
+// The id of the account "nobody" (65534 where it has none).
+quint32 nobodyUid();
+// UID_MIN of the login definitions file (1000 when it is missing or sets none).
+quint32 systemUidMinimum(const char *loginDefs = "/etc/login.defs");
+// Who this program runs as, and its own process.
+quint32 effectiveUserId();
+quint32 currentProcessId();
 // This machine's name, the domain of its local accounts.
 QString machineName();
 // Raises the limit of open descriptors to the hard limit: the process list keeps three per process.

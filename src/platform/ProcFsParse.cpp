@@ -269,3 +269,69 @@ QString commandLineText(std::string_view raw)
 }
 
 } // namespace platform
+
+namespace platform {
+
+namespace {
+std::string_view trimBlanks(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
+        text.remove_suffix(1);
+    return text;
+}
+} // namespace
+
+quint32 parseLoginDefsUidMin(std::string_view text, quint32 fallback)
+{
+    quint32 result = fallback;
+    forEachLine(text, [&](std::string_view line) {
+        line = trimBlanks(line);
+        if (line.empty() || line.front() == '#')
+            return true;
+        std::string_view rest = line;
+        if (nextWord(&rest) != "UID_MIN")
+            return true;
+        quint64 value = 0;
+        // Only a plain decimal below the "no account" id counts; anything else keeps the default.
+        if (toUnsigned(trimBlanks(nextWord(&rest)), &value) && value > 0 && value < 0xFFFFFFFFu)
+            result = quint32(value);
+        return true;
+    });
+    return result;
+}
+
+QString parseFlatpakInfoAppId(std::string_view text)
+{
+    bool inApplication = false;
+    QString id;
+    forEachLine(text, [&](std::string_view line) {
+        line = trimBlanks(line);
+        if (line.empty() || line.front() == '#')
+            return true;
+        if (line.front() == '[') {
+            // The first [Application] group is the one Flatpak writes; a second one changes nothing.
+            if (inApplication)
+                return false;
+            inApplication = line == "[Application]";
+            return true;
+        }
+        const size_t eq = line.find('=');
+        if (!inApplication || eq == std::string_view::npos || trimBlanks(line.substr(0, eq)) != "name")
+            return true;
+        const std::string_view value = trimBlanks(line.substr(eq + 1));
+        // An application id is a reverse domain name: letters, digits, '.', '_' and '-' only.
+        if (value.empty() || value.size() > 255)
+            return false;
+        for (char c : value)
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.'
+                  || c == '_' || c == '-'))
+                return false;
+        id = QString::fromLatin1(value.data(), qsizetype(value.size()));
+        return false;
+    });
+    return id;
+}
+
+} // namespace platform

@@ -149,6 +149,19 @@ OVProcDB &ProcDB()
     return db;
 }
 
+namespace {
+// The file's description, else the other one.
+QString OwnDescription(const ProcessDescRequest &request, const FileDescriptionGetter &fileDescription)
+{
+    QString description;
+    if (!request.ImagePath.isEmpty() && fileDescription)
+        description = fileDescription(request.ImagePath);
+    if (description.trimmed().isEmpty() && request.OtherDescription)
+        description = request.OtherDescription();
+    return description;
+}
+} // namespace
+
 QString ChooseProcessDescription(const ProcessDescRequest &request, OVProcDB &knowledgeBase,
                                  const TextGetter &getText, const FileDescriptionGetter &fileDescription)
 {
@@ -158,13 +171,13 @@ QString ChooseProcessDescription(const ProcessDescRequest &request, OVProcDB &kn
         };
         QString description;
         bool risk = false;
-        if (!knowledgeBase.Lookup(request.ProcessName, description, risk))
-            return text("String.ProcessDesc.Unknown", "(Unknown)");
-        return risk ? text("String.ProcessDesc.Risk", "(Risk)") + description : description;
+        if (knowledgeBase.Lookup(request.ProcessName, description, risk))
+            return risk ? text("String.ProcessDesc.Risk", "(Risk)") + description : description;
+        // Most programs of a Linux desktop have no record; what they say of themselves beats "unknown".
+        const QString own = OwnDescription(request, fileDescription);
+        return own.isEmpty() ? text("String.ProcessDesc.Unknown", "(Unknown)") : own;
     }
-    if (request.ImagePath.isEmpty() || !fileDescription)
-        return {};
-    return fileDescription(request.ImagePath);
+    return OwnDescription(request, fileDescription);
 }
 
 } // namespace procmon

@@ -57,6 +57,10 @@ struct ProcessDescRequest
     QString ProcessName;
     // The executable's full path; may be empty.
     QString ImagePath;
+    // What else says what runs (the application the process belongs to, its
+    // desktop entry, this program itself): asked where neither the knowledge
+    // base nor the file has a description. May be empty.
+    std::function<QString()> OtherDescription = {};
 };
 
 // Texts of the language component ("String.ProcessDesc.Risk", "String.ProcessDesc.Unknown").
@@ -65,9 +69,10 @@ using TextGetter = std::function<QString(const QString &key)>;
 using FileDescriptionGetter = std::function<QString(const QString &imagePath)>;
 
 // Under the Simplified Chinese language (LCID "2052") the knowledge base's description,
-// after the risk mark when the name is flagged, or the unknown mark when it has no record;
-// under any other language (or none) the executable's own file description, and the
-// knowledge base is not touched.
+// after the risk mark when the name is flagged; without a record the file's own
+// description, then the other description, and the unknown mark only when neither
+// says anything. Under any other language (or none) the executable's own file
+// description, else the other one, and the knowledge base is not touched.
 QString ChooseProcessDescription(const ProcessDescRequest &request, OVProcDB &knowledgeBase,
                                  const TextGetter &getText, const FileDescriptionGetter &fileDescription);
 

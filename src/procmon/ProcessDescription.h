@@ -3,6 +3,7 @@
 #include <QString>
 
 class TFileProp;
+class TProcessItem;
 namespace procmon {
 class OVProcDB;
 }
@@ -13,3 +14,10 @@ class OVProcDB;
 // FileDescription read through FileProps (empty when the file cannot be opened).
 QString OVProcessDescription(const QString &ProcessName, const QString &ImagePath, TFileProp &FileProps,
                              procmon::OVProcDB *KnowledgeBase = nullptr);
+
+// The same for a listed process: a script by its file, this program's own
+// processes as this program, and where neither the knowledge base nor the file
+// says anything, the application the process belongs to (its description as
+// given), then the desktop entry that starts it.
+QString OVProcessDescription(const TProcessItem &Item, TFileProp &FileProps, procmon::OVProcDB *KnowledgeBase,
+                             const QString &ApplicationDescription);

@@ -1,10 +1,13 @@
 #include "procmon/Processes.h"
 
+#include "platform/AppPath.h"
 #include "platform/DesktopIcons.h"
 #include "platform/WinePrefix.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -134,6 +137,29 @@ const QStringList &SystemImagePaths()
     return paths;
 }
 
+ProcessViewer ProcessViewer::Current()
+{
+    ProcessViewer viewer;
+    viewer.Uid = platform::effectiveUserId();
+    viewer.UidMin = platform::systemUidMinimum();
+    viewer.NobodyUid = platform::nobodyUid();
+    viewer.ProcessID = platform::currentProcessId();
+    const platform::ProcessHandle self = platform::ProcessHandle::open(viewer.ProcessID);
+    platform::ProcStat stat;
+    if (self.readStat(&stat))
+        viewer.Session = quint32(std::max<qint64>(stat.session, 0));
+    self.readLoginSession(&viewer.LoginUid, &viewer.AuditSession);
+    return viewer;
+}
+
+bool IsScriptInterpreter(const QString &FileName)
+{
+    static const QRegularExpression interpreters(
+        QStringLiteral("^(python|pypy|perl|ruby|node|nodejs|lua|luajit|php|bash|dash|sh|zsh|ksh|mksh|"
+                       "tclsh|wish|gjs|guile|Rscript)[0-9.]*$"));
+    return interpreters.match(FileName).hasMatch();
+}
+
 } // namespace procmon
 
 // ---- TProcessMemory ----
@@ -192,7 +218,54 @@ bool TProcessItem::IsCritical() const
 
 bool TProcessItem::IsSystem() const
 {
-    return IsCritical() || (HasOwnerUid && OwnerUid == 0) || procmon::SystemImagePaths().contains(ImagePath);
+    if (IsCritical() || procmon::SystemImagePaths().contains(ImagePath))
+        return true;
+    const procmon::ProcessViewer &viewer = Owner->Viewer();
+    if (!HasOwnerUid || !viewer.IsSystemAccount(OwnerUid))
+        return false;
+    // Root or a system account looking at its own login's programs (this one among them) sees them.
+    return !(OwnerUid == viewer.Uid && InViewerLogin());
+}
+
+bool TProcessItem::InViewerLogin() const
+{
+    const procmon::ProcessViewer &viewer = Owner->Viewer();
+    if (ProcessID == viewer.ProcessID)
+        return true;
+    if (viewer.AuditSession != platform::kNoLoginSession && AuditSession == viewer.AuditSession)
+        return true;
+    if (viewer.LoginUid != platform::kNoLoginSession && LoginUid == viewer.LoginUid)
+        return true;
+    return viewer.Session != 0 && SessionID == viewer.Session;
+}
+
+bool TProcessItem::IsOwnProgram() const
+{
+    const quint32 self = Owner->Viewer().ProcessID;
+    if (ProcessID == self)
+        return true;
+    static const QString folder = platform::applicationDirectory();
+    if (!ImagePath.isEmpty() && folder.size() > 1 && ImagePath.startsWith(folder))
+        return true;
+    // The web engine's helpers are children and grandchildren of the window's process; other
+    // children (installers, uninstallers) are programs of their own.
+    if (baseName(ImagePath) != QLatin1String("QtWebEngineProcess"))
+        return false;
+    const TProcessItem *ancestor = this;
+    for (int depth = 0; depth < 3 && ancestor && ancestor->ParentProcessID > 2; ++depth) {
+        if (ancestor->ParentProcessID == self)
+            return true;
+        ancestor = Owner->ItemByID(ancestor->ParentProcessID);
+    }
+    return false;
+}
+
+void TProcessItem::LookupLoginSession()
+{
+    // Only the viewer's own account needs it, and only when that account belongs to the system.
+    const procmon::ProcessViewer &viewer = Owner->Viewer();
+    if (HasOwnerUid && OwnerUid == viewer.Uid && viewer.IsSystemAccount() && Handle.isOpen())
+        Handle.readLoginSession(&LoginUid, &AuditSession);
 }
 
 void TProcessItem::LookupOwner()
@@ -220,9 +293,16 @@ void TProcessItem::LookupOwner()
 void TProcessItem::LookupImagePath()
 {
     QString path;
-    if (!KernelThread && Handle.isOpen() && Handle.readImagePath(&path)) {
+    int error = 0;
+    if (KernelThread || !Handle.isOpen())
+        return;
+    if (Handle.readImagePath(&path, &error)) {
         ImagePath = path;
         m_procExe = path;
+        m_exeDenied = false;
+        ImageFromCommandLine = false;
+    } else {
+        m_exeDenied = error == EACCES || error == EPERM;
     }
 }
 
@@ -232,6 +312,80 @@ void TProcessItem::LookupCommandLine()
     if (!KernelThread && Handle.isOpen() && Handle.readCommandLine(&line, &m_leadingWords)) {
         CommandLine = line;
         ResolveWineProgram();
+        ResolveFromCommandLine();
+        ResolveScript();
+    }
+}
+
+void TProcessItem::ResolveFromCommandLine()
+{
+    if (!ImagePath.isEmpty() || !m_exeDenied || m_leadingWords.isEmpty())
+        return;
+    // What the process says it runs: only used where the kernel's own answer is
+    // not ours to read, and never to grant anything (the process is not ours either).
+    QString program = m_leadingWords.first();
+    if (program.startsWith(QLatin1Char('-'))) // a login shell's "-bash"
+        program.remove(0, 1);
+    if (!program.startsWith(QLatin1Char('/'))) {
+        // A server's title ("name: what it does") names its program first.
+        static const QRegularExpression titleEnd(QStringLiteral("[: ]"));
+        const qsizetype cut = program.indexOf(titleEnd);
+        if (cut >= 0)
+            program.truncate(cut);
+    } else if (!QFileInfo(program).isFile()) {
+        const qsizetype blank = program.indexOf(QLatin1Char(' '));
+        program = blank > 0 ? program.left(blank) : QString();
+    }
+    QString path;
+    if (program.startsWith(QLatin1Char('/'))) {
+        const QFileInfo file(program);
+        if (file.isFile())
+            path = file.canonicalFilePath();
+    } else if (!program.isEmpty() && !program.contains(QLatin1Char('/'))) {
+        path = platform::resolveDesktopProgram(program);
+    }
+    // A relative path with a folder would need the process's own folder, which is as closed as its file.
+    if (!path.isEmpty()) {
+        ImagePath = path;
+        ImageFromCommandLine = true;
+    }
+}
+
+void TProcessItem::ResolveScript()
+{
+    if (ImagePath.isEmpty() || !InterpreterPath.isEmpty()
+        || !procmon::IsScriptInterpreter(baseName(ImagePath)))
+        return;
+    // Options that give the code on the command line, or a module by name: no file stands for it.
+    const QString interpreter = baseName(ImagePath);
+    static const QRegularExpression shells(QStringLiteral("^(ba|da|z|k|mk)?sh$"));
+    const bool shell = shells.match(interpreter).hasMatch();
+    const bool python
+        = interpreter.startsWith(QLatin1String("python")) || interpreter.startsWith(QLatin1String("pypy"));
+    for (qsizetype i = 1; i < m_leadingWords.size(); ++i) {
+        const QString &word = m_leadingWords.at(i);
+        if (word == QLatin1String("-c") && (shell || python))
+            return;
+        if (word == QLatin1String("-m") && python)
+            return;
+        if ((word == QLatin1String("-e") || word == QLatin1String("-E") || word == QLatin1String("-r"))
+            && !shell && !python)
+            return;
+        if (word.startsWith(QLatin1Char('-')) || word.isEmpty())
+            continue;
+        QString script = word;
+        if (!script.startsWith(QLatin1Char('/'))) {
+            QString folder;
+            if (!Handle.readWorkingDirectory(&folder))
+                return;
+            script = folder + QLatin1Char('/') + script;
+        }
+        const QFileInfo file(script);
+        if (!file.isFile())
+            return;
+        InterpreterPath = ImagePath;
+        ImagePath = QDir::cleanPath(file.absoluteFilePath());
+        return;
     }
 }
 
@@ -324,6 +478,11 @@ void TProcessItem::TakeName(const platform::ProcStat &Stat)
 {
     m_comm = QByteArray(Stat.comm, Stat.commLength);
     Name = platform::processText({Stat.comm, size_t(Stat.commLength)});
+    // A script is named by its file, whichever way it was started.
+    if (!InterpreterPath.isEmpty()) {
+        Name = baseName(ImagePath);
+        return;
+    }
     // The kernel keeps 15 bytes of a name: the file's own name is the whole of it. For a
     // script the file is its interpreter; the script is one of the first words of the command line.
     if (Stat.commLength == 15) {
@@ -348,10 +507,15 @@ void TProcessItem::ReloadAfterRename()
     // After an exec the file, the arguments and possibly the owner are new.
     ImagePath.clear();
     CommandLine.clear();
+    InterpreterPath.clear();
+    FlatpakId.clear();
+    ImageFromCommandLine = false;
     m_leadingWords.clear();
     LookupOwner();
+    LookupLoginSession();
     LookupImagePath();
     LookupCommandLine();
+    Handle.readFlatpakAppId(&FlatpakId);
     LookupIcon();
     TakeName(stat);
     if (!Owner->IsFirstLoad() && Owner->OnProcessReloaded)
@@ -370,6 +534,8 @@ void TProcessItem::CompleteDetails()
         return;
     TProcesses *owner = Owner;
     if (RetryCount > 5) {
+        // Nothing more is coming: the row is completed from what could be read, once.
+        DetailsComplete = true;
         if (owner->OnProcessReloaded)
             owner->OnProcessReloaded(owner, ProcessID);
         return;
@@ -387,20 +553,32 @@ void TProcessItem::CompleteDetails()
     }
     if (User.isEmpty() || Domain.isEmpty()) {
         LookupOwner();
+        LookupLoginSession();
         changed = true;
         ok = ok && !User.isEmpty() && !Domain.isEmpty();
     }
     // Kernel threads have neither file nor command line: nothing is missing.
+    bool named = false;
     if (!KernelThread && ImagePath.isEmpty()) {
         LookupImagePath();
+        if (!m_leadingWords.isEmpty()) {
+            ResolveFromCommandLine();
+            ResolveScript();
+        }
         changed = true;
-        ok = ok && !ImagePath.isEmpty();
+        named = !ImagePath.isEmpty();
+        // An executable that is not ours to see is as complete as it gets.
+        ok = ok && (named || m_exeDenied);
     }
     if (!KernelThread && CommandLine.isEmpty()) {
         LookupCommandLine();
         changed = true;
+        named = named || !ImagePath.isEmpty();
         ok = ok && !CommandLine.isEmpty();
     }
+    platform::ProcStat stat;
+    if (named && Handle.readStat(&stat))
+        TakeName(stat); // a name the kernel cut short is whole once the file is known
     LookupIcon();
     if (ok) {
         DetailsComplete = true;
@@ -459,9 +637,27 @@ bool TProcessHelper::SetPriorityClass(quint32 ProcessID, quint32 PriorityClass)
     return SetPriorityClass(platform::ProcessHandle::open(ProcessID), PriorityClass);
 }
 
+bool TProcessHelper::EndAll(const std::vector<const platform::ProcessHandle *> &Processes, int GraceMs)
+{
+    for (const platform::ProcessHandle *process : Processes)
+        process->requestEnd();
+    const double deadline = platform::monotonicTime100ns() + double(GraceMs) * 1e4;
+    bool all = true;
+    for (const platform::ProcessHandle *process : Processes) {
+        const int left = int(std::max(0.0, (deadline - platform::monotonicTime100ns()) / 1e4));
+        if (process->waitForExit(left))
+            continue;
+        // Still running after the grace time: ended the hard way, and briefly waited for.
+        if (process->kill() != 0 || !process->waitForExit(1000))
+            all = false;
+    }
+    return all;
+}
+
 // ---- TProcesses ----
 
 TProcesses::TProcesses()
+    : m_viewer(procmon::ProcessViewer::Current())
 {
     // Every item keeps three descriptors open.
     platform::raiseDescriptorLimit();
@@ -606,8 +802,10 @@ TProcessItem *TProcesses::CreateItem(quint32 ProcessID, platform::ProcStat *Stat
         item->StartTicks = Stat->startTicks;
         if (item->Handle.isOpen()) {
             item->LookupOwner();
+            item->LookupLoginSession();
             item->LookupImagePath();
             item->LookupCommandLine();
+            item->Handle.readFlatpakAppId(&item->FlatpakId);
             item->LookupIcon();
         }
         item->TakeName(*Stat);

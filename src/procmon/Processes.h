@@ -36,6 +36,28 @@ quint32 CpuShare(double Delta, double Elapsed, bool IsIdleEntry);
 // part of the system besides root's processes.
 const QStringList &CriticalImagePaths();
 const QStringList &SystemImagePaths();
+
+// Who looks at the processes: which accounts belong to the system, and the
+// viewer's own account, process and login, whose programs stay in view even
+// when the viewer is root or a system account itself.
+struct ProcessViewer
+{
+    quint32 Uid = 0;
+    quint32 UidMin = 1000; // UID_MIN of the login definitions
+    quint32 NobodyUid = 65534;
+    quint32 ProcessID = 0;
+    quint32 Session = 0; // the kernel's session id; 0 when unknown
+    quint32 LoginUid = platform::kNoLoginSession;
+    quint32 AuditSession = platform::kNoLoginSession;
+
+    bool IsSystemAccount(quint32 AccountUid) const { return AccountUid < UidMin || AccountUid == NobodyUid; }
+    bool IsSystemAccount() const { return IsSystemAccount(Uid); }
+    // This program as it runs now.
+    static ProcessViewer Current();
+};
+
+// Interpreters whose first file argument is the program that really runs.
+bool IsScriptInterpreter(const QString &FileName);
 } // namespace procmon
 
 class TProcesses;
@@ -100,6 +122,16 @@ public:
     TProcessMemory Memory;
     bool KernelThread = false;
     quint64 StartTicks = 0;
+    // A script: ImagePath is the script, this the interpreter that runs it.
+    QString InterpreterPath;
+    // The Flatpak application a sandboxed process runs; empty outside a sandbox.
+    QString FlatpakId;
+    // The login the process belongs to (read for the viewer's own account only).
+    quint32 LoginUid = platform::kNoLoginSession;
+    quint32 AuditSession = platform::kNoLoginSession;
+    // True when the executable exists but is not ours to see: ImagePath then
+    // comes from the command line, as far as it names a file.
+    bool ImageFromCommandLine = false;
 
     bool RefreshMemory() { return Memory.Refresh(); }
     // The class of the main thread's scheduling; 0 without a handle.
@@ -109,6 +141,8 @@ public:
     bool SetPriorityClass(quint32 PriorityClass) const;
     bool IsCritical() const;
     bool IsSystem() const;
+    // One of this program's own processes (itself, its helpers, the programs of its folder).
+    bool IsOwnProgram() const;
 
 private:
     friend class TProcesses;
@@ -118,6 +152,12 @@ private:
     void LookupCommandLine();
     // A Windows program under Wine: its own executable as the image path.
     void ResolveWineProgram();
+    // Where the executable cannot be read: the program the command line names.
+    void ResolveFromCommandLine();
+    // An interpreter running a script: the script stands for it.
+    void ResolveScript();
+    void LookupLoginSession();
+    bool InViewerLogin() const;
     void LookupIcon();
     void UpdateCpu(const platform::ProcStat *Stat);
     void CompleteDetails();
@@ -130,6 +170,7 @@ private:
     QByteArray m_comm; // the kernel's name as last read: a change means a new program or a rename
     bool m_renamed = false;
     QString m_procExe; // the executable the kernel names (wine's loader for a Windows program)
+    bool m_exeDenied = false; // the executable link exists but is not ours to read
     quint64 m_faults = 0;
 };
 
@@ -148,6 +189,9 @@ public:
     static bool TerminateTree(const platform::ProcessHandle &Process, const char *ProcessDirectory = "/proc");
     static bool SetPriorityClass(quint32 ProcessID, quint32 PriorityClass);
     static bool SetPriorityClass(const platform::ProcessHandle &Process, quint32 PriorityClass);
+    // Asks every process to end, gives them GraceMs together to save and go,
+    // then terminates those still running. True when all have ended.
+    static bool EndAll(const std::vector<const platform::ProcessHandle *> &Processes, int GraceMs);
 };
 
 // The processes of the machine, brought up to date by Refresh, which reports
@@ -175,6 +219,9 @@ public:
     const QStringList &SmallImages() const { return m_images; }
     const QStringList &LargeImages() const { return m_images; }
     quint32 ProcessorCount() const { return m_processorCount; }
+    // Who looks: decides which processes belong to the system (tests set another).
+    const procmon::ProcessViewer &Viewer() const { return m_viewer; }
+    void SetViewer(const procmon::ProcessViewer &Viewer) { m_viewer = Viewer; }
     bool IsFirstLoad() const { return m_firstLoad; }
 
     std::function<void(TProcesses *Sender, quint32 dwProcessID)> OnProcessAdded;
@@ -196,6 +243,7 @@ private:
     bool m_busy = false;
     bool m_clearPending = false;
     quint32 m_processorCount = 1;
+    procmon::ProcessViewer m_viewer;
     QStringList m_images;
     QHash<QString, int> m_imageIndex;
     platform::ProcessDirectory m_directory;

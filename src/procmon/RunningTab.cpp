@@ -4,6 +4,7 @@
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "core/OVFuncs.h"
+#include "platform/ProcFs.h"
 #include "procmon/FileProp.h"
 #include "procmon/ProcessDescription.h"
 #include "procmon/Processes.h"
@@ -243,6 +244,8 @@ TOVRunningTab::TOVRunningTab(TProcesses *RunningProcs, TSystemStatus *SysStatus,
     mniRunningProperties = item(pmRunning, "mniRunningProperties", &TOVRunningTab::CommandProperties);
     pmRunning->addSeparator();
     mniRunningSearch = item(pmRunning, "mniRunningSearch", &TOVRunningTab::CommandSearch);
+    mniRunningShowInUninstall
+        = item(pmRunning, "mniRunningShowInUninstall", &TOVRunningTab::CommandShowInUninstallList);
 
     tmrRefreshRunning = new QTimer(this);
     tmrRefreshRunning->setObjectName(QStringLiteral("tmrRefreshRunning"));
@@ -334,7 +337,47 @@ int TOVRunningTab::ProcessRowCount() const
 
 QString TOVRunningTab::Description(const TProcessItem *Item)
 {
-    return OVProcessDescription(Item->Name, Item->ImagePath, *m_fileProps, KnowledgeBase);
+    return OVProcessDescription(*Item, *m_fileProps, KnowledgeBase, ApplicationOfProcess(Item).Description);
+}
+
+TProcessApplication TOVRunningTab::ApplicationOfProcess(const TProcessItem *Item)
+{
+    if (!Item || !ApplicationOf)
+        return {};
+    const auto known = m_applications.constFind(Item->ProcessID);
+    if (known != m_applications.constEnd() && known->startTicks == Item->StartTicks)
+        return known->application;
+    KnownApplication entry;
+    entry.startTicks = Item->StartTicks;
+    entry.application = ApplicationOf(*Item);
+    m_applications.insert(Item->ProcessID, entry);
+    return entry.application;
+}
+
+QList<quint32> TOVRunningTab::ProcessesOfApplication(const QString &ApplicationKey)
+{
+    QList<quint32> found;
+    if (ApplicationKey.isEmpty())
+        return found;
+    m_procs->SafeRefresh();
+    for (int i = 0; i < m_procs->Count(); ++i) {
+        const TProcessItem *item = m_procs->Items(i);
+        if (item && item->ProcessID > 2 && !item->IsOwnProgram()
+            && ApplicationOfProcess(item).Key == ApplicationKey)
+            found << item->ProcessID;
+    }
+    return found;
+}
+
+bool TOVRunningTab::EndProcesses(const QList<quint32> &ProcessIDs, int GraceMs)
+{
+    std::vector<const platform::ProcessHandle *> handles;
+    for (quint32 pid : ProcessIDs)
+        if (const TProcessItem *item = m_procs->ItemByID(pid))
+            handles.push_back(&item->Handle);
+    const bool ended = TProcessHelper::EndAll(handles, GraceMs);
+    m_procs->SafeRefresh(); // their rows go now, not with the next tick
+    return ended;
 }
 
 QIcon TOVRunningTab::SmallIcon(int Index)
@@ -394,12 +437,17 @@ void TOVRunningTab::SetRowDetails(QTreeWidgetItem *R, TProcessItem *Item)
     }
     // The description depends on the name and the file only: made again when the path changed.
     const QVariant described = R->data(0, DescribedPathRole);
-    if (!described.isValid() || described.toString() != Item->ImagePath) {
-        R->setData(0, DescribedPathRole, Item->ImagePath);
-        const QString description = OneLine(Description(Item));
-        R->setText(ColDescription, description);
-        R->setToolTip(ColDescription, description);
-    }
+    if (!described.isValid() || described.toString() != Item->ImagePath)
+        DescribeRow(R, Item);
+}
+
+void TOVRunningTab::DescribeRow(QTreeWidgetItem *R, const TProcessItem *Item)
+{
+    R->setData(0, DescribedPathRole, Item->ImagePath);
+    const QString description = OneLine(Description(Item));
+    R->setText(ColDescription, description);
+    R->setToolTip(ColDescription, description);
+    R->setData(0, ApplicationKeyRole, ApplicationOfProcess(Item).Key);
 }
 
 void TOVRunningTab::AddRow(TProcessItem *Item)
@@ -504,6 +552,7 @@ void TOVRunningTab::ProcessReloaded(quint32 ProcessID)
 void TOVRunningTab::ProcessRemoved(quint32 ProcessID)
 {
     delete m_rows.take(ProcessID);
+    m_applications.remove(ProcessID);
 }
 
 void TOVRunningTab::UpdateSelItemPanel(bool FiguresOnly)
@@ -599,8 +648,10 @@ void TOVRunningTab::ColumnClick(int Column)
 
 void TOVRunningTab::OpenPopupMenu()
 {
-    if (!SelectedProcess())
+    const TProcessItem *item = SelectedProcess();
+    if (!item)
         return;
+    mniRunningShowInUninstall->setEnabled(!ApplicationOfProcess(item).Key.isEmpty());
     pmRunning->popup(QCursor::pos());
 }
 
@@ -716,6 +767,16 @@ void TOVRunningTab::CommandSearch()
     FocusList();
 }
 
+void TOVRunningTab::CommandShowInUninstallList()
+{
+    const TProcessItem *item = SelectedProcess();
+    if (!item)
+        return;
+    const QString key = ApplicationOfProcess(item).Key;
+    if (!key.isEmpty() && OnShowInUninstallList)
+        OnShowInUninstallList(key);
+}
+
 void TOVRunningTab::CopyPath()
 {
     const TProcessItem *item = SelectedProcess();
@@ -745,7 +806,7 @@ void TOVRunningTab::MultiLangsLanguageChanged()
     lvRunning->setHeaderLabels(columns);
     lvRunning->setAccessibleName(text("FormOVMain.btnTabRunning.Caption"));
     for (QAction *a : {mniRunningTerminate, mniRunningTerminateTree, mniRunningLocation, mniRunningProperties,
-                       mniRunningSearch})
+                       mniRunningSearch, mniRunningShowInUninstall})
         a->setText(OVGetText(QStringLiteral("FormOVMain.%1.Caption").arg(a->objectName())));
     mniRunningPriority->setTitle(text("FormOVMain.mniRunningPriority.Caption"));
     for (QAction *a : mniRunningPriorityItems)
@@ -758,6 +819,15 @@ void TOVRunningTab::MultiLangsLanguageChanged()
         m_sysStatus->RefreshCPU();
         m_sysStatus->RefreshMemory();
         UpdateStatusLine();
+        // Descriptions come in the language too (the knowledge base, translated summaries):
+        // every row is described again, its application asked again.
+        m_applications.clear();
+        const bool updates = lvRunning->updatesEnabled();
+        lvRunning->setUpdatesEnabled(false);
+        for (auto it = m_rows.cbegin(); it != m_rows.cend(); ++it)
+            if (const TProcessItem *item = m_procs->ItemByID(it.key()))
+                DescribeRow(it.value(), item);
+        lvRunning->setUpdatesEnabled(updates);
         UpdateSelItemPanel(false);
     }
     UpdateHideSystemLink();

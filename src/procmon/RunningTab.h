@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QIcon>
+#include <QList>
 #include <QString>
 #include <QWidget>
 #include <array>
@@ -28,6 +29,14 @@ namespace procmon {
 class OVProcDB;
 }
 
+// The installed application a process belongs to, as the Uninstall list names it.
+struct TProcessApplication
+{
+    QString Key; // the Uninstall list's key of the entry; empty: none
+    QString Name;
+    QString Description;
+};
+
 // The Running tab: the processes with CPU share, memory, path and
 // description, refreshed once a second while the tab is current, with the
 // selected process's panel, the popup menu (terminate, terminate tree,
@@ -42,6 +51,7 @@ public:
     enum RowRole {
         ProcessIdRole = Qt::UserRole, // quint32; the selection panel's placeholder rows carry its marker
         DescribedPathRole, // the path the description was made for
+        ApplicationKeyRole, // the key of the application the process belongs to, once looked up
     };
 
     // The components belong to the main window; a null one is created and owned by the tab.
@@ -60,6 +70,18 @@ public:
     std::function<int(QWidget *Owner, const QString &Text, const QString &Caption, unsigned Type)> MessageBox;
     // The knowledge base of the Simplified Chinese interface; the program's (procmon::ProcDB()) when null.
     procmon::OVProcDB *KnowledgeBase = nullptr;
+    // The installed application of a process (the main window asks the installed
+    // software's sources); asked once per process. Unset: no process has one.
+    std::function<TProcessApplication(const TProcessItem &Item)> ApplicationOf;
+    // "Show in the Uninstall list" chosen for a process of that application.
+    std::function<void(const QString &ApplicationKey)> OnShowInUninstallList;
+
+    // The application of a process: looked up on first use, then kept for the process's life.
+    TProcessApplication ApplicationOfProcess(const TProcessItem *Item);
+    // The processes of an application that run now (the list is brought up to date first).
+    QList<quint32> ProcessesOfApplication(const QString &ApplicationKey);
+    // Ends them (each asked first, then terminated after GraceMs); true when all have ended.
+    bool EndProcesses(const QList<quint32> &ProcessIDs, int GraceMs = 3000);
 
     // Operations of the tab.
     void FullFill();
@@ -83,6 +105,7 @@ public:
     void CommandLocation();
     void CommandProperties();
     void CommandSearch();
+    void CommandShowInUninstallList();
     void CopyPath();
     void CopyDescription();
     void ToggleHideSystem();
@@ -109,6 +132,7 @@ public:
     QAction *mniRunningLocation = nullptr;
     QAction *mniRunningProperties = nullptr;
     QAction *mniRunningSearch = nullptr;
+    QAction *mniRunningShowInUninstall = nullptr;
     QTimer *tmrRefreshRunning = nullptr;
     TBrimLVRichSelItem *SelItemPanel() const { return m_selPanel; }
 
@@ -127,6 +151,7 @@ private:
     void SetRowIcon(QTreeWidgetItem *R, int Index);
     void SetRowFigures(Row *R, const TProcessItem *Item);
     void SetRowDetails(QTreeWidgetItem *R, TProcessItem *Item);
+    void DescribeRow(QTreeWidgetItem *R, const TProcessItem *Item);
     QString Description(const TProcessItem *Item);
     QIcon SmallIcon(int Index);
     QIcon LargeIcon(int Index);
@@ -147,6 +172,12 @@ private:
     std::unique_ptr<TFileProp> m_ownFileProps;
     TBrimLVRichSelItem *m_selPanel = nullptr;
     QHash<quint32, Row *> m_rows; // the process rows, by identifier
+    struct KnownApplication
+    {
+        quint64 startTicks = 0; // tells the process from a later one with its number
+        TProcessApplication application;
+    };
+    QHash<quint32, KnownApplication> m_applications; // by process identifier
     QHash<int, QIcon> m_smallIcons;
     QHash<int, QIcon> m_largeIcons;
     QActionGroup *m_priorityGroup = nullptr;

@@ -8,11 +8,13 @@
 #include "core/OVFuncs.h"
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
+#include "installed/ApplicationIndex.h"
 #include "installed/UninstManager.h"
 #include "installed/UninstallTab.h"
 #include "online/BrimNetConnCheck.h"
 #include "online/WebAPIClient.h"
 #include "platform/LanguageBroadcast.h"
+#include "procmon/Processes.h"
 #include "procmon/RunningTab.h"
 #include "shell/FormOVAbout.h"
 #include "shell/FormOVSettings.h"
@@ -34,6 +36,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDateTime>
 #include <QFontInfo>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -76,11 +79,13 @@ TFormOVMain::TFormOVMain(QWidget *parent)
     , m_netCheck(std::make_unique<TBrimNetConnCheck>())
     , m_taskMgr(std::make_unique<TBrimTaskManager>())
     , m_uninstMgr(std::make_unique<TUninstManager>())
+    , m_appsMgr(std::make_unique<TUninstManager>())
 {
     setObjectName(QStringLiteral("FormOVMain"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     // Installed software of every source, named in the window's language.
     m_uninstMgr->SetSources(installed::MakeDefaultSources([this] { return LanguageId; }));
+    m_appsMgr->SetSources(installed::MakeDefaultSources([this] { return LanguageId; }));
     buildControls();
     // The language component: defaults registered, then applied once.
     m_multiLangs = ovlang::Create();
@@ -240,6 +245,46 @@ void TFormOVMain::buildTabs()
         AddDownloadTask(title, url, sha256);
     };
     SetTabPage(TabUninst, UninstTab);
+    wireProcessApplications();
+}
+
+installed::ApplicationIndex &TFormOVMain::applicationIndex()
+{
+    if (!m_appIndex)
+        m_appIndex = std::make_unique<installed::ApplicationIndex>();
+    // Read again now and then: a program installed meanwhile is found for its new processes.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!m_appIndex->IsBuilt() || now - m_appIndexBuiltMs > 60000) {
+        m_appsMgr->Rescan();
+        m_appIndex->Build(*m_appsMgr);
+        m_appIndexBuiltMs = now;
+    }
+    return *m_appIndex;
+}
+
+void TFormOVMain::wireProcessApplications()
+{
+    RunningTab->ApplicationOf = [this](const TProcessItem &item) {
+        const auto app = applicationIndex().Find(item.ImagePath, item.FlatpakId);
+        return app ? TProcessApplication {app->Key, app->Name, app->Description} : TProcessApplication {};
+    };
+    RunningTab->OnShowInUninstallList = [this](const QString &key) {
+        if (!UninstTab)
+            return;
+        SelectTab(TabUninst);
+        UninstTab->SelectEntryByKey(key);
+    };
+    UninstTab->RunningProgramsOf = [this](const QString &key) {
+        QList<QPair<quint32, QString>> programs;
+        if (!RunningTab)
+            return programs;
+        for (quint32 pid : RunningTab->ProcessesOfApplication(key))
+            if (const TProcessItem *item = RunningTab->RunningProcs()->ItemByID(pid))
+                programs.append({pid, item->Name});
+        return programs;
+    };
+    UninstTab->EndPrograms
+        = [this](const QList<quint32> &pids) { return RunningTab && RunningTab->EndProcesses(pids); };
 }
 
 void TFormOVMain::SetupSkin()
@@ -764,6 +809,8 @@ void TFormOVMain::applyToolkitLanguage()
 
 void TFormOVMain::MultiLangsLanguageChanged()
 {
+    // Applications' summaries are translated: the Running tab's rows, described again below, read them anew.
+    m_appIndexBuiltMs = 0;
     TBrimMultiLangs *langs = m_multiLangs.get();
     const auto text = [langs](const char *key) { return langs->GetText(QLatin1String(key)); };
 

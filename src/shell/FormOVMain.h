@@ -33,6 +33,9 @@ class TOVTopXTab;
 class TOVUninstallTab;
 class TUninstManager;
 class TWebAPIClient;
+namespace installed {
+class ApplicationIndex;
+}
 
 // The program's main window: a skinned 800 x 600 frame with the four tabs,
 // the main menu, the status line, the upgrade banner and the Tasks shortcut.
@@ -169,11 +172,19 @@ private:
     void applyToolkitLanguage();
     // Gives the focus to the first control of a tab's page.
     void focusPage(int Index, Qt::FocusReason Reason);
+    // Ties the Running tab's processes to the Uninstall tab's entries, both ways.
+    void wireProcessApplications();
+    installed::ApplicationIndex &applicationIndex();
 
     ovlang::Owner m_multiLangs;
     std::unique_ptr<TBrimNetConnCheck> m_netCheck;
     std::unique_ptr<TBrimTaskManager> m_taskMgr;
     std::unique_ptr<TUninstManager> m_uninstMgr;
+    // The applications processes belong to, from a scan of their own: the Uninstall
+    // tab's entries live only until that tab reads its list again.
+    std::unique_ptr<TUninstManager> m_appsMgr;
+    std::unique_ptr<installed::ApplicationIndex> m_appIndex;
+    qint64 m_appIndexBuiltMs = 0;
     std::unique_ptr<TWebAPIClient> m_webAPI;
     TOVTaskListKeeper *m_taskListKeeper = nullptr;
     TOVLanguageBroadcastReceiver *m_broadcast = nullptr;

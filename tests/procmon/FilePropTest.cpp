@@ -1,9 +1,11 @@
 #include "procmon/FileProp.h"
 
 #include "core/BrimMultiLangs.h"
+#include "platform/DesktopIcons.h"
 #include "platform/DpkgPackageIndex.h"
 #include "procmon/OVProcDB.h"
 #include "procmon/ProcessDescription.h"
+#include "procmon/Processes.h"
 #include "support/Files.h"
 #include "support/PeTestImage.h"
 
@@ -115,13 +117,89 @@ TEST(ProcessDescription, KnowledgeBaseOnlyUnderSimplifiedChinese)
     EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
     EXPECT_EQ(knowledge.OpenCount(), 0);
 
-    // Simplified Chinese asks the knowledge base; a missing one knows nothing, also of odd names.
+    // Simplified Chinese asks the knowledge base; a missing one knows nothing, also of odd
+    // names, and the file's own description stands in before the unknown mark.
     const QString chinese = dir.file("zh.ini", "[HEAD]\nLCID= 2052\nSelected=1\n");
     langs.LoadLanguageList({chinese});
     ASSERT_TRUE(langs.CurrentLanguage().has_value());
-    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "(Unknown)");
+    EXPECT_EQ(OVProcessDescription("tool.exe", tool, props, &knowledge), "Test tool");
     EXPECT_EQ(OVProcessDescription(QStringLiteral("x\n) R (") + QChar(0xFFFD), QString(), props, &knowledge),
               "(Unknown)");
     EXPECT_GT(knowledge.OpenCount(), 0);
     SetOVMultiLangs(nullptr);
+}
+
+TEST(ProcessDescription, WhatRunsIsDescribedInBothLanguages)
+{
+    const testsupport::ScratchDir dir;
+    QDir().mkpath(dir.path("info"));
+    QDir().mkpath(dir.path("apps"));
+    QDir().mkpath(dir.path("bin"));
+    const QString script = dir.file("bin/nightly-report", "#!/bin/sh\n");
+    const QString portable = dir.file("bin/portable-tool", "not a packaged file");
+    ASSERT_TRUE(dir.write("status",
+                          "Package: reporter\nStatus: install ok installed\nArchitecture: all\n"
+                          "Version: 1\nDescription: makes nightly reports\n\n"));
+    ASSERT_TRUE(dir.write("info/reporter.list", QFile::encodeName(script) + "\n"));
+    platform::DpkgPackageIndex packages(dir.path("info"), dir.path("status"));
+    ASSERT_TRUE(
+        dir.write("apps/portable.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Portable\nExec=" + QFile::encodeName(portable)
+                      + " %f\nComment=Portable tool\nComment[zh_CN]=便携工具\n"));
+    ASSERT_TRUE(
+        dir.write("apps/org.example.Paint.desktop",
+                  "[Desktop Entry]\nType=Application\nName=Paint\nExec=flatpak run org.example.Paint\n"
+                  "GenericName=Painting program\n"));
+    // An entry that starts a shell says nothing about every other shell.
+    ASSERT_TRUE(dir.write("apps/shell.desktop",
+                          "[Desktop Entry]\nType=Application\nName=Shell thing\n"
+                          "Exec=sh -c 'echo hi'\nComment=Not every shell\n"));
+    platform::setDesktopEntryFolders({dir.path("apps")});
+
+    TFileProp props(&packages);
+    procmon::OVProcDB knowledge(dir.path("missing.db"));
+    TBrimMultiLangs langs;
+    langs.SetDefaultText("String.ProcessDesc.Unknown", "(Unknown)");
+    langs.SetDefaultText("FormOVMain.Caption", "Orvane");
+    SetOVMultiLangs(&langs);
+    TProcesses procs;
+
+    struct Case
+    {
+        const char *what;
+        QString path, interpreter, flatpak, application;
+        bool own;
+        QString english, chinese;
+    };
+    const QString dash = QFileInfo(QStringLiteral("/bin/sh")).canonicalFilePath();
+    const Case cases[] = {
+        {"a script, by its package", script, dash, "", "", false, "makes nightly reports",
+         "makes nightly reports"},
+        {"a program outside the packages, by its desktop entry", portable, "", "", "", false, "Portable tool",
+         "便携工具"},
+        {"a sandbox, by its application id", "/app/bin/paint", "", "org.example.Paint", "", false,
+         "Painting program", "Painting program"},
+        {"the application's own description first", portable, "", "", "Edits things", false, "Edits things",
+         "Edits things"},
+        {"this program's own process", "/usr/lib/helper", "", "", "", true, "Orvane", "Orvane"},
+        {"a shell is not the shell entry's", dash, "", "", "", false, "", "(Unknown)"},
+    };
+    for (const char *lcid : {"1033", "2052"}) {
+        const QString file = dir.file(QStringLiteral("lang%1.ini").arg(lcid),
+                                      QByteArray("[HEAD]\nLCID=") + lcid + "\nSelected=1\n");
+        langs.LoadLanguageList({file});
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(lcid) + ": " + c.what);
+            TProcessItem item(&procs);
+            item.ProcessID = c.own ? procs.Viewer().ProcessID : 4321;
+            item.Name = QFileInfo(c.path).fileName();
+            item.ImagePath = c.path;
+            item.InterpreterPath = c.interpreter;
+            item.FlatpakId = c.flatpak;
+            EXPECT_EQ(OVProcessDescription(item, props, &knowledge, c.application),
+                      QLatin1String(lcid) == QLatin1String("2052") ? c.chinese : c.english);
+        }
+    }
+    SetOVMultiLangs(nullptr);
+    platform::setDesktopEntryFolders({});
 }

@@ -318,12 +318,25 @@ TEST_F(ProcDBLookupTest, ChoosingTheDescription)
         {zh, QStringLiteral("SVCHOST.EXE"), QStringLiteral("/x/svchost.exe"), QStringLiteral("服务宿主进程")},
         {zh, QStringLiteral("svch0st.exe"), QString(), QStringLiteral("（有风险）")},
         {zh, QStringLiteral("garbled.exe"), QString(), QStringLiteral("（有风险）")},
-        {zh, QStringLiteral("nothing.exe"), QStringLiteral("/x/nothing.exe"), QStringLiteral("（未知）")},
+        {zh, QStringLiteral("nothing.exe"), QString(), QStringLiteral("（未知）")},
         {zh, QString(), QString(), QStringLiteral("（未知）")},
     };
     for (const Case &c : chinese)
         EXPECT_EQ(ChooseProcessDescription({c.lcid, c.name, c.path}, db, texts, fileDescription), c.expected);
     EXPECT_EQ(fileReads, 0);
+    // Without a record, what the file and the application say comes before the unknown mark.
+    const auto other = [] { return QStringLiteral("from the application"); };
+    EXPECT_EQ(ChooseProcessDescription({zh, QStringLiteral("nothing"), QStringLiteral("/x/nothing")}, db,
+                                       texts, fileDescription),
+              QStringLiteral("description of /x/nothing"));
+    EXPECT_EQ(ChooseProcessDescription({zh, QStringLiteral("nothing"), QString(), other}, db, texts,
+                                       fileDescription),
+              QStringLiteral("from the application"));
+    EXPECT_EQ(ChooseProcessDescription({zh, QStringLiteral("svchost.exe"), QString(), other}, db, texts,
+                                       fileDescription),
+              QStringLiteral("服务宿主进程"));
+    EXPECT_EQ(fileReads, 1);
+    fileReads = 0;
 
     // without a text source the built-in marks apply
     EXPECT_EQ(ChooseProcessDescription({zh, QStringLiteral("svch0st.exe"), {}}, db, {}, fileDescription),
@@ -344,6 +357,10 @@ TEST_F(ProcDBLookupTest, ChoosingTheDescription)
     EXPECT_EQ(ChooseProcessDescription({QStringLiteral("1033"), QStringLiteral("svchost.exe"), QString()}, db,
                                        texts, fileDescription),
               QString());
+    EXPECT_EQ(
+        ChooseProcessDescription({QStringLiteral("1033"), QStringLiteral("svchost.exe"), QString(), other},
+                                 db, texts, fileDescription),
+        QStringLiteral("from the application"));
     EXPECT_EQ(fileReads, 4);
     EXPECT_EQ(db.OpenCount(), opens);
 }

@@ -5,9 +5,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <functional>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <linux/sched.h>
+#include <map>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -356,7 +358,10 @@ TEST(Processes, AScriptKeepsItsWholeNameThoughTheKernelCutIt)
         const TProcessItem *item = procs.ItemByID(quint32(child.pid));
         ASSERT_NE(item, nullptr);
         EXPECT_EQ(item->Name, "my-script-applet");
-        EXPECT_NE(item->ImagePath, script) << "the interpreter is the file that runs";
+        // The script is what runs for the user; the interpreter is kept beside it.
+        EXPECT_EQ(item->ImagePath, script);
+        EXPECT_EQ(QFileInfo(item->InterpreterPath).fileName(),
+                  QFileInfo(QStringLiteral("/bin/sh")).canonicalFilePath().section(u'/', -1));
     }
 }
 
@@ -580,50 +585,228 @@ TEST(Processes, Classification)
     EXPECT_FALSE(item.IsCritical());
 }
 
-TEST(Processes, AnotherUsersProcessSeenWithoutRights)
+TEST(Processes, SystemAccountsByViewer)
 {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "needs to start a root process and look at it as another user";
-    Child target({kSleep, "300"});
-    ASSERT_TRUE(waitUntil([&] { return proctest::runs(target.pid, kSleep); }));
-    // The look happens in a child that gives up root; its findings come back as bits of its exit code.
+    TProcesses procs;
+    // A viewer in session 500 with login uid 1000 (root through sudo, say).
+    auto viewer = [](quint32 uid) {
+        procmon::ProcessViewer v;
+        v.Uid = uid;
+        v.UidMin = 1000;
+        v.NobodyUid = 65534;
+        v.ProcessID = 777;
+        v.Session = 500;
+        v.LoginUid = 1000;
+        v.AuditSession = 3;
+        return v;
+    };
+    struct Case
+    {
+        const char *what;
+        quint32 viewerUid;
+        quint32 ownerUid;
+        quint32 session, loginUid, auditSession;
+        bool system;
+    };
+    constexpr quint32 kNone = platform::kNoLoginSession;
+    const Case cases[] = {
+        {"normal user: root's daemon", 1000, 0, 1, kNone, kNone, true},
+        {"normal user: root's program of the user's own login", 1000, 0, 500, 1000, 3, true},
+        {"normal user: a system account's daemon", 1000, 997, 9, kNone, kNone, true},
+        {"normal user: below a raised UID_MIN's default", 1000, 999, 9, kNone, kNone, true},
+        {"normal user: nobody", 1000, 65534, 9, kNone, kNone, true},
+        {"normal user: its own program", 1000, 1000, 500, 1000, 3, false},
+        {"normal user: another user's program", 1000, 1001, 9, 1001, 8, false},
+        {"root: a daemon", 0, 0, 1, kNone, kNone, true},
+        {"root: the same kernel session", 0, 0, 500, kNone, kNone, false},
+        {"root: the same login uid", 0, 0, 600, 1000, 9, false},
+        {"root: the same audit session", 0, 0, 600, 4, 3, false},
+        {"root: a system account's daemon", 0, 997, 500, 1000, 3, true},
+        {"root: the user's program", 0, 1000, 500, 1000, 3, false},
+        {"system account: its own login", 997, 997, 500, kNone, kNone, false},
+        {"system account: its own daemon", 997, 997, 2, kNone, kNone, true},
+        {"system account: root's", 997, 0, 500, 1000, 3, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        procs.SetViewer(viewer(c.viewerUid));
+        TProcessItem item(&procs);
+        item.ProcessID = 4321;
+        item.HasOwnerUid = true;
+        item.OwnerUid = c.ownerUid;
+        item.SessionID = c.session;
+        item.LoginUid = c.loginUid;
+        item.AuditSession = c.auditSession;
+        EXPECT_EQ(item.IsSystem(), c.system);
+        EXPECT_FALSE(item.IsCritical());
+    }
+    // The program's own process is never hidden from itself, whoever it runs as.
+    procs.SetViewer(viewer(0));
+    TProcessItem self(&procs);
+    self.ProcessID = 777;
+    self.HasOwnerUid = true;
+    self.OwnerUid = 0;
+    EXPECT_FALSE(self.IsSystem());
+    EXPECT_TRUE(self.IsOwnProgram());
+}
+
+TEST(Processes, LoginDefinitionsAndSandboxInfo)
+{
+    struct UidCase
+    {
+        const char *text;
+        quint32 expected;
+    };
+    const UidCase uids[] = {
+        {"UID_MIN\t\t\t 1000\nUID_MAX 60000\n", 1000},
+        {"# UID_MIN 5\nUID_MIN   500\n", 500},
+        {"  UID_MIN 2000\r\n", 2000},
+        {"UID_MINIMUM 5\n", 1000},
+        {"UID_MIN -5\n", 1000},
+        {"UID_MIN 0x10\n", 1000},
+        {"UID_MIN\n", 1000},
+        {"", 1000},
+    };
+    for (const UidCase &c : uids)
+        EXPECT_EQ(platform::parseLoginDefsUidMin(c.text), c.expected) << c.text;
+
+    struct IdCase
+    {
+        const char *text;
+        const char *expected;
+    };
+    const IdCase ids[] = {
+        {"[Application]\nname=org.example.Viewer\nruntime=x\n", "org.example.Viewer"},
+        {"[Instance]\nname=wrong\n[Application]\n name = org.example.A \n", "org.example.A"},
+        {"[Runtime]\nname=org.freedesktop.Platform\n", ""},
+        {"[Application]\nname=../../etc/passwd\n", ""},
+        {"[Application]\nname=\n", ""},
+        {"[Application]\n[Application]\nname=x\n", ""},
+    };
+    for (const IdCase &c : ids)
+        EXPECT_EQ(platform::parseFlatpakInfoAppId(c.text).toStdString(), c.expected) << c.text;
+}
+
+// Reads the process list in a child that gives up root and becomes uid;
+// report() runs there and its text comes back.
+std::string viewAs(uid_t uid, const std::function<std::string(TProcesses &)> &report)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "no pipe";
     const pid_t viewer = fork();
     if (viewer == 0) {
-        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-            _exit(100);
-        int failed = 0;
-        TProcesses procs;
-        int reloaded = 0;
-        procs.OnProcessReloaded = [&](TProcesses *, quint32 pid) {
-            if (pid == quint32(target.pid))
-                ++reloaded;
-        };
-        procs.Refresh();
-        const TProcessItem *item = procs.ItemByID(quint32(target.pid));
-        if (!item)
-            _exit(101);
-        if (!item->ImagePath.isEmpty())
-            failed |= 1;
-        if (!item->CommandLine.contains(QLatin1String("sleep 300")) || item->User != QLatin1String("root"))
-            failed |= 2;
-        if (item->Terminate() || item->TerminateTree() || item->SetPriorityClass(ProcessPriority::High))
-            failed |= 4;
-        if (!item->IsSystem())
-            failed |= 8;
-        // Details stay incomplete: five refreshes retry them, every later one announces a reload.
-        for (int i = 0; i < 6; ++i)
-            procs.Refresh();
-        if (reloaded != 0)
-            failed |= 16;
-        procs.Refresh();
-        procs.Refresh();
-        if (reloaded != 2)
-            failed |= 32;
-        _exit(failed);
+        close(fds[0]);
+        std::string text = "could not become the viewer";
+        if (setgroups(0, nullptr) == 0 && setgid(gid_t(uid)) == 0 && setuid(uid) == 0) {
+            TProcesses procs;
+            text = report(procs);
+        }
+        const ssize_t written = write(fds[1], text.data(), text.size());
+        _exit(written == ssize_t(text.size()) ? 0 : 1);
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(viewer, &status, 0), viewer);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_TRUE(proctest::isRunning(target.pid));
+    close(fds[1]);
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, size_t(n));
+    close(fds[0]);
+    waitpid(viewer, nullptr, 0);
+    return text;
+}
+
+TEST(Processes, OtherAccountsProcessesSeenWithoutRights)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs to start processes of other accounts and look at them as another user";
+    // A scratch folder the viewers may look into: a program with a long name and a script.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QFile::setPermissions(dir.path(),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                              | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    const QString longName = dir.filePath(QStringLiteral("orvane-long-running-helper"));
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(kSleep), longName));
+    QFile::setPermissions(longName, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther);
+    const QString script = dir.filePath(QStringLiteral("nightly-report-maker"));
+    {
+        QFile f(script);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\nread x\n"); // waits on the test's pipe, with no child of its own
+    }
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::ReadOther);
+
+    const std::string sh = QFileInfo(QStringLiteral("/bin/sh")).canonicalFilePath().toStdString();
+    // The targets: root's and a system account's programs, named in the ways that occur.
+    Child rootAbsolute({kSleep, "301"});
+    Child rootLong({longName.toStdString(), "302"});
+    GatedChild rootScript({sh, script.toStdString(), "303"});
+    Child daemon(997, {kSleep, "304"});
+    Child bare({"/usr/bin/env", "sleep", "305"}); // env runs it as "sleep", found on PATH
+    ASSERT_TRUE(waitUntil([&] {
+        return commandLineIs(bare.pid,
+                             QByteArray("sleep\0"
+                                        "305\0",
+                                        10));
+    }));
+    ASSERT_TRUE(waitUntil([&] { return proctest::runs(daemon.pid, kSleep); }));
+    ASSERT_TRUE(waitUntil([&] { return proctest::runs(rootScript.pid, sh); }));
+
+    struct Target
+    {
+        const char *what;
+        pid_t pid;
+        QString path;
+        QString name;
+    };
+    const Target targets[] = {
+        {"absolute argv[0]", rootAbsolute.pid, QString::fromStdString(kSleep), QStringLiteral("sleep")},
+        {"a name over 15 bytes", rootLong.pid, longName, QStringLiteral("orvane-long-running-helper")},
+        {"a script", rootScript.pid, script, QStringLiteral("nightly-report-maker")},
+        {"a system account's daemon", daemon.pid, QString::fromStdString(kSleep), QStringLiteral("sleep")},
+        {"bare argv[0]", bare.pid, QString::fromStdString(kSleep), QStringLiteral("sleep")},
+    };
+    struct Viewer
+    {
+        const char *what;
+        uid_t uid;
+    };
+    for (const Viewer &v : {Viewer {"normal user", 1000}, Viewer {"system account", 65534}}) {
+        SCOPED_TRACE(v.what);
+        const std::string seen = viewAs(v.uid, [&](TProcesses &procs) {
+            std::map<quint32, int> reloads;
+            procs.OnProcessReloaded = [&](TProcesses *, quint32 pid) { ++reloads[pid]; };
+            std::string out;
+            procs.Refresh();
+            for (int i = 0; i < 10; ++i)
+                procs.Refresh();
+            for (const Target &t : targets) {
+                const TProcessItem *item = procs.ItemByID(quint32(t.pid));
+                if (!item) {
+                    out += std::string(t.what) + ": missing\n";
+                    continue;
+                }
+                if (item->ImagePath != t.path)
+                    out += std::string(t.what) + ": path " + item->ImagePath.toStdString() + "\n";
+                if (item->Name != t.name)
+                    out += std::string(t.what) + ": name " + item->Name.toStdString() + "\n";
+                if (!item->IsSystem())
+                    out += std::string(t.what) + ": not system\n";
+                if (!item->DetailsComplete || reloads[quint32(t.pid)] > 1)
+                    out += std::string(t.what) + ": reloaded " + std::to_string(reloads[quint32(t.pid)])
+                        + "\n";
+                if (item->Terminate() || item->SetPriorityClass(ProcessPriority::High))
+                    out += std::string(t.what) + ": changed without rights\n";
+            }
+            // Its own program stays in view, whoever it runs as.
+            const TProcessItem *self = procs.ItemByID(quint32(getpid()));
+            if (!self || self->IsSystem())
+                out += "own process hidden\n";
+            return out;
+        });
+        EXPECT_EQ(seen, "");
+    }
+    for (pid_t pid : {rootAbsolute.pid, rootLong.pid, daemon.pid, bare.pid})
+        EXPECT_TRUE(proctest::isRunning(pid));
 }

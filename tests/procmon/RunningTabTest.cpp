@@ -106,8 +106,13 @@ protected:
 
 TEST_F(RunningTabTest, HideSystemLinkAndRows)
 {
-    Child user(kNobody, {kSleep, "300"});
-    ASSERT_TRUE(pollUntil([&] { return proctest::isRunning(user.pid); }));
+    // Run as root: a normal user's program and root's own login's (this test) are shown;
+    // nobody's, a root daemon's in a session of its own and init are the system's.
+    Child user(1000, {kSleep, "300"});
+    Child nobody(kNobody, {kSleep, "300"});
+    Child daemon({"/usr/bin/setsid", kSleep, "300"});
+    ASSERT_TRUE(pollUntil([&] { return proctest::isRunning(user.pid) && proctest::isRunning(nobody.pid); }));
+    ASSERT_TRUE(pollUntil([&] { return proctest::runs(daemon.pid, kSleep); }));
     // Before the first show nothing is listed and the link has its form caption.
     EXPECT_EQ(tab->lvRunning->topLevelItemCount(), 0);
     EXPECT_EQ(linkText(), "Hide system applications");
@@ -118,14 +123,15 @@ TEST_F(RunningTabTest, HideSystemLinkAndRows)
     EXPECT_EQ(linkText(), "Show all applications");
     ASSERT_TRUE(waitUntil([&] { return tab->RowOf(quint32(user.pid)) != nullptr; }));
     EXPECT_EQ(tab->RowOf(1), nullptr);
-    EXPECT_EQ(tab->RowOf(quint32(getpid())), nullptr); // root's process
+    EXPECT_EQ(tab->RowOf(quint32(nobody.pid)), nullptr);
+    EXPECT_EQ(tab->RowOf(quint32(daemon.pid)), nullptr);
+    EXPECT_NE(tab->RowOf(quint32(getpid())), nullptr);
     EXPECT_TRUE(tab->lblRunningSysStatus->text().contains("(does not include system applications)"));
 
     tab->ToggleHideSystem();
     EXPECT_EQ(linkText(), "Hide system applications");
-    EXPECT_NE(tab->RowOf(1), nullptr);
-    EXPECT_NE(tab->RowOf(quint32(getpid())), nullptr);
-    EXPECT_NE(tab->RowOf(quint32(user.pid)), nullptr);
+    for (quint32 pid : {1u, quint32(getpid()), quint32(user.pid), quint32(nobody.pid), quint32(daemon.pid)})
+        EXPECT_NE(tab->RowOf(pid), nullptr) << pid;
     EXPECT_FALSE(tab->lblRunningSysStatus->text().contains("(does not include"));
 
     tab->ToggleHideSystem();
@@ -366,4 +372,77 @@ TEST_F(RunningTabTest, PanelShowsAndCopiesTheSelectedProcess)
     EXPECT_EQ(launcher.calls[0], "item|" + exe);
     EXPECT_EQ(launcher.calls[1], "properties|" + exe);
     EXPECT_TRUE(launcher.calls[2].startsWith("open|")) << launcher.calls[2].toStdString();
+}
+
+TEST_F(RunningTabTest, DefaultViewByViewer)
+{
+    // The tab as a normal user and as a system account would see it, started from this
+    // test's session: a system account's programs of that session are its own.
+    Child user(1000, {kSleep, "300"});
+    Child service(997, {kSleep, "300"});
+    Child nobody(kNobody, {kSleep, "300"});
+    for (pid_t pid : {user.pid, service.pid, nobody.pid})
+        ASSERT_TRUE(pollUntil([&] { return proctest::runs(pid, kSleep); }));
+    struct Case
+    {
+        const char *what;
+        quint32 viewerUid;
+        bool root, user, service, nobody;
+    };
+    const Case cases[] = {
+        {"normal user", 1000, false, true, false, false},
+        {"system account", 997, false, true, true, false},
+        {"root", 0, true, true, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TOVRunningTab view(nullptr, nullptr, &props);
+        procmon::ProcessViewer viewer = procmon::ProcessViewer::Current();
+        viewer.Uid = c.viewerUid;
+        viewer.LoginUid = viewer.AuditSession = platform::kNoLoginSession;
+        view.RunningProcs()->SetViewer(viewer);
+        view.FirstActivate();
+        EXPECT_EQ(view.RowOf(quint32(getpid())) != nullptr, c.root);
+        EXPECT_EQ(view.RowOf(quint32(user.pid)) != nullptr, c.user);
+        EXPECT_EQ(view.RowOf(quint32(service.pid)) != nullptr, c.service);
+        EXPECT_EQ(view.RowOf(quint32(nobody.pid)) != nullptr, c.nobody);
+        EXPECT_EQ(view.RowOf(1), nullptr);
+    }
+}
+
+TEST_F(RunningTabTest, RowsKnowTheirApplicationAndFollowTheLanguage)
+{
+    Child program(kNobody, {kSleep, "300"});
+    ASSERT_TRUE(pollUntil([&] { return proctest::runs(program.pid, kSleep); }));
+    QString said = QStringLiteral("first words");
+    int asked = 0;
+    tab->ApplicationOf = [&](const TProcessItem &item) -> TProcessApplication {
+        if (item.ProcessID != quint32(program.pid))
+            return {};
+        ++asked;
+        return {QStringLiteral("registry:Demo"), QStringLiteral("Demo"), said};
+    };
+    QStringList shown;
+    tab->OnShowInUninstallList = [&](const QString &key) { shown << key; };
+    showAll();
+    QTreeWidgetItem *row = tab->RowOf(quint32(program.pid));
+    ASSERT_NE(row, nullptr);
+    // The file has no description here (no package database): the application's stands in.
+    EXPECT_EQ(row->text(procmon::ColDescription), "first words");
+    for (int i = 0; i < 3; ++i)
+        tab->TimerRefresh();
+    EXPECT_EQ(asked, 1) << "looked up once per process, not per refresh";
+
+    ASSERT_TRUE(select(quint32(program.pid)));
+    tab->CommandShowInUninstallList();
+    EXPECT_EQ(shown, QStringList {QStringLiteral("registry:Demo")});
+    ASSERT_TRUE(select(quint32(getpid())));
+    tab->CommandShowInUninstallList(); // a process of no listed application leads nowhere
+    EXPECT_EQ(shown.size(), 1);
+
+    // A language change describes the rows that exist again.
+    said = QStringLiteral("second words");
+    tab->MultiLangsLanguageChanged();
+    EXPECT_EQ(tab->RowOf(quint32(program.pid))->text(procmon::ColDescription), "second words");
+    EXPECT_EQ(asked, 2);
 }

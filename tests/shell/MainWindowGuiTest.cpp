@@ -2,8 +2,15 @@
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/OVCommandLine.h"
+#include "installed/UninstManager.h"
+#include "installed/UninstallTab.h"
 #include "online/BrimNetConnCheck.h"
 #include "online/WebAPIClient.h"
+#include "platform/Registry.h"
+#include "procmon/ProcessTestSupport.h"
+#include "procmon/Processes.h"
+#include "procmon/RunningTab.h"
+#include "procmon/RunningTabRules.h"
 #include "shell/FormOVAbout.h"
 #include "shell/FormOVSettings.h"
 #include "support/LoopbackServer.h"
@@ -558,4 +565,74 @@ TEST_F(MainWindow, NewTaskIsListedAnimatesTheShortcutAndIsSavedAtTheEnd)
     QFile list(appDir + "Config/OVTasks.ini");
     ASSERT_TRUE(list.open(QIODevice::ReadOnly));
     EXPECT_TRUE(list.readAll().contains("Name=Tiny Tool"));
+}
+
+// A program of the program's own registry runs: its row leads to its Uninstall entry, and
+// its uninstall closes it first (the uninstaller, a test script, records what it met).
+TEST_F(MainWindow, RunningProgramLeadsToItsEntryAndIsClosedBeforeItsUninstall)
+{
+    QTemporaryDir programs; // outside the application folder: not one of the program's own files
+    ASSERT_TRUE(programs.isValid());
+    const QString folder = programs.path() + QStringLiteral("/Demo");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString program = folder + QStringLiteral("/demo-editor");
+    ASSERT_TRUE(QFile::copy(QFileInfo(QStringLiteral("/bin/sleep")).canonicalFilePath(), program));
+    QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner);
+    const QString pidFile = appDir + QStringLiteral("demo.pid");
+    const QString met = appDir + QStringLiteral("met");
+    const QString script = appDir + QStringLiteral("uninstall.sh");
+    ASSERT_TRUE(writeFile(script,
+                          "#!/bin/sh\np=$(cat \"$1\")\n"
+                          "if [ -e /proc/$p ] && ! grep -q '^State:[[:space:]]*Z' /proc/$p/status; then\n"
+                          "  echo running > \"$2\"\nelse\n  echo ended > \"$2\"\nfi\n"));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::ExeOwner);
+    platform::setRegistryDirectory(appDir + QStringLiteral("Registry"));
+    ASSERT_TRUE(
+        writeFile(appDir + QStringLiteral("Registry/HKEY_CURRENT_USER.reg"),
+                  "WINE REGISTRY Version 2\n\n[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\"
+                  "Uninstall\\\\DemoEditor] 1\n\"DisplayName\"=\"Demo Editor\"\n\"InstallLocation\"=\""
+                      + QFile::encodeName(folder) + "\"\n\"UninstallString\"=\"'" + QFile::encodeName(script)
+                      + "' '" + QFile::encodeName(pidFile) + "' '" + QFile::encodeName(met) + "'\"\n"));
+    proctest::Child demo({program.toStdString(), "300"});
+    ASSERT_GT(demo.pid, 0);
+    ASSERT_TRUE(writeFile(pidFile, QByteArray::number(demo.pid)));
+
+    answer = [](const Box &box) { return box.text.contains(QLatin1String("running")) ? IDYES : IDNO; };
+    TFormOVMain &f = makeForm();
+    f.SelectTab(TFormOVMain::TabRunning);
+    TOVRunningTab *running = f.RunningTab;
+    ASSERT_TRUE(waitUntil([&] { return running->RowOf(quint32(demo.pid)) != nullptr; }));
+    QTreeWidgetItem *row = running->RowOf(quint32(demo.pid));
+    running->lvRunning->setCurrentItem(row);
+    row->setSelected(true);
+    ASSERT_NE(running->SelectedProcess(), nullptr);
+    EXPECT_EQ(running->SelectedProcess()->Name, "demo-editor");
+    EXPECT_EQ(row->text(procmon::ColDescription), "Demo Editor") << "the application describes its program";
+
+    running->CommandShowInUninstallList();
+    EXPECT_EQ(f.CurrentTab(), TFormOVMain::TabUninst);
+    ASSERT_NE(f.UninstTab->SelectedEntry(), nullptr);
+    EXPECT_EQ(f.UninstTab->SelectedEntry()->DisplayName, "Demo Editor");
+
+    // No: nothing is closed and nothing uninstalled.
+    answer = [](const Box &) { return IDNO; };
+    boxes.clear();
+    f.UninstTab->CommandUninstall();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(proctest::isRunning(demo.pid));
+    EXPECT_EQ(f.UninstMgr()->RunningUninstalls(), 0);
+
+    answer = [](const Box &box) { return box.text.contains(QLatin1String("running")) ? IDYES : IDNO; };
+    boxes.clear();
+    f.UninstTab->CommandUninstall();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("demo-editor [%1]").arg(demo.pid)))
+        << boxes[0].text.toStdString();
+    EXPECT_FALSE(proctest::isRunning(demo.pid));
+    ASSERT_TRUE(waitUntil([&] { return f.UninstMgr()->RunningUninstalls() == 0 && QFileInfo::exists(met); }));
+    QFile result(met);
+    ASSERT_TRUE(result.open(QIODevice::ReadOnly));
+    EXPECT_EQ(result.readAll().trimmed(), "ended");
+    form.reset();
+    platform::setRegistryDirectory(QString());
 }

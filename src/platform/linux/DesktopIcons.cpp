@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <mutex>
 
 namespace platform {
@@ -17,6 +18,9 @@ struct IconIndex
     QStringList folders;
     QHash<QString, QString> byPath; // resolved executable path -> icon
     QHash<QString, QString> byName; // executable file name -> icon
+    QHash<QString, QString> entryByPath; // resolved executable path -> desktop entry file
+    QHash<QString, QString> entryByName; // executable file name -> desktop entry file
+    QHash<QString, QString> entryById; // desktop file id without ".desktop" -> desktop entry file
 };
 
 std::mutex &indexLock()
@@ -119,15 +123,28 @@ void readEntry(const QString &file, IconIndex &index)
     const QString exec = entry.value(QStringLiteral("Exec"));
     const QString tryExec = entry.value(QStringLiteral("TryExec"));
     const QString icon = entry.value(QStringLiteral("Icon"));
-    if (icon.isEmpty())
-        return;
+    const QString id = QFileInfo(file).completeBaseName();
+    if (!index.entryById.contains(id))
+        index.entryById.insert(id, file);
+    // An entry that starts a shell, an interpreter or a launcher says nothing about every other
+    // program that one runs.
+    static const QRegularExpression launcher(QStringLiteral(
+        "^(sh|bash|dash|zsh|env|flatpak|sudo|pkexec|gio|xdg-open|wine|wine64|python[0-9.]*|perl|java)$"));
     for (const QString &program : {execProgram(exec), tryExec}) {
         if (program.isEmpty())
             continue;
         const QString resolved = resolveProgram(program);
+        const QString name = QFileInfo(program).fileName();
+        if (launcher.match(name).hasMatch())
+            continue;
+        if (!resolved.isEmpty() && !index.entryByPath.contains(resolved))
+            index.entryByPath.insert(resolved, file);
+        if (!name.isEmpty() && !index.entryByName.contains(name))
+            index.entryByName.insert(name, file);
+        if (icon.isEmpty())
+            continue;
         if (!resolved.isEmpty() && !index.byPath.contains(resolved))
             index.byPath.insert(resolved, icon);
-        const QString name = QFileInfo(program).fileName();
         if (!name.isEmpty() && !index.byName.contains(name))
             index.byName.insert(name, icon);
     }
@@ -137,6 +154,9 @@ void buildIndex(IconIndex &index)
 {
     index.byPath.clear();
     index.byName.clear();
+    index.entryByPath.clear();
+    index.entryByName.clear();
+    index.entryById.clear();
     const QStringList folders = index.foldersSet ? index.folders : desktopEntryFolders();
     // Earlier folders take precedence, as the base directory rules say.
     for (const QString &folder : folders) {
@@ -183,6 +203,24 @@ void setDesktopEntryFolders(const QStringList &folders)
     index.built = false;
 }
 
+namespace {
+// By the resolved path, the path as given, then the file name.
+QString findByProgram(const QHash<QString, QString> &byPath, const QHash<QString, QString> &byName,
+                      const QString &executablePath)
+{
+    const QString resolved = QFileInfo(executablePath).canonicalFilePath();
+    if (!resolved.isEmpty()) {
+        const auto it = byPath.constFind(resolved);
+        if (it != byPath.constEnd())
+            return *it;
+    }
+    const auto it = byPath.constFind(executablePath);
+    if (it != byPath.constEnd())
+        return *it;
+    return byName.value(QFileInfo(executablePath).fileName());
+}
+} // namespace
+
 QString desktopIconFor(const QString &executablePath)
 {
     if (executablePath.trimmed().isEmpty())
@@ -191,16 +229,29 @@ QString desktopIconFor(const QString &executablePath)
     IconIndex &index = iconIndex();
     if (!index.built)
         buildIndex(index);
-    const QString resolved = QFileInfo(executablePath).canonicalFilePath();
-    if (!resolved.isEmpty()) {
-        const auto it = index.byPath.constFind(resolved);
-        if (it != index.byPath.constEnd())
-            return *it;
-    }
-    const auto it = index.byPath.constFind(executablePath);
-    if (it != index.byPath.constEnd())
-        return *it;
-    return index.byName.value(QFileInfo(executablePath).fileName());
+    return findByProgram(index.byPath, index.byName, executablePath);
+}
+
+QString desktopEntryFileFor(const QString &executablePath)
+{
+    if (executablePath.trimmed().isEmpty())
+        return {};
+    const std::lock_guard<std::mutex> guard(indexLock());
+    IconIndex &index = iconIndex();
+    if (!index.built)
+        buildIndex(index);
+    return findByProgram(index.entryByPath, index.entryByName, executablePath);
+}
+
+QString desktopEntryFileOfId(const QString &applicationId)
+{
+    if (applicationId.isEmpty())
+        return {};
+    const std::lock_guard<std::mutex> guard(indexLock());
+    IconIndex &index = iconIndex();
+    if (!index.built)
+        buildIndex(index);
+    return index.entryById.value(applicationId);
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "platform/FileIO.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -289,30 +290,52 @@ bool ProcessHandle::readStatus(ProcStatus *out) const
     return readKept(m_statusFd, "status", &text) && parseProcStatus(text, out);
 }
 
-bool ProcessHandle::readImagePath(QString *out) const
+bool ProcessHandle::readLink(const char *file, std::string_view *target, int *error) const
 {
-    if (m_pidfd < 0)
+    if (m_pidfd < 0) {
+        if (error)
+            *error = ESRCH;
         return false;
+    }
     char link[64];
-    procPath(link, m_pid, "exe");
+    procPath(link, m_pid, file);
     std::vector<char> &buffer = scratch();
     ssize_t n = 0;
     while (true) {
         n = ::readlink(link, buffer.data(), buffer.size());
-        if (n < 0)
+        if (n < 0) {
+            if (error)
+                *error = errno;
             return false;
+        }
         if (size_t(n) < buffer.size())
             break;
-        if (buffer.size() >= (1u << 20))
+        if (buffer.size() >= (1u << 20)) {
+            if (error)
+                *error = ENAMETOOLONG;
             return false;
+        }
         buffer.resize(buffer.size() * 2);
     }
-    if (n == 0 || !stillSameProcess())
+    if (n == 0 || !stillSameProcess()) {
+        if (error)
+            *error = ESRCH;
         return false;
-    std::string_view path(buffer.data(), size_t(n));
+    }
+    *target = std::string_view(buffer.data(), size_t(n));
+    return true;
+}
+
+bool ProcessHandle::readImagePath(QString *out, int *error) const
+{
+    std::string_view path;
+    if (!readLink("exe", &path, error))
+        return false;
     static constexpr std::string_view kDeleted = " (deleted)";
     if (path.size() > kDeleted.size() && path.substr(path.size() - kDeleted.size()) == kDeleted) {
         // The kernel marks an unlinked file this way; a file really named so is kept whole.
+        char link[64];
+        procPath(link, m_pid, "exe");
         struct stat named
         {
         }, running {};
@@ -323,6 +346,69 @@ bool ProcessHandle::readImagePath(QString *out) const
             path.remove_suffix(kDeleted.size());
     }
     *out = processText(path);
+    return true;
+}
+
+bool ProcessHandle::readWorkingDirectory(QString *out) const
+{
+    std::string_view path;
+    if (!readLink("cwd", &path, nullptr) || path.empty() || path.front() != '/')
+        return false;
+    *out = processText(path);
+    return true;
+}
+
+bool ProcessHandle::readLoginSession(quint32 *loginUid, quint32 *auditSession) const
+{
+    if (m_pidfd < 0)
+        return false;
+    auto readNumber = [this](const char *file, quint32 *value) {
+        char path[64];
+        procPath(path, m_pid, file);
+        char text[32] = {};
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const ssize_t n = ::read(fd, text, sizeof text - 1);
+        ::close(fd);
+        if (n <= 0)
+            return false;
+        char *end = nullptr;
+        errno = 0;
+        const unsigned long long v = std::strtoull(text, &end, 10);
+        if (errno != 0 || end == text || v > 0xFFFFFFFFull)
+            return false;
+        *value = quint32(v);
+        return true;
+    };
+    quint32 uid = kNoLoginSession, session = kNoLoginSession;
+    if (!readNumber("loginuid", &uid) || !readNumber("sessionid", &session) || !stillSameProcess())
+        return false;
+    *loginUid = uid;
+    *auditSession = session;
+    return true;
+}
+
+bool ProcessHandle::readFlatpakAppId(QString *out) const
+{
+    if (m_pidfd < 0)
+        return false;
+    char path[64];
+    procPath(path, m_pid, "root/.flatpak-info");
+    thread_local std::vector<char> buffer(4096);
+    size_t size = 0;
+    // The file is small; a larger one is no file Flatpak wrote.
+    struct stat info
+    {
+    };
+    if (::stat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > (1 << 16))
+        return false;
+    if (!readWholeFile(path, &buffer, &size) || !stillSameProcess())
+        return false;
+    const QString id = parseFlatpakInfoAppId({buffer.data(), size});
+    if (id.isEmpty())
+        return false;
+    *out = id;
     return true;
 }
 
@@ -344,7 +430,7 @@ bool ProcessHandle::readCommandLine(QString *out, QStringList *leadingWords) con
     if (leadingWords) {
         leadingWords->clear();
         std::string_view rest = raw;
-        while (!rest.empty() && leadingWords->size() < 3) {
+        while (!rest.empty() && leadingWords->size() < 4) {
             const size_t end = rest.find('\0');
             *leadingWords << processText(rest.substr(0, end));
             if (end == std::string_view::npos)
@@ -400,6 +486,35 @@ int ProcessHandle::kill() const
     if (rights != 0)
         return rights;
     return sysPidfdSendSignal(m_pidfd, SIGKILL) == 0 ? 0 : errno;
+}
+
+int ProcessHandle::requestEnd() const
+{
+    const int rights = checkSignalRights();
+    if (rights != 0)
+        return rights;
+    return sysPidfdSendSignal(m_pidfd, SIGTERM) == 0 ? 0 : errno;
+}
+
+bool ProcessHandle::waitForExit(int timeoutMs) const
+{
+    if (m_pidfd < 0)
+        return true;
+    timespec start {};
+    ::clock_gettime(CLOCK_MONOTONIC, &start);
+    while (true) {
+        timespec now {};
+        ::clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long spent
+            = (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+        const int left = int(std::max<long long>(0, timeoutMs - spent));
+        pollfd p {m_pidfd, POLLIN, 0};
+        const int n = ::poll(&p, 1, left);
+        if (n > 0)
+            return true;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
 }
 
 bool ProcessHandle::readScheduling(int *nice, int *policy) const
@@ -534,6 +649,38 @@ QString accountName(quint32 uid)
         name = QString::fromUtf8(result->pw_name);
     names.emplace(uid, name);
     return name;
+}
+
+quint32 nobodyUid()
+{
+    static const quint32 uid = [] {
+        std::vector<char> buffer(16384);
+        passwd entry {};
+        passwd *result = nullptr;
+        if (::getpwnam_r("nobody", &entry, buffer.data(), buffer.size(), &result) == 0 && result)
+            return quint32(result->pw_uid);
+        return 65534u;
+    }();
+    return uid;
+}
+
+quint32 systemUidMinimum(const char *loginDefs)
+{
+    std::vector<char> buffer(8192);
+    size_t size = 0;
+    if (!readWholeFile(loginDefs, &buffer, &size))
+        return 1000;
+    return parseLoginDefsUidMin({buffer.data(), size}, 1000);
+}
+
+quint32 effectiveUserId()
+{
+    return quint32(::geteuid());
+}
+
+quint32 currentProcessId()
+{
+    return quint32(::getpid());
 }
 
 QString machineName()
