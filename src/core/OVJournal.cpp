@@ -49,9 +49,20 @@ constexpr qint64 kMaxRead = 8 << 20;
 QString g_file;
 QSet<QString> g_open;
 
+// At most kMaxField code units, never half a surrogate pair.
+QString capped(const QString &text)
+{
+    if (text.size() <= kMaxField)
+        return text;
+    QString cut = text.left(kMaxField);
+    if (cut.back().isHighSurrogate())
+        cut.chop(1);
+    return cut;
+}
+
 QByteArray escape(const QString &text)
 {
-    const QByteArray utf8 = text.left(kMaxField).toUtf8();
+    const QByteArray utf8 = capped(text).toUtf8();
     QByteArray out;
     out.reserve(utf8.size());
     for (char c : utf8) {
@@ -104,7 +115,7 @@ std::optional<QString> unescape(const QByteArray &field)
             return std::nullopt;
         }
     }
-    return QString::fromUtf8(out);
+    return capped(QString::fromUtf8(out));
 }
 
 std::optional<QDateTime> timeFrom(const QByteArray &field)
@@ -131,7 +142,10 @@ void append(const QByteArray &line)
 {
     const QString file = File();
     platform::makeDirectories(QFileInfo(file).absolutePath());
-    platform::appendDurably(file, line);
+    // After a record the crash cut, a new one starts on a line of its own
+    // rather than being read as the rest of the torn one.
+    const QByteArray last = platform::readFileTail(file, 1);
+    platform::appendDurably(file, last.isEmpty() || last == "\n" ? line : '\n' + line);
 }
 
 } // namespace
