@@ -1,6 +1,5 @@
 #include "core/OVJournal.h"
 
-#include "core/AppFiles.h"
 #include "platform/FileIO.h"
 
 #include <QFileInfo>
@@ -141,6 +140,8 @@ QString newId()
 void append(const QByteArray &line)
 {
     const QString file = File();
+    if (file.isEmpty())
+        return;
     platform::makeDirectories(QFileInfo(file).absolutePath());
     // After a record the crash cut, a new one starts on a line of its own
     // rather than being read as the rest of the torn one.
@@ -205,7 +206,7 @@ void SetFile(const QString &File)
 
 QString File()
 {
-    return g_file.isEmpty() ? appfiles::JournalFile() : g_file;
+    return g_file;
 }
 
 QByteArray StartLine(const QString &Id, const QDateTime &At, Kind K, const Subject &What)
@@ -325,7 +326,7 @@ std::vector<Entry> Parse(const QByteArray &Bytes, const QSet<QString> &Open)
 std::vector<Entry> Read()
 {
     bool ok = false;
-    QByteArray bytes = platform::readFileTail(File(), kMaxRead, &ok);
+    QByteArray bytes = File().isEmpty() ? QByteArray() : platform::readFileTail(File(), kMaxRead, &ok);
     if (!ok)
         return {};
     if (QFileInfo(File()).size() > kMaxRead) {
@@ -339,7 +340,7 @@ std::vector<Entry> Read()
 void Trim(qint64 MaxBytes)
 {
     const QString file = File();
-    if (QFileInfo(file).size() <= MaxBytes)
+    if (file.isEmpty() || QFileInfo(file).size() <= MaxBytes)
         return;
     bool ok = false;
     QByteArray bytes = platform::readFileTail(file, MaxBytes / 2, &ok);

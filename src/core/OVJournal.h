@@ -54,7 +54,9 @@ struct Entry
     QString Error;
 };
 
-// The file written to: the given one, or appfiles::JournalFile() when empty.
+// The file written to (the program sets appfiles::JournalFile() at start).
+// Until one is set nothing is written, so that code run outside the program
+// (tests, tools) leaves no journal behind; ids are handed out all the same.
 void SetFile(const QString &File);
 QString File();
 

@@ -6,6 +6,7 @@
 #include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
 #include "core/OVFuncs.h"
+#include "core/OVJournal.h"
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
 #include "installed/UninstManager.h"
@@ -276,6 +277,9 @@ void TFormOVMain::FormCreate()
     OVSettings::LoadSettings(ConfigFileName());
     LoadLanguageSelection();
     ForceAppDirs();
+    // From here on every operation is written down before it acts.
+    journal::SetFile(appfiles::JournalFile());
+    journal::Trim();
     SetupTabs(); // the first tab becomes current here
     CreateWebAPIClient();
     LoadTasks();

@@ -2,12 +2,15 @@
 
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
+#include "core/OVJournal.h"
 #include "core/OVSettings.h"
 #include "platform/ProcessJob.h"
 #include "platform/WinePrefix.h"
 
 #include <QFile>
 #include <QStandardPaths>
+#include <limits>
+#include <utility>
 
 namespace OVTaskState {
 
@@ -89,6 +92,10 @@ TOVTaskItem::~TOVTaskItem()
     *m_alive = false;
     m_installer.cancel(); // the installer goes on by itself; its result is no longer ours
     Downloader.reset();
+    // The program closes or the task goes: a download ends here; an installer
+    // still running goes on unwatched, so its outcome stays unknown.
+    journal::End(m_downloadRecord, journal::Result::Stopped);
+    journal::End(m_installRecord, journal::Result::Interrupted);
 }
 
 void TOVTaskItem::Init()
@@ -107,15 +114,23 @@ void TOVTaskItem::Init()
     Downloader->OnFileCompleted
         = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32) {
               const std::weak_ptr<bool> alive = m_alive;
+              journal::End(std::exchange(m_downloadRecord, {}), journal::Result::Succeeded);
               SetState(OVTaskState::DownloadCompleted);
               if (!alive.expired() && AutoInstall && !DownloadOnly)
                   Install();
           };
-    Downloader->OnStopped = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadStopped); };
+    Downloader->OnStopped = [this](TBrimHttpDownload *) {
+        journal::End(std::exchange(m_downloadRecord, {}), journal::Result::Stopped);
+        SetState(OVTaskState::DownloadStopped);
+    };
     Downloader->OnPaused = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadPaused); };
     Downloader->OnResumed = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadResumed); };
-    Downloader->OnError = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32,
-                                 bool &) { SetState(OVTaskState::Failed); };
+    Downloader->OnError
+        = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32 code, bool &) {
+              journal::End(std::exchange(m_downloadRecord, {}), journal::Result::Failed, std::nullopt,
+                           QStringLiteral("error %1").arg(code));
+              SetState(OVTaskState::Failed);
+          };
 }
 
 bool TOVTaskItem::beginDownload()
@@ -123,7 +138,14 @@ bool TOVTaskItem::beginDownload()
     if (!Downloader)
         return false;
     Downloader->ResumeBroken = ResumeBroken;
-    return Downloader->Download(HttpUrl, LocalFile);
+    // Begun before the request goes out; a start the downloader refuses is no operation.
+    const QString record = journal::Begin(journal::Kind::Download, {Name, {}, HttpUrl, LocalFile});
+    const bool started = Downloader->Download(HttpUrl, LocalFile);
+    if (!started)
+        journal::End(record, journal::Result::Failed, std::nullopt, QStringLiteral("busy"));
+    else
+        m_downloadRecord = record;
+    return started;
 }
 
 void TOVTaskItem::Start()
@@ -190,22 +212,41 @@ void TOVTaskItem::Install()
     if (argv.isEmpty() && tasks::isWindowsProgram(LocalFile) && platform::wineProgram().isEmpty())
         InstallError = OVFormatText(QStringLiteral("String.MsgText.WineMissing"),
                                     {Name, QString::fromLatin1(platform::kWinePackage)});
+    // On disk before the installer starts, so that a crash during the run leaves it open.
+    m_installRecord = journal::Begin(journal::Kind::Install,
+                                     {Name, {}, LocalFile, argv.isEmpty() ? LocalFile : argv.join(u' ')});
     if (argv.isEmpty()) {
         installFinished(platform::JobStartFailed);
         return;
     }
     // The result reaches the task only while it exists: freeing it cancels the run.
+    struct Outcome
+    {
+        quint32 result;
+        std::optional<int> exitStatus;
+    };
     const bool started = m_installer.start(
         [argv](const platform::WorkerContext &run) {
-            return RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, run.cancelFlag());
+            constexpr int kUnknown = std::numeric_limits<int>::min();
+            int status = kUnknown;
+            const quint32 result = RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, run.cancelFlag(), &status);
+            return Outcome {result, status == kUnknown ? std::nullopt : std::optional(status)};
         },
-        [this](quint32 result) { installFinished(result); });
+        [this](Outcome outcome) { installFinished(outcome.result, outcome.exitStatus); });
     if (!started)
         installFinished(platform::JobStartFailed);
 }
 
-void TOVTaskItem::installFinished(quint32 result)
+void TOVTaskItem::installFinished(quint32 result, std::optional<int> exitStatus)
 {
+    // The task counts the run complete once everything it started has ended;
+    // the journal also tells whether the installer itself reported a failure.
+    const bool failed = result != 0 || (exitStatus && *exitStatus != 0);
+    QString error = InstallError;
+    if (result != 0 && error.isEmpty())
+        error = QStringLiteral("0x%1").arg(result, 8, 16, QChar(u'0'));
+    journal::End(std::exchange(m_installRecord, {}),
+                 failed ? journal::Result::Failed : journal::Result::Succeeded, exitStatus, error);
     Installed = true;
     // Before the state is reported, so that the list written for it tells
     // whether the installer file is still there.

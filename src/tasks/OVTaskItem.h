@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 // Values of TBrimTaskItem::State for download tasks; also what the task list file stores.
 namespace OVTaskState {
@@ -78,7 +79,10 @@ public:
 
 private:
     bool beginDownload();
-    void installFinished(quint32 result);
+    void installFinished(quint32 result, std::optional<int> exitStatus = std::nullopt);
+    // The journal's records of the download and the installer run now under way (empty when none).
+    QString m_downloadRecord;
+    QString m_installRecord;
 
     // The installer run; cancelled when the task goes (the installer itself goes on by itself).
     platform::Worker m_installer;
