@@ -16,6 +16,7 @@
 #include "platform/LanguageBroadcast.h"
 #include "procmon/RunningTab.h"
 #include "shell/FormOVAbout.h"
+#include "shell/FormOVHistory.h"
 #include "shell/FormOVSettings.h"
 #include "shell/OVHeaderBand.h"
 #include "shell/TopXTab.h"
@@ -164,6 +165,11 @@ void TFormOVMain::buildControls()
     mniMainHelp->setShortcutContext(Qt::WidgetShortcut);
     mniMainHomePage = pmMain->addAction(QString(), this, &TFormOVMain::mniMainHomePageClick);
     mniMainAbout = pmMain->addAction(QString(), this, &TFormOVMain::mniMainAboutClick);
+    // What the program did, apart from the program's own entries above.
+    pmMain->insertSeparator(mniMainAbout);
+    mniMainHistory = new QAction(this);
+    connect(mniMainHistory, &QAction::triggered, this, &TFormOVMain::mniMainHistoryClick);
+    pmMain->insertAction(mniMainAbout, mniMainHistory);
     actHelp = new QAction(this);
     actHelp->setObjectName(QStringLiteral("actHelp"));
     actHelp->setShortcut(QKeySequence(Qt::Key_F1));
@@ -516,6 +522,11 @@ TFormOVAbout *TFormOVMain::FormAbout() const
     return m_formAbout;
 }
 
+TFormOVHistory *TFormOVMain::FormHistory() const
+{
+    return m_formHistory;
+}
+
 void TFormOVMain::btnMainMenuClick()
 {
     pmMain->popup(btnMainMenu->mapToGlobal(QPoint(0, btnMainMenu->height())));
@@ -547,6 +558,17 @@ void TFormOVMain::mniMainHelpClick()
     if (!HelpViewerInstalled() || !OpenHelpFile(path))
         showBox(QStringLiteral("String.MsgText.HelpViewerMissing"), QStringLiteral("String.MsgTitle.Warning"),
                 MB_OK | MB_ICONWARNING, LanguageId);
+}
+
+void TFormOVMain::mniMainHistoryClick()
+{
+    if (m_formSettings || m_formAbout || m_formHistory)
+        return;
+    std::unique_ptr<TFormOVHistory> dialog(new TFormOVHistory(this));
+    m_formHistory = dialog.get();
+    dialog->exec();
+    dialog.reset();
+    m_formHistory = nullptr;
 }
 
 void TFormOVMain::mniMainHomePageClick()
@@ -700,6 +722,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
     mniMainHelp->setText(text("FormOVMain.mniMainHelp.Caption"));
     mniMainHomePage->setText(text("FormOVMain.mniMainHomePage.Caption"));
     mniMainAbout->setText(text("FormOVMain.mniMainAbout.Caption"));
+    mniMainHistory->setText(text("FormOVMain.mniMainHistory.Caption"));
 
     // Every tab's page (the Tasks tab's counters replace the shortcut's text).
     for (IOVTabPage *page : m_pages)
@@ -715,4 +738,6 @@ void TFormOVMain::MultiLangsLanguageChanged()
         m_formAbout->ApplyTexts(URL_HOME);
     if (m_formSettings)
         m_formSettings->ApplyTexts();
+    if (m_formHistory)
+        m_formHistory->ApplyTexts();
 }

@@ -20,6 +20,7 @@ class TBrimTabControl;
 class TBrimTabItem;
 class TBrimTaskManager;
 class TFormOVAbout;
+class TFormOVHistory;
 class TFormOVSettings;
 class IOVTabPage;
 class TOVHeaderBand;
@@ -87,6 +88,7 @@ public:
     void mniMainHelpClick();
     void mniMainHomePageClick();
     void mniMainAboutClick();
+    void mniMainHistoryClick();
     void TabCtrlActivating(TBrimTabItem *Item);
     void TabCtrlInactivating(TBrimTabItem *Item);
     void imgTabTasksClick();
@@ -132,11 +134,13 @@ public:
     QAction *mniMainHelp = nullptr;
     QAction *mniMainHomePage = nullptr;
     QAction *mniMainAbout = nullptr;
+    QAction *mniMainHistory = nullptr;
     QAction *actHelp = nullptr;
 
     // The open dialogs (null while none is shown).
     TFormOVSettings *FormSettings() const;
     TFormOVAbout *FormAbout() const;
+    TFormOVHistory *FormHistory() const;
 
 private:
     void buildControls();
@@ -167,6 +171,7 @@ private:
     QString m_toolkitLocale;
     QPointer<TFormOVSettings> m_formSettings;
     QPointer<TFormOVAbout> m_formAbout;
+    QPointer<TFormOVHistory> m_formHistory;
     std::array<QWidget *, 4> m_sheets {};
     std::array<IOVTabPage *, 4> m_pages {};
     std::array<bool, 4> m_pageActivated {};
