@@ -24,7 +24,8 @@ std::vector<HistoryRow> HistoryRows(const std::vector<Entry> &Entries, std::opti
         row.Operation = OVGetText(KindKey(e.OperationKind));
         row.Program = e.What.Version.isEmpty() ? e.What.Name : e.What.Name + u' ' + e.What.Version;
         QString result = OVGetText(ResultKey(e.Outcome));
-        if (e.ExitStatus)
+        // A clean exit says nothing the result does not.
+        if (e.ExitStatus && *e.ExitStatus != 0)
             result = OVFormatText(QStringLiteral("String.Journal.ExitStatus"), {result, *e.ExitStatus});
         if (!e.Error.isEmpty())
             result += QStringLiteral(": ") + e.Error;
