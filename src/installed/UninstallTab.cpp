@@ -3,6 +3,7 @@
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
+#include "installed/FormOVLeftovers.h"
 #include "installed/UninstManager.h"
 #include "ui/BrimDialogs.h"
 #include "ui/BrimImage.h"
@@ -220,7 +221,10 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     BuildTop3();
 
     if (m_mgr)
-        m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &) { ListFill(); };
+        m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &name) {
+            ListFill();
+            installed::OfferLeftovers(window(), *m_mgr, name);
+        };
     MessageBox = [](QWidget *owner, const QString &t, const QString &caption, unsigned type) {
         return ShowMessageBox(owner, t, caption, type, OVLanguageId(), 0);
     };
@@ -577,8 +581,10 @@ void TOVUninstallTab::CommandUninstall()
         if (AskQuestion("String.MsgText.UninstallQuery") == IDYES) {
             // The answer may have come after a rebuild of the list: use the entry only if it is still
             // selected.
-            if (TUninstItem *still = SelectedEntry(); still == e)
+            if (TUninstItem *still = SelectedEntry(); still == e) {
+                installed::RememberBeforeUninstall(*e);
                 e->StartUninstall();
+            }
         }
     } else if (AskQuestion("String.MsgText.RemoveFromListQuery") == IDYES) {
         if (TUninstItem *still = SelectedEntry(); still == e) {

@@ -9,6 +9,7 @@
 #include "core/OVJournal.h"
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
+#include "installed/FormOVLeftovers.h"
 #include "installed/UninstManager.h"
 #include "installed/UninstallTab.h"
 #include "online/BrimNetConnCheck.h"
@@ -170,6 +171,9 @@ void TFormOVMain::buildControls()
     mniMainHistory = new QAction(this);
     connect(mniMainHistory, &QAction::triggered, this, &TFormOVMain::mniMainHistoryClick);
     pmMain->insertAction(mniMainAbout, mniMainHistory);
+    mniMainLeftovers = new QAction(this);
+    connect(mniMainLeftovers, &QAction::triggered, this, &TFormOVMain::mniMainLeftoversClick);
+    pmMain->insertAction(mniMainAbout, mniMainLeftovers);
     actHelp = new QAction(this);
     actHelp->setObjectName(QStringLiteral("actHelp"));
     actHelp->setShortcut(QKeySequence(Qt::Key_F1));
@@ -571,6 +575,18 @@ void TFormOVMain::mniMainHistoryClick()
     m_formHistory = nullptr;
 }
 
+void TFormOVMain::mniMainLeftoversClick()
+{
+    if (m_formSettings || m_formAbout || m_formHistory || !m_uninstMgr)
+        return;
+    // What is installed decides which folders are still claimed. A list the
+    // Uninstall tab shows is current; rescanning it would pull its entries
+    // from under the tab's rows.
+    if (m_uninstMgr->Count() == 0)
+        m_uninstMgr->Rescan();
+    installed::ShowLeftoversOfRemovedPrograms(this, *m_uninstMgr);
+}
+
 void TFormOVMain::mniMainHomePageClick()
 {
     ShellOpen(URL_HOME);
@@ -723,6 +739,7 @@ void TFormOVMain::MultiLangsLanguageChanged()
     mniMainHomePage->setText(text("FormOVMain.mniMainHomePage.Caption"));
     mniMainAbout->setText(text("FormOVMain.mniMainAbout.Caption"));
     mniMainHistory->setText(text("FormOVMain.mniMainHistory.Caption"));
+    mniMainLeftovers->setText(text("FormOVMain.mniMainLeftovers.Caption"));
 
     // Every tab's page (the Tasks tab's counters replace the shortcut's text).
     for (IOVTabPage *page : m_pages)

@@ -89,6 +89,7 @@ public:
     void mniMainHomePageClick();
     void mniMainAboutClick();
     void mniMainHistoryClick();
+    void mniMainLeftoversClick();
     void TabCtrlActivating(TBrimTabItem *Item);
     void TabCtrlInactivating(TBrimTabItem *Item);
     void imgTabTasksClick();
@@ -135,6 +136,7 @@ public:
     QAction *mniMainHomePage = nullptr;
     QAction *mniMainAbout = nullptr;
     QAction *mniMainHistory = nullptr;
+    QAction *mniMainLeftovers = nullptr;
     QAction *actHelp = nullptr;
 
     // The open dialogs (null while none is shown).
