@@ -9,6 +9,7 @@
 #include "ui/BrimSkinManager.h"
 #include "ui/OVWindowLook.h"
 
+#include <QDir>
 #include <QHash>
 #include <QHeaderView>
 #include <QLabel>
@@ -71,15 +72,19 @@ TFormOVLeftovers::TFormOVLeftovers(std::vector<installed::Leftover> Items, const
     lvLeftovers->setGeometry(24, 88, kWidth - 48, kHeight - 88 - 58);
     // The program column only where several programs are listed.
     lvLeftovers->setColumnHidden(0, !Program.isEmpty());
-    lvLeftovers->setColumnWidth(0, 120);
-    lvLeftovers->setColumnWidth(1, Program.isEmpty() ? 250 : 330);
-    lvLeftovers->setColumnWidth(2, 250);
-    lvLeftovers->header()->setStretchLastSection(true);
+    lvLeftovers->setColumnWidth(0, 130);
+    lvLeftovers->setColumnWidth(1, Program.isEmpty() ? 230 : 320);
+    lvLeftovers->setColumnWidth(3, 76);
+    lvLeftovers->header()->setStretchLastSection(false);
+    lvLeftovers->header()->setSectionResizeMode(2, QHeaderView::Stretch);
+    // Paths in the user's home read shorter from "~".
+    const QString home = QDir::homePath();
     const QLocale locale;
     for (size_t i = 0; i < m_items.size(); ++i) {
         const installed::Leftover &l = m_items[i];
         const QString size = l.Size < 0 ? QStringLiteral("-") : locale.formattedDataSize(l.Size, 1);
-        auto *row = new QTreeWidgetItem(lvLeftovers, {l.Program, l.Path, QString(), size});
+        const QString shown = l.Path.startsWith(home + u'/') ? u'~' + l.Path.mid(home.size()) : l.Path;
+        auto *row = new QTreeWidgetItem(lvLeftovers, {l.Program, shown, QString(), size});
         row->setData(0, kIndexRole, int(i));
         Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable;
         // A package's configuration is purged only where the package path can do so.

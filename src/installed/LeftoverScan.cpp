@@ -399,11 +399,11 @@ std::vector<Leftover> ScanLeftovers(const LeftoverFacts &Facts, const LeftoverPl
     for (const Launcher &l :
          launchersIn(Places.ConfigHome + QStringLiteral("/autostart"), {"*.desktop"}, false, false))
         if (tied(l) && programIsGone(l.info.Program))
-            add(Leftover::Kind::Autostart, l.path, l.info.Program);
+            add(Leftover::Kind::Autostart, l.path, QFileInfo(l.info.Program).fileName());
     for (const Launcher &l :
          launchersIn(Places.ConfigHome + QStringLiteral("/systemd/user"), {"*.service"}, true, false))
         if (tied(l) && programIsGone(l.info.Program))
-            add(Leftover::Kind::SystemdUnit, l.path, l.info.Program);
+            add(Leftover::Kind::SystemdUnit, l.path, QFileInfo(l.info.Program).fileName());
 
     if (Facts.Source == EntrySource::Wine || !Facts.Launcher.isEmpty()) {
         if (Facts.Source == EntrySource::Wine && !Facts.InstallLocation.isEmpty())

@@ -51,7 +51,7 @@ TFormOVHistory::TFormOVHistory(QWidget *owner)
     lvHistory->header()->setStretchLastSection(true);
     ovlook::SetListPalette(lvHistory);
     lvHistory->setGeometry(24, 80, kWidth - 48, kHeight - 80 - 58);
-    for (auto [column, width] : {std::pair {0, 132}, {1, 116}, {2, 140}, {3, 160}})
+    for (auto [column, width] : {std::pair {0, 150}, {1, 110}, {2, 136}, {3, 156}})
         lvHistory->setColumnWidth(column, width);
 
     lblEmpty = new QLabel(this);

@@ -59,6 +59,15 @@ QString DefaultText(int state)
 
 namespace tasks {
 
+QString DownloadErrorText(quint32 code)
+{
+    if (code == TBrimHttpDownload::UnknownError)
+        return QStringLiteral("unknown error");
+    if (code >= 400 && code < 600)
+        return QStringLiteral("HTTP %1").arg(code);
+    return QStringLiteral("%1 (%2)").arg(qt_error_string(int(code))).arg(code);
+}
+
 bool isWindowsProgram(const QString &file)
 {
     QFile f(file);
@@ -128,7 +137,7 @@ void TOVTaskItem::Init()
     Downloader->OnError
         = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32 code, bool &) {
               journal::End(std::exchange(m_downloadRecord, {}), journal::Result::Failed, std::nullopt,
-                           QStringLiteral("error %1").arg(code));
+                           tasks::DownloadErrorText(code));
               SetState(OVTaskState::Failed);
           };
 }

@@ -38,6 +38,9 @@ namespace tasks {
 QStringList installerCommand(const QString &file);
 // Whether the file starts as a Windows program does ("MZ").
 bool isWindowsProgram(const QString &file);
+// A downloader's error code as the journal keeps it: "HTTP 404", the
+// system's message for an error number, or "unknown error".
+QString DownloadErrorText(quint32 code);
 } // namespace tasks
 
 // One download task: drives its HTTP download and, optionally, the installer run.
