@@ -35,9 +35,10 @@ public:
     // words and waited for as written.
     using UninstallJob = std::function<void(const std::atomic<bool> *Cancel)>;
     virtual UninstallJob MakeUninstallJob(const TUninstItem & /*Item*/) { return {}; }
-    // Removes a dead entry from where the source keeps it; false leaves it to
-    // the deletion of its key in the program's own registry.
-    virtual bool RemoveEntry(const TUninstItem & /*Item*/) { return false; }
+    // What a worker runs to remove a dead entry from where the source keeps it
+    // (it holds copies, never the entry); empty: the entry's key is deleted
+    // from the program's own registry at once.
+    virtual UninstallJob MakeRemoveJob(const TUninstItem & /*Item*/) { return {}; }
 };
 
 // The uninstall keys of the registry (both roots, in order).

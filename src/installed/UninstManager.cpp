@@ -144,14 +144,22 @@ void TUninstItem::RemoveFromList()
 {
     TUninstManager *manager = Manager;
     installed::InstalledSource *source = manager ? manager->SourceOf(*this) : nullptr;
-    const qsizetype slash = KeyPath.lastIndexOf(u'\\');
     const QString record = journal::Begin(
         journal::Kind::RemoveEntry, {DisplayName, Version, installed::EntrySourceName(Source), KeyPath});
-    bool removed = false;
-    if (source && source->RemoveEntry(*this)) {
-        removed = true; // where the source keeps it
-    } else if (slash > 0)
-        removed = platform::RegDeleteKeyTree(KeyPath.left(slash), KeyPath.mid(slash + 1));
+    if (installed::InstalledSource::UninstallJob job = source ? source->MakeRemoveJob(*this) : nullptr) {
+        // The source's own tool ran to its end; the refilled list shows whether the entry went.
+        const bool started
+            = manager->m_workers.start([job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
+                                       [manager, record] {
+                                           journal::End(record, journal::Result::Succeeded);
+                                           manager->EntryRemoved();
+                                       });
+        if (!started)
+            journal::End(record, journal::Result::Failed);
+        return;
+    }
+    const qsizetype slash = KeyPath.lastIndexOf(u'\\');
+    const bool removed = slash > 0 && platform::RegDeleteKeyTree(KeyPath.left(slash), KeyPath.mid(slash + 1));
     journal::End(record, removed ? journal::Result::Succeeded : journal::Result::Failed);
     // The rescan destroys this entry: nothing of it may be used afterwards.
     if (manager)
@@ -198,6 +206,14 @@ installed::InstalledSource *TUninstManager::SourceOf(const TUninstItem &Item) co
 int TUninstManager::RunningUninstalls() const
 {
     return m_workers.running();
+}
+
+void TUninstManager::EntryRemoved()
+{
+    if (OnEntryRemoved)
+        OnEntryRemoved(this);
+    else
+        Rescan();
 }
 
 void TUninstManager::WorkerFinished(const QString &ItemName)

@@ -70,7 +70,9 @@ public:
     // uninstaller and every process it started have ended.
     void StartUninstall();
     // Deletes the entry's key with its subkeys, then rescans the manager:
-    // this entry is gone afterwards, whatever the result.
+    // this entry is gone afterwards, whatever the result. Where its source
+    // removes it on a worker (a Wine prefix's key), this returns at once and
+    // the manager's OnEntryRemoved follows on the main thread.
     void RemoveFromList();
 
 private:
@@ -112,6 +114,9 @@ public:
     int IconIndexFor(const QString &IconFile);
 
     TCompletedEvent OnUninstCompleted;
+    // A dead entry's removal on a worker has ended; the handler rescans (the
+    // manager does itself when none is set).
+    std::function<void(TUninstManager *Sender)> OnEntryRemoved;
     // Declared for a modify run, which this program never starts.
     TCompletedEvent OnModifyCompleted;
 
@@ -126,6 +131,7 @@ private:
     void Group();
     void Sort();
     void WorkerFinished(const QString &ItemName);
+    void EntryRemoved();
 
     std::vector<std::unique_ptr<TUninstItem>> m_programs;
     std::vector<std::unique_ptr<TUninstItem>> m_updates; // own until filed under a parent

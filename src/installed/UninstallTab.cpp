@@ -220,11 +220,13 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
 
     BuildTop3();
 
-    if (m_mgr)
+    if (m_mgr) {
         m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &name) {
             ListFill();
             installed::OfferLeftovers(window(), *m_mgr, name);
         };
+        m_mgr->OnEntryRemoved = [this](TUninstManager *) { ListFill(); };
+    }
     MessageBox = [](QWidget *owner, const QString &t, const QString &caption, unsigned type) {
         return ShowMessageBox(owner, t, caption, type, OVLanguageId(), 0);
     };
@@ -237,8 +239,10 @@ TOVUninstallTab::~TOVUninstallTab()
     // No answer reaches the tab from here on, and the awaited request stops.
     m_top3Workers.cancel();
     m_top3.Cancel();
-    if (m_mgr)
+    if (m_mgr) {
         m_mgr->OnUninstCompleted = nullptr;
+        m_mgr->OnEntryRemoved = nullptr;
+    }
 }
 
 void TOVUninstallTab::BuildTop3()

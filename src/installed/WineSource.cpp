@@ -255,21 +255,25 @@ public:
         };
     }
 
-    bool RemoveEntry(const TUninstItem &Item) override
+    // Wine's registry tool and the server's save take seconds: never on the
+    // main thread. Never handed on to the program's own registry: the key
+    // names the prefix's.
+    UninstallJob MakeRemoveJob(const TUninstItem &Item) override
     {
         const QString prefix = Prefix();
         QString key = Item.KeyPath;
         while (key.endsWith(u'\\'))
             key.chop(1);
-        if (!key.isEmpty()) {
+        return [prefix, key](const std::atomic<bool> *cancel) {
+            if (key.isEmpty())
+                return;
             platform::runAndWaitForExit(
                 platform::wineArgv(
                     prefix, {QStringLiteral("reg"), QStringLiteral("delete"), key, QStringLiteral("/f")}),
                 60000);
-            platform::waitForWineServer(prefix, kServerSaveWaitMs);
-        }
-        // Never handed on: the key names the prefix's registry, not the program's own.
-        return true;
+            if (!(cancel && cancel->load()))
+                platform::waitForWineServer(prefix, kServerSaveWaitMs);
+        };
     }
 
     // The words wine is given: an installer-service command goes to Wine's msiexec.

@@ -1,17 +1,11 @@
 #pragma once
 
+#include "platform/FileStamp.h"
+
 #include <QString>
 #include <QtGlobal>
 
 namespace platform {
-
-// Identity and change marks of an open file, for recognising an unchanged file.
-struct FileStamp
-{
-    bool Valid = false;
-    quint64 Device = 0, Inode = 0;
-    qint64 Size = 0, ModifiedNs = 0, ChangedNs = 0;
-};
 
 // A regular file that several processes read and write at explicit positions, with
 // byte-range locks that belong to this open of the file (not to the process): two opens

@@ -269,7 +269,14 @@ TEST_F(WineSource, ADeadEntryIsDeletedThroughWinesRegTool)
     TUninstItem *dead = byName(m, u"Dead entry"_qs);
     ASSERT_NE(dead, nullptr);
     ASSERT_FALSE(dead->HasUninstallCommand());
+    // Wine's registry tool runs on a worker: the list is rescanned when it is done.
+    bool removed = false;
+    m.OnEntryRemoved = [&removed](TUninstManager *sender) {
+        sender->Rescan();
+        removed = true;
+    };
     dead->RemoveFromList();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return removed; }, 120000));
     EXPECT_EQ(byName(m, u"Dead entry"_qs), nullptr);
     EXPECT_FALSE(testsupport::readFile(g_prefix->prefix + u"/system.reg"_qs).contains("Uninstall\\\\Dead]"));
     // The program's own hives were left alone.

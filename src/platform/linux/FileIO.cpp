@@ -1,5 +1,7 @@
 #include "platform/FileIO.h"
 
+#include "platform/FileStamp.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
@@ -264,6 +266,47 @@ QByteArray readFileTail(const QString &path, qint64 maxBytes, bool *ok)
     }
     ::close(fd);
     return out;
+}
+
+} // namespace platform
+
+namespace platform {
+
+namespace {
+
+qint64 nanoseconds(const struct timespec &t)
+{
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+FileStamp stampFrom(const struct stat &st)
+{
+    FileStamp s;
+    s.Valid = true;
+    s.Device = quint64(st.st_dev);
+    s.Inode = quint64(st.st_ino);
+    s.Size = qint64(st.st_size);
+    s.ModifiedNs = nanoseconds(st.st_mtim);
+    s.ChangedNs = nanoseconds(st.st_ctim);
+    return s;
+}
+
+} // namespace
+
+FileStamp fileStampOf(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return stampFrom(st);
+}
+
+FileStamp fileStampOf(int fd)
+{
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        return {};
+    return stampFrom(st);
 }
 
 } // namespace platform

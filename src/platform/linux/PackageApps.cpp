@@ -2,6 +2,7 @@
 
 #include "platform/DesktopIcons.h"
 #include "platform/FileIO.h"
+#include "platform/FileStamp.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -13,29 +14,6 @@
 namespace platform {
 
 namespace {
-
-// What identifies a file's or folder's content without reading it.
-struct Stamp
-{
-    bool exists = false;
-    ino_t ino = 0;
-    off_t size = 0;
-    qint64 mtimeNs = 0;
-    bool operator==(const Stamp &) const = default;
-};
-
-Stamp stampOf(const QString &path)
-{
-    Stamp s;
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return s;
-    s.exists = true;
-    s.ino = st.st_ino;
-    s.size = st.st_size;
-    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return s;
-}
 
 bool isDir(const QString &path)
 {
@@ -55,11 +33,11 @@ struct Candidate
 
 struct PackageAppsReader::Parsed
 {
-    Stamp status;
-    Stamp info;
+    FileStamp status;
+    FileStamp info;
     QList<PackageRecord> packages;
     QHash<QString, int> byName;
-    QHash<QString, Stamp> folders; // every metainfo and applications folder looked at
+    QHash<QString, FileStamp> folders; // every metainfo and applications folder looked at
     QList<Candidate> apps;
     QHash<QString, QString> owners; // application file -> package
     std::unique_ptr<IconThemeLookup> icons;
@@ -76,8 +54,8 @@ void parseStatus(PackageAppsReader::Parsed &p, const QString &statusFile, const 
     for (qsizetype i = 1; i < dataFolders.size(); ++i)
         bases << dataFolders.at(i) + u'/';
     bases << QStringLiteral("/usr/lib/");
-    p.status = stampOf(statusFile);
-    p.info = stampOf(infoDir);
+    p.status = fileStampOf(statusFile);
+    p.info = fileStampOf(infoDir);
     p.packages.clear();
     p.byName.clear();
     bool ok = false;
@@ -137,13 +115,13 @@ void parseApps(PackageAppsReader::Parsed &p, const QStringList &dataFolders)
     QStringList desktopOrder;
     for (const QString &data : dataFolders) {
         const QString apps = data + QStringLiteral("/applications");
-        p.folders.insert(apps, stampOf(apps));
+        p.folders.insert(apps, fileStampOf(apps));
         if (!isDir(apps))
             continue;
         QDirIterator dirs(apps, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
         while (dirs.hasNext()) {
             const QString d = dirs.next();
-            p.folders.insert(d, stampOf(d));
+            p.folders.insert(d, fileStampOf(d));
         }
         QDirIterator it(apps, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
@@ -177,7 +155,7 @@ void parseApps(PackageAppsReader::Parsed &p, const QStringList &dataFolders)
     QSet<QString> seenMetainfo;
     for (const QString &data : dataFolders) {
         const QString dir = data + QStringLiteral("/metainfo");
-        p.folders.insert(dir, stampOf(dir));
+        p.folders.insert(dir, fileStampOf(dir));
         if (!isDir(dir))
             continue;
         for (const QString &name : QDir(dir).entryList({QStringLiteral("*.xml")}, QDir::Files, QDir::Name)) {
@@ -273,7 +251,7 @@ void scanOwners(PackageAppsReader::Parsed &p, const QString &infoDir)
 bool foldersChanged(const PackageAppsReader::Parsed &p)
 {
     for (auto it = p.folders.constBegin(); it != p.folders.constEnd(); ++it)
-        if (!(stampOf(it.key()) == it.value()))
+        if (!(fileStampOf(it.key()) == it.value()))
             return true;
     return false;
 }
@@ -339,7 +317,7 @@ std::shared_ptr<const PackageAppsSnapshot> PackageAppsReader::read()
         statusChanged = appsChanged = true;
     } else {
         statusChanged
-            = !(stampOf(m_statusFile) == m_parsed->status) || !(stampOf(m_infoDir) == m_parsed->info);
+            = !(fileStampOf(m_statusFile) == m_parsed->status) || !(fileStampOf(m_infoDir) == m_parsed->info);
         appsChanged = foldersChanged(*m_parsed) || (m_parsed->icons && m_parsed->icons->refresh());
         if (statusChanged)
             parseStatus(*m_parsed, m_statusFile, m_infoDir, m_dataFolders);

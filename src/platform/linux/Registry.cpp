@@ -2,6 +2,7 @@
 
 #include "platform/AppPath.h"
 #include "platform/FileIO.h"
+#include "platform/FileStamp.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -38,33 +39,6 @@ constexpr RootName kRoots[] = {
     {u"HKEY_CURRENT_CONFIG", u"HKCC", HKEY_CURRENT_CONFIG},
     {u"HKEY_DYN_DATA", u"HKDD", HKEY_DYN_DATA},
 };
-
-// What identifies a file's content without reading it.
-struct FileStamp
-{
-    bool exists = false;
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = 0;
-    qint64 mtimeNs = 0;
-    qint64 ctimeNs = 0;
-    bool operator==(const FileStamp &) const = default;
-};
-
-FileStamp stampOf(const QString &path)
-{
-    FileStamp s;
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return s;
-    s.exists = true;
-    s.dev = st.st_dev;
-    s.ino = st.st_ino;
-    s.size = st.st_size;
-    s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    s.ctimeNs = qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-    return s;
-}
 
 struct HiveSlot
 {
@@ -118,9 +92,9 @@ std::shared_ptr<const RegHive> hiveLocked(State &s, quint32 root)
     if (slot.loaded && checkedThisScope(slot.checkedInScope))
         return slot.hive;
     const QString file = hiveFileLocked(s, root);
-    const FileStamp stamp = stampOf(file);
+    const FileStamp stamp = fileStampOf(file);
     if (!slot.loaded || !(stamp == slot.stamp)) {
-        const QByteArray data = stamp.exists ? readWholeFile(file) : QByteArray();
+        const QByteArray data = stamp.Valid ? readWholeFile(file) : QByteArray();
         slot.hive = RegHive::parse(data);
         slot.stamp = stamp;
         slot.loaded = true;

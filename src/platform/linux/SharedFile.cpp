@@ -22,11 +22,6 @@ struct flock rangeOf(short type, qint64 start, qint64 length)
     return fl;
 }
 
-qint64 nanoseconds(const struct timespec &t)
-{
-    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
 } // namespace
 
 SharedFile::~SharedFile()
@@ -114,19 +109,7 @@ bool SharedFile::flush()
 
 FileStamp SharedFile::stamp()
 {
-    FileStamp s;
-    struct stat st
-    {
-    };
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
-        return s;
-    s.Valid = true;
-    s.Device = quint64(st.st_dev);
-    s.Inode = quint64(st.st_ino);
-    s.Size = qint64(st.st_size);
-    s.ModifiedNs = nanoseconds(st.st_mtim);
-    s.ChangedNs = nanoseconds(st.st_ctim);
-    return s;
+    return fileStampOf(m_fd);
 }
 
 SharedFile::LockResult SharedFile::tryLock(qint64 start, qint64 length, LockKind kind)
