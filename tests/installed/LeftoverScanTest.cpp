@@ -195,6 +195,30 @@ TEST_F(LeftoverScan, FindsWhatFactsTieToTheApplicationAndNothingThatOnlyLooksAli
     EXPECT_TRUE(installed::ScanLeftovers(hostile, places).empty());
 }
 
+// A leftover that is a link is moved as the link: what it points at, even
+// outside the home, is neither counted nor touched.
+TEST_F(LeftoverScan, ALinkIsTrashedAsALinkAndItsTargetStays)
+{
+    installAtlas();
+    const installed::LeftoverFacts atlas = atlasFacts();
+    uninstallAtlas();
+    make(dir.path("outside/precious"), QByteArray(4000, 'p'));
+    ASSERT_TRUE(QDir(places.CacheHome + "/atlas").removeRecursively());
+    ASSERT_TRUE(QFile::link(dir.path("outside"), places.CacheHome + "/atlas"));
+    const QMap<QString, Leftover> found = byPath(installed::ScanLeftovers(atlas, places));
+    ASSERT_TRUE(found.contains(places.CacheHome + "/atlas"));
+    EXPECT_EQ(found.value(places.CacheHome + "/atlas").Size, 0);
+
+    const QByteArray oldHome = qgetenv("HOME"), oldData = qgetenv("XDG_DATA_HOME");
+    qputenv("HOME", places.Home.toUtf8());
+    qputenv("XDG_DATA_HOME", places.DataHome.toUtf8());
+    EXPECT_TRUE(installed::TrashLeftovers({found.value(places.CacheHome + "/atlas")}).isEmpty());
+    qputenv("HOME", oldHome);
+    qputenv("XDG_DATA_HOME", oldData);
+    EXPECT_FALSE(QFileInfo(places.CacheHome + "/atlas").isSymLink());
+    EXPECT_EQ(testsupport::readFile(dir.path("outside/precious")), QByteArray(4000, 'p'));
+}
+
 // A folder another installed application claims stays unchecked and says why.
 TEST_F(LeftoverScan, AFolderAnotherApplicationClaimsIsNotPreselected)
 {
