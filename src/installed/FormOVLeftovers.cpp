@@ -144,9 +144,14 @@ void TFormOVLeftovers::ApplyTexts()
     lvLeftovers->setAccessibleName(SkinMgr->Title().Text());
     for (int i = 0; i < lvLeftovers->topLevelItemCount(); ++i) {
         QTreeWidgetItem *row = lvLeftovers->topLevelItem(i);
-        const QString reason = installed::ReasonText(m_items[size_t(row->data(0, kIndexRole).toInt())]);
+        const installed::Leftover &l = m_items[size_t(row->data(0, kIndexRole).toInt())];
+        const QString reason = installed::ReasonText(l);
         row->setText(2, reason);
         row->setToolTip(2, reason);
+        // Why the row cannot be checked.
+        if (!(row->flags() & Qt::ItemIsUserCheckable))
+            row->setToolTip(
+                1, OVFormatText(QStringLiteral("String.MsgText.LeftoversPurgeUnavailable"), {l.Path}));
     }
     lblNone->setText(text("FormOVLeftovers.lblNone.Caption"));
     btnTrash->SetCaption(text("FormOVLeftovers.btnTrash.Caption"));
