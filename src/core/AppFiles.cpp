@@ -210,6 +210,11 @@ QString TaskListFile()
     return ConfigDir() + QStringLiteral("OVTasks.ini");
 }
 
+QString JournalFile()
+{
+    return ConfigDir() + QStringLiteral("OVJournal.log");
+}
+
 QString DownloadsDir()
 {
     return UserDir() + QStringLiteral("Downloads/");

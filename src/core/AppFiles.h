@@ -50,6 +50,7 @@ bool Initialise();
 QString ConfigDir(); // <user>Config/
 QString ConfigFile(); // <user>Config/Config.ini
 QString TaskListFile(); // <user>Config/OVTasks.ini
+QString JournalFile(); // <user>Config/OVJournal.log: what the program did
 QString DownloadsDir(); // <user>Downloads/
 QString FilesDir(); // <user>Files/
 QString TopXArchiveFile(); // <user>Files/TopX.mht

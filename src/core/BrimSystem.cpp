@@ -96,9 +96,9 @@ quint32 RunAndWait(const QString &commandLine, quint32 timeoutMs, int showCmd)
 }
 
 quint32 RunAndWait(const QStringList &argv, quint32 timeoutMs, int /*showCmd*/,
-                   const std::atomic<bool> *cancel)
+                   const std::atomic<bool> *cancel, int *exitStatus)
 {
-    return platform::runJobAndWait(argv, timeoutMs, cancel);
+    return platform::runJobAndWait(argv, timeoutMs, cancel, exitStatus);
 }
 
 bool ShellOpen(const QString &target)

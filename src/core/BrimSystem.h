@@ -28,10 +28,11 @@ void RunCommandLine(const QStringList &argv, int showCmd = SW_SHOWNORMAL);
 // Starts the program and waits until it and every process it started have
 // ended (a process that starts a session of its own breaks away). 0 when the
 // whole job ended; a non-zero platform::JobError code otherwise (start
-// failure, time-out, cancelled).
+// failure, time-out, cancelled). *exitStatus, when given, receives the
+// program's own exit status once it has ended (-1 after a signal).
 quint32 RunAndWait(const QString &commandLine, quint32 timeoutMs, int showCmd = SW_SHOWNORMAL);
 quint32 RunAndWait(const QStringList &argv, quint32 timeoutMs, int showCmd = SW_SHOWNORMAL,
-                   const std::atomic<bool> *cancel = nullptr);
+                   const std::atomic<bool> *cancel = nullptr, int *exitStatus = nullptr);
 
 // Opens a URL, document or folder with the desktop's handler; an executable
 // file is started. False for a blank target or when nothing could be started.

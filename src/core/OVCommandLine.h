@@ -43,7 +43,7 @@ struct OVCommandLineOptions
     std::vector<std::pair<QString, QString>> addTasks; // --add-task TITLE URL
     int selectTab = -1; // --select-tab N
     int selectRow = -1; // --select-row N: that row of the shown tab's list
-    QString openDialog; // --open settings|about|question
+    QString openDialog; // --open settings|about|history|leftovers|question
     QString screenshot; // --screenshot FILE
 };
 

@@ -1,12 +1,15 @@
 #include "installed/UninstManager.h"
 
 #include "core/BrimSystem.h"
+#include "core/OVJournal.h"
 #include "installed/NameOrder.h"
 #include "platform/Registry.h"
 
 #include <QDate>
 #include <QHash>
 #include <algorithm>
+#include <limits>
+#include <optional>
 #include <unordered_map>
 
 namespace installed {
@@ -104,29 +107,62 @@ void TUninstItem::StartUninstall()
     installed::InstalledSource::UninstallJob job;
     if (installed::InstalledSource *source = manager->SourceOf(*this))
         job = source->MakeUninstallJob(*this);
+    // How the run went, where this code runs the command; a source's job keeps that to itself.
+    struct Outcome
+    {
+        quint32 result = 0;
+        std::optional<int> exitStatus;
+    };
+    auto outcome = std::make_shared<Outcome>();
     if (!job)
-        job = [argv](const std::atomic<bool> *cancel) {
-            RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel);
+        job = [argv, outcome](const std::atomic<bool> *cancel) {
+            constexpr int kUnknown = std::numeric_limits<int>::min();
+            int exitStatus = kUnknown;
+            outcome->result = RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, cancel, &exitStatus);
+            if (exitStatus != kUnknown)
+                outcome->exitStatus = exitStatus;
             return QString();
         };
+    const QString record
+        = journal::Begin(journal::Kind::Uninstall,
+                         {DisplayName, Version, installed::EntrySourceName(Source), UninstallString});
     // The report reaches the manager only while it exists (this item may be gone by then).
-    manager->m_workers.start(
+    const bool started = manager->m_workers.start(
         [job](const platform::WorkerContext &run) { return job(run.cancelFlag()); },
-        [manager, name = DisplayName](const QString &reason) { manager->WorkerFinished(name, reason); });
+        [manager, name = DisplayName, record, outcome](const QString &reason) {
+            const bool ok = outcome->result == 0 && outcome->exitStatus.value_or(0) == 0 && reason.isEmpty();
+            QString error = reason;
+            if (error.isEmpty() && outcome->result)
+                error = QStringLiteral("0x%1").arg(outcome->result, 8, 16, QChar(u'0'));
+            journal::End(record, ok ? journal::Result::Succeeded : journal::Result::Failed, outcome->exitStatus,
+                         error);
+            manager->WorkerFinished(name, reason);
+        });
+    if (!started)
+        journal::End(record, journal::Result::Failed);
 }
 
 void TUninstItem::RemoveFromList()
 {
     TUninstManager *manager = Manager;
     installed::InstalledSource *source = manager ? manager->SourceOf(*this) : nullptr;
+    const QString record = journal::Begin(
+        journal::Kind::RemoveEntry, {DisplayName, Version, installed::EntrySourceName(Source), KeyPath});
     if (installed::InstalledSource::RemoveJob job = source ? source->MakeRemoveJob(*this) : nullptr) {
-        manager->m_workers.start([job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
-                                 [manager] { manager->EntryRemoved(); });
+        // The source's own tool ran to its end; the refilled list shows whether the entry went.
+        const bool started
+            = manager->m_workers.start([job](const platform::WorkerContext &run) { job(run.cancelFlag()); },
+                                       [manager, record] {
+                                           journal::End(record, journal::Result::Succeeded);
+                                           manager->EntryRemoved();
+                                       });
+        if (!started)
+            journal::End(record, journal::Result::Failed);
         return;
     }
     const qsizetype slash = KeyPath.lastIndexOf(u'\\');
-    if (slash > 0)
-        platform::RegDeleteKeyTree(KeyPath.left(slash), KeyPath.mid(slash + 1));
+    const bool removed = slash > 0 && platform::RegDeleteKeyTree(KeyPath.left(slash), KeyPath.mid(slash + 1));
+    journal::End(record, removed ? journal::Result::Succeeded : journal::Result::Failed);
     // The rescan destroys this entry: nothing of it may be used afterwards.
     if (manager)
         manager->Rescan();

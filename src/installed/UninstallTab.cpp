@@ -4,6 +4,7 @@
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
 #include "installed/ApplicationIndex.h"
+#include "installed/FormOVLeftovers.h"
 #include "installed/UninstManager.h"
 #include "ui/BrimAccessible.h"
 #include "ui/BrimDialogs.h"
@@ -258,7 +259,10 @@ TOVUninstallTab::TOVUninstallTab(TUninstManager *UninstMgr, QWidget *parent)
     BuildTop3();
 
     if (m_mgr) {
-        m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &) { ListFill(); };
+        m_mgr->OnUninstCompleted = [this](TUninstManager *, const QString &name) {
+            ListFill();
+            installed::OfferLeftovers(window(), *m_mgr, name);
+        };
         m_mgr->OnEntryRemoved = [this](TUninstManager *) { ListFill(); };
         m_mgr->OnUninstFailed = [this](TUninstManager *, const QString &name, const QString &reason) {
             MessageBox(window(), format("String.MsgText.UninstallFailed", {name, reason}),
@@ -644,8 +648,10 @@ void TOVUninstallTab::CommandUninstall()
             // The answer may have come after a rebuild of the list: use the entry only if it is still
             // selected, also after its programs were ended.
             if (TUninstItem *still = SelectedEntry(); still == e && EndRunningPrograms(running)) {
-                if (TUninstItem *now = SelectedEntry(); now && installed::EntryKey(*now) == key)
+                if (TUninstItem *now = SelectedEntry(); now && installed::EntryKey(*now) == key) {
+                    installed::RememberBeforeUninstall(*now);
                     now->StartUninstall();
+                }
             }
         }
     } else if (AskQuestion("String.MsgText.RemoveFromListQuery") == IDYES) {

@@ -63,4 +63,12 @@ bool writeFileAtomically(const QString &file, const QByteArray &data, QString &e
 // Creates dir and any missing parents; 0, or the error number of the failure.
 int makeDirectories(const QString &dir);
 
+// Appends data to file (created with mode 0600 when missing) in one write and
+// flushes it to disk before returning, so that a crash right afterwards keeps
+// it and every record before it. 0, or the error number of the failure.
+int appendDurably(const QString &file, const QByteArray &data);
+// The last maxBytes of a file at most (all of a smaller one); *ok false when it
+// cannot be read.
+QByteArray readFileTail(const QString &path, qint64 maxBytes, bool *ok = nullptr);
+
 } // namespace platform

@@ -18,8 +18,11 @@ enum JobError : quint32 {
 // Starts argv[0] (a path, or a name looked up in PATH) with the remaining
 // arguments in a session of its own (with ORVANE_REG in its environment), then waits, polling every 100 ms,
 // until no live process of that session remains. A descendant that starts its own session has broken away and
-// is not waited for. No shell is involved.
-quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel = nullptr);
+// is not waited for. No shell is involved. *exitStatus (when given) receives the
+// started program's own exit status once it has ended: its exit code, or -1
+// when a signal ended it; it is left alone while the program still runs.
+quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel = nullptr,
+                      int *exitStatus = nullptr);
 
 // The registry tool installers and uninstallers call: orvane-reg beside the
 // executable when it is there, else the bare name (looked up in PATH).

@@ -198,12 +198,26 @@ quint32 TProcessItem::PriorityClass() const
 
 bool TProcessItem::Terminate() const
 {
-    return TProcessHelper::Terminate(Handle);
+    const QString record = journal::Begin(journal::Kind::Terminate, JournalSubject(false));
+    const bool ok = TProcessHelper::Terminate(Handle);
+    journal::End(record, ok ? journal::Result::Succeeded : journal::Result::Failed);
+    return ok;
 }
 
 bool TProcessItem::TerminateTree() const
 {
-    return TProcessHelper::TerminateTree(Handle);
+    const QString record = journal::Begin(journal::Kind::Terminate, JournalSubject(true));
+    const bool ok = TProcessHelper::TerminateTree(Handle);
+    journal::End(record, ok ? journal::Result::Succeeded : journal::Result::Failed);
+    return ok;
+}
+
+journal::Subject TProcessItem::JournalSubject(bool Tree) const
+{
+    QString command = QStringLiteral("kill -KILL %1").arg(ProcessID);
+    if (Tree)
+        command += QStringLiteral(" (and its direct children)");
+    return {Name, {}, ImagePath.isEmpty() ? CommandLine : ImagePath, command};
 }
 
 bool TProcessItem::SetPriorityClass(quint32 PriorityClass) const

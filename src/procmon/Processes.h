@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/OVJournal.h"
 #include "platform/ProcFs.h"
 
 #include <QByteArray>
@@ -136,6 +137,7 @@ public:
     bool RefreshMemory() { return Memory.Refresh(); }
     // The class of the main thread's scheduling; 0 without a handle.
     quint32 PriorityClass() const;
+    // Both are written to the journal before and after they act.
     bool Terminate() const;
     bool TerminateTree() const;
     bool SetPriorityClass(quint32 PriorityClass) const;
@@ -147,6 +149,7 @@ public:
 private:
     friend class TProcesses;
     friend class TProcessMemory;
+    journal::Subject JournalSubject(bool Tree) const;
     void LookupOwner();
     void LookupImagePath();
     void LookupCommandLine();

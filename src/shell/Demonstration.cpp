@@ -38,6 +38,10 @@ void openDialogLater(TFormOVMain &form, const QString &dialog)
         QTimer::singleShot(kDialogDelayMs, &form, [&form] { form.mniMainSettingsClick(); });
     else if (dialog == QLatin1String("about"))
         QTimer::singleShot(kDialogDelayMs, &form, [&form] { form.mniMainAboutClick(); });
+    else if (dialog == QLatin1String("history"))
+        QTimer::singleShot(kDialogDelayMs, &form, [&form] { form.mniMainHistoryClick(); });
+    else if (dialog == QLatin1String("leftovers"))
+        QTimer::singleShot(kDialogDelayMs, &form, [&form] { form.mniMainLeftoversClick(); });
     else if (dialog == QLatin1String("question"))
         // The longest question the program asks, to see how message boxes look.
         QTimer::singleShot(kDialogDelayMs, &form, [&form] {

@@ -6,9 +6,11 @@
 #include "core/MessageBoxTypes.h"
 #include "core/OVCommandLine.h"
 #include "core/OVFuncs.h"
+#include "core/OVJournal.h"
 #include "core/OVSettings.h"
 #include "core/OVStartup.h"
 #include "installed/ApplicationIndex.h"
+#include "installed/FormOVLeftovers.h"
 #include "installed/UninstManager.h"
 #include "installed/UninstallTab.h"
 #include "online/BrimNetConnCheck.h"
@@ -17,6 +19,7 @@
 #include "procmon/Processes.h"
 #include "procmon/RunningTab.h"
 #include "shell/FormOVAbout.h"
+#include "shell/FormOVHistory.h"
 #include "shell/FormOVSettings.h"
 #include "shell/OVHeaderBand.h"
 #include "shell/TopXTab.h"
@@ -170,6 +173,14 @@ void TFormOVMain::buildControls()
     mniMainHelp->setShortcutContext(Qt::WidgetShortcut);
     mniMainHomePage = pmMain->addAction(QString(), this, &TFormOVMain::mniMainHomePageClick);
     mniMainAbout = pmMain->addAction(QString(), this, &TFormOVMain::mniMainAboutClick);
+    // What the program did, apart from the program's own entries above.
+    pmMain->insertSeparator(mniMainAbout);
+    mniMainHistory = new QAction(this);
+    connect(mniMainHistory, &QAction::triggered, this, &TFormOVMain::mniMainHistoryClick);
+    pmMain->insertAction(mniMainAbout, mniMainHistory);
+    mniMainLeftovers = new QAction(this);
+    connect(mniMainLeftovers, &QAction::triggered, this, &TFormOVMain::mniMainLeftoversClick);
+    pmMain->insertAction(mniMainAbout, mniMainLeftovers);
     actHelp = new QAction(this);
     actHelp->setObjectName(QStringLiteral("actHelp"));
     actHelp->setShortcut(QKeySequence(Qt::Key_F1));
@@ -342,6 +353,9 @@ void TFormOVMain::FormCreate()
     OVSettings::LoadSettings(ConfigFileName());
     LoadLanguageSelection();
     ForceAppDirs();
+    // From here on every operation is written down before it acts.
+    journal::SetFile(appfiles::JournalFile());
+    journal::Trim();
     SetupTabs(); // the first tab becomes current here
     CreateWebAPIClient();
     LoadTasks();
@@ -676,6 +690,11 @@ TFormOVAbout *TFormOVMain::FormAbout() const
     return m_formAbout;
 }
 
+TFormOVHistory *TFormOVMain::FormHistory() const
+{
+    return m_formHistory;
+}
+
 void TFormOVMain::btnMainMenuClick()
 {
     pmMain->popup(btnMainMenu->mapToGlobal(QPoint(0, btnMainMenu->height())));
@@ -707,6 +726,29 @@ void TFormOVMain::mniMainHelpClick()
     if (!HelpViewerInstalled() || !OpenHelpFile(path))
         showBox(QStringLiteral("String.MsgText.HelpViewerMissing"), QStringLiteral("String.MsgTitle.Warning"),
                 MB_OK | MB_ICONWARNING, LanguageId);
+}
+
+void TFormOVMain::mniMainHistoryClick()
+{
+    if (m_formSettings || m_formAbout || m_formHistory)
+        return;
+    std::unique_ptr<TFormOVHistory> dialog(new TFormOVHistory(this));
+    m_formHistory = dialog.get();
+    dialog->exec();
+    dialog.reset();
+    m_formHistory = nullptr;
+}
+
+void TFormOVMain::mniMainLeftoversClick()
+{
+    if (m_formSettings || m_formAbout || m_formHistory || !m_uninstMgr)
+        return;
+    // What is installed decides which folders are still claimed. A list the
+    // Uninstall tab shows is current; rescanning it would pull its entries
+    // from under the tab's rows.
+    if (m_uninstMgr->Count() == 0)
+        m_uninstMgr->Rescan();
+    installed::ShowLeftoversOfRemovedPrograms(this, *m_uninstMgr);
 }
 
 void TFormOVMain::mniMainHomePageClick()
@@ -867,6 +909,8 @@ void TFormOVMain::MultiLangsLanguageChanged()
     mniMainHelp->setText(text("FormOVMain.mniMainHelp.Caption"));
     mniMainHomePage->setText(text("FormOVMain.mniMainHomePage.Caption"));
     mniMainAbout->setText(text("FormOVMain.mniMainAbout.Caption"));
+    mniMainHistory->setText(text("FormOVMain.mniMainHistory.Caption"));
+    mniMainLeftovers->setText(text("FormOVMain.mniMainLeftovers.Caption"));
 
     // Every tab's page (the Tasks tab's counters replace the shortcut's text).
     for (IOVTabPage *page : m_pages)
@@ -882,4 +926,6 @@ void TFormOVMain::MultiLangsLanguageChanged()
         m_formAbout->ApplyTexts(URL_HOME);
     if (m_formSettings)
         m_formSettings->ApplyTexts();
+    if (m_formHistory)
+        m_formHistory->ApplyTexts();
 }

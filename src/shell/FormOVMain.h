@@ -21,6 +21,7 @@ class TBrimTabControl;
 class TBrimTabItem;
 class TBrimTaskManager;
 class TFormOVAbout;
+class TFormOVHistory;
 class TFormOVSettings;
 class IOVTabPage;
 class TOVHeaderBand;
@@ -91,6 +92,8 @@ public:
     void mniMainHelpClick();
     void mniMainHomePageClick();
     void mniMainAboutClick();
+    void mniMainHistoryClick();
+    void mniMainLeftoversClick();
     void TabCtrlActivating(TBrimTabItem *Item);
     void TabCtrlActivated(TBrimTabItem *Item);
     void TabCtrlInactivating(TBrimTabItem *Item);
@@ -137,11 +140,14 @@ public:
     QAction *mniMainHelp = nullptr;
     QAction *mniMainHomePage = nullptr;
     QAction *mniMainAbout = nullptr;
+    QAction *mniMainHistory = nullptr;
+    QAction *mniMainLeftovers = nullptr;
     QAction *actHelp = nullptr;
 
     // The open dialogs (null while none is shown).
     TFormOVSettings *FormSettings() const;
     TFormOVAbout *FormAbout() const;
+    TFormOVHistory *FormHistory() const;
 
     // The controls Tab visits, in order: the tab buttons, the Tasks shortcut
     // and the upgrade banner, the current page's controls, then the main menu
@@ -192,6 +198,7 @@ private:
     QString m_toolkitLocale;
     QPointer<TFormOVSettings> m_formSettings;
     QPointer<TFormOVAbout> m_formAbout;
+    QPointer<TFormOVHistory> m_formHistory;
     std::array<QWidget *, 4> m_sheets {};
     std::array<IOVTabPage *, 4> m_pages {};
     std::array<bool, 4> m_pageActivated {};

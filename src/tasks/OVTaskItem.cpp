@@ -2,6 +2,7 @@
 
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
+#include "core/OVJournal.h"
 #include "core/OVSettings.h"
 #include "core/Sha256Digest.h"
 #include "platform/ProcessJob.h"
@@ -12,6 +13,8 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QUrl>
+#include <limits>
+#include <utility>
 
 namespace OVTaskState {
 
@@ -59,6 +62,15 @@ QString DefaultText(int state)
 } // namespace OVTaskState
 
 namespace tasks {
+
+QString DownloadErrorText(quint32 code)
+{
+    if (code == TBrimHttpDownload::UnknownError)
+        return QStringLiteral("unknown error");
+    if (code >= 400 && code < 600)
+        return QStringLiteral("HTTP %1").arg(code);
+    return QStringLiteral("%1 (%2)").arg(qt_error_string(int(code))).arg(code);
+}
 
 bool isWindowsProgram(const QString &file)
 {
@@ -115,6 +127,10 @@ TOVTaskItem::~TOVTaskItem()
     *m_alive = false;
     m_installer.cancel(); // the installer goes on by itself; its result is no longer ours
     Downloader.reset();
+    // The program closes or the task goes: a download ends here; an installer
+    // still running goes on unwatched, so its outcome stays unknown.
+    journal::End(m_downloadRecord, journal::Result::Stopped);
+    journal::End(m_installRecord, journal::Result::Interrupted);
 }
 
 void TOVTaskItem::Init()
@@ -132,11 +148,18 @@ void TOVTaskItem::Init()
     };
     Downloader->OnFileCompleted = [this](TBrimHttpDownload *, int, int, const QString &, const QString &,
                                          quint32) { downloadCompleted(); };
-    Downloader->OnStopped = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadStopped); };
+    Downloader->OnStopped = [this](TBrimHttpDownload *) {
+        journal::End(std::exchange(m_downloadRecord, {}), journal::Result::Stopped);
+        SetState(OVTaskState::DownloadStopped);
+    };
     Downloader->OnPaused = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadPaused); };
     Downloader->OnResumed = [this](TBrimHttpDownload *) { SetState(OVTaskState::DownloadResumed); };
-    Downloader->OnError = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32,
-                                 bool &) { SetState(OVTaskState::Failed); };
+    Downloader->OnError
+        = [this](TBrimHttpDownload *, int, int, const QString &, const QString &, quint32 code, bool &) {
+              journal::End(std::exchange(m_downloadRecord, {}), journal::Result::Failed, std::nullopt,
+                           tasks::DownloadErrorText(code));
+              SetState(OVTaskState::Failed);
+          };
 }
 
 bool TOVTaskItem::beginDownload()
@@ -145,16 +168,21 @@ bool TOVTaskItem::beginDownload()
     if (!Downloader || InstallRunning())
         return false;
     Downloader->ResumeBroken = ResumeBroken;
+    // Begun before the request goes out; a start the downloader refuses is no operation.
+    const QString record = journal::Begin(journal::Kind::Download, {Name, {}, HttpUrl, LocalFile});
     const bool started = Downloader->Download(HttpUrl, LocalFile);
     if (started) {
+        m_downloadRecord = record;
         m_consented = false; // the word was given for the file as it was
         InstallHeld = false;
-    }
+    } else
+        journal::End(record, journal::Result::Failed, std::nullopt, QStringLiteral("busy"));
     return started;
 }
 
 void TOVTaskItem::downloadCompleted()
 {
+    journal::End(std::exchange(m_downloadRecord, {}), journal::Result::Succeeded);
     // A resumed file holds bytes of an earlier run, whose answers are not known
     // here any more: the address it came from then stands for them.
     const QString host = Downloader->LastPlainHttpHost();
@@ -266,6 +294,9 @@ void TOVTaskItem::verified(const std::optional<QString> &actual)
         InstallError
             = OVFormatText(QStringLiteral("String.MsgText.DigestMismatch"), {Name, Sha256, *actual, aside});
     }
+    // The refused run is in the history too, with the reason it never started.
+    journal::End(journal::Begin(journal::Kind::Install, {Name, {}, LocalFile, LocalFile}),
+                 journal::Result::Failed, std::nullopt, InstallError);
     SetState(OVTaskState::Failed);
 }
 
@@ -275,22 +306,41 @@ void TOVTaskItem::launchInstaller()
     if (argv.isEmpty() && tasks::isWindowsProgram(LocalFile) && platform::wineProgram().isEmpty())
         InstallError = OVFormatText(QStringLiteral("String.MsgText.WineMissing"),
                                     {Name, QString::fromLatin1(platform::kWinePackage)});
+    // On disk before the installer starts, so that a crash during the run leaves it open.
+    m_installRecord = journal::Begin(journal::Kind::Install,
+                                     {Name, {}, LocalFile, argv.isEmpty() ? LocalFile : argv.join(u' ')});
     if (argv.isEmpty()) {
         installFinished(platform::JobStartFailed);
         return;
     }
     // The result reaches the task only while it exists: freeing it cancels the run.
+    struct Outcome
+    {
+        quint32 result;
+        std::optional<int> exitStatus;
+    };
     const bool started = m_installer.start(
         [argv](const platform::WorkerContext &run) {
-            return RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, run.cancelFlag());
+            constexpr int kUnknown = std::numeric_limits<int>::min();
+            int status = kUnknown;
+            const quint32 result = RunAndWait(argv, INFINITE_WAIT, SW_SHOWNORMAL, run.cancelFlag(), &status);
+            return Outcome {result, status == kUnknown ? std::nullopt : std::optional(status)};
         },
-        [this](quint32 result) { installFinished(result); });
+        [this](Outcome outcome) { installFinished(outcome.result, outcome.exitStatus); });
     if (!started)
         installFinished(platform::JobStartFailed);
 }
 
-void TOVTaskItem::installFinished(quint32 result)
+void TOVTaskItem::installFinished(quint32 result, std::optional<int> exitStatus)
 {
+    // The task counts the run complete once everything it started has ended;
+    // the journal also tells whether the installer itself reported a failure.
+    const bool failed = result != 0 || (exitStatus && *exitStatus != 0);
+    QString error = InstallError;
+    if (result != 0 && error.isEmpty())
+        error = QStringLiteral("0x%1").arg(result, 8, 16, QChar(u'0'));
+    journal::End(std::exchange(m_installRecord, {}),
+                 failed ? journal::Result::Failed : journal::Result::Succeeded, exitStatus, error);
     Installed = true;
     // Before the state is reported, so that the list written for it tells
     // whether the installer file is still there.

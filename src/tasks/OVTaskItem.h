@@ -44,6 +44,9 @@ QString plainHttpHostOf(const QString &Url);
 // The name a rejected download is kept under beside its place: File + ".mismatch",
 // numbered when that is taken.
 QString asideFileName(const QString &File);
+// A downloader's error code as the journal keeps it: "HTTP 404", the
+// system's message for an error number, or "unknown error".
+QString DownloadErrorText(quint32 code);
 } // namespace tasks
 
 // One download task: drives its HTTP download and, optionally, the installer run.
@@ -114,7 +117,10 @@ private:
     void downloadCompleted();
     void launchInstaller();
     void verified(const std::optional<QString> &actual);
-    void installFinished(quint32 result);
+    void installFinished(quint32 result, std::optional<int> exitStatus = std::nullopt);
+    // The journal's records of the download and the installer run now under way (empty when none).
+    QString m_downloadRecord;
+    QString m_installRecord;
 
     // The installer run; cancelled when the task goes (the installer itself goes on by itself).
     platform::Worker m_installer;

@@ -1,4 +1,6 @@
 #include "core/IniFile.h"
+#include "core/OVHistory.h"
+#include "core/OVJournal.h"
 #include "support/Files.h"
 #include "support/LoopbackServer.h"
 #include "support/Wait.h"
@@ -260,4 +262,48 @@ TEST_F(KilledProgram, DuringAnInstallTheTaskComesBackDownloadedAndNotInstalled)
     EXPECT_EQ(stored(), downloaded);
     EXPECT_EQ(installerRuns(), 1);
     EXPECT_EQ(requests, 1);
+}
+
+// The journal of the same crash: the download is written as ended, the
+// install as begun and never ended, so that any later start shows it
+// interrupted; the restart neither ends it nor runs it again.
+TEST_F(KilledProgram, AnInstallCutShortByTheKillIsInterruptedInTheJournal)
+{
+    serveInstaller(true);
+    start(first, {"--add-task", "Crash Tool", site.qurl("/setup.sh"), "--select-tab", "3"});
+    const QString journalFile = dir.filePath("Config/OVJournal.log");
+    ASSERT_TRUE(waitFor([&] { return installerRuns() == 1; }, 60000));
+    killHard(first);
+
+    auto installs = [&] {
+        std::vector<journal::Entry> found;
+        for (const journal::Entry &e : journal::Parse(readFile(journalFile)))
+            if (e.OperationKind == journal::Kind::Install)
+                found.push_back(e);
+        return found;
+    };
+    const std::vector<journal::Entry> entries = journal::Parse(readFile(journalFile));
+    ASSERT_EQ(entries.size(), 2u) << readFile(journalFile).constData();
+    EXPECT_EQ(entries.back().OperationKind, journal::Kind::Download);
+    EXPECT_EQ(entries.back().Outcome, journal::Result::Succeeded);
+    EXPECT_EQ(entries.back().What.Source, site.qurl("/setup.sh"));
+    ASSERT_EQ(installs().size(), 1u);
+    const journal::Entry cut = installs().front();
+    EXPECT_EQ(cut.What.Name, "Crash Tool");
+    EXPECT_TRUE(cut.What.Command.startsWith(dir.filePath("Downloads/"))) << cut.What.Command.toStdString();
+    EXPECT_EQ(cut.Outcome, journal::Result::Interrupted);
+
+    const int installerPid = readFile(marker()).trimmed().toInt();
+    ASSERT_GT(installerPid, 1);
+    ASSERT_TRUE(testsupport::writeFile(release(), {}));
+    ASSERT_TRUE(waitFor([&] { return ::kill(installerPid, 0) != 0; }, 20000));
+
+    restartAndEnd();
+    ASSERT_EQ(installs().size(), 1u);
+    EXPECT_EQ(installs().front().Id, cut.Id);
+    EXPECT_EQ(installs().front().Outcome, journal::Result::Interrupted);
+    const std::vector<journal::HistoryRow> rows
+        = journal::HistoryRows(journal::Parse(readFile(journalFile)), journal::Kind::Install);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows.front().Outcome, journal::Result::Interrupted);
 }

@@ -205,6 +205,69 @@ int makeDirectories(const QString &dir)
     return ec ? ec.value() : 0;
 }
 
+int appendDurably(const QString &file, const QByteArray &data)
+{
+    const int fd
+        = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    int error = 0;
+    const char *at = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, size_t(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+            break;
+        }
+        at += n;
+        left -= n;
+    }
+    if (error == 0 && ::fdatasync(fd) != 0)
+        error = errno;
+    ::close(fd);
+    return error;
+}
+
+QByteArray readFileTail(const QString &path, qint64 maxBytes, bool *ok)
+{
+    if (ok)
+        *ok = false;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct stat st
+    {
+    };
+    QByteArray out;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        const qint64 size = qint64(st.st_size);
+        const qint64 from = size > maxBytes ? size - maxBytes : 0;
+        out.resize(qsizetype(size - from));
+        qsizetype got = 0;
+        bool failed = false;
+        while (got < out.size()) {
+            const ssize_t n = ::pread(fd, out.data() + got, size_t(out.size() - got), off_t(from + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                failed = true;
+                break;
+            }
+            if (n == 0)
+                break; // cut shorter meanwhile
+            got += n;
+        }
+        out.resize(got);
+        if (ok)
+            *ok = !failed;
+    }
+    ::close(fd);
+    return out;
+}
+
 } // namespace platform
 
 namespace platform {

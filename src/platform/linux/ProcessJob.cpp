@@ -417,7 +417,8 @@ int liveProcessesInSession(qint64 sid)
     return count;
 }
 
-quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel)
+quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel,
+                      int *exitStatus)
 {
     if (argv.isEmpty() || argv.first().isEmpty())
         return JobBadCommand;
@@ -443,14 +444,23 @@ quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::ato
         if (!leaderReaped) {
             int status = 0;
             pid_t r = waitpid(pid, &status, WNOHANG);
+            if (r == pid && exitStatus)
+                *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             if (r == pid || (r < 0 && errno == ECHILD))
                 leaderReaped = true;
         }
         if (liveProcessesInSession(pid) == 0)
             break;
     }
-    if (!leaderReaped)
-        reapInBackground(pid);
+    if (!leaderReaped) {
+        // It may have ended between the last look and the count.
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            if (exitStatus)
+                *exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        } else
+            reapInBackground(pid);
+    }
     return result;
 }
 
