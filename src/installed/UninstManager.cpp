@@ -134,8 +134,8 @@ void TUninstItem::StartUninstall()
             QString error = reason;
             if (error.isEmpty() && outcome->result)
                 error = QStringLiteral("0x%1").arg(outcome->result, 8, 16, QChar(u'0'));
-            journal::End(record, ok ? journal::Result::Succeeded : journal::Result::Failed, outcome->exitStatus,
-                         error);
+            journal::End(record, ok ? journal::Result::Succeeded : journal::Result::Failed,
+                         outcome->exitStatus, error);
             manager->WorkerFinished(name, reason);
         });
     if (!started)

@@ -3,6 +3,7 @@
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
 #include "core/MessageBoxTypes.h"
+#include "core/OVJournal.h"
 #include "installed/ApplicationIndex.h"
 #include "installed/FormOVLeftovers.h"
 #include "installed/UninstManager.h"
@@ -682,16 +683,16 @@ QString TOVUninstallTab::PackageRemovalQuestion(const QString &Name, const QStri
 void TOVUninstallTab::StartPackageRemoval(const TUninstItem &Entry)
 {
     // The entry may be gone when the answer comes (a rebuilt list): the answer carries copies.
-    const QString name = DisplayText(&Entry);
-    const QString package = Entry.SourceId;
-    const QStringList siblings = Entry.Siblings;
-    const bool started = m_packageRemover.Plan(
-        package,
-        [this, name, package, siblings](const platform::PackageRemovalPlan &plan,
-                                        const platform::PackageRemovalResult &result) {
-            unsetCursor();
-            PackagePlanReady(name, package, siblings, plan, result);
-        });
+    const PackageRemovalRequest request {DisplayText(&Entry), Entry.Version, Entry.SourceId,
+                                         installed::EntryKey(Entry), Entry.Siblings};
+    // What ties files to the application is read while its package is still there.
+    installed::RememberBeforeUninstall(Entry);
+    const bool started = m_packageRemover.Plan(request.Package,
+                                               [this, request](const platform::PackageRemovalPlan &plan,
+                                                               const platform::PackageRemovalResult &result) {
+                                                   unsetCursor();
+                                                   PackagePlanReady(request, plan, result);
+                                               });
     // Working out what goes takes the package manager a moment; the tab stays usable meanwhile.
     if (started)
         setCursor(Qt::BusyCursor);
@@ -700,8 +701,8 @@ void TOVUninstallTab::StartPackageRemoval(const TUninstItem &Entry)
                    text("String.MsgTitle.Information"), MB_ICONINFORMATION);
 }
 
-void TOVUninstallTab::PackagePlanReady(const QString &Name, const QString &Package,
-                                       const QStringList &Siblings, const platform::PackageRemovalPlan &Plan,
+void TOVUninstallTab::PackagePlanReady(const PackageRemovalRequest &Request,
+                                       const platform::PackageRemovalPlan &Plan,
                                        const platform::PackageRemovalResult &Result)
 {
     if (!Result.ok()) {
@@ -719,15 +720,30 @@ void TOVUninstallTab::PackagePlanReady(const QString &Name, const QString &Packa
         ShowRemovalFailure(refused, Plan);
         return;
     }
-    if (MessageBox(window(), PackageRemovalQuestion(Name, Package, Siblings, Plan),
-                   text("String.MsgTitle.Question"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)
-        != IDYES)
+    // The application's running programs are named in the same question and closed first.
+    QList<quint32> running;
+    QString question = PackageRemovalQuestion(Request.Name, Request.Package, Request.Siblings, Plan);
+    if (const QString programs = RunningProgramsText(Request.Key, &running); !programs.isEmpty())
+        question += QStringLiteral("\n\n") + format("String.MsgText.UninstallRunningQuery", {programs});
+    if (MessageBox(window(), question, text("String.MsgTitle.Question"),
+                   MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2)
+            != IDYES
+        || !EndRunningPrograms(running))
         return;
-    m_packageRemover.Remove(Plan, [this, Plan](const platform::PackageRemovalResult &result) {
-        ShowRemovalFailure(result, Plan);
-        // Whatever happened, the list shows what is installed now.
-        ListFill();
-    });
+    const QString record = journal::Begin(journal::Kind::Uninstall,
+                                          {Request.Name, Request.Version,
+                                           installed::EntrySourceName(installed::EntrySource::Package),
+                                           QStringLiteral("apt-get remove ") + Plan.everything.join(u' ')});
+    m_packageRemover.Remove(
+        Plan, [this, Plan, record, name = Request.Name](const platform::PackageRemovalResult &result) {
+            journal::End(record, result.ok() ? journal::Result::Succeeded : journal::Result::Failed,
+                         std::nullopt, result.ok() ? QString() : installed::RemovalFailureText(result, Plan));
+            ShowRemovalFailure(result, Plan);
+            // Whatever happened, the list shows what is installed now.
+            ListFill();
+            if (result.ok() && m_mgr)
+                installed::OfferLeftovers(window(), *m_mgr, name);
+        });
 }
 
 void TOVUninstallTab::ShowRemovalFailure(const platform::PackageRemovalResult &Result,
@@ -740,12 +756,21 @@ void TOVUninstallTab::ShowRemovalFailure(const platform::PackageRemovalResult &R
 
 bool TOVUninstallTab::AskUninstall(const TUninstItem &Item, QList<quint32> *Running)
 {
-    Running->clear();
-    const QList<QPair<quint32, QString>> programs
-        = RunningProgramsOf ? RunningProgramsOf(installed::EntryKey(Item)) : QList<QPair<quint32, QString>>();
+    const QString programs = RunningProgramsText(installed::EntryKey(Item), Running);
     if (programs.isEmpty())
         return AskQuestion("String.MsgText.UninstallQuery") == IDYES;
     // An uninstaller that meets its program running fails or leaves it broken: it is closed first.
+    const int answer
+        = MessageBox(window(), format("String.MsgText.UninstallRunningQuery", {programs}),
+                     text("String.MsgTitle.Question"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    return answer == IDYES;
+}
+
+QString TOVUninstallTab::RunningProgramsText(const QString &EntryKey, QList<quint32> *Running) const
+{
+    Running->clear();
+    const QList<QPair<quint32, QString>> programs
+        = RunningProgramsOf ? RunningProgramsOf(EntryKey) : QList<QPair<quint32, QString>>();
     QStringList lines;
     for (const auto &[pid, name] : programs) {
         *Running << pid;
@@ -754,10 +779,7 @@ bool TOVUninstallTab::AskUninstall(const TUninstItem &Item, QList<quint32> *Runn
     }
     if (programs.size() > lines.size())
         lines << QStringLiteral("…");
-    const int answer
-        = MessageBox(window(), format("String.MsgText.UninstallRunningQuery", {lines.join(u'\n')}),
-                     text("String.MsgTitle.Question"), MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
-    return answer == IDYES;
+    return lines.join(u'\n');
 }
 
 bool TOVUninstallTab::EndRunningPrograms(const QList<quint32> &Running)

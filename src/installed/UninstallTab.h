@@ -149,14 +149,21 @@ private:
     void ClearDetails();
     int AskQuestion(const char *TextKey);
     void StartPackageRemoval(const TUninstItem &Entry);
-    void PackagePlanReady(const QString &Name, const QString &Package, const QStringList &Siblings,
-                          const platform::PackageRemovalPlan &Plan,
+    // What the removal needs once its plan is known; copies, since the entry may be gone by then.
+    struct PackageRemovalRequest
+    {
+        QString Name, Version, Package, Key;
+        QStringList Siblings;
+    };
+    void PackagePlanReady(const PackageRemovalRequest &Request, const platform::PackageRemovalPlan &Plan,
                           const platform::PackageRemovalResult &Result);
     void ShowRemovalFailure(const platform::PackageRemovalResult &Result,
                             const platform::PackageRemovalPlan &Plan);
     // The uninstall question: with the entry's running programs listed when there are any
     // (their identifiers go to Running); true when the user agrees.
     bool AskUninstall(const TUninstItem &Item, QList<quint32> *Running);
+    // The running programs of an entry as the question lists them (empty when none run).
+    QString RunningProgramsText(const QString &EntryKey, QList<quint32> *Running) const;
     // Ends the programs before an uninstall; false, after telling the user, when one would not end.
     bool EndRunningPrograms(const QList<quint32> &Running);
 
