@@ -6,6 +6,7 @@
 #include "core/TextFormat.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
@@ -78,6 +79,12 @@ TEST(LangShippedFiles, DefineEveryKeyAndMatchTheDefaultsConversions)
         EXPECT_EQ(ini.readString("HEAD", "LCID"), lcid);
         EXPECT_FALSE(ini.readString("HEAD", "Code").isEmpty()) << "the toolkit's language follows it";
         EXPECT_EQ(ini.readString("HEAD", "Selected"), "0") << "shipped files are not marked";
+        // One line ending throughout: the mark's rewrite would otherwise turn a
+        // lone line feed into the file's own ending, changing the shipped file.
+        QFile raw(file);
+        ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+        const QByteArray bytes = raw.readAll();
+        EXPECT_EQ(bytes.count("\r\n"), bytes.count('\n')) << file.toStdString() << ": a line without CR LF";
 
         QSet<QString> missing(defaults.keyBegin(), defaults.keyEnd());
         for (const auto &[key, value] : ini.entries(TBrimMultiLangs::SectionLangItems)) {
