@@ -182,7 +182,7 @@ void TFormOVLeftovers::btnTrashClick()
     if (!packages.isEmpty()) {
         QString error;
         if (!installed::packagePurger().Purge(packages, error))
-            failed << packages;
+            failed << packages << error;
     }
     if (!failed.isEmpty())
         MessageBox(this,

@@ -1,6 +1,7 @@
 #include "installed/PackageRemoval.h"
 
 #include "core/BrimMultiLangs.h"
+#include "installed/LeftoverScan.h"
 
 namespace installed {
 
@@ -107,6 +108,35 @@ QString RemovalFailureText(const platform::PackageRemovalResult &Result,
             + OVFormatText(QStringLiteral("String.MsgText.PackageSelectionsNotRestored"),
                            {Result.SelectionsReason});
     return text;
+}
+
+namespace {
+
+class CheckedPurger : public PackagePurger
+{
+public:
+    explicit CheckedPurger(std::shared_ptr<const platform::IPackageRemoval> Backend)
+        : m_backend(Backend ? std::move(Backend) : platform::makeAptPackageRemoval())
+    { }
+    bool CanPurge() const override { return true; }
+    bool Purge(const QStringList &Packages, QString &Error) override
+    {
+        const platform::PackageRemovalPlan plan = platform::configurationPurgePlan(Packages);
+        const platform::PackageRemovalResult result = m_backend->remove(plan, nullptr);
+        if (!result.ok())
+            Error = RemovalFailureText(result, plan);
+        return result.ok();
+    }
+
+private:
+    std::shared_ptr<const platform::IPackageRemoval> m_backend;
+};
+
+} // namespace
+
+std::unique_ptr<PackagePurger> MakePackagePurger(std::shared_ptr<const platform::IPackageRemoval> Backend)
+{
+    return std::make_unique<CheckedPurger>(std::move(Backend));
 }
 
 } // namespace installed

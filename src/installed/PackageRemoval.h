@@ -44,6 +44,12 @@ private:
 // the packages that depend on it and the dependencies left without a user.
 // Empty when the removal takes the package alone.
 QString RemovalPlanText(const platform::PackageRemovalPlan &Plan);
+
+class PackagePurger;
+// Purges packages' left-over configuration through the same checked removal
+// (empty backend: apt on the machine's own package database).
+std::unique_ptr<PackagePurger> MakePackagePurger(std::shared_ptr<const platform::IPackageRemoval> Backend
+                                                 = {});
 // The message for a plan that cannot be carried out or a removal that did not
 // happen (empty for a finished one), with the package manager's own reason.
 QString RemovalFailureText(const platform::PackageRemovalResult &Result,

@@ -26,7 +26,14 @@ struct PackageRemovalPlan
     QStringList blocked;
     // The whole set as the package manager named it: what a removal removes.
     QStringList everything;
+    // Their configuration files go too: for packages removed earlier whose
+    // configuration stayed behind (dpkg's state "config-files").
+    bool purge = false;
 };
+
+// The plan that purges the configuration of packages already removed: the
+// set is the packages themselves, and the removal checks it with apt again.
+PackageRemovalPlan configurationPurgePlan(const QStringList &packages);
 
 enum class RemovalOutcome {
     Done,

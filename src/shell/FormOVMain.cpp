@@ -11,6 +11,8 @@
 #include "core/OVStartup.h"
 #include "installed/ApplicationIndex.h"
 #include "installed/FormOVLeftovers.h"
+#include "installed/LeftoverScan.h"
+#include "installed/PackageRemoval.h"
 #include "installed/UninstManager.h"
 #include "installed/UninstallTab.h"
 #include "online/BrimNetConnCheck.h"
@@ -355,6 +357,8 @@ void TFormOVMain::FormCreate()
     ForceAppDirs();
     // From here on every operation is written down before it acts.
     journal::SetFile(appfiles::JournalFile());
+    // Packages' left-over configuration is purged through the checked package removal.
+    installed::SetPackagePurger(installed::MakePackagePurger());
     journal::Trim();
     SetupTabs(); // the first tab becomes current here
     CreateWebAPIClient();

@@ -315,3 +315,31 @@ TEST_F(AptRemoval, SelectionsAFailedRemovalChangedArePutBack)
 }
 
 } // namespace
+
+// A removed package whose configuration stayed behind is purged through the
+// same checked path; a name that would read as an option never reaches apt.
+TEST_F(AptRemoval, LeftOverConfigurationIsPurgedAndOptionLikeNamesAreRefused)
+{
+    const QString deb = db.build(QStringLiteral("orvt-conf"), {}, {}, "setting=1\n");
+    ASSERT_FALSE(deb.isEmpty());
+    QString log;
+    ASSERT_TRUE(db.install({deb}, &log)) << log.toStdString();
+    const auto removal = platform::makeAptPackageRemoval(options());
+    ASSERT_EQ(removal->remove(plan(QStringLiteral("orvt-conf"), *removal), nullptr).Outcome,
+              RemovalOutcome::Done);
+    ASSERT_TRUE(db.statusOf(QStringLiteral("orvt-conf")).endsWith(" config-files"))
+        << db.statusOf(QStringLiteral("orvt-conf")).toStdString();
+
+    const QByteArray before = testsupport::readFile(db.statusFile());
+    const platform::PackageRemovalResult refused
+        = removal->remove(platform::configurationPurgePlan({QStringLiteral("--help")}), nullptr);
+    EXPECT_EQ(refused.Outcome, RemovalOutcome::Failed);
+    EXPECT_EQ(testsupport::readFile(db.statusFile()), before);
+
+    const platform::PackageRemovalResult purged
+        = removal->remove(platform::configurationPurgePlan({QStringLiteral("orvt-conf")}), nullptr);
+    ASSERT_EQ(purged.Outcome, RemovalOutcome::Done) << purged.Reason.toStdString();
+    EXPECT_TRUE(db.statusOf(QStringLiteral("orvt-conf")).isEmpty()
+                || db.statusOf(QStringLiteral("orvt-conf")).endsWith(" not-installed"));
+    EXPECT_FALSE(QFileInfo::exists(db.root() + QStringLiteral("/etc/orvt-conf.conf")));
+}

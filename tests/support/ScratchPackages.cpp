@@ -76,7 +76,8 @@ QStringList ScratchPackages::dpkgCommand() const
             QStringLiteral("--log=") + root() + QStringLiteral("/dpkg.log")};
 }
 
-QString ScratchPackages::build(const QString &name, const QString &fields, const QByteArray &prerm)
+QString ScratchPackages::build(const QString &name, const QString &fields, const QByteArray &prerm,
+                               const QByteArray &conffile)
 {
     const QString tree = m_dir.filePath(QStringLiteral("build/") + name);
     QString control
@@ -89,6 +90,12 @@ QString ScratchPackages::build(const QString &name, const QString &fields, const
         || !writeFile(tree + QStringLiteral("/usr/share/doc/") + name + QStringLiteral("/README"),
                       name.toUtf8()))
         return {};
+    if (!conffile.isEmpty()) {
+        const QString etc = QStringLiteral("/etc/") + name + QStringLiteral(".conf");
+        if (!writeFile(tree + etc, conffile)
+            || !writeFile(tree + QStringLiteral("/DEBIAN/conffiles"), etc.toUtf8() + '\n'))
+            return {};
+    }
     if (!prerm.isEmpty()) {
         const QString script = tree + QStringLiteral("/DEBIAN/prerm");
         if (!writeFile(script, "#!/bin/sh\n" + prerm + "\n")

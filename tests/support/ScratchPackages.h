@@ -29,8 +29,11 @@ public:
 
     // Builds a package of one small file. Fields: more control lines
     // ("Depends: a"); prerm: the body of a pre-removal script, if any.
+    // conffile: the content of a configuration file /etc/<name>.conf, which
+    // stays behind when the package is removed (state "config-files").
     // Returns the .deb, or empty when it could not be built.
-    QString build(const QString &name, const QString &fields = {}, const QByteArray &prerm = {});
+    QString build(const QString &name, const QString &fields = {}, const QByteArray &prerm = {},
+                  const QByteArray &conffile = {});
     // Installs built packages into the scratch root; false (and dpkg's words in Log) on failure.
     bool install(const QStringList &debs, QString *log = nullptr);
     // Marks packages as installed automatically, as apt does for dependencies.

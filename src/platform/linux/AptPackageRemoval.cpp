@@ -135,6 +135,12 @@ public:
         PackageRemovalResult result;
         if (plan.everything.isEmpty())
             return result;
+        // Every word goes to apt's command line: none may read as an option.
+        for (const QString &p : plan.everything)
+            if (!isValidPackageName(p.section(u':', 0, 0))) {
+                result.Reason = p;
+                return result;
+            }
         // Checked again: the status may have changed since the plan was made.
         if (!plan.blocked.isEmpty() || !mustStay(plan.everything).isEmpty()) {
             result.Outcome = RemovalOutcome::Refused;
@@ -152,8 +158,8 @@ public:
         }
         // Exactly the set the user saw, or nothing: apt would take along
         // whatever has come to depend on it since.
-        const CapturedRun check
-            = simulation(QStringList {QStringLiteral("remove")} + plan.everything, cancel);
+        const QString verb = plan.purge ? QStringLiteral("purge") : QStringLiteral("remove");
+        const CapturedRun check = simulation(QStringList {verb} + plan.everything, cancel);
         if (!check.finished || check.exitCode != 0) {
             result.Outcome = cancel && cancel->load() ? RemovalOutcome::Cancelled : RemovalOutcome::Failed;
             result.Reason = aptErrorText(check.errors);
@@ -172,7 +178,7 @@ public:
                 wantBefore.insert(p.qualifiedName(), p.want);
 
         QStringList argv = command(m_options.AptGet, elevate, pkexec);
-        argv << QStringLiteral("-y") << QStringLiteral("-q") << QStringLiteral("remove") << plan.everything;
+        argv << QStringLiteral("-y") << QStringLiteral("-q") << verb << plan.everything;
         CaptureOptions run;
         run.environment = m_options.Environment;
         run.cancel = cancel;
@@ -286,6 +292,15 @@ private:
 };
 
 } // namespace
+
+PackageRemovalPlan configurationPurgePlan(const QStringList &packages)
+{
+    PackageRemovalPlan plan;
+    plan.requested = packages;
+    plan.everything = packages;
+    plan.purge = true;
+    return plan;
+}
 
 std::unique_ptr<IPackageRemoval> makeAptPackageRemoval(AptRemovalOptions options)
 {
