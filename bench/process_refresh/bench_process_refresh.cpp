@@ -13,7 +13,7 @@
 #include "installed/UninstManager.h"
 #include "platform/DpkgPackageIndex.h"
 #include "procmon/Processes.h"
-#include "procmon/RunningTab.h"
+#include "procmon/tab/RunningTab.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -13,7 +13,7 @@
 #include "platform/Registry.h"
 
 #ifdef BENCH_WITH_TAB
-#include "installed/UninstallTab.h"
+#include "installed/tab/UninstallTab.h"
 
 #include <QApplication>
 #endif

@@ -3,7 +3,7 @@
 #include "core/OVDefaultTexts.h"
 #include "installed/FlatpakSource.h"
 #include "installed/UninstManager.h"
-#include "installed/UninstallTab.h"
+#include "installed/tab/UninstallTab.h"
 #include "platform/Registry.h"
 #include "support/Files.h"
 #include "support/GuiApp.h"

@@ -1,4 +1,4 @@
-#include "procmon/RunningTab.h"
+#include "procmon/tab/RunningTab.h"
 
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"

@@ -1,4 +1,4 @@
-#include "tasks/TasksTab.h"
+#include "tasks/tab/TasksTab.h"
 
 #include "core/BrimMultiLangs.h"
 #include "core/IniFile.h"

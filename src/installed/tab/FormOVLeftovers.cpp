@@ -1,4 +1,4 @@
-#include "installed/FormOVLeftovers.h"
+#include "installed/tab/FormOVLeftovers.h"
 
 #include "core/BrimMultiLangs.h"
 #include "core/BrimSystem.h"
