@@ -221,7 +221,11 @@ QString findByProgram(const QHash<QString, QString> &byPath, const QHash<QString
 }
 } // namespace
 
-QString desktopIconFor(const QString &executablePath)
+namespace {
+
+// One look-up in the built index by a program's path, through the two tables a caller names.
+QString lookUpByProgram(const QString &executablePath, QHash<QString, QString> IconIndex::*byPath,
+                        QHash<QString, QString> IconIndex::*byName)
 {
     if (executablePath.trimmed().isEmpty())
         return {};
@@ -229,18 +233,19 @@ QString desktopIconFor(const QString &executablePath)
     IconIndex &index = iconIndex();
     if (!index.built)
         buildIndex(index);
-    return findByProgram(index.byPath, index.byName, executablePath);
+    return findByProgram(index.*byPath, index.*byName, executablePath);
+}
+
+} // namespace
+
+QString desktopIconFor(const QString &executablePath)
+{
+    return lookUpByProgram(executablePath, &IconIndex::byPath, &IconIndex::byName);
 }
 
 QString desktopEntryFileFor(const QString &executablePath)
 {
-    if (executablePath.trimmed().isEmpty())
-        return {};
-    const std::lock_guard<std::mutex> guard(indexLock());
-    IconIndex &index = iconIndex();
-    if (!index.built)
-        buildIndex(index);
-    return findByProgram(index.entryByPath, index.entryByName, executablePath);
+    return lookUpByProgram(executablePath, &IconIndex::entryByPath, &IconIndex::entryByName);
 }
 
 QString desktopEntryFileOfId(const QString &applicationId)
