@@ -394,6 +394,10 @@ void TProcessItem::ResolveScript()
                 return;
             script = folder + QLatin1Char('/') + script;
         }
+        // A script read through a descriptor ("/dev/fd/9", "/proc/self/fd/9") has
+        // no file of its own, and the path would name the viewer's descriptor.
+        if (script.startsWith(QLatin1String("/dev/")) || script.startsWith(QLatin1String("/proc/")))
+            return;
         const QFileInfo file(script);
         if (!file.isFile())
             return;

@@ -365,6 +365,36 @@ TEST(Processes, AScriptKeepsItsWholeNameThoughTheKernelCutIt)
     }
 }
 
+// A script read through a descriptor has no file of its own: "/dev/fd/9" would
+// name the viewer's descriptor, not the script, so the interpreter stays.
+TEST(Processes, AScriptGivenThroughADescriptorKeepsTheInterpreter)
+{
+    QTemporaryDir dir;
+    const QString script = dir.filePath(QStringLiteral("loop.sh"));
+    QFile f(script);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("while :; do sleep 1; done\n");
+    f.close();
+    // The viewer's own descriptor 9 is a regular file, as it may well be.
+    QFile own(script);
+    ASSERT_TRUE(own.open(QIODevice::ReadOnly));
+    ASSERT_EQ(::dup2(own.handle(), 9), 9);
+    struct CloseNine
+    {
+        ~CloseNine() { ::close(9); }
+    } closeNine;
+    Child child(
+        {"/bin/sh", "-c", "exec 9<\"$0\"; exec /bin/sh /dev/fd/9", QFile::encodeName(script).toStdString()});
+    ASSERT_GT(child.pid, 0);
+    ASSERT_TRUE(waitUntil([&] { return commandLineIs(child.pid, QByteArray("/bin/sh\0/dev/fd/9\0", 18)); }));
+    TProcesses procs;
+    ASSERT_TRUE(procs.Refresh());
+    const TProcessItem *item = procs.ItemByID(quint32(child.pid));
+    ASSERT_NE(item, nullptr);
+    EXPECT_FALSE(item->ImagePath.startsWith(QLatin1String("/dev/"))) << item->ImagePath.toStdString();
+    EXPECT_TRUE(item->InterpreterPath.isEmpty());
+}
+
 TEST(Processes, TerminateTreeEndsNothingWithoutTheProcessList)
 {
     Child parent({"/bin/sh", "-c", "sleep 300 & wait"});
