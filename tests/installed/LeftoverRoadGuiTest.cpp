@@ -17,6 +17,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QThread>
 #include <QTreeWidget>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -117,5 +118,55 @@ TEST(LeftoverRoad, UninstallOffersTheProgramsOwnLeftoversAndTrashesThem)
             qunsetenv(names[i]);
         else
             qputenv(names[i], saved[i]);
+    SetOVMultiLangs(nullptr);
+}
+
+// A package's configuration is purged on a worker (the password question and apt
+// take their time); the dialog closes with the answer, and a refusal is told.
+TEST(LeftoverRoad, PackageConfigurationIsPurgedOffTheMainThread)
+{
+    testsupport::guiApp();
+    TBrimMultiLangs langs;
+    langs.SetOnMakeDefault(MultiLangsMakeDefault);
+    SetOVMultiLangs(&langs);
+    struct FakePurger : installed::PackagePurger
+    {
+        std::atomic<bool> onMainThread {false};
+        QStringList asked;
+        bool refuse = false;
+        bool CanPurge() const override { return true; }
+        bool Purge(const QStringList &Packages, QString &Error) override
+        {
+            onMainThread = QThread::currentThread() == qApp->thread();
+            asked = Packages;
+            if (refuse)
+                Error = QStringLiteral("E: not today");
+            return !refuse;
+        }
+    };
+    for (const bool refuse : {false, true}) {
+        SCOPED_TRACE(refuse ? "refused" : "purged");
+        auto owned = std::make_unique<FakePurger>();
+        FakePurger *purger = owned.get();
+        purger->refuse = refuse;
+        installed::SetPackagePurger(std::move(owned));
+        installed::Leftover config;
+        config.What = installed::Leftover::Kind::PackageConfig;
+        config.Program = config.Path = config.Fact = QStringLiteral("orvt-conf");
+        config.Preselected = true;
+        TFormOVLeftovers dialog({config}, QStringLiteral("orvt-conf"));
+        QString told;
+        dialog.MessageBox = [&](QWidget *, const QString &text, const QString &, unsigned) {
+            told = text;
+            return IDOK;
+        };
+        dialog.lvLeftovers->topLevelItem(0)->setCheckState(1, Qt::Checked);
+        dialog.btnTrashClick();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return dialog.result() == QDialog::Accepted; }));
+        EXPECT_EQ(purger->asked, QStringList {QStringLiteral("orvt-conf")});
+        EXPECT_FALSE(purger->onMainThread);
+        EXPECT_EQ(told.contains(QLatin1String("E: not today")), refuse) << told.toStdString();
+    }
+    installed::SetPackagePurger({});
     SetOVMultiLangs(nullptr);
 }

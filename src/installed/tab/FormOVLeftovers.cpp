@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QTreeWidget>
+#include <optional>
 
 namespace {
 constexpr int kWidth = 720;
@@ -179,14 +180,38 @@ void TFormOVLeftovers::btnTrashClick()
     for (const installed::Leftover &l : checked)
         if (l.What == installed::Leftover::Kind::PackageConfig)
             packages << l.Path;
-    if (!packages.isEmpty()) {
-        QString error;
-        if (!installed::packagePurger().Purge(packages, error))
-            failed << packages << error;
+    if (packages.isEmpty()) {
+        Finish(failed);
+        return;
     }
-    if (!failed.isEmpty())
+    // pkexec's password question and apt's work take a while: the window stays
+    // responsive meanwhile, and the dialog waits for the answer.
+    btnTrash->setEnabled(false);
+    btnClose->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    installed::PackagePurger *purger = &installed::packagePurger();
+    const bool started = m_workers.start(
+        [purger, packages](const platform::WorkerContext &) -> std::optional<QString> {
+            QString error;
+            if (purger->Purge(packages, error))
+                return std::nullopt;
+            return error;
+        },
+        [this, failed, packages](const std::optional<QString> &error) mutable {
+            unsetCursor();
+            if (error)
+                failed << packages << *error;
+            Finish(failed);
+        });
+    if (!started)
+        Finish(failed << packages);
+}
+
+void TFormOVLeftovers::Finish(const QStringList &Failed)
+{
+    if (!Failed.isEmpty())
         MessageBox(this,
-                   OVFormatText(QStringLiteral("String.MsgText.LeftoversTrashFailed"), {failed.join(u'\n')}),
+                   OVFormatText(QStringLiteral("String.MsgText.LeftoversTrashFailed"), {Failed.join(u'\n')}),
                    OVGetText(QStringLiteral("String.MsgTitle.Failure")), MB_OK | MB_ICONERROR);
     accept();
 }

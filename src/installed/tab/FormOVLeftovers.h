@@ -1,6 +1,7 @@
 #pragma once
 
 #include "installed/LeftoverScan.h"
+#include "platform/Worker.h"
 
 #include <QDialog>
 #include <functional>
@@ -30,7 +31,7 @@ public:
     // The items whose rows are checked.
     std::vector<installed::Leftover> CheckedItems() const;
     // Moves the checked items to the Trash (purges checked package configurations
-    // through the package path), tells what failed, and closes.
+    // through the package path, on a worker), tells what failed, and closes.
     void btnTrashClick();
 
     // ShowMessageBox with the current language by default; tests replace it.
@@ -44,8 +45,13 @@ public:
     TBrimImageButton *btnClose = nullptr;
 
 private:
+    // Tells what could not be cleaned up, then closes.
+    void Finish(const QStringList &Failed);
+
     std::vector<installed::Leftover> m_items;
     QString m_program;
+    // The purge of package configurations: the password question and apt take their time.
+    platform::Worker m_workers;
 };
 
 namespace installed {
