@@ -542,30 +542,32 @@ TEST_F(TasksTabTest, InstallAsksBeforeAnUncheckedFileAndShowsWhyACheckedOneFaile
     EXPECT_TRUE(row(1)->toolTip(1).contains(altered->RejectedFile));
 }
 
+// The notices the desktop is asked to show, while it exists.
+struct RecordingNotifier : platform::IDesktopNotifier
+{
+    std::vector<platform::DesktopNotice> notices;
+    RecordingNotifier() { platform::setDesktopNotifier(this); }
+    ~RecordingNotifier() override { platform::setDesktopNotifier(nullptr); }
+    RecordingNotifier(const RecordingNotifier &) = delete;
+    RecordingNotifier &operator=(const RecordingNotifier &) = delete;
+    bool notify(const platform::DesktopNotice &n) override
+    {
+        notices.push_back(n);
+        return true;
+    }
+};
+
 // A new task whose download cannot be checked and came over plain HTTP from
 // another machine (loopback counted as one here) is not installed by itself:
 // the desktop says so. One with the vendor's digest (given in capitals, as
 // pages may) installs as usual.
 TEST_F(TasksTabTest, AHeldInstallIsAnnouncedAndACheckedOneRuns)
 {
-    struct Recorder : platform::IDesktopNotifier
-    {
-        std::vector<platform::DesktopNotice> notices;
-        bool notify(const platform::DesktopNotice &n) override
-        {
-            notices.push_back(n);
-            return true;
-        }
-    } recorder;
-    platform::setDesktopNotifier(&recorder);
+    RecordingNotifier recorder;
     tasks::SetLoopbackCountsAsRemote(true);
     struct Restore
     {
-        ~Restore()
-        {
-            platform::setDesktopNotifier(nullptr);
-            tasks::SetLoopbackCountsAsRemote(false);
-        }
+        ~Restore() { tasks::SetLoopbackCountsAsRemote(false); }
     } restore;
 
     TestHttpServer server;
@@ -596,20 +598,7 @@ TEST_F(TasksTabTest, AHeldInstallIsAnnouncedAndACheckedOneRuns)
 // in the interface language; the desktop is never asked to wait.
 TEST_F(TasksTabTest, FinishedInstallsAreAnnouncedOnTheDesktop)
 {
-    struct Recorder : platform::IDesktopNotifier
-    {
-        std::vector<platform::DesktopNotice> notices;
-        bool notify(const platform::DesktopNotice &n) override
-        {
-            notices.push_back(n);
-            return true;
-        }
-    } recorder;
-    platform::setDesktopNotifier(&recorder);
-    struct Restore
-    {
-        ~Restore() { platform::setDesktopNotifier(nullptr); }
-    } restore;
+    RecordingNotifier recorder;
 
     TOVTaskItem *runs = loadedTask("Foo Bar 2", St::DownloadCompleted, 18, 18);
     writeFile(runs->LocalFile, "#!/bin/sh\nexit 0\n");
