@@ -9,6 +9,9 @@
 
 class TUninstItem;
 class TUninstManager;
+namespace platform {
+class PackageAppsReader;
+}
 
 namespace installed {
 
@@ -63,6 +66,9 @@ struct PackageSourceOptions
     std::function<QString()> Locale;
     // Read the files in the background from the start, so that the first scan finds them parsed.
     bool Prefetch = false;
+    // A reader another source already uses for the same files, so that they are
+    // parsed once; empty: one of its own from the fields above.
+    std::shared_ptr<platform::PackageAppsReader> Reader;
 };
 
 // The installed packages: one entry per application a package brings (its
@@ -78,7 +84,13 @@ QString LocaleOfLanguage(quint16 LanguageId);
 // system's packages, the Flatpak installations, the user's Wine prefix.
 // Language: the interface language at scan time (empty
 // function: the published language's).
-std::vector<std::unique_ptr<InstalledSource>> MakeDefaultSources(std::function<quint16()> Language = {});
+// Packages: the machine's package reader when several sets of sources are
+// made (MakeDefaultPackageReader), so that its files are read once.
+std::vector<std::unique_ptr<InstalledSource>>
+MakeDefaultSources(std::function<quint16()> Language = {},
+                   std::shared_ptr<platform::PackageAppsReader> Packages = {});
+// The reader of the machine's package database and applications, reading in the background from now.
+std::shared_ptr<platform::PackageAppsReader> MakeDefaultPackageReader();
 // The uninstall keys of a Wine prefix's hive files (the user's default
 // prefix when Prefix is empty, read again at every scan).
 std::unique_ptr<InstalledSource> MakeWineSource(const QString &Prefix = {});

@@ -55,10 +55,13 @@ public:
     explicit PackageSource(PackageSourceOptions options)
         : m_options(std::move(options))
     {
+        m_reader = m_options.Reader;
+        if (m_reader)
+            return;
         QString info = m_options.InfoDir;
         if (info.isEmpty())
             info = QFileInfo(m_options.StatusFile).absolutePath() + QStringLiteral("/info");
-        m_reader = std::make_unique<platform::PackageAppsReader>(m_options.StatusFile, info,
+        m_reader = std::make_shared<platform::PackageAppsReader>(m_options.StatusFile, info,
                                                                  m_options.DataFolders);
         if (m_options.Prefetch)
             m_reader->prefetch();
@@ -146,7 +149,7 @@ private:
     }
 
     PackageSourceOptions m_options;
-    std::unique_ptr<platform::PackageAppsReader> m_reader;
+    std::shared_ptr<platform::PackageAppsReader> m_reader;
 };
 
 } // namespace
@@ -156,7 +159,18 @@ std::unique_ptr<InstalledSource> MakePackageSource(PackageSourceOptions Options)
     return std::make_unique<PackageSource>(std::move(Options));
 }
 
-std::vector<std::unique_ptr<InstalledSource>> MakeDefaultSources(std::function<quint16()> Language)
+std::shared_ptr<platform::PackageAppsReader> MakeDefaultPackageReader()
+{
+    const PackageSourceOptions defaults;
+    auto reader = std::make_shared<platform::PackageAppsReader>(
+        defaults.StatusFile, QFileInfo(defaults.StatusFile).absolutePath() + QStringLiteral("/info"),
+        defaults.DataFolders);
+    reader->prefetch();
+    return reader;
+}
+
+std::vector<std::unique_ptr<InstalledSource>>
+MakeDefaultSources(std::function<quint16()> Language, std::shared_ptr<platform::PackageAppsReader> Packages)
 {
     std::vector<std::unique_ptr<InstalledSource>> sources;
     sources.push_back(MakeRegistrySource());
@@ -165,6 +179,7 @@ std::vector<std::unique_ptr<InstalledSource>> MakeDefaultSources(std::function<q
         packages.Locale = [Language] { return LocaleOfLanguage(Language()); };
     // The package database and the applications are read while the user is elsewhere.
     packages.Prefetch = true;
+    packages.Reader = std::move(Packages);
     sources.push_back(MakePackageSource(std::move(packages)));
     sources.push_back(MakeFlatpakSource(
         Language ? std::function<QString()>([Language] { return LocaleOfLanguage(Language()); })

@@ -89,8 +89,10 @@ TFormOVMain::TFormOVMain(QWidget *parent)
     setObjectName(QStringLiteral("FormOVMain"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     // Installed software of every source, named in the window's language.
-    m_uninstMgr->SetSources(installed::MakeDefaultSources([this] { return LanguageId; }));
-    m_appsMgr->SetSources(installed::MakeDefaultSources([this] { return LanguageId; }));
+    // The tab's list and the processes' applications come from the same files, read once.
+    const auto packages = installed::MakeDefaultPackageReader();
+    m_uninstMgr->SetSources(installed::MakeDefaultSources([this] { return LanguageId; }, packages));
+    m_appsMgr->SetSources(installed::MakeDefaultSources([this] { return LanguageId; }, packages));
     buildControls();
     // The language component: defaults registered, then applied once.
     m_multiLangs = ovlang::Create();
