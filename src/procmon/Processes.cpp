@@ -146,8 +146,10 @@ ProcessViewer ProcessViewer::Current()
     viewer.ProcessID = platform::currentProcessId();
     const platform::ProcessHandle self = platform::ProcessHandle::open(viewer.ProcessID);
     platform::ProcStat stat;
-    if (self.readStat(&stat))
-        viewer.Session = quint32(std::max<qint64>(stat.session, 0));
+    if (self.readStat(&stat) && stat.session >= 0) {
+        viewer.Session = quint32(stat.session);
+        viewer.HasSession = true;
+    }
     self.readLoginSession(&viewer.LoginUid, &viewer.AuditSession);
     return viewer;
 }
@@ -250,7 +252,7 @@ bool TProcessItem::InViewerLogin() const
         return true;
     if (viewer.LoginUid != platform::kNoLoginSession && LoginUid == viewer.LoginUid)
         return true;
-    return viewer.Session != 0 && SessionID == viewer.Session;
+    return viewer.HasSession && SessionID == viewer.Session;
 }
 
 bool TProcessItem::IsOwnProgram() const

@@ -47,7 +47,10 @@ struct ProcessViewer
     quint32 UidMin = 1000; // UID_MIN of the login definitions
     quint32 NobodyUid = 65534;
     quint32 ProcessID = 0;
-    quint32 Session = 0; // the kernel's session id; 0 when unknown
+    // The kernel's session id. 0 is a real session too: the one of programs started by an
+    // init (a container's, say) that never began a session of their own.
+    quint32 Session = 0;
+    bool HasSession = false;
     quint32 LoginUid = platform::kNoLoginSession;
     quint32 AuditSession = platform::kNoLoginSession;
 

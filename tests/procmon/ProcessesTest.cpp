@@ -596,6 +596,7 @@ TEST(Processes, Classification)
 
     TProcessItem item(&procs);
     item.ProcessID = 4321;
+    item.SessionID = procs.Viewer().Session + 1; // not of this test's login
     item.HasOwnerUid = true;
     item.OwnerUid = 1000;
     EXPECT_FALSE(item.IsCritical());
@@ -626,6 +627,7 @@ TEST(Processes, SystemAccountsByViewer)
         v.NobodyUid = 65534;
         v.ProcessID = 777;
         v.Session = 500;
+        v.HasSession = true;
         v.LoginUid = 1000;
         v.AuditSession = 3;
         return v;
@@ -669,6 +671,23 @@ TEST(Processes, SystemAccountsByViewer)
         item.AuditSession = c.auditSession;
         EXPECT_EQ(item.IsSystem(), c.system);
         EXPECT_FALSE(item.IsCritical());
+    }
+    // Under a container's init nobody began a session: session 0 is the viewer's own then,
+    // and a viewer whose session could not be read has none.
+    for (const bool known : {true, false}) {
+        procmon::ProcessViewer v = viewer(997);
+        v.Session = 0;
+        v.HasSession = known;
+        v.LoginUid = v.AuditSession = kNone;
+        procs.SetViewer(v);
+        TProcessItem item(&procs);
+        item.ProcessID = 4321;
+        item.HasOwnerUid = true;
+        item.OwnerUid = 997;
+        item.SessionID = 0;
+        EXPECT_EQ(item.IsSystem(), !known);
+        item.SessionID = 2;
+        EXPECT_TRUE(item.IsSystem());
     }
     // The program's own process is never hidden from itself, whoever it runs as.
     procs.SetViewer(viewer(0));
