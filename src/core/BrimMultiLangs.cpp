@@ -225,8 +225,10 @@ void TBrimMultiLangs::LoadSections(const QString &fileName)
         m_textTable.Add(key, DecodeEscapes(value));
 }
 
-bool TBrimMultiLangs::WriteSelected(const QString &fileName, bool selected)
+bool TBrimMultiLangs::WriteSelected(const QString &fileName, bool selected) const
 {
+    if (!m_recordsChoice)
+        return true;
     QFile f(fileName);
     if (!f.open(QIODevice::ReadOnly))
         return false;

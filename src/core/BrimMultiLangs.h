@@ -72,6 +72,9 @@ public:
     void SelectLanguage(int index);
     // Loads one language file if it exists; nothing happens otherwise.
     void LoadLanguageFile(const QString &fileName);
+    // Whether the choice is recorded in the files. Files a package installed belong to the
+    // package manager, which would see them changed; the user's choice is kept elsewhere then.
+    void SetRecordsChoiceInFiles(bool records) { m_recordsChoice = records; }
 
     std::optional<TBrimLanguage> CurrentLanguage() const;
     int CurrentIndex() const { return m_current; }
@@ -87,13 +90,14 @@ private:
     void RaiseLanguageChanged();
     // Writes [HEAD] Selected into the file, leaving it alone when the value is
     // already there or the file could not be written back faithfully.
-    static bool WriteSelected(const QString &fileName, bool selected);
+    bool WriteSelected(const QString &fileName, bool selected) const;
 
     std::vector<TBrimLanguage> m_languages;
     int m_current = -1;
     // Bumped whenever the list is rebuilt, so a loop over it notices that an
     // event handler replaced it.
     quint64 m_listGeneration = 0;
+    bool m_recordsChoice = true;
     TBrimHashTable<QString> m_textTable;
     TBrimHashTable<TBrimFont> m_fontTable;
     TBrimHashTable<QString> m_fontKeyTable;

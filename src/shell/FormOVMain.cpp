@@ -96,6 +96,8 @@ TFormOVMain::TFormOVMain(QWidget *parent)
     buildControls();
     // The language component: defaults registered, then applied once.
     m_multiLangs = ovlang::Create();
+    // A package's language files stay as shipped; Config.ini keeps the choice.
+    m_multiLangs->SetRecordsChoiceInFiles(appfiles::CurrentLayout() == appfiles::Layout::Portable);
     // Published at once: the tab sheets read their texts from the published
     // component while the defaults are applied.
     SetOVMultiLangs(m_multiLangs.get());

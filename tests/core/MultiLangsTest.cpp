@@ -301,6 +301,23 @@ TEST_F(LangFiles, FilesThatCannotBeRewrittenFaithfullyAreLeftAlone)
     EXPECT_EQ(readFile(lang("7")), marked);
 }
 
+TEST_F(LangFiles, FilesOfAPackageKeepTheirBytesWhileTheChoiceMoves)
+{
+    writeFile(lang("2052"), chinese);
+    const QByteArray english = "[HEAD]\r\nLCID=1033\r\nSelected=0\r\n[LANG_ITEMS]\r\nK=one\r\n";
+    writeFile(lang("1033"), english);
+    langs.SetRecordsChoiceInFiles(false);
+    langs.LoadLanguageList({lang("1033"), lang("2052")});
+    langs.SelectLanguage(1);
+    ASSERT_TRUE(langs.CurrentLanguage());
+    EXPECT_EQ(langs.CurrentLanguage()->LCID, "2052");
+    EXPECT_TRUE(langs.Language(1).Selected);
+    EXPECT_FALSE(langs.Language(0).Selected);
+    EXPECT_EQ(langs.GetText("FormOVMain.Caption"), "Orvane CN\n\rline");
+    EXPECT_EQ(readFile(lang("2052")), chinese);
+    EXPECT_EQ(readFile(lang("1033")), english);
+}
+
 TEST_F(LangFiles, OverlongValuesAreCutLikeTheProfileReaderCutsThem)
 {
     const QByteArray longText(5000, 'x');
