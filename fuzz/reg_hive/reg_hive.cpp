@@ -19,8 +19,18 @@ void walk(const RegHive &hive, const QString &path, int depth)
             v.dwordValue();
             v.dataText();
         }
-    for (const QString &sub : hive.subKeyNames(path))
-        walk(hive, path.isEmpty() ? sub : path + u'\\' + sub, depth + 1);
+    // The scan's one-call listing agrees with the look-up of each key by its path.
+    const QStringList names = hive.subKeyNames(path);
+    const QList<RegHive::SubKey> subKeys = hive.subKeys(path);
+    if (subKeys.size() != names.size())
+        std::abort();
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString child = path.isEmpty() ? names[i] : path + u'\\' + names[i];
+        const auto *values = hive.values(child);
+        if (subKeys[i].name != names[i] || subKeys[i].values.size() != (values ? values->size() : 0))
+            std::abort();
+        walk(hive, child, depth + 1);
+    }
 }
 
 } // namespace

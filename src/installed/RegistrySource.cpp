@@ -2,6 +2,7 @@
 #include "installed/UninstManager.h"
 #include "installed/UninstallKeyScan.h"
 #include "platform/Registry.h"
+#include "platform/TextHelpers.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -80,12 +81,12 @@ void ScanUninstallKeys(TUninstManager &manager, UninstallKeyReader &keys, const 
                        std::vector<std::unique_ptr<TUninstItem>> &entries)
 {
     const FieldNames &fields = fieldNames();
-    const QStringList names = keys.KeyNames(Root);
-    for (const QString &name : names) {
-        const QString path = Root + name;
+    const QList<platform::RegHive::SubKey> subKeys = keys.SubKeys(Root);
+    for (const platform::RegHive::SubKey &key : subKeys) {
+        const QString &name = key.name;
+        const QList<platform::RegValue> &values = key.values;
         // One pass over the key's values finds every field: a value written
         // as the field is named wins over one that differs only in case.
-        const QList<platform::RegValue> values = keys.Values(path);
         const platform::RegValue *exact[FieldCount] = {};
         const platform::RegValue *folded[FieldCount] = {};
         for (const platform::RegValue &v : values) {
@@ -95,7 +96,7 @@ void ScanUninstallKeys(TUninstManager &manager, UninstallKeyReader &keys, const 
                     exact[*e] = &v;
                 continue;
             }
-            const auto l = fields.lower.constFind(v.name.toLower());
+            const auto l = fields.lower.constFind(textutil::lowerCased(v.name));
             if (l != fields.lower.constEnd() && !folded[*l])
                 folded[*l] = &v;
         }
@@ -110,6 +111,7 @@ void ScanUninstallKeys(TUninstManager &manager, UninstallKeyReader &keys, const 
         };
         if (!value(DisplayName))
             continue;
+        const QString path = Root + name;
         auto item = std::make_unique<TUninstItem>(&manager);
         item->SystemComponent = num(SystemComponent) == 1;
         item->SourceId = path;
@@ -142,13 +144,10 @@ namespace {
 class OwnRegistryKeys final : public UninstallKeyReader
 {
 public:
-    QStringList KeyNames(const QString &Path) override
+    QList<platform::RegHive::SubKey> SubKeys(const QString &Path) override
     {
-        QStringList names;
-        platform::RegKeyNames(Path, names);
-        return names;
+        return platform::RegReadSubKeys(Path);
     }
-    QList<platform::RegValue> Values(const QString &Path) override { return platform::RegReadValues(Path); }
 };
 
 void scanRoot(TUninstManager &manager, const QString &Root,

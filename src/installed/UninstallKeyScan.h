@@ -19,9 +19,8 @@ class UninstallKeyReader
 {
 public:
     virtual ~UninstallKeyReader() = default;
-    virtual QStringList KeyNames(const QString &Path) = 0;
-    // Every value of the key; nothing when it cannot be opened.
-    virtual QList<platform::RegValue> Values(const QString &Path) = 0;
+    // The key's direct subkeys with their values; nothing when it cannot be opened.
+    virtual QList<platform::RegHive::SubKey> SubKeys(const QString &Path) = 0;
 };
 
 // Every entry below Root (which ends in a backslash) that has a

@@ -94,18 +94,11 @@ public:
     const platform::RegHive *machine = nullptr;
     const platform::RegHive *user = nullptr;
 
-    QStringList KeyNames(const QString &Path) override
+    QList<platform::RegHive::SubKey> SubKeys(const QString &Path) override
     {
         QString key;
         const platform::RegHive *hive = hiveFor(Path, key);
-        return hive ? hive->subKeyNames(key) : QStringList();
-    }
-    QList<platform::RegValue> Values(const QString &Path) override
-    {
-        QString key;
-        const platform::RegHive *hive = hiveFor(Path, key);
-        const QList<platform::RegValue> *values = hive ? hive->values(key) : nullptr;
-        return values ? *values : QList<platform::RegValue>();
+        return hive ? hive->subKeys(key) : QList<platform::RegHive::SubKey>();
     }
 
 private:

@@ -48,6 +48,8 @@ bool RegDeleteKeyTree(const QString &parentPath, const QString &keyName);
 
 // Every value of a key (nothing when it cannot be opened).
 QList<RegValue> RegReadValues(const QString &path);
+// Every direct subkey of a key with its values, in RegKeyNames' order.
+QList<RegHive::SubKey> RegReadSubKeys(const QString &path);
 bool RegKeyExists(const QString &path);
 
 // Changes, for tools that edit the hives. Each locks the hive file against

@@ -415,7 +415,7 @@ QString RegHive::normalisePath(const QString &path)
 
 QString RegHive::lookupKey(const QString &path)
 {
-    return normalisePath(path).toLower();
+    return textutil::lowerCased(normalisePath(path));
 }
 
 void RegHive::parseInto(const QByteArray &data)
@@ -555,7 +555,7 @@ RegHive::Node *RegHive::findNode(const QString &path) const
 {
     Node *node = m_root.get();
     for (const QString &part : path.split(u'\\', Qt::SkipEmptyParts)) {
-        auto it = node->children.find(part.toLower());
+        auto it = node->children.find(textutil::lowerCased(part));
         if (it == node->children.end())
             return nullptr;
         node = it->second.get();
@@ -580,6 +580,18 @@ QStringList RegHive::subKeyNames(const QString &path) const
         for (const auto &child : node->children)
             names << child.second->name;
     return names;
+}
+
+QList<RegHive::SubKey> RegHive::subKeys(const QString &path) const
+{
+    QList<SubKey> keys;
+    if (const Node *node = findNode(path)) {
+        keys.reserve(qsizetype(node->children.size()));
+        for (const auto &child : node->children)
+            keys.append(
+                {child.second->name, child.second->key ? child.second->key->values : QList<RegValue>()});
+    }
+    return keys;
 }
 
 const QList<RegValue> *RegHive::values(const QString &path) const

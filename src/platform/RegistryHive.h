@@ -76,6 +76,14 @@ public:
     bool keyExists(const QString &path) const;
     // Direct subkey names, sorted ignoring case, spelled as first written.
     QStringList subKeyNames(const QString &path) const;
+    // The same subkeys with their values (none for a key that exists only as a parent):
+    // a scan of many keys looks none of them up by path.
+    struct SubKey
+    {
+        QString name;
+        QList<RegValue> values;
+    };
+    QList<SubKey> subKeys(const QString &path) const;
     // Values of a key that was written (none for a key that exists only as a parent).
     const QList<RegValue> *values(const QString &path) const;
     const RegValue *value(const QString &path, const QString &name) const;

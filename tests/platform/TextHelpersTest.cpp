@@ -24,3 +24,21 @@ TEST(TextHelpers, HexDigitTakesBothCasesAndNothingElse)
     EXPECT_EQ(textutil::hexDigit(char(0xB1)), -1);
     EXPECT_EQ(textutil::hexDigit(QChar(u'\u0131')), -1);
 }
+
+TEST(TextHelpers, LowerCasedIsToLowerEverywhere)
+{
+    const QString cases[] = {
+        QString(),
+        QStringLiteral("software\\already\\lower"),
+        QStringLiteral("Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\M12"),
+        QStringLiteral("@[]^_`{}~ AZaz09"),
+        QString::fromUtf8("Programme\\Größe\\ÄÖÜ"),
+        QString::fromUtf8("İSTANBUL\\ΣΊΣΥΦΟΣ"),
+        QString::fromUtf8("mixed ASCII then 日本語 TEXT"),
+    };
+    for (const QString &text : cases)
+        EXPECT_EQ(textutil::lowerCased(text), text.toLower()) << text.toStdString();
+    // Text with nothing to lower is handed back as it is, without a copy.
+    const QString lower = QStringLiteral("nothing\\to\\change");
+    EXPECT_EQ(textutil::lowerCased(lower).constData(), lower.constData());
+}

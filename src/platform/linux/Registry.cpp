@@ -142,10 +142,9 @@ const KeyRef &openKey(const QString &path)
         ref.root = root;
         ref.keyPath = keyPath;
         ref.hive = hive;
-        if (hive->keyExists(keyPath)) {
-            ref.exists = true;
-            ref.values = hive->values(keyPath);
-        }
+        // A key with values exists; only one without them needs the second look-up.
+        ref.values = hive->values(keyPath);
+        ref.exists = ref.values || hive->keyExists(keyPath);
     }
     t_last.path = path;
     t_last.generation = g_generation.load();
@@ -326,6 +325,14 @@ int RegKeyNames(const QString &path, QStringList &names)
         return 0;
     names = key.hive->subKeyNames(key.keyPath);
     return int(names.size());
+}
+
+QList<RegHive::SubKey> RegReadSubKeys(const QString &path)
+{
+    const KeyRef &key = openKey(path);
+    if (!key.exists || !key.hive)
+        return {};
+    return key.hive->subKeys(key.keyPath);
 }
 
 bool RegValueExists(const QString &path, const QString &valueName)
