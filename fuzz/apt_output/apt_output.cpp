@@ -1,5 +1,6 @@
 // Any bytes as what apt writes: the removals read from a simulation are valid
-// package names, each once, and the error text never fails.
+// package names, each once, and the error and failure texts never fail.
+#include "platform/AptCommand.h"
 #include "platform/DpkgStatus.h"
 #include "platform/PackageRemoval.h"
 
@@ -17,5 +18,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             std::abort();
     }
     platform::aptErrorText(bytes);
+    platform::aptFailureText(bytes, bytes);
     return 0;
 }

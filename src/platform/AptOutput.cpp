@@ -1,3 +1,4 @@
+#include "platform/AptCommand.h"
 #include "platform/DpkgStatus.h"
 #include "platform/PackageRemoval.h"
 
@@ -57,6 +58,30 @@ QString aptErrorText(const QByteArray &errors)
     while (all.size() > 8)
         all.removeFirst();
     return all.join(u'\n');
+}
+
+QString aptFailureText(const QByteArray &output, const QByteArray &errors)
+{
+    // Its error line alone only says that it gave up ("held broken packages"):
+    // the reason is the list before it.
+    QStringList unmet;
+    bool inList = false;
+    for (const QByteArray &line : output.split('\n')) {
+        if (line.startsWith("The following packages have unmet dependencies")) {
+            inList = true;
+            continue;
+        }
+        if (inList && line.startsWith(' ') && !line.trimmed().isEmpty())
+            unmet << QString::fromUtf8(line.trimmed());
+        else
+            inList = false;
+    }
+    QString text = aptErrorText(errors);
+    if (text.isEmpty())
+        text = aptErrorText(output);
+    if (!unmet.isEmpty())
+        text = unmet.join(u'\n') + (text.isEmpty() ? QString() : u'\n' + text);
+    return text;
 }
 
 bool samePackage(const QString &aptName, const QString &requested)

@@ -7,6 +7,8 @@
 // Nothing here removes a package by itself or asks the user anything; both
 // steps block and belong on a worker thread.
 
+#include "platform/AptCommand.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -35,17 +37,7 @@ struct PackageRemovalPlan
 // set is the packages themselves, and the removal checks it with apt again.
 PackageRemovalPlan configurationPurgePlan(const QStringList &packages);
 
-enum class RemovalOutcome {
-    Done,
-    Refused, // the plan holds packages the system must keep; nothing was run
-    Failed, // the package manager refused or failed; Reason holds its words
-    Locked, // another program holds the package database
-    NoElevation, // administrator rights are needed and pkexec is not installed
-    NoAgent, // pkexec found no authentication agent (or no polkit service) to ask for the password
-    NotAuthorized, // the user dismissed the password question, or was not allowed
-    Changed, // the set has changed since it was shown; nothing was removed
-    Cancelled, // the caller stopped waiting
-};
+using RemovalOutcome = PackageOutcome;
 
 struct PackageRemovalResult
 {
@@ -73,18 +65,7 @@ public:
                                         const std::atomic<bool> *cancel) const = 0;
 };
 
-// Where the package manager works. The defaults are the machine's own;
-// tests point every part at a scratch root.
-struct AptRemovalOptions
-{
-    QString AdminDir = QStringLiteral("/var/lib/dpkg"); // status file and locks
-    QStringList AptGet = {QStringLiteral("apt-get")}; // the command and its leading options
-    QStringList Dpkg = {QStringLiteral("dpkg")}; // for putting selections back
-    QStringList Environment; // "NAME=value" added for these programs (APT_CONFIG)
-    QString Pkexec = QStringLiteral("pkexec");
-    // -1: pkexec unless running as the administrator; 0: never; 1: always.
-    int UsePkexec = -1;
-};
+using AptRemovalOptions = AptOptions;
 
 std::unique_ptr<IPackageRemoval> makeAptPackageRemoval(AptRemovalOptions options = {});
 
@@ -92,10 +73,6 @@ std::unique_ptr<IPackageRemoval> makeAptPackageRemoval(AptRemovalOptions options
 // in its order, each once, as apt names them ("name" or "name:arch").
 // Lines that do not name a valid package are left out.
 QStringList parseAptRemovals(const QByteArray &simulationOutput);
-
-// apt's error lines ("E: ...") without the prefix, joined by line breaks;
-// the last lines of the text when it wrote none.
-QString aptErrorText(const QByteArray &errors);
 
 // Whether a name apt printed (with or without ":arch") means a package asked for by name.
 bool samePackage(const QString &aptName, const QString &requested);

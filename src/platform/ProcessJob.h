@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QStringList>
 #include <atomic>
+#include <optional>
 
 namespace platform {
 
@@ -23,6 +25,22 @@ enum JobError : quint32 {
 // when a signal ended it; it is left alone while the program still runs.
 quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel = nullptr,
                       int *exitStatus = nullptr);
+
+// How a job run by runCapturedJob ended, and what its programs wrote.
+struct CapturedJob
+{
+    quint32 result = JobStartFailed; // as runJobAndWait's
+    std::optional<int> exitStatus; // the started program's, once it has ended
+    QByteArray output; // standard output of everything in the job, up to 4 MiB
+    QByteArray errors; // standard error, the same
+};
+
+// As runJobAndWait, for a program that must not wait for an answer and whose
+// words are wanted: its standard input is /dev/null, its outputs go to files
+// in memory (so a descendant still writing after we stopped waiting is never
+// cut off), and environment entries ("NAME=value") are added to ours.
+CapturedJob runCapturedJob(const QStringList &argv, quint32 timeoutMs, const QStringList &environment,
+                           const std::atomic<bool> *cancel = nullptr);
 
 // The registry tool installers and uninstallers call: orvane-reg beside the
 // executable when it is there, else the bare name (looked up in PATH).

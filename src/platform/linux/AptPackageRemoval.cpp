@@ -5,12 +5,6 @@
 #include <QFile>
 #include <QHash>
 #include <QSet>
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace platform {
 
@@ -18,39 +12,6 @@ namespace {
 
 // A simulation reads the package lists only; a minute is far more than it takes.
 constexpr int kSimulationTimeoutMs = 60000;
-
-// Whether any process holds a lock on the file. The kernel's list of locks
-// is readable by everyone, unlike the package manager's lock files.
-bool lockHeld(const QString &path)
-{
-    struct stat info
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
-    char wanted[64];
-    std::snprintf(wanted, sizeof wanted, " %02x:%02x:%llu ", major(info.st_dev), minor(info.st_dev),
-                  static_cast<unsigned long long>(info.st_ino));
-    const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    QByteArray all;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        all.append(buffer, n);
-    }
-    ::close(fd);
-    for (const QByteArray &line : all.split('\n'))
-        // "->" lines are processes waiting for a lock, not holding it.
-        if (!line.contains("->") && line.contains(wanted))
-            return true;
-    return false;
-}
 
 QList<DpkgPackage> readStatus(const QString &adminDir)
 {
@@ -150,9 +111,8 @@ public:
             result.Outcome = RemovalOutcome::Locked;
             return result;
         }
-        const bool elevate = m_options.UsePkexec == 1 || (m_options.UsePkexec == -1 && ::geteuid() != 0);
-        const QString pkexec = elevate ? findProgram(m_options.Pkexec) : QString();
-        if (elevate && pkexec.isEmpty()) {
+        const AptElevation elevation = aptElevation(m_options);
+        if (elevation.missing()) {
             result.Outcome = RemovalOutcome::NoElevation;
             return result;
         }
@@ -177,7 +137,7 @@ public:
             if (p.isInstalled())
                 wantBefore.insert(p.qualifiedName(), p.want);
 
-        QStringList argv = command(m_options.AptGet, elevate, pkexec);
+        QStringList argv = elevatedCommand(m_options.AptGet, elevation);
         argv << QStringLiteral("-y") << QStringLiteral("-q") << verb << plan.everything;
         CaptureOptions run;
         run.environment = m_options.Environment;
@@ -186,7 +146,7 @@ public:
         run.killOnStop = false;
         const CapturedRun removal = runCaptured(argv, run);
         if (!removal.started) {
-            result.Outcome = elevate ? RemovalOutcome::NoElevation : RemovalOutcome::Failed;
+            result.Outcome = elevation.elevate ? RemovalOutcome::NoElevation : RemovalOutcome::Failed;
             result.Reason = argv.value(0);
             return result;
         }
@@ -194,45 +154,16 @@ public:
             result.Outcome = RemovalOutcome::Cancelled;
             return result;
         }
-        if (removal.exitCode == 0) {
-            result.Outcome = RemovalOutcome::Done;
-            return result;
-        }
-        if (elevate && (removal.exitCode == 126 || removal.exitCode == 127)) {
-            // pkexec's own refusals: nothing ran.
-            const QString said = QString::fromUtf8(removal.errors + removal.output).trimmed();
-            // Nobody to ask for the password: no agent in the session, or no
-            // authorization service on the system bus at all.
-            const bool noOneToAsk = said.contains(QLatin1String("authentication agent"), Qt::CaseInsensitive)
-                || said.contains(QLatin1String("Error getting authority"), Qt::CaseInsensitive);
-            result.Outcome = noOneToAsk ? RemovalOutcome::NoAgent : RemovalOutcome::NotAuthorized;
-            result.Reason = said;
-            return result;
-        }
-        result.Reason = aptErrorText(removal.errors);
-        if (result.Reason.isEmpty())
-            result.Reason = aptErrorText(removal.output);
-        const bool lockWords
-            = removal.errors.contains(QFile::encodeName(m_options.AdminDir + QStringLiteral("/lock")));
-        result.Outcome = databaseLocked() || lockWords ? RemovalOutcome::Locked : RemovalOutcome::Failed;
-        restoreSelections(wantBefore, elevate, pkexec, result);
+        const AptVerdict verdict
+            = judgeAptRun(removal.exitCode, removal.output, removal.errors, elevation, m_options.AdminDir);
+        result.Outcome = verdict.outcome;
+        result.Reason = verdict.reason;
+        if (result.Outcome == RemovalOutcome::Failed || result.Outcome == RemovalOutcome::Locked)
+            restoreSelections(wantBefore, elevation, result);
         return result;
     }
 
 private:
-    QStringList command(const QStringList &base, bool elevate, const QString &pkexec) const
-    {
-        QStringList argv = base;
-        if (elevate) {
-            // pkexec is handed the program's full path, never a name to look up.
-            const QString program = findProgram(argv.value(0));
-            if (!program.isEmpty())
-                argv[0] = program;
-            argv.prepend(pkexec);
-        }
-        return argv;
-    }
-
     CapturedRun simulation(const QStringList &args, const std::atomic<bool> *cancel) const
     {
         CaptureOptions run;
@@ -243,11 +174,7 @@ private:
                            run);
     }
 
-    bool databaseLocked() const
-    {
-        return lockHeld(m_options.AdminDir + QStringLiteral("/lock-frontend"))
-            || lockHeld(m_options.AdminDir + QStringLiteral("/lock"));
-    }
+    bool databaseLocked() const { return aptDatabaseLocked(m_options.AdminDir); }
 
     // The packages of names the system must keep.
     QStringList mustStay(const QStringList &names) const
@@ -265,7 +192,7 @@ private:
     // A failed removal may have left packages that are still installed marked
     // for removal, which a later run of the package manager would carry out:
     // their selections are put back as they were.
-    void restoreSelections(const QHash<QString, QString> &before, bool elevate, const QString &pkexec,
+    void restoreSelections(const QHash<QString, QString> &before, const AptElevation &elevation,
                            PackageRemovalResult &result) const
     {
         QByteArray changed;
@@ -281,7 +208,7 @@ private:
         run.input = changed;
         run.killOnStop = false;
         const CapturedRun set = runCaptured(
-            command(m_options.Dpkg, elevate, pkexec) << QStringLiteral("--set-selections"), run);
+            elevatedCommand(m_options.Dpkg, elevation) << QStringLiteral("--set-selections"), run);
         result.SelectionsRestored = set.finished && set.exitCode == 0;
         if (!result.SelectionsRestored)
             result.SelectionsReason

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/mman.h>
@@ -417,16 +418,11 @@ int liveProcessesInSession(qint64 sid)
     return count;
 }
 
-quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel,
-                      int *exitStatus)
-{
-    if (argv.isEmpty() || argv.first().isEmpty())
-        return JobBadCommand;
-    const JobEnvironment env;
-    const pid_t pid = spawnInNewSession(argv, env.pointers.data());
-    if (pid <= 0)
-        return JobStartFailed;
+namespace {
 
+// Waits until no live process of the job's session is left (see runJobAndWait).
+quint32 waitForJob(pid_t pid, quint32 timeoutMs, const std::atomic<bool> *cancel, int *exitStatus)
+{
     QElapsedTimer clock;
     clock.start();
     bool leaderReaped = false;
@@ -462,6 +458,68 @@ quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::ato
             reapInBackground(pid);
     }
     return result;
+}
+
+// What a job wrote into a file in memory so far.
+QByteArray readMemoryFile(int fd)
+{
+    QByteArray into;
+    char buffer[16384];
+    ssize_t r = 0;
+    while (into.size() < kCaptureLimit && (r = ::pread(fd, buffer, sizeof buffer, off_t(into.size()))) != 0) {
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            break;
+        into.append(buffer, qMin<qsizetype>(r, kCaptureLimit - into.size()));
+    }
+    return into;
+}
+
+} // namespace
+
+quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::atomic<bool> *cancel,
+                      int *exitStatus)
+{
+    if (argv.isEmpty() || argv.first().isEmpty())
+        return JobBadCommand;
+    const JobEnvironment env;
+    const pid_t pid = spawnInNewSession(argv, env.pointers.data());
+    if (pid <= 0)
+        return JobStartFailed;
+    return waitForJob(pid, timeoutMs, cancel, exitStatus);
+}
+
+CapturedJob runCapturedJob(const QStringList &argv, quint32 timeoutMs, const QStringList &environment,
+                           const std::atomic<bool> *cancel)
+{
+    CapturedJob job;
+    if (argv.isEmpty() || argv.first().isEmpty()) {
+        job.result = JobBadCommand;
+        return job;
+    }
+    QStringList extra = environment;
+    if (!std::getenv("ORVANE_REG"))
+        extra.prepend(QStringLiteral("ORVANE_REG=") + registryToolPath());
+    const ExtendedEnvironment env(extra);
+    const int fds[3]
+        = {::open("/dev/null", O_RDONLY | O_CLOEXEC), ::memfd_create("orvane-output", MFD_CLOEXEC),
+           ::memfd_create("orvane-errors", MFD_CLOEXEC)};
+    pid_t pid = -1;
+    if (fds[0] >= 0 && fds[1] >= 0 && fds[2] >= 0)
+        pid = spawnInNewSession(argv, env.pointers.data(), fds);
+    if (pid > 0) {
+        int status = std::numeric_limits<int>::min();
+        job.result = waitForJob(pid, timeoutMs, cancel, &status);
+        if (status != std::numeric_limits<int>::min())
+            job.exitStatus = status;
+        job.output = readMemoryFile(fds[1]);
+        job.errors = readMemoryFile(fds[2]);
+    }
+    for (int fd : fds)
+        if (fd >= 0)
+            ::close(fd);
+    return job;
 }
 
 int runAndWaitForExit(const QStringList &argv, int timeoutMs)
