@@ -1,6 +1,8 @@
 // Feeds arbitrary answer headers and partial-state files to the downloader's
-// readings: every line as a header, the whole input as a partial-state file.
+// readings: every line as a header, the whole input as a partial-state file
+// and as the first bytes of a downloaded installer.
 #include "tasks/DownloadParsing.h"
+#include "tasks/InstallerKind.h"
 
 #include <QByteArrayView>
 #include <cstdint>
@@ -48,5 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         start = end + 1;
     }
     checkPartialState(input);
+    if (tasks::installerKindOf(input) == tasks::InstallerKind::DebianPackage && !input.startsWith("!<arch>\n"))
+        __builtin_trap();
     return 0;
 }

@@ -170,6 +170,22 @@ constexpr OVDefaultText defaultTexts[] = {
     {u"String.MsgText.DigestUnreadable",
      u"%s was not installed: the downloaded file %s could not be read to check it against the vendor's "
      u"SHA-256 digest."},
+    {u"String.MsgText.InstallerMissing", u"%s was not installed: the downloaded file %s is no longer there."},
+    {u"String.MsgText.InstallerUnknownType",
+     u"%s was not installed: %s is neither a program, a script nor a Debian package, so nothing here can "
+     u"install it."},
+    {u"String.MsgText.PackageInstallFailed", u"%s was not installed. The package manager says:#N%s"},
+    {u"String.MsgText.PackageInstallLocked",
+     u"%s was not installed: the package database is in use by another program (a software update or another "
+     u"installation). Try again when it has finished."},
+    {u"String.MsgText.PackageInstallPkexecMissing",
+     u"%s was not installed: installing a package needs administrator rights, which are asked for through "
+     u"pkexec, and pkexec is not installed (Debian package \"pkexec\")."},
+    {u"String.MsgText.PackageInstallNoAgent",
+     u"%s was not installed: no authentication agent is running to ask for the administrator password. Log "
+     u"in to a desktop session that has one, or install the package in a terminal."},
+    {u"String.MsgText.PackageInstallNotAuthorized",
+     u"%s was not installed: the installation was not authorized."},
     {u"String.MsgText.UnverifiedInstallQuery",
      u"%s came from %s over a connection that was not encrypted, and the vendor gave no digest to check it "
      u"with: anyone on the network could have changed it on the way.#NInstall it anyway?"},

@@ -8,6 +8,7 @@
 #include "platform/ProcessJob.h"
 #include "platform/WinePrefix.h"
 #include "tasks/DownloadParsing.h"
+#include "tasks/InstallerKind.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -74,28 +75,73 @@ QString DownloadErrorText(quint32 code)
 
 bool isWindowsProgram(const QString &file)
 {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) && f.read(2) == "MZ";
+    return installerKindOfFile(file) == InstallerKind::WindowsProgram;
 }
 
 QStringList installerCommand(const QString &file)
 {
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray head = f.read(4);
-    f.close();
-    if (head.startsWith("\x7f"
-                        "ELF")
-        || head.startsWith("#!")) {
+    switch (installerKindOfFile(file)) {
+    case InstallerKind::LinuxProgram:
+    case InstallerKind::Script: {
+        QFile f(file);
         if (!f.setPermissions(f.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser))
             return {};
         return {file};
     }
-    // In the user's prefix, the one the Uninstall tab lists.
-    if (head.startsWith("MZ") && !platform::wineProgram().isEmpty())
-        return platform::wineArgv(platform::defaultWinePrefix(), {file});
+    case InstallerKind::WindowsProgram:
+        // In the user's prefix, the one the Uninstall tab lists.
+        if (!platform::wineProgram().isEmpty())
+            return platform::wineArgv(platform::defaultWinePrefix(), {file});
+        return {};
+    case InstallerKind::DebianPackage:
+    case InstallerKind::Unknown:
+        break;
+    }
     return {};
+}
+
+namespace {
+std::shared_ptr<const platform::IPackageInstall> &packageInstallerSlot()
+{
+    static std::shared_ptr<const platform::IPackageInstall> installer;
+    return installer;
+}
+} // namespace
+
+void SetPackageInstaller(std::shared_ptr<const platform::IPackageInstall> Installer)
+{
+    packageInstallerSlot() = std::move(Installer);
+}
+
+std::shared_ptr<const platform::IPackageInstall> PackageInstaller()
+{
+    std::shared_ptr<const platform::IPackageInstall> &slot = packageInstallerSlot();
+    if (!slot)
+        slot = platform::makeAptPackageInstall();
+    return slot;
+}
+
+QString PackageInstallErrorText(const QString &Name, const platform::PackageInstallResult &Result)
+{
+    using platform::PackageOutcome;
+    switch (Result.Outcome) {
+    case PackageOutcome::Done:
+    case PackageOutcome::Cancelled:
+        return {};
+    case PackageOutcome::Locked:
+        return OVFormatText(QStringLiteral("String.MsgText.PackageInstallLocked"), {Name});
+    case PackageOutcome::NoElevation:
+        return OVFormatText(QStringLiteral("String.MsgText.PackageInstallPkexecMissing"), {Name});
+    case PackageOutcome::NoAgent:
+        return OVFormatText(QStringLiteral("String.MsgText.PackageInstallNoAgent"), {Name});
+    case PackageOutcome::NotAuthorized:
+        return OVFormatText(QStringLiteral("String.MsgText.PackageInstallNotAuthorized"), {Name});
+    case PackageOutcome::Failed:
+    case PackageOutcome::Refused:
+    case PackageOutcome::Changed:
+        break;
+    }
+    return OVFormatText(QStringLiteral("String.MsgText.PackageInstallFailed"), {Name, Result.Reason});
 }
 
 QString plainHttpHostOf(const QString &Url)
@@ -302,10 +348,22 @@ void TOVTaskItem::verified(const std::optional<QString> &actual)
 
 void TOVTaskItem::launchInstaller()
 {
+    const tasks::InstallerKind kind = tasks::installerKindOfFile(LocalFile);
+    if (kind == tasks::InstallerKind::DebianPackage) {
+        launchPackageInstall();
+        return;
+    }
     const QStringList argv = tasks::installerCommand(LocalFile);
-    if (argv.isEmpty() && tasks::isWindowsProgram(LocalFile) && platform::wineProgram().isEmpty())
-        InstallError = OVFormatText(QStringLiteral("String.MsgText.WineMissing"),
-                                    {Name, QString::fromLatin1(platform::kWinePackage)});
+    if (argv.isEmpty()) {
+        if (!QFileInfo::exists(LocalFile))
+            InstallError = OVFormatText(QStringLiteral("String.MsgText.InstallerMissing"), {Name, LocalFile});
+        else if (kind == tasks::InstallerKind::WindowsProgram && platform::wineProgram().isEmpty())
+            InstallError = OVFormatText(QStringLiteral("String.MsgText.WineMissing"),
+                                        {Name, QString::fromLatin1(platform::kWinePackage)});
+        else if (kind == tasks::InstallerKind::Unknown)
+            InstallError
+                = OVFormatText(QStringLiteral("String.MsgText.InstallerUnknownType"), {Name, LocalFile});
+    }
     // On disk before the installer starts, so that a crash during the run leaves it open.
     m_installRecord = journal::Begin(journal::Kind::Install,
                                      {Name, {}, LocalFile, argv.isEmpty() ? LocalFile : argv.join(u' ')});
@@ -331,11 +389,36 @@ void TOVTaskItem::launchInstaller()
         installFinished(platform::JobStartFailed);
 }
 
-void TOVTaskItem::installFinished(quint32 result, std::optional<int> exitStatus)
+void TOVTaskItem::launchPackageInstall()
+{
+    const std::shared_ptr<const platform::IPackageInstall> installer = tasks::PackageInstaller();
+    const platform::PackageInstallCommand command = installer->command(LocalFile);
+    m_installRecord = journal::Begin(journal::Kind::Install, {Name, {}, LocalFile, command.argv.join(u' ')});
+    if (!command.ok()) {
+        platform::PackageInstallResult refused;
+        refused.Outcome = platform::PackageOutcome::NoElevation;
+        InstallError = tasks::PackageInstallErrorText(Name, refused);
+        installFinished(platform::JobStartFailed);
+        return;
+    }
+    // apt's exit status says whether the package is there: a failure fails the task.
+    const bool started = m_installer.start(
+        [installer, command](const platform::WorkerContext &run) {
+            return installer->install(command, run.cancelFlag());
+        },
+        [this](const platform::PackageInstallResult &result) {
+            InstallError = tasks::PackageInstallErrorText(Name, result);
+            installFinished(result.JobResult, result.ExitStatus, !result.ok());
+        });
+    if (!started)
+        installFinished(platform::JobStartFailed);
+}
+
+void TOVTaskItem::installFinished(quint32 result, std::optional<int> exitStatus, bool notInstalled)
 {
     // The task counts the run complete once everything it started has ended;
     // the journal also tells whether the installer itself reported a failure.
-    const bool failed = result != 0 || (exitStatus && *exitStatus != 0);
+    const bool failed = notInstalled || result != 0 || (exitStatus && *exitStatus != 0);
     QString error = InstallError;
     if (result != 0 && error.isEmpty())
         error = QStringLiteral("0x%1").arg(result, 8, 16, QChar(u'0'));
@@ -346,5 +429,5 @@ void TOVTaskItem::installFinished(quint32 result, std::optional<int> exitStatus)
     // whether the installer file is still there.
     if (OVSettings::FileKeepDays.load() == 0 && !LocalFile.isEmpty())
         QFile::remove(LocalFile);
-    SetState(result == 0 ? OVTaskState::InstallCompleted : OVTaskState::Failed);
+    SetState(result == 0 && !notInstalled ? OVTaskState::InstallCompleted : OVTaskState::Failed);
 }

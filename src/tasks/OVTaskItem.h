@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/PackageInstall.h"
 #include "platform/Worker.h"
 #include "tasks/BrimHttpDownload.h"
 #include "tasks/BrimTaskManager.h"
@@ -34,8 +35,16 @@ QString DefaultText(int state);
 namespace tasks {
 // How a downloaded installer is started, judged by its content: ELF binaries and
 // "#!" scripts run directly (given the owner's execute bit), Windows programs
-// through wine in the user's prefix when Wine is installed. Empty when the file cannot be run.
+// through wine in the user's prefix when Wine is installed. Empty when the file
+// cannot be run; Debian packages are installed through the package manager instead.
 QStringList installerCommand(const QString &file);
+// What installs Debian packages; until one is set, apt on the machine's own
+// package database. Main thread only.
+void SetPackageInstaller(std::shared_ptr<const platform::IPackageInstall> Installer);
+std::shared_ptr<const platform::IPackageInstall> PackageInstaller();
+// The task's error text for a package installation that did not happen
+// (empty for a finished or cancelled one), with the package manager's own words.
+QString PackageInstallErrorText(const QString &Name, const platform::PackageInstallResult &Result);
 // Whether the file starts as a Windows program does ("MZ").
 bool isWindowsProgram(const QString &file);
 // The host a download from Url reaches over plain HTTP when that host is not
@@ -116,8 +125,12 @@ private:
     bool beginDownload();
     void downloadCompleted();
     void launchInstaller();
+    void launchPackageInstall();
     void verified(const std::optional<QString> &actual);
-    void installFinished(quint32 result, std::optional<int> exitStatus = std::nullopt);
+    // notInstalled: the run ended, but the installer said it installed nothing
+    // (a package manager's failure), so the task fails.
+    void installFinished(quint32 result, std::optional<int> exitStatus = std::nullopt,
+                         bool notInstalled = false);
     // The journal's records of the download and the installer run now under way (empty when none).
     QString m_downloadRecord;
     QString m_installRecord;

@@ -1,7 +1,9 @@
 #include "installed/InstalledSource.h"
 #include "installed/UninstManager.h"
+#include "platform/PackageInstall.h"
 #include "platform/Registry.h"
 #include "support/Files.h"
+#include "support/ScratchPackages.h"
 #include "support/Wait.h"
 
 #include <QDate>
@@ -229,4 +231,42 @@ TEST_F(PackageSource, ARescanSeesChangedFoldersAndPackages)
     without.replace(paragraph("suite", "2:3.1", "installed", "Homepage: https://suite.example.org\n"), "");
     ASSERT_TRUE(dir.write(QStringLiteral("admin/status"), without));
     EXPECT_FALSE(rows().join(u'\n').contains(QStringLiteral("Suite")));
+}
+
+// The list follows the package database itself: a package the package
+// manager has just installed is there at the next scan.
+TEST(PackageSourceOnAptDatabase, APackageInstalledThroughAptIsListedAtTheNextScan)
+{
+    testsupport::coreApp();
+    testsupport::ScratchPackages db;
+    ASSERT_TRUE(db.isValid()) << "apt does not read the scratch configuration";
+    ScratchDir dir;
+    platform::setRegistryDirectory(dir.path(QStringLiteral("Registry")));
+    installed::PackageSourceOptions o;
+    o.StatusFile = db.statusFile();
+    o.DataFolders = {dir.path(QStringLiteral("share"))};
+    std::vector<std::unique_ptr<installed::InstalledSource>> sources;
+    sources.push_back(installed::MakePackageSource(o));
+    TUninstManager manager;
+    manager.SetSources(std::move(sources));
+    manager.SetShowSystemComponents(true);
+    auto listed = [&manager] {
+        manager.Rescan();
+        QStringList ids;
+        for (TUninstItem *e : installed::ListedEntries(manager))
+            ids << e->SourceId;
+        return ids;
+    };
+    EXPECT_TRUE(listed().isEmpty());
+
+    platform::AptOptions apt;
+    apt.AdminDir = db.adminDir();
+    apt.Environment = db.aptEnvironment();
+    apt.UsePkexec = 0;
+    const auto installer = platform::makeAptPackageInstall(apt);
+    const platform::PackageInstallResult r
+        = installer->install(installer->command(db.build(QStringLiteral("orvt-new"))), nullptr);
+    ASSERT_TRUE(r.ok()) << r.Reason.toStdString();
+    EXPECT_EQ(listed(), QStringList {QStringLiteral("orvt-new")});
+    platform::setRegistryDirectory(QString());
 }
