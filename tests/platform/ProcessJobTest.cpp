@@ -199,3 +199,23 @@ TEST(ProcessJob, CapturedRunStopsAtItsTimeAndDoesNotWaitForADescendantHoldingIts
     EXPECT_EQ(ended.output, "done\n");
     EXPECT_LT(clock.elapsed(), 2500);
 }
+
+// A captured job is still waited for as a whole: what a descendant writes
+// after the started program has ended is kept, and nothing waits for input.
+TEST(ProcessJob, CapturedJobKeepsWhatTheWholeJobWroteAndReadsNoInput)
+{
+    const platform::CapturedJob job = platform::runCapturedJob(
+        {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+         QStringLiteral("cat; echo \"out|$ORVANE_CAPTURE_PROBE\"; echo err >&2;"
+                        " (sleep 0.3; echo late) & exit 3")},
+        platform::kWaitInfinite, {QStringLiteral("ORVANE_CAPTURE_PROBE=set here")});
+    EXPECT_EQ(job.result, 0u);
+    EXPECT_EQ(job.exitStatus, 3);
+    EXPECT_EQ(job.output, "out|set here\nlate\n");
+    EXPECT_EQ(job.errors, "err\n");
+
+    const platform::CapturedJob missing
+        = platform::runCapturedJob({QStringLiteral("/nonexistent/program")}, 1000, {});
+    EXPECT_EQ(missing.result, quint32(platform::JobStartFailed));
+    EXPECT_FALSE(missing.exitStatus.has_value());
+}

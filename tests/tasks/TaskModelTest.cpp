@@ -184,6 +184,9 @@ TEST_F(TaskModelTest, AWindowsInstallerWithoutWineFailsNamingThePackage)
     EXPECT_TRUE(t->InstallError.contains(QStringLiteral("NoteLark"))) << t->InstallError.toStdString();
     EXPECT_TRUE(t->InstallError.contains(QStringLiteral("\"wine\""))) << t->InstallError.toStdString();
     EXPECT_TRUE(tasks::InstallNotice(t->Name, false, t->InstallError).Body == t->InstallError);
+    // Without a reason the notice says only what failed.
+    EXPECT_EQ(tasks::InstallNotice(t->Name, false, {}).Body,
+              QStringLiteral("NoteLark could not be installed."));
     SetOVMultiLangs(nullptr);
 }
 

@@ -616,13 +616,16 @@ TEST_F(TasksTabTest, FinishedInstallsAreAnnouncedOnTheDesktop)
     EXPECT_EQ(done.Body, "Foo Bar 2 was installed.");
 
     langs.SetDefaultText("String.Notify.InstallFailed", QString::fromUtf8("安装失败"));
-    langs.SetDefaultText("String.Notify.InstallFailedText", QString::fromUtf8("无法安装 %s。"));
+    // A file that is no installer says so, naming it.
+    langs.SetDefaultText("String.MsgText.InstallerUnknownType",
+                         QString::fromUtf8("未安装 %s：%s 无法安装。"));
     select(1);
     tab->mniTasksInstall->trigger();
     ASSERT_TRUE(waitUntil([&] { return broken->State == St::Failed; }));
     ASSERT_EQ(recorder.notices.size(), 2u);
     EXPECT_EQ(recorder.notices[1].Summary, QString::fromUtf8("安装失败"));
-    EXPECT_EQ(recorder.notices[1].Body, QString::fromUtf8("无法安装 Broken。"));
+    EXPECT_EQ(recorder.notices[1].Body,
+              QString::fromUtf8("未安装 Broken：%1 无法安装。").arg(broken->LocalFile));
 }
 
 } // namespace

@@ -239,6 +239,22 @@ struct ExtendedEnvironment
 
 constexpr qsizetype kCaptureLimit = 4 * 1024 * 1024;
 
+// What a program wrote into a file in memory, up to the limit.
+QByteArray readMemoryFile(int fd)
+{
+    QByteArray into;
+    char buffer[16384];
+    ssize_t r = 0;
+    while (into.size() < kCaptureLimit && (r = ::pread(fd, buffer, sizeof buffer, off_t(into.size()))) != 0) {
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            break;
+        into.append(buffer, qMin<qsizetype>(r, kCaptureLimit - into.size()));
+    }
+    return into;
+}
+
 } // namespace
 
 QString findProgram(const QString &name)
@@ -353,20 +369,10 @@ CapturedRun runCaptured(const QStringList &argv, const CaptureOptions &options)
                 into.append(buffer, qMin<qsizetype>(r, kCaptureLimit - into.size()));
         }
     }
-    if (toFiles)
-        for (int i = 0; i < 2; ++i) {
-            QByteArray &into = i == 0 ? run.output : run.errors;
-            char buffer[16384];
-            ssize_t r = 0;
-            while (into.size() < kCaptureLimit
-                   && (r = ::pread(files[i], buffer, sizeof buffer, off_t(into.size()))) != 0) {
-                if (r < 0 && errno == EINTR)
-                    continue;
-                if (r < 0)
-                    break;
-                into.append(buffer, qMin<qsizetype>(r, kCaptureLimit - into.size()));
-            }
-        }
+    if (toFiles) {
+        run.output = readMemoryFile(files[0]);
+        run.errors = readMemoryFile(files[1]);
+    }
     closeAll();
     if (stopped && !reaped) {
         if (options.killOnStop)
@@ -458,22 +464,6 @@ quint32 waitForJob(pid_t pid, quint32 timeoutMs, const std::atomic<bool> *cancel
             reapInBackground(pid);
     }
     return result;
-}
-
-// What a job wrote into a file in memory so far.
-QByteArray readMemoryFile(int fd)
-{
-    QByteArray into;
-    char buffer[16384];
-    ssize_t r = 0;
-    while (into.size() < kCaptureLimit && (r = ::pread(fd, buffer, sizeof buffer, off_t(into.size()))) != 0) {
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r < 0)
-            break;
-        into.append(buffer, qMin<qsizetype>(r, kCaptureLimit - into.size()));
-    }
-    return into;
 }
 
 } // namespace
