@@ -50,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         start = end + 1;
     }
     checkPartialState(input);
-    if (tasks::installerKindOf(input) == tasks::InstallerKind::DebianPackage && !input.startsWith("!<arch>\n"))
+    if (tasks::installerKindOf(input) == tasks::InstallerKind::DebianPackage
+        && !input.startsWith("!<arch>\n"))
         __builtin_trap();
     return 0;
 }
