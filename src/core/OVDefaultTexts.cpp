@@ -175,6 +175,9 @@ constexpr OVDefaultText defaultTexts[] = {
      u"%s was not installed: %s is neither a program, a script nor a Debian package, so nothing here can "
      u"install it."},
     {u"String.MsgText.PackageInstallFailed", u"%s was not installed. The package manager says:#N%s"},
+    {u"String.MsgText.FlatpakInstallFailed", u"%s was not installed. Flatpak says:#N%s"},
+    {u"String.MsgText.FlatpakMissing",
+     u"%s is a Flatpak application. Install the Debian package \"%s\" (Flatpak) to install and run it."},
     {u"String.MsgText.PackageInstallLocked",
      u"%s was not installed: the package database is in use by another program (a software update or another "
      u"installation). Try again when it has finished."},

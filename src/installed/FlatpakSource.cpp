@@ -5,6 +5,7 @@
 #include "installed/InstalledSource.h"
 #include "installed/UninstManager.h"
 #include "platform/FlatpakApps.h"
+#include "platform/FlatpakBundleInstall.h"
 #include "platform/ProcessJob.h"
 
 #include <QDateTime>
@@ -94,9 +95,7 @@ public:
                 return argv.value(0);
             if (!run.finished || run.exitCode == 0)
                 return QString();
-            // Flatpak's own words: a refusal of the system installation, an unknown reference.
-            const QString said = QString::fromUtf8(run.errors).trimmed();
-            return said.isEmpty() ? QString::fromUtf8(run.output).trimmed() : said;
+            return platform::flatpakErrorText(run.output, run.errors);
         };
     }
     void Scan(TUninstManager &Manager, std::vector<std::unique_ptr<TUninstItem>> &Entries) override

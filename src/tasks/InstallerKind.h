@@ -12,6 +12,7 @@ enum class InstallerKind {
     Script, // "#!"
     WindowsProgram, // "MZ"
     DebianPackage, // an ar archive whose first member is "debian-binary"
+    FlatpakBundle, // a single-file Flatpak bundle: its metadata opens with Flatpak's marker
 };
 
 // The bytes a judgement needs at most.

@@ -94,6 +94,7 @@ QStringList installerCommand(const QString &file)
             return platform::wineArgv(platform::defaultWinePrefix(), {file});
         return {};
     case InstallerKind::DebianPackage:
+    case InstallerKind::FlatpakBundle:
     case InstallerKind::Unknown:
         break;
     }
@@ -142,6 +143,35 @@ QString PackageInstallErrorText(const QString &Name, const platform::PackageInst
         break;
     }
     return OVFormatText(QStringLiteral("String.MsgText.PackageInstallFailed"), {Name, Result.Reason});
+}
+
+namespace {
+platform::FlatpakOptions &flatpakOptionsSlot()
+{
+    static platform::FlatpakOptions options;
+    return options;
+}
+} // namespace
+
+void SetFlatpakOptions(platform::FlatpakOptions Options)
+{
+    flatpakOptionsSlot() = std::move(Options);
+}
+
+const platform::FlatpakOptions &FlatpakOptions()
+{
+    return flatpakOptionsSlot();
+}
+
+QString FlatpakInstallErrorText(const QString &Name, const platform::PackageInstallResult &Result)
+{
+    if (Result.Outcome == platform::PackageOutcome::Done
+        || Result.Outcome == platform::PackageOutcome::Cancelled)
+        return {};
+    if (Result.JobResult == platform::JobStartFailed)
+        return OVFormatText(QStringLiteral("String.MsgText.FlatpakMissing"),
+                            {Name, QString::fromLatin1(platform::kFlatpakPackage)});
+    return OVFormatText(QStringLiteral("String.MsgText.FlatpakInstallFailed"), {Name, Result.Reason});
 }
 
 QString plainHttpHostOf(const QString &Url)
@@ -353,6 +383,10 @@ void TOVTaskItem::launchInstaller()
         launchPackageInstall();
         return;
     }
+    if (kind == tasks::InstallerKind::FlatpakBundle) {
+        launchFlatpakInstall();
+        return;
+    }
     const QStringList argv = tasks::installerCommand(LocalFile);
     if (argv.isEmpty()) {
         if (!QFileInfo::exists(LocalFile))
@@ -408,6 +442,32 @@ void TOVTaskItem::launchPackageInstall()
         },
         [this](const platform::PackageInstallResult &result) {
             InstallError = tasks::PackageInstallErrorText(Name, result);
+            installFinished(result.JobResult, result.ExitStatus, !result.ok());
+        });
+    if (!started)
+        installFinished(platform::JobStartFailed);
+}
+
+void TOVTaskItem::launchFlatpakInstall()
+{
+    const platform::FlatpakOptions options = tasks::FlatpakOptions();
+    const QStringList command = platform::flatpakBundleCommand(LocalFile, options);
+    m_installRecord = journal::Begin(
+        journal::Kind::Install, {Name, {}, LocalFile, command.isEmpty() ? LocalFile : command.join(u' ')});
+    if (command.isEmpty()) {
+        platform::PackageInstallResult missing;
+        missing.JobResult = platform::JobStartFailed;
+        InstallError = tasks::FlatpakInstallErrorText(Name, missing);
+        installFinished(platform::JobStartFailed);
+        return;
+    }
+    // Flatpak's exit status says whether the application is there: a refusal fails the task.
+    const bool started = m_installer.start(
+        [command, options](const platform::WorkerContext &run) {
+            return platform::installFlatpakBundle(command, options, run.cancelFlag());
+        },
+        [this](const platform::PackageInstallResult &result) {
+            InstallError = tasks::FlatpakInstallErrorText(Name, result);
             installFinished(result.JobResult, result.ExitStatus, !result.ok());
         });
     if (!started)

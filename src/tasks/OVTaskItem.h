@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/FlatpakBundleInstall.h"
 #include "platform/PackageInstall.h"
 #include "platform/Worker.h"
 #include "tasks/BrimHttpDownload.h"
@@ -36,7 +37,8 @@ namespace tasks {
 // How a downloaded installer is started, judged by its content: ELF binaries and
 // "#!" scripts run directly (given the owner's execute bit), Windows programs
 // through wine in the user's prefix when Wine is installed. Empty when the file
-// cannot be run; Debian packages are installed through the package manager instead.
+// cannot be run; Debian packages are installed through the package manager
+// instead, Flatpak bundles through Flatpak.
 QStringList installerCommand(const QString &file);
 // What installs Debian packages; until one is set, apt on the machine's own
 // package database. Main thread only.
@@ -45,6 +47,13 @@ std::shared_ptr<const platform::IPackageInstall> PackageInstaller();
 // The task's error text for a package installation that did not happen
 // (empty for a finished or cancelled one), with the package manager's own words.
 QString PackageInstallErrorText(const QString &Name, const platform::PackageInstallResult &Result);
+// Where Flatpak bundles are installed: the user's installation through the
+// flatpak command unless set otherwise. Main thread only.
+void SetFlatpakOptions(platform::FlatpakOptions Options);
+const platform::FlatpakOptions &FlatpakOptions();
+// The task's error text for a bundle that was not installed (empty for an
+// installed or cancelled one): Flatpak's own words, or that it is missing.
+QString FlatpakInstallErrorText(const QString &Name, const platform::PackageInstallResult &Result);
 // Whether the file starts as a Windows program does ("MZ").
 bool isWindowsProgram(const QString &file);
 // The host a download from Url reaches over plain HTTP when that host is not
@@ -126,6 +135,7 @@ private:
     void downloadCompleted();
     void launchInstaller();
     void launchPackageInstall();
+    void launchFlatpakInstall();
     void verified(const std::optional<QString> &actual);
     // notInstalled: the run ended, but the installer said it installed nothing
     // (a package manager's failure), so the task fails.

@@ -1,7 +1,7 @@
 // The Flatpak source against a real user installation built offline in a
 // scratch folder: a minimal runtime and two applications exported to a local
 // repository, installed from it with "flatpak --user install", then listed and
-// removed through the manager.
+// removed through the manager; a bundle of a third one installed from its file.
 
 #include "installed/FlatpakSource.h"
 
@@ -9,8 +9,10 @@
 #include "installed/InstalledSource.h"
 #include "installed/UninstManager.h"
 #include "platform/FlatpakApps.h"
+#include "platform/FlatpakBundleInstall.h"
 #include "support/Files.h"
 #include "support/Wait.h"
+#include "tasks/InstallerKind.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -138,6 +140,8 @@ void buildInstallation(Fixture &f)
                 error)
         || !buildApp(f, QStringLiteral("org.orvane.Hello"), true, error)
         || !buildApp(f, QStringLiteral("org.orvane.Bare"), false, error)
+        // In the repository only: it comes to the installation as a bundle.
+        || !buildApp(f, QStringLiteral("org.orvane.Bundled"), false, error)
         || !run({flatpak, QStringLiteral("build-update-repo"), repo}, error)
         || !run({flatpak, QStringLiteral("--user"), QStringLiteral("install"), QStringLiteral("-y"),
                  QStringLiteral("--noninteractive"), QStringLiteral("orvane-test"),
@@ -355,6 +359,115 @@ TEST_F(FlatpakSource, ManagerListsAndRemoves)
                      QStringLiteral("app/org.orvane.Hello/x86_64/1")},
                     error))
         << error.toStdString();
+}
+
+// The bundle of the application that is in the repository only, under a name
+// that does not say what it is.
+QString makeBundle(const QString &name, QString &error)
+{
+    const QString bundle = fixture->path(name);
+    if (!QFileInfo::exists(bundle)
+        && !run({QStringLiteral("flatpak"), QStringLiteral("build-bundle"),
+                 fixture->path(QStringLiteral("repo")), bundle, QStringLiteral("org.orvane.Bundled"),
+                 QStringLiteral("1")},
+                error))
+        return {};
+    return bundle;
+}
+
+TEST_F(FlatpakSource, ABundleIsKnownByItsContentNotItsName)
+{
+    QString error;
+    const QString bundle = makeBundle(QStringLiteral("download.bin"), error);
+    ASSERT_FALSE(bundle.isEmpty()) << error.toStdString();
+    const QString text = fixture->path(QStringLiteral("notes.flatpak"));
+    ASSERT_TRUE(testsupport::writeFile(text, "[Flatpak Ref]\nName=org.orvane.Bundled\n"));
+    const QString renamed = fixture->path(QStringLiteral("org.orvane.Bundled.flatpak"));
+    QFile::remove(renamed);
+    ASSERT_TRUE(QFile::copy(bundle, renamed));
+    const struct
+    {
+        QString file;
+        tasks::InstallerKind kind;
+    } cases[] = {
+        {bundle, tasks::InstallerKind::FlatpakBundle},
+        {renamed, tasks::InstallerKind::FlatpakBundle},
+        {text, tasks::InstallerKind::Unknown},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(tasks::installerKindOfFile(c.file), c.kind) << c.file.toStdString();
+}
+
+TEST_F(FlatpakSource, ABundleInstallsIntoTheUserInstallationAndIsListedOnTheNextScan)
+{
+    QString error;
+    const QString bundle = makeBundle(QStringLiteral("download.bin"), error);
+    ASSERT_FALSE(bundle.isEmpty()) << error.toStdString();
+    const QString ref = QStringLiteral("app/org.orvane.Bundled/x86_64/1");
+    TUninstManager m;
+    std::vector<std::unique_ptr<installed::InstalledSource>> sources;
+    sources.push_back(installed::MakeFlatpakSource());
+    m.SetSources(std::move(sources));
+
+    // A damaged bundle: Flatpak refuses it and nothing is installed.
+    QByteArray bytes = testsupport::readFile(bundle);
+    ASSERT_GT(bytes.size(), 200);
+    const QString damaged = fixture->path(QStringLiteral("damaged.bin"));
+    ASSERT_TRUE(testsupport::writeFile(damaged, bytes.left(bytes.size() / 2)));
+    ASSERT_EQ(tasks::installerKindOfFile(damaged), tasks::InstallerKind::FlatpakBundle);
+    const platform::PackageInstallResult refused
+        = platform::installFlatpakBundle(platform::flatpakBundleCommand(damaged), {}, nullptr);
+    EXPECT_EQ(refused.Outcome, platform::PackageOutcome::Failed);
+    EXPECT_EQ(refused.JobResult, 0u) << "Flatpak ran and ended";
+    EXPECT_FALSE(refused.Reason.isEmpty());
+    m.Rescan();
+    EXPECT_FALSE(find(m, ref));
+
+    const QStringList command = platform::flatpakBundleCommand(bundle);
+    ASSERT_FALSE(command.isEmpty());
+    EXPECT_EQ(command.mid(1),
+              (QStringList {"install", "--user", "-y", "--noninteractive", "--bundle", bundle}));
+    const platform::PackageInstallResult result = platform::installFlatpakBundle(command, {}, nullptr);
+    EXPECT_TRUE(result.ok()) << result.Reason.toStdString();
+    EXPECT_EQ(result.JobResult, 0u);
+    m.Rescan();
+    TUninstItem *bundled = find(m, ref);
+    ASSERT_TRUE(bundled);
+    EXPECT_EQ(bundled->Installation, QStringLiteral("user"));
+    EXPECT_TRUE(QFileInfo(bundled->InstallLocation).isDir());
+
+    // Removed again, so that the tests do not depend on their order.
+    EXPECT_TRUE(run({QStringLiteral("flatpak"), QStringLiteral("--user"), QStringLiteral("uninstall"),
+                     QStringLiteral("-y"), QStringLiteral("--noninteractive"), ref},
+                    error))
+        << error.toStdString();
+}
+
+TEST_F(FlatpakSource, ABundleWithoutItsRuntimeFailsWithFlatpaksReason)
+{
+    QString error;
+    const QString bundle = makeBundle(QStringLiteral("download.bin"), error);
+    ASSERT_FALSE(bundle.isEmpty()) << error.toStdString();
+    // A user installation of its own that holds no runtime.
+    const QString empty = fixture->path(QStringLiteral("bare-user"));
+    ASSERT_TRUE(QDir().mkpath(empty));
+    platform::FlatpakOptions options;
+    options.Environment = {QStringLiteral("FLATPAK_USER_DIR=") + empty};
+    const platform::PackageInstallResult result
+        = platform::installFlatpakBundle(platform::flatpakBundleCommand(bundle, options), options, nullptr);
+    EXPECT_EQ(result.Outcome, platform::PackageOutcome::Failed);
+    EXPECT_NE(result.ExitStatus.value_or(0), 0);
+    EXPECT_TRUE(result.Reason.contains(QLatin1String("org.orvane.TestPlatform")))
+        << result.Reason.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(empty + QStringLiteral("/app/org.orvane.Bundled")));
+}
+
+TEST(FlatpakBundle, WithoutTheFlatpakCommandNothingIsStarted)
+{
+    platform::FlatpakOptions options;
+    options.Flatpak = QStringLiteral("/nonexistent/flatpak");
+    EXPECT_TRUE(platform::flatpakProgram(options).isEmpty());
+    EXPECT_TRUE(platform::flatpakBundleCommand(QStringLiteral("/tmp/x.flatpak"), options).isEmpty());
 }
 
 } // namespace

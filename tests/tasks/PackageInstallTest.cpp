@@ -40,6 +40,7 @@ protected:
     void TearDown() override
     {
         tasks::SetPackageInstaller({});
+        tasks::SetFlatpakOptions({});
         journal::SetFile({});
         SetOVMultiLangs(nullptr);
     }
@@ -176,6 +177,76 @@ TEST_F(PackageTaskTest, AnInstallationThatDoesNotHappenFailsTheTaskSayingWhy)
     EXPECT_EQ(readFile(db.statusFile()), before);
 }
 
+// A downloaded bundle goes to Flatpak, whatever its name; the task tells
+// Flatpak's refusal and a missing flatpak command apart. A stand-in command
+// records what it was handed (the real one is tried with the Uninstall tab's
+// Flatpak source).
+TEST_F(PackageTaskTest, ADownloadedFlatpakBundleInstallsThroughFlatpak)
+{
+    static const char head[] = "flatpak\0\x01\x00\x89\xe5\0u\x08\0ref\0\0\0\0\0app/org.orvt.App/x86_64/1";
+    const QByteArray bundle(head, sizeof head);
+    testsupport::ScratchDir bin;
+    const QString args = bin.path(QStringLiteral("args"));
+    auto flatpak = [&](const char *name, const QByteArray &body) {
+        const QString file = bin.file(QLatin1String(name),
+                                      "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + QFile::encodeName(args) + "'\n"
+                                          + body + "\n");
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::ExeOwner);
+        return file;
+    };
+    const struct
+    {
+        const char *what;
+        QString flatpak;
+        int state;
+        const char *key; // nullptr: installed
+        const char *reason; // Flatpak's words in the text
+    } cases[] = {
+        {"installed", flatpak("accepts", "exit 0"), St::InstallCompleted, nullptr, nullptr},
+        {"refused",
+         flatpak("refuses",
+                 "echo 'error: The application org.orvt.App/x86_64/1 requires the runtime "
+                 "org.orvt.Platform/x86_64/1 which was not found' >&2; exit 1"),
+         St::Failed, "String.MsgText.FlatpakInstallFailed", "requires the runtime org.orvt.Platform"},
+        {"no flatpak", bin.path(QStringLiteral("none")), St::Failed, "String.MsgText.FlatpakMissing",
+         nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(args);
+        platform::FlatpakOptions o;
+        o.Flatpak = c.flatpak;
+        tasks::SetFlatpakOptions(o);
+        TOVTaskItem *t = installDownload(QStringLiteral("download-%1").arg(mgr.Count() + 1), bundle);
+        EXPECT_EQ(t->State, c.state);
+        const journal::Entry e = lastInstall();
+        EXPECT_EQ(e.Error, t->InstallError);
+        if (!c.key) {
+            EXPECT_TRUE(t->InstallError.isEmpty()) << t->InstallError.toStdString();
+            EXPECT_EQ(e.Outcome, journal::Result::Succeeded);
+        } else {
+            EXPECT_EQ(e.Outcome, journal::Result::Failed);
+        }
+        if (c.reason) {
+            EXPECT_EQ(
+                t->InstallError,
+                OVFormatText(QLatin1String(c.key),
+                             {t->Name,
+                              QStringLiteral("error: The application org.orvt.App/x86_64/1 requires "
+                                             "the runtime org.orvt.Platform/x86_64/1 which was not found")}));
+        } else if (c.key) {
+            EXPECT_EQ(t->InstallError,
+                      OVFormatText(QLatin1String(c.key), {t->Name, QStringLiteral("flatpak")}));
+            EXPECT_FALSE(QFile::exists(args));
+            continue;
+        }
+        // Into the user's own installation, the file by its absolute path.
+        EXPECT_EQ(readFile(args),
+                  "install\n--user\n-y\n--noninteractive\n--bundle\n" + QFile::encodeName(t->LocalFile)
+                      + "\n");
+    }
+}
+
 // What a file is comes from its first bytes, never its name.
 TEST(InstallerKind, TheFirstBytesTellWhatAFileIs)
 {
@@ -203,6 +274,13 @@ TEST(InstallerKind, TheFirstBytesTellWhatAFileIs)
         {QByteArray("MZ\x90\x00", 4), K::WindowsProgram},
         {"Package: orvt-app\n", K::Unknown},
         {{}, K::Unknown},
+        // How a bundle opens: the metadata entry {"flatpak": <uint32>}, then "ref".
+        {QByteArray("flatpak\0\x01\x00\x89\xe5\0u\x08\0ref\0", 20), K::FlatpakBundle},
+        {QByteArray("flatpak\0\xe5\x89\x00\x01\0u\x08\0", 16), K::FlatpakBundle}, // other byte order
+        {QByteArray("flatpak\0\x01\x00\x89\xe5\0u", 13), K::Unknown}, // cut short
+        {QByteArray("flatpak\0\x01\x00\x89\xe6\0u\x08\0", 16), K::Unknown}, // another marker
+        {QByteArray("flatpak\0\x01\x00\x89\xe5\0s\x08\0", 16), K::Unknown}, // another type
+        {"[Flatpak Ref]\nName=org.orvane.Hello\n", K::Unknown}, // a reference file, no bundle
     };
     for (const auto &c : cases)
         EXPECT_EQ(tasks::installerKindOf(c.head), c.kind) << c.head.toStdString();
