@@ -1,6 +1,7 @@
 #include "platform/PackageInstall.h"
 #include "platform/ProcessJob.h"
 #include "support/Files.h"
+#include "support/ScratchApt.h"
 #include "support/ScratchPackages.h"
 
 #include <QFile>
@@ -46,14 +47,7 @@ protected:
         ASSERT_TRUE(db.install({db.build(QStringLiteral("orvt-lib"))}, &log)) << log.toStdString();
     }
 
-    platform::AptOptions options() const
-    {
-        platform::AptOptions o;
-        o.AdminDir = db.adminDir();
-        o.Environment = db.aptEnvironment();
-        o.UsePkexec = 0;
-        return o;
-    }
+    platform::AptOptions options() const { return testsupport::scratchAptOptions(db); }
 
     platform::PackageInstallResult install(const QString &deb, const platform::AptOptions &o)
     {
@@ -142,34 +136,11 @@ TEST_F(AptInstall, AHeldLockIsReportedBeforeAnythingRuns)
 // pkexec's answers, from stand-ins: one runs what it is given, the others refuse.
 TEST_F(AptInstall, ThroughPkexecAptIsNamedByItsPathAndPkexecsRefusalsAreToldApart)
 {
-    auto fake = [this](const char *name, const QByteArray &body) {
-        const QString file = scratch.file(QLatin1String(name), "#!/bin/sh\n" + body + "\n");
-        QFile::setPermissions(file, QFile::ReadOwner | QFile::ExeOwner);
-        return file;
-    };
-    const struct
-    {
-        QString pkexec;
-        PackageOutcome outcome;
-    } cases[] = {
-        {scratch.path(QStringLiteral("no-such-pkexec")), PackageOutcome::NoElevation},
-        {fake("no-agent",
-              "echo 'Error executing command as another user: No authentication agent found.' >&2; exit 127"),
-         PackageOutcome::NoAgent},
-        {fake("no-polkit",
-              "echo 'Error getting authority: Error initializing authority: Could not connect: No "
-              "such file or directory'; exit 127"),
-         PackageOutcome::NoAgent},
-        {fake("dismissed", "echo 'Error executing command as another user: Request dismissed' >&2; exit 126"),
-         PackageOutcome::NotAuthorized},
-        {fake("not-allowed", "echo 'Error executing command as another user: Not authorized' >&2; exit 127"),
-         PackageOutcome::NotAuthorized},
-    };
     const QString deb = db.build(QStringLiteral("orvt-app"));
     const QByteArray before = testsupport::readFile(db.statusFile());
     platform::AptOptions o = options();
     o.UsePkexec = 1;
-    for (const auto &c : cases) {
+    for (const testsupport::PkexecStandIn &c : testsupport::pkexecRefusals(scratch)) {
         o.Pkexec = c.pkexec;
         const auto installer = platform::makeAptPackageInstall(o);
         const platform::PackageInstallCommand command = installer->command(deb);
@@ -178,7 +149,7 @@ TEST_F(AptInstall, ThroughPkexecAptIsNamedByItsPathAndPkexecsRefusalsAreToldApar
     }
     EXPECT_EQ(testsupport::readFile(db.statusFile()), before);
 
-    o.Pkexec = fake("grants", "exec \"$@\"");
+    o.Pkexec = scratch.script(QStringLiteral("grants"), "exec \"$@\"");
     const auto installer = platform::makeAptPackageInstall(o);
     const platform::PackageInstallCommand command = installer->command(deb);
     ASSERT_EQ(command.argv.mid(0, 2), (QStringList {o.Pkexec, platform::findProgram("apt-get")}));

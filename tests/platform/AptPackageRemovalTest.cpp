@@ -1,6 +1,7 @@
 #include "platform/DpkgStatus.h"
 #include "platform/PackageRemoval.h"
 #include "support/Files.h"
+#include "support/ScratchApt.h"
 #include "support/ScratchPackages.h"
 
 #include <QFile>
@@ -98,15 +99,7 @@ protected:
         ASSERT_TRUE(db.markAuto({QStringLiteral("orvt-lib"), QStringLiteral("orvt-orphan")}));
     }
 
-    platform::AptRemovalOptions options() const
-    {
-        platform::AptRemovalOptions o;
-        o.AdminDir = db.adminDir();
-        o.Environment = db.aptEnvironment();
-        o.Dpkg = db.dpkgCommand();
-        o.UsePkexec = 0;
-        return o;
-    }
+    platform::AptRemovalOptions options() const { return testsupport::scratchAptOptions(db); }
 
     platform::PackageRemovalPlan plan(const QString &package, const platform::IPackageRemoval &removal)
     {
@@ -246,31 +239,8 @@ TEST_F(AptRemoval, AnUnknownPackageIsTheSimulationsFailureWithAptsWords)
 TEST_F(AptRemoval, MissingPkexecAndItsRefusalsAreToldApart)
 {
     testsupport::ScratchDir bin;
-    auto fake = [&bin](const char *name, const QByteArray &body) {
-        const QString file = bin.file(QLatin1String(name), "#!/bin/sh\n" + body + "\n");
-        QFile::setPermissions(file, QFile::ReadOwner | QFile::ExeOwner);
-        return file;
-    };
-    struct Case
-    {
-        QString pkexec;
-        RemovalOutcome outcome;
-    } cases[] = {
-        {bin.path(QStringLiteral("no-such-pkexec")), RemovalOutcome::NoElevation},
-        {fake("no-agent",
-              "echo 'Error executing command as another user: No authentication agent found.' >&2; exit 127"),
-         RemovalOutcome::NoAgent},
-        {fake("no-polkit",
-              "echo 'Error getting authority: Error initializing authority: Could not connect: No "
-              "such file or directory'; exit 127"),
-         RemovalOutcome::NoAgent},
-        {fake("dismissed", "echo 'Error executing command as another user: Request dismissed' >&2; exit 126"),
-         RemovalOutcome::NotAuthorized},
-        {fake("not-allowed", "echo 'Error executing command as another user: Not authorized' >&2; exit 127"),
-         RemovalOutcome::NotAuthorized},
-    };
     const QByteArray before = testsupport::readFile(db.statusFile());
-    for (const Case &c : cases) {
+    for (const testsupport::PkexecStandIn &c : testsupport::pkexecRefusals(bin)) {
         platform::AptRemovalOptions o = options();
         o.UsePkexec = 1;
         o.Pkexec = c.pkexec;

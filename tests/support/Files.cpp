@@ -20,4 +20,13 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+QString ScratchDir::script(const QString &name, const QByteArray &body) const
+{
+    const QString made = file(name, "#!/bin/sh\n" + body + "\n");
+    if (made.isEmpty()
+        || !QFile::setPermissions(made, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+        return {};
+    return made;
+}
+
 } // namespace testsupport

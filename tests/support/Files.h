@@ -30,6 +30,8 @@ public:
         return write(name, bytes) ? path(name) : QString();
     }
     QByteArray read(const QString &name) const { return readFile(path(name)); }
+    // A shell script the owner may run ("#!/bin/sh", then body): its path, or empty.
+    QString script(const QString &name, const QByteArray &body) const;
 
 private:
     QTemporaryDir m_dir;

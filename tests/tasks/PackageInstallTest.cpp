@@ -6,6 +6,7 @@
 #include "core/OVDefaultTexts.h"
 #include "core/OVJournal.h"
 #include "core/OVSettings.h"
+#include "support/ScratchApt.h"
 #include "support/ScratchPackages.h"
 #include "tasks/InstallerKind.h"
 #include "tasks/OVTaskItem.h"
@@ -45,14 +46,7 @@ protected:
         SetOVMultiLangs(nullptr);
     }
 
-    platform::AptOptions options() const
-    {
-        platform::AptOptions o;
-        o.AdminDir = db.adminDir();
-        o.Environment = db.aptEnvironment();
-        o.UsePkexec = 0;
-        return o;
-    }
+    platform::AptOptions options() const { return testsupport::scratchAptOptions(db); }
     void useOptions(const platform::AptOptions &o)
     {
         tasks::SetPackageInstaller(platform::makeAptPackageInstall(o));
@@ -123,11 +117,8 @@ TEST_F(PackageTaskTest, ADownloadedPackageInstallsThroughAptWhateverItsName)
 TEST_F(PackageTaskTest, AnInstallationThatDoesNotHappenFailsTheTaskSayingWhy)
 {
     testsupport::ScratchDir bin;
-    auto pkexec = [&bin](const char *name, const QByteArray &body) {
-        const QString file = bin.file(QLatin1String(name), "#!/bin/sh\n" + body + "\n");
-        QFile::setPermissions(file, QFile::ReadOwner | QFile::ExeOwner);
-        return file;
-    };
+    auto pkexec
+        = [&bin](const char *name, const QByteArray &body) { return bin.script(QLatin1String(name), body); };
     const QString needy = db.build(QStringLiteral("orvt-needy"), QStringLiteral("Depends: orvt-missing"));
     const QString plain = db.build(QStringLiteral("orvt-plain"));
     const struct
