@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -115,17 +114,11 @@ TEST_F(AptInstall, AHeldLockIsReportedBeforeAnythingRuns)
     const QString deb = db.build(QStringLiteral("orvt-app"));
     const QByteArray before = testsupport::readFile(db.statusFile());
     for (const char *lockName : {"lock-frontend", "lock"}) {
-        const QByteArray path = QFile::encodeName(db.adminDir() + u'/' + QLatin1String(lockName));
-        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
-        ASSERT_GE(fd, 0);
-        struct flock lock
-        {
-        };
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        ASSERT_EQ(::fcntl(fd, F_SETLK, &lock), 0);
-        const platform::PackageInstallResult r = install(deb, options());
-        ::close(fd);
+        const platform::PackageInstallResult r = [&] {
+            const testsupport::HeldDpkgLock lock(db, lockName);
+            EXPECT_TRUE(lock.held()) << lockName;
+            return install(deb, options());
+        }();
         EXPECT_EQ(r.Outcome, PackageOutcome::Locked) << lockName;
         EXPECT_FALSE(r.ExitStatus.has_value()) << lockName;
     }

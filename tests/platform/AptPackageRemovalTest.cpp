@@ -5,9 +5,7 @@
 #include "support/ScratchPackages.h"
 
 #include <QFile>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 namespace {
 
@@ -175,17 +173,9 @@ TEST_F(AptRemoval, AHeldLockIsReportedAndNothingChanges)
     const platform::PackageRemovalPlan p = plan(QStringLiteral("orvt-plugin"), *removal);
     const QByteArray before = testsupport::readFile(db.statusFile());
     for (const char *lockName : {"lock-frontend", "lock"}) {
-        const QByteArray path = QFile::encodeName(db.adminDir() + u'/' + QLatin1String(lockName));
-        const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
-        ASSERT_GE(fd, 0);
-        struct flock lock
-        {
-        };
-        lock.l_type = F_WRLCK;
-        lock.l_whence = SEEK_SET;
-        ASSERT_EQ(::fcntl(fd, F_SETLK, &lock), 0);
+        const testsupport::HeldDpkgLock lock(db, lockName);
+        ASSERT_TRUE(lock.held()) << lockName;
         EXPECT_EQ(removal->remove(p, nullptr).Outcome, RemovalOutcome::Locked) << lockName;
-        ::close(fd);
     }
     EXPECT_EQ(testsupport::readFile(db.statusFile()), before);
     EXPECT_EQ(removal->remove(p, nullptr).Outcome, RemovalOutcome::Done);

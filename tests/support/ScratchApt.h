@@ -7,6 +7,9 @@
 #include "support/Files.h"
 #include "support/ScratchPackages.h"
 
+#include <QFile>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace testsupport {
@@ -51,5 +54,35 @@ inline std::vector<PkexecStandIn> pkexecRefusals(const ScratchDir &dir)
          PackageOutcome::NotAuthorized},
     };
 }
+
+// A write lock on one of dpkg's lock files ("lock", "lock-frontend"), held as another
+// package manager holds it, until the object goes.
+class HeldDpkgLock
+{
+public:
+    HeldDpkgLock(const ScratchPackages &db, const char *name)
+    {
+        const QByteArray path = QFile::encodeName(db.adminDir() + u'/' + QLatin1String(name));
+        m_fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+        struct flock lock
+        {
+        };
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        m_held = m_fd >= 0 && ::fcntl(m_fd, F_SETLK, &lock) == 0;
+    }
+    ~HeldDpkgLock()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    HeldDpkgLock(const HeldDpkgLock &) = delete;
+    HeldDpkgLock &operator=(const HeldDpkgLock &) = delete;
+    bool held() const { return m_held; }
+
+private:
+    int m_fd = -1;
+    bool m_held = false;
+};
 
 } // namespace testsupport
