@@ -73,14 +73,14 @@ QString DownloadErrorText(quint32 code)
     return QStringLiteral("%1 (%2)").arg(qt_error_string(int(code))).arg(code);
 }
 
-bool isWindowsProgram(const QString &file)
-{
-    return installerKindOfFile(file) == InstallerKind::WindowsProgram;
-}
-
 QStringList installerCommand(const QString &file)
 {
-    switch (installerKindOfFile(file)) {
+    return installerCommand(file, installerKindOfFile(file));
+}
+
+QStringList installerCommand(const QString &file, InstallerKind kind)
+{
+    switch (kind) {
     case InstallerKind::LinuxProgram:
     case InstallerKind::Script: {
         QFile f(file);
@@ -387,7 +387,7 @@ void TOVTaskItem::launchInstaller()
         launchFlatpakInstall();
         return;
     }
-    const QStringList argv = tasks::installerCommand(LocalFile);
+    const QStringList argv = tasks::installerCommand(LocalFile, kind);
     if (argv.isEmpty()) {
         if (!QFileInfo::exists(LocalFile))
             InstallError = OVFormatText(QStringLiteral("String.MsgText.InstallerMissing"), {Name, LocalFile});
@@ -431,21 +431,12 @@ void TOVTaskItem::launchPackageInstall()
     if (!command.ok()) {
         platform::PackageInstallResult refused;
         refused.Outcome = platform::PackageOutcome::NoElevation;
-        InstallError = tasks::PackageInstallErrorText(Name, refused);
-        installFinished(platform::JobStartFailed);
+        installRefused(tasks::PackageInstallErrorText(Name, refused));
         return;
     }
-    // apt's exit status says whether the package is there: a failure fails the task.
-    const bool started = m_installer.start(
-        [installer, command](const platform::WorkerContext &run) {
-            return installer->install(command, run.cancelFlag());
-        },
-        [this](const platform::PackageInstallResult &result) {
-            InstallError = tasks::PackageInstallErrorText(Name, result);
-            installFinished(result.JobResult, result.ExitStatus, !result.ok());
-        });
-    if (!started)
-        installFinished(platform::JobStartFailed);
+    startManagedInstall(
+        [installer, command](const std::atomic<bool> *cancel) { return installer->install(command, cancel); },
+        tasks::PackageInstallErrorText);
 }
 
 void TOVTaskItem::launchFlatpakInstall()
@@ -457,21 +448,34 @@ void TOVTaskItem::launchFlatpakInstall()
     if (command.isEmpty()) {
         platform::PackageInstallResult missing;
         missing.JobResult = platform::JobStartFailed;
-        InstallError = tasks::FlatpakInstallErrorText(Name, missing);
-        installFinished(platform::JobStartFailed);
+        installRefused(tasks::FlatpakInstallErrorText(Name, missing));
         return;
     }
-    // Flatpak's exit status says whether the application is there: a refusal fails the task.
-    const bool started = m_installer.start(
-        [command, options](const platform::WorkerContext &run) {
-            return platform::installFlatpakBundle(command, options, run.cancelFlag());
+    startManagedInstall(
+        [command, options](const std::atomic<bool> *cancel) {
+            return platform::installFlatpakBundle(command, options, cancel);
         },
-        [this](const platform::PackageInstallResult &result) {
-            InstallError = tasks::FlatpakInstallErrorText(Name, result);
-            installFinished(result.JobResult, result.ExitStatus, !result.ok());
-        });
+        tasks::FlatpakInstallErrorText);
+}
+
+void TOVTaskItem::startManagedInstall(TManagedInstall install, TInstallErrorText errorText)
+{
+    // The package manager's exit status says whether the software is there: a failure fails the task.
+    const bool started
+        = m_installer.start([install = std::move(install)](
+                                const platform::WorkerContext &run) { return install(run.cancelFlag()); },
+                            [this, errorText](const platform::PackageInstallResult &result) {
+                                InstallError = errorText(Name, result);
+                                installFinished(result.JobResult, result.ExitStatus, !result.ok());
+                            });
     if (!started)
         installFinished(platform::JobStartFailed);
+}
+
+void TOVTaskItem::installRefused(const QString &error)
+{
+    InstallError = error;
+    installFinished(platform::JobStartFailed);
 }
 
 void TOVTaskItem::installFinished(quint32 result, std::optional<int> exitStatus, bool notInstalled)

@@ -5,9 +5,12 @@
 #include "platform/Worker.h"
 #include "tasks/BrimHttpDownload.h"
 #include "tasks/BrimTaskManager.h"
+#include "tasks/InstallerKind.h"
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -40,6 +43,7 @@ namespace tasks {
 // cannot be run; Debian packages are installed through the package manager
 // instead, Flatpak bundles through Flatpak.
 QStringList installerCommand(const QString &file);
+QStringList installerCommand(const QString &file, InstallerKind kind);
 // What installs Debian packages; until one is set, apt on the machine's own
 // package database. Main thread only.
 void SetPackageInstaller(std::shared_ptr<const platform::IPackageInstall> Installer);
@@ -54,8 +58,6 @@ const platform::FlatpakOptions &FlatpakOptions();
 // The task's error text for a bundle that was not installed (empty for an
 // installed or cancelled one): Flatpak's own words, or that it is missing.
 QString FlatpakInstallErrorText(const QString &Name, const platform::PackageInstallResult &Result);
-// Whether the file starts as a Windows program does ("MZ").
-bool isWindowsProgram(const QString &file);
 // The host a download from Url reaches over plain HTTP when that host is not
 // this machine (judged by the address alone); empty for https and loopback.
 QString plainHttpHostOf(const QString &Url);
@@ -136,6 +138,12 @@ private:
     void launchInstaller();
     void launchPackageInstall();
     void launchFlatpakInstall();
+    // Runs a package manager's install on the worker; errorText words its failures.
+    using TManagedInstall = std::function<platform::PackageInstallResult(const std::atomic<bool> *cancel)>;
+    using TInstallErrorText = QString (*)(const QString &Name, const platform::PackageInstallResult &Result);
+    void startManagedInstall(TManagedInstall install, TInstallErrorText errorText);
+    // Ends an install that could not start, with its reason.
+    void installRefused(const QString &error);
     void verified(const std::optional<QString> &actual);
     // notInstalled: the run ended, but the installer said it installed nothing
     // (a package manager's failure), so the task fails.

@@ -3,15 +3,12 @@
 #include "platform/ProcessJob.h"
 
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace platform {
 
 QString flatpakProgram(const FlatpakOptions &options)
 {
-    if (options.Flatpak.contains(u'/'))
-        return QFileInfo(options.Flatpak).isExecutable() ? options.Flatpak : QString();
-    return QStandardPaths::findExecutable(options.Flatpak);
+    return findProgram(options.Flatpak);
 }
 
 QStringList flatpakBundleCommand(const QString &bundle, const FlatpakOptions &options)

@@ -185,28 +185,6 @@ void reapInBackground(pid_t pid)
     }).detach();
 }
 
-// Installers and uninstallers register themselves with the registry tool:
-// they find it through ORVANE_REG, unless our own environment names one already.
-struct JobEnvironment
-{
-    std::vector<QByteArray> storage;
-    std::vector<char *> pointers;
-    JobEnvironment()
-    {
-        bool hasTool = false;
-        for (char **e = environ; e && *e; ++e) {
-            if (std::strncmp(*e, "ORVANE_REG=", 11) == 0)
-                hasTool = true;
-            storage.emplace_back(*e);
-        }
-        if (!hasTool)
-            storage.push_back("ORVANE_REG=" + QFile::encodeName(registryToolPath()));
-        for (QByteArray &b : storage)
-            pointers.push_back(b.data());
-        pointers.push_back(nullptr);
-    }
-};
-
 // Our environment with entries added or replaced ("NAME=value").
 struct ExtendedEnvironment
 {
@@ -236,6 +214,15 @@ struct ExtendedEnvironment
         pointers.push_back(nullptr);
     }
 };
+
+// The environment of an installer's job: ours with extra added, and the registry tool
+// named for the installer unless our own environment names one already.
+ExtendedEnvironment jobEnvironment(QStringList extra = {})
+{
+    if (!std::getenv("ORVANE_REG"))
+        extra.prepend(QStringLiteral("ORVANE_REG=") + registryToolPath());
+    return ExtendedEnvironment(extra);
+}
 
 constexpr qsizetype kCaptureLimit = 4 * 1024 * 1024;
 
@@ -473,7 +460,7 @@ quint32 runJobAndWait(const QStringList &argv, quint32 timeoutMs, const std::ato
 {
     if (argv.isEmpty() || argv.first().isEmpty())
         return JobBadCommand;
-    const JobEnvironment env;
+    const ExtendedEnvironment env = jobEnvironment();
     const pid_t pid = spawnInNewSession(argv, env.pointers.data());
     if (pid <= 0)
         return JobStartFailed;
@@ -488,10 +475,7 @@ CapturedJob runCapturedJob(const QStringList &argv, quint32 timeoutMs, const QSt
         job.result = JobBadCommand;
         return job;
     }
-    QStringList extra = environment;
-    if (!std::getenv("ORVANE_REG"))
-        extra.prepend(QStringLiteral("ORVANE_REG=") + registryToolPath());
-    const ExtendedEnvironment env(extra);
+    const ExtendedEnvironment env = jobEnvironment(environment);
     const int fds[3]
         = {::open("/dev/null", O_RDONLY | O_CLOEXEC), ::memfd_create("orvane-output", MFD_CLOEXEC),
            ::memfd_create("orvane-errors", MFD_CLOEXEC)};
