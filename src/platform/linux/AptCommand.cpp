@@ -1,11 +1,10 @@
 #include "platform/AptCommand.h"
 
+#include "platform/FileIO.h"
 #include "platform/ProcessJob.h"
 
 #include <QFile>
-#include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -26,20 +25,7 @@ bool lockHeld(const QString &path)
     char wanted[64];
     std::snprintf(wanted, sizeof wanted, " %02x:%02x:%llu ", major(info.st_dev), minor(info.st_dev),
                   static_cast<unsigned long long>(info.st_ino));
-    const int fd = ::open("/proc/locks", O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    QByteArray all;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        all.append(buffer, n);
-    }
-    ::close(fd);
+    const QByteArray all = readWholeFile(QStringLiteral("/proc/locks"));
     for (const QByteArray &line : all.split('\n'))
         // "->" lines are processes waiting for a lock, not holding it.
         if (!line.contains("->") && line.contains(wanted))
